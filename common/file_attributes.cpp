@@ -1,0 +1,65 @@
+#include "common/file_attributes.h"
+
+#include <cstdint>
+
+#include "host/clock.h"
+#include "host/fs.h"
+#include "host/paths.h"
+#include "host/text.h"
+
+namespace common {
+
+namespace {
+
+// What the size query gives for a file it cannot read.
+constexpr double kUnreadableLength = 4294967295.0;
+
+// The zero file time shown in local time. West of UTC the conversion would go
+// before the zero time and fails, which leaves the zero time itself.
+std::string zeroTimeText() {
+    long offset = host::utcOffsetSeconds();
+    if (offset <= 0) return "1601-01-01 00:00:00";
+    offset %= 86400;
+    return "1601-01-01 " + host::formatNumber(offset / 3600, "00") + ":" +
+           host::formatNumber(offset / 60 % 60, "00") + ":" + host::formatNumber(offset % 60, "00");
+}
+
+double lengthOf(const std::string& filen) {
+    const std::int64_t length = host::fileLength(filen);
+    return length < 0 ? kUnreadableLength : static_cast<double>(length);
+}
+
+}  // namespace
+
+std::string getft(const std::string& filename, int type) {
+    const auto times = host::fileTimes(filename);
+    if (!times) return zeroTimeText();
+    return host::localTimeText(type == 3 ? times->modified : times->created);
+}
+
+double filel(const std::string& filen) {
+    return lengthOf(filen);
+}
+
+std::string filelzf(const std::string& filen, std::string_view ctdwszf) {
+    const double length = lengthOf(filen);
+    if (ctdwszf == "1") return host::formatDecimal(length, 0) + "字节";
+    if (ctdwszf == "3") return host::formatDecimal(length * 0.0009765625 * 0.0009765625, 2) + "MB";
+    return host::formatDecimal(length * 0.0009765625, 2) + "KB";
+}
+
+void cr_d(const std::string& filenp, const std::string& targetFolder) {
+    const std::string_view separator = host::separatorText();
+    const long end = host::gbkLength(filenp);
+    // The separator after the target folder stands at p; the search starts past
+    // it, so the target itself is never taken for a missing folder.
+    long p = host::gbkLength(targetFolder) + 1;
+    while (p <= end) {
+        p = host::gbkFind(filenp, separator, p + 1);
+        if (p == 0) break;
+        const std::string folder = host::gbkLeft(filenp, p - 1);
+        if (!host::folderExists(folder)) host::createFolder(folder);
+    }
+}
+
+}  // namespace common

@@ -1,0 +1,84 @@
+// File services. Paths are byte strings used unchanged for every system call,
+// so a file whose name is not valid UTF-8 is still found, listed and copied.
+// None of these functions throws; failures are return values.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace host {
+
+bool fileExists(const std::string& path) noexcept;    // a regular file (or a link to one)
+bool folderExists(const std::string& path) noexcept;  // a folder (or a link to one)
+// Creates one folder; its parent must exist. True on success.
+bool createFolder(const std::string& path) noexcept;
+// Length in bytes (64-bit exact), or -1 when the file's status cannot be read.
+std::int64_t fileLength(const std::string& path) noexcept;
+// The process's working directory, without a trailing separator (except "/").
+std::string currentDirectory();
+// The folder that holds the running program.
+std::string programDirectory();
+
+struct FileTimes {
+    std::time_t modified = 0;
+    // Birth time where the file system keeps one; otherwise the status-change
+    // time, which is never earlier than the modification time, so a
+    // "created after" condition may take in a renamed or re-permissioned file
+    // but never misses a new one.
+    std::time_t created = 0;
+};
+// The times of a file (from its status, no read permission needed), or nullopt.
+std::optional<FileTimes> fileTimes(const std::string& path) noexcept;
+
+// Copies `source` to `target` without ever leaving a partial target: the bytes
+// go to a hidden temporary file in the target's folder, which is renamed over
+// the target only when complete. With `replace` false an existing target is
+// never touched and the copy fails. The modification time and permission bits
+// of the source are kept. A leftover temporary file of an earlier, killed copy
+// to the same target is removed first. On failure `error` (when given) gets a
+// text with the path and the system's reason.
+// The temporary name is "." + name + "." + 8 lower-case hex digits + ".partial";
+// a name too long for that keeps only its first 237 bytes (cut at a UTF-8
+// character boundary) in the temporary name.
+bool copyFileSafely(const std::string& source, const std::string& target, bool replace,
+                    std::string* error = nullptr) noexcept;
+// True for the names copyFileSafely gives its temporary files; listings skip them.
+bool isCopyTemporaryName(std::string_view name) noexcept;
+
+// Reads a whole file; nullopt when it cannot be read.
+std::optional<std::string> readFile(const std::string& path);
+// Replaces `path` with `bytes` atomically (temporary file in the same folder,
+// then rename), so a crash or a full disk never leaves a half-written file.
+bool writeFileAtomically(const std::string& path, std::string_view bytes,
+                         std::string* error = nullptr) noexcept;
+// Appends `bytes` to `path`, creating it when missing.
+bool appendToFile(const std::string& path, std::string_view bytes) noexcept;
+
+// Attribute masks of the directory listing.
+inline constexpr int kListNormal = 16;      // folders and ordinary files, no hidden/system ones
+inline constexpr int kListEverything = 55;  // adds read-only, hidden, system and archive files
+
+struct ListingEntry {
+    std::string name;  // bare name, bytes as the file system gave them
+    bool isFolder = false;
+};
+// The listing text of an entry: the bare name of a file, "[" name "]" of a folder.
+std::string listingText(const ListingEntry& entry);
+
+// Lists one folder's entries into `entries` (replacing its content). Rules, the
+// same for every walk of both programs:
+// - "." and ".." are never listed; FIFOs, sockets and devices are never listed;
+// - a link to a file is listed as that file; a link to a folder is not listed,
+//   so no walk can loop; the copy's temporary files are never listed;
+// - under kListNormal hidden entries (on POSIX: names beginning with ".") are
+//   left out; under kListEverything they are listed;
+// - entries are sorted by their listing text, bytes compared with ASCII letters
+//   folded to lower case, ties broken by the raw bytes.
+// Returns false (and leaves `entries` empty) when the folder cannot be read.
+bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry>& entries);
+
+}  // namespace host

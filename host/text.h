@@ -1,0 +1,65 @@
+// Text helpers. Text inside the program is a byte string: UTF-8 for what the
+// program makes, and file names exactly as the file system gave them.
+//
+// Positions and lengths of the GBK helpers count bytes of the text as it would
+// be stored in GBK: an ASCII character counts 1, a character of GBK counts 2, a
+// character only GB18030 encodes counts 4, and a byte that is not part of valid
+// UTF-8 counts 1 (it is kept unchanged). Positions are 1-based. A cut never
+// splits a character: only characters lying wholly inside the requested byte
+// range are returned.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace host {
+
+// Length of `text` in GBK bytes.
+long gbkLength(std::string_view text) noexcept;
+// The characters within the first `count` GBK bytes.
+std::string gbkLeft(std::string_view text, long count);
+// The characters within the last `count` GBK bytes.
+std::string gbkRight(std::string_view text, long count);
+// The characters within GBK bytes [start, start + count - 1]; count < 0 means
+// "to the end". start < 1 is treated as 1.
+std::string gbkMid(std::string_view text, long start, long count = -1);
+// GBK position of the first occurrence of `needle` that starts at or after GBK
+// position `from` (on a character boundary); 0 when there is none.
+long gbkFind(std::string_view text, std::string_view needle, long from = 1) noexcept;
+
+// Blanks (spaces and tabs) removed from both ends.
+std::string trim(std::string_view text);
+// Blanks removed from the start / the end only.
+std::string trimLeft(std::string_view text);
+std::string trimRight(std::string_view text);
+
+// True when `text`, trimmed, is a decimal number ("12", "-3", "+4.5", "1e3").
+bool isNumber(std::string_view text) noexcept;
+// The integer `text` holds (trimmed, optional sign, digits); 0 when it is not a
+// number. A decimal number is cut towards zero.
+long long toInteger(std::string_view text) noexcept;
+// "yyyy-mm-dd" (also "yyyy-m-d") naming a real calendar date.
+bool isDate(std::string_view text) noexcept;
+// "hh:mm:ss" (also "h:m:s", or "hh:mm") naming a real time of day.
+bool isTime(std::string_view text) noexcept;
+// `value` written with a digit pattern: "0000" pads to four digits, "00" to two.
+std::string formatNumber(long long value, std::string_view pattern);
+// `value` rounded to `decimals` places, written without trailing zeros after
+// the point ("1.5", "1.53", "0", "4194304").
+std::string formatDecimal(double value, int decimals);
+
+// UTF-8 -> GBK bytes; characters outside GBK are written in GB18030 and bytes
+// that are not valid UTF-8 pass through unchanged.
+std::string utf8ToGbk(std::string_view utf8);
+// GBK/GB18030 bytes -> UTF-8; bytes that do not decode pass through unchanged,
+// so utf8ToGbk(gbkToUtf8(x)) == x for any bytes x that are valid GB18030 and for
+// any lone bytes >= 0x80 that are not.
+std::string gbkToUtf8(std::string_view gbk);
+// True when `bytes` is valid UTF-8 (a leading byte-order mark allowed).
+bool isValidUtf8(std::string_view bytes) noexcept;
+// `bytes` for display: invalid UTF-8 sequences become U+FFFD. The stored text
+// is never changed by this.
+std::string displayText(std::string_view bytes);
+
+}  // namespace host
