@@ -1,0 +1,7 @@
+#include "kelvane/scripts.h"
+
+namespace kelvane {
+
+void connectCheckScripts(w_htmd&) {}
+
+}  // namespace kelvane

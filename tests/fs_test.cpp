@@ -1,0 +1,522 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "host/fs.h"
+#include "host/paths.h"
+#include "tests/support/temp_folder.h"
+
+namespace {
+
+using testing_support::TempFolder;
+
+// Every name in `folder`, hidden ones included, straight from the file system.
+std::set<std::string> namesIn(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+std::vector<std::string> listingTexts(const std::string& folder, int mask) {
+    std::vector<host::ListingEntry> entries;
+    EXPECT_TRUE(host::listDirectory(folder, mask, entries));
+    std::vector<std::string> texts;
+    for (const auto& entry : entries) texts.push_back(host::listingText(entry));
+    return texts;
+}
+
+mode_t modeOf(const std::string& path) {
+    struct stat st;
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+}
+
+struct timespec modifiedOf(const std::string& path) {
+    struct stat st;
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mtim;
+}
+
+bool runningAsRoot() {
+    return ::geteuid() == 0;
+}
+
+// ---------------------------------------------------------------- path rules
+
+TEST(PathRules, SeparatorIsSlash) {
+    EXPECT_EQ(host::separator(), '/');
+    EXPECT_EQ(host::separatorText(), "/");
+}
+
+TEST(PathRules, JoinDoesNotDoubleTheSeparator) {
+    EXPECT_EQ(host::joinPath("/a/b", "c.txt"), "/a/b/c.txt");
+    EXPECT_EQ(host::joinPath("/a/b/", "c.txt"), "/a/b/c.txt");
+    EXPECT_EQ(host::joinPath("/", "c.txt"), "/c.txt");
+    EXPECT_EQ(host::joinPath("", "c.txt"), "c.txt");
+}
+
+TEST(PathRules, HeldRootKeepsSlashAndDropsOtherTrailingSeparators) {
+    EXPECT_EQ(host::heldRoot("/"), "/");
+    EXPECT_EQ(host::heldRoot("/home/user/"), "/home/user");
+    EXPECT_EQ(host::heldRoot("/home/user"), "/home/user");
+    EXPECT_EQ(host::heldRoot("/data//"), "/data");
+}
+
+TEST(PathRules, BaseNameAndParent) {
+    EXPECT_EQ(host::baseName("/a/b/c.txt"), "c.txt");
+    EXPECT_EQ(host::baseName("c.txt"), "c.txt");
+    EXPECT_EQ(host::baseName("/a/b/"), "");
+    EXPECT_EQ(host::parentPath("/a/b/c.txt"), "/a/b");
+    EXPECT_EQ(host::parentPath("/c.txt"), "/");
+    EXPECT_EQ(host::parentPath("c.txt"), "");
+}
+
+// ---------------------------------------------------------- simple services
+
+class FileServices : public ::testing::Test {
+  protected:
+    TempFolder temp;
+};
+
+TEST_F(FileServices, ExistenceTellsFilesFromFolders) {
+    const std::string file = temp.write("f.txt", "x");
+    const std::string folder = temp.mkdir("d");
+    EXPECT_TRUE(host::fileExists(file));
+    EXPECT_FALSE(host::folderExists(file));
+    EXPECT_TRUE(host::folderExists(folder));
+    EXPECT_FALSE(host::fileExists(folder));
+    EXPECT_FALSE(host::fileExists(temp / "missing"));
+    EXPECT_FALSE(host::folderExists(temp / "missing"));
+}
+
+TEST_F(FileServices, ExistenceFollowsLinks) {
+    const std::string file = temp.write("f.txt", "x");
+    ASSERT_EQ(::symlink(file.c_str(), (temp / "link").c_str()), 0);
+    ASSERT_EQ(::symlink("nowhere", (temp / "dangling").c_str()), 0);
+    EXPECT_TRUE(host::fileExists(temp / "link"));
+    EXPECT_FALSE(host::fileExists(temp / "dangling"));
+}
+
+TEST_F(FileServices, CreateFolderNeedsItsParent) {
+    EXPECT_TRUE(host::createFolder(temp / "new"));
+    EXPECT_TRUE(host::folderExists(temp / "new"));
+    EXPECT_FALSE(host::createFolder(temp / "new"));
+    EXPECT_FALSE(host::createFolder(temp / "missing/child"));
+    EXPECT_FALSE(host::folderExists(temp / "missing"));
+}
+
+TEST_F(FileServices, LengthIsExactBeyondFourGibibytes) {
+    const std::string path = temp / "sparse.bin";
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, 5LL << 30), 0);
+    ::close(fd);
+    EXPECT_EQ(host::fileLength(path), 5368709120LL);
+    EXPECT_EQ(host::fileLength(temp.write("e", "")), 0);
+    EXPECT_EQ(host::fileLength(temp / "missing"), -1);
+}
+
+TEST_F(FileServices, WorkingAndProgramFolders) {
+    testing_support::ScopedWorkingDirectory here(temp.path());
+    EXPECT_EQ(host::currentDirectory(), std::filesystem::current_path().string());
+    EXPECT_EQ(host::currentDirectory().back() == '/', host::currentDirectory() == "/");
+    const std::string program = host::programDirectory();
+    EXPECT_TRUE(host::folderExists(program));
+    EXPECT_TRUE(host::fileExists(host::joinPath(program, "fs_test")));
+}
+
+TEST_F(FileServices, TimesComeFromStatusWithoutReadPermission) {
+    const std::string file = temp.write("locked.txt", "x");
+    TempFolder::setModified(file, 1328231107);
+    ASSERT_EQ(::chmod(file.c_str(), 0), 0);
+    const auto times = host::fileTimes(file);
+    ASSERT_TRUE(times.has_value());
+    EXPECT_EQ(times->modified, 1328231107);
+    // Birth time, or the status-change time: either is no earlier than the
+    // modification time set in the past.
+    EXPECT_GE(times->created, times->modified);
+    EXPECT_FALSE(host::fileTimes(temp / "missing").has_value());
+}
+
+TEST_F(FileServices, ReadAndAppend) {
+    EXPECT_FALSE(host::readFile(temp / "missing").has_value());
+    EXPECT_FALSE(host::readFile(temp.mkdir("d")).has_value());
+    const std::string path = temp / "log.txt";
+    EXPECT_TRUE(host::appendToFile(path, "one\r\n"));
+    EXPECT_TRUE(host::appendToFile(path, std::string("two\0\r\n", 6)));
+    EXPECT_EQ(host::readFile(path), std::string("one\r\ntwo\0\r\n", 11));
+    EXPECT_FALSE(host::appendToFile(temp / "missing/log.txt", "x"));
+}
+
+TEST_F(FileServices, ReadingAFifoDoesNotHang) {
+    const std::string fifo = temp / "pipe";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(host::readFile(fifo).has_value());
+}
+
+// ------------------------------------------------------------------- listing
+
+class Listing : public ::testing::Test {
+  protected:
+    TempFolder temp;
+};
+
+TEST_F(Listing, HiddenEntriesOnlyUnderTheWideMask) {
+    temp.write("visible.txt", "v");
+    temp.write(".hidden.txt", "h");
+    temp.mkdir("folder");
+    temp.mkdir(".hidden-folder");
+    const std::string readOnly = temp.write("read-only.txt", "r");
+    ASSERT_EQ(::chmod(readOnly.c_str(), 0444), 0);
+
+    EXPECT_EQ(listingTexts(temp.path(), host::kListNormal),
+              (std::vector<std::string>{"[folder]", "read-only.txt", "visible.txt"}));
+    EXPECT_EQ(listingTexts(temp.path(), host::kListEverything),
+              (std::vector<std::string>{".hidden.txt", "[.hidden-folder]", "[folder]",
+                                        "read-only.txt", "visible.txt"}));
+}
+
+TEST_F(Listing, DotEntriesAreNeverListed) {
+    for (const auto& text : listingTexts(temp.path(), host::kListEverything)) {
+        EXPECT_NE(text, "[.]");
+        EXPECT_NE(text, "[..]");
+    }
+    EXPECT_TRUE(listingTexts(temp.path(), host::kListEverything).empty());
+}
+
+TEST_F(Listing, OrderFoldsAsciiCaseAndBreaksTiesByBytes) {
+    for (const char* name : {"b.txt", "a.txt", "A.txt", "9.txt", "10.txt", "_u.txt", "B2.txt"})
+        temp.write(name, "x");
+    temp.mkdir("Sub");
+    temp.mkdir("zz");
+    EXPECT_EQ(listingTexts(temp.path(), host::kListNormal),
+              (std::vector<std::string>{"10.txt", "9.txt", "[Sub]", "[zz]", "_u.txt", "A.txt",
+                                        "a.txt", "b.txt", "B2.txt"}));
+}
+
+TEST_F(Listing, FoldersAreMarkedAndFlagged) {
+    temp.mkdir("sub");
+    temp.write("file", "x");
+    std::vector<host::ListingEntry> entries;
+    ASSERT_TRUE(host::listDirectory(temp.path(), host::kListNormal, entries));
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].name, "sub");
+    EXPECT_TRUE(entries[0].isFolder);
+    EXPECT_EQ(entries[1].name, "file");
+    EXPECT_FALSE(entries[1].isFolder);
+}
+
+TEST_F(Listing, SpecialFilesAreNeverListed) {
+    temp.write("plain.txt", "x");
+    ASSERT_EQ(::mkfifo((temp / "pipe").c_str(), 0600), 0);
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(sock, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = temp / "sock";
+    if (socketPath.size() < sizeof address.sun_path) {
+        std::copy(socketPath.begin(), socketPath.end(), address.sun_path);
+        ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    }
+    ::close(sock);
+    EXPECT_EQ(listingTexts(temp.path(), host::kListEverything),
+              (std::vector<std::string>{"plain.txt"}));
+}
+
+TEST_F(Listing, LinksCountAsFilesOnlyWhenTheyLeadToOne) {
+    const std::string file = temp.write("real.txt", "x");
+    const std::string folder = temp.mkdir("real-folder");
+    ASSERT_EQ(::symlink(file.c_str(), (temp / "file-link").c_str()), 0);
+    ASSERT_EQ(::symlink(folder.c_str(), (temp / "folder-link").c_str()), 0);
+    ASSERT_EQ(::symlink("loop", (temp / "loop").c_str()), 0);
+    ASSERT_EQ(::symlink("missing", (temp / "dangling").c_str()), 0);
+    ASSERT_EQ(::symlink(temp.path().c_str(), (temp / "real-folder/up").c_str()), 0);
+
+    std::vector<host::ListingEntry> entries;
+    ASSERT_TRUE(host::listDirectory(temp.path(), host::kListEverything, entries));
+    std::vector<std::string> texts;
+    for (const auto& entry : entries) texts.push_back(host::listingText(entry));
+    EXPECT_EQ(texts, (std::vector<std::string>{"[real-folder]", "file-link", "real.txt"}));
+    EXPECT_TRUE(listingTexts(folder, host::kListEverything).empty());
+}
+
+TEST_F(Listing, NamesThatAreNotUtf8KeepTheirBytes) {
+    const std::string odd = "bad\xff\xfe-\xc3(.txt";
+    temp.write(odd, "x");
+    temp.write("中文名.txt", "x");
+    const auto texts = listingTexts(temp.path(), host::kListNormal);
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0], odd);
+    EXPECT_EQ(texts[1], "中文名.txt");
+    EXPECT_TRUE(host::fileExists(host::joinPath(temp.path(), texts[0])));
+}
+
+TEST_F(Listing, CopyTemporaryFilesAreNeverListed) {
+    temp.write("a.txt", "x");
+    temp.write(".a.txt.0123abcd.partial", "partial");
+    temp.write(".a.txt.0123ABCD.partial", "not ours: upper-case digits");
+    temp.write(".a.txt.0123abc.partial", "not ours: seven digits");
+    EXPECT_EQ(
+        listingTexts(temp.path(), host::kListEverything),
+        (std::vector<std::string>{".a.txt.0123abc.partial", ".a.txt.0123ABCD.partial", "a.txt"}));
+}
+
+TEST_F(Listing, UnreadableOrMissingFolderFails) {
+    std::vector<host::ListingEntry> entries{{"stale", false}};
+    EXPECT_FALSE(host::listDirectory(temp / "missing", host::kListNormal, entries));
+    EXPECT_TRUE(entries.empty());
+    const std::string file = temp.write("file.txt", "x");
+    EXPECT_FALSE(host::listDirectory(file, host::kListNormal, entries));
+
+    if (runningAsRoot()) GTEST_SKIP() << "root reads every folder";
+    const std::string locked = temp.mkdir("locked");
+    temp.write("locked/inside.txt", "x");
+    ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
+    entries = {{"stale", false}};
+    EXPECT_FALSE(host::listDirectory(locked, host::kListNormal, entries));
+    EXPECT_TRUE(entries.empty());
+}
+
+TEST(TemporaryNames, RecognisesOnlyTheCopyPattern) {
+    EXPECT_TRUE(host::isCopyTemporaryName(".a.txt.0123abcd.partial"));
+    EXPECT_TRUE(host::isCopyTemporaryName(".中文.ffffffff.partial"));
+    EXPECT_FALSE(host::isCopyTemporaryName("a.txt.0123abcd.partial"));
+    EXPECT_FALSE(host::isCopyTemporaryName(".a.txt.0123abcg.partial"));
+    EXPECT_FALSE(host::isCopyTemporaryName(".a.txt.0123abcd.partial2"));
+    EXPECT_FALSE(host::isCopyTemporaryName("..0123abcd.partial"));
+    EXPECT_FALSE(host::isCopyTemporaryName(".a.txt-0123abcd.partial"));
+    EXPECT_FALSE(host::isCopyTemporaryName(".partial"));
+}
+
+// ----------------------------------------------------------------- safe copy
+
+class SafeCopy : public ::testing::Test {
+  protected:
+    TempFolder temp;
+    std::string source;
+    std::string targets;
+
+    void SetUp() override {
+        source = temp.write("src/report.txt", "fresh content\n");
+        TempFolder::setModified(source, 1328231107);
+        ASSERT_EQ(::chmod(source.c_str(), 0640), 0);
+        targets = temp.mkdir("dst");
+    }
+
+    // No temporary file of ours is left in the target folder.
+    void expectNoTemporary() const {
+        for (const auto& name : namesIn(targets))
+            EXPECT_FALSE(host::isCopyTemporaryName(name)) << name;
+    }
+};
+
+TEST_F(SafeCopy, KeepsContentTimeAndMode) {
+    const std::string target = targets + "/report.txt";
+    std::string error;
+    ASSERT_TRUE(host::copyFileSafely(source, target, false, &error)) << error;
+    EXPECT_EQ(TempFolder::read(target), "fresh content\n");
+    EXPECT_EQ(modifiedOf(target).tv_sec, 1328231107);
+    EXPECT_EQ(modeOf(target), 0640u);
+    EXPECT_EQ(namesIn(targets), (std::set<std::string>{"report.txt"}));
+}
+
+TEST_F(SafeCopy, CopiesLargeAndEmptyFiles) {
+    std::string large(3 * 1024 * 1024 + 17, '\0');
+    for (std::size_t i = 0; i < large.size(); ++i)
+        large[i] = static_cast<char>((i * 2654435761u) >> 13);
+    const std::string big = temp.write("src/big.bin", large);
+    const std::string empty = temp.write("src/empty", "");
+    ASSERT_TRUE(host::copyFileSafely(big, targets + "/big.bin", false));
+    ASSERT_TRUE(host::copyFileSafely(empty, targets + "/empty", false));
+    EXPECT_EQ(TempFolder::read(targets + "/big.bin"), large);
+    EXPECT_EQ(host::fileLength(targets + "/empty"), 0);
+    expectNoTemporary();
+}
+
+TEST_F(SafeCopy, WithoutReplaceAnExistingTargetIsUntouched) {
+    const std::string target = temp.write("dst/report.txt", "old content");
+    TempFolder::setModified(target, 1000000000);
+    std::string error;
+    EXPECT_FALSE(host::copyFileSafely(source, target, false, &error));
+    EXPECT_NE(error.find(target), std::string::npos) << error;
+    EXPECT_EQ(TempFolder::read(target), "old content");
+    EXPECT_EQ(modifiedOf(target).tv_sec, 1000000000);
+    EXPECT_EQ(namesIn(targets), (std::set<std::string>{"report.txt"}));
+}
+
+TEST_F(SafeCopy, WithoutReplaceAnExistingFolderOrLinkIsUntouched) {
+    temp.mkdir("dst/report.txt");
+    EXPECT_FALSE(host::copyFileSafely(source, targets + "/report.txt", false));
+    EXPECT_TRUE(host::folderExists(targets + "/report.txt"));
+    ASSERT_EQ(::symlink("missing", (targets + "/link.txt").c_str()), 0);
+    EXPECT_FALSE(host::copyFileSafely(source, targets + "/link.txt", false));
+    EXPECT_FALSE(host::fileExists(targets + "/link.txt"));
+    expectNoTemporary();
+}
+
+TEST_F(SafeCopy, WithReplaceTheTargetIsReplaced) {
+    const std::string target = temp.write("dst/report.txt", "old content that is longer");
+    ASSERT_EQ(::chmod(target.c_str(), 0444), 0);
+    std::string error;
+    ASSERT_TRUE(host::copyFileSafely(source, target, true, &error)) << error;
+    EXPECT_EQ(TempFolder::read(target), "fresh content\n");
+    EXPECT_EQ(modeOf(target), 0640u);
+    EXPECT_EQ(namesIn(targets), (std::set<std::string>{"report.txt"}));
+}
+
+TEST_F(SafeCopy, ReadOnlySourceGivesReadOnlyCopy) {
+    ASSERT_EQ(::chmod(source.c_str(), 0444), 0);
+    ASSERT_TRUE(host::copyFileSafely(source, targets + "/r.txt", false));
+    EXPECT_EQ(modeOf(targets + "/r.txt"), 0444u);
+    EXPECT_EQ(TempFolder::read(targets + "/r.txt"), "fresh content\n");
+}
+
+TEST_F(SafeCopy, LeftoverOfTheSameTargetIsRemovedOthersAreKept) {
+    temp.write("dst/.report.txt.0123abcd.partial", "killed run");
+    temp.write("dst/.report.txt.9999ffff.partial", "another killed run");
+    temp.write("dst/.report.txt.x.0123abcd.partial", "other target");
+    temp.write("dst/.eport.txt.0123abcd.partial", "other target");
+    temp.write("dst/.report.txt.0123ABCD.partial", "not our pattern");
+    temp.write("dst/report.txt.0123abcd.partial", "not hidden: a user file");
+    ASSERT_TRUE(host::copyFileSafely(source, targets + "/report.txt", false));
+    EXPECT_EQ(namesIn(targets),
+              (std::set<std::string>{"report.txt", ".report.txt.x.0123abcd.partial",
+                                     ".eport.txt.0123abcd.partial", ".report.txt.0123ABCD.partial",
+                                     "report.txt.0123abcd.partial"}));
+}
+
+TEST_F(SafeCopy, MissingSourceFailsNamingThePath) {
+    const std::string missing = temp / "src/missing.txt";
+    std::string error;
+    EXPECT_FALSE(host::copyFileSafely(missing, targets + "/missing.txt", true, &error));
+    EXPECT_NE(error.find(missing), std::string::npos) << error;
+    EXPECT_NE(error.find("No such file"), std::string::npos) << error;
+    EXPECT_TRUE(namesIn(targets).empty());
+    EXPECT_FALSE(host::copyFileSafely(missing, targets + "/missing.txt", true));
+}
+
+TEST_F(SafeCopy, MissingTargetFolderFailsNamingThePath) {
+    std::string error;
+    EXPECT_FALSE(host::copyFileSafely(source, temp / "nowhere/report.txt", true, &error));
+    EXPECT_NE(error.find(temp / "nowhere"), std::string::npos) << error;
+    EXPECT_FALSE(host::folderExists(temp / "nowhere"));
+}
+
+TEST_F(SafeCopy, SpecialSourcesAreRefusedWithoutHanging) {
+    const std::string fifo = temp / "src/pipe";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(host::copyFileSafely(fifo, targets + "/pipe", true));
+    EXPECT_FALSE(host::copyFileSafely(temp / "src", targets + "/src", true));
+    EXPECT_TRUE(namesIn(targets).empty());
+}
+
+TEST_F(SafeCopy, UnwritableTargetFolderFailsAndLeavesNothing) {
+    if (runningAsRoot()) GTEST_SKIP() << "root writes into every folder";
+    ASSERT_EQ(::chmod(targets.c_str(), 0555), 0);
+    std::string error;
+    EXPECT_FALSE(host::copyFileSafely(source, targets + "/report.txt", true, &error));
+    EXPECT_NE(error.find(targets), std::string::npos) << error;
+    ASSERT_EQ(::chmod(targets.c_str(), 0755), 0);
+    EXPECT_TRUE(namesIn(targets).empty());
+}
+
+TEST_F(SafeCopy, AwkwardNamesAreCopiedByteForByte) {
+    const std::vector<std::string> names = {
+        "with blanks  and 'single' \"double\" quotes.txt",
+        "中文文件名 (副本).txt",
+        "not-utf8-\xff\xfe\xc3.txt",
+        std::string(240, 'n') + ".txt",  // the temporary name must be cut
+        std::string(236, 'a') + "中",    // the cut would split a character
+    };
+    std::string deep =
+        temp.mkdir(std::string(150, 'd') + "/" + std::string(150, 'e') + "/" + "深层文件夹");
+    for (const auto& name : names) {
+        const std::string from = temp.write("src/" + name, name);
+        const std::string to = host::joinPath(deep, name);
+        std::string error;
+        ASSERT_TRUE(host::copyFileSafely(from, to, false, &error)) << error;
+        EXPECT_GT(to.size(), 300u);
+        EXPECT_EQ(TempFolder::read(to), name);
+        EXPECT_FALSE(host::copyFileSafely(from, to, false));
+        EXPECT_TRUE(host::copyFileSafely(from, to, true));
+    }
+    std::set<std::string> expected(names.begin(), names.end());
+    EXPECT_EQ(namesIn(deep), expected);
+}
+
+TEST_F(SafeCopy, LeftoverOfALongNameIsRemoved) {
+    // The temporary name of a name too long to carry whole holds its first 237 bytes.
+    const std::string name = std::string(250, 'L');
+    const std::string from = temp.write("src/" + name, "long");
+    temp.write("dst/." + std::string(237, 'L') + ".00c0ffee.partial", "killed");
+    temp.write("dst/." + std::string(236, 'L') + ".00c0ffee.partial", "other target");
+    ASSERT_TRUE(host::copyFileSafely(from, targets + "/" + name, false));
+    EXPECT_EQ(namesIn(targets),
+              (std::set<std::string>{name, "." + std::string(236, 'L') + ".00c0ffee.partial"}));
+}
+
+// ------------------------------------------------------------- atomic write
+
+class AtomicWrite : public ::testing::Test {
+  protected:
+    TempFolder temp;
+};
+
+TEST_F(AtomicWrite, CreatesAndReplaces) {
+    const std::string path = temp / "settings.ini";
+    std::string error;
+    ASSERT_TRUE(host::writeFileAtomically(path, "first", &error)) << error;
+    EXPECT_EQ(TempFolder::read(path), "first");
+    ASSERT_TRUE(host::writeFileAtomically(path, std::string("sec\0nd", 6), &error)) << error;
+    EXPECT_EQ(TempFolder::read(path), std::string("sec\0nd", 6));
+    ASSERT_TRUE(host::writeFileAtomically(path, "", &error)) << error;
+    EXPECT_EQ(host::fileLength(path), 0);
+    EXPECT_EQ(namesIn(temp.path()), (std::set<std::string>{"settings.ini"}));
+}
+
+TEST_F(AtomicWrite, KeepsThePermissionBitsOfTheOldFile) {
+    const std::string path = temp.write("private.ini", "old");
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+    ASSERT_TRUE(host::writeFileAtomically(path, "new"));
+    EXPECT_EQ(modeOf(path), 0600u);
+}
+
+TEST_F(AtomicWrite, ReplacesTheFileALinkNamesNotTheLink) {
+    const std::string real = temp.write("real.ini", "old");
+    ASSERT_EQ(::symlink("real.ini", (temp / "link.ini").c_str()), 0);
+    ASSERT_TRUE(host::writeFileAtomically(temp / "link.ini", "new"));
+    struct stat st;
+    ASSERT_EQ(::lstat((temp / "link.ini").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(TempFolder::read(real), "new");
+}
+
+TEST_F(AtomicWrite, FailureLeavesTheOldFileAndNoTemporary) {
+    std::string error;
+    EXPECT_FALSE(host::writeFileAtomically(temp / "missing/x.ini", "x", &error));
+    EXPECT_NE(error.find(temp / "missing"), std::string::npos) << error;
+
+    const std::string folder = temp.mkdir("folder-in-the-way");
+    EXPECT_FALSE(host::writeFileAtomically(folder, "x"));
+    EXPECT_TRUE(host::folderExists(folder));
+    EXPECT_EQ(namesIn(temp.path()), (std::set<std::string>{"folder-in-the-way"}));
+
+    if (runningAsRoot()) GTEST_SKIP() << "root writes into every folder";
+    const std::string path = temp.write("ro/settings.ini", "old");
+    ASSERT_EQ(::chmod((temp / "ro").c_str(), 0555), 0);
+    EXPECT_FALSE(host::writeFileAtomically(path, "new"));
+    EXPECT_EQ(TempFolder::read(path), "old");
+    EXPECT_EQ(namesIn(temp / "ro"), (std::set<std::string>{"settings.ini"}));
+}
+
+}  // namespace

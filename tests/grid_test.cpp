@@ -1,0 +1,551 @@
+// The grid store: numbering, row operations, sort, filter, indexed find,
+// selection, header texts, footers, import and export.
+#include "host/grid.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <iterator>
+#include <random>
+#include <stdexcept>
+
+#include "host/scripted_host.h"
+#include "tests/support/temp_folder.h"
+
+namespace {
+
+using host::Grid;
+using host::SaveFormat;
+
+class NameListTest : public ::testing::Test {
+  protected:
+    Grid grid{host::loadGridDefinition("htmd1")};
+
+    // Appends one entry the way the folder walk does.
+    long append(const std::string& name, const std::string& result = "不同") {
+        grid.insertrow(0);
+        long row = grid.rowcount();
+        grid.setitem(row, "xh", static_cast<double>(row));
+        grid.setitem(row, "md", name);
+        grid.setitem(row, "jg", result);
+        return row;
+    }
+    std::vector<std::string> names() const {
+        std::vector<std::string> out;
+        for (long r = 1; r <= grid.rowcount(); ++r) out.push_back(grid.getitemstring(r, "md"));
+        return out;
+    }
+    std::vector<long> numbers() const {
+        std::vector<long> out;
+        for (long r = 1; r <= grid.rowcount(); ++r)
+            out.push_back(static_cast<long>(grid.getitemnumber(r, "xh")));
+        return out;
+    }
+};
+
+// --- definitions ---
+
+TEST(GridDefinitionTest, ShippedDefinitionsCarryTheirColumnsAndHeaders) {
+    auto htmd1 = host::loadGridDefinition("htmd1");
+    ASSERT_EQ(htmd1.columns.size(), 6u);
+    std::vector<std::string> expected = {"md", "xh", "jg", "wjct", "xgrq", "cjrq"};
+    std::vector<int> lengths = {256, 0, 5, 256, 13, 13};
+    std::vector<std::string> headers = {
+        "源文件夹文件名单(或名单1)", "序号", "结果", "文件的长度", "修改日期", "创建日期"};
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(htmd1.columns[i].name, expected[i]);
+        EXPECT_EQ(htmd1.columns[i].headerObject, expected[i] + "_t");
+        EXPECT_EQ(htmd1.columns[i].declaredLength, lengths[i]);
+        EXPECT_EQ(htmd1.columns[i].headerText, headers[i]);
+        EXPECT_EQ(htmd1.columns[i].type,
+                  i == 1 ? host::ColumnType::Number : host::ColumnType::Text);
+    }
+    EXPECT_EQ(host::loadGridDefinition("htmd2").columns[0].headerText,
+              "目标文件夹文件名单(或名单2)");
+
+    auto cfmd1 = host::loadGridDefinition("cfmd1");
+    auto cfmd2 = host::loadGridDefinition("cfmd2");
+    EXPECT_EQ(cfmd1.columns[0].headerText, "重复名单1");
+    EXPECT_EQ(cfmd2.columns[0].headerText, "重复名单2");
+    EXPECT_EQ(cfmd1.columns[0].declaredLength, 501);
+    EXPECT_EQ(cfmd1.columns[1].name, "dxh");
+    EXPECT_EQ(cfmd1.footerExpression, "'总数:'+count(dmd for all)");
+    EXPECT_EQ(cfmd2.footerExpression, "count(dmd for all)");
+
+    auto frn1 = host::loadGridDefinition("frn1");
+    ASSERT_EQ(frn1.columns.size(), 1u);
+    EXPECT_EQ(frn1.columns[0].name, "ypath");
+    EXPECT_EQ(frn1.columns[0].declaredLength, 301);
+    EXPECT_EQ(frn1.columns[0].headerObject, "ypath_t");
+    EXPECT_EQ(frn1.columns[0].headerText, "源文件夹");
+    EXPECT_EQ(frn1.rowColourExpression,
+              "if(getrow()=currentrow(),rgb(174,241,242),rgb(255,255,255))");
+}
+
+TEST(GridDefinitionTest, MalformedDefinitionsAreRejectedWithTheLine) {
+    auto message = [](const std::string& text) -> std::string {
+        try {
+            host::parseGridDefinition(text);
+        } catch (const std::runtime_error& error) {
+            return error.what();
+        }
+        return "accepted";
+    };
+    EXPECT_NE(message("grid g\ncolumn a txt 1 a_t 10 A\n").find("line 2"), std::string::npos);
+    EXPECT_NE(message("grid g\ncolumn a text x a_t 10 A\n"), "accepted");
+    EXPECT_NE(message("grid g\ncolumn a text 1 a_t wide A\n"), "accepted");
+    EXPECT_NE(message("grid g\ncolumn a text 1\n"), "accepted");
+    EXPECT_NE(message("column a text 1 a_t 10 A\n"), "accepted");
+    EXPECT_NE(message("grid g\n"), "accepted");
+    EXPECT_NE(message("grid g\ncolumn a text 1 a_t 10 A\ncolumn a text 1 a_t 10 B\n"), "accepted");
+    EXPECT_NE(message("grid g\nbanner x\ncolumn a text 1 a_t 10 A\n").find("line 2"),
+              std::string::npos);
+    EXPECT_EQ(message("\xEF\xBB\xBF# c\r\ngrid g\r\n\r\ncolumn a text 1 a_t 10 A b\r\n"),
+              "accepted");
+    EXPECT_THROW(host::loadGridDefinition("no_such_grid"), std::runtime_error);
+}
+
+// --- numbering and row operations ---
+
+TEST_F(NameListTest, AppendedRowsAreNumberedAfterTheShownRows) {
+    EXPECT_EQ(append("a"), 1);
+    EXPECT_EQ(grid.getitemnumber(1, "xh"), 1);
+    for (const char* name : {"b", "c", "d", "e"}) append(name);
+    for (const char* name : {"f", "g", "h"}) append(name);
+    EXPECT_EQ(numbers(), (std::vector<long>{1, 2, 3, 4, 5, 6, 7, 8}));
+}
+
+TEST_F(NameListTest, AppendAfterAFilterTakesTheShownCountPlusOne) {
+    append("a", "相同");
+    append("b");
+    append("c", "相同");
+    append("d");
+    ASSERT_TRUE(grid.setfilter("jg = '不同'"));
+    grid.filter();
+    ASSERT_EQ(grid.rowcount(), 2);
+    EXPECT_EQ(grid.filteredcount(), 2);
+    EXPECT_EQ(append("e"), 3);
+    EXPECT_EQ(grid.getitemnumber(3, "xh"), 3);  // hidden row "c" has 3 as well
+}
+
+TEST_F(NameListTest, InsertBeforeARowAndRejectInvalidRows) {
+    append("a");
+    append("c");
+    EXPECT_EQ(grid.insertrow(2), 2);
+    grid.setitem(2, "md", "b");
+    EXPECT_EQ(names(), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(grid.insertrow(5), -1);
+    EXPECT_EQ(grid.insertrow(-1), -1);
+    EXPECT_FALSE(grid.setitem(9, "md", "x"));
+    EXPECT_FALSE(grid.setitem(1, "nope", "x"));
+    EXPECT_EQ(grid.getitemstring(9, "md"), "");
+}
+
+TEST_F(NameListTest, DeletedRowsLeaveNothingBehindForNewRows) {
+    append("a");
+    append("b");
+    grid.selectrow(2, true);
+    EXPECT_TRUE(grid.deleterow(2));
+    EXPECT_FALSE(grid.deleterow(2));
+    grid.insertrow(0);
+    EXPECT_EQ(grid.getitemstring(2, "md"), "");
+    EXPECT_EQ(grid.getitemstring(2, "xh"), "");
+    EXPECT_FALSE(grid.isselected(2));
+    EXPECT_EQ(names(), (std::vector<std::string>{"a", ""}));
+}
+
+TEST_F(NameListTest, ResetRemovesHiddenRowsToo) {
+    append("a", "相同");
+    append("b");
+    grid.setfilter("jg = '不同'");
+    grid.filter();
+    grid.reset();
+    EXPECT_EQ(grid.rowcount(), 0);
+    EXPECT_EQ(grid.filteredcount(), 0);
+    grid.setfilter("");
+    grid.filter();
+    EXPECT_EQ(grid.rowcount(), 0);
+    EXPECT_EQ(append("c"), 1);
+}
+
+TEST_F(NameListTest, NumberCellsReadAsTextWithoutFraction) {
+    append("a");
+    EXPECT_EQ(grid.getitemstring(1, "xh"), "1");
+    EXPECT_TRUE(grid.setitem(1, "xh", "2.5"));
+    EXPECT_EQ(grid.getitemstring(1, "xh"), "2.5");
+    EXPECT_FALSE(grid.setitem(1, "xh", "abc"));
+    EXPECT_EQ(grid.getitemnumber(1, "xh"), 2.5);
+    EXPECT_EQ(grid.getitemnumber(1, "md"), 0);
+}
+
+// --- sort and filter ---
+
+TEST_F(NameListTest, SortIsStableAndBytewise) {
+    append("b");
+    append("a");
+    append("b");
+    append("B");
+    append("a");
+    ASSERT_TRUE(grid.setsort("md   A"));
+    grid.sort();
+    EXPECT_EQ(names(), (std::vector<std::string>{"B", "a", "a", "b", "b"}));
+    EXPECT_EQ(numbers(), (std::vector<long>{4, 2, 5, 1, 3}));
+    ASSERT_TRUE(grid.setsort("md D"));
+    grid.sort();
+    EXPECT_EQ(numbers(), (std::vector<long>{1, 3, 2, 5, 4}));
+}
+
+TEST_F(NameListTest, SortsNumbersNumericallyAndBySeveralKeys) {
+    for (int i = 0; i < 12; ++i) append(i % 2 ? "x" : "y");
+    grid.setsort("xh D");
+    grid.sort();
+    EXPECT_EQ(numbers(), (std::vector<long>{12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1}));
+    ASSERT_TRUE(grid.setsort("md A,xh D"));
+    grid.sort();
+    EXPECT_EQ(numbers(), (std::vector<long>{12, 10, 8, 6, 4, 2, 11, 9, 7, 5, 3, 1}));
+}
+
+TEST_F(NameListTest, BadSortExpressionsKeepTheOldOne) {
+    EXPECT_FALSE(grid.setsort("zz A"));
+    EXPECT_FALSE(grid.setsort("md X"));
+    EXPECT_FALSE(grid.setsort("md Ascending"));
+    EXPECT_FALSE(grid.setsort("md A xh D"));
+    append("b");
+    append("a");
+    grid.setsort("md A");
+    EXPECT_FALSE(grid.setsort("md Q"));
+    grid.sort();
+    EXPECT_EQ(names(), (std::vector<std::string>{"a", "b"}));
+}
+
+TEST_F(NameListTest, UnfilterBringsHiddenRowsBackAfterTheShownOnes) {
+    append("a", "相同");
+    append("b");
+    append("c", "相同");
+    append("d");
+    ASSERT_TRUE(grid.setfilter("jg = \"相同\""));
+    grid.filter();
+    EXPECT_EQ(names(), (std::vector<std::string>{"a", "c"}));
+    grid.setfilter("");
+    grid.filter();
+    EXPECT_EQ(names(), (std::vector<std::string>{"a", "c", "b", "d"}));
+    EXPECT_EQ(grid.filteredcount(), 0);
+}
+
+TEST_F(NameListTest, FilterOnNumbersAndBadFilters) {
+    for (const char* name : {"a", "b", "c"}) append(name);
+    ASSERT_TRUE(grid.setfilter("xh = 2"));
+    grid.filter();
+    EXPECT_EQ(names(), (std::vector<std::string>{"b"}));
+    EXPECT_FALSE(grid.setfilter("jg = "));
+    EXPECT_FALSE(grid.setfilter("jg = '不同"));
+    EXPECT_FALSE(grid.setfilter("nope = 'x'"));
+    EXPECT_FALSE(grid.setfilter("jg = 'x' and"));
+    grid.filter();  // the last good filter still holds
+    EXPECT_EQ(names(), (std::vector<std::string>{"b"}));
+}
+
+// --- find and its index ---
+
+TEST_F(NameListTest, FindHonoursBounds) {
+    for (const char* name : {"a", "b", "a", "c", "a"}) append(name);
+    EXPECT_EQ(grid.find("md", "a", 1, 5), 1);
+    EXPECT_EQ(grid.find("md", "a", 2, 5), 3);
+    EXPECT_EQ(grid.find("md", "a", 4, 4), 0);
+    EXPECT_EQ(grid.find("md", "a", 4), 5);
+    EXPECT_EQ(grid.find("md", "c", 1, 3), 0);
+    EXPECT_EQ(grid.find("md", "zz"), 0);
+    EXPECT_EQ(grid.find("xh", "4"), 4);
+    EXPECT_EQ(grid.find("nope", "a"), 0);
+}
+
+TEST_F(NameListTest, FindFollowsChangesAfterTheIndexIsBuilt) {
+    for (const char* name : {"a", "b", "c", "d"}) append(name);
+    ASSERT_EQ(grid.find("md", "c"), 3);
+    grid.setitem(2, "md", "c");
+    EXPECT_EQ(grid.find("md", "c"), 2);
+    EXPECT_EQ(grid.find("md", "b"), 0);
+    grid.deleterow(1);
+    EXPECT_EQ(grid.find("md", "c"), 1);
+    EXPECT_EQ(grid.find("md", "d"), 3);
+    append("a");
+    EXPECT_EQ(grid.find("md", "a"), 4);
+    grid.setsort("md A");
+    grid.sort();
+    EXPECT_EQ(grid.find("md", "a"), 1);
+    EXPECT_EQ(grid.find("md", "d"), 4);
+    grid.setitem(1, "jg", "相同");
+    grid.setfilter("jg = '不同'");
+    grid.filter();
+    EXPECT_EQ(grid.find("md", "a"), 0);  // hidden rows are not found
+    EXPECT_EQ(grid.find("md", "c"), 1);
+    grid.deleterow(grid.rowcount());
+    EXPECT_EQ(grid.find("md", "d"), 0);
+}
+
+TEST_F(NameListTest, FindAgreesWithAScanThroughRandomChanges) {
+    std::mt19937 random(7);
+    auto pick = [&random](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    // Many equal values make the index's lists long enough to be dropped and rebuilt.
+    for (int i = 0; i < 3000; ++i) append(i % 3 ? "" : "v" + std::to_string(pick(5)));
+    for (int step = 0; step < 600; ++step) {
+        long count = grid.rowcount();
+        switch (pick(8)) {
+            case 0:
+                append("v" + std::to_string(pick(6)));
+                break;
+            case 1:
+                if (count) grid.deleterow(1 + pick(static_cast<int>(count)));
+                break;
+            case 2:
+                if (count) grid.deleterow(count);
+                break;
+            case 3:
+            case 4:
+                if (count)
+                    grid.setitem(1 + pick(static_cast<int>(count)), "md",
+                                 pick(3) ? "v" + std::to_string(pick(6)) : std::string());
+                break;
+            case 5:
+                grid.setsort(pick(2) ? "md A" : "xh D");
+                grid.sort();
+                break;
+            case 6:
+                if (count)
+                    grid.setitem(1 + pick(static_cast<int>(count)), "jg",
+                                 pick(2) ? "相同" : "不同");
+                grid.setfilter(pick(3) ? "jg = '不同'" : "");
+                grid.filter();
+                break;
+            default:
+                if (count) grid.insertrow(1 + pick(static_cast<int>(count)));
+                break;
+        }
+        std::string value = pick(4) ? "v" + std::to_string(pick(6)) : std::string();
+        long first = 1 + pick(static_cast<int>(grid.rowcount()) + 1);
+        long expected = 0;
+        for (long r = first; r <= grid.rowcount() && !expected; ++r) {
+            if (grid.getitemstring(r, "md") == value) expected = r;
+        }
+        ASSERT_EQ(grid.find("md", value, first, grid.rowcount()), expected)
+            << "step " << step << " value '" << value << "' from " << first;
+    }
+}
+
+// --- selection, header texts, footers ---
+
+TEST_F(NameListTest, SelectionFollowsItsRows) {
+    for (const char* name : {"c", "a", "b"}) append(name);
+    grid.selectrow(0, true);
+    EXPECT_TRUE(grid.isselected(1) && grid.isselected(2) && grid.isselected(3));
+    grid.selectrow(1, false);  // "c"
+    grid.setsort("md A");
+    grid.sort();
+    EXPECT_TRUE(grid.isselected(1));
+    EXPECT_FALSE(grid.isselected(3));
+    EXPECT_FALSE(grid.isselected(0));
+    EXPECT_FALSE(grid.isselected(4));
+    EXPECT_FALSE(grid.selectrow(4, true));
+    grid.selectrow(0, false);
+    EXPECT_FALSE(grid.isselected(1));
+}
+
+TEST(GridHeaderTest, ModifyChangesHeaderTexts) {
+    Grid grid(host::loadGridDefinition("cfmd1"));
+    EXPECT_TRUE(grid.modify("dmd_t.text = '长度不同'"));
+    EXPECT_EQ(grid.headerText(0), "长度不同");
+    EXPECT_TRUE(grid.modify("dmd_t.text='a~'b'  dxh_t.text = \"号\""));
+    EXPECT_EQ(grid.headerText(0), "a'b");
+    EXPECT_EQ(grid.headerText(1), "号");
+    EXPECT_FALSE(grid.modify("md_t.text = 'x'"));
+    EXPECT_FALSE(grid.modify("dmd_t.text = 'x' dxh_t.width = '9'"));
+    EXPECT_FALSE(grid.modify("dmd_t.text = 'unterminated"));
+    EXPECT_EQ(grid.headerText(0), "a'b");
+    EXPECT_EQ(grid.headerText(5), "");
+}
+
+TEST(GridFooterTest, FootersCountTheShownRows) {
+    Grid total(host::loadGridDefinition("cfmd1"));
+    Grid count(host::loadGridDefinition("cfmd2"));
+    EXPECT_EQ(total.footerText(), "总数:0");
+    EXPECT_EQ(count.footerText(), "0");
+    for (int i = 0; i < 3; ++i) {
+        total.insertrow(0);
+        count.insertrow(0);
+    }
+    total.setitem(1, "dmd", "x");
+    total.setfilter("dmd = 'x'");
+    total.filter();
+    EXPECT_EQ(total.footerText(), "总数:1");
+    EXPECT_EQ(count.footerText(), "3");
+    EXPECT_EQ(Grid(host::loadGridDefinition("htmd1")).footerText(), "");
+}
+
+// --- notifications ---
+
+class RecordingObserver : public host::GridObserver {
+  public:
+    std::vector<std::string> calls;
+    void rowsReset() override { calls.push_back("reset"); }
+    void rowsInserted(long f, long l) override { calls.push_back(range("inserted", f, l)); }
+    void rowsRemoved(long f, long l) override { calls.push_back(range("removed", f, l)); }
+    void rowChanged(long r) override { calls.push_back("changed " + std::to_string(r)); }
+    void headerChanged() override { calls.push_back("header"); }
+    void rowsAboutToBeReset() override { calls.push_back("before reset"); }
+    void rowsAboutToBeInserted(long f, long l) override {
+        calls.push_back(range("before inserted", f, l));
+    }
+    void rowsAboutToBeRemoved(long f, long l) override {
+        calls.push_back(range("before removed", f, l));
+    }
+
+  private:
+    static std::string range(const char* what, long f, long l) {
+        return std::string(what) + " " + std::to_string(f) + "-" + std::to_string(l);
+    }
+};
+
+TEST_F(NameListTest, ObserverHearsEachChangeOrOneResetAfterRedrawOff) {
+    RecordingObserver observer;
+    grid.setObserver(&observer);
+    grid.insertrow(0);
+    grid.setitem(1, "md", "a");
+    grid.deleterow(1);
+    EXPECT_EQ(observer.calls,
+              (std::vector<std::string>{"before inserted 1-1", "inserted 1-1", "changed 1",
+                                        "before removed 1-1", "removed 1-1"}));
+    observer.calls.clear();
+    grid.setredraw(false);
+    for (int i = 0; i < 3; ++i) append("x");
+    grid.setsort("md A");
+    grid.sort();
+    EXPECT_TRUE(observer.calls.empty());
+    grid.setredraw(true);
+    EXPECT_EQ(std::count(observer.calls.begin(), observer.calls.end(), "reset"), 1);
+    grid.setObserver(nullptr);
+}
+
+// --- import ---
+
+class GridImportTest : public NameListTest {
+  protected:
+    testing_support::TempFolder folder;
+};
+
+TEST_F(GridImportTest, TextWithWindowsLineEndsAndNoFinalLineEnd) {
+    EXPECT_EQ(grid.importtext("a\t7\t相同\r\n\r\nb\t8\r\nc\t9\t不同\t1KB\tt1\tt2\textra"), 3);
+    EXPECT_EQ(names(), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(numbers(), (std::vector<long>{7, 8, 9}));
+    EXPECT_EQ(grid.getitemstring(1, "jg"), "相同");
+    EXPECT_EQ(grid.getitemstring(2, "jg"), "");
+    EXPECT_EQ(grid.getitemstring(3, "cjrq"), "t2");
+}
+
+TEST_F(GridImportTest, StartLineAndNumberColumn) {
+    EXPECT_EQ(grid.importtext("heading\nx\tabc\ny\t12\nz\n", 2), 3);
+    EXPECT_EQ(names(), (std::vector<std::string>{"x", "y", "z"}));
+    EXPECT_EQ(grid.getitemstring(1, "xh"), "0");
+    EXPECT_EQ(grid.getitemnumber(2, "xh"), 12);
+    EXPECT_EQ(grid.getitemstring(3, "xh"), "");
+    EXPECT_EQ(grid.importtext("only\n", 5), 0);
+}
+
+TEST_F(GridImportTest, FilesInUtf8WithOrWithoutBomAndInGbk) {
+    std::string bom = folder.write("bom.txt", "\xEF\xBB\xBF名单\nb\n");
+    std::string plain = folder.write("plain.txt", "名单\n");
+    // "不同\t5" in GBK: not valid UTF-8, so it is read as GBK.
+    std::string gbk = folder.write("gbk.txt", "\xB2\xBB\xCD\xAC\t5\r\n");
+    EXPECT_EQ(grid.importfile(bom), 2);
+    EXPECT_EQ(grid.importfile(plain), 1);
+    EXPECT_EQ(grid.importfile(gbk), 1);
+    EXPECT_EQ(names(), (std::vector<std::string>{"名单", "b", "名单", "不同"}));
+    EXPECT_EQ(grid.getitemnumber(4, "xh"), 5);
+    EXPECT_EQ(grid.importfile(folder / "missing.txt"), -1);
+}
+
+TEST_F(GridImportTest, ClipboardFromAStartLine) {
+    host::ScriptedHost host;
+    host.clipboard = "one\r\ntwo\r\nthree";
+    EXPECT_EQ(grid.importclipboard(host, 2), 2);
+    EXPECT_EQ(names(), (std::vector<std::string>{"two", "three"}));
+}
+
+TEST_F(GridImportTest, AppendedRowsAreFoundByABuiltIndex) {
+    append("a");
+    ASSERT_EQ(grid.find("md", "b"), 0);
+    grid.importtext("b\nc\n");
+    EXPECT_EQ(grid.find("md", "b"), 2);
+    EXPECT_EQ(grid.find("md", "c"), 3);
+}
+
+// --- export ---
+
+class GridExportTest : public NameListTest {
+  protected:
+    testing_support::TempFolder folder;
+};
+
+TEST_F(GridExportTest, TextIsGbkWithoutHeadingAndSkipsHiddenRows) {
+    append("名单", "相同");
+    append("b");
+    grid.setitem(2, "wjct", "3字节");
+    grid.setfilter("jg = '相同'");
+    grid.filter();
+    std::string path = folder / "out.txt";
+    ASSERT_TRUE(grid.saveas(path, SaveFormat::Text));
+    EXPECT_EQ(testing_support::TempFolder::read(path),
+              "\xC3\xFB\xB5\xA5\t1\t\xCF\xE0\xCD\xAC\t\t\t\r\n");
+    grid.setfilter("");
+    grid.filter();
+    ASSERT_TRUE(grid.saveas(path, SaveFormat::Text));
+    Grid back(host::loadGridDefinition("htmd1"));
+    EXPECT_EQ(back.importfile(path), 2);
+    EXPECT_EQ(back.datatext(), grid.datatext());
+}
+
+TEST_F(GridExportTest, CsvQuotesWhereNeeded) {
+    append("a,b");
+    append("say \"hi\"");
+    append("two\nlines");
+    grid.modify("md_t.text = '名,单'");
+    std::string path = folder / "out.csv";
+    ASSERT_TRUE(grid.saveas(path, SaveFormat::Csv));
+    EXPECT_EQ(testing_support::TempFolder::read(path),
+              "\xEF\xBB\xBF\"名,单\",序号,结果,文件的长度,修改日期,创建日期\r\n"
+              "\"a,b\",1,不同,,,\r\n"
+              "\"say \"\"hi\"\"\",2,不同,,,\r\n"
+              "\"two\nlines\",3,不同,,,\r\n");
+}
+
+TEST_F(GridExportTest, XlsxIsAZipArchive) {
+    append("名单");
+    std::string path = folder / "out.xlsx";
+    std::string error;
+    ASSERT_TRUE(grid.saveas(path, SaveFormat::Xlsx, &error)) << error;
+    EXPECT_EQ(testing_support::TempFolder::read(path).substr(0, 2), "PK");
+    // Nothing but the target is left in the folder.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()),
+                            std::filesystem::directory_iterator()),
+              1);
+}
+
+TEST_F(GridExportTest, SaveThroughTheHost) {
+    append("a");
+    host::ScriptedHost host;
+    EXPECT_EQ(grid.saveas(host), 0);  // cancelled
+    EXPECT_EQ(host.dialogTitles, (std::vector<std::string>{"另存为"}));
+
+    host.saveAnswers.push_back({1, folder / "list.txt", SaveFormat::Text});
+    EXPECT_EQ(grid.saveas(host), 1);
+    EXPECT_EQ(testing_support::TempFolder::read(folder / "list.txt"),
+              "a\t1\t\xB2\xBB\xCD\xAC\t\t\t\r\n");
+
+    host.saveAnswers.push_back({1, folder / "no/such/folder/list.csv", SaveFormat::Csv});
+    EXPECT_EQ(grid.saveas(host), -1);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].title, "提示");
+    EXPECT_NE(host.messages[0].text.find("list.csv"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,368 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <random>
+#include <string>
+
+#include "host/clock.h"
+#include "host/text.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+// Chinese folders in a path: "D:/备份/资料/a.txt" has "/" at GBK bytes 3, 8, 13.
+const std::string kPath = "D:/备份/资料/a.txt";
+const std::string kGrinning = "\xF0\x9F\x98\x80";  // U+1F600, four bytes in GB18030
+const std::string kExtB = "\xF0\xA0\x80\x80";      // U+20000
+
+// ---- GBK lengths, cuts and finds -------------------------------------------
+
+TEST(GbkPositions, LengthCountsChineseAsTwoBytes) {
+    EXPECT_EQ(host::gbkLength(""), 0);
+    EXPECT_EQ(host::gbkLength("abc"), 3);
+    EXPECT_EQ(host::gbkLength("中文abc"), 7);
+    EXPECT_EQ(host::gbkLength(kPath), 18);
+    EXPECT_EQ(host::gbkLength("，。"), 4);  // full-width punctuation is GBK too
+}
+
+TEST(GbkPositions, LeftNeverSplitsACharacter) {
+    EXPECT_EQ(host::gbkLeft("中文", 3), "中");
+    EXPECT_EQ(host::gbkLeft("中文", 4), "中文");
+    EXPECT_EQ(host::gbkLeft("中文", 1), "");
+    EXPECT_EQ(host::gbkLeft("中文", 99), "中文");
+    EXPECT_EQ(host::gbkLeft("ab中", 3), "ab");
+    EXPECT_EQ(host::gbkLeft("abc", 0), "");
+    EXPECT_EQ(host::gbkLeft("abc", -2), "");
+    EXPECT_EQ(host::gbkLeft("abc", 2), "ab");
+}
+
+TEST(GbkPositions, RightTakesWholeCharactersFromTheEnd) {
+    EXPECT_EQ(host::gbkRight("中文abc", 4), "abc");
+    EXPECT_EQ(host::gbkRight("中文abc", 5), "文abc");
+    EXPECT_EQ(host::gbkRight("中文abc", 7), "中文abc");
+    EXPECT_EQ(host::gbkRight("中文abc", 70), "中文abc");
+    EXPECT_EQ(host::gbkRight("中文abc", 0), "");
+    EXPECT_EQ(host::gbkRight("abcdef", 2), "ef");
+}
+
+TEST(GbkPositions, MidCountsGbkBytesFromOne) {
+    EXPECT_EQ(host::gbkMid("中文abc", 3, 2), "文");
+    EXPECT_EQ(host::gbkMid("中文abc", 3), "文abc");
+    EXPECT_EQ(host::gbkMid("中文abc", 5, 2), "ab");
+    // A start inside a character skips it; an end inside one leaves it out.
+    EXPECT_EQ(host::gbkMid("中文abc", 2, 2), "");
+    EXPECT_EQ(host::gbkMid("中文abc", 2), "文abc");
+    EXPECT_EQ(host::gbkMid("中文abc", 1, 3), "中");
+    EXPECT_EQ(host::gbkMid("中文abc", 0, 2), "中");
+    EXPECT_EQ(host::gbkMid("中文abc", 8), "");
+    EXPECT_EQ(host::gbkMid("中文abc", 3, 0), "");
+    EXPECT_EQ(host::gbkMid("abcdef", 3, 2), "cd");
+    EXPECT_EQ(host::gbkMid("abcdef", 9), "");
+    // The folder below "D:/备份/" starts at GBK byte 9.
+    EXPECT_EQ(host::gbkMid(kPath, 9), "资料/a.txt");
+}
+
+TEST(GbkPositions, FindGivesGbkBytePosition) {
+    EXPECT_EQ(host::gbkFind(kPath, "/"), 3);
+    EXPECT_EQ(host::gbkFind(kPath, "/", 4), 8);
+    EXPECT_EQ(host::gbkFind(kPath, "/", 9), 13);
+    EXPECT_EQ(host::gbkFind(kPath, "/", 14), 0);
+    EXPECT_EQ(host::gbkFind(kPath, "资料"), 9);
+    EXPECT_EQ(host::gbkFind(kPath, "a.txt"), 14);
+    EXPECT_EQ(host::gbkFind(kPath, "z"), 0);
+    EXPECT_EQ(host::gbkFind(kPath, ""), 0);
+    // A start inside "备" looks from the next character on.
+    EXPECT_EQ(host::gbkFind(kPath, "份", 5), 6);
+    EXPECT_EQ(host::gbkFind("a/b/c", "/", 3), 4);
+    EXPECT_EQ(host::gbkFind("a/b/c", "/", 0), 2);
+}
+
+TEST(GbkPositions, FindMatchesOnlyOnCharacterBoundaries) {
+    // "中" is E4 B8 AD: its tail bytes must not be found as a needle.
+    EXPECT_EQ(host::gbkFind("中x", "\xB8\xAD"), 0);
+    EXPECT_EQ(host::gbkFind("中x", "x"), 3);
+}
+
+TEST(GbkPositions, CharactersOnlyGb18030EncodesCountFour) {
+    EXPECT_EQ(host::gbkLength(kExtB), 4);
+    EXPECT_EQ(host::gbkLength(kGrinning), 4);
+    EXPECT_EQ(host::gbkLength("a" + kGrinning + "中"), 7);
+    EXPECT_EQ(host::gbkLeft(kGrinning + "a", 3), "");
+    EXPECT_EQ(host::gbkLeft(kGrinning + "a", 4), kGrinning);
+    EXPECT_EQ(host::gbkMid("a" + kExtB + "b", 6), "b");
+    EXPECT_EQ(host::gbkFind(kExtB + "/", "/"), 5);
+}
+
+TEST(GbkPositions, InvalidBytesCountOneAndAreKept) {
+    EXPECT_EQ(host::gbkLength("a\xFF"
+                              "b"),
+              3);
+    EXPECT_EQ(host::gbkLength("\xE4\xB8"), 2);  // a cut-off "中"
+    EXPECT_EQ(host::gbkLeft("\xFF中", 1), "\xFF");
+    EXPECT_EQ(host::gbkLeft("\xFF中", 3), "\xFF中");
+    EXPECT_EQ(host::gbkRight("中\x80", 1), "\x80");
+    EXPECT_EQ(host::gbkFind("\xFF/中/", "/", 3), 5);
+}
+
+TEST(GbkPositions, LengthsAgreeWithTheBytesWrittenToDisk) {
+    const std::string samples[] = {
+        "中文abc",
+        kPath,
+        kGrinning + kExtB,
+        "€·—“”…",                        // punctuation GBK holds in two bytes
+        "\xC2\x80\xC3\xA9\xE2\x82\xAC",  // U+0080, é, €
+        "\xEF\xBF\xBD\xEF\xBB\xBF",      // U+FFFD and a byte-order mark
+        "\xF0\xA0\x82\x87",              // U+20087
+        "\xEE\x80\x80\xEE\x9E\x8D",      // private-use characters
+        "a\xFF\xFE\x80z",
+    };
+    for (const std::string& text : samples)
+        EXPECT_EQ(host::gbkLength(text), static_cast<long>(host::utf8ToGbk(text).size()))
+            << host::displayText(text);
+}
+
+// ---- Encoding conversions --------------------------------------------------
+
+TEST(Conversion, ChineseBecomesGbk) {
+    EXPECT_EQ(host::utf8ToGbk("中文"), "\xD6\xD0\xCE\xC4");
+    EXPECT_EQ(host::utf8ToGbk("D:\\备份"), "D:\\\xB1\xB8\xB7\xDD");
+    EXPECT_EQ(host::gbkToUtf8("\xD6\xD0\xCE\xC4"), "中文");
+    EXPECT_EQ(host::utf8ToGbk("plain"), "plain");
+    EXPECT_EQ(host::gbkToUtf8(""), "");
+}
+
+TEST(Conversion, CharactersOutsideGbkUseFourByteCodes) {
+    EXPECT_EQ(host::utf8ToGbk(kExtB), "\x95\x32\x82\x36");
+    EXPECT_EQ(host::gbkToUtf8("\x95\x32\x82\x36"), kExtB);
+    EXPECT_EQ(host::gbkToUtf8(host::utf8ToGbk(kGrinning)), kGrinning);
+}
+
+TEST(Conversion, InvalidUtf8BytesPassThrough) {
+    EXPECT_EQ(host::utf8ToGbk("a\xFF中"), "a\xFF\xD6\xD0");
+    EXPECT_EQ(host::utf8ToGbk("\xE4\xB8"), "\xE4\xB8");
+    EXPECT_EQ(host::utf8ToGbk("\xED\xA0\x80"), "\xED\xA0\x80");  // an encoded surrogate
+}
+
+TEST(Conversion, UndecodableGbkBytesPassThrough) {
+    EXPECT_EQ(host::gbkToUtf8("\x80"), "\x80");
+    EXPECT_EQ(host::gbkToUtf8("\xD6\xD0\xFF"), "中\xFF");
+    EXPECT_EQ(host::gbkToUtf8("\xD6"), "\xD6");  // a lead byte cut off at the end
+    EXPECT_EQ(host::gbkToUtf8("\x81 x"), "\x81 x");
+}
+
+TEST(Conversion, RoundTripsAreByteIdentical) {
+    const std::string samples[] = {"\x80",          "\xFF\xFE",         "\xD6\xD0\xFF",
+                                   "\xD6",          "\x81 x\x82",       "\x84\x31\xA5\x30",
+                                   "a\xB1\xB8\x7F", "\xFE\x39\xFE\x39", "\x95\x32\x82\x36"};
+    for (const std::string& gbk : samples)
+        EXPECT_EQ(host::utf8ToGbk(host::gbkToUtf8(gbk)), gbk) << host::displayText(gbk);
+    for (const std::string& utf8 : {"a\xFF中"s, kPath + "\x80"})
+        EXPECT_EQ(host::gbkToUtf8(host::utf8ToGbk(utf8)), utf8);
+}
+
+TEST(Conversion, EveryTwoByteCodeRoundTrips) {
+    std::string all;
+    for (int lead = 0x81; lead <= 0xFE; ++lead)
+        for (int trail = 0x40; trail <= 0xFE; ++trail)
+            if (trail != 0x7F) all += {static_cast<char>(lead), static_cast<char>(trail)};
+    std::string utf8 = host::gbkToUtf8(all);
+    EXPECT_TRUE(host::isValidUtf8(utf8));
+    EXPECT_EQ(host::utf8ToGbk(utf8), all);
+}
+
+TEST(Conversion, ArbitraryBytesRoundTrip) {
+    std::mt19937 random(20240229);
+    for (int round = 0; round < 2000; ++round) {
+        std::string bytes(1 + random() % 24, '\0');
+        for (char& c : bytes)
+            c = static_cast<char>(random() % 4 == 0 ? '0' + random() % 10 : random());
+        ASSERT_EQ(host::utf8ToGbk(host::gbkToUtf8(bytes)), bytes) << host::displayText(bytes);
+    }
+}
+
+TEST(Conversion, Utf8ValidityAndDisplay) {
+    EXPECT_TRUE(host::isValidUtf8("中文" + kGrinning));
+    EXPECT_TRUE(host::isValidUtf8("\xEF\xBB\xBFok"));
+    EXPECT_FALSE(host::isValidUtf8("\xC0\xAF"));          // overlong "/"
+    EXPECT_FALSE(host::isValidUtf8("\xED\xA0\x80"));      // surrogate
+    EXPECT_FALSE(host::isValidUtf8("\xF4\x90\x80\x80"));  // above U+10FFFF
+    EXPECT_FALSE(host::isValidUtf8("\xE4\xB8"));
+    EXPECT_EQ(host::displayText("a\xFF"
+                                "b"),
+              "a\xEF\xBF\xBD"
+              "b");
+    EXPECT_EQ(host::displayText("中文"), "中文");
+}
+
+// ---- Trimming, numbers, dates ----------------------------------------------
+
+TEST(TextValues, TrimRemovesSpacesAndTabs) {
+    EXPECT_EQ(host::trim(" \t a b \t"), "a b");
+    EXPECT_EQ(host::trimLeft("  a "), "a ");
+    EXPECT_EQ(host::trimRight("  a \t"), "  a");
+    EXPECT_EQ(host::trim("   "), "");
+    EXPECT_EQ(host::trim("　中　"), "　中　");  // full-width blanks are text
+}
+
+TEST(TextValues, NumberTest) {
+    for (const char* yes : {"12", "-3", "+4.5", "1e3", " 7 ", "0.5", ".5", "5."})
+        EXPECT_TRUE(host::isNumber(yes)) << yes;
+    for (const char* no : {"", " ", "x", "3x", "1e", "-", ".", "1 2", "0x10", "１２"})
+        EXPECT_FALSE(host::isNumber(no)) << no;
+}
+
+TEST(TextValues, IntegerValueIsZeroWhenNotANumber) {
+    EXPECT_EQ(host::toInteger("12"), 12);
+    EXPECT_EQ(host::toInteger(" 7 "), 7);
+    EXPECT_EQ(host::toInteger("x"), 0);
+    EXPECT_EQ(host::toInteger("3x"), 0);
+    EXPECT_EQ(host::toInteger("-1"), -1);
+    EXPECT_EQ(host::toInteger("+4"), 4);
+    EXPECT_EQ(host::toInteger(""), 0);
+    EXPECT_EQ(host::toInteger("3.7"), 3);
+    EXPECT_EQ(host::toInteger("-3.7"), -3);
+    EXPECT_EQ(host::toInteger("1e3"), 1000);
+    EXPECT_EQ(host::toInteger("9223372036854775807"), 9223372036854775807LL);
+    EXPECT_EQ(host::toInteger("-9223372036854775808"), -9223372036854775807LL - 1);
+    EXPECT_EQ(host::toInteger("99999999999999999999"), 0);
+}
+
+TEST(TextValues, DatesFollowTheCalendar) {
+    EXPECT_TRUE(host::isDate("2024-02-29"));
+    EXPECT_FALSE(host::isDate("2023-02-29"));
+    EXPECT_FALSE(host::isDate("2023-13-01"));
+    EXPECT_TRUE(host::isDate("2000-02-29"));
+    EXPECT_FALSE(host::isDate("1900-02-29"));
+    EXPECT_FALSE(host::isDate("2024-04-31"));
+    EXPECT_TRUE(host::isDate("2024-12-31"));
+    EXPECT_TRUE(host::isDate("2024-4-5"));
+    EXPECT_FALSE(host::isDate("2024-00-10"));
+    EXPECT_FALSE(host::isDate("2024-01-00"));
+    EXPECT_FALSE(host::isDate("24-01-01"));
+    EXPECT_FALSE(host::isDate("2024-01-01 "));
+    EXPECT_FALSE(host::isDate("2024/01/01x"));
+    EXPECT_FALSE(host::isDate(""));
+}
+
+TEST(TextValues, TimesOfDay) {
+    EXPECT_TRUE(host::isTime("00:00:00"));
+    EXPECT_TRUE(host::isTime("23:59:59"));
+    EXPECT_TRUE(host::isTime("9:5:7"));
+    EXPECT_TRUE(host::isTime("12:30"));
+    EXPECT_FALSE(host::isTime("24:00:00"));
+    EXPECT_FALSE(host::isTime("12:60:00"));
+    EXPECT_FALSE(host::isTime("12:00:60"));
+    EXPECT_FALSE(host::isTime("12"));
+    EXPECT_FALSE(host::isTime("12:30:"));
+    EXPECT_FALSE(host::isTime("123:00:00"));
+    EXPECT_FALSE(host::isTime(""));
+}
+
+TEST(TextValues, NumberPatterns) {
+    EXPECT_EQ(host::formatNumber(7, "0000"), "0007");
+    EXPECT_EQ(host::formatNumber(2024, "0000"), "2024");
+    EXPECT_EQ(host::formatNumber(5, "00"), "05");
+    EXPECT_EQ(host::formatNumber(12345, "00"), "12345");
+    EXPECT_EQ(host::formatNumber(-5, "00"), "-05");
+    EXPECT_EQ(host::formatNumber(0, "00"), "00");
+    EXPECT_EQ(host::formatNumber(42, ""), "42");
+}
+
+TEST(TextValues, DecimalsRoundAndDropTrailingZeros) {
+    EXPECT_EQ(host::formatDecimal(1536.0 / 1024, 2), "1.5");
+    EXPECT_EQ(host::formatDecimal(0.00146, 2), "0");
+    EXPECT_EQ(host::formatDecimal(4194304, 2), "4194304");
+    EXPECT_EQ(host::formatDecimal(1.53125, 2), "1.53");
+    EXPECT_EQ(host::formatDecimal(2.675, 2), "2.68");  // rounds the written value
+    EXPECT_EQ(host::formatDecimal(0.125, 2), "0.13");
+    EXPECT_EQ(host::formatDecimal(9.999, 2), "10");
+    EXPECT_EQ(host::formatDecimal(99.96, 1), "100");
+    EXPECT_EQ(host::formatDecimal(-1.25, 1), "-1.3");
+    EXPECT_EQ(host::formatDecimal(-0.001, 2), "0");
+    EXPECT_EQ(host::formatDecimal(2.5, 0), "3");
+    EXPECT_EQ(host::formatDecimal(0, 2), "0");
+    EXPECT_EQ(host::formatDecimal(1e15 + 0.5, 1), "1000000000000000.5");
+}
+
+// ---- Clock and local time --------------------------------------------------
+
+class LocalTime : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (const char* tz = std::getenv("TZ")) previous_ = tz;
+        useZone("Asia/Shanghai");
+    }
+    void TearDown() override {
+        if (previous_)
+            ::setenv("TZ", previous_->c_str(), 1);
+        else
+            ::unsetenv("TZ");
+        ::tzset();
+    }
+    static void useZone(const char* zone) {
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+    }
+
+  private:
+    std::optional<std::string> previous_;
+};
+
+constexpr std::time_t kLeapDayUtc = 1709164800;  // 2024-02-29 00:00:00 UTC
+
+TEST_F(LocalTime, TextOfAKnownInstant) {
+    EXPECT_EQ(host::localTimeText(0), "1970-01-01 08:00:00");
+    EXPECT_EQ(host::localTimeText(kLeapDayUtc), "2024-02-29 08:00:00");
+    EXPECT_EQ(host::localTimeText(kLeapDayUtc + 16 * 3600 - 1), "2024-02-29 23:59:59");
+}
+
+TEST_F(LocalTime, ParsingInvertsTheText) {
+    std::time_t seconds = 0;
+    ASSERT_TRUE(host::parseLocalTimeText("2024-02-29 08:00:00", seconds));
+    EXPECT_EQ(seconds, kLeapDayUtc);
+    ASSERT_TRUE(host::parseLocalTimeText("2024-3-1 7:59:59", seconds));
+    EXPECT_EQ(seconds, kLeapDayUtc + 24 * 3600 - 1);
+    for (const char* bad : {"2023-02-29 00:00:00", "2024-02-29", "2024-02-29 25:00:00",
+                            "2024-02-29T08:00:00", "", "x y"}) {
+        seconds = 123;
+        EXPECT_FALSE(host::parseLocalTimeText(bad, seconds)) << bad;
+        EXPECT_EQ(seconds, 123);
+    }
+}
+
+TEST_F(LocalTime, DaylightSavingIsDecidedByTheDate) {
+    useZone("America/New_York");
+    std::time_t seconds = 0;
+    ASSERT_TRUE(host::parseLocalTimeText("2024-07-01 12:00:00", seconds));
+    EXPECT_EQ(seconds, 1719849600);  // 16:00 UTC, summer time
+    ASSERT_TRUE(host::parseLocalTimeText("2024-01-01 12:00:00", seconds));
+    EXPECT_EQ(seconds, 1704128400);  // 17:00 UTC, standard time
+    EXPECT_EQ(host::localTimeText(1719849600), "2024-07-01 12:00:00");
+}
+
+TEST_F(LocalTime, OffsetAndNowComeFromTheInstalledClock) {
+    host::FixedClock fixed(kLeapDayUtc);
+    {
+        host::ScopedClock use(fixed);
+        EXPECT_EQ(host::utcOffsetSeconds(), 8 * 3600);
+        EXPECT_EQ(host::nowText(), "2024-02-29 08:00:00");
+        fixed.set(kLeapDayUtc + 61);
+        EXPECT_EQ(host::nowText(), "2024-02-29 08:01:01");
+        host::FixedClock inner(0);
+        {
+            host::ScopedClock nested(inner);
+            EXPECT_EQ(host::nowText(), "1970-01-01 08:00:00");
+        }
+        EXPECT_EQ(host::clock().now(), kLeapDayUtc + 61);
+        useZone("America/New_York");
+        fixed.set(1719849600);
+        EXPECT_EQ(host::utcOffsetSeconds(), -4 * 3600);
+    }
+    // Back on the system clock.
+    EXPECT_GT(host::clock().now(), kLeapDayUtc);
+}
+
+}  // namespace
