@@ -51,12 +51,13 @@ int main() {
 
     start = Clock::now();
     grid.find("md", names[0]);
-    std::printf("  of which building the md index: %.0f ms\n", millisecondsSince(start));
+    double indexing = millisecondsSince(start);
     long found = 0;
     for (std::size_t i = 0; i < names.size(); ++i) {
         if (grid.find("md", names[i], 1, grid.rowcount()) > 0) ++found;
     }
-    std::printf("find every md (%ld found): %.0f ms\n", found, millisecondsSince(start));
+    std::printf("find every md (%ld found): %.0f ms, of which building the index %.0f ms\n", found,
+                millisecondsSince(start), indexing);
 
     start = Clock::now();
     grid.setfilter("jg = '不同'");

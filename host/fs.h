@@ -49,8 +49,9 @@ bool copyFileSafely(const std::string& source, const std::string& target, bool r
 // True for the names copyFileSafely gives its temporary files; listings skip them.
 bool isCopyTemporaryName(std::string_view name) noexcept;
 
-// Reads a whole file; nullopt when it cannot be read.
-std::optional<std::string> readFile(const std::string& path);
+// Reads a whole file; nullopt when it cannot be read, with the system's reason
+// in `reason` when given. A FIFO or device is refused, never waited on.
+std::optional<std::string> readFile(const std::string& path, std::string* reason = nullptr);
 // Replaces `path` with `bytes` atomically (temporary file in the same folder,
 // then rename), so a crash or a full disk never leaves a half-written file.
 bool writeFileAtomically(const std::string& path, std::string_view bytes,

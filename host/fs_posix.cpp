@@ -407,13 +407,18 @@ bool copyFileSafely(const std::string& source, const std::string& target, bool r
     }
 }
 
-std::optional<std::string> readFile(const std::string& path) {
+std::optional<std::string> readFile(const std::string& path, std::string* reason) {
+    auto failed = [&](int code) -> std::optional<std::string> {
+        if (reason) *reason = systemReason(code);
+        return std::nullopt;
+    };
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return std::nullopt;
+    if (fd < 0) return failed(errno);
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int code = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         ::close(fd);
-        return std::nullopt;
+        return failed(code);
     }
     std::string bytes;
     bytes.reserve(static_cast<std::size_t>(st.st_size));
@@ -423,8 +428,9 @@ std::optional<std::string> readFile(const std::string& path) {
         if (got == 0) break;
         if (got < 0) {
             if (errno == EINTR) continue;
+            const int code = errno;
             ::close(fd);
-            return std::nullopt;
+            return failed(code);
         }
         bytes.append(buffer, static_cast<std::size_t>(got));
     }

@@ -78,6 +78,9 @@ class Grid {
     // A cell's text by column index: a number column's value without a needless
     // ".0", "" for an empty cell or an invalid row or column.
     std::string cellText(long row, int column) const;
+    // A text cell without copying it, valid until the grid next changes; "" for
+    // a number column or an invalid row or column. For passes over many rows.
+    std::string_view textView(long row, int column) const noexcept;
 
     // 0 appends at the end; otherwise inserts before shown row `row`. Returns the
     // new row's number, or -1 for an invalid row.
@@ -89,6 +92,10 @@ class Grid {
     std::string getitemstring(long row, std::string_view column) const;
     double getitemnumber(long row, std::string_view column) const;
     bool deleterow(long row);
+    // Removes the shown rows numbered in `rows` (any order; repeated or invalid
+    // numbers are ignored) in one pass, keeping the order of the others; the
+    // observer hears one reset. Returns the number of rows removed.
+    long deleterows(const std::vector<long>& rows);
     void reset();  // removes every row, hidden ones too
 
     // Sort expressions: "" (none), "md A", "md   A", "xh D", "md A, xh D". Stable.

@@ -1,5 +1,7 @@
 #include "host/paths.h"
 
+#include "host/fs.h"
+
 namespace host {
 
 char separator() noexcept {
@@ -37,6 +39,43 @@ std::string_view parentPath(std::string_view path) noexcept {
     if (last == std::string_view::npos) return {};
     if (last == 0) return path.substr(0, 1);
     return path.substr(0, last);
+}
+
+std::string fullStructureFolder(std::string_view target, std::string_view sourceRoot,
+                                std::string_view relative) {
+    // The whole source path follows the target; one separator where they meet,
+    // also when the target is "/" or the source is held without a leading "/".
+    std::string folder(target);
+    if (!folder.empty() && folder.back() == '/' && !sourceRoot.empty() && sourceRoot.front() == '/')
+        sourceRoot.remove_prefix(1);
+    else if ((folder.empty() || folder.back() != '/') && !sourceRoot.empty() &&
+             sourceRoot.front() != '/')
+        folder += '/';
+    folder += sourceRoot;
+    if (folder.empty() || folder.back() != '/') folder += '/';
+    folder += relative;
+    return folder;
+}
+
+NameReading posixNameReading(long count, const std::function<std::string(long)>& nameAt,
+                             std::string_view root,
+                             const std::function<bool(const std::string&)>& fileExists) {
+    if (count < 1) return NameReading::Relative;
+    const std::string first = nameAt(1);
+    if (first.empty() || first.front() != '/') return NameReading::Unfit;
+    for (long i = 1; i <= count; ++i) {
+        const std::string name = i == 1 ? first : nameAt(i);
+        const bool underRoot = fileExists(std::string(root) + name);
+        if (underRoot) return NameReading::Relative;
+        if (fileExists(name)) return NameReading::Full;
+    }
+    return NameReading::Relative;
+}
+
+NameReading listNameReading(long count, const std::function<std::string(long)>& nameAt,
+                            std::string_view root) {
+    return posixNameReading(count, nameAt, root,
+                            [](const std::string& path) { return fileExists(path); });
 }
 
 }  // namespace host

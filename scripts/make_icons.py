@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Draws the two busy-indicator icons, resources/hand.ico and resources/flower.ico.
 
-Each icon holds a 16x16 and a 32x32 image stored as PNG (standard library only).
+Each icon holds a 32x32 and a 16x16 image stored as PNG (standard library
+only), the larger first for readers that take only one.
 Shapes are drawn in a unit square and sampled 4x4 per pixel for soft edges.
 Run from anywhere: python3 scripts/make_icons.py
 """
@@ -121,7 +122,7 @@ def ico(images):
 def main():
     folder = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "resources")
     for name, shape in (("hand.ico", hand), ("flower.ico", flower)):
-        images = [(size, png(render(shape, size))) for size in (16, 32)]
+        images = [(size, png(render(shape, size))) for size in (32, 16)]
         with open(os.path.join(folder, name), "wb") as out:
             out.write(ico(images))
 

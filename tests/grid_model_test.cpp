@@ -159,7 +159,7 @@ TEST_F(GridModelTest, ShippedIconsLoadAndDiffer) {
     QImage flower(folder + "/flower.ico");
     ASSERT_FALSE(hand.isNull());
     ASSERT_FALSE(flower.isNull());
-    EXPECT_EQ(hand.width(), 32);  // the largest image of the icon is read first
+    EXPECT_EQ(hand.width(), 32);
     EXPECT_NE(hand.convertToFormat(QImage::Format_ARGB32),
               flower.convertToFormat(QImage::Format_ARGB32));
 }

@@ -1,0 +1,49 @@
+// torrin's copy run: every file of the source folders modified or created after
+// the threshold is copied into the target folder, and a report is appended to
+// the log. Plain C++: the window, the unattended run, the tests and the
+// benchmark all drive this same code.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host/progress.h"
+
+namespace torrin {
+
+// What one run works from (the window's fields and options, or the settings
+// file in an unattended run).
+struct RunDescription {
+    std::vector<std::string> sourceFolders;  // the `ypath` rows, in grid order
+    std::string target;                      // `sle_2`: the target root folder
+    std::string threshold;                   // `em_1`: "yyyy-mm-dd hh:mm:ss"
+    bool replace = false;                    // `sfth` == "y": overwrite same-name files
+    bool fullStructure = false;              // `qmljg` == "y": keep the source's full path
+    int mask = 16;                           // `lx`: 16, or 55 with hidden files
+    std::string logfile;                     // full path of "log.txt"
+    std::string profile;                     // full path of "confi9.ini" ("fdt" is stored there)
+};
+
+struct RunResult {
+    long cgcs = 0;          // files copied
+    long cccs = 0;          // files whose copy failed
+    std::string startTime;  // the text stored as "fdt" and written as the log's start line
+    std::string endTime;    // the text the threshold field shows after the run
+};
+
+// Runs one copy run. `progress` gets one step per qualifying file, before its
+// copy (the window passes its busy indication; the unattended run passes a
+// host::NullProgress and processes no events). Never throws for a file or a
+// folder that fails: those are counted, logged, and the run goes on.
+RunResult rcopy(const RunDescription& run, host::ProgressSink& progress);
+
+// The first name of fname, "0"+fname, "1"+fname, ... with no file fpath+name;
+// `fpath` ends with the separator.
+std::string fzmccf(const std::string& fpath, const std::string& fname);
+
+// The folders of a stored folder list, one per grid row to append: the whole
+// text when it holds no ";", else each piece before a ";" (empty pieces too;
+// text after the last ";" is not taken). Empty text gives none.
+std::vector<std::string> tjywjj(const std::string& yfolder);
+
+}  // namespace torrin
