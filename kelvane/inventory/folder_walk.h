@@ -1,0 +1,47 @@
+// The folder walk that fills a name list: every file under a folder, depth
+// first in listing order, appended to a grid with its name relative to the
+// list's root. Without Qt, so the window, the check, the tests and the
+// benchmark all drive the same code.
+#pragma once
+
+#include <string>
+
+#include "host/fs.h"
+#include "host/grid.h"
+#include "host/progress.h"
+
+namespace kelvane {
+
+struct WalkOptions {
+    int mask = host::kListNormal;  // `lx`
+    // `szf`: "1" modified after, "2" created after, any other number either;
+    // a text that is not a number (empty, the caption's first character) means
+    // no condition and no length or time columns.
+    std::string condition;
+    std::string conditionTime;  // "yyyy-mm-dd hh:mm:ss"; a time must be strictly greater
+    std::string lengthUnit;     // `ctdwszf`
+};
+
+struct WalkResult {
+    bool listed = false;  // the top folder could be read and had entries
+    long filesMet = 0;    // files listed, whether or not the condition kept them
+    long rowsAppended = 0;
+    long foldersSkipped = 0;  // folders below the top that could not be read
+};
+
+// Appends the files under `topFolder` to `grid` (a name list: md, xh, jg,
+// wjct, xgrq, cjrq), each as a row numbered by the grid's row count, with
+// `md` = the folder path after the first length-of-`root` bytes, then the
+// file name; with `topFolder` equal to `root` that is the path below the root
+// with a leading separator. Each folder is listed once; a folder that cannot
+// be read is skipped and the walk goes on. Reports every file met to
+// `progress`. Repainting of `grid` is held until the end.
+// Throws only what the grid throws (std::bad_alloc).
+WalkResult walkFolder(host::Grid& grid, const std::string& topFolder, const std::string& root,
+                      const WalkOptions& options, host::ProgressSink& progress);
+
+// The browse-condition kind of a `szf` text.
+enum class BrowseCondition { None, Modified, Created, Either };
+BrowseCondition browseCondition(const std::string& szf) noexcept;
+
+}  // namespace kelvane

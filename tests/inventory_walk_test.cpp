@@ -1,0 +1,314 @@
+// The folder walk engine on real temporary folders.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "common/file_attributes.h"
+#include "host/clock.h"
+#include "host/fs.h"
+#include "host/grid.h"
+#include "kelvane/inventory/folder_walk.h"
+#include "tests/support/temp_folder.h"
+
+namespace {
+
+using kelvane::WalkOptions;
+using kelvane::WalkResult;
+using testing_support::TempFolder;
+
+constexpr std::time_t kConditionSecond = 1136163845;  // 2006-01-02, any zone
+
+class RecordingProgress : public host::ProgressSink {
+  public:
+    void step(long count, std::string_view current) override {
+        counts.push_back(count);
+        names.emplace_back(current);
+    }
+    std::vector<long> counts;
+    std::vector<std::string> names;
+};
+
+class FolderWalk : public ::testing::Test {
+  protected:
+    WalkResult walk(const WalkOptions& options = {}) { return walkFrom(tree.path(), options); }
+    WalkResult walkFrom(const std::string& top, const WalkOptions& options = {}) {
+        return kelvane::walkFolder(grid, top, tree.path(), options, progress);
+    }
+    std::vector<std::string> column(const char* name) const {
+        std::vector<std::string> values;
+        for (long row = 1; row <= grid.rowcount(); ++row)
+            values.push_back(grid.getitemstring(row, name));
+        return values;
+    }
+    std::vector<std::string> names() const { return column("md"); }
+    std::vector<double> numbers() const {
+        std::vector<double> values;
+        for (long row = 1; row <= grid.rowcount(); ++row)
+            values.push_back(grid.getitemnumber(row, "xh"));
+        return values;
+    }
+    static WalkOptions condition(const std::string& szf, const std::string& time,
+                                 const std::string& unit = "2") {
+        WalkOptions options;
+        options.condition = szf;
+        options.conditionTime = time;
+        options.lengthUnit = unit;
+        return options;
+    }
+
+    TempFolder tree;
+    host::Grid grid{host::loadGridDefinition("htmd1")};
+    RecordingProgress progress;
+};
+
+// --- names and order ---------------------------------------------------------
+
+TEST_F(FolderWalk, FileInTheRootIsNamedWithALeadingSeparatorAndMarkedDifferent) {
+    tree.write("a.txt", "x");
+    const WalkResult result = walk();
+    EXPECT_TRUE(result.listed);
+    EXPECT_EQ(names(), std::vector<std::string>{"/a.txt"});
+    EXPECT_EQ(grid.getitemnumber(1, "xh"), 1);
+    EXPECT_EQ(grid.getitemstring(1, "jg"), "不同");
+    EXPECT_EQ(grid.getitemstring(1, "wjct"), "");
+    EXPECT_EQ(grid.getitemstring(1, "xgrq"), "");
+    EXPECT_EQ(grid.getitemstring(1, "cjrq"), "");
+}
+
+TEST_F(FolderWalk, SubfoldersComeDepthFirstWhereTheirEntrySortsInTheListing) {
+    // Listing texts: "1.txt" < "[a]" < "b.txt" < "C.txt" (letters folded), and
+    // inside a: "[b]" < "x.txt".
+    tree.write("C.txt", "");
+    tree.write("b.txt", "");
+    tree.write("1.txt", "");
+    tree.write("a/x.txt", "");
+    tree.write("a/b/y.txt", "");
+    walk();
+    EXPECT_EQ(names(),
+              (std::vector<std::string>{"/1.txt", "/a/b/y.txt", "/a/x.txt", "/b.txt", "/C.txt"}));
+    EXPECT_EQ(numbers(), (std::vector<double>{1, 2, 3, 4, 5}));
+}
+
+TEST_F(FolderWalk, NamesKeepChineseBlanksQuotesAndBytesThatAreNotUtf8) {
+    const std::vector<std::string> files = {"文件夹 一/报告 \"终\".txt", "it's.txt",
+                                            std::string("raw\xB2\xE2.txt")};
+    for (const auto& file : files) tree.write(file, "");
+    walk();
+    // "[" of a folder's listing text sorts before letters.
+    EXPECT_EQ(names(), (std::vector<std::string>{"/文件夹 一/报告 \"终\".txt", "/it's.txt",
+                                                 std::string("/raw\xB2\xE2.txt")}));
+}
+
+TEST_F(FolderWalk, TrailingSeparatorsOnTopOrRootChangeNoName) {
+    tree.write("d/f.txt", "");
+    kelvane::walkFolder(grid, tree.path() + "//", tree.path() + "/", {}, progress);
+    EXPECT_EQ(names(), std::vector<std::string>{"/d/f.txt"});
+}
+
+TEST_F(FolderWalk, UnderTheFileSystemRootNamesAreWholePathsWithOneLeadingSeparator) {
+    tree.write("d/f.txt", "");
+    kelvane::walkFolder(grid, tree.path(), "/", {}, progress);
+    EXPECT_EQ(names(), std::vector<std::string>{tree.path() + "/d/f.txt"});
+}
+
+TEST_F(FolderWalk, NamesOfASubfolderWalkAreStillRelativeToTheRoot) {
+    tree.write("d/e/f.txt", "");
+    walkFrom(tree / "d");
+    EXPECT_EQ(names(), std::vector<std::string>{"/d/e/f.txt"});
+}
+
+TEST_F(FolderWalk, EmptyOrMissingTopFolderGivesNoRowsAndIsNotListed) {
+    EXPECT_FALSE(walk().listed);
+    EXPECT_FALSE(walkFrom(tree / "missing").listed);
+    EXPECT_EQ(grid.rowcount(), 0);
+}
+
+TEST_F(FolderWalk, EmptySubfoldersAddNothingAndAreNotSkips) {
+    tree.mkdir("empty/deeper");
+    tree.write("z.txt", "");
+    const WalkResult result = walk();
+    EXPECT_EQ(names(), std::vector<std::string>{"/z.txt"});
+    EXPECT_EQ(result.foldersSkipped, 0);
+}
+
+TEST_F(FolderWalk, ProgressSeesEveryFileOnceWithARunningCount) {
+    tree.write("a.txt", "");
+    tree.write("s/b.txt", "");
+    walk(condition("1", "2999-01-01 00:00:00"));  // nothing kept, all met
+    EXPECT_EQ(grid.rowcount(), 0);
+    EXPECT_EQ(progress.counts, (std::vector<long>{1, 2}));
+    EXPECT_EQ(progress.names, (std::vector<std::string>{"/s/b.txt", "/a.txt"}));
+}
+
+// --- appending to a list ----------------------------------------------------------
+
+TEST_F(FolderWalk, WalkingTwiceAppendsAndNumbersOn) {
+    tree.write("a.txt", "");
+    tree.write("b.txt", "");
+    walk();
+    walk();
+    EXPECT_EQ(names(), (std::vector<std::string>{"/a.txt", "/b.txt", "/a.txt", "/b.txt"}));
+    EXPECT_EQ(numbers(), (std::vector<double>{1, 2, 3, 4}));
+}
+
+TEST_F(FolderWalk, UnderAFilterNumbersFollowTheShownRows) {
+    for (int i = 0; i < 3; ++i) {
+        grid.insertrow(0);
+        grid.setitem(i + 1, "xh", i + 1.0);
+        grid.setitem(i + 1, "jg", i == 1 ? "不同" : "相同");
+    }
+    grid.setfilter("jg = '不同'");
+    grid.filter();
+    tree.write("n.txt", "");
+    walk();
+    ASSERT_EQ(grid.rowcount(), 2);
+    EXPECT_EQ(grid.getitemnumber(2, "xh"), 2);
+    EXPECT_EQ(grid.getitemstring(2, "md"), "/n.txt");
+}
+
+TEST_F(FolderWalk, RepaintingIsHeldDuringTheWalkAndRestoredAfter) {
+    tree.write("a.txt", "");
+    walk();
+    EXPECT_TRUE(grid.redraw());
+    grid.setredraw(false);
+    walk();
+    EXPECT_FALSE(grid.redraw());
+}
+
+// --- masks and special entries -------------------------------------------------------
+
+TEST_F(FolderWalk, HiddenFilesAndFoldersOnlyWithTheEverythingMask) {
+    tree.write(".hidden", "");
+    tree.write(".secret/in.txt", "");
+    tree.write("shown.txt", "");
+    walk();
+    EXPECT_EQ(names(), std::vector<std::string>{"/shown.txt"});
+    grid.reset();
+    WalkOptions everything;
+    everything.mask = host::kListEverything;
+    walk(everything);
+    EXPECT_EQ(names(), (std::vector<std::string>{"/.hidden", "/.secret/in.txt", "/shown.txt"}));
+}
+
+TEST_F(FolderWalk, LinkLoopEndsAndALinkToAFileIsListedAsTheFile) {
+    tree.write("real/f.txt", "");
+    ASSERT_EQ(::symlink("..", (tree / "real/up").c_str()), 0);
+    ASSERT_EQ(::symlink("f.txt", (tree / "real/g.txt").c_str()), 0);
+    ASSERT_EQ(::symlink("nowhere", (tree / "real/dangling").c_str()), 0);
+    ASSERT_EQ(::mkfifo((tree / "real/pipe").c_str(), 0600), 0);
+    walk();
+    EXPECT_EQ(names(), (std::vector<std::string>{"/real/f.txt", "/real/g.txt"}));
+}
+
+class UnreadableFolderWalk : public FolderWalk {
+  protected:
+    void SetUp() override {
+        if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
+    }
+};
+
+TEST_F(UnreadableFolderWalk, IsSkippedAndTheWalkGoesOn) {
+    tree.write("0.txt", "");
+    tree.write("locked/hidden.txt", "");
+    tree.write("m/after.txt", "");
+    ASSERT_EQ(::chmod((tree / "locked").c_str(), 0), 0);
+    const WalkResult result = walk();
+    EXPECT_EQ(names(), (std::vector<std::string>{"/0.txt", "/m/after.txt"}));
+    EXPECT_EQ(result.foldersSkipped, 1);
+}
+
+TEST_F(UnreadableFolderWalk, FilesWhoseStatusCannotBeReadGetTheFileServicesFailureTexts) {
+    // Readable but not searchable: the names list, their status does not.
+    const std::string file = tree.write("nosearch/f.txt", "abc");
+    ASSERT_EQ(::chmod((tree / "nosearch").c_str(), 0444), 0);
+    walk(condition("1", "1000-01-01 00:00:00"));
+    ASSERT_EQ(grid.rowcount(), 1);
+    EXPECT_EQ(grid.getitemstring(1, "xgrq"), common::getft(file, 3));
+    EXPECT_EQ(grid.getitemstring(1, "cjrq"), common::getft(file, 1));
+    EXPECT_EQ(grid.getitemstring(1, "wjct"), "4194304KB");
+}
+
+// --- browse conditions ---------------------------------------------------------------
+
+class BrowseCondition : public FolderWalk {
+  protected:
+    void SetUp() override {
+        equal = tree.write("equal.txt", "");
+        later = tree.write("later.txt", "");
+        TempFolder::setModified(equal, kConditionSecond);
+        TempFolder::setModified(later, kConditionSecond + 1);
+    }
+    std::string conditionText() const { return host::localTimeText(kConditionSecond); }
+    std::string equal;
+    std::string later;
+};
+
+TEST_F(BrowseCondition, ModifiedAfterIsStrictlyGreater) {
+    walk(condition("1", conditionText()));
+    EXPECT_EQ(names(), std::vector<std::string>{"/later.txt"});
+    EXPECT_EQ(grid.getitemnumber(1, "xh"), 1);
+}
+
+TEST_F(BrowseCondition, KeptRowsCarryTheTextsOfFilelzfAndGetft) {
+    walk(condition("1", "1000-01-01 00:00:00"));
+    ASSERT_EQ(grid.rowcount(), 2);
+    EXPECT_EQ(column("xgrq"),
+              (std::vector<std::string>{common::getft(equal, 3), common::getft(later, 3)}));
+    EXPECT_EQ(column("cjrq"),
+              (std::vector<std::string>{common::getft(equal, 1), common::getft(later, 1)}));
+    EXPECT_EQ(grid.getitemstring(2, "xgrq"), host::localTimeText(kConditionSecond + 1));
+    EXPECT_EQ(grid.getitemstring(1, "wjct"), common::filelzf(equal, "2"));
+}
+
+TEST_F(BrowseCondition, CreatedAfterUsesTheCreationTimeAlone) {
+    const std::string created = common::getft(later, 1);
+    walk(condition("2", created));  // equal to the creation time: not kept
+    EXPECT_EQ(grid.rowcount(), 0);
+    std::time_t seconds = 0;
+    ASSERT_TRUE(host::parseLocalTimeText(created, seconds));
+    walk(condition("2", host::localTimeText(seconds - 1)));
+    EXPECT_EQ(names(), (std::vector<std::string>{"/equal.txt", "/later.txt"}));
+}
+
+TEST_F(BrowseCondition, EitherTakesAFileCreatedAfterEvenWhenModifiedBefore) {
+    // Both files were modified in 2006 but came into being today.
+    const std::string threshold = "2010-01-01 00:00:00";
+    walk(condition("1", threshold));
+    EXPECT_EQ(grid.rowcount(), 0);
+    walk(condition("3", threshold));
+    EXPECT_EQ(grid.rowcount(), 2);
+    walk(condition("7", threshold));  // any number other than 1 and 2 means either
+    EXPECT_EQ(grid.rowcount(), 4);
+}
+
+TEST_F(BrowseCondition, TextThatIsNotANumberMeansNoConditionAndNoExtraColumns) {
+    for (const char* szf : {"", "附", "x"}) {
+        grid.reset();
+        walk(condition(szf, "2999-01-01 00:00:00"));
+        EXPECT_EQ(grid.rowcount(), 2) << szf;
+        EXPECT_EQ(column("wjct"), (std::vector<std::string>{"", ""})) << szf;
+        EXPECT_EQ(column("xgrq"), (std::vector<std::string>{"", ""})) << szf;
+    }
+}
+
+TEST_F(BrowseCondition, LengthTextFollowsTheUnitAsFilelzfDoes) {
+    const std::string sized = tree.write("sized.bin", std::string(1536, 'x'));
+    const std::vector<std::pair<std::string, std::string>> units = {
+        {"1", "1536字节"}, {"2", "1.5KB"}, {"3", "0MB"}, {"", "1.5KB"}, {"文", "1.5KB"}};
+    for (const auto& [unit, expected] : units) {
+        grid.reset();
+        walk(condition("1", "1000-01-01 00:00:00", unit));
+        ASSERT_EQ(grid.rowcount(), 3);
+        const long row = grid.find("md", "/sized.bin");
+        ASSERT_GT(row, 0);
+        EXPECT_EQ(grid.getitemstring(row, "wjct"), common::filelzf(sized, unit)) << unit;
+        EXPECT_EQ(grid.getitemstring(row, "wjct"), expected) << unit;
+    }
+}
+
+}  // namespace
