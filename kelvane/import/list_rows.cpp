@@ -1,0 +1,64 @@
+#include "kelvane/import/list_rows.h"
+
+#include "kelvane/import/spreadsheet_internal.h"
+#include "kelvane/import/spreadsheet_reader.h"
+
+namespace kelvane {
+
+bool isTextListName(std::string_view path) noexcept {
+    if (path.size() < 3) return false;
+    std::string_view tail = path.substr(path.size() - 3);
+    for (std::size_t i = 0; i < 3; ++i) {
+        const char c = tail[i];
+        const char upper = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+        if (upper != "TXT"[i]) return false;
+    }
+    return true;
+}
+
+std::string trimSpaces(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) return "";
+    const std::size_t last = text.find_last_not_of(' ');
+    return std::string(text.substr(first, last - first + 1));
+}
+
+void renumberShownRows(host::Grid& grid, bool trimNames, host::ProgressSink& progress) {
+    const bool redraw = grid.redraw();
+    grid.setredraw(false);
+    for (long row = 1; row <= grid.rowcount(); ++row) {
+        if (trimNames) {
+            const std::string name = grid.getitemstring(row, "md");
+            if (!name.empty() && (name.front() == ' ' || name.back() == ' '))
+                grid.setitem(row, "md", trimSpaces(name));
+        }
+        grid.setitem(row, "xh", static_cast<double>(row));
+        grid.setitem(row, "jg", "不同");
+        if ((row & 0x3FF) == 0) progress.step(row, {});
+    }
+    grid.setredraw(redraw);
+}
+
+long importListFile(host::Grid& grid, const std::string& path, int firstRow, int column,
+                    host::ProgressSink& progress) {
+    long added = 0;
+    if (isTextListName(path)) {
+        added = grid.importfile(path);
+        if (added < 0) {
+            // The grid says only that it could not; the file says why.
+            sheet::readWholeFile(path);
+            throw ListFileError(path, "无法读取文件");
+        }
+    } else {
+        // Read whole before the grid changes, so a failure leaves it as it was.
+        const std::string lines = spreadsheetColumnLines(path, column, firstRow);
+        const bool redraw = grid.redraw();
+        grid.setredraw(false);
+        added = grid.importtext(lines);
+        grid.setredraw(redraw);
+    }
+    renumberShownRows(grid, true, progress);
+    return added;
+}
+
+}  // namespace kelvane

@@ -1,0 +1,43 @@
+// Pieces shared by the spreadsheet readers (and tested on their own).
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelvane::sheet {
+
+// A cell number as a spreadsheet shows it in the General format: whole numbers
+// below 1e15 without a point, others with up to 15 significant digits.
+std::string numberText(double value);
+
+enum class DateKind { None, Date, DateTime, Time };
+// What a built-in number format id shows (14-22, 27-36, 45-47, 50-58 ...).
+DateKind builtInFormatKind(int id) noexcept;
+// What a custom format code shows: y/m/d a date, h/s a time of day, both a
+// date with its time; quoted text, escaped characters and [colour]/[locale]
+// brackets do not count.
+DateKind formatCodeKind(std::string_view code) noexcept;
+// A serial day number as the format shows it: "yyyy-mm-dd" (Date),
+// "yyyy-mm-dd hh:mm:ss" (DateTime) or "hh:mm:ss" (Time, hours beyond 24 kept),
+// rounded to the second.
+// The 1900 system keeps the old leap-year quirk (serial 60 is 1900-02-29 there,
+// shown here as 1900-02-28). Falls back to numberText for negative serials.
+std::string serialDateText(double serial, bool date1904, DateKind kind);
+
+// Text bytes as UTF-8: kept when they are valid UTF-8 (a byte-order mark
+// dropped), otherwise read as GBK.
+std::string decodeText(std::string_view bytes);
+// Column `column` (1-based) of delimited text (RFC 4180 quoting), one entry per
+// record up to the last record with a value in that column.
+std::vector<std::string> readDelimitedColumn(std::string_view text, char delimiter, int column);
+
+// The whole file; throws ListFileError with the system's reason.
+std::string readWholeFile(const std::string& path);
+
+std::vector<std::string> readXlsColumn(const std::string& path, int column);
+// `bytes` is the whole .xlsx file; `path` names it in errors.
+std::vector<std::string> readXlsxColumn(const std::string& path, std::string_view bytes,
+                                        int column);
+
+}  // namespace kelvane::sheet

@@ -1,0 +1,285 @@
+#include "kelvane/import/spreadsheet_reader.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+
+#include "host/fs.h"
+#include "host/text.h"
+#include "kelvane/import/spreadsheet_internal.h"
+
+namespace kelvane {
+
+ListFileError::ListFileError(std::string path, std::string reason)
+    : std::runtime_error(path + ": " + reason),
+      path_(std::move(path)),
+      reason_(std::move(reason)) {}
+
+bool spreadsheetReaderAvailable() noexcept {
+#ifdef KELVANE_WITH_SPREADSHEETS
+    return true;
+#else
+    return false;
+#endif
+}
+
+namespace sheet {
+
+namespace {
+
+// Howard Hinnant's days-to-civil conversion; day 0 is 1970-01-01.
+void civilFromDays(long long days, long long& year, unsigned& month, unsigned& day) {
+    days += 719468;
+    const long long era = (days >= 0 ? days : days - 146096) / 146097;
+    const unsigned dayOfEra = static_cast<unsigned>(days - era * 146097);
+    const unsigned yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const unsigned shiftedMonth = (5 * dayOfYear + 2) / 153;
+    day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
+    month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
+    year = static_cast<long long>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0);
+}
+
+// Days from 1970-01-01 to the start of each serial system.
+constexpr long long kDay0Of1900System = -25569;  // 1899-12-30
+constexpr long long kDay0Of1904System = -24107;  // 1904-01-01
+
+}  // namespace
+
+std::string numberText(double value) {
+    if (!std::isfinite(value)) return "#NUM!";
+    char buffer[64];
+    if (value == std::floor(value) && std::fabs(value) < 1e15) {
+        std::snprintf(buffer, sizeof buffer, "%.0f", value == 0 ? 0.0 : value);
+    } else {
+        std::snprintf(buffer, sizeof buffer, "%.15g", value);
+    }
+    return buffer;
+}
+
+DateKind builtInFormatKind(int id) noexcept {
+    // 27-36 and 50-58 are the East Asian built-in dates and times.
+    static constexpr int kDates[] = {14, 15, 16, 17, 27, 28, 29, 30, 31, 36, 50, 51, 54, 57, 58};
+    static constexpr int kTimes[] = {18, 19, 20, 21, 32, 33, 34, 35, 45, 46, 47, 52, 53, 55, 56};
+    if (id == 22) return DateKind::DateTime;
+    if (std::find(std::begin(kDates), std::end(kDates), id) != std::end(kDates))
+        return DateKind::Date;
+    if (std::find(std::begin(kTimes), std::end(kTimes), id) != std::end(kTimes))
+        return DateKind::Time;
+    return DateKind::None;
+}
+
+DateKind formatCodeKind(std::string_view code) noexcept {
+    bool year = false, month = false, day = false, hour = false, second = false;
+    auto startsWith = [&](std::size_t at, std::string_view word) {
+        if (code.size() - at < word.size()) return false;
+        for (std::size_t k = 0; k < word.size(); ++k) {
+            char c = code[at + k];
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            if (c != word[k]) return false;
+        }
+        return true;
+    };
+    for (std::size_t i = 0; i < code.size(); ++i) {
+        const char c = code[i];
+        if (c == ';') break;  // later sections are for negatives, zero and text
+        if (c == '"') {
+            std::size_t close = code.find('"', i + 1);
+            if (close == std::string_view::npos) break;
+            i = close;
+        } else if (c == '\\' || c == '_' || c == '*') {
+            ++i;
+        } else if (c == '[') {
+            std::size_t close = code.find(']', i + 1);
+            if (close == std::string_view::npos) break;
+            // [h], [mm], [ss] are elapsed times; anything else is a colour,
+            // condition or locale.
+            std::string_view inner = code.substr(i + 1, close - i - 1);
+            if (!inner.empty() && inner.find_first_not_of("hHmMsS") == std::string_view::npos)
+                hour = true;
+            i = close;
+        } else if (startsWith(i, "general")) {
+            i += 6;
+        } else if (startsWith(i, "am/pm")) {
+            i += 4;
+        } else if (startsWith(i, "a/p")) {
+            i += 2;
+        } else {
+            const char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+            year = year || lower == 'y';
+            month = month || lower == 'm';
+            day = day || lower == 'd';
+            hour = hour || lower == 'h';
+            second = second || lower == 's';
+        }
+    }
+    // "m" next to hours or seconds means minutes.
+    const bool time = hour || second;
+    if (year || day || (month && !time)) return time ? DateKind::DateTime : DateKind::Date;
+    if (time) return DateKind::Time;
+    return DateKind::None;
+}
+
+std::string serialDateText(double serial, bool date1904, DateKind kind) {
+    if (kind == DateKind::None || !(serial >= 0) || serial > 2958466.0) return numberText(serial);
+    const long long total = std::llround(serial * 86400.0);
+    long long days = total / 86400;
+    const long long seconds = total % 86400;
+    char buffer[64];
+    if (kind == DateKind::Time) {
+        std::snprintf(buffer, sizeof buffer, "%02lld:%02lld:%02lld", total / 3600, total / 60 % 60,
+                      total % 60);
+        return buffer;
+    }
+    if (date1904) {
+        days += kDay0Of1904System;
+    } else {
+        // The 1900 system counts a 29 February 1900 that never was: serials
+        // before it are one day later than the plain count from 1899-12-30.
+        if (days < 60) ++days;
+        days += kDay0Of1900System;
+    }
+    long long year = 0;
+    unsigned month = 0, day = 0;
+    civilFromDays(days, year, month, day);
+    if (kind == DateKind::Date) {
+        std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02u", year, month, day);
+    } else {
+        std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02u %02lld:%02lld:%02lld", year, month,
+                      day, seconds / 3600, seconds / 60 % 60, seconds % 60);
+    }
+    return buffer;
+}
+
+std::string decodeText(std::string_view bytes) {
+    if (host::isValidUtf8(bytes)) {
+        if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+        return std::string(bytes);
+    }
+    return host::gbkToUtf8(bytes);
+}
+
+std::vector<std::string> readDelimitedColumn(std::string_view text, char delimiter, int column) {
+    std::vector<std::string> cells;
+    std::size_t lastWithValue = 0;
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    while (i < n) {
+        std::string wanted;
+        int current = 1;
+        while (true) {
+            std::string field;
+            const bool keep = current == column;
+            if (i < n && text[i] == '"') {
+                ++i;
+                while (i < n) {
+                    if (text[i] == '"') {
+                        if (i + 1 < n && text[i + 1] == '"') {
+                            if (keep) field += '"';
+                            i += 2;
+                            continue;
+                        }
+                        ++i;
+                        break;
+                    }
+                    if (keep) field += text[i];
+                    ++i;
+                }
+            }
+            // Unquoted text, or whatever follows a closing quote, up to the
+            // delimiter or the line end.
+            std::size_t end = i;
+            while (end < n && text[end] != delimiter && text[end] != '\n' && text[end] != '\r')
+                ++end;
+            if (keep) {
+                field.append(text.substr(i, end - i));
+                wanted = std::move(field);
+            }
+            i = end;
+            if (i < n && text[i] == delimiter) {
+                ++i;
+                ++current;
+                continue;
+            }
+            if (i < n && text[i] == '\r') ++i;
+            if (i < n && text[i] == '\n') ++i;
+            break;
+        }
+        cells.push_back(std::move(wanted));
+        if (!cells.back().empty()) lastWithValue = cells.size();
+    }
+    cells.resize(lastWithValue);
+    return cells;
+}
+
+std::string readWholeFile(const std::string& path) {
+    std::string reason;
+    std::optional<std::string> bytes = host::readFile(path, &reason);
+    if (!bytes) throw ListFileError(path, "无法读取文件：" + reason);
+    return std::move(*bytes);
+}
+
+}  // namespace sheet
+
+namespace {
+
+std::string lowerExtension(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    std::string extension = path.substr(dot + 1);
+    for (char& c : extension)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return extension;
+}
+
+bool isWorkbookExtension(const std::string& extension) {
+    static const char* const kWorkbook[] = {"xls", "xlsx", "xlsm", "xlt", "xltx", "xltm", "xlsb"};
+    return std::find(std::begin(kWorkbook), std::end(kWorkbook), extension) != std::end(kWorkbook);
+}
+
+// A single-line text for the grid: a tab would start another column and a
+// line break another row.
+void appendAsLine(std::string& lines, std::string_view cell) {
+    for (char c : cell) lines += (c == '\t' || c == '\r' || c == '\n') ? ' ' : c;
+    lines += '\n';
+}
+
+}  // namespace
+
+std::vector<std::string> readSpreadsheetColumn(const std::string& path, int column) {
+    if (!spreadsheetReaderAvailable()) throw ListFileError(path, "本程序未包含电子表格读取功能");
+    if (column < 1 || column > 16384) throw ListFileError(path, "列号超出范围");
+    // The content decides the format; the extension only says whether plain
+    // text is acceptable.
+    const std::string bytes = sheet::readWholeFile(path);
+#ifdef KELVANE_WITH_SPREADSHEETS
+    const std::string_view head = std::string_view(bytes).substr(0, 8);
+    if (head == std::string_view("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8))
+        return sheet::readXlsColumn(path, column);
+    if (head.substr(0, 4) == "PK\x03\x04" || head.substr(0, 4) == "PK\x05\x06")
+        return sheet::readXlsxColumn(path, bytes, column);
+#endif
+    const std::string extension = lowerExtension(path);
+    if (isWorkbookExtension(extension)) {
+        throw ListFileError(
+            path, bytes.empty() ? "文件是空的，不是Excel工作簿" : "文件已损坏或不是Excel工作簿");
+    }
+    if (bytes.find('\0') != std::string::npos) throw ListFileError(path, "不是电子表格或文本文件");
+    return sheet::readDelimitedColumn(sheet::decodeText(bytes), extension == "csv" ? ',' : '\t',
+                                      column);
+}
+
+std::string spreadsheetColumnLines(const std::string& path, int column, int firstRow) {
+    const std::vector<std::string> cells = readSpreadsheetColumn(path, column);
+    std::string lines;
+    const std::size_t first = static_cast<std::size_t>(std::max(firstRow, 1)) - 1;
+    for (std::size_t row = first; row < cells.size(); ++row) appendAsLine(lines, cells[row]);
+    return lines;
+}
+
+}  // namespace kelvane

@@ -1,0 +1,381 @@
+// The spreadsheet reader on files the tests write themselves: .xlsx from
+// libxlsxwriter and hand-assembled packages, .xls as raw BIFF8/OLE2 bytes,
+// .csv and other text; and the failures a user can run into.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <xlsxwriter.h>
+
+#include "host/text.h"
+#include "import_fixtures.h"
+#include "kelvane/import/spreadsheet_internal.h"
+#include "kelvane/import/spreadsheet_reader.h"
+#include "support/temp_folder.h"
+
+using kelvane::ListFileError;
+using kelvane::readSpreadsheetColumn;
+using kelvane::spreadsheetColumnLines;
+using kelvane::sheet::DateKind;
+using Cells = std::vector<std::string>;
+using testing_support::TempFolder;
+
+namespace {
+
+TEST(SpreadsheetNumbers, WholeNumbersHaveNoPointOthersFifteenDigits) {
+    using kelvane::sheet::numberText;
+    EXPECT_EQ(numberText(42), "42");
+    EXPECT_EQ(numberText(-7), "-7");
+    EXPECT_EQ(numberText(-0.0), "0");
+    EXPECT_EQ(numberText(123456789012345), "123456789012345");
+    EXPECT_EQ(numberText(3.25), "3.25");
+    EXPECT_EQ(numberText(0.1 + 0.2), "0.3");
+    EXPECT_EQ(numberText(1.0 / 3), "0.333333333333333");
+    EXPECT_EQ(numberText(1e20), "1e+20");
+}
+
+TEST(SpreadsheetDates, SerialNumbersBecomeCalendarDates) {
+    using kelvane::sheet::serialDateText;
+    EXPECT_EQ(serialDateText(45356, false, DateKind::Date), "2024-03-05");
+    EXPECT_EQ(serialDateText(45356.75, false, DateKind::Date), "2024-03-05");
+    EXPECT_EQ(serialDateText(45356.75, false, DateKind::DateTime), "2024-03-05 18:00:00");
+    EXPECT_EQ(serialDateText(45356, false, DateKind::DateTime), "2024-03-05 00:00:00");
+    // Rounded to the second, carrying into the next day.
+    EXPECT_EQ(serialDateText(45356.9999999, false, DateKind::DateTime), "2024-03-06 00:00:00");
+    EXPECT_EQ(serialDateText(0.5, false, DateKind::Time), "12:00:00");
+    EXPECT_EQ(serialDateText(1.25, false, DateKind::Time), "30:00:00");
+    // The 1900 system's phantom leap day shifts the first two months.
+    EXPECT_EQ(serialDateText(1, false, DateKind::Date), "1900-01-01");
+    EXPECT_EQ(serialDateText(59, false, DateKind::Date), "1900-02-28");
+    EXPECT_EQ(serialDateText(61, false, DateKind::Date), "1900-03-01");
+    EXPECT_EQ(serialDateText(0, true, DateKind::Date), "1904-01-01");
+    EXPECT_EQ(serialDateText(43894, true, DateKind::Date), "2024-03-05");
+    EXPECT_EQ(serialDateText(-3, false, DateKind::Date), "-3");
+    EXPECT_EQ(serialDateText(7.5, false, DateKind::None), "7.5");
+}
+
+TEST(SpreadsheetDates, FormatCodesAreClassified) {
+    using kelvane::sheet::formatCodeKind;
+    EXPECT_EQ(formatCodeKind("yyyy-mm-dd"), DateKind::Date);
+    EXPECT_EQ(formatCodeKind("yyyy\"年\"m\"月\"d\"日\""), DateKind::Date);
+    EXPECT_EQ(formatCodeKind("[$-804]mmmm"), DateKind::Date);
+    EXPECT_EQ(formatCodeKind("yyyy/m/d h:mm AM/PM"), DateKind::DateTime);
+    EXPECT_EQ(formatCodeKind("h:mm"), DateKind::Time);
+    EXPECT_EQ(formatCodeKind("[h]:mm:ss"), DateKind::Time);
+    EXPECT_EQ(formatCodeKind("mm:ss"), DateKind::Time);
+    EXPECT_EQ(formatCodeKind("General"), DateKind::None);
+    EXPECT_EQ(formatCodeKind("0.00\"days\""), DateKind::None);
+    EXPECT_EQ(formatCodeKind("#,##0.00_);[Red](#,##0.00)"), DateKind::None);
+    EXPECT_EQ(formatCodeKind("0\\h"), DateKind::None);
+    EXPECT_EQ(formatCodeKind("0.00;\"yes\""), DateKind::None);
+    EXPECT_EQ(kelvane::sheet::builtInFormatKind(14), DateKind::Date);
+    EXPECT_EQ(kelvane::sheet::builtInFormatKind(22), DateKind::DateTime);
+    EXPECT_EQ(kelvane::sheet::builtInFormatKind(20), DateKind::Time);
+    EXPECT_EQ(kelvane::sheet::builtInFormatKind(2), DateKind::None);
+}
+
+class SpreadsheetReading : public ::testing::Test {
+  protected:
+    // A workbook written by libxlsxwriter; `fill` writes into it.
+    template <typename Fill>
+    std::string writeXlsx(const std::string& name, Fill fill, bool constantMemory = false) {
+        const std::string path = folder / name;
+        lxw_workbook_options options{};
+        options.constant_memory = constantMemory ? LXW_TRUE : LXW_FALSE;
+        lxw_workbook* workbook = workbook_new_opt(path.c_str(), &options);
+        fill(workbook);
+        EXPECT_EQ(workbook_close(workbook), LXW_NO_ERROR);
+        return path;
+    }
+    // The reason the reader gives for `path`, after checking it names the file.
+    std::string failureReason(const std::string& path, int column = 1) {
+        try {
+            readSpreadsheetColumn(path, column);
+        } catch (const ListFileError& error) {
+            EXPECT_EQ(error.path(), path);
+            EXPECT_NE(std::string(error.what()).find(path), std::string::npos);
+            return error.reason();
+        }
+        ADD_FAILURE() << "no error for " << path;
+        return "";
+    }
+
+    TempFolder folder;
+};
+
+TEST_F(SpreadsheetReading, XlsxColumnWithStringsNumbersAndGaps) {
+    const std::string path = writeXlsx("list.xlsx", [](lxw_workbook* workbook) {
+        lxw_worksheet* sheet = workbook_add_worksheet(workbook, nullptr);
+        worksheet_write_string(sheet, 0, 0, "文件名", nullptr);
+        worksheet_write_string(sheet, 1, 0, "\\资料\\甲.txt", nullptr);
+        worksheet_write_number(sheet, 2, 0, 42, nullptr);
+        worksheet_write_number(sheet, 3, 0, 3.25, nullptr);
+        // row 5 left empty
+        worksheet_write_string(sheet, 5, 0, " 带空格 ", nullptr);
+        worksheet_write_number(sheet, 6, 0, 1.0 / 3, nullptr);
+        worksheet_write_string(sheet, 0, 1, "B1", nullptr);
+        worksheet_write_string(sheet, 9, 1, "B10", nullptr);  // beyond column A's last row
+    });
+    EXPECT_EQ(readSpreadsheetColumn(path, 1), (Cells{"文件名", "\\资料\\甲.txt", "42", "3.25", "",
+                                                     " 带空格 ", "0.333333333333333"}));
+    EXPECT_EQ(readSpreadsheetColumn(path, 2), (Cells{"B1", "", "", "", "", "", "", "", "", "B10"}));
+    EXPECT_EQ(readSpreadsheetColumn(path, 3), Cells{});
+}
+
+TEST_F(SpreadsheetReading, StartRowSkipsTheHeadingAndEveryCellIsOneLine) {
+    const std::string path = writeXlsx("lines.xlsx", [](lxw_workbook* workbook) {
+        lxw_worksheet* sheet = workbook_add_worksheet(workbook, nullptr);
+        worksheet_write_string(sheet, 0, 2, "heading", nullptr);
+        worksheet_write_string(sheet, 1, 2, "a\tb", nullptr);
+        worksheet_write_string(sheet, 3, 2, "two\nlines", nullptr);
+    });
+    EXPECT_EQ(spreadsheetColumnLines(path, 3, 2), "a b\n\ntwo lines\n");
+    EXPECT_EQ(spreadsheetColumnLines(path, 3, 1), "heading\na b\n\ntwo lines\n");
+    EXPECT_EQ(spreadsheetColumnLines(path, 3, 26), "");
+}
+
+TEST_F(SpreadsheetReading, XlsxDatesFollowTheirFormat) {
+    const std::string path = writeXlsx("dates.xlsx", [](lxw_workbook* workbook) {
+        lxw_format* builtIn = workbook_add_format(workbook);
+        format_set_num_format_index(builtIn, 14);
+        lxw_format* custom = workbook_add_format(workbook);
+        format_set_num_format(custom, "yyyy\"年\"m\"月\"d\"日\" hh:mm:ss");
+        lxw_format* time = workbook_add_format(workbook);
+        format_set_num_format(time, "h:mm:ss");
+        lxw_format* decimals = workbook_add_format(workbook);
+        format_set_num_format(decimals, "0.00");
+        lxw_worksheet* sheet = workbook_add_worksheet(workbook, nullptr);
+        lxw_datetime when = {2024, 3, 5, 13, 45, 30};
+        worksheet_write_datetime(sheet, 0, 0, &when, builtIn);
+        worksheet_write_datetime(sheet, 1, 0, &when, custom);
+        worksheet_write_number(sheet, 2, 0, 0.75, time);
+        worksheet_write_number(sheet, 3, 0, 45356, decimals);
+    });
+    EXPECT_EQ(readSpreadsheetColumn(path, 1),
+              (Cells{"2024-03-05", "2024-03-05 13:45:30", "18:00:00", "45356"}));
+}
+
+TEST_F(SpreadsheetReading, TheActiveSheetIsRead) {
+    auto twoSheets = [](bool activateSecond) {
+        return [activateSecond](lxw_workbook* workbook) {
+            lxw_worksheet* first = workbook_add_worksheet(workbook, "一");
+            lxw_worksheet* second = workbook_add_worksheet(workbook, "二");
+            worksheet_write_string(first, 0, 0, "first", nullptr);
+            worksheet_write_string(second, 0, 0, "second", nullptr);
+            if (activateSecond) worksheet_activate(second);
+        };
+    };
+    EXPECT_EQ(readSpreadsheetColumn(writeXlsx("a.xlsx", twoSheets(true)), 1), Cells{"second"});
+    EXPECT_EQ(readSpreadsheetColumn(writeXlsx("b.xlsx", twoSheets(false)), 1), Cells{"first"});
+}
+
+TEST_F(SpreadsheetReading, RichTextAndInlineStrings) {
+    const std::string rich = writeXlsx("rich.xlsx", [](lxw_workbook* workbook) {
+        lxw_format* bold = workbook_add_format(workbook);
+        format_set_bold(bold);
+        lxw_worksheet* sheet = workbook_add_worksheet(workbook, nullptr);
+        lxw_rich_string_tuple start = {nullptr, (char*)"\\报表"};
+        lxw_rich_string_tuple middle = {bold, (char*)"2024"};
+        lxw_rich_string_tuple end = {nullptr, (char*)".txt"};
+        lxw_rich_string_tuple* parts[] = {&start, &middle, &end, nullptr};
+        worksheet_write_rich_string(sheet, 0, 0, parts, nullptr);
+    });
+    EXPECT_EQ(readSpreadsheetColumn(rich, 1), Cells{"\\报表2024.txt"});
+
+    // constant_memory makes libxlsxwriter write inline strings.
+    const std::string inlined = writeXlsx(
+        "inline.xlsx",
+        [](lxw_workbook* workbook) {
+            lxw_worksheet* sheet = workbook_add_worksheet(workbook, nullptr);
+            worksheet_write_string(sheet, 0, 0, "行内", nullptr);
+            worksheet_write_string(sheet, 1, 0, " ", nullptr);
+            worksheet_write_number(sheet, 2, 0, 7, nullptr);
+        },
+        true);
+    EXPECT_EQ(readSpreadsheetColumn(inlined, 1), (Cells{"行内", " ", "7"}));
+}
+
+TEST_F(SpreadsheetReading, HandMadePackagesFromOtherWriters) {
+    // Prefixed elements, rows and cells without references, escapes, rich runs
+    // with phonetic text, boolean, error and ISO date cells.
+    auto parts = import_fixtures::minimalWorkbookParts(
+        "", "<si><t>A1</t></si><si><r><t>漢</t></r><rPh><t>かん</t></rPh><r><t>字</t></r></si>",
+        "<workbookPr date1904=\"1\"/>");
+    parts["xl/worksheets/sheet1.xml"] =
+        "<?xml version=\"1.0\"?><x:worksheet "
+        "xmlns:x=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><x:sheetData>"
+        "<x:row><x:c t=\"s\"><x:v>0</x:v></x:c><x:c><x:v>5</x:v></x:c></x:row>"
+        "<x:row r=\"3\"><x:c t=\"str\"><x:v>line_x000D_break</x:v></x:c></x:row>"
+        "<x:row><x:c t=\"b\"><x:v>1</x:v></x:c></x:row>"
+        "<x:row><x:c t=\"e\"><x:v>#N/A</x:v></x:c></x:row>"
+        "<x:row><x:c t=\"d\"><x:v>2024-03-05T00:00:00</x:v></x:c></x:row>"
+        "<x:row><x:c t=\"d\"><x:v>2024-03-05T08:09:10.500Z</x:v></x:c></x:row>"
+        "<x:row><x:c t=\"s\"><x:v>1</x:v></x:c></x:row>"
+        "<x:row r=\"10\"><x:c r=\"B10\" s=\"0\"><x:v>0</x:v></x:c></x:row>"
+        "</x:sheetData></x:worksheet>";
+    const std::string path = folder / "handmade.xlsx";
+    import_fixtures::writePackage(path, parts);
+    EXPECT_EQ(readSpreadsheetColumn(path, 1), (Cells{"A1", "", "line\rbreak", "TRUE", "#N/A",
+                                                     "2024-03-05", "2024-03-05 08:09:10", "漢字"}));
+    EXPECT_EQ(readSpreadsheetColumn(path, 2), (Cells{"5", "", "", "", "", "", "", "", "", "0"}));
+}
+
+TEST_F(SpreadsheetReading, Dates1904AreCountedFrom1904) {
+    auto parts = import_fixtures::minimalWorkbookParts("<row><c s=\"1\"><v>43894</v></c></row>", "",
+                                                       "<workbookPr date1904=\"true\"/>");
+    const std::string rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+    parts["xl/_rels/workbook.xml.rels"] =
+        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+        "<Relationship Id=\"rId1\" Type=\"" +
+        rel +
+        "/worksheet\" Target=\"worksheets/sheet1.xml\"/>"
+        "<Relationship Id=\"rId3\" Type=\"" +
+        rel +
+        "/styles\" Target=\"/xl/styles.xml\"/>"
+        "</Relationships>";
+    parts["xl/styles.xml"] =
+        "<styleSheet><numFmts><numFmt numFmtId=\"170\" formatCode=\"d/m/yyyy\"/></numFmts>"
+        "<cellXfs><xf numFmtId=\"0\"/><xf numFmtId=\"170\"/></cellXfs></styleSheet>";
+    const std::string path = folder / "1904.xlsx";
+    import_fixtures::writePackage(path, parts);
+    EXPECT_EQ(readSpreadsheetColumn(path, 1), Cells{"2024-03-05"});
+}
+
+TEST_F(SpreadsheetReading, AnActiveChartSheetFallsBackToTheFirstWorksheet) {
+    const std::string rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+    auto parts = import_fixtures::minimalWorkbookParts(
+        "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\">"
+        "<is><t>data</t></is></c></row>");
+    parts["xl/workbook.xml"] =
+        "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+        "xmlns:rel=\"" +
+        rel +
+        "\"><bookViews><workbookView activeTab=\"0\"/></bookViews><sheets>"
+        "<sheet name=\"Chart\" sheetId=\"2\" rel:id=\"rId9\"/>"
+        "<sheet name=\"S\" sheetId=\"1\" rel:id=\"rId1\"/></sheets></workbook>";
+    parts["xl/_rels/workbook.xml.rels"] =
+        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+        "<Relationship Id=\"rId1\" Type=\"" +
+        rel +
+        "/worksheet\" Target=\"./worksheets/../worksheets/sheet1.xml\"/>"
+        "<Relationship Id=\"rId9\" Type=\"" +
+        rel +
+        "/chartsheet\" Target=\"chartsheets/sheet1.xml\"/>"
+        "</Relationships>";
+    parts["xl/chartsheets/sheet1.xml"] = "<chartsheet/>";
+    const std::string path = folder / "chart.xlsx";
+    import_fixtures::writePackage(path, parts);
+    EXPECT_EQ(readSpreadsheetColumn(path, 1), Cells{"data"});
+}
+
+TEST_F(SpreadsheetReading, XlsCellsOfEveryKind) {
+    using import_fixtures::XlsCell;
+    const std::vector<XlsCell> cells = {
+        {0, 0, std::string("名称")},
+        {1, 0, std::string("\\a.txt")},
+        {2, 0, 42},
+        {3, 0, 3.25},
+        {4, 0, 45356.0, true},
+        {6, 0, std::string("last")},
+        {1, 1, std::string("B")},
+    };
+    const std::string path = folder.write("list.xls", import_fixtures::xlsFile(cells));
+    EXPECT_EQ(readSpreadsheetColumn(path, 1),
+              (Cells{"名称", "\\a.txt", "42", "3.25", "2024-03-05", "", "last"}));
+    EXPECT_EQ(readSpreadsheetColumn(path, 2), (Cells{"", "B"}));
+    EXPECT_EQ(readSpreadsheetColumn(path, 5), Cells{});
+    EXPECT_EQ(spreadsheetColumnLines(path, 1, 2), "\\a.txt\n42\n3.25\n2024-03-05\n\nlast\n");
+}
+
+TEST_F(SpreadsheetReading, TheContentDecidesTheFormatNotTheExtension) {
+    using import_fixtures::XlsCell;
+    const std::string xls = folder.write(
+        "really-xls.xlsx", import_fixtures::xlsFile({{0, 0, std::string("from xls")}}));
+    EXPECT_EQ(readSpreadsheetColumn(xls, 1), Cells{"from xls"});
+    const std::string xlsx = writeXlsx("really-xlsx.dat", [](lxw_workbook* workbook) {
+        worksheet_write_string(workbook_add_worksheet(workbook, nullptr), 0, 0, "from xlsx",
+                               nullptr);
+    });
+    EXPECT_EQ(readSpreadsheetColumn(xlsx, 1), Cells{"from xlsx"});
+}
+
+TEST_F(SpreadsheetReading, CsvQuotingLineEndsAndEncodings) {
+    const std::string utf8 =
+        folder.write("list.csv",
+                     "\xEF\xBB\xBF名称,备注\r\n\"\\a,b.txt\",x\r\n\"say \"\"hi\"\"\",y\r\n"
+                     "\"two\nlines\",z\r\n,only second\r\nlast,");
+    EXPECT_EQ(readSpreadsheetColumn(utf8, 1),
+              (Cells{"名称", "\\a,b.txt", "say \"hi\"", "two\nlines", "", "last"}));
+    EXPECT_EQ(readSpreadsheetColumn(utf8, 2), (Cells{"备注", "x", "y", "z", "only second"}));
+    EXPECT_EQ(spreadsheetColumnLines(utf8, 1, 2), "\\a,b.txt\nsay \"hi\"\ntwo lines\n\nlast\n");
+
+    const std::string gbk =
+        folder.write("gbk.csv", host::utf8ToGbk("目录,长度\n\\文件甲.txt,12\n"));
+    EXPECT_EQ(readSpreadsheetColumn(gbk, 1), (Cells{"目录", "\\文件甲.txt"}));
+
+    // Other text is tab-separated, as a spreadsheet opens it.
+    const std::string dat = folder.write("list.dat", "a,1\tsecond\nb\tthird\n");
+    EXPECT_EQ(readSpreadsheetColumn(dat, 1), (Cells{"a,1", "b"}));
+    EXPECT_EQ(readSpreadsheetColumn(dat, 2), (Cells{"second", "third"}));
+    EXPECT_EQ(readSpreadsheetColumn(folder.write("empty.csv", ""), 1), Cells{});
+}
+
+TEST_F(SpreadsheetReading, DamagedWorkbooksAreReportedWithTheirReason) {
+    const std::string good = writeXlsx("good.xlsx", [](lxw_workbook* workbook) {
+        worksheet_write_string(workbook_add_worksheet(workbook, nullptr), 0, 0, "x", nullptr);
+    });
+    const std::string bytes = TempFolder::read(good);
+    const std::string truncated = folder.write("truncated.xlsx", bytes.substr(0, bytes.size() / 2));
+    EXPECT_NE(failureReason(truncated).find("损坏"), std::string::npos);
+
+    auto parts = import_fixtures::minimalWorkbookParts("<row><c><v>1</v></c>");  // unclosed
+    const std::string brokenXml = folder / "broken-xml.xlsx";
+    import_fixtures::writePackage(brokenXml, parts);
+    EXPECT_NE(failureReason(brokenXml).find("sheet1.xml"), std::string::npos);
+
+    const std::string badString = folder / "bad-string.xlsx";
+    import_fixtures::writePackage(
+        badString, import_fixtures::minimalWorkbookParts("<row><c t=\"s\"><v>7</v></c></row>",
+                                                         "<si><t>only one</t></si>"));
+    EXPECT_NE(failureReason(badString).find("损坏"), std::string::npos);
+
+    const std::string noWorkbook = folder / "document.docx";
+    import_fixtures::writePackage(noWorkbook, {{"word/document.xml", "<document/>"}});
+    EXPECT_NE(failureReason(noWorkbook).find("没有工作簿"), std::string::npos);
+
+    const std::string xls =
+        folder.write("damaged.xls", "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1" + std::string(600, '\x33'));
+    EXPECT_NE(failureReason(xls).find("损坏"), std::string::npos);
+
+    EXPECT_NE(failureReason(folder.write("text.xlsx", "just some text\n")).find("不是Excel工作簿"),
+              std::string::npos);
+    EXPECT_FALSE(failureReason(folder.write("empty.xls", "")).empty());
+    EXPECT_NE(failureReason(folder.write("binary.dat", std::string("ab\0cd", 5))).find("不是"),
+              std::string::npos);
+}
+
+TEST_F(SpreadsheetReading, EncryptedWorkbooksAreRecognised) {
+    const std::string xls =
+        folder.write("secret.xls", import_fixtures::xlsFile({{0, 0, std::string("hidden")}}, true));
+    EXPECT_NE(failureReason(xls).find("密码"), std::string::npos);
+
+    // Office keeps an encrypted .xlsx as an OLE2 file around the encrypted package.
+    const std::string office =
+        folder.write("secret.xlsx", import_fixtures::compoundFile("EncryptedPackage", "xxxx"));
+    EXPECT_NE(failureReason(office).find("密码"), std::string::npos);
+
+    const std::string zipped = folder / "zip-password.xlsx";
+    import_fixtures::writePackage(zipped, import_fixtures::minimalWorkbookParts(""), "secret");
+    EXPECT_NE(failureReason(zipped).find("密码"), std::string::npos);
+}
+
+TEST_F(SpreadsheetReading, UnreadableFilesNameTheSystemReason) {
+    EXPECT_NE(failureReason(folder / "missing.xlsx").find("No such file"), std::string::npos);
+    EXPECT_NE(failureReason(folder.mkdir("folder.xls")).find("directory"), std::string::npos);
+    if (::geteuid() != 0) {
+        const std::string locked = folder.write("locked.csv", "a\n");
+        ::chmod(locked.c_str(), 0);
+        EXPECT_NE(failureReason(locked).find("Permission denied"), std::string::npos);
+    }
+    EXPECT_FALSE(failureReason(folder.write("ok.csv", "a\n"), 0).empty());
+}
+
+}  // namespace
