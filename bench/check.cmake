@@ -1,0 +1,2 @@
+add_executable(check_bench check_bench.cpp)
+target_link_libraries(check_bench PRIVATE kelvane_core)

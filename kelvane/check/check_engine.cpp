@@ -1,0 +1,201 @@
+#include "kelvane/check/check_engine.h"
+
+#include <cctype>
+#include <vector>
+
+#include "common/file_attributes.h"
+#include "host/text.h"
+
+namespace kelvane {
+
+namespace {
+
+// Repainting every changed row of a million would dominate the check; the
+// observers hear one reset per grid when the guard ends.
+class RedrawOff {
+  public:
+    explicit RedrawOff(CheckGrids grids) : grids_(grids) {
+        for (host::Grid* grid : all()) grid->setredraw(false);
+    }
+    ~RedrawOff() {
+        for (host::Grid* grid : all()) grid->setredraw(true);
+    }
+    RedrawOff(const RedrawOff&) = delete;
+    RedrawOff& operator=(const RedrawOff&) = delete;
+
+  private:
+    std::vector<host::Grid*> all() const {
+        return {&grids_.dw_1, &grids_.dw_2, &grids_.dw_3, &grids_.dw_4};
+    }
+    CheckGrids grids_;
+};
+
+// Keeps a single grid quiet for a bulk change and restores what it was.
+class QuietGrid {
+  public:
+    explicit QuietGrid(host::Grid& grid) : grid_(grid), was_(grid.redraw()) {
+        grid_.setredraw(false);
+    }
+    ~QuietGrid() { grid_.setredraw(was_); }
+    QuietGrid(const QuietGrid&) = delete;
+    QuietGrid& operator=(const QuietGrid&) = delete;
+
+  private:
+    host::Grid& grid_;
+    bool was_;
+};
+
+long appendDuplicate(host::Grid& duplicates, std::string_view name, double number) {
+    const long row = duplicates.insertrow(0);
+    duplicates.setitem(row, "dmd", name);
+    duplicates.setitem(row, "dxh", number);
+    return row;
+}
+
+std::string filterFor(std::string_view shown) {
+    if (shown.empty() || shown == "全部") return {};
+    // The filter's quoted literal escapes with "~"; result texts hold neither
+    // "~" nor "'", but a caller's text might.
+    std::string expression = "jg = '";
+    for (char c : shown) {
+        if (c == '~' || c == '\'') expression += '~';
+        expression += c;
+    }
+    return expression + "'";
+}
+
+}  // namespace
+
+bool optionInForce(std::string_view addszf) {
+    return !addszf.empty() && host::isNumber(addszf);
+}
+
+std::string optionHeading(std::string_view addszf) {
+    if (addszf == "1") return "文件的长度不同的名单";
+    if (addszf == "2") return "文件的修改日期不同的名单";
+    if (addszf == "3") return "文件的长度和修改日期都不同的名单";
+    return "文件的长度或修改日期不同的名单";
+}
+
+long removeDuplicates(host::Grid& list, host::Grid& duplicates) {
+    list.setsort("md   A");
+    list.sort();
+    const int md = list.columnIndex("md");
+    const long count = list.rowcount();
+    std::vector<long> repeated;
+    std::string_view first;  // name of the run's first row; no copies on a million rows
+    for (long row = 1; row <= count; ++row) {
+        const std::string_view name = list.textView(row, md);
+        if (!name.empty() && name == first) {
+            appendDuplicate(duplicates, name, list.getitemnumber(row, "xh"));
+            repeated.push_back(row);
+        } else {
+            first = name;
+        }
+    }
+    // One pass over the rows instead of a deletion (and a shift) per repeat.
+    list.deleterows(repeated);
+    return static_cast<long>(repeated.size());
+}
+
+bool addhd(const std::string& zml1, const CheckSettings& settings, host::Grid& dw_3) {
+    const std::string fileall1 = settings.ls_path1 + zml1;
+    const std::string fileall2 = settings.ls_path2 + zml1;
+    const std::string_view option = settings.addszf;
+    const bool lengths = option != "2";
+    const bool times = option != "1";
+    const bool lengthsDiffer = lengths && common::filel(fileall1) != common::filel(fileall2);
+    const bool timesDiffer = times && common::getft(fileall1, 3) != common::getft(fileall2, 3);
+    bool differ = false;
+    if (option == "1") {
+        differ = lengthsDiffer;
+    } else if (option == "2") {
+        differ = timesDiffer;
+    } else if (option == "3") {
+        differ = lengthsDiffer && timesDiffer;
+    } else {
+        differ = lengthsDiffer || timesDiffer;
+    }
+    if (differ) {
+        const long row = dw_3.insertrow(0);
+        dw_3.setitem(row, "dmd", zml1);
+        dw_3.setitem(row, "dxh", static_cast<double>(row));
+    }
+    return differ;
+}
+
+CheckSummary mdhd(CheckGrids grids, const CheckSettings& settings, bool& zfmdxg,
+                  host::ProgressSink& progress) {
+    RedrawOff quiet(grids);
+    CheckSummary summary;
+    const bool option = optionInForce(settings.addszf);
+    summary.duplicates1 = removeDuplicates(grids.dw_1, grids.dw_3);
+    summary.duplicates2 = removeDuplicates(grids.dw_2, grids.dw_4);
+
+    const long count1 = grids.dw_1.rowcount();
+    const long count2 = grids.dw_2.rowcount();
+    const int md = grids.dw_1.columnIndex("md");
+    // The grid's find is indexed, so each name costs one hash lookup in list 2;
+    // names with "'" or "~" need no special path since nothing is quoted.
+    for (long row = 1; row <= count1; ++row) {
+        // Setting jg leaves the md cells, and so this view, as they are.
+        const std::string_view name = grids.dw_1.textView(row, md);
+        progress.step(row, name);
+        if (name.empty()) continue;
+        const long partner = grids.dw_2.find("md", name, 1, count2);
+        if (partner == 0) continue;
+        grids.dw_1.setitem(row, "jg", kSame);
+        grids.dw_2.setitem(partner, "jg", kSame);
+        ++summary.matched;
+        if (option && addhd(std::string(name), settings, grids.dw_3)) ++summary.differing;
+    }
+
+    if (option) {
+        zfmdxg = true;
+        grids.dw_3.modify("dmd_t.text = '" + optionHeading(settings.addszf) + "'");
+    } else if (zfmdxg) {
+        grids.dw_3.modify("dmd_t.text = '" + std::string(kDuplicateHeading1) + "'");
+    }
+    return summary;
+}
+
+void showRows(host::Grid& dw_1, host::Grid& dw_2, std::string_view shown) {
+    const std::string expression = filterFor(shown);
+    for (host::Grid* grid : {&dw_1, &dw_2}) {
+        grid->setfilter(expression);
+        grid->filter();
+    }
+}
+
+bool namesListFile(std::string_view field) {
+    std::string ending = host::gbkRight(field, 4);
+    for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ending == ".txt" || ending == ".xls" || ending == "xlsx";
+}
+
+void hywjj(host::Grid& dw9, std::string_view lswjj) {
+    QuietGrid quiet(dw9);
+    const long count = dw9.rowcount();
+    const int md = dw9.columnIndex("md");
+    std::string name;
+    for (long row = 1; row <= count; ++row) {
+        name.assign(lswjj);
+        name += dw9.cellText(row, md);
+        dw9.setitem(row, "md", name);
+    }
+}
+
+void invertSelection(host::Grid& list) {
+    QuietGrid quiet(list);
+    for (long row = 1; row <= list.rowcount(); ++row) list.selectrow(row, !list.isselected(row));
+}
+
+long removeSelected(host::Grid& list) {
+    std::vector<long> selected;
+    for (long row = 1; row <= list.rowcount(); ++row) {
+        if (list.isselected(row)) selected.push_back(row);
+    }
+    return list.deleterows(selected);
+}
+
+}  // namespace kelvane

@@ -1,0 +1,87 @@
+// Checking list 1 against list 2 and the list operations on the result,
+// without any window: the buttons and the command line both call these with
+// the grids, the roots and the option digit they hold. Rows hidden by a
+// filter take part in nothing here.
+//
+// Grids are the name lists (columns md, xh, jg) and the duplicate lists
+// (columns dmd, dxh). Nothing here throws beyond std::bad_alloc.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "host/grid.h"
+#include "host/progress.h"
+
+namespace kelvane {
+
+// The result texts of column jg.
+inline constexpr std::string_view kSame = "相同";
+inline constexpr std::string_view kDifferent = "不同";
+// The design heading of dw_3, restored when a check runs without an option.
+inline constexpr std::string_view kDuplicateHeading1 = "重复名单1";
+
+// The four grids a check works on.
+struct CheckGrids {
+    host::Grid& dw_1;  // list 1
+    host::Grid& dw_2;  // list 2
+    host::Grid& dw_3;  // duplicates of list 1, then the option's findings
+    host::Grid& dw_4;  // duplicates of list 2
+};
+
+struct CheckSettings {
+    std::string ls_path1;  // root of list 1: root + md is the file's full path
+    std::string ls_path2;
+    // "1" length, "2" modification time, "3" both differ, any other number
+    // either differs; not a number: no file comparison.
+    std::string addszf;
+};
+
+struct CheckSummary {
+    long duplicates1 = 0;  // rows moved from list 1 to dw_3
+    long duplicates2 = 0;  // rows moved from list 2 to dw_4
+    long matched = 0;      // names marked kSame in both lists
+    long differing = 0;    // matched names the option listed in dw_3
+};
+
+// True when `addszf` selects a file comparison.
+bool optionInForce(std::string_view addszf);
+// The dw_3 heading for an option in force ("文件的长度不同的名单", ...).
+std::string optionHeading(std::string_view addszf);
+
+// Sorts `list` ascending by md and moves every repeated name after the first
+// of its run into `duplicates` (dmd = name, dxh = the row's xh), keeping the
+// run's first row. Empty names are never repeats. Returns the rows moved.
+long removeDuplicates(host::Grid& list, host::Grid& duplicates);
+
+// Compares the two files named `zml1` under the roots as `addszf` says
+// (lengths from common::filel, times from common::getft type 3) and appends
+// `zml1` to `dw_3` with dxh = its row number there when they differ. Returns
+// whether it did. A missing file compares by what filel/getft give for it.
+bool addhd(const std::string& zml1, const CheckSettings& settings, host::Grid& dw_3);
+
+// The whole check: duplicates out of both lists, every name of list 1 found
+// in list 2 marked kSame in both (the first shown row of list 2 with that
+// name), the option's comparison for each match, and the dw_3 heading.
+// `zfmdxg` becomes true once a check runs with an option and is never
+// cleared here. `progress` hears one step per row of list 1. Every grid's
+// redraw is on again at the end.
+CheckSummary mdhd(CheckGrids grids, const CheckSettings& settings, bool& zfmdxg,
+                  host::ProgressSink& progress);
+
+// Shows only the rows whose jg is `shown` in both lists, list 1 first; "全部"
+// (or an empty text) shows every row.
+void showRows(host::Grid& dw_1, host::Grid& dw_2, std::string_view shown);
+
+// True when a path field names a list file rather than a folder: its last four
+// characters, lower-cased, are ".txt", ".xls" or "xlsx".
+bool namesListFile(std::string_view field);
+
+// Puts `lswjj` in front of md of every shown row.
+void hywjj(host::Grid& dw9, std::string_view lswjj);
+// Selects every shown row that was not selected and deselects the others.
+void invertSelection(host::Grid& list);
+// Deletes the selected shown rows; returns how many.
+long removeSelected(host::Grid& list);
+
+}  // namespace kelvane
