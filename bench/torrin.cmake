@@ -1,0 +1,2 @@
+add_executable(torrin_bench torrin_bench.cpp)
+target_link_libraries(torrin_bench PRIVATE torrin_engine)

@@ -1,0 +1,1 @@
+zarvik_test(torrin_engine_test SOURCES torrin_engine_test.cpp LIBS torrin_engine)

@@ -1,0 +1,254 @@
+// torrin's start-up: the "exit" rule, the checks before an unattended run with
+// their log entries, the unattended run (also as the built program with no
+// display), its exit status, and the error report.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <sstream>
+#include <stdexcept>
+
+#include "host/clock.h"
+#include "host/desktop.h"
+#include "host/ini.h"
+#include "host/text.h"
+#include "support/temp_folder.h"
+#include "torrin/torapp.h"
+
+using testing_support::TempFolder;
+
+namespace {
+
+std::string gbk(const std::string& utf8) {
+    return host::utf8ToGbk(utf8);
+}
+
+TEST(TorrinCommandLine, ExitTrimmedExactAndCaseSensitiveStartsUnattended) {
+    EXPECT_TRUE(torrin::isUnattended("exit"));
+    EXPECT_TRUE(torrin::isUnattended("  exit  "));
+    EXPECT_TRUE(torrin::isUnattended("\texit"));
+    EXPECT_FALSE(torrin::isUnattended(""));
+    EXPECT_FALSE(torrin::isUnattended("EXIT"));
+    EXPECT_FALSE(torrin::isUnattended("Exit"));
+    EXPECT_FALSE(torrin::isUnattended("exit now"));
+    EXPECT_FALSE(torrin::isUnattended("exits"));
+    EXPECT_FALSE(torrin::isUnattended("/exit"));
+}
+
+TEST(TorrinCommandLine, ArgumentsFormOneTextSoAFurtherWordCounts) {
+    const char* alone[] = {"torrin", " exit "};
+    EXPECT_TRUE(torrin::isUnattended(torrin::commandLineText(2, alone)));
+    const char* twoWords[] = {"torrin", "exit", "now"};
+    EXPECT_EQ(torrin::commandLineText(3, twoWords), "exit now");
+    EXPECT_FALSE(torrin::isUnattended(torrin::commandLineText(3, twoWords)));
+    const char* none[] = {"torrin"};
+    EXPECT_FALSE(torrin::isUnattended(torrin::commandLineText(1, none)));
+}
+
+TEST(TorrinErrorReport, FiveLinesWithTheDescriptionOfTheNumber) {
+    EXPECT_EQ(torrin::errorReportText({32, "w_copy", "clicked", 12}),
+              "错误编号：32\r\n出错对象：w_copy\r\n出错事件：clicked\r\n出错行数：12\r\n"
+              "错误信息：调用外部对象函数时，未找到函数名\r\n");
+    EXPECT_EQ(torrin::errorDescription(33), "调用外部对象函数时，参数类型不合法");
+    EXPECT_EQ(torrin::errorDescription(34), "调用外部对象函数时，使用不正确的参数个数");
+    EXPECT_EQ(torrin::errorDescription(35), "错误调用外部对象函数");
+    EXPECT_EQ(torrin::errorDescription(31), "未知错误");
+    EXPECT_EQ(torrin::errorDescription(36), "未知错误");
+}
+
+TEST(TorrinErrorReport, AnExceptionKeepsTheLayoutAndAddsItsText) {
+    std::exception_ptr error = std::make_exception_ptr(std::runtime_error("no memory"));
+    EXPECT_EQ(torrin::unexpectedErrorText("w_copy", "cb_1.clicked", error),
+              "错误编号：0\r\n出错对象：w_copy\r\n出错事件：cb_1.clicked\r\n出错行数：0\r\n"
+              "错误信息：未知错误\r\nno memory\r\n");
+    EXPECT_EQ(torrin::unexpectedErrorText("torapp", "exit", std::make_exception_ptr(42)),
+              torrin::errorReportText({0, "torapp", "exit", 0}));
+}
+
+TEST(TorrinDesktop, FolderOpensInTheFileManagerWithoutPassingAnOption) {
+    const host::ProgramStart opener = host::folderOpener("/bak/目标");
+    EXPECT_EQ(opener.program, "xdg-open");
+    EXPECT_EQ(opener.args, std::vector<std::string>{"/bak/目标"});
+    EXPECT_EQ(host::folderOpener("-x").args, std::vector<std::string>{"./-x"});
+}
+
+// An unattended start in a fresh working folder with a source tree, a target
+// and a fixed clock (so the log's time lines are known).
+class UnattendedRun : public ::testing::Test {
+  protected:
+    UnattendedRun() : app(folder.path()) {
+        folder.mkdir("target");
+        std::tm when{};
+        when.tm_year = 2024 - 1900;
+        when.tm_mon = 4;
+        when.tm_mday = 6;
+        when.tm_hour = 7;
+        when.tm_min = 8;
+        when.tm_sec = 9;
+        when.tm_isdst = -1;
+        clock.set(std::mktime(&when));
+    }
+    void writeProfile(const std::string& utf8Text) { folder.write("confi9.ini", gbk(utf8Text)); }
+    std::string validProfile() const {
+        return "[other]\r\nmpath=" + (folder / "target") + "\r\nfdt=2001-01-01 00:00:00\r\n" +
+               "ypath1=" + (folder / "src") + "\r\nsfth=y\r\nqmljg=n\r\n";
+    }
+    std::string log() const { return TempFolder::read(app.logfile()); }
+    int run() {
+        std::ostringstream errors;
+        const int status = torrin::runUnattended(app, errors);
+        errorText = errors.str();
+        return status;
+    }
+
+    TempFolder folder;
+    torrin::torapp app;
+    host::FixedClock clock{0};
+    host::ScopedClock useClock{clock};
+    std::string errorText;
+};
+
+TEST_F(UnattendedRun, WithoutSettingsLogsTheInvalidThresholdAndCopiesNothing) {
+    folder.write("src/a.txt", "a");
+    EXPECT_EQ(run(), torrin::kExitCheckFailed);
+    EXPECT_EQ(log(), gbk("开始时间:2024-05-06 07:08:09\r\n"
+                         "文件复制条件，修改（创建）日期或时间错误，错误为：\r\n"));
+    EXPECT_TRUE(std::filesystem::is_empty(folder / "target"));
+    EXPECT_FALSE(std::filesystem::exists(app.profile()));
+}
+
+TEST_F(UnattendedRun, ChecksComeInOrderThresholdSourcesTarget) {
+    // Everything wrong: the threshold is reported.
+    writeProfile("[other]\r\nmpath=/no/such/folder\r\nfdt=2024-01-01 12:\r\n");
+    EXPECT_EQ(run(), torrin::kExitCheckFailed);
+    EXPECT_EQ(log(), gbk("开始时间:2024-05-06 07:08:09\r\n"
+                         "文件复制条件，修改（创建）日期或时间错误，错误为：2024-01-01 12:\r\n"));
+
+    // Threshold fixed, no source folder and no target: the empty list.
+    writeProfile("[other]\r\nmpath=/no/such/folder\r\nfdt=2024-01-01 12:00:00\r\n");
+    EXPECT_EQ(run(), torrin::kExitCheckFailed);
+    EXPECT_TRUE(log().ends_with(gbk("\r\n开始时间:2024-05-06 07:08:09\r\n源文件夹列表为空\r\n")));
+
+    // Sources given, the target missing.
+    writeProfile(
+        "[other]\r\nmpath=/no/such/folder\r\nfdt=2024-01-01 12:00:00\r\n"
+        "ypath2=/a;/b;\r\n");
+    EXPECT_EQ(run(), torrin::kExitCheckFailed);
+    EXPECT_TRUE(log().ends_with(gbk("\r\n开始时间:2024-05-06 07:08:09\r\n目标文件夹不存在\r\n")));
+    // Appended, never truncated: three entries of two lines.
+    const std::string text = log();
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 6);
+}
+
+TEST_F(UnattendedRun, CopiesWithTheStoredOptionsAndReturnsZero) {
+    folder.write("src/a.txt", "a");
+    folder.write("src/sub/b.txt", "b");
+    writeProfile(validProfile());
+    EXPECT_EQ(run(), torrin::kExitAllCopied);
+    // qmljg=n: the sub-directory structure.
+    EXPECT_EQ(TempFolder::read(folder / "target/a.txt"), "a");
+    EXPECT_EQ(TempFolder::read(folder / "target/sub/b.txt"), "b");
+    EXPECT_TRUE(log().starts_with(gbk("开始时间:")));
+    EXPECT_NE(log().find(gbk("成功复制全部应复制的文件数:2\r\n")), std::string::npos);
+    EXPECT_EQ(errorText, "");
+}
+
+TEST_F(UnattendedRun, LeavesTheSettingsAsTheyWereExceptTheNewThreshold) {
+    folder.write("src/a.txt", "a");
+    // Values the window's close would rewrite: a lower-case-only option, a
+    // single folder list in one key.
+    const std::string profileText = validProfile() + "bkycwj=Y\r\nypath3=/x;/y;/z;\r\n";
+    writeProfile(profileText);
+    ASSERT_EQ(run(), torrin::kExitAllCopied);
+    const std::string start = host::localTimeText(clock.now() - 1);
+    std::string expected = gbk(profileText);
+    expected.replace(expected.find("2001-01-01 00:00:00"), 19, start);
+    EXPECT_EQ(TempFolder::read(app.profile()), expected);
+    EXPECT_TRUE(log().starts_with(gbk("开始时间:" + start + "\r\n")));
+}
+
+TEST_F(UnattendedRun, AFailedCopyReturnsOne) {
+    folder.write("src/sub/b.txt", "b");
+    folder.write("src/c.txt", "c");
+    // A file where the sub-folder should be created: that copy fails.
+    folder.write("target/sub", "not a folder");
+    writeProfile(validProfile());
+    EXPECT_EQ(run(), torrin::kExitSomeFailed);
+    EXPECT_NE(log().find(gbk("以下文件复制出错:\r\n" + (folder / "src/sub/b.txt") + "\r\n")),
+              std::string::npos);
+    EXPECT_EQ(TempFolder::read(folder / "target/c.txt"), "c");
+}
+
+TEST_F(UnattendedRun, AnEmptySourceRowIsNotWalked) {
+    // ";" stores one empty row: the list is not empty, but an empty folder
+    // text must not walk the file system's root.
+    writeProfile("[other]\r\nmpath=" + (folder / "target") +
+                 "\r\nfdt=2001-01-01 00:00:00\r\nypath1=;\r\n");
+    EXPECT_EQ(run(), torrin::kExitAllCopied);
+    EXPECT_NE(log().find(gbk("成功复制全部应复制的文件数:0\r\n")), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_empty(folder / "target"));
+    EXPECT_EQ(torrin::foldersToWalk({"/a", "", "/b"}), (std::vector<std::string>{"/a", "/b"}));
+}
+
+// The built program, started like a scheduler would: no display at all, and
+// a platform that would fail at once if a GUI application were created.
+class UnattendedProgram : public ::testing::Test {
+  protected:
+    int start(const std::string& arguments) {
+        const std::string command = "cd '" + folder.path() +
+                                    "' && env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb '" +
+                                    std::string(TORRIN_PROGRAM) + "' " + arguments + " >'" +
+                                    (output.path() + "/out") + "' 2>'" + (output.path() + "/err") +
+                                    "' </dev/null";
+        const int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string errors() const { return TempFolder::read(output.path() + "/err"); }
+    std::string log() const { return TempFolder::read(folder / "log.txt"); }
+
+    TempFolder folder;
+    TempFolder output;
+};
+
+TEST_F(UnattendedProgram, RunsWithoutADisplayAndUsesTheWorkingDirectory) {
+    folder.write("src/a.txt", "a");
+    folder.mkdir("target");
+    folder.write("confi9.ini", "[other]\r\nmpath=" + (folder / "target") +
+                                   "\r\nfdt=2001-01-01 00:00:00\r\nypath1=" + (folder / "src") +
+                                   "\r\nqmljg=n\r\n");
+    EXPECT_EQ(start("' exit '"), 0);
+    EXPECT_EQ(errors(), "");
+    EXPECT_EQ(TempFolder::read(folder / "target/a.txt"), "a");
+    EXPECT_NE(log().find(gbk("成功复制全部应复制的文件数:1\r\n")), std::string::npos);
+    EXPECT_NE(host::iniRead(folder / "confi9.ini", "other", "fdt", ""), "2001-01-01 00:00:00");
+}
+
+TEST_F(UnattendedProgram, ExitStatusTwoWhenACheckFails) {
+    EXPECT_EQ(start("exit"), 2);
+    EXPECT_EQ(errors(), "");
+    EXPECT_NE(log().find(gbk("文件复制条件，修改（创建）日期或时间错误，错误为：\r\n")),
+              std::string::npos);
+}
+
+TEST_F(UnattendedProgram, ExitStatusOneWhenACopyFails) {
+    folder.write("src/sub/b.txt", "b");
+    folder.write("target/sub", "not a folder");
+    folder.write("confi9.ini", "[other]\r\nmpath=" + (folder / "target") +
+                                   "\r\nfdt=2001-01-01 00:00:00\r\nypath1=" + (folder / "src") +
+                                   "\r\nqmljg=n\r\n");
+    EXPECT_EQ(start("exit"), 1);
+    EXPECT_NE(log().find(gbk("复制文件全部失败，失败数:1\r\n")), std::string::npos);
+}
+
+#ifdef TORRIN_WITH_GUI
+TEST_F(UnattendedProgram, TheInteractiveStartWouldFailHereSoTheChecksAboveMeanSomething) {
+    EXPECT_NE(start("EXIT"), 0);
+    EXPECT_NE(errors(), "");
+    EXPECT_FALSE(std::filesystem::exists(folder / "log.txt"));
+}
+#endif
+
+}  // namespace

@@ -1,0 +1,226 @@
+#include "torrin/engine/rcopy.h"
+
+#include <ctime>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+#include <system_error>
+#include <utility>
+
+#include "common/file_attributes.h"
+#include "host/clock.h"
+#include "host/fs.h"
+#include "host/ini.h"
+#include "host/paths.h"
+#include "host/text.h"
+
+namespace torrin {
+
+namespace {
+
+constexpr std::string_view kLineEnd = "\r\n";
+
+// Times this far from the threshold compare as texts the way they compare as
+// numbers: no change of a zone's UTC offset comes near two days.
+constexpr std::time_t kTextOrderMargin = 2 * 86400;
+// Beyond this the year no longer has four digits and text order breaks.
+constexpr std::time_t kFourDigitYearsEnd = 253402214400;  // 9999-12-31 00:00:00 UTC
+
+// The threshold test of one time, with the same result as comparing getft's
+// text with the threshold text, but without formatting the time when it lies
+// clearly on one side.
+class ThresholdTest {
+  public:
+    explicit ThresholdTest(std::string threshold) : text_(std::move(threshold)) {
+        std::time_t seconds = 0;
+        // Only a threshold in the exact form of a time text orders like a time.
+        if (host::parseLocalTimeText(text_, seconds) && host::localTimeText(seconds) == text_)
+            seconds_ = seconds;
+    }
+
+    bool isAfter(std::time_t time) const {
+        if (seconds_ && time >= 0 && time < kFourDigitYearsEnd) {
+            if (time > *seconds_ + kTextOrderMargin) return true;
+            if (time < *seconds_ - kTextOrderMargin) return false;
+        }
+        return host::localTimeText(time) > text_;
+    }
+
+  private:
+    std::string text_;
+    std::optional<std::time_t> seconds_;
+};
+
+// Any directory entry, a dangling link included, takes a name.
+bool nameTaken(const std::string& path) noexcept {
+    std::error_code error;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, error));
+}
+
+std::string withSeparator(std::string folder) {
+    if (folder.empty() || folder.back() != host::separator()) folder += host::separator();
+    return folder;
+}
+
+// The path of `inner` below `outer` ("" when they are the same folder), or
+// nullopt when `inner` does not lie within `outer`. Both are resolved, so links
+// and "." or ".." in either do not hide the relation.
+std::optional<std::string> pathBelow(const std::string& outer, const std::string& inner) {
+    std::error_code error;
+    const std::filesystem::path outerReal = std::filesystem::canonical(outer, error);
+    if (error) return std::nullopt;
+    const std::filesystem::path innerReal = std::filesystem::canonical(inner, error);
+    if (error) return std::nullopt;
+    const std::string outerText = outerReal.string();
+    const std::string innerText = innerReal.string();
+    if (innerText == outerText) return std::string();
+    const std::string prefix = withSeparator(outerText);
+    if (innerText.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+    return innerText.substr(prefix.size());
+}
+
+class CopyRun {
+  public:
+    CopyRun(const RunDescription& run, host::ProgressSink& progress)
+        : run_(run), progress_(progress), threshold_(run.threshold) {}
+
+    RunResult rcopy() {
+        // One second back: a file changed later in the same second as the start,
+        // after the walk passed it, is still newer than the stored threshold.
+        result_.startTime = host::localTimeText(host::clock().now() - 1);
+        writeLog("开始时间:" + result_.startTime);
+        writeLog("copy源文件修改日期（或创建日期）大于:" + run_.threshold);
+        if (!run_.profile.empty()) host::iniWrite(run_.profile, "other", "fdt", result_.startTime);
+
+        for (const std::string& row : run_.sourceFolders) {
+            // An empty row would walk the whole file system from its root.
+            if (row.empty()) continue;
+            ls_path1_ = row;
+            targetBelowSource_ = pathBelow(row, run_.target);
+            // The target is the source itself: copying it into itself would
+            // only duplicate it.
+            if (targetBelowSource_ && targetBelowSource_->empty()) continue;
+            ue_dir(ls_path1_, std::string());
+        }
+
+        result_.endTime = host::nowText();
+        if (result_.cccs == 0) {
+            writeLog("成功复制全部应复制的文件数:" + std::to_string(result_.cgcs));
+        } else if (result_.cgcs == 0) {
+            writeLog("复制文件全部失败，失败数:" + std::to_string(result_.cccs));
+        } else {
+            writeLog("复制文件部分成功。成功数：" + std::to_string(result_.cgcs) +
+                     "；失败数:" + std::to_string(result_.cccs));
+        }
+        writeLog("结束时间:" + result_.endTime);
+        return result_;
+    }
+
+  private:
+    // Each line goes to the end of the file as it happens, so the failures of a
+    // run that is killed are still on record; a log that cannot be written
+    // stops nothing.
+    void writeLog(std::string_view line) {
+        std::string bytes = host::utf8ToGbk(line);
+        bytes += kLineEnd;
+        host::appendToFile(run_.logfile, bytes);
+    }
+
+    // `zml1` is the sub-folder path of `as_topdir` below the source root, empty
+    // or ending with a separator. Sub-folders are walked at their position in
+    // the sorted listing; each folder is listed once.
+    int ue_dir(const std::string& as_topdir, const std::string& zml1) {
+        std::vector<host::ListingEntry> entries;
+        if (!host::listDirectory(as_topdir, run_.mask, entries) || entries.empty()) return 0;
+        std::optional<std::string> filenp;
+        for (const host::ListingEntry& entry : entries) {
+            if (entry.isFolder) {
+                std::string relative = zml1 + entry.name;
+                // The copies land there: walking it would copy the backup into itself.
+                if (targetBelowSource_ && relative == *targetBelowSource_) continue;
+                relative += host::separator();
+                ue_dir(host::joinPath(as_topdir, entry.name), relative);
+                continue;
+            }
+            copyIfNewer(as_topdir, entry.name, zml1, filenp);
+        }
+        return 1;
+    }
+
+    void copyIfNewer(const std::string& ls_dir, const std::string& ls_filename,
+                     const std::string& zml1, std::optional<std::string>& filenp) {
+        const std::string yfilea = host::joinPath(ls_dir, ls_filename);
+        const std::optional<host::FileTimes> times = host::fileTimes(yfilea);
+        if (!times) {
+            // Listed but gone or unreadable: it may be new, so it is reported
+            // rather than passed over.
+            progress_.step(result_.cgcs + result_.cccs + 1, yfilea);
+            recordFailure(yfilea);
+            return;
+        }
+        if (!threshold_.isAfter(times->modified) && !threshold_.isAfter(times->created)) return;
+
+        // All files of one folder share their destination; its folders are
+        // made once, before the first copy into it.
+        if (!filenp) {
+            filenp = run_.fullStructure ? host::fullStructureFolder(run_.target, ls_path1_, zml1)
+                                        : withSeparator(run_.target) + zml1;
+            common::cr_d(*filenp, run_.target);
+        }
+        const std::string mfilea =
+            *filenp + (run_.replace ? ls_filename : fzmccf(*filenp, ls_filename));
+        progress_.step(result_.cgcs + result_.cccs + 1, yfilea);
+        if (host::copyFileSafely(yfilea, mfilea, run_.replace))
+            ++result_.cgcs;
+        else
+            recordFailure(yfilea);
+    }
+
+    void recordFailure(const std::string& yfilea) {
+        ++result_.cccs;
+        if (result_.cccs == 1) writeLog("以下文件复制出错:");
+        writeLog(yfilea);
+    }
+
+    const RunDescription& run_;
+    host::ProgressSink& progress_;
+    const ThresholdTest threshold_;
+    RunResult result_;
+    std::string ls_path1_;
+    // Where the target lies below the source root being walked, if it does.
+    std::optional<std::string> targetBelowSource_;
+};
+
+}  // namespace
+
+RunResult rcopy(const RunDescription& run, host::ProgressSink& progress) {
+    return CopyRun(run, progress).rcopy();
+}
+
+std::string fzmccf(const std::string& fpath, const std::string& fname) {
+    if (!nameTaken(fpath + fname)) return fname;
+    for (unsigned long long counter = 0;; ++counter) {
+        std::string candidate = std::to_string(counter) + fname;
+        if (!nameTaken(fpath + candidate)) return candidate;
+    }
+}
+
+std::vector<std::string> tjywjj(const std::string& yfolder) {
+    std::vector<std::string> rows;
+    if (yfolder.empty()) return rows;
+    std::size_t position = yfolder.find(';');
+    if (position == std::string::npos) {
+        rows.push_back(yfolder);
+        return rows;
+    }
+    std::size_t start = 0;
+    // Text after the last ";" is not a row: stored lists end every folder with ";".
+    while (position != std::string::npos) {
+        rows.push_back(yfolder.substr(start, position - start));
+        start = position + 1;
+        position = yfolder.find(';', start);
+    }
+    return rows;
+}
+
+}  // namespace torrin

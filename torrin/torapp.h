@@ -1,0 +1,89 @@
+// torrin's start-up: the working directory holding the settings and the log,
+// the command-line rule for an unattended start, the checks before an
+// unattended run, the run itself, and the report of an unexpected error.
+// Plain C++: an unattended start never creates a window or a GUI application,
+// so it runs where there is no display (cron, systemd timers).
+#pragma once
+
+#include <exception>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "torrin/engine/rcopy.h"
+#include "torrin/torrin_settings.h"
+
+namespace torrin {
+
+class torapp {
+  public:
+    // `ap_path` is the process's working directory at start-up (not the
+    // program's folder); "" (a working directory that no longer exists)
+    // stands for ".".
+    explicit torapp(std::string ap_path);
+
+    const std::string& ap_path() const noexcept { return ap_path_; }
+    const std::string& profile() const noexcept { return profile_; }
+    const std::string& logfile() const noexcept { return logfile_; }
+
+  private:
+    std::string ap_path_;
+    std::string profile_;
+    std::string logfile_;
+};
+
+// The whole argument text: the arguments after the program name joined by
+// single blanks (so "exit now" stays two words).
+std::string commandLineText(int argc, const char* const* argv);
+// `arun`: the argument text, trimmed, is exactly "exit" (case-sensitive).
+bool isUnattended(std::string_view commandLine);
+
+// Exit statuses of `torrin exit`, for schedulers.
+inline constexpr int kExitAllCopied = 0;
+inline constexpr int kExitSomeFailed = 1;
+inline constexpr int kExitCheckFailed = 2;
+inline constexpr int kExitUnexpectedError = 3;
+
+// The checks before an unattended run, in their order: the threshold, the
+// source folders, the target folder. The second log line of the first that
+// fails; nullopt when all pass.
+std::optional<std::string> preRunCheck(const std::string& threshold, std::size_t sourceRows,
+                                       const std::string& target);
+// Appends lines (UTF-8, without line ends) to the log as GBK, each ended by
+// CR LF. A log that cannot be written is not an error: the run goes on.
+void appendLogLines(const std::string& logfile, const std::vector<std::string>& lines);
+// The two-line entry of an unattended start that cannot run.
+void writeCheckFailure(const std::string& logfile, const std::string& reason);
+
+// The run the stored settings describe. Empty source rows are left out: an
+// empty folder text would walk the file system's root.
+RunDescription runFromSettings(const Settings& settings, const torapp& app);
+// The run-time folders of the grid rows (empty rows left out, as above).
+std::vector<std::string> foldersToWalk(const std::vector<std::string>& rows);
+
+// The unattended start: load the settings, check, run, and return the exit
+// status. Shows nothing and processes no events. The settings are not saved
+// afterwards: the run has stored its start time as "fdt", the safe threshold
+// for the next run, and every other key stays as the user left it. Unexpected
+// errors are written to `errors` and to the log.
+int runUnattended(const torapp& app, std::ostream& errors);
+
+// The error report: "错误编号：", "出错对象：", "出错事件：", "出错行数：" and
+// "错误信息：" lines, each ended by CR LF.
+struct ErrorReport {
+    int number = 0;
+    std::string object;
+    std::string event;
+    int line = 0;
+};
+std::string errorDescription(int number);
+std::string errorReportText(const ErrorReport& report);
+// The report of an exception that reached a top-level handler: the layout
+// above (error number 0, line 0), then the exception's own text on a further
+// line so the user learns what failed.
+std::string unexpectedErrorText(const std::string& object, const std::string& event,
+                                std::exception_ptr error);
+
+}  // namespace torrin
