@@ -1,0 +1,24 @@
+// kelvane without a window, for scheduled comparisons and backups:
+//   kelvane check SOURCE TARGET [--option 1|2|3|4] [--no-hidden] [--copy] [--no-replace]
+// It drives the same engines as "开始核对" and "开始复制" and never creates a
+// GUI object, so it runs with no display.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace kelvane {
+
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitCopyFailed = 1;  // the check ran, at least one copy failed
+inline constexpr int kExitBadInput = 2;    // bad arguments, missing folder, unreadable list file
+
+// What `kelvane --help` prints.
+std::string commandLineHelp();
+
+// Runs the command line `args` (without the program's name): the results go
+// to `out`, messages to `err`. Returns the exit status. Does not throw.
+int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace kelvane

@@ -1,0 +1,84 @@
+// Copying the names a list shows into the target folder, without any window:
+// "开始复制" and the command line's --copy both run this after their own
+// checks. Paths are formed by plain concatenation, as the lists hold them.
+//
+// Nothing here throws beyond std::bad_alloc.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "host/grid.h"
+#include "host/paths.h"
+#include "host/progress.h"
+
+namespace kelvane {
+
+// The result texts a copy writes into jg.
+inline constexpr std::string_view kCopied = "成功";
+inline constexpr std::string_view kCopyFailed = "失败";
+
+struct CopyPlan {
+    host::NameReading reading = host::NameReading::Relative;  // Relative or Full
+    std::string sourceFolder;  // sle_1: put in front of relative names
+    std::string targetFolder;  // sle_2, as typed: put in front of every name's tail
+    // Full names: the position (GBK bytes, 1-based) of the separator that ends
+    // the source folder in the first name; every name is cut there.
+    long cut = 0;
+    bool replace = true;  // cbx_2
+};
+
+struct CopyPaths {
+    std::string source;
+    std::string target;
+};
+
+struct CopyOutcome {
+    bool copied = false;
+    std::string error;  // why not, with the path; empty after a copy
+};
+
+// One run's copier. Refuses every target that would land outside the target
+// folder: a ".." component in the name's tail, a tail that does not begin
+// with a separator (it would extend the folder's own name), or a folder that
+// resolves elsewhere through a link. Such a target gets no folders created
+// and no bytes written.
+class Copier {
+  public:
+    explicit Copier(CopyPlan plan);
+
+    const CopyPlan& plan() const noexcept { return plan_; }
+    // The source and target of `name` as the plan forms them.
+    CopyPaths paths(std::string_view name) const;
+    // Creates the target's missing folders (cr_d) and copies through the
+    // host's safe copy with the plan's replace flag.
+    CopyOutcome copy(std::string_view name);
+
+  private:
+    bool insideTarget(const std::string& target, std::string_view tail, std::string& error);
+
+    CopyPlan plan_;
+    std::string resolvedTarget_;
+    // The last target folder found inside the target folder and created:
+    // rows of one folder follow each other, so most rows skip the checks.
+    std::string lastFolder_;
+};
+
+struct CopySummary {
+    long copied = 0;
+    long failed = 0;
+};
+
+// Called after each row with its number, name, paths and outcome.
+using CopyReport = std::function<void(long row, const std::string& name, const CopyPaths& paths,
+                                      const CopyOutcome& outcome)>;
+
+// Copies every row `list` shows, in order, the row count taken once at the
+// start. Each row's jg becomes kCopied (then the row is selected) or
+// kCopyFailed (after the row is deselected); no other row's selection changes.
+// A failed row never stops the run. `progress` hears one step per row.
+CopySummary copyShownRows(host::Grid& list, Copier& copier, host::ProgressSink& progress,
+                          const CopyReport& report = {});
+
+}  // namespace kelvane

@@ -1,0 +1,272 @@
+// kelvane's command line, run as the built program in a temporary folder with
+// no display: its output blocks, its messages and its exit status.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/temp_folder.h"
+
+extern char** environ;
+
+using testing_support::TempFolder;
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// One block of the output: its heading line and its rows, split at tabs.
+struct Block {
+    std::string heading;
+    std::vector<std::vector<std::string>> rows;
+};
+
+std::vector<std::string> split(const std::string& line) {
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t tab = line.find('\t', start);
+        fields.push_back(line.substr(start, tab - start));
+        if (tab == std::string::npos) return fields;
+        start = tab + 1;
+    }
+}
+
+std::map<std::string, Block> blocks(const std::string& out) {
+    std::map<std::string, Block> found;
+    Block* current = nullptr;
+    std::size_t start = 0;
+    while (start < out.size()) {
+        std::size_t end = out.find('\n', start);
+        if (end == std::string::npos) end = out.size();
+        const std::string line = out.substr(start, end - start);
+        start = end + 1;
+        if (line.empty()) {
+            current = nullptr;
+        } else if (!current) {
+            const std::string name = line.substr(0, line.find('\t'));
+            current = &found[name];
+            current->heading = line;
+        } else {
+            current->rows.push_back(split(line));
+        }
+    }
+    return found;
+}
+
+std::vector<std::string> firstFields(const Block& block) {
+    std::vector<std::string> names;
+    for (const auto& row : block.rows) names.push_back(row.at(0));
+    return names;
+}
+
+class CommandLine : public ::testing::Test {
+  protected:
+    CommandLine() : src(folder.mkdir("src")), dst(folder.mkdir("dst")) {}
+
+    // Runs the program with `args` in the temporary folder, with no display
+    // and no Qt platform named, so any attempt at a window would fail.
+    Outcome run(const std::vector<std::string>& args) {
+        const std::string outPath = folder / "stdout.txt";
+        const std::string errPath = folder / "stderr.txt";
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addchdir_np(&actions, folder.path().c_str());
+
+        std::vector<std::string> argStore{KELVANE_PROGRAM};
+        argStore.insert(argStore.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& arg : argStore) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        std::vector<std::string> envStore;
+        for (char** entry = environ; *entry; ++entry) {
+            const std::string_view text(*entry);
+            if (text.starts_with("DISPLAY=") || text.starts_with("WAYLAND_DISPLAY=") ||
+                text.starts_with("QT_QPA_PLATFORM="))
+                continue;
+            envStore.emplace_back(text);
+        }
+        std::vector<char*> envp;
+        for (auto& entry : envStore) envp.push_back(entry.data());
+        envp.push_back(nullptr);
+
+        Outcome result;
+        pid_t pid = 0;
+        const int spawned =
+            posix_spawn(&pid, KELVANE_PROGRAM, &actions, nullptr, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        if (spawned != 0) {
+            ADD_FAILURE() << "cannot start " << KELVANE_PROGRAM << ": " << std::strerror(spawned);
+            return result;
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        result.out = TempFolder::read(outPath);
+        result.err = TempFolder::read(errPath);
+        return result;
+    }
+
+    TempFolder folder;
+    std::string src;
+    std::string dst;
+};
+
+TEST_F(CommandLine, HelpExplainsTheCommandAndItsExitStatus) {
+    const Outcome help = run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("kelvane check SOURCE TARGET"), std::string::npos);
+    EXPECT_NE(help.out.find("--no-replace"), std::string::npos);
+    EXPECT_NE(help.out.find("Exit status"), std::string::npos);
+    EXPECT_TRUE(help.err.empty());
+    EXPECT_EQ(run({"check", "--help"}).status, 0);
+}
+
+TEST_F(CommandLine, BadArgumentsExitTwoWithAMessage) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"check"},
+                                                 {"check", src},
+                                                 {"check", src, dst, "third"},
+                                                 {"check", src, dst, "--option", "5"},
+                                                 {"check", src, dst, "--option"},
+                                                 {"check", src, dst, "--verbose"},
+                                                 {"compare", src, dst}}) {
+        const Outcome refused = run(args);
+        EXPECT_EQ(refused.status, 2) << args.back();
+        EXPECT_TRUE(refused.out.empty()) << args.back();
+        EXPECT_NE(refused.err.find("kelvane --help"), std::string::npos) << refused.err;
+    }
+}
+
+TEST_F(CommandLine, MissingFolderIsNamedAndExitsTwo) {
+    const Outcome missing = run({"check", src, folder / "nowhere"});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_NE(missing.err.find("target folder does not exist: " + folder / "nowhere"),
+              std::string::npos)
+        << missing.err;
+    EXPECT_TRUE(missing.out.empty());
+}
+
+TEST_F(CommandLine, UnreadableListFileIsNamedAndExitsTwo) {
+    const std::string broken = folder.write("names.xlsx", "not a workbook");
+    const Outcome refused = run({"check", broken, dst});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find(broken), std::string::npos) << refused.err;
+    const Outcome absent = run({"check", folder / "absent.txt", dst});
+    EXPECT_EQ(absent.status, 2);
+    EXPECT_NE(absent.err.find(folder / "absent.txt"), std::string::npos) << absent.err;
+}
+
+TEST_F(CommandLine, CopyNeedsTwoFolders) {
+    const std::string list = folder.write("names.txt", "/a.txt\n");
+    const Outcome refused = run({"check", list, dst, "--copy"});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("folders"), std::string::npos);
+}
+
+TEST_F(CommandLine, PrintsEachListsDifferencesAndTheDuplicateLists) {
+    folder.write("src/a.txt", "a");
+    folder.write("src/sub/b.txt", "b");
+    folder.write("src/both.txt", "1");
+    folder.write("dst/both.txt", "1");
+    folder.write("dst/only.txt", "o");
+    const Outcome checked = run({"check", src, dst});
+    EXPECT_EQ(checked.status, 0) << checked.err;
+    auto found = blocks(checked.out);
+    ASSERT_EQ(found.size(), 4u) << checked.out;
+    EXPECT_EQ(firstFields(found["[dw_1]"]), (std::vector<std::string>{"/a.txt", "/sub/b.txt"}));
+    EXPECT_EQ(firstFields(found["[dw_2]"]), std::vector<std::string>{"/only.txt"});
+    EXPECT_TRUE(found["[dw_3]"].rows.empty());
+    EXPECT_TRUE(found["[dw_4]"].rows.empty());
+    // Heading: the block's name, then the grid's column headings.
+    EXPECT_EQ(split(found["[dw_1]"].heading).size(), 7u);
+    EXPECT_EQ(split(found["[dw_3]"].heading),
+              (std::vector<std::string>{"[dw_3]", "重复名单1", "序号"}));
+    // Every column of the row, jg third.
+    ASSERT_EQ(found["[dw_1]"].rows[0].size(), 6u);
+    EXPECT_EQ(found["[dw_1]"].rows[0][2], "不同");
+    // A check copies nothing.
+    EXPECT_FALSE(std::filesystem::exists(dst + "/a.txt"));
+}
+
+TEST_F(CommandLine, HiddenFilesTakePartUnlessLeftOut) {
+    folder.write("src/.hidden", "h");
+    folder.write("src/seen.txt", "s");
+    EXPECT_EQ(firstFields(blocks(run({"check", src, dst}).out)["[dw_1]"]),
+              (std::vector<std::string>{"/.hidden", "/seen.txt"}));
+    EXPECT_EQ(firstFields(blocks(run({"check", src, dst, "--no-hidden"}).out)["[dw_1]"]),
+              std::vector<std::string>{"/seen.txt"});
+}
+
+TEST_F(CommandLine, OptionListsMatchedNamesWhoseFilesDiffer) {
+    folder.write("src/same.txt", "12");
+    folder.write("dst/same.txt", "12");
+    folder.write("src/longer.txt", "123");
+    folder.write("dst/longer.txt", "1");
+    const Outcome checked = run({"check", src + "/", dst, "--option", "1"});
+    EXPECT_EQ(checked.status, 0) << checked.err;
+    auto found = blocks(checked.out);
+    EXPECT_EQ(split(found["[dw_3]"].heading),
+              (std::vector<std::string>{"[dw_3]", "文件的长度不同的名单", "序号"}));
+    ASSERT_EQ(found["[dw_3]"].rows.size(), 1u);
+    EXPECT_EQ(found["[dw_3]"].rows[0], (std::vector<std::string>{"/longer.txt", "1"}));
+    EXPECT_TRUE(found["[dw_1]"].rows.empty());
+}
+
+TEST_F(CommandLine, DuplicateNamesOfTextListsGoToTheirBlocks) {
+    const std::string list1 = folder.write("one.txt", "/a\n/b\n/b\n");
+    const std::string list2 = folder.write("two.TXT", "/b\n/c\n");
+    const Outcome checked = run({"check", list1, list2});
+    EXPECT_EQ(checked.status, 0) << checked.err;
+    auto found = blocks(checked.out);
+    EXPECT_EQ(firstFields(found["[dw_1]"]), std::vector<std::string>{"/a"});
+    EXPECT_EQ(firstFields(found["[dw_2]"]), std::vector<std::string>{"/c"});
+    EXPECT_EQ(firstFields(found["[dw_3]"]), std::vector<std::string>{"/b"});
+}
+
+TEST_F(CommandLine, CopyCopiesListOnesDifferencesAndReportsEachFile) {
+    folder.write("src/a.txt", "a");
+    folder.write("src/sub/deeper/b.txt", "b");
+    folder.write("src/both.txt", "new");
+    folder.write("dst/both.txt", "old");
+    const Outcome copied = run({"check", src, dst, "--copy"});
+    EXPECT_EQ(copied.status, 0) << copied.err;
+    auto found = blocks(copied.out);
+    ASSERT_EQ(found.count("[copy]"), 1u) << copied.out;
+    EXPECT_EQ(found["[copy]"].rows, (std::vector<std::vector<std::string>>{
+                                        {"/a.txt", "成功"}, {"/sub/deeper/b.txt", "成功"}}));
+    EXPECT_EQ(TempFolder::read(dst + "/sub/deeper/b.txt"), "b");
+    EXPECT_EQ(TempFolder::read(dst + "/both.txt"), "old");
+
+    // A second run finds nothing left to copy.
+    const Outcome again = run({"check", src, dst, "--copy", "--no-replace"});
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_TRUE(blocks(again.out)["[copy]"].rows.empty());
+}
+
+TEST_F(CommandLine, AFailedCopyExitsOneAndSaysWhy) {
+    folder.write("src/clash", "a file here");
+    folder.write("dst/clash/inside.txt", "a folder there");
+    folder.write("src/fine.txt", "f");
+    const Outcome copied = run({"check", src, dst, "--copy"});
+    EXPECT_EQ(copied.status, 1);
+    EXPECT_EQ(blocks(copied.out)["[copy]"].rows,
+              (std::vector<std::vector<std::string>>{{"/clash", "失败"}, {"/fine.txt", "成功"}}));
+    EXPECT_NE(copied.err.find(dst + "/clash"), std::string::npos) << copied.err;
+}
+
+}  // namespace

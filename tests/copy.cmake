@@ -1,0 +1,10 @@
+# The copy, opening a listed file and the command line: the engines headless,
+# the window's scripts through the scripted Host, the command line by running
+# the built program.
+zarvik_test(copy_engine_test SOURCES copy_engine_test.cpp LIBS kelvane_core)
+zarvik_test(command_line_test SOURCES command_line_test.cpp LIBS kelvane_core)
+target_compile_definitions(command_line_test PRIVATE KELVANE_PROGRAM="$<TARGET_FILE:kelvane>")
+add_dependencies(command_line_test kelvane)
+if(WITH_GUI)
+  zarvik_test(copy_window_test GUI SOURCES copy_window_test.cpp LIBS kelvane_gui host Qt6::Test)
+endif()

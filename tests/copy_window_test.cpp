@@ -1,0 +1,244 @@
+// cb_17 "开始复制" and the double clicks on the lists, on the main window
+// through the scripted Host and real temporary folders.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableView>
+#include <QTimer>
+#include <algorithm>
+#include <filesystem>
+
+#include "host/qt/grid_view.h"
+#include "host/scripted_host.h"
+#include "kelvane/import/w_put.h"
+#include "kelvane/w_htmd.h"
+#include "support/temp_folder.h"
+
+using host::ScriptedHost;
+using kelvane::w_htmd;
+using kelvane::w_put;
+using testing_support::TempFolder;
+using Messages = std::vector<ScriptedHost::Message>;
+
+namespace {
+
+class CopyWindow : public ::testing::Test {
+  protected:
+    CopyWindow() : window(host, folder / "selmo1.ini", 1024, 768) {
+        src = folder.mkdir("src");
+        dst = folder.mkdir("dst");
+        window.setFieldText(sle_1(), src);
+        window.setFieldText(sle_2(), dst);
+    }
+
+    QLineEdit* sle_1() { return window.control<QLineEdit>("sle_1"); }
+    QLineEdit* sle_2() { return window.control<QLineEdit>("sle_2"); }
+    void add(host::Grid& grid, const std::string& name, const std::string& jg = "不同") {
+        const long row = grid.insertrow(0);
+        grid.setitem(row, "md", name);
+        grid.setitem(row, "xh", static_cast<double>(row));
+        grid.setitem(row, "jg", jg);
+    }
+    void copy() { window.control<QPushButton>("cb_17")->click(); }
+    // Answers w_put with `count` once the copy opens it.
+    void answerDialog(int count) {
+        QTimer::singleShot(0, [this, count] {
+            auto* dialog = qobject_cast<w_put*>(QApplication::activeModalWidget());
+            if (!dialog) return;
+            sawDialog = true;
+            seenParameter = dialog->lstr_p();
+            dialog->em_1()->setValue(count);
+            dialog->close();
+            if (dialog->isVisible()) dialog->hide();
+        });
+    }
+    std::vector<std::string> results() {
+        std::vector<std::string> found;
+        for (long row = 1; row <= window.dw_1().rowcount(); ++row)
+            found.push_back(window.dw_1().getitemstring(row, "jg"));
+        return found;
+    }
+    // The number of "/" in the temporary folder's own path.
+    long depth() const { return std::count(folder.path().begin(), folder.path().end(), '/'); }
+
+    TempFolder folder;
+    ScriptedHost host;
+    w_htmd window;
+    std::string src;
+    std::string dst;
+    bool sawDialog = false;
+    kelvane::putcs seenParameter;
+};
+
+TEST_F(CopyWindow, EmptyListIsRefused) {
+    copy();
+    EXPECT_EQ(host.messages, (Messages{{"提示", "数字窗口1为空,表示没有要复制的文件"}}));
+}
+
+TEST_F(CopyWindow, MissingTargetFolderIsRefused) {
+    folder.write("src/a.txt", "a");
+    add(window.dw_1(), "/a.txt");
+    window.setFieldText(sle_2(), folder / "nowhere");
+    copy();
+    EXPECT_EQ(host.messages, (Messages{{"提示", "目标文件夹不存在，不能复制文件"}}));
+    EXPECT_EQ(results(), std::vector<std::string>{"不同"});
+}
+
+TEST_F(CopyWindow, FirstNameOfNeitherFormIsRefused) {
+    add(window.dw_1(), "abc.txt");
+    copy();
+    EXPECT_EQ(host.messages, (Messages{{"提示", "数据窗口1中数据不符合复制条件"}}));
+}
+
+TEST_F(CopyWindow, RelativeCopyTakesOnlyTheShownRowsAndEndsWithTheMessage) {
+    folder.write("src/a/new.txt", "new");
+    folder.write("src/same.txt", "same");
+    add(window.dw_1(), "/a/new.txt");
+    add(window.dw_1(), "/same.txt", "相同");
+    add(window.dw_1(), "/gone.txt");
+    window.dw_1().setfilter("jg = '不同'");
+    window.dw_1().filter();
+    copy();
+    EXPECT_EQ(host.messages, (Messages{{"提示", "文件复制结束"}}));
+    EXPECT_EQ(results(), (std::vector<std::string>{"成功", "失败"}));
+    EXPECT_TRUE(window.dw_1().isselected(1));
+    EXPECT_FALSE(window.dw_1().isselected(2));
+    EXPECT_EQ(TempFolder::read(dst + "/a/new.txt"), "new");
+    EXPECT_FALSE(std::filesystem::exists(dst + "/same.txt"));
+    EXPECT_FALSE(window.busy().isBusy());
+}
+
+TEST_F(CopyWindow, ClearedReplaceBoxKeepsTheTargetChecked) {
+    folder.write("src/x.txt", "new");
+    folder.write("dst/x.txt", "old");
+    add(window.dw_1(), "/x.txt");
+    window.control<QCheckBox>("cbx_2")->setChecked(false);
+    copy();
+    EXPECT_EQ(results(), std::vector<std::string>{"失败"});
+    EXPECT_EQ(TempFolder::read(dst + "/x.txt"), "old");
+    window.control<QCheckBox>("cbx_2")->setChecked(true);
+    copy();
+    EXPECT_EQ(results(), std::vector<std::string>{"成功"});
+    EXPECT_EQ(TempFolder::read(dst + "/x.txt"), "new");
+}
+
+TEST_F(CopyWindow, FullPathsAskWhereTheSourceFolderEndsAndSetSle1) {
+    const std::string first = folder.write("data/proj/a/b.txt", "b");
+    add(window.dw_1(), first);
+    answerDialog(static_cast<int>(depth()) + 3);
+    copy();
+    EXPECT_TRUE(sawDialog);
+    EXPECT_EQ(seenParameter.s1, first);
+    EXPECT_EQ(seenParameter.s2, dst);
+    EXPECT_EQ(window.fieldText(sle_1()), folder / "data/proj");
+    EXPECT_EQ(TempFolder::read(dst + "/a/b.txt"), "b");
+    EXPECT_EQ(host.messages, (Messages{{"提示", "文件复制结束"}}));
+}
+
+TEST_F(CopyWindow, CountBeyondTheSeparatorsEmptiesSle1AndCopiesNothing) {
+    const std::string first = folder.write("data/b.txt", "b");
+    add(window.dw_1(), first);
+    answerDialog(90);
+    copy();
+    EXPECT_EQ(window.fieldText(sle_1()), "");
+    EXPECT_EQ(host.messages, (Messages{{"提示", "截取的源文件夹为空，不能复制文件"}}));
+    EXPECT_EQ(results(), std::vector<std::string>{"不同"});
+}
+
+TEST_F(CopyWindow, CutSourceFolderThatDoesNotExistIsRefused) {
+    // Row 2's file exists as a full path and decides the reading; row 1's
+    // folder, cut from its name, is gone.
+    const std::string second = folder.write("data/b.txt", "b");
+    add(window.dw_1(), folder / "vanished/a.txt");
+    add(window.dw_1(), second);
+    answerDialog(static_cast<int>(depth()) + 2);
+    copy();
+    EXPECT_EQ(window.fieldText(sle_1()), folder / "vanished");
+    EXPECT_EQ(host.messages, (Messages{{"提示", "截取的源文件夹不存在，不能复制文件"}}));
+}
+
+TEST_F(CopyWindow, NamesEscapingTheTargetFailAndTheRunGoesOn) {
+    folder.write("src/ok.txt", "ok");
+    folder.write("secret.txt", "s");
+    add(window.dw_1(), "/../secret.txt");
+    add(window.dw_1(), "/ok.txt");
+    copy();
+    EXPECT_EQ(results(), (std::vector<std::string>{"失败", "成功"}));
+    EXPECT_EQ(TempFolder::read(folder / "secret.txt"), "s");
+}
+
+TEST_F(CopyWindow, OtherScriptsAreRefusedWhileTheCopyRuns) {
+    for (int i = 0; i < 20; ++i) {
+        folder.write("src/f" + std::to_string(i) + ".txt", "x");
+        add(window.dw_1(), "/f" + std::to_string(i) + ".txt");
+    }
+    // Runs when the copy first lets events through, after it counted the rows:
+    // "全部移除" must not empty list 1 under it.
+    bool clickedWhileBusy = false;
+    QTimer::singleShot(0, [&] {
+        clickedWhileBusy = window.busy().isBusy();
+        window.control<QPushButton>("cb_2")->click();
+    });
+    copy();
+    EXPECT_TRUE(clickedWhileBusy);
+    EXPECT_EQ(window.dw_1().rowcount(), 20);
+    const auto marks = results();
+    EXPECT_EQ(std::count(marks.begin(), marks.end(), "成功"), 20);
+}
+
+// ---- double clicks ----------------------------------------------------------
+
+class OpenByDoubleClick : public CopyWindow {
+  protected:
+    host::GridView* view(const char* name) { return window.control<host::GridView>(name); }
+};
+
+TEST_F(OpenByDoubleClick, RowOfList1OpensUnderItsRoot) {
+    folder.write("src/a/b.txt", "b");
+    window.ls_path1 = src;
+    add(window.dw_1(), "/a/b.txt");
+    emit view("dw_1")->doubleClicked(1);
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_EQ(host.openedFiles, std::vector<std::string>{src + "/a/b.txt"});
+}
+
+TEST_F(OpenByDoubleClick, MissingFileOfList2NamesThePath) {
+    window.ls_path2 = dst;
+    add(window.dw_2(), "/gone.txt");
+    emit view("dw_2")->doubleClicked(1);
+    EXPECT_EQ(host.messages, (Messages{{"提示", "你要打开的文件" + dst + "/gone.txt不存在"}}));
+}
+
+TEST_F(OpenByDoubleClick, HeadingDoubleClickSaysTheListIsEmpty) {
+    add(window.dw_1(), "/a.txt");
+    emit view("dw_1")->tableView()->horizontalHeader()->sectionDoubleClicked(0);
+    EXPECT_EQ(host.messages, (Messages{{"提示", "数据窗口为空的情况下，不能通过双击打开源文件"}}));
+}
+
+TEST_F(OpenByDoubleClick, DoubleClickBelowTheRowsSaysTheListIsEmpty) {
+    auto* table = view("dw_2")->tableView();
+    table->resize(300, 300);
+    QMouseEvent press(QEvent::MouseButtonDblClick, QPointF(20, 250), QPointF(20, 250),
+                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(table->viewport(), &press);
+    EXPECT_EQ(host.messages, (Messages{{"提示", "数据窗口为空的情况下，不能通过双击打开源文件"}}));
+}
+
+TEST_F(OpenByDoubleClick, UnassociatedFileReportsTheOperationNotice) {
+    folder.write("src/a.zzz", "a");
+    window.ls_path1 = src;
+    add(window.dw_1(), "/a.zzz");
+    host.openResult = false;
+    emit view("dw_1")->doubleClicked(1);
+    EXPECT_EQ(host.messages,
+              (Messages{{"操作提示",
+                         "程序执行非法操作!请对该文件进行正确关联。 \r\n" + src + "/a.zzz"}}));
+}
+
+}  // namespace
