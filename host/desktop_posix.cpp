@@ -9,4 +9,8 @@ ProgramStart folderOpener(const std::string& folder) {
     return {"xdg-open", {folder}};
 }
 
+std::optional<bool> openWithAssociatedProgramNow(const std::string&) noexcept {
+    return std::nullopt;
+}
+
 }  // namespace host

@@ -37,6 +37,9 @@ class FolderStatusReader {
 
   private:
     int handle_ = -1;
+    // Windows has no status call relative to an open folder: the folder's path
+    // is kept and each name joined to it.
+    std::string folder_;
 };
 
 }  // namespace host

@@ -59,6 +59,13 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes,
 // Appends `bytes` to `path`, creating it when missing.
 bool appendToFile(const std::string& path, std::string_view bytes) noexcept;
 
+// Test hook for a disk that fills up: once `bytes` more bytes have been
+// written by the writes above (copies, atomic writes, appends) into files
+// below `folder` (empty: any file), every further such write fails with
+// ENOSPC, after writing what still fits, as a full disk does. A negative
+// value ends the failure. Process-wide.
+void setWriteFailureAfterBytesForTesting(long long bytes, std::string folder = {}) noexcept;
+
 // Attribute masks of the directory listing.
 inline constexpr int kListNormal = 16;      // folders and ordinary files, no hidden/system ones
 inline constexpr int kListEverything = 55;  // adds read-only, hidden, system and archive files

@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <mutex>
 #include <system_error>
 #include <unordered_map>
@@ -174,9 +176,42 @@ void refreshScan(const std::string& folder) {
         scans.erase(found);
 }
 
+// The injected "disk full": bytes left, and below which folder.
+struct InjectedFailure {
+    std::mutex mutex;
+    std::atomic<bool> active{false};
+    long long budget = 0;
+    std::string folder;  // with a trailing separator; empty: everywhere
+};
+InjectedFailure injected;
+
+// How many of `size` bytes the injected failure lets through to `fd`.
+std::size_t injectedAllowance(int fd, std::size_t size) noexcept {
+    if (!injected.active.load()) return size;
+    std::lock_guard lock(injected.mutex);
+    if (!injected.folder.empty()) {
+        char link[64];
+        std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+        char path[PATH_MAX + 1];
+        const ssize_t length = ::readlink(link, path, PATH_MAX);
+        if (length < 0 || std::string_view(path, static_cast<std::size_t>(length))
+                                  .substr(0, injected.folder.size()) != injected.folder)
+            return size;
+    }
+    const auto allowed =
+        static_cast<std::size_t>(std::min(injected.budget, static_cast<long long>(size)));
+    injected.budget -= static_cast<long long>(allowed);
+    return allowed;
+}
+
 bool writeAll(int fd, const char* data, std::size_t size) noexcept {
     while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
+        const std::size_t allowed = injectedAllowance(fd, size);
+        if (allowed == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        const ssize_t written = ::write(fd, data, allowed);
         if (written < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -201,6 +236,8 @@ bool copyByReading(int from, int to) noexcept {
 }
 
 bool copyContent(int from, int to) noexcept {
+    // An injected disk failure counts the bytes that go through writeAll.
+    if (injected.active.load()) return copyByReading(from, to);
     std::size_t total = 0;
     for (;;) {
         const ssize_t copied = ::copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
@@ -483,6 +520,23 @@ bool appendToFile(const std::string& path, std::string_view bytes) noexcept {
     bool ok = writeAll(fd, bytes.data(), bytes.size());
     if (::close(fd) != 0) ok = false;
     return ok;
+}
+
+void setWriteFailureAfterBytesForTesting(long long bytes, std::string folder) noexcept {
+    std::lock_guard lock(injected.mutex);
+    injected.budget = bytes;
+    injected.folder.clear();
+    if (bytes >= 0 && !folder.empty()) {
+        // The descriptors name resolved paths.
+        if (char* resolved = ::realpath(folder.c_str(), nullptr)) {
+            injected.folder = resolved;
+            ::free(resolved);
+        } else {
+            injected.folder = std::move(folder);
+        }
+        injected.folder += '/';
+    }
+    injected.active.store(bytes >= 0);
 }
 
 std::string listingText(const ListingEntry& entry) {

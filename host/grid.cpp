@@ -899,13 +899,35 @@ long Grid::importclipboard(Host& host, long firstLine) {
     return importtext(host.clipboardText(), firstLine);
 }
 
+std::string tabSeparatedCell(std::string_view cell) {
+    if (cell.find_first_of("\t\n\r") == std::string_view::npos) return std::string(cell);
+    std::string text;
+    text.reserve(cell.size() + 8);
+    for (char c : cell) {
+        switch (c) {
+            case '\t':
+                text += "\xE2\x90\x89";
+                break;
+            case '\n':
+                text += "\xE2\x90\x8A";
+                break;
+            case '\r':
+                text += "\xE2\x90\x8D";
+                break;
+            default:
+                text += c;
+        }
+    }
+    return text;
+}
+
 std::string Grid::datatext() const {
     const Impl& d = *impl_;
     std::string text;
     for (RowId id : d.shown) {
         for (int c = 0; c < d.columnCount(); ++c) {
             if (c > 0) text += '\t';
-            text += d.cell(id, c);
+            text += tabSeparatedCell(d.cell(id, c));
         }
         text += "\r\n";
     }

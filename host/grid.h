@@ -48,6 +48,13 @@ GridDefinition loadGridDefinition(const std::string& name);
 // The folder the program's data files are read from.
 std::string resourceDirectory();
 
+// A cell's text as it stands in a tab-separated line. On POSIX a file name may
+// hold a tab or a line break, which would split the line into more columns or
+// rows and mix the name up with its neighbours; each is written as its
+// control picture instead (U+2409, U+240A, U+240D: visible, and no name of a
+// neighbouring cell can be taken for it). The grid itself keeps the bytes.
+std::string tabSeparatedCell(std::string_view cell);
+
 // Observer of a grid's changes, for the view adapter.
 class GridObserver {
   public:
@@ -131,7 +138,7 @@ class Grid {
     long importfile(const std::string& path, long firstLine = 1);
     long importclipboard(Host& host, long firstLine = 1);
     // The shown rows as tab-separated text, one line per row ended by "\r\n"
-    // (the grid's whole-data text), UTF-8.
+    // (the grid's whole-data text), UTF-8; cells as tabSeparatedCell gives them.
     std::string datatext() const;
     // Writes the shown rows: Text = tab-separated GBK (GB18030 beyond GBK), no
     // heading line; Csv = UTF-8 with BOM and a heading line; Xlsx = a sheet with a

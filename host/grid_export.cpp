@@ -1,15 +1,16 @@
 // The grid's save-as: every format is written to a temporary file in the
 // target's folder and renamed over the target, so a failed save never leaves a
 // half-written file behind.
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <random>
+#include <system_error>
 
 #include "host/fs.h"
+#include "host/fs_path.h"
 #include "host/grid.h"
+#include "host/paths.h"
 #include "host/text.h"
 
 #ifdef ZARVIK_WITH_XLSX
@@ -56,23 +57,32 @@ std::string csvText(const Grid& grid) {
 }
 
 #ifdef ZARVIK_WITH_XLSX
-bool saveXlsx(const Grid& grid, const std::string& path, std::string* error) {
-    std::size_t slash = path.rfind('/');
-    std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string temporary = folder + "/." + name + ".XXXXXX";
-    int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-        setError(error, kSaveFailed + path + "\n" + std::strerror(errno));
-        return false;
-    }
-    ::close(fd);
+// A scratch name beside the target for the library's own file; the file is
+// removed on every way out.
+std::string workbookScratchPath(const std::string& path) {
+    static std::mt19937_64 generator{std::random_device{}()};
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, ".%016llx.xlsx-partial",
+                  static_cast<unsigned long long>(generator()));
+    return joinPath(parentPath(path).empty() ? "." : parentPath(path),
+                    "." + std::string(baseName(path)) + suffix);
+}
 
+void removeScratch(const std::string& scratch) {
+    std::error_code ignored;
+    std::filesystem::remove(fsPath(scratch), ignored);
+}
+
+// The workbook is written by the library to a scratch file, then its bytes go
+// to the target like every other format: atomically, through the host's file
+// calls, so names and the replace rules are those of the platform.
+bool saveXlsx(const Grid& grid, const std::string& path, std::string* error) {
+    const std::string temporary = workbookScratchPath(path);
     lxw_workbook* workbook = workbook_new(temporary.c_str());
     lxw_worksheet* sheet = workbook ? workbook_add_worksheet(workbook, nullptr) : nullptr;
     if (!sheet) {
         if (workbook) workbook_close(workbook);
-        ::unlink(temporary.c_str());
+        removeScratch(temporary);
         setError(error, kSaveFailed + path);
         return false;
     }
@@ -99,13 +109,14 @@ bool saveXlsx(const Grid& grid, const std::string& path, std::string* error) {
     }
     lxw_error result = workbook_close(workbook);
     if (result != LXW_NO_ERROR) {
-        ::unlink(temporary.c_str());
+        removeScratch(temporary);
         setError(error, kSaveFailed + path + "\n" + lxw_strerror(result));
         return false;
     }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::string reason = std::strerror(errno);
-        ::unlink(temporary.c_str());
+    std::string reason;
+    const std::optional<std::string> bytes = readFile(temporary, &reason);
+    removeScratch(temporary);
+    if (!bytes || !writeFileAtomically(path, *bytes, &reason)) {
         setError(error, kSaveFailed + path + "\n" + reason);
         return false;
     }

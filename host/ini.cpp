@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "host/fs.h"
+#include "host/fs_path.h"
 #include "host/text.h"
 
 namespace host {
@@ -93,10 +94,18 @@ IniFile::IniFile(std::string path) : path_(std::move(path)) {
     std::optional<std::string> content = readFile(path_);
     if (!content) {
         std::error_code error;
-        unreadable_ = std::filesystem::exists(std::filesystem::symlink_status(path_, error));
+        unreadable_ =
+            std::filesystem::exists(std::filesystem::symlink_status(fsPath(path_), error));
         return;
     }
-    std::string_view bytes = *content;
+    parse(*content);
+}
+
+IniFile::IniFile(std::string path, std::string_view content) : path_(std::move(path)) {
+    parse(content);
+}
+
+void IniFile::parse(std::string_view bytes) {
     if (bytes.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
         utf8_ = true;
         bytes.remove_prefix(kByteOrderMark.size());
@@ -108,6 +117,13 @@ IniFile::IniFile(std::string path) : path_(std::move(path)) {
         Line line;
         if (newline == std::string_view::npos) {
             line.raw = std::string(bytes.substr(pos));
+            // A lone carriage return at the very end is that line's end: kept
+            // apart, so a line added after it cannot join it into "\r\n" and
+            // change what the line reads as.
+            if (!line.raw.empty() && line.raw.back() == '\r') {
+                line.raw.pop_back();
+                line.end = "\r";
+            }
             finalLineEnd_ = false;
             pos = bytes.size();
         } else {
@@ -166,7 +182,8 @@ void IniFile::insertLine(std::size_t index, std::string raw) {
     Line line{std::move(raw), lineEnd_};
     if (index >= lines_.size()) {
         // At the end: keep whether the file ends with a line end.
-        if (!lines_.empty() && lines_.back().end.empty()) lines_.back().end = lineEnd_;
+        if (!lines_.empty() && (lines_.back().end.empty() || lines_.back().end == "\r"))
+            lines_.back().end = lineEnd_;
         if (!finalLineEnd_) line.end.clear();
         lines_.push_back(std::move(line));
     } else {
@@ -216,15 +233,19 @@ void IniFile::write(std::string_view section, std::string_view key, std::string_
 bool IniFile::save() {
     if (!dirty_) return true;
     if (unreadable_) return false;
+    if (!writeFileAtomically(path_, content())) return false;
+    dirty_ = false;
+    return true;
+}
+
+std::string IniFile::content() const {
     std::string bytes;
     if (utf8_) bytes += kByteOrderMark;
     for (const Line& line : lines_) {
         bytes += line.raw;
         bytes += line.end;
     }
-    if (!writeFileAtomically(path_, bytes)) return false;
-    dirty_ = false;
-    return true;
+    return bytes;
 }
 
 std::string iniRead(const std::string& file, std::string_view section, std::string_view key,

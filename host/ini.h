@@ -15,6 +15,9 @@ class IniFile {
   public:
     // Reads `path` now; a missing or unreadable file is an empty one.
     explicit IniFile(std::string path);
+    // Takes `content` as the file's bytes instead of reading `path`; save()
+    // still writes to `path`.
+    IniFile(std::string path, std::string_view content);
 
     std::string read(std::string_view section, std::string_view key,
                      std::string_view defaultValue) const;
@@ -23,6 +26,8 @@ class IniFile {
     // Writes the file atomically when anything changed. False when it could not
     // be written (a read-only folder); the file on disk is then unchanged.
     bool save();
+    // The bytes save() would write.
+    std::string content() const;
 
     const std::string& path() const noexcept { return path_; }
 
@@ -37,6 +42,7 @@ class IniFile {
     std::string toFile(std::string_view utf8) const;
     std::string fromFile(std::string_view bytes) const;
     void insertLine(std::size_t index, std::string raw);
+    void parse(std::string_view bytes);
 
     std::string path_;
     std::vector<Line> lines_;

@@ -122,7 +122,9 @@ std::string gbkMid(std::string_view text, long start, long count) {
     }
     // GBK byte range [first, last) as 0-based offsets.
     const long long first = start - 1;
-    const long long last = count < 0 ? std::numeric_limits<long long>::max() : first + count;
+    // A range running past the largest position (a huge count) means "to the end".
+    constexpr long long kEnd = std::numeric_limits<long long>::max();
+    const long long last = count < 0 || count > kEnd - first ? kEnd : first + count;
     std::size_t begin = text.size(), end = text.size();
     bool started = false;
     long long position = 0;

@@ -1,5 +1,9 @@
 #include "host/qt/qt_host.h"
 
+#include <optional>
+
+#include "host/desktop.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QFileDialog>
@@ -121,6 +125,8 @@ bool QtHost::startProgram(const std::string& program, const std::vector<std::str
 }
 
 bool QtHost::openWithAssociatedProgram(const std::string& path) {
+    // Where the system answers at once (Windows), its answer is the result.
+    if (const std::optional<bool> opened = openWithAssociatedProgramNow(path)) return *opened;
     // xdg-open reports failure only through its exit status; wait for it
     // without blocking the window and report it when it comes.
     auto* process = new QProcess();

@@ -1,0 +1,563 @@
+// File services through the wide-character Win32 API: names are UTF-8 in the
+// program and UTF-16 at every call, so Chinese names work whatever the
+// system's ANSI code page.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <random>
+
+#include "host/fs.h"
+#include "host/paths.h"
+#include "host/windows_internal.h"
+
+namespace host {
+
+namespace {
+
+using windows::narrow;
+using windows::systemMessage;
+using windows::systemPath;
+
+constexpr std::string_view kTemporarySuffix = ".partial";
+constexpr std::size_t kRandomLength = 8;
+// A name may hold 255 UTF-16 units; "." + stem + "." + 8 hex digits + ".partial"
+// must fit.
+constexpr std::size_t kNameMax = 255;
+constexpr std::size_t kTemporaryOverhead = 1 + 1 + kRandomLength + 8;
+
+// The attributes a copy carries over, as the system's own copy does.
+constexpr DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                    FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                    FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+bool fail(std::string* error, std::string_view what, const std::string& path, DWORD code) noexcept {
+    if (error) {
+        try {
+            *error = std::string(what) + " \"" + path + "\": " + systemMessage(code);
+        } catch (...) {
+        }
+    }
+    ::SetLastError(code);
+    return false;
+}
+
+class Handle {
+  public:
+    explicit Handle(HANDLE handle) noexcept : handle_(handle) {}
+    ~Handle() { close(); }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    bool valid() const noexcept { return handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE get() const noexcept { return handle_; }
+    // False when closing reported a failure (a late write error).
+    bool close() noexcept {
+        if (!valid()) return true;
+        const bool ok = ::CloseHandle(handle_) != 0;
+        handle_ = INVALID_HANDLE_VALUE;
+        return ok;
+    }
+
+  private:
+    HANDLE handle_;
+};
+
+class FindHandle {
+  public:
+    explicit FindHandle(HANDLE handle) noexcept : handle_(handle) {}
+    ~FindHandle() {
+        if (handle_ != INVALID_HANDLE_VALUE) ::FindClose(handle_);
+    }
+    FindHandle(const FindHandle&) = delete;
+    FindHandle& operator=(const FindHandle&) = delete;
+    bool valid() const noexcept { return handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE get() const noexcept { return handle_; }
+
+  private:
+    HANDLE handle_;
+};
+
+DWORD attributesOf(const std::string& path) noexcept {
+    try {
+        return ::GetFileAttributesW(systemPath(path).c_str());
+    } catch (...) {
+        return INVALID_FILE_ATTRIBUTES;
+    }
+}
+
+std::wstring wideFolderOf(const std::wstring& path) {
+    const std::size_t last = path.find_last_of(L"\\/");
+    if (last == std::wstring::npos)
+        return path.size() >= 2 && path[1] == L':' ? path.substr(0, 2) : L".";
+    if (last == 0) return path.substr(0, 1);
+    return path.substr(0, last);
+}
+
+std::wstring wideJoin(const std::wstring& folder, const std::wstring& name) {
+    std::wstring joined = folder;
+    if (!joined.empty() && joined.back() != L'\\' && joined.back() != L'/') joined += L'\\';
+    joined += name;
+    return joined;
+}
+
+std::wstring wideBaseName(const std::wstring& path) {
+    const std::size_t last = path.find_last_of(L"\\/");
+    return last == std::wstring::npos ? path : path.substr(last + 1);
+}
+
+// The name part of a temporary name: the whole base name, or the start of a
+// name so long that the temporary name would not fit (never half a surrogate pair).
+std::wstring temporaryStem(const std::wstring& base) {
+    if (base.size() + kTemporaryOverhead <= kNameMax) return base;
+    std::size_t length = kNameMax - kTemporaryOverhead;
+    if (length > 0 && base[length - 1] >= 0xD800 && base[length - 1] <= 0xDBFF) --length;
+    return base.substr(0, length);
+}
+
+bool isLowerHex(char c) noexcept {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+}
+
+std::wstring randomHex() {
+    static thread_local std::mt19937_64 generator = [] {
+        std::random_device device;
+        const auto ticks =
+            static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+        return std::mt19937_64(ticks ^ (static_cast<std::uint64_t>(device()) << 32) ^
+                               ::GetCurrentProcessId());
+    }();
+    static constexpr wchar_t digits[] = L"0123456789abcdef";
+    std::uint64_t bits = generator();
+    std::wstring text;
+    for (std::size_t i = 0; i < kRandomLength; ++i, bits >>= 4) text += digits[bits & 15];
+    return text;
+}
+
+// Creates a new hidden temporary file for a target named `base` in `folder`.
+HANDLE createTemporary(const std::wstring& folder, const std::wstring& base,
+                       std::wstring& temporaryPath) {
+    const std::wstring stem = temporaryStem(base);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporaryPath =
+            wideJoin(folder, L"." + stem + L"." + randomHex() +
+                                 std::wstring(kTemporarySuffix.begin(), kTemporarySuffix.end()));
+        const HANDLE handle =
+            ::CreateFileW(temporaryPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (handle != INVALID_HANDLE_VALUE || ::GetLastError() != ERROR_FILE_EXISTS) return handle;
+    }
+    ::SetLastError(ERROR_FILE_EXISTS);
+    return INVALID_HANDLE_VALUE;
+}
+
+// Removes the temporary files a killed copy to the same target left behind.
+void removeLeftovers(const std::wstring& folder, const std::wstring& base) {
+    const std::wstring stem = temporaryStem(base);
+    WIN32_FIND_DATAW data;
+    const std::wstring pattern = wideJoin(folder, L"." + stem + L".*.partial");
+    FindHandle find(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
+                                       FindExSearchNameMatch, nullptr, 0));
+    if (!find.valid()) return;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name.size() != stem.size() + kTemporaryOverhead) continue;
+        if (!isCopyTemporaryName(narrow(name)) || name.compare(1, stem.size(), stem) != 0) continue;
+        const std::wstring path = wideJoin(folder, name);
+        ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileW(path.c_str());
+    } while (::FindNextFileW(find.get(), &data));
+}
+
+// The injected "disk full": bytes left, and below which folder.
+struct InjectedFailure {
+    std::mutex mutex;
+    std::atomic<bool> active{false};
+    long long budget = 0;
+    std::wstring folder;  // final path with a trailing separator; empty: everywhere
+};
+InjectedFailure injected;
+
+std::wstring finalPath(HANDLE handle) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD got =
+            ::GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()), 0);
+        if (got == 0) return {};
+        if (got < path.size()) {
+            path.resize(got);
+            return path;
+        }
+        path.resize(got);
+    }
+}
+
+// How many of `size` bytes the injected failure lets through to `handle`.
+std::size_t injectedAllowance(HANDLE handle, std::size_t size) noexcept {
+    if (!injected.active.load()) return size;
+    try {
+        std::lock_guard lock(injected.mutex);
+        if (!injected.folder.empty() && !finalPath(handle).starts_with(injected.folder))
+            return size;
+        const auto allowed =
+            static_cast<std::size_t>(std::min(injected.budget, static_cast<long long>(size)));
+        injected.budget -= static_cast<long long>(allowed);
+        return allowed;
+    } catch (...) {
+        return size;
+    }
+}
+
+bool writeAll(HANDLE handle, const char* data, std::size_t size) noexcept {
+    while (size > 0) {
+        const std::size_t allowed = injectedAllowance(handle, size);
+        if (allowed == 0) {
+            ::SetLastError(ERROR_DISK_FULL);
+            return false;
+        }
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(allowed, 1u << 30));
+        DWORD written = 0;
+        if (!::WriteFile(handle, data, chunk, &written, nullptr)) return false;
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+bool copyContent(HANDLE from, HANDLE to) noexcept {
+    static constexpr DWORD kBufferSize = 1 << 20;
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kBufferSize]);
+    if (!buffer) {
+        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(from, buffer.get(), kBufferSize, &got, nullptr)) return false;
+        if (got == 0) return true;
+        if (!writeAll(to, buffer.get(), got)) return false;
+    }
+}
+
+int compareListing(const std::string& a, const std::string& b) noexcept {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]);
+        unsigned char y = static_cast<unsigned char>(b[i]);
+        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
+        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
+        if (x != y) return x < y ? -1 : 1;
+    }
+    if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+    return a < b ? -1 : (b < a ? 1 : 0);
+}
+
+// A junction or a symbolic link to a folder: walking it could loop.
+bool isLinkedFolder(const WIN32_FIND_DATAW& data) noexcept {
+    return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           (data.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT ||
+            data.dwReserved0 == IO_REPARSE_TAG_SYMLINK);
+}
+
+}  // namespace
+
+bool fileExists(const std::string& path) noexcept {
+    const DWORD attributes = attributesOf(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool folderExists(const std::string& path) noexcept {
+    const DWORD attributes = attributesOf(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool createFolder(const std::string& path) noexcept {
+    try {
+        return ::CreateDirectoryW(systemPath(path).c_str(), nullptr) != 0;
+    } catch (...) {
+        return false;
+    }
+}
+
+std::int64_t fileLength(const std::string& path) noexcept {
+    try {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!::GetFileAttributesExW(systemPath(path).c_str(), GetFileExInfoStandard, &data))
+            return -1;
+        return static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) |
+                                         data.nFileSizeLow);
+    } catch (...) {
+        return -1;
+    }
+}
+
+std::string currentDirectory() {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD got = ::GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
+        if (got == 0) return {};
+        if (got < buffer.size()) {
+            buffer.resize(got);
+            break;
+        }
+        buffer.resize(got);
+    }
+    // "C:\" is given as "C:", so that + "\name" makes one separator.
+    while (buffer.size() > 1 && (buffer.back() == L'\\' || buffer.back() == L'/'))
+        buffer.pop_back();
+    return narrow(buffer);
+}
+
+std::string programDirectory() {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD got =
+            ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (got == 0) return currentDirectory();
+        if (got < buffer.size()) {
+            buffer.resize(got);
+            return narrow(wideFolderOf(buffer));
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::optional<FileTimes> fileTimes(const std::string& path) noexcept {
+    try {
+        const std::wstring wide = systemPath(path);
+        FILETIME created{}, accessed{}, written{};
+        // Opened for its attributes only: a file another program holds open or
+        // locked still gives its times. Folders need backup semantics to open.
+        Handle file(::CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (file.valid()) {
+            if (!::GetFileTime(file.get(), &created, &accessed, &written)) return std::nullopt;
+        } else {
+            WIN32_FILE_ATTRIBUTE_DATA data;
+            if (!::GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data))
+                return std::nullopt;
+            created = data.ftCreationTime;
+            written = data.ftLastWriteTime;
+        }
+        return FileTimes{windows::secondsOf(written), windows::secondsOf(created)};
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+bool isCopyTemporaryName(std::string_view name) noexcept {
+    if (name.size() < kTemporaryOverhead + 1 || name.front() != '.') return false;
+    if (name.substr(name.size() - kTemporarySuffix.size()) != kTemporarySuffix) return false;
+    const std::size_t dot = name.size() - kTemporarySuffix.size() - kRandomLength - 1;
+    if (name[dot] != '.') return false;
+    return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(dot + 1),
+                       name.begin() + static_cast<std::ptrdiff_t>(dot + 1 + kRandomLength),
+                       isLowerHex);
+}
+
+bool copyFileSafely(const std::string& source, const std::string& target, bool replace,
+                    std::string* error) noexcept {
+    try {
+        const std::wstring wideSource = systemPath(source);
+        const std::wstring wideTarget = systemPath(target);
+        Handle from(::CreateFileW(wideSource.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (!from.valid()) return fail(error, "cannot open", source, ::GetLastError());
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!::GetFileInformationByHandle(from.get(), &info))
+            return fail(error, "cannot read the status of", source, ::GetLastError());
+        if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            return fail(error, "cannot copy", source, ERROR_ACCESS_DENIED);
+        if (!replace && ::GetFileAttributesW(wideTarget.c_str()) != INVALID_FILE_ATTRIBUTES)
+            return fail(error, "will not replace", target, ERROR_FILE_EXISTS);
+
+        const std::wstring folder = wideFolderOf(wideTarget);
+        const std::wstring base = wideBaseName(wideTarget);
+        removeLeftovers(folder, base);
+
+        std::wstring temporary;
+        Handle to(createTemporary(folder, base, temporary));
+        if (!to.valid())
+            return fail(error, "cannot create a file in", narrow(folder), ::GetLastError());
+        auto abandon = [&](std::string_view what, const std::string& path, DWORD code) {
+            to.close();
+            ::DeleteFileW(temporary.c_str());
+            return fail(error, what, path, code);
+        };
+        if (!copyContent(from.get(), to.get()))
+            return abandon("cannot copy", source, ::GetLastError());
+        // The last-write time travels with the copy, as the system's copy keeps it;
+        // the creation time is the copy's own.
+        if (!::SetFileTime(to.get(), nullptr, nullptr, &info.ftLastWriteTime))
+            return abandon("cannot set the time of", target, ::GetLastError());
+        // Some file systems report a failed write only on close.
+        if (!to.close()) return abandon("cannot write", target, ::GetLastError());
+        from.close();
+        DWORD attributes = info.dwFileAttributes & kCopiedAttributes;
+        if (!::SetFileAttributesW(temporary.c_str(),
+                                  attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes))
+            return abandon("cannot set the attributes of", target, ::GetLastError());
+        // Without the replace flag the move itself refuses an existing target,
+        // so a target that appeared meanwhile is never overwritten.
+        const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+        if (!::MoveFileExW(temporary.c_str(), wideTarget.c_str(), flags)) {
+            const DWORD code = ::GetLastError();
+            ::SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
+            ::DeleteFileW(temporary.c_str());
+            const bool exists = code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS;
+            return fail(error, exists ? "will not replace" : "cannot rename to", target, code);
+        }
+        return true;
+    } catch (...) {
+        return fail(error, "out of memory copying", source, ERROR_NOT_ENOUGH_MEMORY);
+    }
+}
+
+std::optional<std::string> readFile(const std::string& path, std::string* reason) {
+    auto failed = [&](DWORD code) -> std::optional<std::string> {
+        if (reason) *reason = systemMessage(code);
+        return std::nullopt;
+    };
+    Handle file(::CreateFileW(systemPath(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file.valid()) return failed(::GetLastError());
+    if (::GetFileType(file.get()) != FILE_TYPE_DISK) return failed(ERROR_INVALID_FUNCTION);
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file.get(), &size)) return failed(::GetLastError());
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(size.QuadPart));
+    char buffer[1 << 16];
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr))
+            return failed(::GetLastError());
+        if (got == 0) break;
+        bytes.append(buffer, got);
+    }
+    return bytes;
+}
+
+bool writeFileAtomically(const std::string& path, std::string_view bytes,
+                         std::string* error) noexcept {
+    try {
+        const std::wstring wide = systemPath(path);
+        const std::wstring folder = wideFolderOf(wide);
+        std::wstring temporary;
+        Handle file(createTemporary(folder, wideBaseName(wide), temporary));
+        if (!file.valid())
+            return fail(error, "cannot create a file in", narrow(folder), ::GetLastError());
+        bool ok = writeAll(file.get(), bytes.data(), bytes.size());
+        DWORD code = ok ? 0 : ::GetLastError();
+        if (!file.close() && ok) {
+            ok = false;
+            code = ::GetLastError();
+        }
+        if (ok) {
+            // The new content keeps the attributes of the file it replaces.
+            const DWORD existing = ::GetFileAttributesW(wide.c_str());
+            const DWORD attributes =
+                existing == INVALID_FILE_ATTRIBUTES
+                    ? FILE_ATTRIBUTE_NORMAL
+                    : (existing & kCopiedAttributes & ~FILE_ATTRIBUTE_READONLY);
+            ::SetFileAttributesW(temporary.c_str(),
+                                 attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes);
+            if (!::MoveFileExW(temporary.c_str(), wide.c_str(),
+                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+                ok = false;
+                code = ::GetLastError();
+            }
+        }
+        if (!ok) {
+            ::DeleteFileW(temporary.c_str());
+            return fail(error, "cannot write", path, code);
+        }
+        return true;
+    } catch (...) {
+        return fail(error, "out of memory writing", path, ERROR_NOT_ENOUGH_MEMORY);
+    }
+}
+
+bool appendToFile(const std::string& path, std::string_view bytes) noexcept {
+    try {
+        // Shared for reading and writing, as the log is opened "shared".
+        Handle file(::CreateFileW(systemPath(path).c_str(), FILE_APPEND_DATA,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.valid()) return false;
+        bool ok = writeAll(file.get(), bytes.data(), bytes.size());
+        if (!file.close()) ok = false;
+        return ok;
+    } catch (...) {
+        return false;
+    }
+}
+
+void setWriteFailureAfterBytesForTesting(long long bytes, std::string folder) noexcept {
+    try {
+        std::lock_guard lock(injected.mutex);
+        injected.budget = bytes;
+        injected.folder.clear();
+        if (bytes >= 0 && !folder.empty()) {
+            // Handles name final paths; the folder is compared in the same form.
+            Handle opened(::CreateFileW(systemPath(folder).c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                        nullptr));
+            injected.folder = opened.valid() ? finalPath(opened.get()) : systemPath(folder);
+            if (!injected.folder.empty() && injected.folder.back() != L'\\')
+                injected.folder += L'\\';
+        }
+        injected.active.store(bytes >= 0);
+    } catch (...) {
+    }
+}
+
+std::string listingText(const ListingEntry& entry) {
+    return entry.isFolder ? "[" + entry.name + "]" : entry.name;
+}
+
+bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry>& entries) {
+    entries.clear();
+    WIN32_FIND_DATAW data;
+    const std::wstring pattern = systemPath(joinPath(folder, "*"));
+    FindHandle find(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
+                                       FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
+    if (!find.valid()) return false;
+    // The listing's attribute mask: hidden entries need bit 2, system entries
+    // bit 4, folders bit 16; read-only and archive-flagged files count as
+    // ordinary files, so 16 lists them too.
+    const bool withHidden = (mask & 2) != 0;
+    const bool withSystem = (mask & 4) != 0;
+    const bool withFolders = (mask & 16) != 0;
+    struct Keyed {
+        std::string key;
+        ListingEntry entry;
+    };
+    std::vector<Keyed> found;
+    do {
+        const std::wstring_view wideName = data.cFileName;
+        if (wideName == L"." || wideName == L"..") continue;
+        const DWORD attributes = data.dwFileAttributes;
+        if ((attributes & FILE_ATTRIBUTE_HIDDEN) && !withHidden) continue;
+        if ((attributes & FILE_ATTRIBUTE_SYSTEM) && !withSystem) continue;
+        const bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (isFolder && (!withFolders || isLinkedFolder(data))) continue;
+        std::string name = narrow(wideName);
+        if (isCopyTemporaryName(name)) continue;
+        ListingEntry entry{std::move(name), isFolder};
+        std::string key = listingText(entry);
+        found.push_back({std::move(key), std::move(entry)});
+    } while (::FindNextFileW(find.get(), &data));
+    if (::GetLastError() != ERROR_NO_MORE_FILES) return false;
+    std::sort(found.begin(), found.end(),
+              [](const Keyed& a, const Keyed& b) { return compareListing(a.key, b.key) < 0; });
+    entries.reserve(found.size());
+    for (auto& item : found) entries.push_back(std::move(item.entry));
+    return true;
+}
+
+}  // namespace host

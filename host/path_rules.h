@@ -1,0 +1,60 @@
+// The path rules of both platforms as plain functions, built on every platform
+// so that each rule is tested everywhere against the other. host/paths.h gives
+// the running platform's choice.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "host/paths.h"
+
+namespace host::windows_rules {
+
+inline constexpr char kSeparator = '\\';
+// "\" is the separator; "/" is accepted too where a path is taken apart,
+// as the system itself accepts it.
+inline bool isSeparator(char c) noexcept {
+    return c == '\\' || c == '/';
+}
+
+std::string joinPath(std::string_view folder, std::string_view name);
+// "D:\" is held as "D:"; other trailing separators go too ("D:\a\" -> "D:\a",
+// "\\srv\sh\" -> "\\srv\sh").
+std::string heldRoot(std::string_view chosenFolder);
+std::string_view baseName(std::string_view path) noexcept;
+// "D:\a\b.txt" -> "D:\a"; "D:\b.txt" -> "D:" (a held root); "\\srv\sh\b" -> "\\srv\sh".
+std::string_view parentPath(std::string_view path) noexcept;
+// target + source root without its drive + "\" + relative. A network source
+// "\\srv\sh\src" loses only its first "\", so its copies land below the
+// target ("D:\bak\srv\sh\src\...") and never beside it.
+std::string fullStructureFolder(std::string_view target, std::string_view sourceRoot,
+                                std::string_view relative);
+// "\" first: relative (network names "\\server\share\..." too); ":" second:
+// a full path with its drive; anything else is unfit.
+inline NameReading nameReading(std::string_view firstName) noexcept {
+    return windowsNameReading(firstName);
+}
+// The folder the file manager is given: a bare drive "D:" would name the
+// drive's current folder, so it gets its root separator back.
+std::string folderForShell(std::string_view folder);
+
+}  // namespace host::windows_rules
+
+namespace host::posix_rules {
+
+inline constexpr char kSeparator = '/';
+
+std::string joinPath(std::string_view folder, std::string_view name);
+std::string heldRoot(std::string_view chosenFolder);
+std::string_view baseName(std::string_view path) noexcept;
+std::string_view parentPath(std::string_view path) noexcept;
+std::string fullStructureFolder(std::string_view target, std::string_view sourceRoot,
+                                std::string_view relative);
+inline NameReading nameReading(long count, const std::function<std::string(long)>& nameAt,
+                               std::string_view root,
+                               const std::function<bool(const std::string&)>& fileExists) {
+    return posixNameReading(count, nameAt, root, fileExists);
+}
+
+}  // namespace host::posix_rules

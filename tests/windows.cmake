@@ -1,0 +1,33 @@
+# The path rules of both platforms, tested on every platform: each rule must
+# hold where it applies and must differ from the other platform's where they differ.
+zarvik_test(path_rules_test SOURCES path_rules_test.cpp LIBS host)
+
+if(WIN32)
+  message(STATUS "Windows tests: path_rules, windows_host, windows_torrin, text, check_grid, "
+                 "truncation, resize; the other areas' tests use FIFOs, links, permission bits "
+                 "and \"/\" paths and are left out")
+  # Win32 host services and torrin's run on real folders (under wine in CI).
+  zarvik_test(windows_host_test SOURCES windows_host_test.cpp LIBS common host)
+  zarvik_test(windows_torrin_test SOURCES windows_torrin_test.cpp LIBS torrin_engine)
+  # The window-free tests that build on no POSIX call.
+  zarvik_test(check_grid_test SOURCES check_grid_test.cpp LIBS kelvane_core)
+  zarvik_test(truncation_test SOURCES truncation_test.cpp LIBS kelvane_core)
+  zarvik_test(resize_test SOURCES resize_test.cpp LIBS kelvane_core)
+  # The text helpers and GBK conversions through the Win32 code pages. Its
+  # local-time cases set TZ, which Windows file times do not follow (the zone
+  # comes from the system); windows_host_test checks local time instead.
+  zarvik_test(text_test SOURCES text_test.cpp LIBS host)
+  set(compat ${CMAKE_CURRENT_SOURCE_DIR}/support/windows_compat.h)
+  target_compile_options(text_test PRIVATE
+    $<IF:$<CXX_COMPILER_ID:MSVC>,/FI${compat},SHELL:-include ${compat}>)
+  set_property(TEST text_test APPEND PROPERTY ENVIRONMENT "GTEST_FILTER=-LocalTime.*")
+
+  # Times are checked at a known offset: UTC+8 as a POSIX zone text, which
+  # wine reads without any zone files.
+  set_property(TEST windows_host_test windows_torrin_test APPEND PROPERTY ENVIRONMENT "TZ=CST-8")
+  # wine takes the ANSI code page from the locale: zh_CN gives 936, as on the
+  # users' systems (where the locale is missing, the code-page test skips).
+  set_property(TEST path_rules_test windows_host_test windows_torrin_test check_grid_test
+               truncation_test resize_test text_test
+               APPEND PROPERTY ENVIRONMENT "LC_ALL=zh_CN.UTF-8")
+endif()
