@@ -3,6 +3,7 @@
 // styles; only the wanted column is converted to text.
 #include <zip.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <map>
@@ -185,7 +186,10 @@ class Package {
             damaged(part, zip_strerror(zip_));
         }
         std::string bytes;
-        if (stat.valid & ZIP_STAT_SIZE) bytes.reserve(static_cast<std::size_t>(stat.size));
+        // The size is only what the damaged or hostile file claims: reserve
+        // at most 16 MiB on its word.
+        if (stat.valid & ZIP_STAT_SIZE)
+            bytes.reserve(static_cast<std::size_t>(std::min<zip_uint64_t>(stat.size, 1 << 24)));
         char buffer[1 << 16];
         while (true) {
             const zip_int64_t got = zip_fread(file, buffer, sizeof buffer);
