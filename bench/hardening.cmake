@@ -1,0 +1,2 @@
+add_executable(hardening_bench hardening_bench.cpp)
+target_link_libraries(hardening_bench PRIVATE kelvane_core torrin_engine)

@@ -1,0 +1,9 @@
+# Hostile trees, failing disks and killed copies, on real folders (some parts
+# run as "nobody" or on a small tmpfs when the tests run as root).
+zarvik_test(hardening_trees_test SOURCES hardening_trees_test.cpp LIBS kelvane_core torrin_engine)
+zarvik_test(hardening_disk_test SOURCES hardening_disk_test.cpp LIBS kelvane_core torrin_engine)
+target_compile_definitions(hardening_disk_test PRIVATE TORRIN_PROGRAM="$<TARGET_FILE:torrin>")
+add_dependencies(hardening_disk_test torrin)
+zarvik_test(hardening_kill_test SOURCES hardening_kill_test.cpp LIBS kelvane_core torrin_engine)
+target_compile_definitions(hardening_kill_test PRIVATE KELVANE_PROGRAM="$<TARGET_FILE:kelvane>")
+add_dependencies(hardening_kill_test kelvane)

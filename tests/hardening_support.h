@@ -1,0 +1,157 @@
+// Helpers of the hardening tests: running a piece of a test as an
+// unprivileged user (permission bits mean nothing to root), small tmpfs
+// mounts for a disk that really fills up, and removal of trees deeper than
+// the longest path the system accepts.
+#pragma once
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+
+namespace hardening {
+
+inline constexpr uid_t kNobody = 65534;
+
+// Deep trees and crowded folders cost seconds of journal writes on a disk
+// file system; a memory file system, where there is one, keeps them quick.
+inline bool preferMemoryTemporaryFolders() {
+    if (::access("/dev/shm", W_OK | X_OK) == 0) ::setenv("TMPDIR", "/dev/shm", 1);
+    return true;
+}
+
+// Runs `body` as the user "nobody" in a child process when this process is
+// root, else in this process. Its text (empty for "all is well") comes back;
+// a child that dies reports how.
+inline std::string runUnprivileged(const std::function<std::string()>& body) {
+    if (::geteuid() != 0) return body();
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) return "pipe failed";
+    const pid_t child = ::fork();
+    if (child < 0) return "fork failed";
+    if (child == 0) {
+        ::close(pipeFds[0]);
+        std::string report;
+        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
+            report = "cannot become nobody";
+        } else {
+            report = body();
+        }
+        const char* data = report.data();
+        std::size_t left = report.size();
+        while (left > 0) {
+            const ssize_t written = ::write(pipeFds[1], data, left);
+            if (written <= 0) break;
+            data += written;
+            left -= static_cast<std::size_t>(written);
+        }
+        ::_exit(0);
+    }
+    ::close(pipeFds[1]);
+    std::string report;
+    char buffer[4096];
+    ssize_t got;
+    while ((got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0)
+        report.append(buffer, static_cast<std::size_t>(got));
+    ::close(pipeFds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (!WIFEXITED(status)) return "the unprivileged child died: " + report;
+    return report;
+}
+
+// Gives `path` and everything below it to "nobody" (when root), so an
+// unprivileged child can change and remove what the test made.
+inline void giveToNobody(const std::string& path) {
+    if (::geteuid() != 0) return;
+    const std::string command = "chown -R 65534:65534 '" + path + "'";
+    if (std::system(command.c_str()) != 0) return;
+}
+
+// A tmpfs of `kilobytes` mounted on `folder` for the object's life. Mounting
+// needs root (or a mount namespace); when refused, `reason()` says why.
+class SmallDisk {
+  public:
+    SmallDisk(const std::string& folder, long kilobytes) : folder_(folder) {
+        if (::geteuid() != 0) {
+            reason_ = "mounting a tmpfs needs root";
+            return;
+        }
+        const std::string options = "size=" + std::to_string(kilobytes) + "k";
+        if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) != 0) {
+            reason_ = std::string("mount refused: ") + std::strerror(errno);
+            return;
+        }
+        mounted_ = true;
+    }
+    ~SmallDisk() {
+        if (mounted_) ::umount2(folder_.c_str(), MNT_DETACH);
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+
+    bool mounted() const { return mounted_; }
+    const std::string& reason() const { return reason_; }
+    // Makes the mounted disk read-only (true) or writable again.
+    bool setReadOnly(bool readOnly) {
+        const unsigned long flags = MS_REMOUNT | (readOnly ? MS_RDONLY : 0);
+        return ::mount("tmpfs", folder_.c_str(), "tmpfs", flags, nullptr) == 0;
+    }
+
+  private:
+    std::string folder_;
+    bool mounted_ = false;
+    std::string reason_;
+};
+
+// Makes `depth` nested folders named `name` under `top` through *at calls, so
+// the tree may go deeper than any path the system accepts; `fileEvery` > 0
+// puts a file "f" (holding its depth) into every level divisible by it, and
+// the deepest level gets a file "z". False when the system refused.
+inline bool makeDeepTree(const std::string& top, int depth, const std::string& name,
+                         int fileEvery) {
+    int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    auto putFile = [](int folder, const char* file, const std::string& bytes) {
+        const int out = ::openat(folder, file, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (out < 0) return false;
+        const bool ok =
+            ::write(out, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+        return ::close(out) == 0 && ok;
+    };
+    for (int level = 0; level <= depth; ++level) {
+        if (fileEvery > 0 && level % fileEvery == 0 && !putFile(fd, "f", std::to_string(level))) {
+            ::close(fd);
+            return false;
+        }
+        if (level == depth) break;
+        if (::mkdirat(fd, name.c_str(), 0755) != 0 && errno != EEXIST) {
+            ::close(fd);
+            return false;
+        }
+        const int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        if (next < 0) return false;
+        fd = next;
+    }
+    const bool ok = putFile(fd, "z", "bottom");
+    ::close(fd);
+    return ok;
+}
+
+// Removes a tree of any depth ("rm" walks with *at calls, std::filesystem
+// does not).
+inline void removeTree(const std::string& path) {
+    const std::string command = "rm -rf '" + path + "'";
+    if (std::system(command.c_str()) != 0) return;
+}
+
+}  // namespace hardening
