@@ -4,14 +4,19 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 say() { printf '==> %s\n' "$*"; }
 
+# Installs the packages of scripts/deps and any named as arguments, each only
+# when it is missing.
 install_missing() {
-    local missing=()
-    local pkg
+    local wanted=("$@")
+    local pkg missing=()
     while read -r pkg; do
         [[ -z "$pkg" || "$pkg" == \#* ]] && continue
+        wanted+=("$pkg")
+    done < "$ROOT/scripts/deps"
+    for pkg in "${wanted[@]}"; do
         dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" ||
             missing+=("$pkg")
-    done < "$ROOT/scripts/deps"
+    done
     if ((${#missing[@]} == 0)); then
         say "All packages present."
         return

@@ -451,12 +451,20 @@ TEST_F(CopyRunTest, HiddenFilesFollowTheMask) {
     EXPECT_TRUE(exists(target_ + "/.hidden"));
 }
 
-TEST_F(CopyRunTest, AFolderThatCannotBeListedIsSkippedSilently) {
+TEST_F(LogTest, AFolderThatCannotBeListedIsAFailureAndTheRunGoesOn) {
     sourceFile("a.txt", kNewer);
-    run_.sourceFolders = {temp_ / "no-such-folder", source_};
+    const std::string missing = temp_ / "no-such-folder";
+    run_.sourceFolders = {missing, source_};
     const auto result = runCopy();
     EXPECT_EQ(result.cgcs, 1);
-    EXPECT_EQ(result.cccs, 0);
+    EXPECT_EQ(result.cccs, 1);
+    EXPECT_EQ(log(), gbkLines({start_, thresholdLine_, "以下文件复制出错:", missing,
+                               "复制文件部分成功。成功数：1；失败数:1", end_}));
+}
+
+TEST_F(CopyRunTest, AnEmptyFolderIsNoFailure) {
+    temp_.mkdir("data/src/empty");
+    EXPECT_EQ(runCopy().cccs, 0);
 }
 
 // --- files that go away ------------------------------------------------------

@@ -160,7 +160,8 @@ TEST_F(UnattendedRun, LeavesTheSettingsAsTheyWereExceptTheNewThreshold) {
     folder.write("src/a.txt", "a");
     // Values the window's close would rewrite: a lower-case-only option, a
     // single folder list in one key.
-    const std::string profileText = validProfile() + "bkycwj=Y\r\nypath3=/x;/y;/z;\r\n";
+    const std::string profileText = validProfile() + "bkycwj=Y\r\nypath3=" + folder.mkdir("x") +
+                                    ";" + folder.mkdir("y") + ";" + folder.mkdir("z") + ";\r\n";
     writeProfile(profileText);
     ASSERT_EQ(run(), torrin::kExitAllCopied);
     const std::string start = host::localTimeText(clock.now() - 1);

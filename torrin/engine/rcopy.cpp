@@ -131,7 +131,14 @@ class CopyRun {
     // the sorted listing; each folder is listed once.
     int ue_dir(const std::string& as_topdir, const std::string& zml1) {
         std::vector<host::ListingEntry> entries;
-        if (!host::listDirectory(as_topdir, run_.mask, entries) || entries.empty()) return 0;
+        if (!host::listDirectory(as_topdir, run_.mask, entries)) {
+            // A folder that cannot be read may hold new files; the threshold
+            // moves on after this run, so passing it over silently would lose
+            // them for good.
+            recordFailure(as_topdir);
+            return 0;
+        }
+        if (entries.empty()) return 0;
         std::optional<std::string> filenp;
         for (const host::ListingEntry& entry : entries) {
             if (entry.isFolder) {
