@@ -103,12 +103,17 @@ std::string quoted(const std::string& text) {
     return "'" + text + "'";
 }
 
+void firstRun(torrin::RunDescription run, const std::string& base, long firstRunFiles);
+void bigFilesRun(torrin::RunDescription run, const std::string& base, long count, long megabytes);
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const long treeFiles = argc > 1 ? std::atol(argv[1]) : 200000;
     const long firstRunFiles = argc > 2 ? std::atol(argv[2]) : 100000;
+    const long bigFiles = argc > 3 ? std::atol(argv[3]) : 3;
+    const long bigMegabytes = argc > 4 ? std::atol(argv[4]) : 1024;
     constexpr int kRounds = 3;
 
     std::string base = "/tmp/torrin-bench-XXXXXX";
@@ -174,11 +179,16 @@ int main(int argc, char** argv) {
     std::printf("  peak RSS after the walks  %8ld KB\n", walkRss);
     removeAll(source);
 
-    if (firstRunFiles <= 0) {
-        removeAll(base);
-        return 0;
-    }
-    // First run: everything qualifies.
+    if (firstRunFiles > 0) firstRun(run, base, firstRunFiles);
+    if (bigFiles > 0) bigFilesRun(run, base, bigFiles, bigMegabytes);
+    removeAll(base);
+    return 0;
+}
+
+namespace {
+
+// First run: everything qualifies.
+void firstRun(torrin::RunDescription run, const std::string& base, long firstRunFiles) {
     const std::string small = base + "/small";
     std::printf("generating %ld small files under %s\n", firstRunFiles, small.c_str());
     generateTree(small, firstRunFiles, 0, 0);
@@ -186,7 +196,9 @@ int main(int argc, char** argv) {
     run.threshold = "";
     run.fullStructure = false;
     double bestCp = 1e9;
-    bestRun = 1e9;
+    double bestRun = 1e9;
+    long copied = 0;
+    long failed = 0;
     for (int round = 0; round < 2; ++round) {
         const std::string cpTarget = base + "/cp-small";
         bestCp = std::min(bestCp, timeCommand("cp -a " + quoted(small) + " " + quoted(cpTarget)));
@@ -208,7 +220,52 @@ int main(int argc, char** argv) {
                 failed);
     std::printf("  rcopy / cp -a             %8.2f\n", bestRun / bestCp);
     std::printf("  peak RSS                  %8ld KB\n", peakRssKb());
-
-    removeAll(base);
-    return 0;
+    removeAll(small);
 }
+
+// A few large files, all qualifying: the copy itself against cp.
+void bigFilesRun(torrin::RunDescription run, const std::string& base, long count, long megabytes) {
+    const std::string big = base + "/big";
+    std::filesystem::create_directories(big);
+    std::printf("making %ld files of %ld MB under %s\n", count, megabytes, big.c_str());
+    std::string block(1 << 20, '\0');
+    for (std::size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<char>(i * 2654435761u >> 13);
+    for (long f = 0; f < count; ++f) {
+        std::FILE* out = std::fopen((big + "/big" + std::to_string(f) + ".bin").c_str(), "wb");
+        if (!out) {
+            std::perror("fopen");
+            return;
+        }
+        for (long m = 0; m < megabytes; ++m) {
+            block[0] = static_cast<char>(m);
+            std::fwrite(block.data(), 1, block.size(), out);
+        }
+        std::fclose(out);
+    }
+    ::sync();
+    run.sourceFolders = {big};
+    run.threshold = "";
+    double bestCp = 1e9, bestRun = 1e9;
+    long copied = 0;
+    for (int round = 0; round < 3; ++round) {
+        const std::string cpTarget = base + "/cp-big";
+        bestCp = std::min(bestCp, timeCommand("cp -a " + quoted(big) + " " + quoted(cpTarget)));
+        removeAll(cpTarget);
+        ::sync();
+        run.target = base + "/rcopy-big";
+        std::filesystem::create_directories(run.target);
+        const Timed timed = timeRun(run);
+        bestRun = std::min(bestRun, timed.seconds);
+        copied = timed.result.cgcs;
+        removeAll(run.target);
+        ::sync();
+    }
+    std::printf("%ld files of %ld MB, best of 3:\n", count, megabytes);
+    std::printf("  cp -a                     %8.3f s\n", bestCp);
+    std::printf("  rcopy                     %8.3f s  (%ld copied)\n", bestRun, copied);
+    std::printf("  rcopy / cp -a             %8.2f\n", bestRun / bestCp);
+    removeAll(big);
+}
+
+}  // namespace

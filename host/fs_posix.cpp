@@ -16,6 +16,7 @@
 #include <system_error>
 #include <unordered_map>
 
+#include "host/copy_names.h"
 #include "host/fs.h"
 #include "host/paths.h"
 
@@ -27,11 +28,7 @@ namespace host {
 
 namespace {
 
-constexpr std::string_view kTemporarySuffix = ".partial";
-constexpr std::size_t kRandomLength = 8;
 // "." + name + "." + 8 hex digits + ".partial" must fit in one name of the file system.
-constexpr std::size_t kNameMax = 255;
-constexpr std::size_t kTemporaryOverhead = 1 + 1 + kRandomLength + 8;
 
 std::string systemReason(int error) {
     return std::system_category().message(error);
@@ -57,24 +54,20 @@ std::string folderOf(const std::string& path) {
 // name so long that the temporary name would not fit, its start cut at a UTF-8
 // character boundary.
 std::string_view temporaryStem(std::string_view base) noexcept {
-    if (base.size() + kTemporaryOverhead <= kNameMax) return base;
-    std::size_t length = kNameMax - kTemporaryOverhead;
+    if (base.size() + copy_names::kOverhead <= copy_names::kNameMax) return base;
+    std::size_t length = copy_names::kNameMax - copy_names::kOverhead;
     while (length > 1 && (static_cast<unsigned char>(base[length]) & 0xC0) == 0x80) --length;
     return base.substr(0, length);
 }
 
-bool isLowerHex(char c) noexcept {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-}
-
 // True when `name` is a temporary name made for a target whose stem is `stem`.
 bool isTemporaryNameOf(std::string_view name, std::string_view stem) noexcept {
-    return name.size() == stem.size() + kTemporaryOverhead && isCopyTemporaryName(name) &&
+    return name.size() == stem.size() + copy_names::kOverhead && isCopyTemporaryName(name) &&
            name.substr(1, stem.size()) == stem;
 }
 
 std::string randomHex() {
-    unsigned char bytes[kRandomLength / 2];
+    unsigned char bytes[copy_names::kRandomLength / 2];
     if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
         const auto ticks = static_cast<unsigned long long>(
             std::chrono::steady_clock::now().time_since_epoch().count());
@@ -102,7 +95,7 @@ int createTemporary(const std::string& folder, std::string_view base, mode_t mod
         name += stem;
         name += '.';
         name += randomHex();
-        name += kTemporarySuffix;
+        name += copy_names::kSuffix;
         temporaryPath = joinPath(folder, name);
         const int fd = ::open(temporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST) return fd;
@@ -363,16 +356,6 @@ std::optional<FileTimes> fileTimes(const std::string& path) noexcept {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) return std::nullopt;
     return FileTimes{st.st_mtime, st.st_ctime};
-}
-
-bool isCopyTemporaryName(std::string_view name) noexcept {
-    if (name.size() < kTemporaryOverhead + 1 || name.front() != '.') return false;
-    if (name.substr(name.size() - kTemporarySuffix.size()) != kTemporarySuffix) return false;
-    const std::size_t dot = name.size() - kTemporarySuffix.size() - kRandomLength - 1;
-    if (name[dot] != '.') return false;
-    return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(dot + 1),
-                       name.begin() + static_cast<std::ptrdiff_t>(dot + 1 + kRandomLength),
-                       isLowerHex);
 }
 
 bool copyFileSafely(const std::string& source, const std::string& target, bool replace,

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <random>
 
+#include "host/copy_names.h"
 #include "host/fs.h"
 #include "host/paths.h"
 #include "host/windows_internal.h"
@@ -20,12 +21,8 @@ using windows::narrow;
 using windows::systemMessage;
 using windows::systemPath;
 
-constexpr std::string_view kTemporarySuffix = ".partial";
-constexpr std::size_t kRandomLength = 8;
 // A name may hold 255 UTF-16 units; "." + stem + "." + 8 hex digits + ".partial"
 // must fit.
-constexpr std::size_t kNameMax = 255;
-constexpr std::size_t kTemporaryOverhead = 1 + 1 + kRandomLength + 8;
 
 // The attributes a copy carries over, as the system's own copy does.
 constexpr DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
@@ -109,14 +106,10 @@ std::wstring wideBaseName(const std::wstring& path) {
 // The name part of a temporary name: the whole base name, or the start of a
 // name so long that the temporary name would not fit (never half a surrogate pair).
 std::wstring temporaryStem(const std::wstring& base) {
-    if (base.size() + kTemporaryOverhead <= kNameMax) return base;
-    std::size_t length = kNameMax - kTemporaryOverhead;
+    if (base.size() + copy_names::kOverhead <= copy_names::kNameMax) return base;
+    std::size_t length = copy_names::kNameMax - copy_names::kOverhead;
     if (length > 0 && base[length - 1] >= 0xD800 && base[length - 1] <= 0xDBFF) --length;
     return base.substr(0, length);
-}
-
-bool isLowerHex(char c) noexcept {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
 }
 
 std::wstring randomHex() {
@@ -130,7 +123,8 @@ std::wstring randomHex() {
     static constexpr wchar_t digits[] = L"0123456789abcdef";
     std::uint64_t bits = generator();
     std::wstring text;
-    for (std::size_t i = 0; i < kRandomLength; ++i, bits >>= 4) text += digits[bits & 15];
+    for (std::size_t i = 0; i < copy_names::kRandomLength; ++i, bits >>= 4)
+        text += digits[bits & 15];
     return text;
 }
 
@@ -139,9 +133,9 @@ HANDLE createTemporary(const std::wstring& folder, const std::wstring& base,
                        std::wstring& temporaryPath) {
     const std::wstring stem = temporaryStem(base);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        temporaryPath =
-            wideJoin(folder, L"." + stem + L"." + randomHex() +
-                                 std::wstring(kTemporarySuffix.begin(), kTemporarySuffix.end()));
+        temporaryPath = wideJoin(
+            folder, L"." + stem + L"." + randomHex() +
+                        std::wstring(copy_names::kSuffix.begin(), copy_names::kSuffix.end()));
         const HANDLE handle =
             ::CreateFileW(temporaryPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                           FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -161,7 +155,7 @@ void removeLeftovers(const std::wstring& folder, const std::wstring& base) {
     if (!find.valid()) return;
     do {
         const std::wstring name = data.cFileName;
-        if (name.size() != stem.size() + kTemporaryOverhead) continue;
+        if (name.size() != stem.size() + copy_names::kOverhead) continue;
         if (!isCopyTemporaryName(narrow(name)) || name.compare(1, stem.size(), stem) != 0) continue;
         const std::wstring path = wideJoin(folder, name);
         ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -345,16 +339,6 @@ std::optional<FileTimes> fileTimes(const std::string& path) noexcept {
     } catch (...) {
         return std::nullopt;
     }
-}
-
-bool isCopyTemporaryName(std::string_view name) noexcept {
-    if (name.size() < kTemporaryOverhead + 1 || name.front() != '.') return false;
-    if (name.substr(name.size() - kTemporarySuffix.size()) != kTemporarySuffix) return false;
-    const std::size_t dot = name.size() - kTemporarySuffix.size() - kRandomLength - 1;
-    if (name[dot] != '.') return false;
-    return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(dot + 1),
-                       name.begin() + static_cast<std::ptrdiff_t>(dot + 1 + kRandomLength),
-                       isLowerHex);
 }
 
 bool copyFileSafely(const std::string& source, const std::string& target, bool replace,

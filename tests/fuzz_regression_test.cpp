@@ -171,6 +171,34 @@ TEST_F(DamagedXls, StreamLargerThanTheFileIsRefused) {
     EXPECT_THROW(kelvane::readSpreadsheetColumn(path, 1), kelvane::ListFileError);
 }
 
+// libfreexl frees a pointer it never allocated inside freexl_open on this
+// damaged BIFF stream. It runs in a child process, so importing the file is an
+// error naming the crash, and the list being filled is left as it was.
+TEST_F(DamagedXls, CrashInsideLibfreexlIsAnImportError) {
+    const std::string path =
+        copyAsXls(kFuzzFolder / "regressions" / "xls" / "freexl_invalid_free.xls");
+    try {
+        kelvane::readSpreadsheetColumn(path, 1);
+        FAIL() << "a damaged workbook was read";
+    } catch (const kelvane::ListFileError& error) {
+        EXPECT_EQ(error.path(), path);
+        EXPECT_NE(error.reason().find("损坏"), std::string::npos) << error.reason();
+        EXPECT_NE(error.reason().find("libfreexl"), std::string::npos) << error.reason();
+    }
+
+    host::Grid grid(fuzz::nameListDefinition());
+    grid.importtext("kept\n", 1);
+    host::NullProgress progress;
+    EXPECT_THROW(kelvane::importListFile(grid, path, 1, 1, progress), kelvane::ListFileError);
+    ASSERT_EQ(grid.rowcount(), 1);
+    EXPECT_EQ(grid.getitemstring(1, "md"), "kept");
+    // The reader still works afterwards, in the same process.
+    EXPECT_EQ(kelvane::readSpreadsheetColumn(
+                  copyAsXls(kFuzzFolder / "corpus" / "xls" / "one_cell.xls"), 1)
+                  .size(),
+              1u);
+}
+
 TEST_F(DamagedXls, SoundWorkbookStillReads) {
     const std::string path = copyAsXls(kFuzzFolder / "corpus" / "xls" / "text_and_numbers.xls");
     const std::vector<std::string> cells = kelvane::readSpreadsheetColumn(path, 1);
