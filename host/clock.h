@@ -8,7 +8,7 @@
 namespace host {
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // Seconds since the epoch.
     virtual std::time_t now() const = 0;
@@ -18,24 +18,24 @@ public:
 const Clock& clock() noexcept;
 // Installs `replacement` until the returned guard is destroyed.
 class ScopedClock {
-public:
+  public:
     explicit ScopedClock(const Clock& replacement) noexcept;
     ~ScopedClock();
     ScopedClock(const ScopedClock&) = delete;
     ScopedClock& operator=(const ScopedClock&) = delete;
 
-private:
+  private:
     const Clock* previous_;
 };
 
 // A clock that stands still at a given instant (tests).
 class FixedClock : public Clock {
-public:
+  public:
     explicit FixedClock(std::time_t at) noexcept : at_(at) {}
     std::time_t now() const override { return at_; }
     void set(std::time_t at) noexcept { at_ = at; }
 
-private:
+  private:
     std::time_t at_;
 };
 

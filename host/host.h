@@ -27,7 +27,7 @@ struct SaveDialogResult {
 };
 
 class Host {
-public:
+  public:
     virtual ~Host() = default;
 
     // A notice with one OK button.

@@ -8,14 +8,14 @@
 namespace host {
 
 class ProgressSink {
-public:
+  public:
     virtual ~ProgressSink() = default;
     virtual void step(long count, std::string_view current) = 0;
 };
 
 // Reports nothing (tests, benchmarks).
 class NullProgress : public ProgressSink {
-public:
+  public:
     void step(long, std::string_view) override {}
 };
 

@@ -11,7 +11,7 @@
 namespace host {
 
 class ScriptedHost : public Host {
-public:
+  public:
     struct Message {
         std::string title;
         std::string text;
@@ -19,15 +19,15 @@ public:
     };
 
     // What the fake was asked, in order.
-    std::vector<Message> messages;            // message boxes and question boxes
-    std::vector<std::string> dialogTitles;    // folder, open and save dialogs
-    std::vector<std::string> dialogFilters;   // the filter list of each file-open dialog
+    std::vector<Message> messages;           // message boxes and question boxes
+    std::vector<std::string> dialogTitles;   // folder, open and save dialogs
+    std::vector<std::string> dialogFilters;  // the filter list of each file-open dialog
     std::vector<std::vector<std::string>> startedPrograms;  // program followed by its arguments
     std::vector<std::string> openedFiles;
     int processEventsCalls = 0;
 
     // Queued answers.
-    std::deque<int> questionAnswers;          // kButtonOk / kButtonCancel
+    std::deque<int> questionAnswers;  // kButtonOk / kButtonCancel
     std::deque<DialogResult> folderAnswers;
     std::deque<DialogResult> openAnswers;
     std::deque<SaveDialogResult> saveAnswers;

@@ -5,7 +5,9 @@
 namespace kelvane {
 
 namespace {
-int scaled(int value, double radio) { return static_cast<int>(value * radio); }
+int scaled(int value, double radio) {
+    return static_cast<int>(value * radio);
+}
 }  // namespace
 
 ResizeResult f_resize(int screenWidth, int screenHeight, const WindowGeometry& window,

@@ -11,7 +11,7 @@ namespace kelvane {
 class w_htmd;
 
 class kelapp {
-public:
+  public:
     // Reads the working directory once; the settings file lies there.
     explicit kelapp(host::Host& host);
     ~kelapp();
@@ -22,7 +22,7 @@ public:
     // definitions cannot be read).
     w_htmd& open();
 
-private:
+  private:
     host::Host& host_;
     std::string ap_path_;
     std::string profile_;

@@ -193,7 +193,9 @@ bool onlyMaskSeparators(const QString& text) {
 
 }  // namespace
 
-const std::vector<ControlGeometry>& w_htmd::designLayout() { return kLayout; }
+const std::vector<ControlGeometry>& w_htmd::designLayout() {
+    return kLayout;
+}
 
 w_htmd::w_htmd(host::Host& host, std::string profile, int screenWidth, int screenHeight,
                QWidget* parent)
@@ -232,19 +234,32 @@ w_htmd::~w_htmd() {
 void w_htmd::buildControls() {
     for (const ControlGeometry& geometry : kLayout) {
         const auto design = kDesign.find(geometry.name);
-        const QString caption = design == kDesign.end()
-                                    ? QString()
-                                    : QString::fromUtf8(design->second.caption);
+        const QString caption =
+            design == kDesign.end() ? QString() : QString::fromUtf8(design->second.caption);
         const bool bold = design != kDesign.end() && design->second.bold;
         QWidget* widget = nullptr;
         switch (geometry.kind) {
-            case K::GroupBox: widget = new QGroupBox(caption, this); break;
-            case K::StaticText: widget = new QLabel(caption, this); break;
-            case K::CommandButton: widget = new QPushButton(caption, this); break;
-            case K::CheckBox: widget = new QCheckBox(caption, this); break;
-            case K::RadioButton: widget = new QRadioButton(caption, this); break;
-            case K::SingleLineEdit: widget = new QLineEdit(this); break;
-            case K::ListBox: widget = new QListWidget(this); break;
+            case K::GroupBox:
+                widget = new QGroupBox(caption, this);
+                break;
+            case K::StaticText:
+                widget = new QLabel(caption, this);
+                break;
+            case K::CommandButton:
+                widget = new QPushButton(caption, this);
+                break;
+            case K::CheckBox:
+                widget = new QCheckBox(caption, this);
+                break;
+            case K::RadioButton:
+                widget = new QRadioButton(caption, this);
+                break;
+            case K::SingleLineEdit:
+                widget = new QLineEdit(this);
+                break;
+            case K::ListBox:
+                widget = new QListWidget(this);
+                break;
             case K::DropDownList: {
                 auto* list = new QComboBox(this);
                 for (const char* item : kListItems.at(geometry.name)) {
@@ -270,7 +285,9 @@ void w_htmd::buildControls() {
                 widget = new host::GridView(grid, this);
                 break;
             }
-            default: widget = new QWidget(this); break;
+            default:
+                widget = new QWidget(this);
+                break;
         }
         widget->setObjectName(QString::fromStdString(geometry.name));
         widget->setFont(controlFont(geometry.textSize, bold));
@@ -290,8 +307,8 @@ void w_htmd::buildControls() {
     // The exit button: Alt+Q by its caption, Esc as the window's cancel button.
     auto* exitButton = control<QPushButton>("cb_9");
     QFont exitFont = exitButton->font();
-    exitFont.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"),
-                          QStringLiteral("WenQuanYi Micro Hei")});
+    exitFont.setFamilies(
+        {QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Micro Hei")});
     exitButton->setFont(exitFont);
     connect(exitButton, &QPushButton::clicked, this, &QWidget::close);
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
@@ -311,8 +328,8 @@ void w_htmd::applyLayout(int screenWidth, int screenHeight) {
         QWidget* widget = control<QWidget>(geometry.name.c_str());
         widget->setGeometry(geometry.x, geometry.y, geometry.width, geometry.height);
         QFont font = widget->font();
-        font.setPointSize(std::max(1, geometry.textSize < 0 ? -geometry.textSize
-                                                           : geometry.textSize));
+        font.setPointSize(
+            std::max(1, geometry.textSize < 0 ? -geometry.textSize : geometry.textSize));
         widget->setFont(font);
     }
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -321,7 +338,9 @@ void w_htmd::applyLayout(int screenWidth, int screenHeight) {
     }
 }
 
-bool w_htmd::list1Chosen() const { return control<QRadioButton>("rb_1")->isChecked(); }
+bool w_htmd::list1Chosen() const {
+    return control<QRadioButton>("rb_1")->isChecked();
+}
 
 std::string w_htmd::fieldText(const QLineEdit* field) const {
     const QString shown = field->text();

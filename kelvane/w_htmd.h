@@ -28,7 +28,7 @@ namespace kelvane {
 class w_htmd : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     // `profile` is the settings file; `screenWidth`/`screenHeight` the screen
     // the layout is fitted to (0: the primary screen's).
     w_htmd(host::Host& host, std::string profile, int screenWidth = 0, int screenHeight = 0,
@@ -77,10 +77,10 @@ public:
     // exception ends the script with a message box and the window stays open.
     void runScript(const std::function<void()>& script);
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void buildControls();
     void applyLayout(int screenWidth, int screenHeight);
     void open();

@@ -1,4 +1,5 @@
 // The main window through the scripted Host, on the offscreen platform.
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -10,7 +11,6 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTest>
-#include <gtest/gtest.h>
 #include <stdexcept>
 
 #include "host/qt/grid_view.h"
@@ -25,10 +25,12 @@ using testing_support::TempFolder;
 
 namespace {
 
-QString utf8(const char* text) { return QString::fromUtf8(text); }
+QString utf8(const char* text) {
+    return QString::fromUtf8(text);
+}
 
 class MainWindow : public ::testing::Test {
-protected:
+  protected:
     std::unique_ptr<w_htmd> openWindow(int screenWidth = 1024, int screenHeight = 768) {
         return std::make_unique<w_htmd>(host, profile, screenWidth, screenHeight);
     }
@@ -46,13 +48,13 @@ TEST_F(MainWindow, OpensWithTheTitleAndEveryControlCaption) {
     auto window = openWindow();
     EXPECT_EQ(window->windowTitle(), utf8("Zarvik文件核对与增量备份工具"));
     const std::map<const char*, const char*> buttons = {
-        {"cb_12", "添加文件夹"}, {"cb_14", "添加文件"},   {"cb_16", "开始核对"},
-        {"cb_13", "添加文件夹"}, {"cb_15", "添加文件"},   {"cb_17", "开始复制"},
-        {"cb_4", "核对名单"},    {"cb_9", "退出(&Q)"},    {"cb_1", "导入文件"},
-        {"cb_10", "粘贴导入"},   {"cb_20", "反向选择"},   {"cb_19", "移除所选"},
-        {"cb_2", "全部移除"},    {"cb_5", "另存为"},      {"cb_18", "还原文件夹"},
-        {"cb_11", "名单截取"},   {"cb_3", "浏览文件夹"},  {"cb_7", "另存为"},
-        {"cb_6", "复制"},        {"cb_8", "另存为"},      {"cb_21", "复制"},
+        {"cb_12", "添加文件夹"}, {"cb_14", "添加文件"},  {"cb_16", "开始核对"},
+        {"cb_13", "添加文件夹"}, {"cb_15", "添加文件"},  {"cb_17", "开始复制"},
+        {"cb_4", "核对名单"},    {"cb_9", "退出(&Q)"},   {"cb_1", "导入文件"},
+        {"cb_10", "粘贴导入"},   {"cb_20", "反向选择"},  {"cb_19", "移除所选"},
+        {"cb_2", "全部移除"},    {"cb_5", "另存为"},     {"cb_18", "还原文件夹"},
+        {"cb_11", "名单截取"},   {"cb_3", "浏览文件夹"}, {"cb_7", "另存为"},
+        {"cb_6", "复制"},        {"cb_8", "另存为"},     {"cb_21", "复制"},
     };
     for (const auto& [name, caption] : buttons) {
         auto* button = window->control<QPushButton>(name);
@@ -63,8 +65,8 @@ TEST_F(MainWindow, OpensWithTheTitleAndEveryControlCaption) {
         EXPECT_TRUE(window->control<QPushButton>(bold)->font().bold()) << bold;
     }
     const std::map<const char*, const char*> labels = {
-        {"st_1", "源文件夹："}, {"st_4", "或名单1:"}, {"st_3", "目标文件夹："},
-        {"st_8", "或名单2："},  {"st_2", "显示"},     {"st_5", "行"},
+        {"st_1", "源文件夹："}, {"st_4", "或名单1:"},     {"st_3", "目标文件夹："},
+        {"st_8", "或名单2："},  {"st_2", "显示"},         {"st_5", "行"},
         {"st_6", "列"},         {"st_7", "开始截取位置"},
     };
     for (const auto& [name, caption] : labels) {
@@ -72,8 +74,11 @@ TEST_F(MainWindow, OpensWithTheTitleAndEveryControlCaption) {
         EXPECT_EQ(window->control<QLabel>(name)->text(), utf8(caption)) << name;
     }
     const std::map<const char*, const char*> groups = {
-        {"gb_4", "简易核对模式"}, {"gb_5", "数据窗口1"}, {"gb_6", "数据窗口2"},
-        {"gb_1", "选择"},         {"gb_2", "导入EXCEL表的起始行、列"},
+        {"gb_4", "简易核对模式"},
+        {"gb_5", "数据窗口1"},
+        {"gb_6", "数据窗口2"},
+        {"gb_1", "选择"},
+        {"gb_2", "导入EXCEL表的起始行、列"},
     };
     for (const auto& [name, caption] : groups) {
         EXPECT_EQ(window->control<QGroupBox>(name)->title(), utf8(caption)) << name;
@@ -203,7 +208,8 @@ TEST_F(MainWindow, ClosingWithTheLabelItemWritesZero) {
 TEST_F(MainWindow, EscapeClosesAndKeepsEveryOtherLineOfAGbkFile) {
     const std::string original =
         "; 设置文件\r\n[general]\r\nname=旧值\r\n\r\n[other]\r\nhjlltj=3\r\nbkycwj=Y\r\n"
-        "sle_1=D:\\数据\\源 文件夹\r\nem_1rq=2012-02-03 09:05:07\r\n; 注释\r\n\r\n[last]\r\nx=1\r\n";
+        "sle_1=D:\\数据\\源 文件夹\r\nem_1rq=2012-02-03 09:05:07\r\n; "
+        "注释\r\n\r\n[last]\r\nx=1\r\n";
     writeProfile(original);
     const std::string gbkBefore = profileBytes();
     {
@@ -249,7 +255,7 @@ TEST_F(MainWindow, AnUnwritableSettingsFileDoesNotStopTheWindowClosing) {
 TEST_F(MainWindow, LayoutIsScaledToTheScreen) {
     auto window = openWindow(1280, 1024);
     auto* button = window->control<QPushButton>("cb_16");
-    EXPECT_EQ(button->x(), 1015);  // 812 * 1.25
+    EXPECT_EQ(button->x(), 1015);               // 812 * 1.25
     EXPECT_EQ(button->font().pointSize(), 11);  // 9 * 1.25 cut
     auto* grid = window->control<host::GridView>("dw_1");
     EXPECT_EQ(grid->width(), 482);  // 386 * 1.25 cut

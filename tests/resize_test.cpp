@@ -36,8 +36,8 @@ TEST(FResize, WiderScreenTakesTheWidthFactorWhenItIsSmaller) {
     const ControlGeometry& button = result.controls[0];
     EXPECT_EQ(button.x, 125);
     EXPECT_EQ(button.y, 50);
-    EXPECT_EQ(button.width, 413);  // 413.75 cut
-    EXPECT_EQ(button.height, 37);  // 37.5 cut
+    EXPECT_EQ(button.width, 413);     // 413.75 cut
+    EXPECT_EQ(button.height, 37);     // 37.5 cut
     EXPECT_EQ(button.textSize, -11);  // -11.25 cut towards zero, not -12
     // The frame keeps its size; only the client area grows.
     EXPECT_EQ(result.windowWidth, 1250 + 10);
@@ -47,7 +47,7 @@ TEST(FResize, WiderScreenTakesTheWidthFactorWhenItIsSmaller) {
 TEST(FResize, SmallerScreenShrinksEveryValueOnItsOwn) {
     auto result = f_resize(800, 600, kWindow, sampleControls());
     EXPECT_DOUBLE_EQ(result.radio, 0.78125);
-    EXPECT_EQ(result.controls[0].width, 258);  // 258.59 cut
+    EXPECT_EQ(result.controls[0].width, 258);    // 258.59 cut
     EXPECT_EQ(result.controls[0].textSize, -7);  // -7.03 cut
     // 1 * 0.78 cuts to 0: no accumulation, no rounding to nearest.
     EXPECT_EQ(result.controls[2].width, 0);
@@ -57,7 +57,7 @@ TEST(FResize, SmallerScreenShrinksEveryValueOnItsOwn) {
 TEST(FResize, WidescreenTakesTheHeightFactor) {
     auto result = f_resize(1920, 1080, kWindow, sampleControls());
     EXPECT_DOUBLE_EQ(result.radio, 1.40625);
-    EXPECT_EQ(result.controls[0].x, 140);  // 140.625
+    EXPECT_EQ(result.controls[0].x, 140);         // 140.625
     EXPECT_EQ(result.controls[0].textSize, -12);  // -12.65625
 }
 

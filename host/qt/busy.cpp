@@ -16,8 +16,12 @@ QIcon iconFromResources(const char* name) {
 }
 }  // namespace
 
-QIcon BusyIndicator::idleIcon() { return iconFromResources("hand.ico"); }
-QIcon BusyIndicator::alternateIcon() { return iconFromResources("flower.ico"); }
+QIcon BusyIndicator::idleIcon() {
+    return iconFromResources("hand.ico");
+}
+QIcon BusyIndicator::alternateIcon() {
+    return iconFromResources("flower.ico");
+}
 
 BusyIndicator::BusyIndicator(QWidget* window, QLabel* progressLine)
     : window_(window), progressLine_(progressLine) {}

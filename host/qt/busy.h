@@ -23,7 +23,7 @@
 namespace host {
 
 class BusyIndicator : public ProgressSink {
-public:
+  public:
     BusyIndicator(QWidget* window, QLabel* progressLine);
 
     bool isBusy() const noexcept { return depth_ > 0; }
@@ -41,7 +41,7 @@ public:
     static QIcon idleIcon();
     static QIcon alternateIcon();
 
-private:
+  private:
     QPointer<QWidget> window_;
     QPointer<QLabel> progressLine_;
     QElapsedTimer sinceRepaint_;
@@ -52,13 +52,13 @@ private:
 
 // A run for the lifetime of the guard, ended also when an exception leaves it.
 class BusyRun {
-public:
+  public:
     explicit BusyRun(BusyIndicator& indicator) : indicator_(indicator) { indicator_.begin(); }
     ~BusyRun() { indicator_.end(); }
     BusyRun(const BusyRun&) = delete;
     BusyRun& operator=(const BusyRun&) = delete;
 
-private:
+  private:
     BusyIndicator& indicator_;
 };
 

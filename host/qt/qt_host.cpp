@@ -19,11 +19,16 @@ namespace host {
 namespace {
 QMessageBox::Icon qtIcon(MessageIcon icon) {
     switch (icon) {
-        case MessageIcon::Information: return QMessageBox::Information;
-        case MessageIcon::Question: return QMessageBox::Question;
-        case MessageIcon::Exclamation: return QMessageBox::Warning;
-        case MessageIcon::StopSign: return QMessageBox::Critical;
-        case MessageIcon::None: break;
+        case MessageIcon::Information:
+            return QMessageBox::Information;
+        case MessageIcon::Question:
+            return QMessageBox::Question;
+        case MessageIcon::Exclamation:
+            return QMessageBox::Warning;
+        case MessageIcon::StopSign:
+            return QMessageBox::Critical;
+        case MessageIcon::None:
+            break;
     }
     return QMessageBox::NoIcon;
 }
@@ -112,7 +117,9 @@ SaveDialogResult QtHost::fileSaveDialog(const std::string& title) {
             kFormats[chosen < 0 ? 0 : chosen].format};
 }
 
-std::string QtHost::clipboardText() { return fromQString(QApplication::clipboard()->text()); }
+std::string QtHost::clipboardText() {
+    return fromQString(QApplication::clipboard()->text());
+}
 
 void QtHost::setClipboardText(const std::string& text) {
     QApplication::clipboard()->setText(toQString(text));
@@ -145,6 +152,8 @@ bool QtHost::openWithAssociatedProgram(const std::string& path) {
     return process->waitForStarted(5000);
 }
 
-void QtHost::processEvents() { QApplication::processEvents(); }
+void QtHost::processEvents() {
+    QApplication::processEvents();
+}
 
 }  // namespace host

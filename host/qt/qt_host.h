@@ -1,15 +1,15 @@
 // The Host for users: Qt message boxes, dialogs, clipboard and processes.
 #pragma once
 
-#include <QWidget>
 #include <QPointer>
+#include <QWidget>
 
 #include "host/host.h"
 
 namespace host {
 
 class QtHost : public Host {
-public:
+  public:
     // Dialogs are centred on `parent` once it is set.
     void setParentWindow(QWidget* parent) { parent_ = parent; }
 
@@ -26,7 +26,7 @@ public:
     bool openWithAssociatedProgram(const std::string& path) override;
     void processEvents() override;
 
-private:
+  private:
     QPointer<QWidget> parent_;
 };
 

@@ -9,9 +9,9 @@
 
 #include "common/file_attributes.h"
 #include "host/clock.h"
+#include "host/folder_status.h"
 #include "host/paths.h"
 #include "host/text.h"
-#include "host/folder_status.h"
 
 namespace kelvane {
 

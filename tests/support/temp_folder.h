@@ -16,9 +16,10 @@
 namespace testing_support {
 
 class TempFolder {
-public:
+  public:
     TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "zarvik-test-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "zarvik-test-XXXXXX").string();
         if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
         path_ = pattern;
     }
@@ -66,13 +67,13 @@ public:
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
-private:
+  private:
     std::string path_;
 };
 
 // Runs the test in `folder` as working directory, restoring the old one after.
 class ScopedWorkingDirectory {
-public:
+  public:
     explicit ScopedWorkingDirectory(const std::string& folder)
         : previous_(std::filesystem::current_path()) {
         std::filesystem::current_path(folder);
@@ -82,7 +83,7 @@ public:
         std::filesystem::current_path(previous_, ignored);
     }
 
-private:
+  private:
     std::filesystem::path previous_;
 };
 
