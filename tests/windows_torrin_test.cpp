@@ -83,12 +83,11 @@ TEST_F(WindowsCopyRun, MaskFiftyFiveCopiesThemWithTheirAttributes) {
 }
 
 TEST_F(WindowsCopyRun, WithoutReplaceTheCopyTakesTheNextNumberedName) {
-    // An ASCII target: the free-name search asks std::filesystem, which reads
-    // narrow names in the ANSI code page on Windows.
-    run_.target = target_ = temp_.mkdir("bak");
+    // A Chinese target: the free-name search must read the names as UTF-8,
+    // not in the ANSI code page.
     temp_.write("数据\\src\\x.doc", "new");
-    temp_.write("bak\\x.doc", "old");
-    temp_.write("bak\\0x.doc", "older");
+    temp_.write("备份\\x.doc", "old");
+    temp_.write("备份\\0x.doc", "older");
     runCopy();
     EXPECT_EQ(WindowsTempFolder::read(target_ + "\\x.doc"), "old");
     EXPECT_EQ(WindowsTempFolder::read(target_ + "\\0x.doc"), "older");

@@ -10,6 +10,7 @@
 #include "common/file_attributes.h"
 #include "host/clock.h"
 #include "host/fs.h"
+#include "host/fs_path.h"
 #include "host/ini.h"
 #include "host/paths.h"
 #include "host/text.h"
@@ -54,7 +55,7 @@ class ThresholdTest {
 // Any directory entry, a dangling link included, takes a name.
 bool nameTaken(const std::string& path) noexcept {
     std::error_code error;
-    return std::filesystem::exists(std::filesystem::symlink_status(path, error));
+    return std::filesystem::exists(std::filesystem::symlink_status(host::fsPath(path), error));
 }
 
 std::string withSeparator(std::string folder) {
@@ -67,12 +68,12 @@ std::string withSeparator(std::string folder) {
 // and "." or ".." in either do not hide the relation.
 std::optional<std::string> pathBelow(const std::string& outer, const std::string& inner) {
     std::error_code error;
-    const std::filesystem::path outerReal = std::filesystem::canonical(outer, error);
+    const std::filesystem::path outerReal = std::filesystem::canonical(host::fsPath(outer), error);
     if (error) return std::nullopt;
-    const std::filesystem::path innerReal = std::filesystem::canonical(inner, error);
+    const std::filesystem::path innerReal = std::filesystem::canonical(host::fsPath(inner), error);
     if (error) return std::nullopt;
-    const std::string outerText = outerReal.string();
-    const std::string innerText = innerReal.string();
+    const std::string outerText = host::fsPathText(outerReal);
+    const std::string innerText = host::fsPathText(innerReal);
     if (innerText == outerText) return std::string();
     const std::string prefix = withSeparator(outerText);
     if (innerText.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
