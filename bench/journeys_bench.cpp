@@ -10,7 +10,8 @@
 // Usage: journeys_bench [files=100000] [--folder PARENT]
 // The tree goes into a new folder under PARENT (default /tmp) that is removed
 // at the end. File lengths are cut to under 4 KB so a million-file tree and its
-// copies stay a few GB on disk.
+// copies stay a few GB; at most two trees exist at once, so a million files
+// also fit a tmpfs (--folder /dev/shm).
 #include <fcntl.h>
 #include <ftw.h>
 #include <spawn.h>
@@ -25,7 +26,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -44,8 +44,8 @@ struct Measure {
     double peakMegabytes = 0;
 };
 
-// Runs `args` in `folder` (empty: here) with output to /dev/null and returns
-// its time and peak memory; exits with the program's status when it fails.
+// Runs `args` in `folder` (empty: here) with output to /dev/null, writes its
+// time and peak memory (wait4's ru_maxrss) to `resultFile` and returns its status.
 // Called in a fresh process (see `run`): a child's peak memory includes that of
 // the process that forked it, so the child must come from a small one.
 int launch(char** args, const char* folder, const char* resultFile) {
