@@ -66,22 +66,25 @@ bool isTemporaryNameOf(std::string_view name, std::string_view stem) noexcept {
            name.substr(1, stem.size()) == stem;
 }
 
+// Seeded once per thread: the names only need to differ, and O_EXCL settles a
+// clash, so a system call for every file would buy nothing.
 std::string randomHex() {
-    unsigned char bytes[copy_names::kRandomLength / 2];
-    if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
-        const auto ticks = static_cast<unsigned long long>(
-            std::chrono::steady_clock::now().time_since_epoch().count());
-        const unsigned long long mixed =
-            ticks * 0x9E3779B97F4A7C15ull ^ static_cast<unsigned>(getpid());
-        for (std::size_t i = 0; i < sizeof bytes; ++i)
-            bytes[i] = static_cast<unsigned char>(mixed >> (8 * i + 16));
-    }
+    thread_local unsigned long long state = [] {
+        unsigned long long seed = 0;
+        if (getrandom(&seed, sizeof seed, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof seed))
+            seed = static_cast<unsigned long long>(
+                std::chrono::steady_clock::now().time_since_epoch().count());
+        return seed ^ (static_cast<unsigned long long>(getpid()) << 32);
+    }();
+    // splitmix64
+    state += 0x9E3779B97F4A7C15ull;
+    unsigned long long mixed = state;
+    mixed = (mixed ^ (mixed >> 30)) * 0xBF58476D1CE4E5B9ull;
+    mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBull;
+    mixed ^= mixed >> 31;
     static constexpr char digits[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned char b : bytes) {
-        text += digits[b >> 4];
-        text += digits[b & 15];
-    }
+    std::string text(copy_names::kRandomLength, '0');
+    for (std::size_t i = 0; i < text.size(); ++i) text[i] = digits[(mixed >> (4 * i)) & 15];
     return text;
 }
 
@@ -228,7 +231,9 @@ bool copyByReading(int from, int to) noexcept {
     }
 }
 
-bool copyContent(int from, int to) noexcept {
+// `expected` is the size the source had when opened: once that much has gone
+// over, the copy is the file as it was opened and no call is spent to hear EOF.
+bool copyContent(int from, int to, std::size_t expected) noexcept {
     // An injected disk failure counts the bytes that go through writeAll.
     if (injected.active.load()) return copyByReading(from, to);
     std::size_t total = 0;
@@ -236,6 +241,7 @@ bool copyContent(int from, int to) noexcept {
         const ssize_t copied = ::copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
         if (copied > 0) {
             total += static_cast<std::size_t>(copied);
+            if (expected > 0 && total >= expected) return true;
             continue;
         }
         if (copied == 0) {
@@ -258,6 +264,8 @@ bool copyContent(int from, int to) noexcept {
         }
     }
 }
+
+constexpr off_t kCheckTargetFirstFrom = 1 << 20;
 
 // Moves the finished temporary file to `target` without replacing an existing one.
 bool renameNoReplace(const std::string& temporary, const std::string& target) noexcept {
@@ -374,8 +382,11 @@ bool copyFileSafely(const std::string& source, const std::string& target, bool r
             ::close(from);
             return fail(error, "cannot copy", source, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
         }
+        // The final rename refuses an existing target by itself; asking first only
+        // pays where it spares copying many bytes for nothing.
         struct stat existing;
-        if (!replace && ::lstat(target.c_str(), &existing) == 0) {
+        if (!replace && st.st_size >= kCheckTargetFirstFrom &&
+            ::lstat(target.c_str(), &existing) == 0) {
             ::close(from);
             return fail(error, "will not replace", target, EEXIST);
         }
@@ -398,7 +409,8 @@ bool copyFileSafely(const std::string& source, const std::string& target, bool r
             refreshScan(folder);
             return fail(error, what, path, code);
         };
-        if (!copyContent(from, to)) return abandon("cannot copy", source, errno);
+        if (!copyContent(from, to, static_cast<std::size_t>(st.st_size)))
+            return abandon("cannot copy", source, errno);
         if (::fchmod(to, st.st_mode & 0777) != 0)
             return abandon("cannot set the mode of", target, errno);
         const timespec times[2] = {st.st_atim, st.st_mtim};
