@@ -335,6 +335,36 @@ TEST_F(NameListTest, FindAgreesWithAScanThroughRandomChanges) {
 
 // --- selection, header texts, footers ---
 
+// Cells that grow leave their old bytes behind until the column is rewritten;
+// a column of several megabytes is rewritten once half of it is garbage, and
+// every cell, the index and cells set from the column's own text survive it.
+TEST_F(NameListTest, GrowingCellsSurviveTheColumnBeingRewritten) {
+    constexpr long kRows = 3000;
+    auto nameOf = [](long row, std::size_t length) {
+        std::string name = "/" + std::to_string(row) + "/";
+        name.resize(length, static_cast<char>('a' + row % 26));
+        return name;
+    };
+    for (long r = 1; r <= kRows; ++r) append(nameOf(r, 1000));
+    ASSERT_EQ(grid.find("md", nameOf(1234, 1000)), 1234);
+    for (int round = 0; round < 3; ++round) {
+        const std::size_t length = 1500 + 500 * static_cast<std::size_t>(round);
+        for (long r = 1; r <= kRows; ++r) grid.setitem(r, "md", nameOf(r, length));
+        // A cell set from a text of its own column, and a shrinking one.
+        grid.setitem(7, "md", grid.getitemstring(8, "md"));
+        grid.setitem(8, "md", nameOf(8, length));
+        grid.setitem(9, "md", "/short");
+        grid.setitem(9, "md", nameOf(9, length));
+        for (long r = 1; r <= kRows; ++r) {
+            const std::string expected = r == 7 ? nameOf(8, length) : nameOf(r, length);
+            ASSERT_EQ(grid.getitemstring(r, "md"), expected) << "round " << round << " row " << r;
+        }
+        EXPECT_EQ(grid.find("md", nameOf(2999, length)), 2999);
+        EXPECT_EQ(grid.find("md", nameOf(8, length)), 7);
+    }
+    EXPECT_EQ(grid.getitemstring(kRows, "jg"), "不同");
+}
+
 TEST_F(NameListTest, SelectionFollowsItsRows) {
     for (const char* name : {"c", "a", "b"}) append(name);
     grid.selectrow(0, true);
