@@ -18,6 +18,7 @@
 
 #include "host/copy_names.h"
 #include "host/fs.h"
+#include "host/listing_order.h"
 #include "host/paths.h"
 
 #ifndef RENAME_NOREPLACE
@@ -289,19 +290,6 @@ bool renameNoReplace(const std::string& temporary, const std::string& target) no
     return ::rename(temporary.c_str(), target.c_str()) == 0;
 }
 
-int compareListing(const std::string& a, const std::string& b) noexcept {
-    const std::size_t n = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < n; ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
-        if (x != y) return x < y ? -1 : 1;
-    }
-    if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
-    return a < b ? -1 : (b < a ? 1 : 0);
-}
-
 }  // namespace
 
 bool fileExists(const std::string& path) noexcept {
@@ -534,10 +522,6 @@ void setWriteFailureAfterBytesForTesting(long long bytes, std::string folder) no
     injected.active.store(bytes >= 0);
 }
 
-std::string listingText(const ListingEntry& entry) {
-    return entry.isFolder ? "[" + entry.name + "]" : entry.name;
-}
-
 bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry>& entries) {
     entries.clear();
     DIR* dir = ::opendir(folder.c_str());
@@ -547,11 +531,7 @@ bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry
     const bool withHidden = (mask & 6) != 0;
     const bool withFolders = (mask & 16) != 0;
     const int dirFd = ::dirfd(dir);
-    struct Keyed {
-        std::string key;
-        ListingEntry entry;
-    };
-    std::vector<Keyed> found;
+    detail::ListingCollector found;
     for (;;) {
         errno = 0;
         const dirent* item = ::readdir(dir);
@@ -592,15 +572,10 @@ bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry
                 continue;  // FIFOs, sockets, devices
         }
         if (isFolder && !withFolders) continue;
-        ListingEntry entry{std::string(name), isFolder};
-        std::string key = listingText(entry);
-        found.push_back({std::move(key), std::move(entry)});
+        found.add(std::string(name), isFolder);
     }
     ::closedir(dir);
-    std::sort(found.begin(), found.end(),
-              [](const Keyed& a, const Keyed& b) { return compareListing(a.key, b.key) < 0; });
-    entries.reserve(found.size());
-    for (auto& item : found) entries.push_back(std::move(item.entry));
+    found.sortInto(entries);
     return true;
 }
 

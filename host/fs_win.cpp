@@ -10,6 +10,7 @@
 
 #include "host/copy_names.h"
 #include "host/fs.h"
+#include "host/listing_order.h"
 #include "host/paths.h"
 #include "host/windows_internal.h"
 
@@ -231,19 +232,6 @@ bool copyContent(HANDLE from, HANDLE to) noexcept {
         if (got == 0) return true;
         if (!writeAll(to, buffer.get(), got)) return false;
     }
-}
-
-int compareListing(const std::string& a, const std::string& b) noexcept {
-    const std::size_t n = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < n; ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
-        if (x != y) return x < y ? -1 : 1;
-    }
-    if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
-    return a < b ? -1 : (b < a ? 1 : 0);
 }
 
 // A junction or a symbolic link to a folder: walking it could loop.
@@ -500,10 +488,6 @@ void setWriteFailureAfterBytesForTesting(long long bytes, std::string folder) no
     }
 }
 
-std::string listingText(const ListingEntry& entry) {
-    return entry.isFolder ? "[" + entry.name + "]" : entry.name;
-}
-
 bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry>& entries) {
     entries.clear();
     WIN32_FIND_DATAW data;
@@ -517,11 +501,7 @@ bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry
     const bool withHidden = (mask & 2) != 0;
     const bool withSystem = (mask & 4) != 0;
     const bool withFolders = (mask & 16) != 0;
-    struct Keyed {
-        std::string key;
-        ListingEntry entry;
-    };
-    std::vector<Keyed> found;
+    detail::ListingCollector found;
     do {
         const std::wstring_view wideName = data.cFileName;
         if (wideName == L"." || wideName == L"..") continue;
@@ -532,15 +512,10 @@ bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry
         if (isFolder && (!withFolders || isLinkedFolder(data))) continue;
         std::string name = narrow(wideName);
         if (isCopyTemporaryName(name)) continue;
-        ListingEntry entry{std::move(name), isFolder};
-        std::string key = listingText(entry);
-        found.push_back({std::move(key), std::move(entry)});
+        found.add(std::move(name), isFolder);
     } while (::FindNextFileW(find.get(), &data));
     if (::GetLastError() != ERROR_NO_MORE_FILES) return false;
-    std::sort(found.begin(), found.end(),
-              [](const Keyed& a, const Keyed& b) { return compareListing(a.key, b.key) < 0; });
-    entries.reserve(found.size());
-    for (auto& item : found) entries.push_back(std::move(item.entry));
+    found.sortInto(entries);
     return true;
 }
 
