@@ -67,14 +67,7 @@ class DiskFull : public ::testing::Test {
     void TearDown() override { host::setWriteFailureAfterBytesForTesting(-1); }
 
     kelvane::CopySummary kelvaneCopy(host::Grid& list) {
-        host::NullProgress quiet;
-        kelvane::walkFolder(list, source_, source_, {}, quiet);
-        kelvane::CopyPlan plan;
-        plan.sourceFolder = source_;
-        plan.targetFolder = target_;
-        plan.replace = true;
-        kelvane::Copier copier(plan);
-        return kelvane::copyShownRows(list, copier, quiet);
+        return hardening::walkAndCopy(list, source_, target_, true);
     }
 
     torrin::RunResult torrinCopy() {

@@ -96,14 +96,7 @@ class KilledCopy : public ::testing::Test {
 
     void kelvaneCopy() {
         host::Grid list(host::loadGridDefinition("htmd1"));
-        host::NullProgress quiet;
-        kelvane::walkFolder(list, source_, source_, {}, quiet);
-        kelvane::CopyPlan plan;
-        plan.sourceFolder = source_;
-        plan.targetFolder = target_;
-        plan.replace = true;
-        kelvane::Copier copier(plan);
-        kelvane::copyShownRows(list, copier, quiet);
+        hardening::walkAndCopy(list, source_, target_, true);
     }
 
     void torrinCopy() {

@@ -17,6 +17,11 @@
 #include <functional>
 #include <string>
 
+#include "host/grid.h"
+#include "host/progress.h"
+#include "kelvane/copy/copy_engine.h"
+#include "kelvane/inventory/folder_walk.h"
+
 namespace hardening {
 
 inline constexpr uid_t kNobody = 65534;
@@ -152,6 +157,20 @@ inline bool makeDeepTree(const std::string& top, int depth, const std::string& n
 inline void removeTree(const std::string& path) {
     const std::string command = "rm -rf '" + path + "'";
     if (std::system(command.c_str()) != 0) return;
+}
+
+// Walks `source` into `list` as the simple check does, then copies the rows the
+// list shows into `target` as "开始复制" does in relative mode.
+inline kelvane::CopySummary walkAndCopy(host::Grid& list, const std::string& source,
+                                        const std::string& target, bool replace = false) {
+    host::NullProgress quiet;
+    kelvane::walkFolder(list, source, source, {}, quiet);
+    kelvane::CopyPlan plan;
+    plan.sourceFolder = source;
+    plan.targetFolder = target;
+    plan.replace = replace;
+    kelvane::Copier copier(plan);
+    return kelvane::copyShownRows(list, copier, quiet);
 }
 
 }  // namespace hardening

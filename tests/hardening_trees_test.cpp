@@ -139,15 +139,10 @@ TEST_F(DeepTree, TorrinCopiesTheWholeDepthOnASmallStack) {
 TEST_F(DeepTree, CheckAndCopyOfTheDeepTreeMatchByteForByte) {
     const std::string target = temp_.mkdir("t");
     host::Grid list(host::loadGridDefinition("htmd1"));
-    host::NullProgress quiet;
-    kelvane::walkFolder(list, source_, source_, {}, quiet);
-    kelvane::CopyPlan plan;
-    plan.sourceFolder = source_;
-    plan.targetFolder = target;
-    kelvane::Copier copier(plan);
-    const kelvane::CopySummary copied = kelvane::copyShownRows(list, copier, quiet);
+    const kelvane::CopySummary copied = hardening::walkAndCopy(list, source_, target);
     EXPECT_EQ(copied.failed, 0);
 
+    host::NullProgress quiet;
     host::Grid dw_1(host::loadGridDefinition("htmd1")), dw_2(host::loadGridDefinition("htmd2"));
     host::Grid dw_3(host::loadGridDefinition("cfmd1")), dw_4(host::loadGridDefinition("cfmd2"));
     kelvane::walkFolder(dw_1, source_, source_, {}, quiet);
@@ -302,12 +297,7 @@ TEST_F(HostileNames, WalkListsEveryNameByteExact) {
 
 TEST_F(HostileNames, CopyAndCheckKeepEveryByte) {
     host::Grid list(host::loadGridDefinition("htmd1"));
-    kelvane::walkFolder(list, source_, source_, {}, quiet_);
-    kelvane::CopyPlan plan;
-    plan.sourceFolder = source_;
-    plan.targetFolder = target_;
-    kelvane::Copier copier(plan);
-    const kelvane::CopySummary copied = kelvane::copyShownRows(list, copier, quiet_);
+    const kelvane::CopySummary copied = hardening::walkAndCopy(list, source_, target_);
     EXPECT_EQ(copied.failed, 0);
     for (long row = 1; row <= list.rowcount(); ++row) {
         const std::string name = list.getitemstring(row, "md");
@@ -442,12 +432,7 @@ TEST_F(Links, ACopyNeverWritesThroughALinkOutOfTheTarget) {
     const std::string outside = temp_.mkdir("outside");
     ASSERT_EQ(::symlink(outside.c_str(), (target_ + "/a").c_str()), 0);
     host::Grid list(host::loadGridDefinition("htmd1"));
-    kelvane::walkFolder(list, source_, source_, {}, quiet_);
-    kelvane::CopyPlan plan;
-    plan.sourceFolder = source_;
-    plan.targetFolder = target_;
-    kelvane::Copier copier(plan);
-    kelvane::copyShownRows(list, copier, quiet_);
+    hardening::walkAndCopy(list, source_, target_);
     EXPECT_EQ(list.getitemstring(1, "md"), "/a/file");
     EXPECT_EQ(list.getitemstring(1, "jg"), kelvane::kCopyFailed);
     EXPECT_FALSE(std::filesystem::exists(outside + "/file"));
@@ -496,13 +481,7 @@ TEST_F(NoPermission, KelvaneCopyMarksTheUnreadableFileFailedAndCopiesTheRest) {
     const std::string report = hardening::runUnprivileged([&]() -> std::string {
         ::chmod((source_ + "/secret").c_str(), 0200);
         host::Grid list(host::loadGridDefinition("htmd1"));
-        host::NullProgress quiet;
-        kelvane::walkFolder(list, source_, source_, {}, quiet);
-        kelvane::CopyPlan plan;
-        plan.sourceFolder = source_;
-        plan.targetFolder = target_;
-        kelvane::Copier copier(plan);
-        kelvane::copyShownRows(list, copier, quiet);
+        hardening::walkAndCopy(list, source_, target_);
         std::string seen;
         for (long row = 1; row <= list.rowcount(); ++row)
             seen += list.getitemstring(row, "md") + "=" + list.getitemstring(row, "jg") + ",";
