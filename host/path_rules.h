@@ -12,6 +12,7 @@
 namespace host::windows_rules {
 
 inline constexpr char kSeparator = '\\';
+inline constexpr std::string_view kSeparatorText = "\\";
 // "\" is the separator; "/" is accepted too where a path is taken apart,
 // as the system itself accepts it.
 inline bool isSeparator(char c) noexcept {
@@ -44,6 +45,7 @@ std::string folderForShell(std::string_view folder);
 namespace host::posix_rules {
 
 inline constexpr char kSeparator = '/';
+inline constexpr std::string_view kSeparatorText = "/";
 
 std::string joinPath(std::string_view folder, std::string_view name);
 std::string heldRoot(std::string_view chosenFolder);
@@ -58,3 +60,12 @@ inline NameReading nameReading(long count, const std::function<std::string(long)
 }
 
 }  // namespace host::posix_rules
+
+namespace host {
+// The running platform's rules, the one place where the choice is made.
+#ifdef _WIN32
+namespace platform_rules = windows_rules;
+#else
+namespace platform_rules = posix_rules;
+#endif
+}  // namespace host
