@@ -71,15 +71,7 @@ class DiskFull : public ::testing::Test {
     }
 
     torrin::RunResult torrinCopy() {
-        torrin::RunDescription run;
-        run.sourceFolders = {source_};
-        run.target = target_;
-        run.threshold = "2000-01-01 00:00:00";
-        run.replace = true;
-        run.mask = host::kListEverything;
-        run.logfile = temp_ / "log.txt";
-        host::NullProgress quiet;
-        return torrin::rcopy(run, quiet);
+        return hardening::torrinCopyAll(source_, target_, temp_ / "log.txt");
     }
 
     std::string log() const { return host::gbkToUtf8(TempFolder::read(temp_ / "log.txt")); }

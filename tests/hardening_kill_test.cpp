@@ -99,17 +99,7 @@ class KilledCopy : public ::testing::Test {
         hardening::walkAndCopy(list, source_, target_, true);
     }
 
-    void torrinCopy() {
-        torrin::RunDescription run;
-        run.sourceFolders = {source_};
-        run.target = target_;
-        run.threshold = "2000-01-01 00:00:00";
-        run.replace = true;
-        run.mask = host::kListEverything;
-        run.logfile = temp_ / "log.txt";
-        host::NullProgress quiet;
-        torrin::rcopy(run, quiet);
-    }
+    void torrinCopy() { hardening::torrinCopyAll(source_, target_, temp_ / "log.txt"); }
 
     // Every target is the old or the new file in full; the walks list the
     // targets and nothing else.

@@ -21,6 +21,7 @@
 #include "host/progress.h"
 #include "kelvane/copy/copy_engine.h"
 #include "kelvane/inventory/folder_walk.h"
+#include "torrin/engine/rcopy.h"
 
 namespace hardening {
 
@@ -171,6 +172,21 @@ inline kelvane::CopySummary walkAndCopy(host::Grid& list, const std::string& sou
     plan.replace = replace;
     kelvane::Copier copier(plan);
     return kelvane::copyShownRows(list, copier, quiet);
+}
+
+// Runs torrin's engine over `source` into `target`, every file qualifying,
+// hidden ones included, same-name files replaced.
+inline torrin::RunResult torrinCopyAll(const std::string& source, const std::string& target,
+                                       const std::string& logfile) {
+    torrin::RunDescription run;
+    run.sourceFolders = {source};
+    run.target = target;
+    run.threshold = "2000-01-01 00:00:00";
+    run.replace = true;
+    run.mask = host::kListEverything;
+    run.logfile = logfile;
+    host::NullProgress quiet;
+    return torrin::rcopy(run, quiet);
 }
 
 }  // namespace hardening
