@@ -2,6 +2,8 @@
 // through the scripted Host and real temporary folders.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <QApplication>
 #include <QCheckBox>
 #include <QHeaderView>
@@ -11,11 +13,16 @@
 #include <QSpinBox>
 #include <QTableView>
 #include <QTimer>
+
+#include <QElapsedTimer>
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 
 #include "host/qt/grid_view.h"
+#include "host/qt/qt_host.h"
 #include "host/scripted_host.h"
+#include "kelvane/copy/open_listed_file.h"
 #include "kelvane/import/w_put.h"
 #include "kelvane/w_htmd.h"
 #include "support/temp_folder.h"
@@ -81,13 +88,16 @@ TEST_F(CopyWindow, EmptyListIsRefused) {
     EXPECT_EQ(host.messages, (Messages{{"提示", "数字窗口1为空,表示没有要复制的文件"}}));
 }
 
-TEST_F(CopyWindow, MissingTargetFolderIsRefused) {
+TEST_F(CopyWindow, MissingEmptyOrBlankTargetFolderIsRefused) {
     folder.write("src/a.txt", "a");
     add(window.dw_1(), "/a.txt");
-    window.setFieldText(sle_2(), folder / "nowhere");
-    copy();
-    EXPECT_EQ(host.messages, (Messages{{"提示", "目标文件夹不存在，不能复制文件"}}));
-    EXPECT_EQ(results(), std::vector<std::string>{"不同"});
+    for (const std::string& target : {folder / "nowhere", std::string(), std::string("  ")}) {
+        host.messages.clear();
+        window.setFieldText(sle_2(), target);
+        copy();
+        EXPECT_EQ(host.messages, (Messages{{"提示", "目标文件夹不存在，不能复制文件"}})) << target;
+        EXPECT_EQ(results(), std::vector<std::string>{"不同"});
+    }
 }
 
 TEST_F(CopyWindow, FirstNameOfNeitherFormIsRefused) {
@@ -239,6 +249,48 @@ TEST_F(OpenByDoubleClick, UnassociatedFileReportsTheOperationNotice) {
     EXPECT_EQ(host.messages,
               (Messages{{"操作提示",
                          "程序执行非法操作!请对该文件进行正确关联。 \r\n" + src + "/a.zzz"}}));
+}
+
+// ---- the desktop's opener, started for real --------------------------------
+
+// The window host with its message boxes written down instead of shown.
+class RecordingQtHost : public host::QtHost {
+  public:
+    void messageBox(const std::string& title, const std::string& text) override {
+        messages.push_back({title, text});
+    }
+    Messages messages;
+};
+
+TEST(DesktopOpener, GetsTheNameBytesAndItsFailureBringsTheOneOperationNotice) {
+    TempFolder folder;
+    // A stand-in first on PATH: it writes down its argument and fails.
+    const std::string bin = folder.mkdir("bin");
+    const std::string opener = folder.write(
+        "bin/xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > \"$(dirname \"$0\")/argument\"\nexit 1\n");
+    ::chmod(opener.c_str(), 0755);
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    ::setenv("PATH", (bin + ":" + path).c_str(), 1);
+
+    const std::string name = "/bad\xff\xfe name.txt";  // not UTF-8
+    folder.write(name.substr(1), "x");
+    host::Grid list(host::loadGridDefinition("htmd1"));
+    list.setitem(list.insertrow(0), "md", name);
+    RecordingQtHost desktop;
+    kelvane::openListedFile(desktop, list, 1, folder.path(), true);
+    QElapsedTimer waited;
+    waited.start();
+    while (desktop.messages.empty() && waited.elapsed() < 20000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    ::setenv("PATH", path.c_str(), 1);
+
+    EXPECT_EQ(TempFolder::read(bin + "/argument"), folder.path() + name);
+    EXPECT_EQ(desktop.messages,
+              (Messages{{"操作提示", "程序执行非法操作!请对该文件进行正确关联。 \r\n" +
+                                         folder.path() + name}}));
+    // The opener was waited for: no child is left behind as a zombie.
+    int status = 0;
+    EXPECT_LE(::waitpid(-1, &status, WNOHANG), 0);
 }
 
 }  // namespace
