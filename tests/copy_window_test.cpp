@@ -6,10 +6,12 @@
 #include <sys/wait.h>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSpinBox>
 #include <QTableView>
 #include <QTimer>
@@ -19,6 +21,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "host/qt/grid_model.h"
 #include "host/qt/grid_view.h"
 #include "host/qt/qt_host.h"
 #include "host/scripted_host.h"
@@ -190,13 +193,25 @@ TEST_F(CopyWindow, OtherScriptsAreRefusedWhileTheCopyRuns) {
     }
     // Runs when the copy first lets events through, after it counted the rows:
     // "全部移除" must not empty list 1 under it.
+    // The drop-down, the radio buttons and a row clicked meanwhile are put
+    // back to what is in force, so the window never shows what it does not do.
+    auto* shown = window.control<QComboBox>("ddlb_1");
+    auto* list2 = window.control<QRadioButton>("rb_2");
+    auto* view = window.control<host::GridView>("dw_1");
     bool clickedWhileBusy = false;
     QTimer::singleShot(0, [&] {
         clickedWhileBusy = window.busy().isBusy();
         window.control<QPushButton>("cb_2")->click();
+        shown->setCurrentIndex(2);
+        list2->click();
+        emit view->tableView()->clicked(view->tableView()->model()->index(4, 0));
     });
     copy();
     EXPECT_TRUE(clickedWhileBusy);
+    EXPECT_EQ(shown->currentIndex(), 0);
+    EXPECT_TRUE(window.control<QRadioButton>("rb_1")->isChecked());
+    EXPECT_FALSE(list2->isChecked());
+    EXPECT_EQ(view->model().currentRow(), 0);
     EXPECT_EQ(window.dw_1().rowcount(), 20);
     const auto marks = results();
     EXPECT_EQ(std::count(marks.begin(), marks.end(), "成功"), 20);
