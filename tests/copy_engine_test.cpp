@@ -237,7 +237,8 @@ TEST_F(CopyEngine, ParentStepsInANameAreRefusedWithoutCreatingAnything) {
 }
 
 TEST_F(CopyEngine, ALinkInTheTargetLeadingOutsideIsRefused) {
-    const std::string outside = folder.mkdir("outside");
+    // A sibling whose name extends the target's: "/dst2" is not inside "/dst".
+    const std::string outside = folder.mkdir("dst2");
     std::filesystem::create_directory_symlink(outside, dst + "/link");
     folder.write("src/link/x.txt", "x");
     folder.write("src/link/new/y.txt", "y");
