@@ -212,6 +212,13 @@ TEST_F(CopyEngine, EmptySourceFolderTakesTheNameAsTheSource) {
     EXPECT_EQ(TempFolder::read(dst + source), "x");
 }
 
+TEST_F(CopyEngine, MissingSourcesFailWithoutMakingFolders) {
+    add(*list, folder / "gone/a/x.txt");
+    add(*list, folder / "gone/b/y.txt");
+    EXPECT_EQ(copyFull(static_cast<long>(folder.path().size()) + 1).failed, 2);
+    EXPECT_TRUE(std::filesystem::is_empty(dst));
+}
+
 TEST_F(CopyEngine, FullNamesAreCutAtTheFirstNamesPosition) {
     folder.write("data/proj/a/b.txt", "b");
     folder.write("data/proj/c.txt", "c");

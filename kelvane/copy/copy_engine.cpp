@@ -72,6 +72,12 @@ CopyOutcome Copier::copy(std::string_view name) {
     const CopyPaths where = paths(name);
     const std::string_view tail = std::string_view(where.target).substr(plan_.targetFolder.size());
     const bool folderKnown = !lastFolder_.empty() && host::parentPath(where.target) == lastFolder_;
+    // Folders are made only for a file about to be copied into them: a list of
+    // missing files leaves no empty folder tree in the target.
+    if (!host::fileExists(where.source)) {
+        outcome.error = "the source file does not exist: " + where.source;
+        return outcome;
+    }
     if (!insideTarget(where.target, tail, outcome.error)) return outcome;
     outcome.copied =
         host::copyFileSafely(where.source, where.target, plan_.replace, &outcome.error);
