@@ -1,0 +1,193 @@
+// A user's files named like temporary files (other programs' shapes, this
+// program's earlier ones) are listed, copied and never deleted, by kelvane's
+// engine and command line and by torrin, on a memory file system, on ext4 and
+// on FAT (where O_TMPFILE is refused and the named temporary files are taken
+// for real); and a copy works for a user other than root.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "hardening_support.h"
+#include "host/fs.h"
+#include "support/temp_folder.h"
+
+namespace {
+
+using testing_support::TempFolder;
+
+const bool memoryTemporaryFolders = hardening::preferMemoryTemporaryFolders();
+
+// Names like the temporary files of many programs, this one's earlier versions
+// included; all of them are a user's files.
+const std::map<std::string, std::string> kSourceFiles = {
+    {"report.txt", "new report"},
+    {".report.txt.deadbeef.partial", "a user's file"},
+    {".notes.0123abcd.partial", "a user's notes"},
+    {"sub/.x.0123456789abcdef.partial", "deep"},
+    {"sub/~$report.docx", "office lock"},
+    {"sub/.report.txt.swp", "editor swap"},
+};
+// In the target only: must survive every copy into it.
+const std::map<std::string, std::string> kTargetOnly = {
+    {".report.txt.0123abcd.partial", "the user's own, in the target"},
+    {".report.txt.0123456789abcdef.partial", "another"},
+};
+
+int run(const std::string& command) {
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A file system made for the test and mounted on `folder`; mounting needs
+// root. `reason()` says why there is none.
+class Mounted {
+  public:
+    Mounted(const std::string& kind, const std::string& image, const std::string& folder)
+        : folder_(folder) {
+        if (kind.empty()) return;
+        if (::geteuid() != 0) {
+            reason_ = "mounting needs root";
+            forbidden_ = true;
+            return;
+        }
+        if (kind == "ext4") {
+            if (run("mkfs.ext4 -q -F '" + image + "' 16M >/dev/null 2>&1") != 0) {
+                reason_ = "mkfs.ext4 failed (e2fsprogs missing?)";
+            } else if (run("mount -o loop '" + image + "' '" + folder + "' 2>/dev/null") != 0) {
+                // The usual refusal in a container: no loop devices.
+                reason_ = "the machine refuses loop mounts";
+                forbidden_ = true;
+            }
+        } else {
+            // No kernel FAT driver is needed: fusefat mounts the image through FUSE.
+            if (run("mkfs.vfat -C '" + image + "' 16384 >/dev/null 2>&1") != 0) {
+                reason_ = "mkfs.vfat failed (dosfstools missing?)";
+            } else if (::access("/dev/fuse", R_OK | W_OK) != 0) {
+                reason_ = "the machine has no /dev/fuse";
+                forbidden_ = true;
+            } else if (run("fusefat -o rw+ '" + image + "' '" + folder + "' 2>/dev/null") != 0) {
+                reason_ = "fusefat failed (package fusefat missing?)";
+            }
+        }
+        mounted_ = reason_.empty();
+    }
+    ~Mounted() {
+        if (mounted_) ::umount2(folder_.c_str(), MNT_DETACH);
+    }
+    bool usable() const { return reason_.empty(); }
+    // Under CI a missing tool is a failure; only a machine that forbids the
+    // mount may skip.
+    bool mustFail() const {
+        const char* ci = std::getenv("CI");
+        return !forbidden_ && ci && std::string(ci) == "true";
+    }
+    const std::string& reason() const { return reason_; }
+
+  private:
+    std::string folder_;
+    bool mounted_ = false;
+    bool forbidden_ = false;
+    std::string reason_;
+};
+
+std::string kelvaneProgram(const std::string& source, const std::string& target) {
+    return std::string("'") + KELVANE_PROGRAM + "' check '" + source + "' '" + target +
+           "' --copy >/dev/null 2>&1";
+}
+
+// `folder` holds `files` byte for byte and no temporary file of ours.
+void expectHolds(const std::string& folder, const std::map<std::string, std::string>& files) {
+    for (const auto& [name, bytes] : files)
+        EXPECT_EQ(host::readFile(folder + "/" + name).value_or("<missing>"), bytes)
+            << folder << "/" << name;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+        EXPECT_FALSE(host::isTemporaryName(entry.path().filename().string())) << entry.path();
+}
+
+class LookalikeNames : public ::testing::TestWithParam<std::string> {
+  protected:
+    void SetUp() override {
+        top_ = temp_.mkdir("top");
+        mounted_.emplace(GetParam(), temp_ / "image", top_);
+        if (!mounted_->usable()) {
+            if (mounted_->mustFail()) FAIL() << GetParam() << ": " << mounted_->reason();
+            GTEST_SKIP() << GetParam() << " skipped: " << mounted_->reason();
+        }
+        for (const char* folder : {"/s", "/s/sub", "/t", "/t2", "/t3"})
+            ASSERT_TRUE(host::createFolder(top_ + folder)) << top_ << folder;
+        for (const auto& [name, bytes] : kSourceFiles)
+            ASSERT_TRUE(host::writeFileAtomically(top_ + "/s/" + name, bytes));
+        ASSERT_TRUE(host::writeFileAtomically(top_ + "/t/report.txt", "old report"));
+        for (const auto& [name, bytes] : kTargetOnly)
+            ASSERT_TRUE(host::writeFileAtomically(top_ + "/t/" + name, bytes));
+    }
+
+    TempFolder temp_;
+    std::string top_;
+    std::optional<Mounted> mounted_;
+};
+
+TEST_P(LookalikeNames, AreListedCopiedAndNeverDeleted) {
+    if (GetParam() == "vfat") {
+        // The point of this file system: no nameless files here.
+        const int fd = ::open((top_ + "/t").c_str(), O_TMPFILE | O_WRONLY, 0600);
+        EXPECT_LT(fd, 0) << "O_TMPFILE works on this FAT mount";
+        if (fd >= 0) ::close(fd);
+    }
+    host::Grid list(host::loadGridDefinition("htmd1"));
+    const auto summary =
+        hardening::walkAndCopy(list, top_ + "/s", top_ + "/t", true, host::kListEverything);
+    EXPECT_EQ(list.rowcount(), static_cast<long>(kSourceFiles.size()));
+    EXPECT_EQ(summary.failed, 0);
+    std::map<std::string, std::string> expected = kSourceFiles;
+    expected.insert(kTargetOnly.begin(), kTargetOnly.end());
+    expectHolds(top_ + "/t", expected);
+
+    // Again over the copies: nothing of the user's goes.
+    hardening::walkAndCopy(list, top_ + "/s", top_ + "/t", true, host::kListEverything);
+    expectHolds(top_ + "/t", expected);
+
+    const auto result = hardening::torrinCopyAll(top_ + "/s", top_ + "/t2", temp_ / "log.txt");
+    EXPECT_EQ(result.cgcs, static_cast<long>(kSourceFiles.size()));
+    expectHolds(top_ + "/t2", kSourceFiles);
+
+    EXPECT_EQ(run(kelvaneProgram(top_ + "/s", top_ + "/t3")), 0);
+    expectHolds(top_ + "/t3", kSourceFiles);
+}
+
+INSTANTIATE_TEST_SUITE_P(FileSystems, LookalikeNames, ::testing::Values("", "ext4", "vfat"),
+                         [](const auto& info) {
+                             return info.param.empty() ? std::string("tmpfs") : info.param;
+                         });
+
+// Root may do what an ordinary user may not (AT_EMPTY_PATH among it); the
+// copy must work without any privilege.
+TEST(UnprivilegedUser, CopiesIntoAFolderOfItsOwn) {
+    hardening::preferMemoryTemporaryFolders();
+    TempFolder temp;
+    for (const auto& [name, bytes] : kSourceFiles) temp.write("s/" + name, bytes);
+    temp.mkdir("t");
+    hardening::giveToNobody(temp.path());
+    const std::string report = hardening::runUnprivileged([&]() -> std::string {
+        host::Grid list(host::loadGridDefinition("htmd1"));
+        const auto summary =
+            hardening::walkAndCopy(list, temp / "s", temp / "t", false, host::kListEverything);
+        return summary.failed == 0 && summary.copied == static_cast<long>(kSourceFiles.size())
+                   ? ""
+                   : "the copy failed for nobody";
+    });
+    EXPECT_EQ(report, "");
+    expectHolds(temp / "t", kSourceFiles);
+}
+
+}  // namespace
