@@ -100,9 +100,10 @@ class Mounted {
     std::string reason_;
 };
 
-std::string kelvaneProgram(const std::string& source, const std::string& target) {
+std::string kelvaneProgram(const std::string& source, const std::string& target,
+                           const std::string& output) {
     return std::string("'") + KELVANE_PROGRAM + "' check '" + source + "' '" + target +
-           "' --copy >/dev/null 2>&1";
+           "' --copy >'" + output + "' 2>&1";
 }
 
 // `folder` holds `files` byte for byte and no temporary file of ours.
@@ -161,8 +162,12 @@ TEST_P(LookalikeNames, AreListedCopiedAndNeverDeleted) {
     EXPECT_EQ(result.cgcs, static_cast<long>(kSourceFiles.size()));
     expectHolds(top_ + "/t2", kSourceFiles);
 
-    EXPECT_EQ(run(kelvaneProgram(top_ + "/s", top_ + "/t3")), 0);
+    const std::string output = temp_ / "out.txt";
+    EXPECT_EQ(run(kelvaneProgram(top_ + "/s", top_ + "/t3", output)), 0);
     expectHolds(top_ + "/t3", kSourceFiles);
+    const std::string printed = host::readFile(output).value_or("");
+    for (const auto& [name, bytes] : kSourceFiles)
+        EXPECT_NE(printed.find("/" + name + "\t成功"), std::string::npos) << name << printed;
 }
 
 INSTANTIATE_TEST_SUITE_P(FileSystems, LookalikeNames, ::testing::Values("", "ext4", "vfat"),
