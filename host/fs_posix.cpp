@@ -2,7 +2,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -10,7 +9,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -384,7 +382,10 @@ class Temporary {
     // existing name (EEXIST). False with errno set.
     bool publish(const std::string& target, bool replace) {
         if (path_.empty()) {
-            if (!replace) return linkNameless(fd_, target);
+            // A link refuses an existing name: the atomic "never replace", and
+            // for a missing target (the usual case of a backup) the whole job.
+            if (linkNameless(fd_, target)) return true;
+            if (errno != EEXIST || !replace) return false;
             // Linked under a temporary name, renamed over the target at once:
             // that name exists only for this instant, and is locked all along.
             for (int attempt = 0; attempt < 100; ++attempt) {
@@ -405,6 +406,7 @@ class Temporary {
 
     // Closes the file; a named one that never got its final name is removed.
     void discard() noexcept {
+        if (fd_ < 0 && path_.empty()) return;
         const int code = errno;
         if (!path_.empty()) ::unlink(path_.c_str());
         path_.clear();
