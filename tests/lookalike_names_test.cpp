@@ -184,12 +184,15 @@ TEST(UnprivilegedUser, CopiesIntoAFolderOfItsOwn) {
     temp.mkdir("t");
     hardening::giveToNobody(temp.path());
     const std::string report = hardening::runUnprivileged([&]() -> std::string {
-        host::Grid list(host::loadGridDefinition("htmd1"));
-        const auto summary =
-            hardening::walkAndCopy(list, temp / "s", temp / "t", false, host::kListEverything);
-        return summary.failed == 0 && summary.copied == static_cast<long>(kSourceFiles.size())
-                   ? ""
-                   : "the copy failed for nobody";
+        // Into a missing target, then over the copies (link, then rename over).
+        for (const bool replace : {false, true}) {
+            host::Grid list(host::loadGridDefinition("htmd1"));
+            const auto summary = hardening::walkAndCopy(list, temp / "s", temp / "t", replace,
+                                                        host::kListEverything);
+            if (summary.failed != 0 || summary.copied != static_cast<long>(kSourceFiles.size()))
+                return "a copy failed for nobody";
+        }
+        return "";
     });
     EXPECT_EQ(report, "");
     expectHolds(temp / "t", kSourceFiles);
