@@ -75,8 +75,11 @@ class Mounted {
             } else if (::access("/dev/fuse", R_OK | W_OK) != 0) {
                 reason_ = "the machine has no /dev/fuse";
                 forbidden_ = true;
+            } else if (run("command -v fusefat >/dev/null") != 0) {
+                reason_ = "fusefat is missing (package fusefat)";
             } else if (run("fusefat -o rw+ '" + image + "' '" + folder + "' 2>/dev/null") != 0) {
-                reason_ = "fusefat failed (package fusefat missing?)";
+                reason_ = "the machine refuses FUSE mounts";
+                forbidden_ = true;
             }
         }
         mounted_ = reason_.empty();
