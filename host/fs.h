@@ -40,11 +40,12 @@ std::optional<FileTimes> fileTimes(const std::string& path) noexcept;
 // `error` (when given) gets a text with the path and the system's reason.
 // Where the file system allows (Linux: O_TMPFILE) the bytes go to a file
 // without a name, which is linked under the target's name only when complete
-// (with `replace`, under a temporary name that is renamed over the target in
-// the same instant); elsewhere (FAT, network shares, Windows) they go to a
-// file with a temporary name (see host/temporary_names.h), locked while it is
-// written. Unlocked temporary files of earlier, killed copies to the same
-// target are removed first; nothing else is ever removed.
+// (over an existing target, with `replace`: linked under a temporary name that
+// is renamed over the target in the same instant); elsewhere (FAT, network
+// shares, Windows) they go to a file with a temporary name (see
+// host/temporary_names.h), locked while it is written. Unlocked temporary
+// files of earlier, killed copies to the same target are removed first;
+// nothing else is ever removed.
 bool copyFileSafely(const std::string& source, const std::string& target, bool replace,
                     std::string* error = nullptr) noexcept;
 // True for the names of the program's temporary files (copies, settings,
