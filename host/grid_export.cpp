@@ -4,13 +4,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
-#include <random>
 #include <system_error>
 
 #include "host/fs.h"
 #include "host/fs_path.h"
 #include "host/grid.h"
 #include "host/paths.h"
+#include "host/temporary_names.h"
 #include "host/text.h"
 
 #ifdef ZARVIK_WITH_XLSX
@@ -57,15 +57,13 @@ std::string csvText(const Grid& grid) {
 }
 
 #ifdef ZARVIK_WITH_XLSX
-// A scratch name beside the target for the library's own file; the file is
-// removed on every way out.
+// A scratch name beside the target for the library's own file, one of the
+// program's temporary names, so walks leave it out; it is removed on every
+// way out.
 std::string workbookScratchPath(const std::string& path) {
-    static std::mt19937_64 generator{std::random_device{}()};
-    char suffix[32];
-    std::snprintf(suffix, sizeof suffix, ".%016llx.xlsx-partial",
-                  static_cast<unsigned long long>(generator()));
-    return joinPath(parentPath(path).empty() ? "." : parentPath(path),
-                    "." + std::string(baseName(path)) + suffix);
+    const std::string_view parent = parentPath(path);
+    return joinPath(parent.empty() ? "." : parent,
+                    temporary_names::make(temporary_names::stemOf(baseName(path))));
 }
 
 void removeScratch(const std::string& scratch) {
