@@ -1,5 +1,5 @@
-// Reading one column of a list file without any office program: .xls (BIFF
-// through libfreexl), .xlsx (libzip + pugixml), .csv and other text as a
+// Reading one column of a list file without any office program: .xls (BIFF8,
+// read directly), .xlsx (libzip + pugixml), .csv and other text as a
 // one-sheet spreadsheet. Qt-free; never touches the clipboard.
 #pragma once
 

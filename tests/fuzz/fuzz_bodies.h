@@ -181,9 +181,8 @@ inline void xlsxBody(std::string_view input) {
     }
 }
 
-// The .xls reader; libfreexl reads only from a path. As in the program it runs
-// in a child process, so a crash inside libfreexl is a ListFileError here, and
-// the fuzzer follows the coverage of our own checks before it, not libfreexl's.
+// The .xls reader (compound file and BIFF8 records), from a path as the
+// program reads it.
 inline void xlsBody(std::string_view input) {
     static const std::string path = scratchFile("xls");
     writeScratch(path, input);
