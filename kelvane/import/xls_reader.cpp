@@ -53,14 +53,14 @@ class CompoundFile {
     CompoundFile(const std::string& path, std::string bytes)
         : path_(path), bytes_(std::move(bytes)) {
         if (bytes_.size() < 512) damaged("文件头不完整");
-        const std::string_view header = bytes_;
-        const unsigned shift = le16(header, 30);
+        const unsigned shift = le16(bytes_, 30);
         if (shift != 9 && shift != 12) damaged("扇区大小错误");
         sectorSize_ = std::size_t{1} << shift;
         // Some writers end the file inside its last sector: the rest reads as
         // zeros.
         sectorCount_ = (bytes_.size() - 512 + sectorSize_ - 1) / sectorSize_;
         bytes_.resize(512 + sectorCount_ * sectorSize_, '\0');
+        const std::string_view header = bytes_;  // only now: the resize may move the bytes
         miniCutoff_ = le32(header, 56);
 
         // The FAT's own sectors: 109 in the header, the rest in a chain of
