@@ -368,6 +368,26 @@ TEST_F(SpreadsheetReading, XlsLongColumnKeepsEveryRowInOrder) {
     EXPECT_EQ(readSpreadsheetColumn(path, 1), expected);
 }
 
+// A chart embedded in the sheet is a BOF ... EOF substream inside it, with
+// records of its own that are no cells of the sheet.
+TEST_F(SpreadsheetReading, XlsSkipsAnEmbeddedChart) {
+    using namespace import_fixtures;
+    std::string stream = xlsWorkbookStream({{{0, 0, std::string("a")}}}, 0, false);
+    std::string bof;
+    for (int field : {0x0600, 0x0020, 0x0DBB, 0x07CC})
+        put16(bof, static_cast<std::uint16_t>(field));
+    put32(bof, 0);
+    put32(bof, 0x06);
+    std::string number;
+    for (int field : {4, 0, 0}) put16(number, static_cast<std::uint16_t>(field));
+    number += biffDouble(7);
+    const std::string chart =
+        biffRecord(0x0809, bof) + biffRecord(0x0203, number) + biffRecord(0x000A, "");
+    stream.insert(stream.size() - 4, chart);  // before the sheet's EOF
+    EXPECT_EQ(readSpreadsheetColumn(folder.write("chart.xls", compoundFile("Workbook", stream)), 1),
+              Cells{"a"});
+}
+
 // Some writers end the file inside its last sector; the rest counts as zeros.
 TEST_F(SpreadsheetReading, XlsEndingInsideItsLastSectorReads) {
     std::string bytes = import_fixtures::xlsFile({{0, 0, std::string("a")}});

@@ -353,6 +353,7 @@ Globals readGlobals(const Biff& biff) {
     Globals globals;
     std::vector<std::pair<int, DateKind>> formats;
     std::vector<int> xfFormats;
+    bool sawWindow = false;
     std::size_t offset = Biff::next(*first);
     while (true) {
         std::optional<Record> r = biff.at(offset);
@@ -365,7 +366,10 @@ Globals readGlobals(const Biff& biff) {
             case record::kFilePass:
                 biff.refuse(kEncrypted);
             case record::kWindow1:
-                if (d.size() >= 12) globals.activeTab = le16(d, 10);
+                // The first window is the workbook's own; later ones are
+                // further views of it.
+                if (d.size() >= 12 && !sawWindow) globals.activeTab = le16(d, 10);
+                sawWindow = true;
                 continue;
             case record::kDateMode:
                 if (d.size() >= 2) globals.date1904 = le16(d, 0) == 1;
@@ -456,7 +460,10 @@ class SheetReader {
             if (!r) biff_.damaged("工作表没有EOF记录");
             offset = Biff::next(*r);
             if (r->type == record::kEof) break;
-            if (r->type == record::kBof) biff_.damaged("工作表中嵌套了BOF记录");
+            if (r->type == record::kBof) {
+                skipEmbedded(offset);
+                continue;
+            }
             cell(*r, offset);
         }
         std::size_t lastWithValue = 0;
@@ -467,6 +474,17 @@ class SheetReader {
     }
 
   private:
+    // An embedded chart is a whole BOF ... EOF substream inside the sheet's.
+    void skipEmbedded(std::size_t& offset) const {
+        for (int depth = 1; depth > 0;) {
+            std::optional<Record> r = biff_.at(offset);
+            if (!r) biff_.damaged("嵌入对象没有EOF记录");
+            offset = Biff::next(*r);
+            if (r->type == record::kBof) ++depth;
+            if (r->type == record::kEof) --depth;
+        }
+    }
+
     [[noreturn]] void unreadable(std::uint16_t row, const std::string& why) const {
         std::string where;
         // Column letters then the row number, as the user finds the cell.
