@@ -263,41 +263,46 @@ std::string xlsSheet(const std::vector<XlsCell>& cells, std::uint32_t& stringInd
     return sheet;
 }
 
-// An OLE2 compound file (version 3, 512-byte sectors) holding one stream of
-// 4096 bytes or more: sector 0 the FAT, sector 1 the directory, then the stream.
-inline std::string compoundFile(const std::string& streamName, std::string stream) {
+// An OLE2 compound file (version 3 with 512-byte sectors, or with `shift` 12
+// version 4 with 4096-byte ones) holding one stream of 4096 bytes or more:
+// sector 0 the FAT, sector 1 the directory, then the stream.
+inline std::string compoundFile(const std::string& streamName, std::string stream,
+                                unsigned shift = 9) {
+    const std::uint32_t sectorSize = 1u << shift;
     if (stream.size() < 4096) stream.resize(4096, '\0');
     const std::uint32_t streamSize = static_cast<std::uint32_t>(stream.size());
-    const std::uint32_t streamSectors = (streamSize + 511) / 512;
-    if (streamSectors + 2 > 128) throw std::logic_error("stream too large for one FAT sector");
+    const std::uint32_t streamSectors = (streamSize + sectorSize - 1) / sectorSize;
+    if (streamSectors + 2 > sectorSize / 4)
+        throw std::logic_error("stream too large for one FAT sector");
     constexpr std::uint32_t kEnd = 0xFFFFFFFE, kFree = 0xFFFFFFFF, kFatSector = 0xFFFFFFFD;
 
     std::string header("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
     header.append(16, '\0');
     put16(header, 0x003E);
-    put16(header, 0x0003);
+    put16(header, shift == 12 ? 0x0004 : 0x0003);
     put16(header, 0xFFFE);
-    put16(header, 9);  // 512-byte sectors
-    put16(header, 6);  // 64-byte mini sectors
+    put16(header, static_cast<std::uint16_t>(shift));  // sector size
+    put16(header, 6);                                  // 64-byte mini sectors
     header.append(6, '\0');
-    put32(header, 0);     // directory sectors (0 in version 3)
-    put32(header, 1);     // FAT sectors
-    put32(header, 1);     // first directory sector
-    put32(header, 0);     // transaction signature
-    put32(header, 4096);  // mini stream cutoff
-    put32(header, kEnd);  // first mini FAT sector
-    put32(header, 0);     // mini FAT sectors
-    put32(header, kEnd);  // first DIFAT sector
-    put32(header, 0);     // DIFAT sectors
-    put32(header, 0);     // DIFAT[0]: the FAT is sector 0
+    put32(header, shift == 12 ? 1 : 0);  // directory sectors (0 in version 3)
+    put32(header, 1);                    // FAT sectors
+    put32(header, 1);                    // first directory sector
+    put32(header, 0);                    // transaction signature
+    put32(header, 4096);                 // mini stream cutoff
+    put32(header, kEnd);                 // first mini FAT sector
+    put32(header, 0);                    // mini FAT sectors
+    put32(header, kEnd);                 // first DIFAT sector
+    put32(header, 0);                    // DIFAT sectors
+    put32(header, 0);                    // DIFAT[0]: the FAT is sector 0
     while (header.size() < 512) put32(header, kFree);
+    header.resize(sectorSize, '\0');  // version 4: the header fills its sector
 
     std::string fat;
     put32(fat, kFatSector);
     put32(fat, kEnd);
     for (std::uint32_t s = 0; s < streamSectors; ++s)
         put32(fat, s + 1 == streamSectors ? kEnd : s + 3);
-    while (fat.size() < 512) put32(fat, kFree);
+    while (fat.size() < sectorSize) put32(fat, kFree);
 
     auto entry = [](const std::string& name, std::uint8_t type, std::uint32_t child,
                     std::uint32_t start, std::uint32_t size) {
@@ -319,9 +324,9 @@ inline std::string compoundFile(const std::string& streamName, std::string strea
     };
     std::string directory = entry("Root Entry", 5, 1, kEnd, 0);
     directory += entry(streamName, 2, kFree, 2, streamSize);
-    while (directory.size() < 512) directory += entry("", 0, kFree, 0, 0);
+    while (directory.size() < sectorSize) directory += entry("", 0, kFree, 0, 0);
 
-    stream.resize(streamSectors * 512, '\0');
+    stream.resize(streamSectors * sectorSize, '\0');
     return header + fat + directory + stream;
 }
 

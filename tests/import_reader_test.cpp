@@ -389,10 +389,14 @@ TEST_F(SpreadsheetReading, XlsSkipsAnEmbeddedChart) {
 }
 
 // Some writers end the file inside its last sector; the rest counts as zeros.
-TEST_F(SpreadsheetReading, XlsEndingInsideItsLastSectorReads) {
+TEST_F(SpreadsheetReading, XlsCompoundFileLayouts) {
     std::string bytes = import_fixtures::xlsFile({{0, 0, std::string("a")}});
     while (bytes.back() == '\0') bytes.pop_back();
     EXPECT_EQ(readSpreadsheetColumn(folder.write("short.xls", bytes), 1), Cells{"a"});
+    // Version 4: 4096-byte sectors, the first one the header's.
+    const std::string v4 = import_fixtures::compoundFile(
+        "Workbook", import_fixtures::xlsWorkbookStream({{{0, 0, std::string("b")}}}, 0, false), 12);
+    EXPECT_EQ(readSpreadsheetColumn(folder.write("v4.xls", v4), 1), Cells{"b"});
 }
 
 TEST_F(SpreadsheetReading, TheContentDecidesTheFormatNotTheExtension) {

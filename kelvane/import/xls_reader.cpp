@@ -56,10 +56,12 @@ class CompoundFile {
         const unsigned shift = le16(bytes_, 30);
         if (shift != 9 && shift != 12) damaged("扇区大小错误");
         sectorSize_ = std::size_t{1} << shift;
-        // Some writers end the file inside its last sector: the rest reads as
-        // zeros.
-        sectorCount_ = (bytes_.size() - 512 + sectorSize_ - 1) / sectorSize_;
-        bytes_.resize(512 + sectorCount_ * sectorSize_, '\0');
+        // The header fills the first sector (512 bytes of it used in version
+        // 4). Some writers end the file inside its last sector: the rest
+        // reads as zeros.
+        if (bytes_.size() < sectorSize_) damaged("文件头不完整");
+        sectorCount_ = (bytes_.size() - 1) / sectorSize_;
+        bytes_.resize((sectorCount_ + 1) * sectorSize_, '\0');
         const std::string_view header = bytes_;  // only now: the resize may move the bytes
         miniCutoff_ = le32(header, 56);
 
@@ -147,7 +149,7 @@ class CompoundFile {
   private:
     std::string_view sector(std::uint32_t number) const {
         if (number >= sectorCount_) damaged("扇区编号超出文件");
-        return std::string_view(bytes_).substr(512 + std::size_t{number} * sectorSize_,
+        return std::string_view(bytes_).substr((std::size_t{number} + 1) * sectorSize_,
                                                sectorSize_);
     }
 
