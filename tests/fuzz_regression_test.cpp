@@ -171,8 +171,8 @@ TEST_F(DamagedXls, StreamLargerThanTheFileIsRefused) {
     EXPECT_THROW(kelvane::readSpreadsheetColumn(path, 1), kelvane::ListFileError);
 }
 
-// A damaged BIFF stream (one that once crashed the library read .xls
-// before): importing it is an error naming the file, and the list being filled
+// A damaged BIFF stream (it crashed the library .xls files were once read
+// with): importing it is an error naming the file, and the list being filled
 // is left as it was.
 TEST_F(DamagedXls, DamagedBiffStreamIsAnImportError) {
     const std::string path =
