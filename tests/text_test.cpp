@@ -231,7 +231,11 @@ TEST(UnknownEncoding, Utf8NamesAndByteOrderMarksAreKept) {
           "Crème brûlée", "Háček",  "Jürgen Groß", "Œuvre",  "Île-de-France", "/数据/a.txt",
           "郑伟",         "a\tb"}) {
         EXPECT_EQ(host::unknownTextToUtf8(name), name);
-        EXPECT_EQ(host::unknownTextToUtf8(host::utf8ToGbk(name)), name);  // and as GBK
+        // And as GBK, where the platform's GBK holds every character of it.
+        const std::string gbk = host::utf8ToGbk(name);
+        if (host::gbkToUtf8(gbk) == name) {
+            EXPECT_EQ(host::unknownTextToUtf8(gbk), name);
+        }
     }
     EXPECT_EQ(host::unknownTextToUtf8("\xEF\xBB\xBF\xC3\xA9"), "é");  // a mark overrides
     EXPECT_EQ(host::unknownTextToUtf8("\xFF\xFE\xD1\x90\x3D\xD8\x00\xDE"s), "郑😀");
