@@ -349,6 +349,22 @@ void appendUtf8(std::string& out, char32_t c) {
     }
 }
 
+std::string utf16ToUtf8(std::u16string_view units) {
+    std::string out;
+    out.reserve(units.size() * 3);
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const char32_t unit = units[i];
+        if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+            units[i + 1] < 0xE000) {
+            appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (units[i + 1] - 0xDC00));
+            ++i;
+        } else {
+            appendUtf8(out, unit >= 0xD800 && unit < 0xE000 ? 0xFFFD : unit);
+        }
+    }
+    return out;
+}
+
 bool looksLikeUtf8(std::string_view bytes) noexcept {
     auto asciiLetter = [](char32_t c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; };
     auto latinLetter = [](char32_t c) { return c >= 0xC0 && c <= 0x17F && c != 0xD7 && c != 0xF7; };
@@ -382,27 +398,15 @@ std::string unknownTextToUtf8(std::string_view bytes) {
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF") return std::string(bytes.substr(3));
     const bool little = bytes.substr(0, 2) == "\xFF\xFE";
     if (little || bytes.substr(0, 2) == "\xFE\xFF") {
-        std::string out;
-        out.reserve(bytes.size());
-        char32_t high = 0;  // a leading surrogate waiting for its partner
+        std::u16string units;
+        units.reserve(bytes.size() / 2);
         for (std::size_t at = 2; at + 1 < bytes.size(); at += 2) {
             const auto first = static_cast<unsigned char>(bytes[at]);
             const auto second = static_cast<unsigned char>(bytes[at + 1]);
-            const char32_t unit = little ? (second << 8 | first) : (first << 8 | second);
-            if (high && unit >= 0xDC00 && unit < 0xE000) {
-                appendUtf8(out, 0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00));
-                high = 0;
-                continue;
-            }
-            if (high) appendUtf8(out, 0xFFFD);
-            high = 0;
-            if (unit >= 0xD800 && unit < 0xDC00) {
-                high = unit;
-            } else {
-                appendUtf8(out, unit >= 0xDC00 && unit < 0xE000 ? 0xFFFD : unit);
-            }
+            units += static_cast<char16_t>(little ? (second << 8 | first) : (first << 8 | second));
         }
-        if (high || bytes.size() % 2 != 0) appendUtf8(out, 0xFFFD);
+        std::string out = utf16ToUtf8(units);
+        if (bytes.size() % 2 != 0) appendUtf8(out, 0xFFFD);
         return out;
     }
     return looksLikeUtf8(bytes) ? std::string(bytes) : gbkToUtf8(bytes);

@@ -74,6 +74,8 @@ std::string unknownTextToUtf8(std::string_view bytes);
 bool looksLikeUtf8(std::string_view bytes) noexcept;
 // Appends code point `c` (at most U+10FFFF, not a surrogate) as UTF-8.
 void appendUtf8(std::string& out, char32_t c);
+// UTF-16 code units as UTF-8; a surrogate without its partner becomes U+FFFD.
+std::string utf16ToUtf8(std::u16string_view units);
 // `bytes` for display: invalid UTF-8 sequences become U+FFFD. The stored text
 // is never changed by this.
 std::string displayText(std::string_view bytes);

@@ -283,32 +283,16 @@ class PieceReader {
         std::size_t runs = 0, extra = 0;
         if (options & 0x08) runs = u16();
         if (options & 0x04) extra = u32();
-        std::string text;
-        char16_t pendingHigh = 0;
+        std::u16string units;
         for (std::size_t i = 0; i < count; ++i) {
             if (available() == 0) {
                 advancePiece();
                 options = byte();
             }
-            const char16_t c = (options & 0x01) ? le16(take(2), 0) : byte();
-            if (c >= 0xD800 && c < 0xDC00) {
-                if (pendingHigh) host::appendUtf8(text, 0xFFFD);
-                pendingHigh = c;
-                continue;
-            }
-            if (c >= 0xDC00 && c < 0xE000 && pendingHigh) {
-                host::appendUtf8(text,
-                                 0x10000 + ((char32_t{pendingHigh} - 0xD800) << 10) + (c - 0xDC00));
-            } else {
-                if (pendingHigh) host::appendUtf8(text, 0xFFFD);
-                host::appendUtf8(text,
-                                 (c >= 0xDC00 && c < 0xE000) ? char32_t{0xFFFD} : char32_t{c});
-            }
-            pendingHigh = 0;
+            units += static_cast<char16_t>((options & 0x01) ? le16(take(2), 0) : byte());
         }
-        if (pendingHigh) host::appendUtf8(text, 0xFFFD);
         skip(runs * 4 + extra);
-        return text;
+        return host::utf16ToUtf8(units);
     }
 
   private:
