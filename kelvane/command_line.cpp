@@ -1,7 +1,6 @@
 #include "kelvane/command_line.h"
 
 #include <exception>
-#include <optional>
 #include <ostream>
 #include <string_view>
 
@@ -9,8 +8,10 @@
 #include "host/grid.h"
 #include "host/paths.h"
 #include "host/progress.h"
+#include "host/terminal.h"
 #include "kelvane/check/check_engine.h"
 #include "kelvane/copy/copy_engine.h"
+#include "kelvane/copy/progress_line.h"
 #include "kelvane/import/list_rows.h"
 #include "kelvane/import/spreadsheet_reader.h"
 #include "kelvane/inventory/folder_walk.h"
@@ -30,7 +31,9 @@ struct Arguments {
     bool hidden = true;  // the window's default: hidden files included
     bool copy = false;
     bool replace = true;
+    bool quiet = false;  // no progress line even on a terminal
     bool help = false;
+    bool version = false;
 };
 
 // Refusal of the command line or its input: the message and the status.
@@ -40,6 +43,10 @@ struct Refusal {
 
 std::optional<Refusal> parse(const std::vector<std::string>& args, Arguments& parsed) {
     if (args.empty()) return Refusal{"no command given"};
+    if (args[0] == "--version") {
+        parsed.version = true;
+        return std::nullopt;
+    }
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         parsed.help = true;
         return std::nullopt;
@@ -73,6 +80,8 @@ std::optional<Refusal> parse(const std::vector<std::string>& args, Arguments& pa
             parsed.copy = true;
         } else if (arg == "--no-replace") {
             parsed.replace = false;
+        } else if (arg == "--quiet") {
+            parsed.quiet = true;
         } else {
             return Refusal{"unknown option: " + arg};
         }
@@ -186,13 +195,25 @@ int run(const Arguments& arguments, std::ostream& out, std::ostream& err) {
     Copier copier(std::move(plan));
     out << "[copy]\t" << dw_1.headerText(dw_1.columnIndex("md")) << '\t'
         << dw_1.headerText(dw_1.columnIndex("jg")) << '\n';
+    // The progress line is for a person at a terminal; a script or log
+    // reading standard error gets only the messages.
+    std::optional<ProgressLine> shown;
+    if (!arguments.quiet && host::standardErrorIsTerminal())
+        shown.emplace(err, out, dw_1.rowcount(), host::standardErrorColumns(80));
+    host::NullProgress silent;
+    host::ProgressSink& progress = shown ? static_cast<host::ProgressSink&>(*shown) : silent;
     const CopySummary summary = copyShownRows(
-        dw_1, copier, quiet,
-        [&](long, const std::string& name, const CopyPaths&, const CopyOutcome& outcome) {
+        dw_1, copier, progress,
+        [&](long, const std::string& name, const CopyPaths& paths, const CopyOutcome& outcome) {
             out << host::tabSeparatedCell(name) << '\t' << (outcome.copied ? kCopied : kCopyFailed)
                 << '\n';
-            if (!outcome.copied) err << "kelvane: " << outcome.error << '\n';
+            if (!outcome.copied) {
+                if (shown) shown->finish();
+                err << "kelvane: " << outcome.error << '\n';
+            }
+            if (shown) shown->fileDone(outcome.copied ? host::fileLength(paths.source) : 0);
         });
+    if (shown) shown->finish();
     out << '\n';
     out.flush();
     return summary.failed > 0 ? kExitCopyFailed : kExitSuccess;
@@ -205,6 +226,7 @@ std::string commandLineHelp() {
   kelvane                 open the window
   kelvane check SOURCE TARGET [--option 1|2|3|4] [--no-hidden] [--copy] [--no-replace]
   kelvane --help          show this text
+  kelvane --version       show the version
 
 check fills list 1 from SOURCE and list 2 from TARGET, as "开始核对" does:
 a name ending in .txt, .xls or .xlsx is a list file (spreadsheets: names in
@@ -230,6 +252,9 @@ Options:
                 folders.
   --no-replace  with --copy, never overwrite a file already in TARGET (such a
                 copy fails)
+  --quiet       with --copy, no progress line; it is shown on standard error
+                only when that is a terminal (files done/total, bytes, rate,
+                current name) and wiped at the end
 
 Exit status:
   0  the check (and every copy) succeeded
@@ -244,6 +269,10 @@ int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
         if (auto refused = parse(args, arguments)) {
             err << "kelvane: " << refused->message << "\nTry 'kelvane --help'.\n";
             return kExitBadInput;
+        }
+        if (arguments.version) {
+            out << "kelvane " << ZARVIK_VERSION << '\n';
+            return kExitSuccess;
         }
         if (arguments.help) {
             out << commandLineHelp();
