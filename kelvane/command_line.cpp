@@ -1,6 +1,7 @@
 #include "kelvane/command_line.h"
 
 #include <exception>
+#include <optional>
 #include <ostream>
 #include <string_view>
 
@@ -225,6 +226,7 @@ std::string commandLineHelp() {
     return R"(Usage:
   kelvane                 open the window
   kelvane check SOURCE TARGET [--option 1|2|3|4] [--no-hidden] [--copy] [--no-replace]
+                [--quiet]
   kelvane --help          show this text
   kelvane --version       show the version
 

@@ -7,7 +7,7 @@ namespace kelvane {
 
 namespace {
 
-// Terminal columns of one UTF-8 character starting with `lead`, roughly: CJK
+// The bytes and terminal columns of the UTF-8 character at `at`, roughly: CJK
 // and other wide scripts take two. A byte that starts no valid sequence
 // counts as one column, so any name can be measured.
 struct Glyph {
