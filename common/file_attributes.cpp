@@ -49,15 +49,13 @@ std::string filelzf(const std::string& filen, std::string_view ctdwszf) {
 }
 
 void cr_d(const std::string& filenp, const std::string& targetFolder) {
-    const std::string_view separator = host::separatorText();
-    const long end = host::gbkLength(filenp);
-    // The separator after the target folder stands at p; the search starts past
-    // it, so the target itself is never taken for a missing folder.
-    long p = host::gbkLength(targetFolder) + 1;
-    while (p <= end) {
-        p = host::gbkFind(filenp, separator, p + 1);
-        if (p == 0) break;
-        const std::string folder = host::gbkLeft(filenp, p - 1);
+    // The separator after the target folder stands right after its text; the
+    // search starts past it, so the target itself is never taken for a missing
+    // folder. Separators are single bytes in UTF-8 names, never part of a
+    // character, so the bytes can be searched directly.
+    for (std::size_t p = targetFolder.size() + 1; p < filenp.size(); ++p) {
+        if (!host::isSeparator(filenp[p])) continue;
+        const std::string folder = filenp.substr(0, p);
         if (!host::folderExists(folder)) host::createFolder(folder);
     }
 }

@@ -28,8 +28,8 @@ std::string filelzf(const std::string& filen, std::string_view ctdwszf);
 
 // Creates every missing folder of the target file path `filenp` that lies
 // below `targetFolder`; neither the target folder itself nor the file name
-// after the last separator is created. Positions count GBK bytes, as the
-// other position rules of the lists do. Failures are left to the copy.
+// after the last separator is created. On Windows "/" separates as the
+// backslash does. Failures are left to the copy.
 void cr_d(const std::string& filenp, const std::string& targetFolder);
 
 }  // namespace common

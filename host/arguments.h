@@ -11,4 +11,8 @@ namespace host {
 // The arguments after the program name.
 std::vector<std::string> programArguments(int argc, char** argv);
 
+// A write to a closed pipe (the reader, "head -1" say, has gone) then fails
+// with an error the program reports, instead of ending it on the spot.
+void ignoreBrokenPipes() noexcept;
+
 }  // namespace host

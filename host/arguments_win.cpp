@@ -17,4 +17,8 @@ std::vector<std::string> programArguments(int argc, char** argv) {
     return arguments;
 }
 
+void ignoreBrokenPipes() noexcept {
+    // Windows has no such signal: the write itself fails.
+}
+
 }  // namespace host

@@ -2,6 +2,7 @@
 // implementation for users, a scripted one for tests (ScriptedHost).
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,9 +48,11 @@ class Host {
     virtual void setClipboardText(const std::string& text) = 0;
     // Starts a program without waiting for it; false when it could not start.
     virtual bool startProgram(const std::string& program, const std::vector<std::string>& args) = 0;
-    // Opens a file with its associated program without blocking; a failure
-    // known only later is reported by a message box when it comes.
-    virtual bool openWithAssociatedProgram(const std::string& path) = 0;
+    // Opens a file with its associated program without blocking. `failed` is
+    // called when the system says it could not: at once, or later from the
+    // event loop where only a helper program's end tells.
+    virtual void openWithAssociatedProgram(const std::string& path,
+                                           std::function<void()> failed) = 0;
     // Lets the window repaint and react during a long loop.
     virtual void processEvents() = 0;
 };

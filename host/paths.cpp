@@ -1,6 +1,10 @@
 // The running platform's path rules behind host/paths.h.
 #include "host/paths.h"
 
+#include <filesystem>
+#include <system_error>
+
+#include "host/fs_path.h"
 #include "host/path_rules.h"
 
 namespace host {
@@ -11,6 +15,10 @@ char separator() noexcept {
 
 std::string_view separatorText() noexcept {
     return platform_rules::kSeparatorText;
+}
+
+bool isSeparator(char c) noexcept {
+    return c == platform_rules::kSeparator || c == '/';
 }
 
 std::string joinPath(std::string_view folder, std::string_view name) {
@@ -32,6 +40,39 @@ std::string_view parentPath(std::string_view path) noexcept {
 std::string fullStructureFolder(std::string_view target, std::string_view sourceRoot,
                                 std::string_view relative) {
     return platform_rules::fullStructureFolder(target, sourceRoot, relative);
+}
+
+std::string absoluteLexically(std::string_view path, std::string_view base) {
+    const std::filesystem::path given = fsPath(path);
+    if (path.empty() || given.is_absolute()) return std::string(path);
+    std::error_code error;
+    std::filesystem::path start = std::filesystem::absolute(fsPath(base), error);
+    if (error) start = fsPath(base);
+    return heldRoot(fsPathText((start / given).lexically_normal()));
+}
+
+std::optional<std::string> pathInside(std::string_view folder, std::string_view path) {
+    const auto resolved = [](std::string_view text) -> std::optional<std::string> {
+        if (text.empty()) return std::nullopt;
+        std::error_code error;
+        std::filesystem::path real = std::filesystem::weakly_canonical(fsPath(text), error);
+        if (error) return std::nullopt;
+        real = real.lexically_normal();
+        // "/a/b/" and "/a/b" are one folder; a root keeps its separator.
+        if (!real.has_filename() && real.has_relative_path()) real = real.parent_path();
+        return fsPathText(real);
+    };
+    const std::optional<std::string> outer = resolved(folder);
+    const std::optional<std::string> inner = resolved(path);
+    if (!outer || !inner || outer->empty() || inner->compare(0, outer->size(), *outer) != 0)
+        return std::nullopt;
+    if (inner->size() == outer->size()) return std::string();
+    // Only a root ("/", "D:\") ends with its separator; any other folder's
+    // text must be followed by one.
+    std::size_t below = outer->size();
+    if (!isSeparator(outer->back()) && !isSeparator((*inner)[below])) return std::nullopt;
+    while (below < inner->size() && isSeparator((*inner)[below])) ++below;
+    return inner->substr(below);
 }
 
 }  // namespace host

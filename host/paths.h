@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,9 @@ namespace host {
 // The path separator: "\" on Windows, "/" on POSIX.
 char separator() noexcept;
 std::string_view separatorText() noexcept;
+// True for the platform's separator; on Windows "/" as well, as the system
+// itself accepts it wherever a path is taken apart.
+bool isSeparator(char c) noexcept;
 // `folder` + separator + `name`, without doubling a separator that `folder`
 // already ends with.
 std::string joinPath(std::string_view folder, std::string_view name);
@@ -21,6 +25,19 @@ std::string_view baseName(std::string_view path) noexcept;
 // The part of `path` before its last separator ("" when there is none; "/" for
 // a file directly under "/").
 std::string_view parentPath(std::string_view path) noexcept;
+
+// `path` made absolute against `base` when it is relative, its "." and ".."
+// steps removed by the text alone (links are not followed) and its trailing
+// separators dropped as heldRoot does; an absolute path is returned as given.
+std::string absoluteLexically(std::string_view path, std::string_view base);
+
+// Whether `path` lies inside `folder` (or is that folder) once both are
+// resolved: links followed and "." and ".." steps removed, as far as the path
+// exists (a part that does not exist yet is taken as written). Gives the part
+// of `path` below `folder` without a leading separator ("" for the folder
+// itself), or nullopt when it lies elsewhere or either cannot be resolved.
+// Only a separator ends the folder's part: "/t2" does not lie inside "/t".
+std::optional<std::string> pathInside(std::string_view folder, std::string_view path);
 
 // The destination folder of the full-directory structure: the target, then the
 // source root without its drive, then `relative` (the sub-folder path below the

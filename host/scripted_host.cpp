@@ -46,9 +46,10 @@ bool ScriptedHost::startProgram(const std::string& program, const std::vector<st
     return startProgramResult;
 }
 
-bool ScriptedHost::openWithAssociatedProgram(const std::string& path) {
+void ScriptedHost::openWithAssociatedProgram(const std::string& path,
+                                             std::function<void()> failed) {
     openedFiles.push_back(path);
-    return openResult;
+    if (!openResult) failed();
 }
 
 }  // namespace host

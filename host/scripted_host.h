@@ -45,7 +45,7 @@ class ScriptedHost : public Host {
     std::string clipboardText() override { return clipboard; }
     void setClipboardText(const std::string& text) override { clipboard = text; }
     bool startProgram(const std::string& program, const std::vector<std::string>& args) override;
-    bool openWithAssociatedProgram(const std::string& path) override;
+    void openWithAssociatedProgram(const std::string& path, std::function<void()> failed) override;
     void processEvents() override { ++processEventsCalls; }
 
     // Convenience for tests: queue a chosen folder / file.

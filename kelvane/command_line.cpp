@@ -186,7 +186,10 @@ int run(const Arguments& arguments, std::ostream& out, std::ostream& err) {
     printBlock(out, "dw_2", dw_2);
     printBlock(out, "dw_3", dw_3);
     printBlock(out, "dw_4", dw_4);
-    if (!arguments.copy) return kExitSuccess;
+    // Once a write has failed the stream takes no more; what is left of the
+    // output is dropped, and only the status and standard error tell.
+    out.flush();
+    if (!arguments.copy) return out ? kExitSuccess : kExitBadInput;
 
     CopyPlan plan;
     plan.reading = host::NameReading::Relative;
@@ -217,6 +220,9 @@ int run(const Arguments& arguments, std::ostream& out, std::ostream& err) {
     if (shown) shown->finish();
     out << '\n';
     out.flush();
+    // Output that did not arrive outweighs a failed copy: whoever reads it
+    // cannot know what was copied.
+    if (!out) return kExitBadInput;
     return summary.failed > 0 ? kExitCopyFailed : kExitSuccess;
 }
 
@@ -261,7 +267,8 @@ Options:
 Exit status:
   0  the check (and every copy) succeeded
   1  at least one copy failed
-  2  bad arguments, a missing folder or a list file that cannot be read
+  2  bad arguments, a missing folder, a list file that cannot be read, or
+     output that could not be written (2 wins over 1)
 )";
 }
 
@@ -272,15 +279,21 @@ int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
             err << "kelvane: " << refused->message << "\nTry 'kelvane --help'.\n";
             return kExitBadInput;
         }
+        int status = kExitSuccess;
         if (arguments.version) {
             out << "kelvane " << ZARVIK_VERSION << '\n';
-            return kExitSuccess;
-        }
-        if (arguments.help) {
+            out.flush();
+        } else if (arguments.help) {
             out << commandLineHelp();
-            return kExitSuccess;
+            out.flush();
+        } else {
+            status = run(arguments, out, err);
         }
-        return run(arguments, out, err);
+        if (!out) {
+            err << "kelvane: the output could not be written\n";
+            status = kExitBadInput;
+        }
+        return status;
     } catch (const std::exception& error) {
         err << "kelvane: " << error.what() << '\n';
         return kExitBadInput;

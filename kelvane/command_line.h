@@ -13,7 +13,8 @@ namespace kelvane {
 
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitCopyFailed = 1;  // the check ran, at least one copy failed
-inline constexpr int kExitBadInput = 2;    // bad arguments, missing folder, unreadable list file
+// bad arguments, missing folder, unreadable list file, output not written
+inline constexpr int kExitBadInput = 2;
 
 // What `kelvane --help` prints.
 std::string commandLineHelp();

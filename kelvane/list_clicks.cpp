@@ -6,6 +6,7 @@
 #include <cctype>
 #include <string>
 
+#include "host/qt/busy.h"
 #include "host/qt/grid_view.h"
 #include "kelvane/scripts.h"
 #include "kelvane/w_htmd.h"
@@ -51,6 +52,7 @@ ClickKeys keysDown() {
 }
 
 void connectList(w_htmd& window, host::GridView* view, host::Grid& grid, ListClickState& state) {
+    view->setClicksAccepted([&window] { return !window.busy().isBusy(); });
     QObject::connect(
         view, &host::GridView::headerClicked, &window, [&window, &grid, &state](int column) {
             window.runScript([&] {

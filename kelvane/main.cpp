@@ -20,6 +20,7 @@ int main(int argc, char** argv) {
     if (argc > 1) {
         // Decided before any Qt object exists: QApplication would want a display.
         std::ios::sync_with_stdio(false);
+        host::ignoreBrokenPipes();
         const int status =
             kelvane::runCommandLine(host::programArguments(argc, argv), std::cout, std::cerr);
         std::cout.flush();

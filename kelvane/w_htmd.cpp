@@ -404,8 +404,8 @@ void w_htmd::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-void w_htmd::runScript(const std::function<void()>& script) {
-    if (busy_->isBusy()) return;
+bool w_htmd::runScript(const std::function<void()>& script) {
+    if (busy_->isBusy()) return false;
     try {
         script();
     } catch (const std::exception& error) {
@@ -413,6 +413,7 @@ void w_htmd::runScript(const std::function<void()>& script) {
     } catch (...) {
         host_.messageBox("提示", "操作失败");
     }
+    return true;
 }
 
 }  // namespace kelvane

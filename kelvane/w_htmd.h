@@ -75,7 +75,9 @@ class w_htmd : public QWidget {
 
     // Runs a control's script: refused while an operation runs; an unexpected
     // exception ends the script with a message box and the window stays open.
-    void runScript(const std::function<void()>& script);
+    // False when refused: a control that changed its own state on the way
+    // (a drop-down, a radio button) must then be put back to the state in force.
+    bool runScript(const std::function<void()>& script);
 
   protected:
     void closeEvent(QCloseEvent* event) override;

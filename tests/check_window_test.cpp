@@ -139,6 +139,11 @@ TEST_F(CheckWindow, StartCheckWalksBothFoldersAfterEmptyingEveryGrid) {
     chooseShown(0);
     EXPECT_EQ(window->dw_1().rowcount(), 3);
     EXPECT_EQ(window->dw_1().filteredcount(), 0);
+    // An empty target text walks no folder at all, not "/": list 2 stays empty.
+    setField("sle_2", "");
+    click("cb_16");
+    EXPECT_EQ(window->dw_2().rowcount() + window->dw_2().filteredcount(), 0);
+    EXPECT_EQ(window->dw_1().rowcount(), 3);
 }
 
 TEST_F(CheckWindow, StartCheckImportsListFilesByTheirEnding) {

@@ -16,6 +16,9 @@
 
 #include "kelvane/copy/progress_line.h"
 #include "support/temp_folder.h"
+#if KELVANE_TEST_SPREADSHEETS
+#include "import_fixtures.h"
+#endif
 
 extern char** environ;
 
@@ -78,17 +81,30 @@ class CommandLine : public ::testing::Test {
   protected:
     CommandLine() : src(folder.mkdir("src")), dst(folder.mkdir("dst")) {}
 
+    // Where standard output goes: a file read back, another file such as
+    // /dev/full, or a pipe whose reader has gone.
+    enum class Output { Read, Elsewhere, ClosedPipe };
+
     // Runs the program with `args` in the temporary folder, with no display
     // and no Qt platform named, so any attempt at a window would fail.
     // With `errTerminal`, standard error is that pseudo-terminal's side and
     // Outcome::err stays empty (the caller reads the other side).
-    Outcome run(const std::vector<std::string>& args, int errTerminal = -1) {
-        const std::string outPath = folder / "stdout.txt";
+    Outcome run(const std::vector<std::string>& args, Output output = Output::Read,
+                std::string outPath = {}, int errTerminal = -1) {
+        if (output == Output::Read) outPath = folder / "stdout.txt";
         const std::string errPath = folder / "stderr.txt";
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
+        int pipeEnds[2] = {-1, -1};
+        if (output == Output::ClosedPipe) {
+            if (::pipe(pipeEnds) != 0) ADD_FAILURE() << "no pipe";
+            ::close(pipeEnds[0]);
+            posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
+            posix_spawn_file_actions_addclose(&actions, pipeEnds[1]);
+        } else {
+            posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        }
         if (errTerminal >= 0)
             posix_spawn_file_actions_adddup2(&actions, errTerminal, 2);
         else
@@ -118,6 +134,7 @@ class CommandLine : public ::testing::Test {
         const int spawned =
             posix_spawn(&pid, KELVANE_PROGRAM, &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
+        if (pipeEnds[1] >= 0) ::close(pipeEnds[1]);
         if (spawned != 0) {
             ADD_FAILURE() << "cannot start " << KELVANE_PROGRAM << ": " << std::strerror(spawned);
             return result;
@@ -125,7 +142,7 @@ class CommandLine : public ::testing::Test {
         int status = 0;
         waitpid(pid, &status, 0);
         result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        result.out = TempFolder::read(outPath);
+        if (output == Output::Read) result.out = TempFolder::read(outPath);
         if (errTerminal < 0) result.err = TempFolder::read(errPath);
         return result;
     }
@@ -177,6 +194,40 @@ TEST_F(CommandLine, UnreadableListFileIsNamedAndExitsTwo) {
     const Outcome absent = run({"check", folder / "absent.txt", dst});
     EXPECT_EQ(absent.status, 2);
     EXPECT_NE(absent.err.find(folder / "absent.txt"), std::string::npos) << absent.err;
+}
+
+#if KELVANE_TEST_SPREADSHEETS
+TEST_F(CommandLine, ASpreadsheetListGivesColumnAFromRowTwo) {
+    folder.write("dst/b.txt", "b");
+    const std::string list = folder / "names.xlsx";
+    import_fixtures::writePackage(
+        list, import_fixtures::minimalWorkbookParts(
+                  "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c></row>"
+                  "<row r=\"2\"><c r=\"A2\" t=\"s\"><v>1</v></c>"
+                  "<c r=\"B2\" t=\"s\"><v>3</v></c></row>"
+                  "<row r=\"3\"><c r=\"A3\" t=\"s\"><v>2</v></c></row>",
+                  "<si><t>/heading.txt</t></si><si><t>/a.txt</t></si><si><t>/b.txt</t></si>"
+                  "<si><t>/beside.txt</t></si>"));
+    const Outcome checked = run({"check", list, dst});
+    EXPECT_EQ(checked.status, 0) << checked.err;
+    EXPECT_EQ(firstFields(blocks(checked.out)["[dw_1]"]), std::vector<std::string>{"/a.txt"});
+}
+#endif
+
+TEST_F(CommandLine, OutputThatCannotBeWrittenExitsTwoAndTheCopiesStillRun) {
+    folder.write("src/clash", "a file here");
+    folder.write("dst/clash/inside.txt", "a folder there");
+    folder.write("src/fine.txt", "f");
+    // A failed copy (1) and a full device: 2 wins.
+    const Outcome full = run({"check", src, dst, "--copy"}, Output::Elsewhere, "/dev/full");
+    EXPECT_EQ(full.status, 2);
+    EXPECT_NE(full.err.find("kelvane: the output could not be written"), std::string::npos)
+        << full.err;
+    EXPECT_EQ(TempFolder::read(dst + "/fine.txt"), "f");
+    // A reader that has gone ("| head -1"): no end by a signal, the same status.
+    const Outcome gone = run({"check", src, dst}, Output::ClosedPipe);
+    EXPECT_EQ(gone.status, 2) << gone.err;
+    EXPECT_EQ(run({"--help"}, Output::ClosedPipe).status, 2);
 }
 
 TEST_F(CommandLine, CopyNeedsTwoFolders) {
@@ -315,7 +366,7 @@ TEST_F(CommandLine, ProgressLineOnATerminalIsWipedAtTheEndAndQuietTurnsItOff) {
         std::vector<std::string> args{"check", src, dst + (quiet ? "/q" : "/p"), "--copy"};
         folder.mkdir(quiet ? "dst/q" : "dst/p");
         if (quiet) args.push_back("--quiet");
-        const Outcome copied = run(args, program);
+        const Outcome copied = run(args, Output::Read, {}, program);
         ::close(program);
         std::string shown;
         char buffer[4096];

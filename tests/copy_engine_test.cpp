@@ -212,6 +212,13 @@ TEST_F(CopyEngine, EmptySourceFolderTakesTheNameAsTheSource) {
     EXPECT_EQ(TempFolder::read(dst + source), "x");
 }
 
+TEST_F(CopyEngine, MissingSourcesFailWithoutMakingFolders) {
+    add(*list, folder / "gone/a/x.txt");
+    add(*list, folder / "gone/b/y.txt");
+    EXPECT_EQ(copyFull(static_cast<long>(folder.path().size()) + 1).failed, 2);
+    EXPECT_TRUE(std::filesystem::is_empty(dst));
+}
+
 TEST_F(CopyEngine, FullNamesAreCutAtTheFirstNamesPosition) {
     folder.write("data/proj/a/b.txt", "b");
     folder.write("data/proj/c.txt", "c");
@@ -237,7 +244,8 @@ TEST_F(CopyEngine, ParentStepsInANameAreRefusedWithoutCreatingAnything) {
 }
 
 TEST_F(CopyEngine, ALinkInTheTargetLeadingOutsideIsRefused) {
-    const std::string outside = folder.mkdir("outside");
+    // A sibling whose name extends the target's: "/dst2" is not inside "/dst".
+    const std::string outside = folder.mkdir("dst2");
     std::filesystem::create_directory_symlink(outside, dst + "/link");
     folder.write("src/link/x.txt", "x");
     folder.write("src/link/new/y.txt", "y");

@@ -2,20 +2,30 @@
 // through the scripted Host and real temporary folders.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSpinBox>
 #include <QTableView>
 #include <QTimer>
+
+#include <QElapsedTimer>
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 
+#include "host/qt/grid_model.h"
 #include "host/qt/grid_view.h"
+#include "host/qt/qt_host.h"
 #include "host/scripted_host.h"
+#include "kelvane/copy/open_listed_file.h"
 #include "kelvane/import/w_put.h"
 #include "kelvane/w_htmd.h"
 #include "support/temp_folder.h"
@@ -81,13 +91,16 @@ TEST_F(CopyWindow, EmptyListIsRefused) {
     EXPECT_EQ(host.messages, (Messages{{"提示", "数字窗口1为空,表示没有要复制的文件"}}));
 }
 
-TEST_F(CopyWindow, MissingTargetFolderIsRefused) {
+TEST_F(CopyWindow, MissingEmptyOrBlankTargetFolderIsRefused) {
     folder.write("src/a.txt", "a");
     add(window.dw_1(), "/a.txt");
-    window.setFieldText(sle_2(), folder / "nowhere");
-    copy();
-    EXPECT_EQ(host.messages, (Messages{{"提示", "目标文件夹不存在，不能复制文件"}}));
-    EXPECT_EQ(results(), std::vector<std::string>{"不同"});
+    for (const std::string& target : {folder / "nowhere", std::string(), std::string("  ")}) {
+        host.messages.clear();
+        window.setFieldText(sle_2(), target);
+        copy();
+        EXPECT_EQ(host.messages, (Messages{{"提示", "目标文件夹不存在，不能复制文件"}})) << target;
+        EXPECT_EQ(results(), std::vector<std::string>{"不同"});
+    }
 }
 
 TEST_F(CopyWindow, FirstNameOfNeitherFormIsRefused) {
@@ -180,13 +193,25 @@ TEST_F(CopyWindow, OtherScriptsAreRefusedWhileTheCopyRuns) {
     }
     // Runs when the copy first lets events through, after it counted the rows:
     // "全部移除" must not empty list 1 under it.
+    // The drop-down, the radio buttons and a row clicked meanwhile are put
+    // back to what is in force, so the window never shows what it does not do.
+    auto* shown = window.control<QComboBox>("ddlb_1");
+    auto* list2 = window.control<QRadioButton>("rb_2");
+    auto* view = window.control<host::GridView>("dw_1");
     bool clickedWhileBusy = false;
     QTimer::singleShot(0, [&] {
         clickedWhileBusy = window.busy().isBusy();
         window.control<QPushButton>("cb_2")->click();
+        shown->setCurrentIndex(2);
+        list2->click();
+        emit view->tableView()->clicked(view->tableView()->model()->index(4, 0));
     });
     copy();
     EXPECT_TRUE(clickedWhileBusy);
+    EXPECT_EQ(shown->currentIndex(), 0);
+    EXPECT_TRUE(window.control<QRadioButton>("rb_1")->isChecked());
+    EXPECT_FALSE(list2->isChecked());
+    EXPECT_EQ(view->model().currentRow(), 0);
     EXPECT_EQ(window.dw_1().rowcount(), 20);
     const auto marks = results();
     EXPECT_EQ(std::count(marks.begin(), marks.end(), "成功"), 20);
@@ -239,6 +264,48 @@ TEST_F(OpenByDoubleClick, UnassociatedFileReportsTheOperationNotice) {
     EXPECT_EQ(host.messages,
               (Messages{{"操作提示",
                          "程序执行非法操作!请对该文件进行正确关联。 \r\n" + src + "/a.zzz"}}));
+}
+
+// ---- the desktop's opener, started for real --------------------------------
+
+// The window host with its message boxes written down instead of shown.
+class RecordingQtHost : public host::QtHost {
+  public:
+    void messageBox(const std::string& title, const std::string& text) override {
+        messages.push_back({title, text});
+    }
+    Messages messages;
+};
+
+TEST(DesktopOpener, GetsTheNameBytesAndItsFailureBringsTheOneOperationNotice) {
+    TempFolder folder;
+    // A stand-in first on PATH: it writes down its argument and fails.
+    const std::string bin = folder.mkdir("bin");
+    const std::string opener = folder.write(
+        "bin/xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > \"$(dirname \"$0\")/argument\"\nexit 1\n");
+    ::chmod(opener.c_str(), 0755);
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    ::setenv("PATH", (bin + ":" + path).c_str(), 1);
+
+    const std::string name = "/bad\xff\xfe name.txt";  // not UTF-8
+    folder.write(name.substr(1), "x");
+    host::Grid list(host::loadGridDefinition("htmd1"));
+    list.setitem(list.insertrow(0), "md", name);
+    RecordingQtHost desktop;
+    kelvane::openListedFile(desktop, list, 1, folder.path(), true);
+    QElapsedTimer waited;
+    waited.start();
+    while (desktop.messages.empty() && waited.elapsed() < 20000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    ::setenv("PATH", path.c_str(), 1);
+
+    EXPECT_EQ(TempFolder::read(bin + "/argument"), folder.path() + name);
+    EXPECT_EQ(desktop.messages,
+              (Messages{{"操作提示", "程序执行非法操作!请对该文件进行正确关联。 \r\n" +
+                                         folder.path() + name}}));
+    // The opener was waited for: no child is left behind as a zombie.
+    int status = 0;
+    EXPECT_LE(::waitpid(-1, &status, WNOHANG), 0);
 }
 
 }  // namespace

@@ -125,6 +125,10 @@ TEST_F(FolderWalk, NamesOfASubfolderWalkAreStillRelativeToTheRoot) {
 TEST_F(FolderWalk, EmptyOrMissingTopFolderGivesNoRowsAndIsNotListed) {
     EXPECT_FALSE(walk().listed);
     EXPECT_FALSE(walkFrom(tree / "missing").listed);
+    // An empty or blank folder text names no folder, not the file system's root.
+    for (const char* text : {"", " ", " \t "})
+        EXPECT_FALSE(kelvane::walkFolder(grid, text, text, {}, progress).listed)
+            << '"' << text << '"';
     EXPECT_EQ(grid.rowcount(), 0);
 }
 

@@ -3,7 +3,9 @@
 // other platform's rule; the last tests check that the build picks its own.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -169,6 +171,28 @@ TEST(FilesystemPaths, ProgramTextsReachStdFilesystemAsUtf8) {
     EXPECT_EQ(host::fsPath(odd).native(), odd);
     EXPECT_EQ(host::fsPathText(host::fsPath(odd)), odd);
 #endif
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Containment, OnlyASeparatorEndsTheFolderAndStepsAreResolved) {
+    // Below the temporary folder, where nothing of these names exists: what
+    // does not exist is taken as written.
+    const std::string base =
+        host::heldRoot(host::fsPathText(std::filesystem::temp_directory_path()));
+    const auto at = [&](const std::string& relative) { return host::joinPath(base, relative); };
+    EXPECT_EQ(host::pathInside(at("t"), at("t2/x")), std::nullopt);
+    EXPECT_EQ(host::pathInside(at("t"), at("t")), "");
+    EXPECT_EQ(host::pathInside(at("t") + host::separator(), at("t")), "");
+    EXPECT_EQ(host::pathInside(at("t"), at("u/../t/./a")), "a");
+    EXPECT_EQ(host::pathInside(at("t/a"), at("t")), std::nullopt);
+    EXPECT_EQ(host::pathInside("", at("t")), std::nullopt);
+    EXPECT_TRUE(host::pathInside(base.substr(0, base.find_first_of("/\\") + 1), at("t")));
+
+    EXPECT_EQ(host::absoluteLexically("x/../src/", base), at("src"));
+    EXPECT_EQ(host::absoluteLexically(at("x/../src"), "/elsewhere"), at("x/../src"));
 }
 
 }  // namespace

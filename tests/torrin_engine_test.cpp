@@ -462,6 +462,24 @@ TEST_F(LogTest, AFolderThatCannotBeListedIsAFailureAndTheRunGoesOn) {
                                "复制文件部分成功。成功数：1；失败数:1", end_}));
 }
 
+TEST_F(LogTest, ADestinationInsideTheSourceIsAFailureAndNothingLandsThere) {
+    // The full structure below "/" is the source itself: the copies would be
+    // walked again, and with replacing on copied onto themselves.
+    sourceFile("a.txt", kNewer, "a");
+    run_.target = "/";
+    run_.fullStructure = true;
+    for (bool replace : {false, true}) {
+        run_.replace = replace;
+        const auto result = runCopy();
+        EXPECT_EQ(result.cgcs, 0);
+        EXPECT_EQ(result.cccs, 1);
+    }
+    EXPECT_TRUE(
+        log().ends_with(gbkLines({start_, thresholdLine_, "以下文件复制出错:", source_ + "/a.txt",
+                                  "复制文件全部失败，失败数:1", end_})));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(source_), {}), 1);
+}
+
 TEST_F(CopyRunTest, AnEmptyFolderIsNoFailure) {
     temp_.mkdir("data/src/empty");
     EXPECT_EQ(runCopy().cccs, 0);

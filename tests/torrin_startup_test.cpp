@@ -191,7 +191,21 @@ TEST_F(UnattendedRun, AnEmptySourceRowIsNotWalked) {
     EXPECT_EQ(run(), torrin::kExitAllCopied);
     EXPECT_NE(log().find(gbk("成功复制全部应复制的文件数:0\r\n")), std::string::npos);
     EXPECT_TRUE(std::filesystem::is_empty(folder / "target"));
-    EXPECT_EQ(torrin::foldersToWalk({"/a", "", "/b"}), (std::vector<std::string>{"/a", "/b"}));
+    EXPECT_EQ(torrin::foldersToWalk({"/a", "", " ", "/b"}, "/w"),
+              (std::vector<std::string>{"/a", "/b"}));
+}
+
+TEST_F(UnattendedRun, ARelativeSourceIsTakenFromTheWorkingFolderAndNeverCopiedIntoItself) {
+    folder.write("src/a.txt", "a");
+    // Written relative to the start-up folder, with a ".." step: the full
+    // structure is built from where the folder really is.
+    writeProfile("[other]\r\nmpath=" + (folder / "target") +
+                 "\r\nfdt=2001-01-01 00:00:00\r\nypath1=x/../src\r\nqmljg=y\r\n");
+    EXPECT_EQ(run(), torrin::kExitAllCopied);
+    EXPECT_EQ(TempFolder::read(folder / "target" + (folder / "src/a.txt")), "a");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder / "src"), {}), 1);
+    EXPECT_NE(log().find(gbk("成功复制全部应复制的文件数:1\r\n")), std::string::npos);
+    EXPECT_EQ(host::iniRead(app.profile(), "other", "ypath1", ""), "x/../src");
 }
 
 // The built program, started like a scheduler would: no display at all, and

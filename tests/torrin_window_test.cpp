@@ -12,6 +12,7 @@
 #include <QRadioButton>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 
 #include <set>
 #include <stdexcept>
@@ -285,6 +286,21 @@ TEST_F(CopyWindowRun, RunsThenAsksWithCancelPreselectedAndOpensNothing) {
     EXPECT_EQ(window->qmljg, "n");
     const std::string log = TempFolder::read(app.logfile());
     EXPECT_NE(log.find(host::utf8ToGbk("成功复制全部应复制的文件数:2\r\n")), std::string::npos);
+}
+
+TEST_F(CopyWindowRun, ARowClickedDuringTheRunMovesNothing) {
+    auto window = readyWindow();
+    addRows(*window, {folder / "src"});
+    host::GridView& view = window->gridView();
+    bool clickedWhileBusy = false;
+    QTimer::singleShot(0, [&] {
+        clickedWhileBusy = window->busy().isBusy();
+        emit view.tableView()->clicked(view.tableView()->model()->index(1, 0));
+    });
+    click(*window, "cb_1");
+    EXPECT_TRUE(clickedWhileBusy);
+    EXPECT_EQ(view.model().currentRow(), 0);
+    EXPECT_EQ(selected(*window), std::set<long>{});
 }
 
 TEST_F(CopyWindowRun, OkOpensTheTargetInTheFileManager) {

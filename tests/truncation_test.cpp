@@ -21,6 +21,11 @@ TEST(Jqwz, FindsTheNumberedBackslash) {
     EXPECT_EQ(jqwz("\\a\\b.txt", 1, "\\"), 1);
     EXPECT_EQ(jqwz("C:\\data\\proj\\a\\b.txt", 1, "\\"), 3);
     EXPECT_EQ(jqwz("C:\\data\\proj\\a\\b.txt", 3, "\\"), 13);
+    // Doubled separators count one by one: none is skipped or merged.
+    EXPECT_EQ(jqwz("/data//x/a.txt", 2, "/"), 6);
+    EXPECT_EQ(jqwz("/data//x/a.txt", 3, "/"), 7);
+    EXPECT_EQ(jqwz("/data//x/a.txt", 4, "/"), 9);
+    EXPECT_EQ(jqwz("C:\\data\\\\x", 3, "\\"), 9);
 }
 
 TEST(Jqwz, FewerSeparatorsOrACountBelowOneGiveZero) {

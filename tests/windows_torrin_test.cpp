@@ -113,6 +113,19 @@ TEST_F(WindowsCopyRun, FullStructureDropsOnlyTheDrive) {
         << target_ + source_.substr(2);
 }
 
+TEST_F(WindowsCopyRun, ASourceWrittenWithSlashesCopiesUnderFullStructure) {
+    run_.fullStructure = true;
+    temp_.write("数据\\src\\a\\b.txt", "b");
+    std::string slashed = source_;
+    for (char& c : slashed)
+        if (c == '\\') c = '/';
+    run_.sourceFolders = {slashed};
+    const torrin::RunResult result = runCopy();
+    EXPECT_EQ(result.cgcs, 1);
+    EXPECT_EQ(result.cccs, 0);
+    EXPECT_EQ(WindowsTempFolder::read(target_ + source_.substr(2) + "\\a\\b.txt"), "b");
+}
+
 TEST_F(WindowsCopyRun, TheLogIsGbkWithCrLfAndBackslashPaths) {
     run_.replace = true;
     temp_.write("数据\\src\\好.txt", "a");

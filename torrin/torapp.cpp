@@ -4,6 +4,7 @@
 
 #include "host/clock.h"
 #include "host/fs.h"
+#include "host/paths.h"
 #include "host/text.h"
 
 namespace torrin {
@@ -46,17 +47,18 @@ void writeCheckFailure(const std::string& logfile, const std::string& reason) {
     appendLogLines(logfile, {"开始时间:" + host::nowText(), reason});
 }
 
-std::vector<std::string> foldersToWalk(const std::vector<std::string>& rows) {
+std::vector<std::string> foldersToWalk(const std::vector<std::string>& rows,
+                                       const std::string& startFolder) {
     std::vector<std::string> folders;
     for (const std::string& row : rows) {
-        if (!row.empty()) folders.push_back(row);
+        if (!host::trim(row).empty()) folders.push_back(host::absoluteLexically(row, startFolder));
     }
     return folders;
 }
 
 RunDescription runFromSettings(const Settings& settings, const torapp& app) {
     RunDescription run;
-    run.sourceFolders = foldersToWalk(storedSourceFolders(settings));
+    run.sourceFolders = foldersToWalk(storedSourceFolders(settings), app.ap_path());
     run.target = settings.mpath;
     run.threshold = settings.fdt;
     run.replace = isOn(settings.sfth);

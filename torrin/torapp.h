@@ -57,11 +57,15 @@ void appendLogLines(const std::string& logfile, const std::vector<std::string>& 
 // The two-line entry of an unattended start that cannot run.
 void writeCheckFailure(const std::string& logfile, const std::string& reason);
 
-// The run the stored settings describe. Empty source rows are left out: an
-// empty folder text would walk the file system's root.
+// The run the stored settings describe. Empty or blank source rows are left
+// out: an empty folder text would walk the file system's root.
 RunDescription runFromSettings(const Settings& settings, const torapp& app);
-// The run-time folders of the grid rows (empty rows left out, as above).
-std::vector<std::string> foldersToWalk(const std::vector<std::string>& rows);
+// The run-time folders of the grid rows: empty or blank rows left out (as
+// above), a relative row made absolute against `startFolder` by its text alone,
+// so that the full-structure destination is built from where the folder
+// really is rather than from the text as written.
+std::vector<std::string> foldersToWalk(const std::vector<std::string>& rows,
+                                       const std::string& startFolder);
 
 // The unattended start: load the settings, check, run, and return the exit
 // status. Shows nothing and processes no events. The settings are not saved

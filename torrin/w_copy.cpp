@@ -166,6 +166,7 @@ void w_copy::connectScripts() {
     button("cb_1", &w_copy::cb_1_clicked);
 
     host::GridView* view = &gridView();
+    view->setClicksAccepted([this] { return !busy_->isBusy(); });
     connect(view, &host::GridView::clicked, this, [this](long row) {
         runScript("dw_1.clicked", [this, row] { clickRow(row, clickModifiers_); });
     });

@@ -113,7 +113,7 @@ void w_copy::cb_1_clicked() {
     lx = isOn(bkycwj) ? host::kListEverything : host::kListNormal;
 
     RunDescription run;
-    run.sourceFolders = foldersToWalk(sourceRows());
+    run.sourceFolders = foldersToWalk(sourceRows(), app_.ap_path());
     run.target = target;
     run.threshold = effectiveThreshold();
     run.replace = isOn(sfth);

@@ -53,6 +53,7 @@ GridView::GridView(Grid& grid, QWidget* parent)
     }
 
     connect(table_, &QTableView::clicked, this, [this](const QModelIndex& index) {
+        if (clicksAccepted_ && !clicksAccepted_()) return;
         model_->setCurrentRow(index.row() + 1);
         emit clicked(index.row() + 1);
     });

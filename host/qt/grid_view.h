@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 
 #include "host/grid.h"
 
@@ -24,6 +25,11 @@ class GridView : public QWidget {
     GridModel& model() const noexcept { return *model_; }
     // The footer label; nullptr when the definition has no footer.
     QLabel* footerLabel() const noexcept { return footer_; }
+    // Asked on each click on a row: while it answers false (the window is
+    // busy) the click moves no current row and is not passed on.
+    void setClicksAccepted(std::function<bool()> accepted) {
+        clicksAccepted_ = std::move(accepted);
+    }
 
   signals:
     // Rows are 1-based grid rows; columns 0-based.
@@ -38,6 +44,7 @@ class GridView : public QWidget {
     GridModel* model_ = nullptr;
     QTableView* table_ = nullptr;
     QLabel* footer_ = nullptr;
+    std::function<bool()> clicksAccepted_;
 };
 
 }  // namespace host

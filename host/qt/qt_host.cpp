@@ -1,5 +1,6 @@
 #include "host/qt/qt_host.h"
 
+#include <functional>
 #include <optional>
 
 #include "host/desktop.h"
@@ -8,9 +9,9 @@
 #include <QClipboard>
 #include <QFileDialog>
 #include <QMessageBox>
-#include <QProcess>
 #include <QPushButton>
 #include <QStringList>
+#include <QTimer>
 
 #include "host/qt/qt_text.h"
 
@@ -125,31 +126,50 @@ void QtHost::setClipboardText(const std::string& text) {
     QApplication::clipboard()->setText(toQString(text));
 }
 
-bool QtHost::startProgram(const std::string& program, const std::vector<std::string>& args) {
-    QStringList arguments;
-    for (const std::string& arg : args) arguments << QFile::decodeName(arg.c_str());
-    return QProcess::startDetached(QFile::decodeName(program.c_str()), arguments);
+namespace {
+
+// Asks a launched program for its end from the event loop until it answers,
+// so that none is left behind unreaped, and hands its status to `ended`.
+void watchLaunched(long long id, std::function<void(int)> ended) {
+    auto* timer = new QTimer(QCoreApplication::instance());
+    timer->setInterval(50);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, id, ended = std::move(ended)] {
+        const std::optional<int> status = launchedProgramStatus(id);
+        if (!status) return;
+        timer->stop();
+        timer->deleteLater();
+        ended(*status);
+    });
+    timer->start();
 }
 
-bool QtHost::openWithAssociatedProgram(const std::string& path) {
+}  // namespace
+
+bool QtHost::startProgram(const std::string& program, const std::vector<std::string>& args) {
+    // The argument bytes go through unchanged: a name that is not valid UTF-8
+    // would lose bytes on its way through a QString.
+    const std::optional<long long> id = launchProgram({program, args});
+    if (!id) return false;
+    watchLaunched(*id, [](int) {});
+    return true;
+}
+
+void QtHost::openWithAssociatedProgram(const std::string& path, std::function<void()> failed) {
     // Where the system answers at once (Windows), its answer is the result.
-    if (const std::optional<bool> opened = openWithAssociatedProgramNow(path)) return *opened;
-    // xdg-open reports failure only through its exit status; wait for it
-    // without blocking the window and report it when it comes.
-    auto* process = new QProcess();
-    QObject::connect(process, &QProcess::finished, process,
-                     [this, process, path](int exitCode, QProcess::ExitStatus status) {
-                         process->deleteLater();
-                         if (status != QProcess::NormalExit || exitCode != 0) {
-                             messageBox("提示", "无法打开文件：" + path);
-                         }
-                     });
-    QObject::connect(process, &QProcess::errorOccurred, process,
-                     [process](QProcess::ProcessError error) {
-                         if (error == QProcess::FailedToStart) process->deleteLater();
-                     });
-    process->start("xdg-open", {QFile::decodeName(path.c_str())});
-    return process->waitForStarted(5000);
+    if (const std::optional<bool> opened = openWithAssociatedProgramNow(path)) {
+        if (!*opened) failed();
+        return;
+    }
+    // The helper reports failure only through its exit status; it is watched
+    // without blocking the window and a failure reported when it comes.
+    const std::optional<long long> id = launchProgram(fileOpener(path));
+    if (!id) {
+        failed();
+        return;
+    }
+    watchLaunched(*id, [failed = std::move(failed)](int status) {
+        if (status != 0) failed();
+    });
 }
 
 void QtHost::processEvents() {

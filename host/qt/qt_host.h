@@ -23,7 +23,7 @@ class QtHost : public Host {
     std::string clipboardText() override;
     void setClipboardText(const std::string& text) override;
     bool startProgram(const std::string& program, const std::vector<std::string>& args) override;
-    bool openWithAssociatedProgram(const std::string& path) override;
+    void openWithAssociatedProgram(const std::string& path, std::function<void()> failed) override;
     void processEvents() override;
 
   private:

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
+#include <memory>
 
 #include "host/qt/qt_text.h"
 #include "kelvane/check/check_engine.h"
@@ -52,6 +53,17 @@ void ddlb_1_modified(w_htmd& window) {
     showRows(window.dw_1(), window.dw_2(), shown);
 }
 
+// The filter ddlb_1 last put in force, so that a choice refused while the
+// window is busy can be taken back.
+constexpr const char* kShownInForce = "shownInForce";
+
+void showChoiceInForce(w_htmd& window, int index) {
+    auto* ddlb_1 = window.control<QComboBox>("ddlb_1");
+    const QSignalBlocker quiet(ddlb_1);
+    ddlb_1->setCurrentIndex(index);
+    ddlb_1->setProperty(kShownInForce, index);
+}
+
 // rb_1 and rb_2 keep each other's opposite, whatever the click did.
 void radioClicked(w_htmd& window, const char* clicked, const char* other) {
     const bool checked = window.control<QRadioButton>(clicked)->isChecked();
@@ -90,10 +102,7 @@ void mdhd(w_htmd& window) {
 void xsjg(w_htmd& window) {
     showRows(window.dw_1(), window.dw_2(), kDifferent);
     // Set by program: the filter is already in force, so ddlb_1's script must not run.
-    {
-        const QSignalBlocker quiet(window.control<QComboBox>("ddlb_1"));
-        window.control<QComboBox>("ddlb_1")->setCurrentIndex(2);
-    }
+    showChoiceInForce(window, 2);
     window.dw_1().setredraw(true);
     window.dw_2().setredraw(true);
     window.hostServices().messageBox("提示", "核对结束");
@@ -138,14 +147,35 @@ void connectCheckScripts(w_htmd& window) {
     connectButton(window, "cb_21",
                   [](w_htmd& w) { w.hostServices().setClipboardText(w.dw_4().datatext()); });
 
-    QObject::connect(
-        window.control<QRadioButton>("rb_1"), &QRadioButton::clicked, &window,
-        [&window] { window.runScript([&window] { radioClicked(window, "rb_1", "rb_2"); }); });
-    QObject::connect(
-        window.control<QRadioButton>("rb_2"), &QRadioButton::clicked, &window,
-        [&window] { window.runScript([&window] { radioClicked(window, "rb_2", "rb_1"); }); });
-    QObject::connect(window.control<QComboBox>("ddlb_1"), &QComboBox::currentIndexChanged, &window,
-                     [&window] { window.runScript([&window] { ddlb_1_modified(window); }); });
+    // The list chosen while the window was free; a click refused while it is
+    // busy puts both radio buttons back to it.
+    auto* rb_1 = window.control<QRadioButton>("rb_1");
+    auto* rb_2 = window.control<QRadioButton>("rb_2");
+    auto list1InForce = std::make_shared<bool>(rb_1->isChecked());
+    QObject::connect(rb_1, &QRadioButton::toggled, &window, [&window, list1InForce](bool checked) {
+        if (!window.busy().isBusy()) *list1InForce = checked;
+    });
+    const auto radio = [&window, rb_1, rb_2, list1InForce](const char* clicked, const char* other) {
+        if (window.runScript([&window, clicked, other] { radioClicked(window, clicked, other); }))
+            return;
+        const QSignalBlocker quiet1(rb_1);
+        const QSignalBlocker quiet2(rb_2);
+        rb_1->setChecked(*list1InForce);
+        rb_2->setChecked(!*list1InForce);
+    };
+    QObject::connect(rb_1, &QRadioButton::clicked, &window, [radio] { radio("rb_1", "rb_2"); });
+    QObject::connect(rb_2, &QRadioButton::clicked, &window, [radio] { radio("rb_2", "rb_1"); });
+
+    auto* ddlb_1 = window.control<QComboBox>("ddlb_1");
+    ddlb_1->setProperty(kShownInForce, ddlb_1->currentIndex());
+    QObject::connect(ddlb_1, &QComboBox::currentIndexChanged, &window,
+                     [&window, ddlb_1](int index) {
+                         if (window.runScript([&window] { ddlb_1_modified(window); })) {
+                             ddlb_1->setProperty(kShownInForce, index);
+                         } else {
+                             showChoiceInForce(window, ddlb_1->property(kShownInForce).toInt());
+                         }
+                     });
 }
 
 }  // namespace kelvane

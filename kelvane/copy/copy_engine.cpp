@@ -1,45 +1,23 @@
 #include "kelvane/copy/copy_engine.h"
 
-#include <filesystem>
-#include <system_error>
-
 #include "common/file_attributes.h"
 #include "host/fs.h"
-#include "host/fs_path.h"
+#include "host/paths.h"
 #include "host/text.h"
 
 namespace kelvane {
 
 namespace {
 
-namespace fs = std::filesystem;
-
-bool isSeparator(char c) {
-    // "/" separates on every platform the file system knows.
-    return c == host::separator() || c == '/';
-}
-
 bool hasParentStep(std::string_view tail) {
     std::size_t start = 0;
     while (start <= tail.size()) {
         std::size_t end = start;
-        while (end < tail.size() && !isSeparator(tail[end])) ++end;
+        while (end < tail.size() && !host::isSeparator(tail[end])) ++end;
         if (tail.substr(start, end - start) == "..") return true;
         start = end + 1;
     }
     return false;
-}
-
-std::string resolved(const std::string& path) {
-    std::error_code error;
-    const fs::path full = fs::weakly_canonical(host::fsPath(path), error);
-    return error ? std::string() : host::fsPathText(full);
-}
-
-bool within(const std::string& path, const std::string& folder) {
-    if (folder.empty() || path.compare(0, folder.size(), folder) != 0) return false;
-    return path.size() == folder.size() || isSeparator(folder.back()) ||
-           isSeparator(path[folder.size()]);
 }
 
 class RedrawAtEnd {
@@ -58,9 +36,7 @@ class RedrawAtEnd {
 
 }  // namespace
 
-Copier::Copier(CopyPlan plan) : plan_(std::move(plan)) {
-    if (!plan_.targetFolder.empty()) resolvedTarget_ = resolved(plan_.targetFolder);
-}
+Copier::Copier(CopyPlan plan) : plan_(std::move(plan)) {}
 
 CopyPaths Copier::paths(std::string_view name) const {
     if (plan_.reading == host::NameReading::Full) {
@@ -71,8 +47,9 @@ CopyPaths Copier::paths(std::string_view name) const {
 
 bool Copier::insideTarget(const std::string& target, std::string_view tail, std::string& error) {
     const bool joined =
-        !tail.empty() && (isSeparator(tail.front()) ||
-                          (!plan_.targetFolder.empty() && isSeparator(plan_.targetFolder.back())));
+        !tail.empty() &&
+        (host::isSeparator(tail.front()) ||
+         (!plan_.targetFolder.empty() && host::isSeparator(plan_.targetFolder.back())));
     if (!joined || hasParentStep(tail)) {
         error = "outside the target folder: " + target;
         return false;
@@ -81,7 +58,7 @@ bool Copier::insideTarget(const std::string& target, std::string_view tail, std:
     if (folder == lastFolder_) return true;
     // Checked before any folder is made, so a link inside the target folder
     // can never have folders created at the other end.
-    if (!within(resolved(folder), resolvedTarget_)) {
+    if (!host::pathInside(plan_.targetFolder, folder)) {
         error = "outside the target folder: " + target;
         return false;
     }
@@ -95,6 +72,12 @@ CopyOutcome Copier::copy(std::string_view name) {
     const CopyPaths where = paths(name);
     const std::string_view tail = std::string_view(where.target).substr(plan_.targetFolder.size());
     const bool folderKnown = !lastFolder_.empty() && host::parentPath(where.target) == lastFolder_;
+    // Folders are made only for a file about to be copied into them: a list of
+    // missing files leaves no empty folder tree in the target.
+    if (!host::fileExists(where.source)) {
+        outcome.error = "the source file does not exist: " + where.source;
+        return outcome;
+    }
     if (!insideTarget(where.target, tail, outcome.error)) return outcome;
     outcome.copied =
         host::copyFileSafely(where.source, where.target, plan_.replace, &outcome.error);

@@ -59,7 +59,6 @@ class Copier {
     bool insideTarget(const std::string& target, std::string_view tail, std::string& error);
 
     CopyPlan plan_;
-    std::string resolvedTarget_;
     // The last target folder found inside the target folder and created:
     // rows of one folder follow each other, so most rows skip the checks.
     std::string lastFolder_;

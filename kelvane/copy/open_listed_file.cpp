@@ -33,9 +33,9 @@ void openListedFile(host::Host& host, const host::Grid& list, long row, const st
                                       : "你要打开的文件" + filey1 + "不存在");
         return;
     }
-    if (!host.openWithAssociatedProgram(filey1)) {
+    host.openWithAssociatedProgram(filey1, [&host, filey1] {
         host.messageBox("操作提示", "程序执行非法操作!请对该文件进行正确关联。 \r\n" + filey1);
-    }
+    });
 }
 
 }  // namespace kelvane

@@ -237,6 +237,9 @@ BrowseCondition browseCondition(const std::string& szf) noexcept {
 
 WalkResult walkFolder(host::Grid& grid, const std::string& topFolder, const std::string& root,
                       const WalkOptions& options, host::ProgressSink& progress) {
+    // An empty or blank folder text names no folder; read as a path it would
+    // become the file system's root and list every file on the machine.
+    if (host::trim(topFolder).empty()) return {};
     RedrawHold hold(grid);
     return Walker(grid, root, options, progress).run(topFolder);
 }

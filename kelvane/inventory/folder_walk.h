@@ -35,7 +35,8 @@ struct WalkResult {
 // file name; with `topFolder` equal to `root` that is the path below the root
 // with a leading separator. Each folder is listed once; a folder that cannot
 // be read is skipped and the walk goes on. Reports every file met to
-// `progress`. Repainting of `grid` is held until the end.
+// `progress`. Repainting of `grid` is held until the end. An empty or blank
+// `topFolder` lists nothing.
 // Throws only what the grid throws (std::bad_alloc).
 WalkResult walkFolder(host::Grid& grid, const std::string& topFolder, const std::string& root,
                       const WalkOptions& options, host::ProgressSink& progress);

@@ -58,14 +58,18 @@ class TempFolder {
         return full;
     }
     // Sets the modification (and access) time of `full` to `seconds` since the epoch.
+    // Sets the modification time; the access time is set a day and more
+    // later, so a copy that takes one time for the other is caught.
     static void setModified(const std::string& full, std::time_t seconds) {
-        struct timeval times[2] = {{seconds, 0}, {seconds, 0}};
+        struct timeval times[2] = {{seconds + kAccessLater, 0}, {seconds, 0}};
         if (::utimes(full.c_str(), times) != 0) throw std::runtime_error("utimes failed");
     }
     static std::string read(const std::string& full) {
         std::ifstream in(full, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
+
+    static constexpr std::time_t kAccessLater = 86400 + 3661;
 
   private:
     std::string path_;

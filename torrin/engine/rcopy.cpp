@@ -60,26 +60,15 @@ bool nameTaken(const std::string& path) noexcept {
 }
 
 std::string withSeparator(std::string folder) {
-    if (folder.empty() || folder.back() != host::separator()) folder += host::separator();
+    if (folder.empty() || !host::isSeparator(folder.back())) folder += host::separator();
     return folder;
 }
 
-// The path of `inner` below `outer` ("" when they are the same folder), or
-// nullopt when `inner` does not lie within `outer`. Both are resolved, so links
-// and "." or ".." in either do not hide the relation.
-std::optional<std::string> pathBelow(const std::string& outer, const std::string& inner) {
-    std::error_code error;
-    const std::filesystem::path outerReal = std::filesystem::canonical(host::fsPath(outer), error);
-    if (error) return std::nullopt;
-    const std::filesystem::path innerReal = std::filesystem::canonical(host::fsPath(inner), error);
-    if (error) return std::nullopt;
-    const std::string outerText = host::fsPathText(outerReal);
-    const std::string innerText = host::fsPathText(innerReal);
-    if (innerText == outerText) return std::string();
-    const std::string prefix = withSeparator(outerText);
-    if (innerText.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
-    return innerText.substr(prefix.size());
-}
+// Where the files of one source folder go, and whether they may go there.
+struct Destination {
+    std::string folder;  // ends with a separator
+    bool refused = false;
+};
 
 class CopyRun {
   public:
@@ -95,10 +84,10 @@ class CopyRun {
         if (!run_.profile.empty()) host::iniWrite(run_.profile, "other", "fdt", result_.startTime);
 
         for (const std::string& row : run_.sourceFolders) {
-            // An empty row would walk the whole file system from its root.
-            if (row.empty()) continue;
+            // An empty or blank row would walk the whole file system from its root.
+            if (host::trim(row).empty()) continue;
             ls_path1_ = row;
-            targetBelowSource_ = pathBelow(row, run_.target);
+            targetBelowSource_ = host::pathInside(row, run_.target);
             // The target is the source itself: copying it into itself would
             // only duplicate it.
             if (targetBelowSource_ && targetBelowSource_->empty()) continue;
@@ -142,7 +131,7 @@ class CopyRun {
         }
         if (entries.empty()) return 0;
         const std::vector<std::optional<host::FileTimes>> times = fileTimesOf(as_topdir, entries);
-        std::optional<std::string> filenp;
+        std::optional<Destination> filenp;
         for (std::size_t i = 0; i < entries.size(); ++i) {
             const host::ListingEntry& entry = entries[i];
             if (entry.isFolder) {
@@ -181,7 +170,7 @@ class CopyRun {
 
     void copyIfNewer(const std::string& ls_dir, const std::string& ls_filename,
                      const std::optional<host::FileTimes>& times, const std::string& zml1,
-                     std::optional<std::string>& filenp) {
+                     std::optional<Destination>& filenp) {
         const std::string yfilea = host::joinPath(ls_dir, ls_filename);
         if (!times) {
             // Listed but gone or unreadable: it may be new, so it is reported
@@ -195,17 +184,34 @@ class CopyRun {
         // All files of one folder share their destination; its folders are
         // made once, before the first copy into it.
         if (!filenp) {
-            filenp = run_.fullStructure ? host::fullStructureFolder(run_.target, ls_path1_, zml1)
-                                        : withSeparator(run_.target) + zml1;
-            common::cr_d(*filenp, run_.target);
+            filenp = Destination{run_.fullStructure
+                                     ? host::fullStructureFolder(run_.target, ls_path1_, zml1)
+                                     : withSeparator(run_.target) + zml1};
+            filenp->refused = landsInSource(filenp->folder);
+            if (!filenp->refused) common::cr_d(filenp->folder, run_.target);
         }
+        if (filenp->refused) {
+            // Copies into the folder being walked would be met again, and
+            // with replacing on a file would be copied onto itself.
+            progress_.step(result_.cgcs + result_.cccs + 1, yfilea);
+            recordFailure(yfilea);
+            return;
+        }
+        const std::string& folder = filenp->folder;
         const std::string mfilea =
-            *filenp + (run_.replace ? ls_filename : fzmccf(*filenp, ls_filename));
+            folder + (run_.replace ? ls_filename : fzmccf(folder, ls_filename));
         progress_.step(result_.cgcs + result_.cccs + 1, yfilea);
         if (host::copyFileSafely(yfilea, mfilea, run_.replace))
             ++result_.cgcs;
         else
             recordFailure(yfilea);
+    }
+
+    // A destination inside the source being walked, other than inside the
+    // target's own folder there (which the walk leaves out).
+    bool landsInSource(const std::string& folder) const {
+        if (!host::pathInside(ls_path1_, folder)) return false;
+        return !(targetBelowSource_ && host::pathInside(run_.target, folder));
     }
 
     void recordFailure(const std::string& yfilea) {
