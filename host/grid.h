@@ -45,7 +45,10 @@ GridDefinition parseGridDefinition(std::string_view text);
 // Reads resources/<name>.grid from the program's resource folder; throws
 // std::runtime_error (with the path) when it cannot.
 GridDefinition loadGridDefinition(const std::string& name);
-// The folder the program's data files are read from.
+// The folder the program's data files are read from: <program folder>/resources
+// when it holds them, else <program folder>/../share/zarvik when that does,
+// else the first (so that errors name it).
+std::string resourceDirectoryFor(const std::string& programFolder);
 std::string resourceDirectory();
 
 // A cell's text as it stands in a tab-separated line. On POSIX a file name may
