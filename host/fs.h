@@ -66,12 +66,13 @@ class TargetFolder {
     TargetFolder(const TargetFolder&) = delete;
     TargetFolder& operator=(const TargetFolder&) = delete;
 
+    enum class Reach { Reached, Outside, Failed };
     // Makes the sub-folder `relative` below the root (empty: the root itself)
     // the destination of the copies that follow, making its missing folders.
-    // The folder stays open, so entering it again costs nothing. False, with
-    // "outside the target folder: <path>" or the system's reason in `error`,
-    // when it cannot be reached.
-    bool enter(std::string_view relative, std::string* error = nullptr) noexcept;
+    // The folder stays open, so entering it again costs nothing. Outside when
+    // a part leads out of the root (no folder is made there); Failed, with
+    // the path and the system's reason in `error`, when it cannot be made.
+    Reach enter(std::string_view relative, std::string* error = nullptr) noexcept;
     // Forgets the destination, so the next enter reaches it afresh.
     void leave() noexcept;
     // The path text of the destination, for messages.

@@ -725,27 +725,28 @@ TargetFolder::~TargetFolder() {
     if (rootHandle_ >= 0) ::close(rootHandle_);
 }
 
-bool TargetFolder::enter(std::string_view relative, std::string* error) noexcept {
+TargetFolder::Reach TargetFolder::enter(std::string_view relative, std::string* error) noexcept {
     try {
         while (!relative.empty() && isSeparator(relative.front())) relative.remove_prefix(1);
         while (!relative.empty() && isSeparator(relative.back())) relative.remove_suffix(1);
-        if (handle_ >= 0 && relative == relative_) return true;
+        if (handle_ >= 0 && relative == relative_) return Reach::Reached;
         if (handle_ >= 0) ::close(handle_);
         handle_ = -1;
         relative_.assign(relative);
         path_ = relative.empty() ? root_ : joinPath(root_, relative);
-        if (rootHandle_ < 0) return fail(error, "cannot create a file in", root_, ENOENT);
-        handle_ = openBeneath(rootHandle_, relative);
-        if (handle_ >= 0) return true;
+        // A root made after the run began is opened now.
+        if (rootHandle_ < 0)
+            rootHandle_ =
+                ::open(root_.empty() ? "." : root_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (rootHandle_ >= 0) handle_ = openBeneath(rootHandle_, relative);
+        if (handle_ >= 0) return Reach::Reached;
         const int code = errno;
-        if (error)
-            *error = code == EXDEV || code == ELOOP
-                         ? "outside the target folder: " + path_
-                         : "cannot create a file in \"" + path_ + "\": " + systemReason(code);
-        errno = code;
-        return false;
+        if (code == EXDEV || code == ELOOP) return Reach::Outside;
+        fail(error, "cannot create a file in", path_, code);
+        return Reach::Failed;
     } catch (...) {
-        return fail(error, "out of memory opening", root_, ENOMEM);
+        fail(error, "out of memory opening", root_, ENOMEM);
+        return Reach::Failed;
     }
 }
 

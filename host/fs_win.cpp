@@ -466,6 +466,61 @@ bool copyFileSafely(const std::string& source, const std::string& target, bool r
     }
 }
 
+// Windows offers no lookup relative to an open folder that refuses to leave
+// it, so each destination is checked by its resolved path when it is entered,
+// and its folders made one by one after the check.
+TargetFolder::TargetFolder(std::string root) : root_(std::move(root)) {}
+
+TargetFolder::~TargetFolder() = default;
+
+TargetFolder::Reach TargetFolder::enter(std::string_view relative, std::string* error) noexcept {
+    try {
+        while (!relative.empty() && isSeparator(relative.front())) relative.remove_prefix(1);
+        while (!relative.empty() && isSeparator(relative.back())) relative.remove_suffix(1);
+        if (handle_ >= 0 && relative == relative_) return Reach::Reached;
+        handle_ = -1;
+        relative_.assign(relative);
+        path_ = relative.empty() ? root_ : joinPath(root_, relative);
+        if (!pathInside(root_, path_)) return Reach::Outside;
+        for (std::size_t p = root_.size() + 1; p <= path_.size(); ++p) {
+            if (p < path_.size() && !isSeparator(path_[p])) continue;
+            const std::string folder = path_.substr(0, p);
+            if (!folderExists(folder) && !createFolder(folder) && !folderExists(folder)) {
+                fail(error, "cannot create a file in", path_, ::GetLastError());
+                return Reach::Failed;
+            }
+        }
+        handle_ = 0;
+        return Reach::Reached;
+    } catch (...) {
+        fail(error, "out of memory opening", root_, ERROR_NOT_ENOUGH_MEMORY);
+        return Reach::Failed;
+    }
+}
+
+void TargetFolder::leave() noexcept {
+    handle_ = -1;
+}
+
+bool TargetFolder::nameTaken(const std::string& name) const noexcept {
+    try {
+        return ::GetFileAttributesW(systemPath(joinPath(path_, name)).c_str()) !=
+               INVALID_FILE_ATTRIBUTES;
+    } catch (...) {
+        return true;
+    }
+}
+
+bool TargetFolder::copyHere(const std::string& source, const std::string& name, bool replace,
+                            std::string* error) noexcept {
+    try {
+        if (handle_ < 0) return fail(error, "cannot create a file in", path_, ERROR_INVALID_HANDLE);
+        return copyFileSafely(source, joinPath(path_, name), replace, error);
+    } catch (...) {
+        return fail(error, "out of memory copying", source, ERROR_NOT_ENOUGH_MEMORY);
+    }
+}
+
 std::optional<std::string> readFile(const std::string& path, std::string* reason) {
     auto failed = [&](DWORD code) -> std::optional<std::string> {
         if (reason) *reason = systemMessage(code);
