@@ -168,11 +168,10 @@ void rememberState(FolderScan& scan, const struct stat& st) noexcept {
     scan.modified = st.st_mtim;
 }
 
-// `folder` is the open folder, `key` its path text.
-void removeLeftovers(int folder, const std::string& key, std::string_view base) {
+// `folder` is the open folder, `st` its status, `key` its path text.
+void removeLeftovers(int folder, const struct stat& st, const std::string& key,
+                     std::string_view base) {
     std::lock_guard lock(scanMutex);
-    struct stat st;
-    if (::fstat(folder, &st) != 0) return;
     auto found = scans.find(key);
     if (found == scans.end() || !sameState(found->second, st)) {
         if (scans.size() >= kMaxScans) scans.clear();
@@ -341,12 +340,32 @@ class RangeCopier {
     long long copied_ = 0;
 };
 
+// The pairs of devices (source, target) between which a clone was refused:
+// asked once, not once per file.
+std::mutex cloneMutex;
+std::vector<std::pair<dev_t, dev_t>> cloneRefused;
+
+bool cloneMayWork(dev_t from, dev_t to) {
+    std::lock_guard lock(cloneMutex);
+    return std::find(cloneRefused.begin(), cloneRefused.end(), std::pair(from, to)) ==
+           cloneRefused.end();
+}
+
+bool tryClone(int from, int to, dev_t fromDevice, dev_t toDevice) {
+    if (injected.active.load() || killCopyAfter() >= 0 || !cloneMayWork(fromDevice, toDevice))
+        return false;
+    if (::ioctl(to, FICLONE, from) == 0) return true;
+    std::lock_guard lock(cloneMutex);
+    if (cloneRefused.size() < 64) cloneRefused.emplace_back(fromDevice, toDevice);
+    return false;
+}
+
 // Copies the file `from`, whose status `st` was read when it was opened, into
 // the new empty file `to`: the file as it was opened, holes kept as holes.
 // A clone costs one call and no space until either file changes; then only the
 // data ranges are copied and the length set, so a sparse disk image copies in
 // a moment and takes no more room than its source.
-bool copyContent(int from, int to, const struct stat& st) noexcept {
+bool copyContent(int from, int to, const struct stat& st, dev_t toDevice) noexcept {
     off_t size = st.st_size;
     RangeCopier ranges(from, to);
     if (size == 0) {
@@ -354,8 +373,10 @@ bool copyContent(int from, int to, const struct stat& st) noexcept {
         size = std::numeric_limits<off_t>::max();
         return ranges.copy(0, size);
     }
-    if (!injected.active.load() && killCopyAfter() < 0 && ::ioctl(to, FICLONE, from) == 0)
-        return true;
+    try {
+        if (tryClone(from, to, st.st_dev, toDevice)) return true;
+    } catch (...) {
+    }
     // A file with as many blocks as bytes has no hole; asking for them costs
     // two calls per file.
     const bool mayHaveHoles = static_cast<off_t>(st.st_blocks) * 512 < size;
@@ -414,6 +435,24 @@ bool renameNoReplace(int folder, const std::string& temporary, const std::string
         return false;
     }
     return ::renameat(folder, temporary.c_str(), folder, target.c_str()) == 0;
+}
+
+// The process's umask, read once: it is read without being changed only from
+// /proc (changing it to read it would race with other threads' creations).
+// Unknown: all bits, so the bits are always set after creation.
+mode_t processUmask() noexcept {
+    static const mode_t mask = [] {
+        mode_t found = 0777;
+        if (FILE* status = std::fopen("/proc/self/status", "re")) {
+            char line[256];
+            unsigned value = 0;
+            while (std::fgets(line, sizeof line, status))
+                if (std::sscanf(line, "Umask: %o", &value) == 1) found = value & 0777;
+            std::fclose(status);
+        }
+        return found;
+    }();
+    return mask;
 }
 
 // Sets the permission bits of a temporary file. A file system that keeps none
@@ -557,10 +596,20 @@ bool copyInto(const std::string& source, const OpenFolder& folder, const std::st
         return fail(error, "will not replace", target, EEXIST);
     }
 
-    removeLeftovers(folder.fd, folder.path, base);
+    struct stat folderStatus;
+    if (::fstat(folder.fd, &folderStatus) != 0) {
+        const int code = errno;
+        ::close(from);
+        return fail(error, "cannot create a file in", folder.path, code);
+    }
+    removeLeftovers(folder.fd, folderStatus, folder.path, base);
 
+    // Made with the source's permission bits where the process's umask keeps
+    // them all, which spares setting them afterwards.
+    const mode_t mode = st.st_mode & 0777;
+    const bool modeAtCreation = (mode & processUmask()) == 0;
     Temporary to(folder);
-    if (!to.create(base, 0600)) {
+    if (!to.create(base, modeAtCreation ? mode : 0600)) {
         const int code = errno;
         ::close(from);
         return fail(error, "cannot create a file in", folder.path, code);
@@ -570,8 +619,9 @@ bool copyInto(const std::string& source, const OpenFolder& folder, const std::st
         to.discard();
         return fail(error, what, path, code);
     };
-    if (!copyContent(from, to.fd(), st)) return abandon("cannot copy", source, errno);
-    if (!setMode(to.fd(), st.st_mode & 0777))
+    if (!copyContent(from, to.fd(), st, folderStatus.st_dev))
+        return abandon("cannot copy", source, errno);
+    if (!modeAtCreation && !setMode(to.fd(), mode))
         return abandon("cannot set the mode of", target, errno);
     const timespec times[2] = {st.st_atim, st.st_mtim};
     if (::futimens(to.fd(), times) != 0) return abandon("cannot set the time of", target, errno);
@@ -610,7 +660,11 @@ int openBeneath(int root, std::string_view relative) noexcept {
             const int fd = open(root, whole);
             if (fd >= 0 || errno != ENOENT) return fd;
         }
-        int current = ::fcntl(root, F_DUPFD_CLOEXEC, 0);
+        // The walk starts at the root, which is not ours to close.
+        int current = root;
+        const auto release = [root](int fd) {
+            if (fd != root) ::close(fd);
+        };
         std::size_t start = 0;
         while (current >= 0 && start < relative.size()) {
             std::size_t stop = relative.find('/', start);
@@ -623,18 +677,18 @@ int openBeneath(int root, std::string_view relative) noexcept {
             if (next < 0 && errno == ENOENT) {
                 if (::mkdirat(current, part.c_str(), 0777) != 0 && errno != EEXIST) {
                     const int code = errno;
-                    ::close(current);
+                    release(current);
                     errno = code;
                     return -1;
                 }
                 next = open(current, prefix);
             }
             const int code = errno;
-            ::close(current);
+            release(current);
             current = next;
             errno = code;
         }
-        return current;
+        return current == root ? ::fcntl(root, F_DUPFD_CLOEXEC, 0) : current;
     } catch (...) {
         errno = ENOMEM;
         return -1;

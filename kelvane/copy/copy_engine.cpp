@@ -74,15 +74,20 @@ CopyOutcome Copier::copy(std::string_view name) {
     const CopyPaths where = paths(name);
     const std::string_view tail = std::string_view(where.target).substr(plan_.targetFolder.size());
     const std::string base(host::baseName(where.target));
-    // Folders are made only for a file about to be copied into them: a list of
-    // missing files leaves no empty folder tree in the target.
-    if (!host::fileExists(where.source)) {
+    const auto missing = [&] {
+        if (host::fileExists(where.source)) return false;
         outcome.error = "the source file does not exist: " + where.source;
-        return outcome;
-    }
+        return true;
+    };
+    // Folders are made only for a file about to be copied into them: a list of
+    // missing files leaves no empty folder tree in the target. Into a folder
+    // already reached, the copy's own open of the source tells, and the walk's
+    // reading of the file is not repeated.
     const bool folderKnown = target_.path() == host::parentPath(where.target);
+    if (!folderKnown && missing()) return outcome;
     if (!insideTarget(where.target, tail, outcome.error)) return outcome;
     outcome.copied = target_.copyHere(where.source, base, plan_.replace, &outcome.error);
+    if (!outcome.copied && folderKnown && missing()) return outcome;
     if (!outcome.copied && folderKnown) {
         // The folder was reached for an earlier row: it may have gone
         // meanwhile, so reach and make it once more.

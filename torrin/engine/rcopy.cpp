@@ -99,6 +99,7 @@ class CopyRun {
             if (host::trim(row).empty()) continue;
             ls_path1_ = row;
             targetBelowSource_ = host::pathInside(row, run_.target);
+            sourceBelowTarget_ = host::pathInside(run_.target, row).has_value();
             // The target is the source itself: copying it into itself would
             // only duplicate it.
             if (targetBelowSource_ && targetBelowSource_->empty()) continue;
@@ -232,6 +233,10 @@ class CopyRun {
     // A destination inside the source being walked, other than inside the
     // target's own folder there (which the walk leaves out).
     bool landsInSource(const std::string& folder) const {
+        // Destinations are reached without leaving the target: where neither
+        // tree holds the other, none lies in the source, and no folder's path
+        // needs resolving.
+        if (!targetBelowSource_ && !sourceBelowTarget_) return false;
         if (!host::pathInside(ls_path1_, folder)) return false;
         return !(targetBelowSource_ && host::pathInside(run_.target, folder));
     }
@@ -250,6 +255,7 @@ class CopyRun {
     std::string ls_path1_;
     // Where the target lies below the source root being walked, if it does.
     std::optional<std::string> targetBelowSource_;
+    bool sourceBelowTarget_ = false;
 };
 
 }  // namespace
