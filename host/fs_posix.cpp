@@ -20,6 +20,7 @@
 #include <system_error>
 #include <unordered_map>
 
+#include "host/copy_switches.h"
 #include "host/fs.h"
 #include "host/listing_order.h"
 #include "host/paths.h"
@@ -53,9 +54,8 @@ std::string folderOf(const std::string& path) {
     return parent.empty() ? std::string(".") : std::string(parent);
 }
 
-// The test switches; -2 means "not yet read from the environment".
+// The named-temporaries switch; -2 means "not yet read from the environment".
 std::atomic<int> namedSwitch{-2};
-std::atomic<long long> killSwitch{-2};
 
 bool namedTemporariesForced() noexcept {
     int named = namedSwitch.load();
@@ -65,17 +65,6 @@ bool namedTemporariesForced() noexcept {
         namedSwitch.store(named);
     }
     return named == 1;
-}
-
-long long killCopyAfter() noexcept {
-    long long bytes = killSwitch.load();
-    if (bytes == -2) {
-        const char* value = std::getenv("ZARVIK_TEST_KILL_COPY_AFTER");
-        bytes = value && *value ? std::strtoll(value, nullptr, 10) : -1;
-        if (bytes < 0) bytes = -1;
-        killSwitch.store(bytes);
-    }
-    return bytes;
 }
 
 // A nameless file is named through its /proc/self/fd link (AT_EMPTY_PATH
@@ -273,7 +262,7 @@ class RangeCopier {
     RangeCopier(int from, int to) noexcept
         : from_(from),
           to_(to),
-          killAfter_(killCopyAfter()),
+          killAfter_(detail::killCopyAfter()),
           inKernel_(!injected.active.load() && killAfter_ < 0) {}
 
     // Copies [offset, end); `end` becomes where the source ended when it is
@@ -352,7 +341,8 @@ bool cloneMayWork(dev_t from, dev_t to) {
 }
 
 bool tryClone(int from, int to, dev_t fromDevice, dev_t toDevice) {
-    if (injected.active.load() || killCopyAfter() >= 0 || !cloneMayWork(fromDevice, toDevice))
+    if (injected.active.load() || detail::killCopyAfter() >= 0 ||
+        !cloneMayWork(fromDevice, toDevice))
         return false;
     if (::ioctl(to, FICLONE, from) == 0) return true;
     std::lock_guard lock(cloneMutex);
@@ -781,8 +771,7 @@ TargetFolder::~TargetFolder() {
 
 TargetFolder::Reach TargetFolder::enter(std::string_view relative, std::string* error) noexcept {
     try {
-        while (!relative.empty() && isSeparator(relative.front())) relative.remove_prefix(1);
-        while (!relative.empty() && isSeparator(relative.back())) relative.remove_suffix(1);
+        relative = detail::trimmedRelative(relative);
         if (handle_ >= 0 && relative == relative_) return Reach::Reached;
         if (handle_ >= 0) ::close(handle_);
         handle_ = -1;
@@ -914,10 +903,6 @@ void setWriteFailureAfterBytesForTesting(long long bytes, std::string folder) no
 
 void setNamedTemporariesForTesting(bool named) noexcept {
     namedSwitch.store(named ? 1 : 0);
-}
-
-void setKillCopyAfterBytesForTesting(long long bytes) noexcept {
-    killSwitch.store(bytes < 0 ? -1 : bytes);
 }
 
 bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry>& entries) {

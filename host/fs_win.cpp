@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 
+#include "host/copy_switches.h"
 #include "host/fs.h"
 #include "host/listing_order.h"
 #include "host/paths.h"
@@ -247,20 +248,6 @@ bool writeAll(HANDLE handle, const char* data, std::size_t size) noexcept {
     return true;
 }
 
-// The kill switch; -2 means "not yet read from the environment".
-std::atomic<long long> killSwitch{-2};
-
-long long killCopyAfter() noexcept {
-    long long bytes = killSwitch.load();
-    if (bytes == -2) {
-        const char* value = std::getenv("ZARVIK_TEST_KILL_COPY_AFTER");
-        bytes = value && *value ? std::strtoll(value, nullptr, 10) : -1;
-        if (bytes < 0) bytes = -1;
-        killSwitch.store(bytes);
-    }
-    return bytes;
-}
-
 bool copyContent(HANDLE from, HANDLE to) noexcept {
     static constexpr DWORD kBufferSize = 1 << 20;
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[kBufferSize]);
@@ -268,7 +255,7 @@ bool copyContent(HANDLE from, HANDLE to) noexcept {
         ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return false;
     }
-    const long long killAfter = killCopyAfter();
+    const long long killAfter = detail::killCopyAfter();
     long long copied = 0;
     for (;;) {
         DWORD got = 0;
@@ -475,8 +462,7 @@ TargetFolder::~TargetFolder() = default;
 
 TargetFolder::Reach TargetFolder::enter(std::string_view relative, std::string* error) noexcept {
     try {
-        while (!relative.empty() && isSeparator(relative.front())) relative.remove_prefix(1);
-        while (!relative.empty() && isSeparator(relative.back())) relative.remove_suffix(1);
+        relative = detail::trimmedRelative(relative);
         if (handle_ >= 0 && relative == relative_) return Reach::Reached;
         handle_ = -1;
         relative_.assign(relative);
@@ -591,10 +577,6 @@ bool appendToFile(const std::string& path, std::string_view bytes) noexcept {
 
 // Temporary files are always named here; the switch has nothing to force.
 void setNamedTemporariesForTesting(bool) noexcept {}
-
-void setKillCopyAfterBytesForTesting(long long bytes) noexcept {
-    killSwitch.store(bytes < 0 ? -1 : bytes);
-}
 
 void setWriteFailureAfterBytesForTesting(long long bytes, std::string folder) noexcept {
     try {
