@@ -1,7 +1,7 @@
 // Grid storage: cells live column by column, addressed by a stable row id, so
 // sorting, filtering and deleting only move 32-bit ids around. `shown` is the
 // visible order; `hidden` holds the rows the filter set aside.
-#include "host/grid.h"
+#include "grid/grid.h"
 
 #include <algorithm>
 #include <cctype>

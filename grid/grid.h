@@ -1,6 +1,6 @@
 // The grid's data: columns, shown rows, rows hidden by a filter, selection,
 // sort, filter, an indexed find, header texts and import/export. Plain C++;
-// the Qt table model (host/qt/grid_model.h) is only an adapter over it.
+// the Qt table model (grid/qt/grid_model.h) is only an adapter over it.
 //
 // Row numbers are 1-based positions among the shown rows in their current
 // order, valid until rows are inserted, deleted, sorted or filtered.
@@ -45,8 +45,6 @@ GridDefinition parseGridDefinition(std::string_view text);
 // Reads resources/<name>.grid from the program's resource folder; throws
 // std::runtime_error (with the path) when it cannot.
 GridDefinition loadGridDefinition(const std::string& name);
-// The folder the program's data files are read from.
-std::string resourceDirectory();
 
 // A cell's text as it stands in a tab-separated line. On POSIX a file name may
 // hold a tab or a line break, which would split the line into more columns or

@@ -7,13 +7,10 @@
 #include <optional>
 #include <stdexcept>
 
+#include "grid/grid.h"
 #include "host/fs.h"
-#include "host/grid.h"
+#include "host/paths.h"
 #include "host/text.h"
-
-#ifndef ZARVIK_SOURCE_RESOURCES
-#define ZARVIK_SOURCE_RESOURCES "resources"
-#endif
 
 namespace host {
 
@@ -99,12 +96,6 @@ GridDefinition parseGridDefinition(std::string_view text) {
     if (definition.name.empty()) fail(lineNumber, "no grid name");
     if (definition.columns.empty()) fail(lineNumber, "no columns");
     return definition;
-}
-
-std::string resourceDirectory() {
-    std::string beside = programDirectory() + "/resources";
-    if (fileExists(beside + "/htmd1.grid")) return beside;
-    return ZARVIK_SOURCE_RESOURCES;
 }
 
 GridDefinition loadGridDefinition(const std::string& name) {

@@ -8,7 +8,7 @@
 
 #include "host/fs.h"
 #include "host/fs_path.h"
-#include "host/grid.h"
+#include "grid/grid.h"
 #include "host/paths.h"
 #include "host/temporary_names.h"
 #include "host/text.h"

@@ -4,8 +4,13 @@
 #include <filesystem>
 #include <system_error>
 
+#include "host/fs.h"
 #include "host/fs_path.h"
 #include "host/path_rules.h"
+
+#ifndef ZARVIK_SOURCE_RESOURCES
+#define ZARVIK_SOURCE_RESOURCES "resources"
+#endif
 
 namespace host {
 
@@ -73,6 +78,12 @@ std::optional<std::string> pathInside(std::string_view folder, std::string_view 
     if (!isSeparator(outer->back()) && !isSeparator((*inner)[below])) return std::nullopt;
     while (below < inner->size() && isSeparator((*inner)[below])) ++below;
     return inner->substr(below);
+}
+
+std::string resourceDirectory() {
+    std::string beside = programDirectory() + "/resources";
+    if (fileExists(beside + "/htmd1.grid")) return beside;
+    return ZARVIK_SOURCE_RESOURCES;
 }
 
 }  // namespace host

@@ -77,4 +77,8 @@ NameReading posixNameReading(long count, const std::function<std::string(long)>&
 NameReading listNameReading(long count, const std::function<std::string(long)>& nameAt,
                             std::string_view root);
 
+// The folder the program's data files (grid definitions, icons) are read
+// from: resources/ beside the program, else the source tree's.
+std::string resourceDirectory();
+
 }  // namespace host

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "host/fs.h"
-#include "host/grid.h"
+#include "grid/grid.h"
 #include "host/paths.h"
 #include "host/progress.h"
 #include "kelvane/check/check_engine.h"

@@ -1,4 +1,4 @@
-#include "host/qt/grid_model.h"
+#include "grid/qt/grid_model.h"
 
 #include <QBrush>
 #include <QRegularExpression>

@@ -6,7 +6,7 @@
 #include <QColor>
 #include <optional>
 
-#include "host/grid.h"
+#include "grid/grid.h"
 
 namespace host {
 

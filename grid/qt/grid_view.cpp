@@ -1,11 +1,11 @@
-#include "host/qt/grid_view.h"
+#include "grid/qt/grid_view.h"
 
 #include <QHeaderView>
 #include <QLabel>
 #include <QTableView>
 #include <QVBoxLayout>
 
-#include "host/qt/grid_model.h"
+#include "grid/qt/grid_model.h"
 
 namespace host {
 

@@ -6,7 +6,7 @@
 #include <QWidget>
 #include <functional>
 
-#include "host/grid.h"
+#include "grid/grid.h"
 
 class QLabel;
 class QTableView;

@@ -11,11 +11,11 @@
 
 #include "host/qt/qt_text.h"
 #include "kelvane/check/check_engine.h"
-#include "kelvane/check/check_scripts.h"
-#include "kelvane/import/list_import.h"
-#include "kelvane/inventory/walk_scripts.h"
-#include "kelvane/scripts.h"
-#include "kelvane/w_htmd.h"
+#include "kelvane/window/check_scripts.h"
+#include "kelvane/window/list_import.h"
+#include "kelvane/window/walk_scripts.h"
+#include "kelvane/window/scripts.h"
+#include "kelvane/window/w_htmd.h"
 
 namespace kelvane {
 

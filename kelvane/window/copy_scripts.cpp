@@ -11,14 +11,14 @@
 #include "host/fs.h"
 #include "host/paths.h"
 #include "host/qt/busy.h"
-#include "host/qt/grid_view.h"
+#include "grid/qt/grid_view.h"
 #include "host/text.h"
 #include "kelvane/copy/copy_engine.h"
 #include "kelvane/copy/open_listed_file.h"
 #include "kelvane/import/jqwz.h"
-#include "kelvane/import/w_put.h"
-#include "kelvane/scripts.h"
-#include "kelvane/w_htmd.h"
+#include "kelvane/window/w_put.h"
+#include "kelvane/window/scripts.h"
+#include "kelvane/window/w_htmd.h"
 
 namespace kelvane {
 

@@ -2,10 +2,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "kelvane/import/list_import.h"
+#include "kelvane/window/list_import.h"
 #include "kelvane/import/list_rows.h"
-#include "kelvane/scripts.h"
-#include "kelvane/w_htmd.h"
+#include "kelvane/window/scripts.h"
+#include "kelvane/window/w_htmd.h"
 
 namespace kelvane {
 

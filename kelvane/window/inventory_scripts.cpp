@@ -1,8 +1,8 @@
 #include <QPushButton>
 
-#include "kelvane/inventory/walk_scripts.h"
-#include "kelvane/scripts.h"
-#include "kelvane/w_htmd.h"
+#include "kelvane/window/walk_scripts.h"
+#include "kelvane/window/scripts.h"
+#include "kelvane/window/w_htmd.h"
 
 namespace kelvane {
 

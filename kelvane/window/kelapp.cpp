@@ -1,8 +1,8 @@
-#include "kelvane/kelapp.h"
+#include "kelvane/window/kelapp.h"
 
 #include "host/fs.h"
 #include "kelvane/kelvane_settings.h"
-#include "kelvane/w_htmd.h"
+#include "kelvane/window/w_htmd.h"
 
 namespace kelvane {
 

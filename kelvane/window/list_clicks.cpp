@@ -1,4 +1,4 @@
-#include "kelvane/list_clicks.h"
+#include "kelvane/window/list_clicks.h"
 
 #include <QGuiApplication>
 #include <QTableView>
@@ -7,9 +7,9 @@
 #include <string>
 
 #include "host/qt/busy.h"
-#include "host/qt/grid_view.h"
-#include "kelvane/scripts.h"
-#include "kelvane/w_htmd.h"
+#include "grid/qt/grid_view.h"
+#include "kelvane/window/scripts.h"
+#include "kelvane/window/w_htmd.h"
 
 namespace kelvane {
 

@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "host/grid.h"
+#include "grid/grid.h"
 
 namespace kelvane {
 

@@ -1,10 +1,10 @@
-#include "kelvane/import/list_import.h"
+#include "kelvane/window/list_import.h"
 
 #include <QSpinBox>
 
 #include "kelvane/import/list_rows.h"
 #include "kelvane/import/spreadsheet_reader.h"
-#include "kelvane/w_htmd.h"
+#include "kelvane/window/w_htmd.h"
 
 namespace kelvane {
 

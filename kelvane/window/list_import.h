@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "host/grid.h"
+#include "grid/grid.h"
 
 namespace kelvane {
 

@@ -5,8 +5,8 @@
 #include "host/qt/qt_text.h"
 #include "host/text.h"
 #include "kelvane/import/jqwz.h"
-#include "kelvane/scripts.h"
-#include "kelvane/w_htmd.h"
+#include "kelvane/window/scripts.h"
+#include "kelvane/window/w_htmd.h"
 
 namespace kelvane {
 

@@ -1,4 +1,4 @@
-#include "kelvane/w_htmd.h"
+#include "kelvane/window/w_htmd.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -16,11 +16,11 @@
 #include <algorithm>
 #include <exception>
 
-#include "host/qt/grid_view.h"
+#include "grid/qt/grid_view.h"
 #include "host/qt/qt_text.h"
 #include "host/text.h"
 #include "kelvane/kelvane_settings.h"
-#include "kelvane/scripts.h"
+#include "kelvane/window/scripts.h"
 
 namespace kelvane {
 

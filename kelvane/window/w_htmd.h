@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "host/grid.h"
+#include "grid/grid.h"
 #include "host/host.h"
 #include "host/qt/busy.h"
 #include "kelvane/f_resize.h"

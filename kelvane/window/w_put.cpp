@@ -1,4 +1,4 @@
-#include "kelvane/import/w_put.h"
+#include "kelvane/window/w_put.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "kelvane/inventory/walk_scripts.h"
+#include "kelvane/window/walk_scripts.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -10,7 +10,7 @@
 #include "host/qt/qt_text.h"
 #include "host/text.h"
 #include "kelvane/inventory/folder_walk.h"
-#include "kelvane/w_htmd.h"
+#include "kelvane/window/w_htmd.h"
 
 namespace kelvane {
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "host/grid.h"
+#include "grid/grid.h"
 
 namespace kelvane {
 

@@ -1,4 +1,4 @@
-#include "host/scripted_host.h"
+#include "tests/support/scripted_host.h"
 
 namespace host {
 

@@ -1,4 +1,4 @@
-#include "torrin/w_copy.h"
+#include "torrin/window/w_copy.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -21,8 +21,8 @@
 #include <exception>
 
 #include "host/fs.h"
-#include "host/qt/grid_model.h"
-#include "host/qt/grid_view.h"
+#include "grid/qt/grid_model.h"
+#include "grid/qt/grid_view.h"
 #include "host/qt/qt_text.h"
 
 namespace torrin {

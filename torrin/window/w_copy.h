@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "host/grid.h"
+#include "grid/grid.h"
 #include "host/host.h"
 #include "host/qt/busy.h"
 #include "torrin/engine/rcopy.h"

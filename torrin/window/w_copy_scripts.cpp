@@ -9,7 +9,7 @@
 #include "host/fs.h"
 #include "host/ini.h"
 #include "host/text.h"
-#include "torrin/w_copy.h"
+#include "torrin/window/w_copy.h"
 
 namespace torrin {
 

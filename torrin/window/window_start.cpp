@@ -2,7 +2,7 @@
 #include <exception>
 
 #include "host/qt/qt_host.h"
-#include "torrin/w_copy.h"
+#include "torrin/window/w_copy.h"
 #include "torrin/window_start.h"
 
 namespace torrin {
