@@ -27,6 +27,19 @@ void setError(std::string* error, const std::string& text) {
     if (error) *error = text;
 }
 
+// The format a typed name asks for; the filter's when its ending names none.
+SaveFormat formatOfName(std::string_view path, SaveFormat filterFormat) {
+    const std::size_t dot = path.find_last_of('.');
+    if (dot == std::string_view::npos) return filterFormat;
+    std::string ending(path.substr(dot + 1));
+    for (char& c : ending)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (ending == "txt") return SaveFormat::Text;
+    if (ending == "csv") return SaveFormat::Csv;
+    if (ending == "xlsx") return SaveFormat::Xlsx;
+    return filterFormat;
+}
+
 std::string csvField(const std::string& text) {
     if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
     std::string quoted = "\"";
@@ -153,7 +166,7 @@ int Grid::saveas(Host& host) const {
     SaveDialogResult answer = host.fileSaveDialog("另存为");
     if (answer.code != 1) return 0;
     std::string error;
-    if (saveas(answer.path, answer.format, &error)) return 1;
+    if (saveas(answer.path, formatOfName(answer.path, answer.format), &error)) return 1;
     host.messageBox("提示", error);
     return -1;
 }

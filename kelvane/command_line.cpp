@@ -84,7 +84,7 @@ std::optional<Refusal> parse(const std::vector<std::string>& args, Arguments& pa
 }
 
 // Fills `grid` from `argument`, by the rule "开始核对" follows: a name ending
-// in ".txt", ".xls" or "xlsx" is a list file, anything else a folder walked
+// in ".txt", ".xls", "xlsx" or ".csv" is a list file, anything else a folder walked
 // with its sub-folders. `root` gets the folder (empty for a list file).
 std::optional<Refusal> fill(const std::string& argument, const char* which, int mask,
                             host::Grid& grid, std::string& root, std::ostream& err) {
@@ -213,8 +213,9 @@ std::string commandLineHelp() {
   kelvane --help          show this text
 
 check fills list 1 from SOURCE and list 2 from TARGET, as "开始核对" does:
-a name ending in .txt, .xls or .xlsx is a list file (spreadsheets: names in
-column A from row 2), anything else a folder walked with all its sub-folders.
+a name ending in .txt, .xls, .xlsx or .csv is a list file (spreadsheets and
+.csv: names in column A from row 2), anything else a folder walked with all
+its sub-folders.
 It then checks the lists and prints, as tab-separated lines in UTF-8:
   [dw_1]  the names of list 1 that list 2 lacks ("不同")
   [dw_2]  the names of list 2 that list 1 lacks

@@ -289,6 +289,23 @@ TEST_F(CommandLine, DuplicateNamesOfTextListsGoToTheirBlocks) {
     EXPECT_EQ(firstFields(found["[dw_3]"]), std::vector<std::string>{"/b"});
 }
 
+#if KELVANE_TEST_SPREADSHEETS
+// An .xls saved with its second sheet active, and a .csv: names from row 2.
+TEST_F(CommandLine, XlsActiveSheetAndCsvLists) {
+    using import_fixtures::XlsCell;
+    const std::vector<std::vector<XlsCell>> sheets = {
+        {{0, 0, std::string("md")}, {1, 0, std::string("/wrong")}},
+        {{0, 0, std::string("md")}, {1, 0, std::string("/a")}, {2, 0, std::string("/b")}}};
+    const std::string list1 = folder.write("one.xls", import_fixtures::xlsSheetsFile(sheets, 1));
+    const std::string list2 = folder.write("two.csv", "md\n/b\n/c\n");
+    const Outcome checked = run({"check", list1, list2});
+    EXPECT_EQ(checked.status, 0) << checked.err;
+    auto found = blocks(checked.out);
+    EXPECT_EQ(firstFields(found["[dw_1]"]), std::vector<std::string>{"/a"});
+    EXPECT_EQ(firstFields(found["[dw_2]"]), std::vector<std::string>{"/c"});
+}
+#endif
+
 TEST_F(CommandLine, CopyCopiesListOnesDifferencesAndReportsEachFile) {
     folder.write("src/a.txt", "a");
     folder.write("src/sub/deeper/b.txt", "b");

@@ -585,4 +585,21 @@ TEST_F(GridExportTest, SaveThroughTheHost) {
     EXPECT_NE(host.messages[0].text.find("list.csv"), std::string::npos);
 }
 
+// The name the user typed wins over the filter left selected in the dialog.
+TEST_F(GridExportTest, TypedExtensionDecidesTheFormat) {
+    append("a");
+    host::ScriptedHost host;
+    auto saved = [&](const std::string& name, SaveFormat filter) {
+        host.saveAnswers.push_back({1, folder / name, filter});
+        EXPECT_EQ(grid.saveas(host), 1) << name;
+        return testing_support::TempFolder::read(folder / name).substr(0, 3);
+    };
+    EXPECT_EQ(saved("list.CSV", SaveFormat::Text), "\xEF\xBB\xBF");
+    EXPECT_EQ(saved("list.txt", SaveFormat::Csv), "a\t1");
+    EXPECT_EQ(saved("list.dat", SaveFormat::Csv), "\xEF\xBB\xBF");  // no format named
+#if !ZARVIK_WITHOUT_XLSX
+    EXPECT_EQ(saved("list.xlsx", SaveFormat::Text).substr(0, 2), "PK");
+#endif
+}
+
 }  // namespace
