@@ -6,9 +6,9 @@
 #include <optional>
 #include <system_error>
 
+#include "grid/grid.h"
 #include "host/fs.h"
 #include "host/fs_path.h"
-#include "grid/grid.h"
 #include "host/paths.h"
 #include "host/temporary_names.h"
 #include "host/text.h"

@@ -9,13 +9,14 @@
 #include <QSignalBlocker>
 #include <memory>
 
+#include "grid/redraw_pause.h"
 #include "host/qt/qt_text.h"
 #include "kelvane/check/check_engine.h"
 #include "kelvane/window/check_scripts.h"
 #include "kelvane/window/list_import.h"
-#include "kelvane/window/walk_scripts.h"
 #include "kelvane/window/scripts.h"
 #include "kelvane/window/w_htmd.h"
+#include "kelvane/window/walk_scripts.h"
 
 namespace kelvane {
 
@@ -103,8 +104,6 @@ void xsjg(w_htmd& window) {
     showRows(window.dw_1(), window.dw_2(), kDifferent);
     // Set by program: the filter is already in force, so ddlb_1's script must not run.
     showChoiceInForce(window, 2);
-    window.dw_1().setredraw(true);
-    window.dw_2().setredraw(true);
     window.hostServices().messageBox("提示", "核对结束");
 }
 
@@ -120,8 +119,7 @@ void cb_16_clicked(w_htmd& window) {
     window.lx = window.control<QCheckBox>("cbx_1")->isChecked() ? 55 : 16;
     {
         host::BusyRun run(window.busy());
-        window.dw_1().setredraw(false);
-        window.dw_2().setredraw(false);
+        const host::RedrawPause pause1(window.dw_1()), pause2(window.dw_2());
         for (int n = 1; n <= 4; ++n) window.dw(n).reset();
         fillList(window, window.control<QLineEdit>("sle_1"), window.dw_1(), window.ls_path1,
                  &drwjj1);

@@ -6,8 +6,9 @@
 #include <cctype>
 #include <string>
 
-#include "host/qt/busy.h"
+#include "grid/redraw_pause.h"
 #include "grid/qt/grid_view.h"
+#include "host/qt/busy.h"
 #include "kelvane/window/scripts.h"
 #include "kelvane/window/w_htmd.h"
 
@@ -22,22 +23,6 @@ class ListClickStateHolder : public QObject {
   public:
     using QObject::QObject;
     ListClickState state;
-};
-
-// Setting many rows one by one would refresh the view once per row; one
-// refresh at the end is enough.
-class RedrawOnce {
-  public:
-    explicit RedrawOnce(host::Grid& grid) : grid_(grid), previous_(grid.redraw()) {
-        grid_.setredraw(false);
-    }
-    ~RedrawOnce() { grid_.setredraw(previous_); }
-    RedrawOnce(const RedrawOnce&) = delete;
-    RedrawOnce& operator=(const RedrawOnce&) = delete;
-
-  private:
-    host::Grid& grid_;
-    bool previous_;
 };
 
 bool endsWithHeadingSuffix(std::string_view name) {
@@ -91,7 +76,8 @@ void rowClicked(host::Grid& grid, ListClickState& state, long row, ClickKeys key
             state.i_lng_lastrow = row;
             return;
         }
-        RedrawOnce redraw(grid);
+        // One refresh at the end instead of one per row.
+        const host::RedrawPause redraw(grid);
         grid.selectrow(0, false);
         // The anchor may lie past the end (the list shrank, or the anchor came
         // from the other list): only rows that exist are selected.

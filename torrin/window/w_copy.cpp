@@ -20,9 +20,10 @@
 #include <QVBoxLayout>
 #include <exception>
 
-#include "host/fs.h"
 #include "grid/qt/grid_model.h"
 #include "grid/qt/grid_view.h"
+#include "grid/redraw_pause.h"
+#include "host/fs.h"
 #include "host/qt/qt_text.h"
 
 namespace torrin {
@@ -198,11 +199,10 @@ void w_copy::open() {
     } else {
         control<QRadioButton>("rb_2")->setChecked(true);
     }
-    grid_->setredraw(false);
+    const host::RedrawPause redraw(*grid_);
     for (const std::string& folder : storedSourceFolders(settings)) {
         grid_->setitem(grid_->insertrow(0), "ypath", folder);
     }
-    grid_->setredraw(true);
 }
 
 std::vector<std::string> w_copy::sourceRows() const {

@@ -5,6 +5,7 @@
 #include <QRadioButton>
 #include <algorithm>
 
+#include "grid/redraw_pause.h"
 #include "host/desktop.h"
 #include "host/fs.h"
 #include "host/ini.h"
@@ -39,9 +40,8 @@ void w_copy::cb_6_clicked() {
 void w_copy::cb_9_clicked() {
     const long count = grid_->rowcount();
     if (count == 0) return;
-    grid_->setredraw(false);
+    const host::RedrawPause redraw(*grid_);
     for (long row = 1; row <= count; ++row) grid_->selectrow(row, !grid_->isselected(row));
-    grid_->setredraw(true);
 }
 
 void w_copy::cb_8_clicked() {
@@ -69,13 +69,12 @@ void w_copy::clickRow(long row, Qt::KeyboardModifiers modifiers) {
     if (row < 1 || row > count) return;
     if (modifiers & Qt::ShiftModifier) {
         const long anchor = i_lng_lastrow;
-        grid_->setredraw(false);
+        const host::RedrawPause redraw(*grid_);
         if (anchor != 0) grid_->selectrow(0, false);
         // With no anchor the range starts at row 0, which stands for every row.
         const long first = std::min(anchor, row);
         const long last = std::min(std::max(anchor, row), count);
         for (long r = first; r <= last; ++r) grid_->selectrow(r, true);
-        grid_->setredraw(true);
     } else if (modifiers & Qt::ControlModifier) {
         i_lng_lastrow = row;
         grid_->selectrow(row, !grid_->isselected(row));
