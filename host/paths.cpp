@@ -8,10 +8,6 @@
 #include "host/fs_path.h"
 #include "host/path_rules.h"
 
-#ifndef ZARVIK_SOURCE_RESOURCES
-#define ZARVIK_SOURCE_RESOURCES "resources"
-#endif
-
 namespace host {
 
 char separator() noexcept {
@@ -80,10 +76,20 @@ std::optional<std::string> pathInside(std::string_view folder, std::string_view 
     return inner->substr(below);
 }
 
-std::string resourceDirectory() {
-    std::string beside = programDirectory() + "/resources";
+std::string resourceDirectoryFor(const std::string& programFolder) {
+    // Beside the program: the build tree and the Windows zip. Under
+    // <prefix>/share/zarvik: an installed program in <prefix>/bin, wherever
+    // the prefix is. Never the source tree, which an installed program
+    // cannot rely on.
+    std::string beside = programFolder + "/resources";
     if (fileExists(beside + "/htmd1.grid")) return beside;
-    return ZARVIK_SOURCE_RESOURCES;
+    std::string installed = std::string(parentPath(programFolder)) + "/share/zarvik";
+    if (fileExists(installed + "/htmd1.grid")) return installed;
+    return beside;
+}
+
+std::string resourceDirectory() {
+    return resourceDirectoryFor(programDirectory());
 }
 
 }  // namespace host

@@ -78,7 +78,10 @@ NameReading listNameReading(long count, const std::function<std::string(long)>& 
                             std::string_view root);
 
 // The folder the program's data files (grid definitions, icons) are read
-// from: resources/ beside the program, else the source tree's.
+// from: <program folder>/resources when it holds them, else
+// <program folder>/../share/zarvik when that does, else the first (so that
+// errors name it).
+std::string resourceDirectoryFor(const std::string& programFolder);
 std::string resourceDirectory();
 
 }  // namespace host

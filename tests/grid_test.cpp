@@ -1,6 +1,7 @@
 // The grid store: numbering, row operations, sort, filter, indexed find,
 // selection, header texts, footers, import and export.
 #include "grid/grid.h"
+#include "host/paths.h"
 
 #include <gtest/gtest.h>
 
@@ -104,6 +105,26 @@ TEST(GridDefinitionTest, MalformedDefinitionsAreRejectedWithTheLine) {
     EXPECT_EQ(message("\xEF\xBB\xBF# c\r\ngrid g\r\n\r\ncolumn a text 1 a_t 10 A b\r\n"),
               "accepted");
     EXPECT_THROW(host::loadGridDefinition("no_such_grid"), std::runtime_error);
+}
+
+// An installed program finds its definitions under <prefix>/share/zarvik from
+// any prefix; the build tree's bin/resources wins when both exist; a program
+// with neither names the folder beside it, never some other tree.
+TEST(GridDefinitionTest, ResourcesAreFoundRelativeToTheProgram) {
+    testing_support::TempFolder root;
+    const std::string installedBin = root.mkdir("opt/z p/bin");
+    root.write("opt/z p/share/zarvik/htmd1.grid", "grid htmd1\n");
+    root.write("opt/z p/share/zarvik2/htmd1.grid", "grid htmd1\n");
+    EXPECT_EQ(host::resourceDirectoryFor(installedBin), root / "opt/z p/share/zarvik");
+
+    const std::string buildBin = root.mkdir("build/bin");
+    root.write("build/bin/resources/htmd1.grid", "grid htmd1\n");
+    root.write("build/share/zarvik/htmd1.grid", "grid htmd1\n");
+    EXPECT_EQ(host::resourceDirectoryFor(buildBin), root / "build/bin/resources");
+
+    const std::string bare = root.mkdir("bare/bin");
+    root.mkdir("bare/share/zarvik");
+    EXPECT_EQ(host::resourceDirectoryFor(bare), root / "bare/bin/resources");
 }
 
 // --- numbering and row operations ---
