@@ -63,8 +63,8 @@ inline std::string readName(std::string_view text, std::size_t& at) {
     return std::string(text.substr(start, at - start));
 }
 
-// A quoted literal in '...' or "..."; "~" escapes the next character, as the
-// grid expressions have always done.
+// A quoted literal in '...' or "..."; "~" escapes the next character, so that
+// either quote or a "~" can stand inside a literal.
 inline std::optional<std::string> readQuoted(std::string_view text, std::size_t& at) {
     if (at >= text.size() || (text[at] != '\'' && text[at] != '"')) return std::nullopt;
     char quote = text[at++];

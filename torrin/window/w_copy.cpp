@@ -133,8 +133,8 @@ void w_copy::buildControls() {
     bottom->addWidget(start);
     outer->addLayout(bottom);
 
-    // The folder lister of the original design; the engine lists folders
-    // itself, so it only keeps its name and stays hidden.
+    // lb_1 is a folder lister the scripts may address by name; the engine
+    // lists folders itself, so it stays hidden.
     named(new QListWidget(this), "lb_1")->hide();
 
     control<QRadioButton>("rb_1")->setChecked(true);
@@ -192,7 +192,7 @@ void w_copy::open() {
     sfth = settings.sfth;
     qmljg = settings.qmljg;
     control<QCheckBox>("cbx_4")->setChecked(isOn(bkycwj));
-    lx = isOn(bkycwj) ? host::kListEverything : host::kListNormal;
+    lx = listMask(bkycwj);
     control<QCheckBox>("cbx_1")->setChecked(isOn(sfth));
     if (isOn(qmljg)) {
         control<QRadioButton>("rb_1")->setChecked(true);

@@ -37,7 +37,7 @@ class w_copy : public QWidget {
     std::string ls_path2;    // folder chosen in the target dialog
     bool ib_flag = false;    // header sort direction: false = descending next
     long i_lng_lastrow = 0;  // anchor row of Shift-clicks, 0 = none yet
-    std::string sfth = "y";  // application-wide in the original design
+    std::string sfth = "y";  // the settings' "y"/"n" switches, one copy per window
     std::string bkycwj = "y";
     std::string qmljg = "y";
     int lx = 55;

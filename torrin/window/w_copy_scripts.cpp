@@ -109,17 +109,10 @@ void w_copy::cb_1_clicked() {
     commitEdit();
     if (grid_->rowcount() == 0) return;
     bkycwj = optionText(control<QCheckBox>("cbx_4")->isChecked());
-    lx = isOn(bkycwj) ? host::kListEverything : host::kListNormal;
+    lx = listMask(bkycwj);
 
-    RunDescription run;
-    run.sourceFolders = foldersToWalk(sourceRows(), app_.ap_path());
-    run.target = target;
-    run.threshold = effectiveThreshold();
-    run.replace = isOn(sfth);
-    run.fullStructure = isOn(qmljg);
-    run.mask = lx;
-    run.logfile = app_.logfile();
-    run.profile = app_.profile();
+    const RunDescription run =
+        runFrom({sourceRows(), target, effectiveThreshold(), sfth, qmljg, bkycwj}, app_);
     {
         host::BusyRun running(busy());
         lastRun_ = rcopy(run, busy());
