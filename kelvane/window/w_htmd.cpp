@@ -183,14 +183,6 @@ QSpinBox* makeSpin(QWidget* parent, int minimum, int maximum, int value) {
     return spin;
 }
 
-// Text of a masked field with nothing typed in it: only the mask's separators.
-bool onlyMaskSeparators(const QString& text) {
-    for (QChar c : text) {
-        if (c.isLetterOrNumber()) return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 const std::vector<ControlGeometry>& w_htmd::designLayout() {
@@ -343,16 +335,11 @@ bool w_htmd::list1Chosen() const {
 }
 
 std::string w_htmd::fieldText(const QLineEdit* field) const {
-    const QString shown = field->text();
-    const auto origin = fieldOrigins_.find(field);
-    if (origin != fieldOrigins_.end() && shown == origin->second.shown) return origin->second.bytes;
-    if (!field->inputMask().isEmpty() && onlyMaskSeparators(shown)) return {};
-    return host::fromQString(shown);
+    return fields_.get(field);
 }
 
 void w_htmd::setFieldText(QLineEdit* field, const std::string& text) {
-    field->setText(host::toQString(text));
-    fieldOrigins_[field] = {text, field->text()};
+    fields_.set(field, text);
 }
 
 void w_htmd::open() {
@@ -405,15 +392,15 @@ void w_htmd::closeEvent(QCloseEvent* event) {
 }
 
 bool w_htmd::runScript(const std::function<void()>& script) {
-    if (busy_->isBusy()) return false;
-    try {
-        script();
-    } catch (const std::exception& error) {
-        host_.messageBox("提示", error.what());
-    } catch (...) {
-        host_.messageBox("提示", "操作失败");
-    }
-    return true;
+    return host::runScript(*busy_, script, [this](std::exception_ptr failure) {
+        try {
+            std::rethrow_exception(failure);
+        } catch (const std::exception& error) {
+            host_.messageBox("提示", error.what());
+        } catch (...) {
+            host_.messageBox("提示", "操作失败");
+        }
+    });
 }
 
 }  // namespace kelvane

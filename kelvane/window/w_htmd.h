@@ -12,6 +12,7 @@
 #include "grid/grid.h"
 #include "host/host.h"
 #include "host/qt/busy.h"
+#include "host/qt/script_window.h"
 #include "kelvane/f_resize.h"
 
 class QLineEdit;
@@ -60,7 +61,7 @@ class w_htmd : public QWidget {
     // A control by its name ("cb_16", "dw_1", ...); nullptr when there is none.
     template <typename T>
     T* control(const char* name) const {
-        return findChild<T*>(QString::fromLatin1(name));
+        return host::findControl<T>(*this, name);
     }
     // The text of a path or date field as bytes: unchanged since it was set, the
     // bytes it was set from (so a name that is not valid UTF-8 survives).
@@ -92,11 +93,7 @@ class w_htmd : public QWidget {
     std::string profile_;
     std::vector<std::unique_ptr<host::Grid>> grids_;
     std::unique_ptr<host::BusyIndicator> busy_;
-    struct FieldOrigin {
-        std::string bytes;
-        QString shown;
-    };
-    std::map<const QLineEdit*, FieldOrigin> fieldOrigins_;
+    host::FieldTexts fields_;
     bool settingsSaved_ = false;
 };
 

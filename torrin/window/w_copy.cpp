@@ -30,24 +30,10 @@ namespace torrin {
 
 namespace {
 
-// Text of a masked field with nothing typed in it: only the mask's separators.
-bool onlyMaskSeparators(const QString& text) {
-    for (QChar c : text) {
-        if (c.isLetterOrNumber()) return false;
-    }
-    return true;
-}
+using host::named;
 
 QPushButton* makeButton(const char* name, const char* caption, QWidget* parent) {
-    auto* button = new QPushButton(QString::fromUtf8(caption), parent);
-    button->setObjectName(QString::fromLatin1(name));
-    return button;
-}
-
-template <typename T>
-T* named(T* widget, const char* name) {
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
+    return named(new QPushButton(QString::fromUtf8(caption), parent), name);
 }
 
 }  // namespace
@@ -249,27 +235,24 @@ void w_copy::closeEvent(QCloseEvent* event) {
 }
 
 std::string w_copy::fieldText(const QLineEdit* field) const {
-    const QString shown = field->text();
-    const auto origin = fieldOrigins_.find(field);
-    if (origin != fieldOrigins_.end() && shown == origin->second.shown) return origin->second.bytes;
-    if (!field->inputMask().isEmpty() && onlyMaskSeparators(shown)) return {};
-    return host::fromQString(shown);
+    return fields_.get(field);
 }
 
 void w_copy::setFieldText(QLineEdit* field, const std::string& text) {
-    field->setText(host::toQString(text));
-    fieldOrigins_[field] = {text, field->text()};
+    fields_.set(field, text);
 }
 
 void w_copy::runScript(const std::string& event, const std::function<void()>& script) {
-    if (busy_->isBusy()) return;
-    try {
-        // A pending cell edit belongs to its row as it is now.
-        commitEdit();
-        script();
-    } catch (...) {
-        host_.messageBox("", unexpectedErrorText("w_copy", event, std::current_exception()));
-    }
+    host::runScript(
+        *busy_,
+        [this, &script] {
+            // A pending cell edit belongs to its row as it is now.
+            commitEdit();
+            script();
+        },
+        [this, &event](std::exception_ptr failure) {
+            host_.messageBox("", unexpectedErrorText("w_copy", event, failure));
+        });
 }
 
 void w_copy::editCell(long row) {
@@ -280,8 +263,7 @@ void w_copy::editCell(long row) {
     table->scrollTo(index);
     cellEditor_->setGeometry(table->visualRect(index));
     const std::string value = grid_->getitemstring(row, "ypath");
-    cellEditor_->setText(host::toQString(value));
-    editOrigin_ = {value, cellEditor_->text()};
+    editOrigin_ = host::showText(cellEditor_, value);
     editingRow_ = row;
     cellEditor_->show();
     cellEditor_->setFocus();
@@ -294,8 +276,7 @@ bool w_copy::commitEdit() {
     // Cleared first: hiding the editor moves the focus, which commits again.
     editingRow_ = 0;
     const QString typed = cellEditor_->text();
-    const std::string value =
-        typed == editOrigin_.shown ? editOrigin_.bytes : host::fromQString(typed);
+    const std::string value = editOrigin_.read(typed);
     cellEditor_->hide();
     if (row <= grid_->rowcount()) grid_->setitem(row, "ypath", value);
     return true;

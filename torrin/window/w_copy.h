@@ -13,6 +13,7 @@
 #include "grid/grid.h"
 #include "host/host.h"
 #include "host/qt/busy.h"
+#include "host/qt/script_window.h"
 #include "torrin/engine/rcopy.h"
 #include "torrin/torapp.h"
 
@@ -52,7 +53,7 @@ class w_copy : public QWidget {
 
     template <typename T>
     T* control(const char* name) const {
-        return findChild<T*>(QString::fromLatin1(name));
+        return host::findControl<T>(*this, name);
     }
     // Path and date fields as bytes: unchanged since set, the bytes they were
     // set from (a name that is not valid UTF-8 survives).
@@ -104,14 +105,10 @@ class w_copy : public QWidget {
     torapp app_;
     std::unique_ptr<host::Grid> grid_;
     std::unique_ptr<host::BusyIndicator> busy_;
-    struct FieldOrigin {
-        std::string bytes;
-        QString shown;
-    };
-    std::map<const QLineEdit*, FieldOrigin> fieldOrigins_;
+    host::FieldTexts fields_;
     QLineEdit* cellEditor_ = nullptr;
     long editingRow_ = 0;
-    FieldOrigin editOrigin_;
+    host::ShownBytes editOrigin_;
     Qt::KeyboardModifiers clickModifiers_;
     RunResult lastRun_;
     bool hasRun_ = false;
