@@ -331,6 +331,8 @@ struct Globals {
     std::size_t activeTab = 0;
 };
 
+// One switch over the workbook globals' record types, a few lines each; kept
+// together so that every record the reader understands is listed in one place.
 Globals readGlobals(const Biff& biff) {
     std::optional<Record> first = biff.at(0);
     if (!first || first->type != record::kBof || first->data.size() < 4)

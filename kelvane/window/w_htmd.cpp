@@ -223,6 +223,8 @@ w_htmd::~w_htmd() {
     qDeleteAll(findChildren<host::GridView*>());
 }
 
+// One pass over the layout table, one case per kind of control: longer than
+// usual, but split it would scatter the table's order over several places.
 void w_htmd::buildControls() {
     for (const ControlGeometry& geometry : kLayout) {
         const auto design = kDesign.find(geometry.name);

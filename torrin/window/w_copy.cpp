@@ -70,6 +70,8 @@ host::GridView& w_copy::gridView() const {
     return *control<host::GridView>("dw_1");
 }
 
+// The window from top to bottom, in the order it appears on the screen; kept
+// in one piece so that the code reads as the layout does.
 void w_copy::buildControls() {
     auto* outer = new QVBoxLayout(this);
 
