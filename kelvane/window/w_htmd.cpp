@@ -283,7 +283,7 @@ void w_htmd::buildControls() {
                 widget = new QWidget(this);
                 break;
         }
-        widget->setObjectName(QString::fromStdString(geometry.name));
+        host::named(widget, geometry.name.c_str());
         widget->setFont(controlFont(geometry.textSize, bold));
     }
 

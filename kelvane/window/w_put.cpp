@@ -13,6 +13,7 @@
 #include "host/paths.h"
 #include "host/qt/busy.h"
 #include "host/qt/qt_text.h"
+#include "host/qt/script_window.h"
 #include "host/text.h"
 #include "kelvane/import/jqwz.h"
 
@@ -61,16 +62,12 @@ w_put::w_put(host::Host& host, putcs parameter, QWidget* parent)
     setModal(true);
 
     // Created in the design's order, which is also the tab order.
-    cb_2_ = new QPushButton(QStringLiteral("截取"), this);
-    st_2_ = new QLabel(this);
-    st_1_ = new QLabel(this);
-    cb_1_ = new QPushButton(QStringLiteral("退出(&Q)"), this);
-    em_1_ = new CountField(this);
-    cb_2_->setObjectName(QStringLiteral("cb_2"));
-    st_2_->setObjectName(QStringLiteral("st_2"));
-    st_1_->setObjectName(QStringLiteral("st_1"));
-    cb_1_->setObjectName(QStringLiteral("cb_1"));
-    em_1_->setObjectName(QStringLiteral("em_1"));
+    using host::named;
+    cb_2_ = named(new QPushButton(QStringLiteral("截取"), this), "cb_2");
+    st_2_ = named(new QLabel(this), "st_2");
+    st_1_ = named(new QLabel(this), "st_1");
+    cb_1_ = named(new QPushButton(QStringLiteral("退出(&Q)"), this), "cb_1");
+    em_1_ = named(new CountField(this), "em_1");
 
     em_1_->setRange(1, 99);
     em_1_->setSingleStep(1);
