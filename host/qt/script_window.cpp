@@ -33,6 +33,19 @@ std::string FieldTexts::get(const QLineEdit* field) const {
     return fromQString(shown);
 }
 
+void closeWindow(QCloseEvent* event, BusyIndicator& busy, bool& saved,
+                 const std::function<void()>& save) {
+    if (!busy.allowClose()) {
+        event->ignore();
+        return;
+    }
+    if (!saved) {
+        saved = true;
+        save();
+    }
+    event->accept();
+}
+
 bool runScript(const BusyIndicator& busy, const std::function<void()>& script,
                const std::function<void(std::exception_ptr)>& failed) {
     if (busy.isBusy()) return false;

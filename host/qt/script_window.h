@@ -3,6 +3,7 @@
 // naming and finding controls by the names the scripts use.
 #pragma once
 
+#include <QCloseEvent>
 #include <QLineEdit>
 #include <QObject>
 #include <QString>
@@ -44,6 +45,12 @@ class FieldTexts {
 // exception leaving the script goes to `failed` and the window stays open.
 bool runScript(const BusyIndicator& busy, const std::function<void()>& script,
                const std::function<void(std::exception_ptr)>& failed);
+
+// A window's close event: refused while an operation runs (the busy indicator
+// says so); otherwise `save` runs the first time only, so that the settings
+// are written once however often the close is asked for, and the window closes.
+void closeWindow(QCloseEvent* event, BusyIndicator& busy, bool& saved,
+                 const std::function<void()>& save);
 
 // Gives a new control the name the scripts know it by.
 template <typename T>

@@ -382,15 +382,7 @@ void w_htmd::saveSettings() {
 }
 
 void w_htmd::closeEvent(QCloseEvent* event) {
-    if (!busy_->allowClose()) {
-        event->ignore();
-        return;
-    }
-    if (!settingsSaved_) {
-        settingsSaved_ = true;
-        saveSettings();
-    }
-    event->accept();
+    host::closeWindow(event, *busy_, settingsSaved_, [this] { saveSettings(); });
 }
 
 bool w_htmd::runScript(const std::function<void()>& script) {

@@ -221,19 +221,13 @@ void w_copy::saveSettings() {
 }
 
 void w_copy::closeEvent(QCloseEvent* event) {
-    if (!busy_->allowClose()) {
-        event->ignore();
-        return;
-    }
-    if (!settingsSaved_) {
-        settingsSaved_ = true;
+    host::closeWindow(event, *busy_, settingsSaved_, [this] {
         try {
             saveSettings();
         } catch (...) {
             host_.messageBox("", unexpectedErrorText("w_copy", "close", std::current_exception()));
         }
-    }
-    event->accept();
+    });
 }
 
 std::string w_copy::fieldText(const QLineEdit* field) const {
