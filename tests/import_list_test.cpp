@@ -3,7 +3,7 @@
 // failed import leaving the list as it was.
 #include <gtest/gtest.h>
 
-#include "host/grid.h"
+#include "grid/grid.h"
 #include "host/progress.h"
 #include "host/text.h"
 #include "kelvane/import/list_rows.h"

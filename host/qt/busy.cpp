@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QTimer>
 
-#include "host/grid.h"
+#include "host/paths.h"
 #include "host/qt/qt_text.h"
 
 namespace host {

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "grid/grid.h"
 #include "host/fs.h"
-#include "host/grid.h"
 #include "host/paths.h"
 #include "host/progress.h"
 
