@@ -21,6 +21,7 @@
 #include <unordered_map>
 
 #include "host/copy_switches.h"
+#include "host/file_content_posix.h"
 #include "host/fs.h"
 #include "host/listing_order.h"
 #include "host/paths.h"
@@ -32,11 +33,11 @@
 
 namespace host {
 
-namespace {
+using posix::copyContent;
+using posix::systemReason;
+using posix::writeAll;
 
-std::string systemReason(int error) {
-    return std::system_category().message(error);
-}
+namespace {
 
 bool fail(std::string* error, std::string_view what, const std::string& path, int code) noexcept {
     if (error) {
@@ -201,205 +202,6 @@ void refreshScan(int folder, const std::string& key) {
         rememberState(found->second, st);
     else
         scans.erase(found);
-}
-
-// The injected "disk full": bytes left, and below which folder.
-struct InjectedFailure {
-    std::mutex mutex;
-    std::atomic<bool> active{false};
-    long long budget = 0;
-    std::string folder;  // with a trailing separator; empty: everywhere
-};
-InjectedFailure injected;
-
-// How many of `size` bytes the injected failure lets through to `fd`.
-std::size_t injectedAllowance(int fd, std::size_t size) noexcept {
-    if (!injected.active.load()) return size;
-    std::lock_guard lock(injected.mutex);
-    if (!injected.folder.empty()) {
-        char link[64];
-        std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-        char path[PATH_MAX + 1];
-        const ssize_t length = ::readlink(link, path, PATH_MAX);
-        if (length < 0 || std::string_view(path, static_cast<std::size_t>(length))
-                                  .substr(0, injected.folder.size()) != injected.folder)
-            return size;
-    }
-    const auto allowed =
-        static_cast<std::size_t>(std::min(injected.budget, static_cast<long long>(size)));
-    injected.budget -= static_cast<long long>(allowed);
-    return allowed;
-}
-
-// Writes at `*offset` (advanced) when given, else at the file's position.
-bool writeAll(int fd, const char* data, std::size_t size, off_t* offset = nullptr) noexcept {
-    while (size > 0) {
-        const std::size_t allowed = injectedAllowance(fd, size);
-        if (allowed == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        const ssize_t written =
-            offset ? ::pwrite(fd, data, allowed, *offset) : ::write(fd, data, allowed);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-        if (offset) *offset += written;
-    }
-    return true;
-}
-
-// Copies the byte ranges of one file, each at its own offset so that the
-// holes between them stay holes. The kernel copies where it can; where it
-// refuses, and for the test switches (a disk failure counts the bytes that go
-// through writeAll, the kill switch stops in the middle of them), the bytes
-// pass through a buffer.
-class RangeCopier {
-  public:
-    RangeCopier(int from, int to) noexcept
-        : from_(from),
-          to_(to),
-          killAfter_(detail::killCopyAfter()),
-          inKernel_(!injected.active.load() && killAfter_ < 0) {}
-
-    // Copies [offset, end); `end` becomes where the source ended when it is
-    // shorter now than when it was opened. False with errno set.
-    bool copy(off_t offset, off_t& end) noexcept {
-        while (inKernel_ && offset < end) {
-            loff_t in = offset, out = offset;
-            const ssize_t copied =
-                ::copy_file_range(from_, &in, to_, &out, static_cast<std::size_t>(end - offset), 0);
-            if (copied > 0) {
-                offset += copied;
-                continue;
-            }
-            if (copied == 0) break;  // the source ended, or a pseudo file says 0: read
-            if (errno == EINTR) continue;
-            switch (errno) {
-                case EXDEV:
-                case ENOSYS:
-                case EINVAL:
-                case EOPNOTSUPP:
-                case EBADF:
-                case EPERM:
-                case ETXTBSY:
-                    inKernel_ = false;  // refused here, for the rest of this file too
-                    break;
-                default:
-                    return false;
-            }
-        }
-        return offset >= end || byReading(offset, end);
-    }
-
-  private:
-    bool byReading(off_t offset, off_t& end) noexcept {
-        char buffer[1 << 16];
-        while (offset < end) {
-            const auto wanted =
-                static_cast<std::size_t>(std::min<off_t>(end - offset, sizeof buffer));
-            const ssize_t got = ::pread(from_, buffer, wanted, offset);
-            if (got == 0) {
-                end = offset;
-                return true;
-            }
-            if (got < 0) {
-                if (errno == EINTR) continue;
-                return false;
-            }
-            off_t at = offset;
-            if (killAfter_ >= 0 && copied_ + got > killAfter_) {
-                writeAll(to_, buffer, static_cast<std::size_t>(killAfter_ - copied_), &at);
-                ::kill(::getpid(), SIGKILL);
-            }
-            if (!writeAll(to_, buffer, static_cast<std::size_t>(got), &at)) return false;
-            copied_ += got;
-            offset += got;
-        }
-        return true;
-    }
-
-    int from_;
-    int to_;
-    long long killAfter_;
-    bool inKernel_;
-    long long copied_ = 0;
-};
-
-// The pairs of devices (source, target) between which a clone was refused:
-// asked once, not once per file.
-std::mutex cloneMutex;
-std::vector<std::pair<dev_t, dev_t>> cloneRefused;
-
-bool cloneMayWork(dev_t from, dev_t to) {
-    std::lock_guard lock(cloneMutex);
-    return std::find(cloneRefused.begin(), cloneRefused.end(), std::pair(from, to)) ==
-           cloneRefused.end();
-}
-
-bool tryClone(int from, int to, dev_t fromDevice, dev_t toDevice) {
-    if (injected.active.load() || detail::killCopyAfter() >= 0 ||
-        !cloneMayWork(fromDevice, toDevice))
-        return false;
-    if (::ioctl(to, FICLONE, from) == 0) return true;
-    std::lock_guard lock(cloneMutex);
-    if (cloneRefused.size() < 64) cloneRefused.emplace_back(fromDevice, toDevice);
-    return false;
-}
-
-// Copies the file `from`, whose status `st` was read when it was opened, into
-// the new empty file `to`: the file as it was opened, holes kept as holes.
-// A clone costs one call and no space until either file changes; then only the
-// data ranges are copied and the length set, so a sparse disk image copies in
-// a moment and takes no more room than its source.
-bool copyContent(int from, int to, const struct stat& st, dev_t toDevice) noexcept {
-    off_t size = st.st_size;
-    RangeCopier ranges(from, to);
-    if (size == 0) {
-        // Empty, or a pseudo file that does not tell its length: read to its end.
-        size = std::numeric_limits<off_t>::max();
-        return ranges.copy(0, size);
-    }
-    try {
-        if (tryClone(from, to, st.st_dev, toDevice)) return true;
-    } catch (...) {
-    }
-    // A file with as many blocks as bytes has no hole; asking for them costs
-    // two calls per file.
-    const bool mayHaveHoles = static_cast<off_t>(st.st_blocks) * 512 < size;
-    off_t offset = 0;
-    off_t end = size;
-    off_t written = 0;
-    while (offset < end) {
-        off_t data = offset;
-        off_t hole = end;
-        if (mayHaveHoles) {
-            data = ::lseek(from, offset, SEEK_DATA);
-            if (data < 0 && errno == ENXIO) break;  // only a hole is left
-            if (data < 0) {
-                if (errno != EINVAL && errno != EOPNOTSUPP) return false;
-                data = offset;  // the file system does not tell: all of it is data
-            } else {
-                hole = std::min(end, std::max(data, ::lseek(from, data, SEEK_HOLE)));
-                if (hole <= data) hole = end;
-            }
-            if (data >= end) break;
-        }
-        off_t reached = hole;
-        if (!ranges.copy(data, reached)) return false;
-        if (reached < hole) end = reached;  // the source got shorter meanwhile
-        written = std::min(reached, end);
-        offset = hole;
-    }
-    if (written >= end) return true;
-    // A hole at the end: the length is set. A file system that cannot set it
-    // (some FUSE ones) gets the last byte, a zero, written instead.
-    if (::ftruncate(to, end) == 0) return true;
-    off_t last = end - 1;
-    return writeAll(to, "", 1, &last);
 }
 
 constexpr off_t kCheckTargetFirstFrom = 1 << 20;
@@ -687,68 +489,6 @@ int openBeneath(int root, std::string_view relative) noexcept {
 
 }  // namespace
 
-bool fileExists(const std::string& path) noexcept {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-bool folderExists(const std::string& path) noexcept {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool createFolder(const std::string& path) noexcept {
-    return ::mkdir(path.c_str(), 0777) == 0;
-}
-
-std::int64_t fileLength(const std::string& path) noexcept {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return -1;
-    return static_cast<std::int64_t>(st.st_size);
-}
-
-std::string currentDirectory() {
-    std::string buffer(PATH_MAX, '\0');
-    for (;;) {
-        if (::getcwd(buffer.data(), buffer.size())) {
-            buffer.resize(std::char_traits<char>::length(buffer.c_str()));
-            return buffer;
-        }
-        if (errno != ERANGE) return {};
-        buffer.resize(buffer.size() * 2);
-    }
-}
-
-std::string programDirectory() {
-    std::string buffer(PATH_MAX, '\0');
-    for (;;) {
-        const ssize_t got = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-        if (got < 0) return currentDirectory();
-        if (static_cast<std::size_t>(got) < buffer.size()) {
-            buffer.resize(static_cast<std::size_t>(got));
-            return std::string(parentPath(buffer));
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-}
-
-std::optional<FileTimes> fileTimes(const std::string& path) noexcept {
-    struct statx sx;
-    if (::statx(AT_FDCWD, path.c_str(), AT_STATX_SYNC_AS_STAT,
-                STATX_MTIME | STATX_CTIME | STATX_BTIME, &sx) == 0) {
-        FileTimes times;
-        times.modified = static_cast<std::time_t>(sx.stx_mtime.tv_sec);
-        const bool hasBirth = (sx.stx_mask & STATX_BTIME) && sx.stx_btime.tv_sec != 0;
-        times.created =
-            static_cast<std::time_t>(hasBirth ? sx.stx_btime.tv_sec : sx.stx_ctime.tv_sec);
-        return times;
-    }
-    if (errno != ENOSYS) return std::nullopt;
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-    return FileTimes{st.st_mtime, st.st_ctime};
-}
-
 bool copyFileSafely(const std::string& source, const std::string& target, bool replace,
                     std::string* error) noexcept {
     try {
@@ -813,37 +553,6 @@ bool TargetFolder::copyHere(const std::string& source, const std::string& name, 
     }
 }
 
-std::optional<std::string> readFile(const std::string& path, std::string* reason) {
-    auto failed = [&](int code) -> std::optional<std::string> {
-        if (reason) *reason = systemReason(code);
-        return std::nullopt;
-    };
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return failed(errno);
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        const int code = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-        ::close(fd);
-        return failed(code);
-    }
-    std::string bytes;
-    bytes.reserve(static_cast<std::size_t>(st.st_size));
-    char buffer[1 << 16];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got == 0) break;
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            const int code = errno;
-            ::close(fd);
-            return failed(code);
-        }
-        bytes.append(buffer, static_cast<std::size_t>(got));
-    }
-    ::close(fd);
-    return bytes;
-}
-
 bool writeFileAtomically(const std::string& path, std::string_view bytes,
                          std::string* error) noexcept {
     try {
@@ -876,90 +585,8 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes,
     }
 }
 
-bool appendToFile(const std::string& path, std::string_view bytes) noexcept {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
-    bool ok = writeAll(fd, bytes.data(), bytes.size());
-    if (::close(fd) != 0) ok = false;
-    return ok;
-}
-
-void setWriteFailureAfterBytesForTesting(long long bytes, std::string folder) noexcept {
-    std::lock_guard lock(injected.mutex);
-    injected.budget = bytes;
-    injected.folder.clear();
-    if (bytes >= 0 && !folder.empty()) {
-        // The descriptors name resolved paths.
-        if (char* resolved = ::realpath(folder.c_str(), nullptr)) {
-            injected.folder = resolved;
-            ::free(resolved);
-        } else {
-            injected.folder = std::move(folder);
-        }
-        injected.folder += '/';
-    }
-    injected.active.store(bytes >= 0);
-}
-
 void setNamedTemporariesForTesting(bool named) noexcept {
     namedSwitch.store(named ? 1 : 0);
-}
-
-bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry>& entries) {
-    entries.clear();
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return false;
-    // Bit 2 (hidden) and bit 4 (system) of the mask both bring in hidden names;
-    // bit 16 brings in sub-folders.
-    const bool withHidden = (mask & 6) != 0;
-    const bool withFolders = (mask & 16) != 0;
-    const int dirFd = ::dirfd(dir);
-    detail::ListingCollector found;
-    for (;;) {
-        errno = 0;
-        const dirent* item = ::readdir(dir);
-        if (!item) {
-            if (errno != 0) {
-                ::closedir(dir);
-                return false;
-            }
-            break;
-        }
-        const std::string_view name = item->d_name;
-        if (name == "." || name == "..") continue;
-        if (name.front() == '.' && !withHidden) continue;
-        if (isTemporaryName(name)) continue;
-        bool isFolder = false;
-        switch (item->d_type) {
-            case DT_REG:
-                break;
-            case DT_DIR:
-                isFolder = true;
-                break;
-            case DT_LNK:
-            case DT_UNKNOWN: {
-                struct stat st;
-                if (::fstatat(dirFd, item->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-                if (S_ISLNK(st.st_mode)) {
-                    // A link counts as what it points at, and only a file will do.
-                    if (::fstatat(dirFd, item->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode))
-                        continue;
-                } else if (S_ISDIR(st.st_mode)) {
-                    isFolder = true;
-                } else if (!S_ISREG(st.st_mode)) {
-                    continue;
-                }
-                break;
-            }
-            default:
-                continue;  // FIFOs, sockets, devices
-        }
-        if (isFolder && !withFolders) continue;
-        found.add(std::string(name), isFolder);
-    }
-    ::closedir(dir);
-    found.sortInto(entries);
-    return true;
 }
 
 }  // namespace host

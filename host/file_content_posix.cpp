@@ -1,0 +1,255 @@
+// File content on POSIX: how the bytes of one file reach its copy.
+#include "host/file_content_posix.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <signal.h>
+#include <stdio.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <limits>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "host/copy_switches.h"
+#include "host/fs.h"
+
+namespace host {
+namespace posix {
+
+namespace {
+
+// The injected "disk full": bytes left, and below which folder.
+struct InjectedFailure {
+    std::mutex mutex;
+    std::atomic<bool> active{false};
+    long long budget = 0;
+    std::string folder;  // with a trailing separator; empty: everywhere
+};
+InjectedFailure injected;
+
+// How many of `size` bytes the injected failure lets through to `fd`.
+std::size_t injectedAllowance(int fd, std::size_t size) noexcept {
+    if (!injected.active.load()) return size;
+    std::lock_guard lock(injected.mutex);
+    if (!injected.folder.empty()) {
+        char link[64];
+        std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+        char path[PATH_MAX + 1];
+        const ssize_t length = ::readlink(link, path, PATH_MAX);
+        if (length < 0 || std::string_view(path, static_cast<std::size_t>(length))
+                                  .substr(0, injected.folder.size()) != injected.folder)
+            return size;
+    }
+    const auto allowed =
+        static_cast<std::size_t>(std::min(injected.budget, static_cast<long long>(size)));
+    injected.budget -= static_cast<long long>(allowed);
+    return allowed;
+}
+
+// Copies the byte ranges of one file, each at its own offset so that the
+// holes between them stay holes. The kernel copies where it can; where it
+// refuses, and for the test switches (a disk failure counts the bytes that go
+// through writeAll, the kill switch stops in the middle of them), the bytes
+// pass through a buffer.
+class RangeCopier {
+  public:
+    RangeCopier(int from, int to) noexcept
+        : from_(from),
+          to_(to),
+          killAfter_(detail::killCopyAfter()),
+          inKernel_(!injected.active.load() && killAfter_ < 0) {}
+
+    // Copies [offset, end); `end` becomes where the source ended when it is
+    // shorter now than when it was opened. False with errno set.
+    bool copy(off_t offset, off_t& end) noexcept {
+        while (inKernel_ && offset < end) {
+            loff_t in = offset, out = offset;
+            const ssize_t copied =
+                ::copy_file_range(from_, &in, to_, &out, static_cast<std::size_t>(end - offset), 0);
+            if (copied > 0) {
+                offset += copied;
+                continue;
+            }
+            if (copied == 0) break;  // the source ended, or a pseudo file says 0: read
+            if (errno == EINTR) continue;
+            switch (errno) {
+                case EXDEV:
+                case ENOSYS:
+                case EINVAL:
+                case EOPNOTSUPP:
+                case EBADF:
+                case EPERM:
+                case ETXTBSY:
+                    inKernel_ = false;  // refused here, for the rest of this file too
+                    break;
+                default:
+                    return false;
+            }
+        }
+        return offset >= end || byReading(offset, end);
+    }
+
+  private:
+    bool byReading(off_t offset, off_t& end) noexcept {
+        char buffer[1 << 16];
+        while (offset < end) {
+            const auto wanted =
+                static_cast<std::size_t>(std::min<off_t>(end - offset, sizeof buffer));
+            const ssize_t got = ::pread(from_, buffer, wanted, offset);
+            if (got == 0) {
+                end = offset;
+                return true;
+            }
+            if (got < 0) {
+                if (errno == EINTR) continue;
+                return false;
+            }
+            off_t at = offset;
+            if (killAfter_ >= 0 && copied_ + got > killAfter_) {
+                writeAll(to_, buffer, static_cast<std::size_t>(killAfter_ - copied_), &at);
+                ::kill(::getpid(), SIGKILL);
+            }
+            if (!writeAll(to_, buffer, static_cast<std::size_t>(got), &at)) return false;
+            copied_ += got;
+            offset += got;
+        }
+        return true;
+    }
+
+    int from_;
+    int to_;
+    long long killAfter_;
+    bool inKernel_;
+    long long copied_ = 0;
+};
+
+// The pairs of devices (source, target) between which a clone was refused:
+// asked once, not once per file.
+std::mutex cloneMutex;
+std::vector<std::pair<dev_t, dev_t>> cloneRefused;
+
+bool cloneMayWork(dev_t from, dev_t to) {
+    std::lock_guard lock(cloneMutex);
+    return std::find(cloneRefused.begin(), cloneRefused.end(), std::pair(from, to)) ==
+           cloneRefused.end();
+}
+
+bool tryClone(int from, int to, dev_t fromDevice, dev_t toDevice) {
+    if (injected.active.load() || detail::killCopyAfter() >= 0 ||
+        !cloneMayWork(fromDevice, toDevice))
+        return false;
+    if (::ioctl(to, FICLONE, from) == 0) return true;
+    std::lock_guard lock(cloneMutex);
+    if (cloneRefused.size() < 64) cloneRefused.emplace_back(fromDevice, toDevice);
+    return false;
+}
+
+// Copies the file `from`, whose status `st` was read when it was opened, into
+// the new empty file `to`: the file as it was opened, holes kept as holes.
+// A clone costs one call and no space until either file changes; then only the
+// data ranges are copied and the length set, so a sparse disk image copies in
+// a moment and takes no more room than its source.
+}  // namespace
+
+bool copyContent(int from, int to, const struct stat& st, dev_t toDevice) noexcept {
+    off_t size = st.st_size;
+    RangeCopier ranges(from, to);
+    if (size == 0) {
+        // Empty, or a pseudo file that does not tell its length: read to its end.
+        size = std::numeric_limits<off_t>::max();
+        return ranges.copy(0, size);
+    }
+    try {
+        if (tryClone(from, to, st.st_dev, toDevice)) return true;
+    } catch (...) {
+    }
+    // A file with as many blocks as bytes has no hole; asking for them costs
+    // two calls per file.
+    const bool mayHaveHoles = static_cast<off_t>(st.st_blocks) * 512 < size;
+    off_t offset = 0;
+    off_t end = size;
+    off_t written = 0;
+    while (offset < end) {
+        off_t data = offset;
+        off_t hole = end;
+        if (mayHaveHoles) {
+            data = ::lseek(from, offset, SEEK_DATA);
+            if (data < 0 && errno == ENXIO) break;  // only a hole is left
+            if (data < 0) {
+                if (errno != EINVAL && errno != EOPNOTSUPP) return false;
+                data = offset;  // the file system does not tell: all of it is data
+            } else {
+                hole = std::min(end, std::max(data, ::lseek(from, data, SEEK_HOLE)));
+                if (hole <= data) hole = end;
+            }
+            if (data >= end) break;
+        }
+        off_t reached = hole;
+        if (!ranges.copy(data, reached)) return false;
+        if (reached < hole) end = reached;  // the source got shorter meanwhile
+        written = std::min(reached, end);
+        offset = hole;
+    }
+    if (written >= end) return true;
+    // A hole at the end: the length is set. A file system that cannot set it
+    // (some FUSE ones) gets the last byte, a zero, written instead.
+    if (::ftruncate(to, end) == 0) return true;
+    off_t last = end - 1;
+    return writeAll(to, "", 1, &last);
+}
+
+bool writeAll(int fd, const char* data, std::size_t size, off_t* offset) noexcept {
+    while (size > 0) {
+        const std::size_t allowed = injectedAllowance(fd, size);
+        if (allowed == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        const ssize_t written =
+            offset ? ::pwrite(fd, data, allowed, *offset) : ::write(fd, data, allowed);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+        if (offset) *offset += written;
+    }
+    return true;
+}
+
+std::string systemReason(int error) {
+    return std::system_category().message(error);
+}
+
+}  // namespace posix
+
+void setWriteFailureAfterBytesForTesting(long long bytes, std::string folder) noexcept {
+    std::lock_guard lock(posix::injected.mutex);
+    posix::injected.budget = bytes;
+    posix::injected.folder.clear();
+    if (bytes >= 0 && !folder.empty()) {
+        // The descriptors name resolved paths.
+        if (char* resolved = ::realpath(folder.c_str(), nullptr)) {
+            posix::injected.folder = resolved;
+            ::free(resolved);
+        } else {
+            posix::injected.folder = std::move(folder);
+        }
+        posix::injected.folder += '/';
+    }
+    posix::injected.active.store(bytes >= 0);
+}
+
+}  // namespace host

@@ -1,0 +1,24 @@
+// The bytes of a copy on POSIX: clone, data ranges with their holes kept, or a
+// buffer; shared by the file services of fs_posix.cpp.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+
+namespace host::posix {
+
+// The system's wording of an errno value.
+std::string systemReason(int error);
+
+// Writes all of `data` at `*offset` (advanced) when given, else at the file's
+// position. False with errno set; the injected disk failure counts here.
+bool writeAll(int fd, const char* data, std::size_t size, off_t* offset = nullptr) noexcept;
+
+// Copies the file `from`, whose status `st` was read when it was opened, into
+// the new empty file `to` on the device `toDevice`. False with errno set.
+bool copyContent(int from, int to, const struct stat& st, dev_t toDevice) noexcept;
+
+}  // namespace host::posix

@@ -1,0 +1,186 @@
+// Reading files and folders on POSIX: existence, lengths, times, whole-file
+// reads, appends to a log, and folder listings.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/file_content_posix.h"
+#include "host/fs.h"
+#include "host/listing_order.h"
+#include "host/paths.h"
+#include "host/temporary_names.h"
+
+namespace host {
+
+using posix::systemReason;
+using posix::writeAll;
+
+bool fileExists(const std::string& path) noexcept {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool folderExists(const std::string& path) noexcept {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool createFolder(const std::string& path) noexcept {
+    return ::mkdir(path.c_str(), 0777) == 0;
+}
+
+std::int64_t fileLength(const std::string& path) noexcept {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return -1;
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+std::string currentDirectory() {
+    std::string buffer(PATH_MAX, '\0');
+    for (;;) {
+        if (::getcwd(buffer.data(), buffer.size())) {
+            buffer.resize(std::char_traits<char>::length(buffer.c_str()));
+            return buffer;
+        }
+        if (errno != ERANGE) return {};
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::string programDirectory() {
+    std::string buffer(PATH_MAX, '\0');
+    for (;;) {
+        const ssize_t got = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (got < 0) return currentDirectory();
+        if (static_cast<std::size_t>(got) < buffer.size()) {
+            buffer.resize(static_cast<std::size_t>(got));
+            return std::string(parentPath(buffer));
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::optional<FileTimes> fileTimes(const std::string& path) noexcept {
+    struct statx sx;
+    if (::statx(AT_FDCWD, path.c_str(), AT_STATX_SYNC_AS_STAT,
+                STATX_MTIME | STATX_CTIME | STATX_BTIME, &sx) == 0) {
+        FileTimes times;
+        times.modified = static_cast<std::time_t>(sx.stx_mtime.tv_sec);
+        const bool hasBirth = (sx.stx_mask & STATX_BTIME) && sx.stx_btime.tv_sec != 0;
+        times.created =
+            static_cast<std::time_t>(hasBirth ? sx.stx_btime.tv_sec : sx.stx_ctime.tv_sec);
+        return times;
+    }
+    if (errno != ENOSYS) return std::nullopt;
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    return FileTimes{st.st_mtime, st.st_ctime};
+}
+
+std::optional<std::string> readFile(const std::string& path, std::string* reason) {
+    auto failed = [&](int code) -> std::optional<std::string> {
+        if (reason) *reason = systemReason(code);
+        return std::nullopt;
+    };
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return failed(errno);
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int code = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        return failed(code);
+    }
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(st.st_size));
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got == 0) break;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            const int code = errno;
+            ::close(fd);
+            return failed(code);
+        }
+        bytes.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return bytes;
+}
+
+bool appendToFile(const std::string& path, std::string_view bytes) noexcept {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    bool ok = writeAll(fd, bytes.data(), bytes.size());
+    if (::close(fd) != 0) ok = false;
+    return ok;
+}
+
+bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry>& entries) {
+    entries.clear();
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return false;
+    // Bit 2 (hidden) and bit 4 (system) of the mask both bring in hidden names;
+    // bit 16 brings in sub-folders.
+    const bool withHidden = (mask & 6) != 0;
+    const bool withFolders = (mask & 16) != 0;
+    const int dirFd = ::dirfd(dir);
+    detail::ListingCollector found;
+    for (;;) {
+        errno = 0;
+        const dirent* item = ::readdir(dir);
+        if (!item) {
+            if (errno != 0) {
+                ::closedir(dir);
+                return false;
+            }
+            break;
+        }
+        const std::string_view name = item->d_name;
+        if (name == "." || name == "..") continue;
+        if (name.front() == '.' && !withHidden) continue;
+        if (isTemporaryName(name)) continue;
+        bool isFolder = false;
+        switch (item->d_type) {
+            case DT_REG:
+                break;
+            case DT_DIR:
+                isFolder = true;
+                break;
+            case DT_LNK:
+            case DT_UNKNOWN: {
+                struct stat st;
+                if (::fstatat(dirFd, item->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+                if (S_ISLNK(st.st_mode)) {
+                    // A link counts as what it points at, and only a file will do.
+                    if (::fstatat(dirFd, item->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode))
+                        continue;
+                } else if (S_ISDIR(st.st_mode)) {
+                    isFolder = true;
+                } else if (!S_ISREG(st.st_mode)) {
+                    continue;
+                }
+                break;
+            }
+            default:
+                continue;  // FIFOs, sockets, devices
+        }
+        if (isFolder && !withFolders) continue;
+        found.add(std::string(name), isFolder);
+    }
+    ::closedir(dir);
+    found.sortInto(entries);
+    return true;
+}
+
+}  // namespace host
