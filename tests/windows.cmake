@@ -4,8 +4,8 @@ zarvik_test(path_rules_test SOURCES path_rules_test.cpp LIBS host)
 
 if(WIN32)
   message(STATUS "Windows tests: path_rules, windows_host, windows_torrin, text, check_grid, "
-                 "truncation, resize; the other areas' tests use FIFOs, links, permission bits "
-                 "and \"/\" paths and are left out")
+                 "truncation, resize, and with the windows grid_model and busy; the other areas' "
+                 "tests use FIFOs, links, permission bits and \"/\" paths and are left out")
   # Win32 host services and torrin's run on real folders (under wine in CI).
   zarvik_test(windows_host_test SOURCES windows_host_test.cpp LIBS common host)
   zarvik_test(windows_torrin_test SOURCES windows_torrin_test.cpp LIBS torrin_engine)
@@ -17,6 +17,12 @@ if(WIN32)
   # local-time cases set TZ, which Windows file times do not follow (the zone
   # comes from the system); windows_host_test checks local time instead.
   zarvik_test(text_test SOURCES text_test.cpp LIBS host)
+  # The grid's Qt model and the busy indication, on the offscreen platform of
+  # the Windows Qt build.
+  if(WITH_GUI)
+    zarvik_test(grid_model_test GUI SOURCES grid_model_test.cpp LIBS host_qt Qt6::Test)
+    zarvik_test(busy_test GUI SOURCES busy_test.cpp LIBS host_qt)
+  endif()
   set(compat ${CMAKE_CURRENT_SOURCE_DIR}/support/windows_compat.h)
   target_compile_options(text_test PRIVATE
     $<IF:$<CXX_COMPILER_ID:MSVC>,/FI${compat},SHELL:-include ${compat}>)
