@@ -34,26 +34,30 @@ struct FileTimes {
 // The times of a file (from its status, no read permission needed), or nullopt.
 std::optional<FileTimes> fileTimes(const std::string& path) noexcept;
 
-// Copies `source` to `target` without ever leaving a partial target: the bytes
-// go to a hidden temporary file in the target's folder, which is renamed over
-// the target only when complete. With `replace` false an existing target is
-// never touched and the copy fails. The modification time and permission bits
-// of the source are kept. A leftover temporary file of an earlier, killed copy
-// to the same target is removed first. On failure `error` (when given) gets a
-// text with the path and the system's reason.
-// The temporary name is "." + name + "." + 8 lower-case hex digits + ".partial";
-// a name too long for that keeps only its first 237 bytes (cut at a UTF-8
-// character boundary) in the temporary name.
+// Copies `source` to `target` without ever leaving a partial target. The
+// modification time and permission bits of the source are kept. With `replace`
+// false an existing target is never touched and the copy fails. On failure
+// `error` (when given) gets a text with the path and the system's reason.
+// Where the file system allows (Linux: O_TMPFILE) the bytes go to a file
+// without a name, which is linked under the target's name only when complete
+// (over an existing target, with `replace`: linked under a temporary name that
+// is renamed over the target in the same instant); elsewhere (FAT, network
+// shares, Windows) they go to a file with a temporary name (see
+// host/temporary_names.h), locked while it is written. Unlocked temporary
+// files of earlier, killed copies to the same target are removed first;
+// nothing else is ever removed.
 bool copyFileSafely(const std::string& source, const std::string& target, bool replace,
                     std::string* error = nullptr) noexcept;
-// True for the names copyFileSafely gives its temporary files; listings skip them.
-bool isCopyTemporaryName(std::string_view name) noexcept;
+// True for the names of the program's temporary files (copies, settings,
+// saved lists, exports); listings leave out these names and no others.
+bool isTemporaryName(std::string_view name) noexcept;
 
 // Reads a whole file; nullopt when it cannot be read, with the system's reason
 // in `reason` when given. A FIFO or device is refused, never waited on.
 std::optional<std::string> readFile(const std::string& path, std::string* reason = nullptr);
-// Replaces `path` with `bytes` atomically (temporary file in the same folder,
-// then rename), so a crash or a full disk never leaves a half-written file.
+// Replaces `path` with `bytes` atomically (a temporary file in the same folder,
+// made as copyFileSafely makes its own, then renamed), so a crash or a full
+// disk never leaves a half-written file.
 bool writeFileAtomically(const std::string& path, std::string_view bytes,
                          std::string* error = nullptr) noexcept;
 // Appends `bytes` to `path`, creating it when missing.
@@ -65,6 +69,17 @@ bool appendToFile(const std::string& path, std::string_view bytes) noexcept;
 // ENOSPC, after writing what still fits, as a full disk does. A negative
 // value ends the failure. Process-wide.
 void setWriteFailureAfterBytesForTesting(long long bytes, std::string folder = {}) noexcept;
+
+// Test switches, process-wide, also set by the environment so that a test
+// may give them to a program it starts:
+// - named temporary files even where the file system offers nameless ones
+//   (ZARVIK_TEST_NAMED_TEMPORARIES=1), so the fallback is tested everywhere;
+// - a copy stops the process (SIGKILL; on Windows, immediate termination)
+//   once it has written `bytes` bytes of one file's data and more are to
+//   come, that is in the middle of its data (ZARVIK_TEST_KILL_COPY_AFTER=bytes;
+//   negative: never).
+void setNamedTemporariesForTesting(bool named) noexcept;
+void setKillCopyAfterBytesForTesting(long long bytes) noexcept;
 
 // Attribute masks of the directory listing.
 inline constexpr int kListNormal = 16;      // folders and ordinary files, no hidden/system ones
@@ -81,7 +96,8 @@ std::string listingText(const ListingEntry& entry);
 // same for every walk of both programs:
 // - "." and ".." are never listed; FIFOs, sockets and devices are never listed;
 // - a link to a file is listed as that file; a link to a folder is not listed,
-//   so no walk can loop; the copy's temporary files are never listed;
+//   so no walk can loop; the program's temporary files (isTemporaryName)
+//   are never listed (no other name is left out for its shape);
 // - under kListNormal hidden entries (on POSIX: names beginning with ".") are
 //   left out; under kListEverything they are listed;
 // - entries are sorted by their listing text, bytes compared with ASCII letters

@@ -1,7 +1,7 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -9,17 +9,17 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <system_error>
 #include <unordered_map>
 
-#include "host/copy_names.h"
 #include "host/fs.h"
 #include "host/listing_order.h"
 #include "host/paths.h"
+#include "host/temporary_names.h"
 
 #ifndef RENAME_NOREPLACE
 #define RENAME_NOREPLACE (1 << 0)
@@ -28,8 +28,6 @@
 namespace host {
 
 namespace {
-
-// "." + name + "." + 8 hex digits + ".partial" must fit in one name of the file system.
 
 std::string systemReason(int error) {
     return std::system_category().message(error);
@@ -51,61 +49,92 @@ std::string folderOf(const std::string& path) {
     return parent.empty() ? std::string(".") : std::string(parent);
 }
 
-// The name part that goes into a temporary name: the whole base name, or for a
-// name so long that the temporary name would not fit, its start cut at a UTF-8
-// character boundary.
-std::string_view temporaryStem(std::string_view base) noexcept {
-    if (base.size() + copy_names::kOverhead <= copy_names::kNameMax) return base;
-    std::size_t length = copy_names::kNameMax - copy_names::kOverhead;
-    while (length > 1 && (static_cast<unsigned char>(base[length]) & 0xC0) == 0x80) --length;
-    return base.substr(0, length);
+// The test switches; -2 means "not yet read from the environment".
+std::atomic<int> namedSwitch{-2};
+std::atomic<long long> killSwitch{-2};
+
+bool namedTemporariesForced() noexcept {
+    int named = namedSwitch.load();
+    if (named == -2) {
+        const char* value = std::getenv("ZARVIK_TEST_NAMED_TEMPORARIES");
+        named = value && *value && std::strcmp(value, "0") != 0 ? 1 : 0;
+        namedSwitch.store(named);
+    }
+    return named == 1;
 }
 
-// True when `name` is a temporary name made for a target whose stem is `stem`.
-bool isTemporaryNameOf(std::string_view name, std::string_view stem) noexcept {
-    return name.size() == stem.size() + copy_names::kOverhead && isCopyTemporaryName(name) &&
-           name.substr(1, stem.size()) == stem;
+long long killCopyAfter() noexcept {
+    long long bytes = killSwitch.load();
+    if (bytes == -2) {
+        const char* value = std::getenv("ZARVIK_TEST_KILL_COPY_AFTER");
+        bytes = value && *value ? std::strtoll(value, nullptr, 10) : -1;
+        if (bytes < 0) bytes = -1;
+        killSwitch.store(bytes);
+    }
+    return bytes;
 }
 
-// Seeded once per thread: the names only need to differ, and O_EXCL settles a
-// clash, so a system call for every file would buy nothing.
-std::string randomHex() {
-    thread_local unsigned long long state = [] {
-        unsigned long long seed = 0;
-        if (getrandom(&seed, sizeof seed, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof seed))
-            seed = static_cast<unsigned long long>(
-                std::chrono::steady_clock::now().time_since_epoch().count());
-        return seed ^ (static_cast<unsigned long long>(getpid()) << 32);
-    }();
-    // splitmix64
-    state += 0x9E3779B97F4A7C15ull;
-    unsigned long long mixed = state;
-    mixed = (mixed ^ (mixed >> 30)) * 0xBF58476D1CE4E5B9ull;
-    mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBull;
-    mixed ^= mixed >> 31;
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string text(copy_names::kRandomLength, '0');
-    for (std::size_t i = 0; i < text.size(); ++i) text[i] = digits[(mixed >> (4 * i)) & 15];
-    return text;
+// A nameless file is named through its /proc/self/fd link (AT_EMPTY_PATH
+// would need a privilege ordinary users lack); without /proc it cannot be.
+bool namelessPossible() noexcept {
+    static const bool possible = ::access("/proc/self/fd", X_OK) == 0;
+    return possible && !namedTemporariesForced();
 }
 
-// Creates a new temporary file for `target` in `folder`; returns its descriptor
-// (or -1 with errno set) and its path.
-int createTemporary(const std::string& folder, std::string_view base, mode_t mode,
-                    std::string& temporaryPath) {
-    const std::string_view stem = temporaryStem(base);
+// The writer's lock on its temporary file: an open-file-description lock, so
+// it belongs to this open file (not to the process, which may have several
+// copies running) and ends when the file is closed or the process dies.
+// False only when someone else holds a lock; a file system without locks
+// leaves the file unlocked.
+bool lockForWriting(int fd) noexcept {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_OFD_SETLK, &lock) == 0) return true;
+    return errno != EAGAIN && errno != EACCES;
+}
+
+// Removes the temporary file at `path` unless a writer holds it. A file
+// whose lock cannot be tested is kept: it may be a running copy's.
+void removeIfUnlocked(const std::string& path) noexcept {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return;
+    struct stat st;
+    struct flock lock {};
+    lock.l_type = F_RDLCK;
+    lock.l_whence = SEEK_SET;
+    // Removed while our lock is held, so a writer that made this name in the
+    // same instant finds its lock refused or its file unlinked, and makes another.
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::fcntl(fd, F_OFD_SETLK, &lock) == 0)
+        ::unlink(path.c_str());
+    ::close(fd);
+}
+
+// Creates a new temporary file with a temporary name in `folder`, locked;
+// returns its descriptor (or -1 with errno set) and its path.
+int createNamed(const std::string& folder, std::string_view stem, mode_t mode, std::string& path) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = ".";
-        name += stem;
-        name += '.';
-        name += randomHex();
-        name += copy_names::kSuffix;
-        temporaryPath = joinPath(folder, name);
-        const int fd = ::open(temporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd >= 0 || errno != EEXIST) return fd;
+        path = joinPath(folder, temporary_names::make(stem));
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            return -1;
+        }
+        struct stat st;
+        if (lockForWriting(fd) && ::fstat(fd, &st) == 0 && st.st_nlink > 0) return fd;
+        // A remover of leftovers took the name first; it unlinks it.
+        ::close(fd);
     }
     errno = EEXIST;
     return -1;
+}
+
+// Links a nameless file (through the descriptor `fd`) under `path`; fails with
+// EEXIST when the name is taken.
+bool linkNameless(int fd, const std::string& path) noexcept {
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    return ::linkat(AT_FDCWD, link, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
 }
 
 // Leftover temporary files are found by reading the target folder. Reading it
@@ -145,18 +174,22 @@ void removeLeftovers(const std::string& folder, std::string_view base) {
         DIR* dir = ::opendir(folder.c_str());
         if (!dir) return;
         while (const dirent* entry = ::readdir(dir)) {
-            if (isCopyTemporaryName(entry->d_name)) scan.temporaryNames.emplace_back(entry->d_name);
+            if (isTemporaryName(entry->d_name)) scan.temporaryNames.emplace_back(entry->d_name);
         }
         ::closedir(dir);
         rememberState(scan, st);
         found = scans.insert_or_assign(folder, std::move(scan)).first;
     }
-    const std::string_view stem = temporaryStem(base);
+    const std::string_view stem = temporary_names::stemOf(base);
     auto& names = found->second.temporaryNames;
+    // A name still there after the attempt belongs to a writer that is running;
+    // it stays in the list for the next copy to try again.
     std::erase_if(names, [&](const std::string& name) {
-        if (!isTemporaryNameOf(name, stem)) return false;
-        ::unlink(joinPath(folder, name).c_str());
-        return true;
+        if (!temporary_names::isFor(name, stem)) return false;
+        const std::string path = joinPath(folder, name);
+        removeIfUnlocked(path);
+        struct stat left;
+        return ::lstat(path.c_str(), &left) != 0;
     });
 }
 
@@ -220,6 +253,8 @@ bool writeAll(int fd, const char* data, std::size_t size) noexcept {
 }
 
 bool copyByReading(int from, int to) noexcept {
+    const long long killAfter = killCopyAfter();
+    long long copied = 0;
     char buffer[1 << 16];
     for (;;) {
         const ssize_t got = ::read(from, buffer, sizeof buffer);
@@ -228,15 +263,21 @@ bool copyByReading(int from, int to) noexcept {
             if (errno == EINTR) continue;
             return false;
         }
+        if (killAfter >= 0 && copied + got > killAfter) {
+            writeAll(to, buffer, static_cast<std::size_t>(killAfter - copied));
+            ::kill(::getpid(), SIGKILL);
+        }
         if (!writeAll(to, buffer, static_cast<std::size_t>(got))) return false;
+        copied += got;
     }
 }
 
 // `expected` is the size the source had when opened: once that much has gone
 // over, the copy is the file as it was opened and no call is spent to hear EOF.
 bool copyContent(int from, int to, std::size_t expected) noexcept {
-    // An injected disk failure counts the bytes that go through writeAll.
-    if (injected.active.load()) return copyByReading(from, to);
+    // An injected disk failure counts the bytes that go through writeAll, and
+    // the kill switch stops in the middle of them.
+    if (injected.active.load() || killCopyAfter() >= 0) return copyByReading(from, to);
     std::size_t total = 0;
     for (;;) {
         const ssize_t copied = ::copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
@@ -289,6 +330,98 @@ bool renameNoReplace(const std::string& temporary, const std::string& target) no
     }
     return ::rename(temporary.c_str(), target.c_str()) == 0;
 }
+
+// Sets the permission bits of a temporary file. A file system that keeps none
+// (FAT, some FUSE ones) refuses, and the copy goes on without them, as a copy
+// to such a disk must.
+bool setMode(int fd, mode_t mode) noexcept {
+    if (::fchmod(fd, mode) == 0) return true;
+    return errno == EPERM || errno == ENOSYS || errno == EOPNOTSUPP;
+}
+
+// The file a copy or an atomic write fills before it takes the target's name:
+// nameless where the file system allows, else under a temporary name. Either
+// way it is locked until it has its final name, so no remover of leftovers
+// ever takes it from a running writer.
+class Temporary {
+  public:
+    explicit Temporary(std::string folder) : folder_(std::move(folder)) {}
+    ~Temporary() { discard(); }
+    Temporary(const Temporary&) = delete;
+    Temporary& operator=(const Temporary&) = delete;
+
+    // Creates the file for a target named `base`; false with errno set.
+    bool create(std::string_view base, mode_t mode) {
+        stem_ = temporary_names::stemOf(base);
+        if (namelessPossible()) {
+            fd_ = ::open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+            if (fd_ >= 0) {
+                lockForWriting(fd_);
+                return true;
+            }
+            // Refused by the file system (FAT, network shares, overlays): a name.
+            if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
+        }
+        fd_ = createNamed(folder_, stem_, mode, path_);
+        return fd_ >= 0;
+    }
+
+    int fd() const noexcept { return fd_; }
+
+    // Reports what a file system tells only on close (a late write error), yet
+    // keeps the file open, and so locked, through `dup`.
+    bool flush() noexcept {
+        const int kept = ::dup(fd_);
+        if (kept < 0) return false;
+        const bool ok = ::close(fd_) == 0;
+        fd_ = kept;
+        return ok;
+    }
+
+    // Gives the file the name `target`: without `replace` never over an
+    // existing name (EEXIST). False with errno set.
+    bool publish(const std::string& target, bool replace) {
+        if (path_.empty()) {
+            // A link refuses an existing name: the atomic "never replace", and
+            // for a missing target (the usual case of a backup) the whole job.
+            if (linkNameless(fd_, target)) return true;
+            if (errno != EEXIST || !replace) return false;
+            // Linked under a temporary name, renamed over the target at once:
+            // that name exists only for this instant, and is locked all along.
+            for (int attempt = 0; attempt < 100; ++attempt) {
+                const std::string path = joinPath(folder_, temporary_names::make(stem_));
+                if (linkNameless(fd_, path)) {
+                    path_ = path;
+                    break;
+                }
+                if (errno != EEXIST) return false;
+            }
+            if (path_.empty()) return false;
+        }
+        const bool moved =
+            replace ? ::rename(path_.c_str(), target.c_str()) == 0 : renameNoReplace(path_, target);
+        if (moved) path_.clear();
+        return moved;
+    }
+
+    // Closes the file; a named one that never got its final name is removed.
+    void discard() noexcept {
+        if (fd_ < 0 && path_.empty()) return;
+        const int code = errno;
+        if (!path_.empty()) ::unlink(path_.c_str());
+        path_.clear();
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+        refreshScan(folder_);
+        errno = code;
+    }
+
+  private:
+    std::string folder_;
+    std::string stem_;
+    int fd_ = -1;
+    std::string path_;  // empty while nameless and once published
+};
 
 }  // namespace
 
@@ -383,44 +516,31 @@ bool copyFileSafely(const std::string& source, const std::string& target, bool r
         const std::string_view base = baseName(target);
         removeLeftovers(folder, base);
 
-        std::string temporary;
-        const int to = createTemporary(folder, base, 0600, temporary);
-        if (to < 0) {
+        Temporary to(folder);
+        if (!to.create(base, 0600)) {
             const int code = errno;
             ::close(from);
             return fail(error, "cannot create a file in", folder, code);
         }
         auto abandon = [&](std::string_view what, const std::string& path, int code) {
-            ::close(to);
             ::close(from);
-            ::unlink(temporary.c_str());
-            refreshScan(folder);
+            to.discard();
             return fail(error, what, path, code);
         };
-        if (!copyContent(from, to, static_cast<std::size_t>(st.st_size)))
+        if (!copyContent(from, to.fd(), static_cast<std::size_t>(st.st_size)))
             return abandon("cannot copy", source, errno);
-        if (::fchmod(to, st.st_mode & 0777) != 0)
+        if (!setMode(to.fd(), st.st_mode & 0777))
             return abandon("cannot set the mode of", target, errno);
         const timespec times[2] = {st.st_atim, st.st_mtim};
-        if (::futimens(to, times) != 0) return abandon("cannot set the time of", target, errno);
+        if (::futimens(to.fd(), times) != 0)
+            return abandon("cannot set the time of", target, errno);
+        if (!to.flush()) return abandon("cannot write", target, errno);
+        if (!to.publish(target, replace)) {
+            const int code = errno;
+            return abandon(code == EEXIST ? "will not replace" : "cannot rename to", target, code);
+        }
         ::close(from);
-        // Some file systems report a failed write only on close.
-        if (::close(to) != 0) {
-            const int code = errno;
-            ::unlink(temporary.c_str());
-            refreshScan(folder);
-            return fail(error, "cannot write", target, code);
-        }
-        const bool moved = replace ? ::rename(temporary.c_str(), target.c_str()) == 0
-                                   : renameNoReplace(temporary, target);
-        if (!moved) {
-            const int code = errno;
-            ::unlink(temporary.c_str());
-            refreshScan(folder);
-            return fail(error, code == EEXIST ? "will not replace" : "cannot rename to", target,
-                        code);
-        }
-        refreshScan(folder);
+        to.discard();
         return true;
     } catch (...) {
         return fail(error, "out of memory copying", source, ENOMEM);
@@ -472,25 +592,17 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes,
         }
         const bool exists = ::stat(real.c_str(), &st) == 0;
         const std::string folder = folderOf(real);
-        std::string temporary;
-        const int fd = createTemporary(folder, baseName(real), 0666, temporary);
-        if (fd < 0) return fail(error, "cannot create a file in", folder, errno);
-        bool ok = writeAll(fd, bytes.data(), bytes.size());
-        if (ok && exists) ok = ::fchmod(fd, st.st_mode & 07777) == 0;
-        int code = ok ? 0 : errno;
-        if (::close(fd) != 0 && ok) {
-            ok = false;
-            code = errno;
-        }
-        if (ok && ::rename(temporary.c_str(), real.c_str()) != 0) {
-            ok = false;
-            code = errno;
-        }
+        Temporary file(folder);
+        if (!file.create(baseName(real), 0666))
+            return fail(error, "cannot create a file in", folder, errno);
+        const bool ok = writeAll(file.fd(), bytes.data(), bytes.size()) &&
+                        (!exists || setMode(file.fd(), st.st_mode & 07777)) && file.flush() &&
+                        file.publish(real, true);
         if (!ok) {
-            ::unlink(temporary.c_str());
+            const int code = errno;
+            file.discard();
             return fail(error, "cannot write", real, code);
         }
-        refreshScan(folder);
         return true;
     } catch (...) {
         return fail(error, "out of memory writing", path, ENOMEM);
@@ -522,6 +634,14 @@ void setWriteFailureAfterBytesForTesting(long long bytes, std::string folder) no
     injected.active.store(bytes >= 0);
 }
 
+void setNamedTemporariesForTesting(bool named) noexcept {
+    namedSwitch.store(named ? 1 : 0);
+}
+
+void setKillCopyAfterBytesForTesting(long long bytes) noexcept {
+    killSwitch.store(bytes < 0 ? -1 : bytes);
+}
+
 bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry>& entries) {
     entries.clear();
     DIR* dir = ::opendir(folder.c_str());
@@ -545,7 +665,7 @@ bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry
         const std::string_view name = item->d_name;
         if (name == "." || name == "..") continue;
         if (name.front() == '.' && !withHidden) continue;
-        if (isCopyTemporaryName(name)) continue;
+        if (isTemporaryName(name)) continue;
         bool isFolder = false;
         switch (item->d_type) {
             case DT_REG:

@@ -3,15 +3,14 @@
 // system's ANSI code page.
 #include <algorithm>
 #include <atomic>
-#include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
-#include <random>
 
-#include "host/copy_names.h"
 #include "host/fs.h"
 #include "host/listing_order.h"
 #include "host/paths.h"
+#include "host/temporary_names.h"
 #include "host/windows_internal.h"
 
 namespace host {
@@ -21,9 +20,6 @@ namespace {
 using windows::narrow;
 using windows::systemMessage;
 using windows::systemPath;
-
-// A name may hold 255 UTF-16 units; "." + stem + "." + 8 hex digits + ".partial"
-// must fit.
 
 // The attributes a copy carries over, as the system's own copy does.
 constexpr DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
@@ -104,64 +100,96 @@ std::wstring wideBaseName(const std::wstring& path) {
     return last == std::wstring::npos ? path : path.substr(last + 1);
 }
 
-// The name part of a temporary name: the whole base name, or the start of a
-// name so long that the temporary name would not fit (never half a surrogate pair).
+// The stem of a temporary name: the whole base name, or the start of a name so
+// long that the temporary name would not fit in 255 UTF-16 units (never half
+// a surrogate pair).
 std::wstring temporaryStem(const std::wstring& base) {
-    if (base.size() + copy_names::kOverhead <= copy_names::kNameMax) return base;
-    std::size_t length = copy_names::kNameMax - copy_names::kOverhead;
+    using temporary_names::kNameMax;
+    using temporary_names::kOverhead;
+    if (base.size() + kOverhead <= kNameMax) return base;
+    std::size_t length = kNameMax - kOverhead;
     if (length > 0 && base[length - 1] >= 0xD800 && base[length - 1] <= 0xDBFF) --length;
     return base.substr(0, length);
 }
 
-std::wstring randomHex() {
-    static thread_local std::mt19937_64 generator = [] {
-        std::random_device device;
-        const auto ticks =
-            static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-        return std::mt19937_64(ticks ^ (static_cast<std::uint64_t>(device()) << 32) ^
-                               ::GetCurrentProcessId());
-    }();
-    static constexpr wchar_t digits[] = L"0123456789abcdef";
-    std::uint64_t bits = generator();
-    std::wstring text;
-    for (std::size_t i = 0; i < copy_names::kRandomLength; ++i, bits >>= 4)
-        text += digits[bits & 15];
-    return text;
-}
-
 // Creates a new hidden temporary file for a target named `base` in `folder`.
+// It shares nothing, FILE_SHARE_DELETE least of all: while it is open no one
+// can delete or rename it, which is what tells a running writer's file from a
+// leftover. DELETE access lets it be renamed through this very handle.
 HANDLE createTemporary(const std::wstring& folder, const std::wstring& base,
                        std::wstring& temporaryPath) {
-    const std::wstring stem = temporaryStem(base);
+    const std::string stem = narrow(temporaryStem(base));
     for (int attempt = 0; attempt < 100; ++attempt) {
-        temporaryPath = wideJoin(
-            folder, L"." + stem + L"." + randomHex() +
-                        std::wstring(copy_names::kSuffix.begin(), copy_names::kSuffix.end()));
-        const HANDLE handle =
-            ::CreateFileW(temporaryPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                          FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        temporaryPath = wideJoin(folder, windows::widen(temporary_names::make(stem)));
+        const HANDLE handle = ::CreateFileW(
+            temporaryPath.c_str(), GENERIC_WRITE | DELETE | FILE_WRITE_ATTRIBUTES, 0, nullptr,
+            CREATE_NEW, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (handle != INVALID_HANDLE_VALUE || ::GetLastError() != ERROR_FILE_EXISTS) return handle;
     }
     ::SetLastError(ERROR_FILE_EXISTS);
     return INVALID_HANDLE_VALUE;
 }
 
-// Removes the temporary files a killed copy to the same target left behind.
+// Deletes a leftover unless a writer still has it open: the writer shares
+// nothing, so opening it fails while it runs.
+void removeIfUnlocked(const std::wstring& path) noexcept {
+    const HANDLE handle =
+        ::CreateFileW(path.c_str(), DELETE | FILE_WRITE_ATTRIBUTES,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return;
+    // A read-only leftover (killed after its attributes were set) cannot be deleted as it is.
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    ::SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic);
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    ::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
+    ::CloseHandle(handle);
+}
+
+// Removes the unlocked temporary files that killed copies to the same target left.
 void removeLeftovers(const std::wstring& folder, const std::wstring& base) {
     const std::wstring stem = temporaryStem(base);
+    const std::string narrowStem = narrow(stem);
     WIN32_FIND_DATAW data;
-    const std::wstring pattern = wideJoin(folder, L"." + stem + L".*.partial");
+    const std::wstring pattern = wideJoin(
+        folder, L"." + stem + L".*" +
+                    std::wstring(temporary_names::kTag.begin(), temporary_names::kTag.end()));
     FindHandle find(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
                                        FindExSearchNameMatch, nullptr, 0));
     if (!find.valid()) return;
     do {
         const std::wstring name = data.cFileName;
-        if (name.size() != stem.size() + copy_names::kOverhead) continue;
-        if (!isCopyTemporaryName(narrow(name)) || name.compare(1, stem.size(), stem) != 0) continue;
-        const std::wstring path = wideJoin(folder, name);
-        ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        ::DeleteFileW(path.c_str());
+        if (temporary_names::isFor(narrow(name), narrowStem))
+            removeIfUnlocked(wideJoin(folder, name));
     } while (::FindNextFileW(find.get(), &data));
+}
+
+// Gives the open temporary file the name of `target` (in the same folder)
+// through its own handle, so it is held until it has that name. False with
+// the system's error set.
+bool renameHeld(HANDLE handle, const std::wstring& target, bool replace) {
+    // A full path: a bare name is not read the same way by every system.
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD got = ::GetFullPathNameW(target.c_str(), static_cast<DWORD>(full.size()),
+                                             full.data(), nullptr);
+        if (got == 0) return false;
+        if (got < full.size()) {
+            full.resize(got);
+            break;
+        }
+        full.resize(got);
+    }
+    const std::size_t bytes = sizeof(FILE_RENAME_INFO) + full.size() * sizeof(wchar_t);
+    std::unique_ptr<char[]> buffer(new char[bytes]());
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.get());
+    info->ReplaceIfExists = replace ? TRUE : FALSE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(full.size() * sizeof(wchar_t));
+    std::copy(full.begin(), full.end(), info->FileName);
+    return ::SetFileInformationByHandle(handle, FileRenameInfo, info, static_cast<DWORD>(bytes));
 }
 
 // The injected "disk full": bytes left, and below which folder.
@@ -219,6 +247,20 @@ bool writeAll(HANDLE handle, const char* data, std::size_t size) noexcept {
     return true;
 }
 
+// The kill switch; -2 means "not yet read from the environment".
+std::atomic<long long> killSwitch{-2};
+
+long long killCopyAfter() noexcept {
+    long long bytes = killSwitch.load();
+    if (bytes == -2) {
+        const char* value = std::getenv("ZARVIK_TEST_KILL_COPY_AFTER");
+        bytes = value && *value ? std::strtoll(value, nullptr, 10) : -1;
+        if (bytes < 0) bytes = -1;
+        killSwitch.store(bytes);
+    }
+    return bytes;
+}
+
 bool copyContent(HANDLE from, HANDLE to) noexcept {
     static constexpr DWORD kBufferSize = 1 << 20;
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[kBufferSize]);
@@ -226,12 +268,58 @@ bool copyContent(HANDLE from, HANDLE to) noexcept {
         ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return false;
     }
+    const long long killAfter = killCopyAfter();
+    long long copied = 0;
     for (;;) {
         DWORD got = 0;
         if (!::ReadFile(from, buffer.get(), kBufferSize, &got, nullptr)) return false;
         if (got == 0) return true;
+        if (killAfter >= 0 && copied + got > killAfter) {
+            writeAll(to, buffer.get(), static_cast<std::size_t>(killAfter - copied));
+            ::TerminateProcess(::GetCurrentProcess(), 9);
+        }
         if (!writeAll(to, buffer.get(), got)) return false;
+        copied += got;
     }
+}
+
+// Removes a temporary file this writer made and gives up.
+void removeTemporary(const std::wstring& temporary) noexcept {
+    ::SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileW(temporary.c_str());
+}
+
+// Sets the attributes of the finished temporary file and gives it the name
+// `target`, through its handle, so it is held until it has that name; then
+// closes it. ERROR_SUCCESS, or the system's error with the temporary file
+// removed. Without `replace` an existing target is refused, never replaced.
+DWORD finishTemporary(Handle& file, const std::wstring& temporary, const std::wstring& target,
+                      DWORD attributes, bool replace) {
+    FILE_BASIC_INFO basic{};  // zero times: left as they are
+    basic.FileAttributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+    DWORD code = ERROR_SUCCESS;
+    if (!::SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic)) {
+        code = ::GetLastError();
+    } else if (renameHeld(file.get(), target, replace)) {
+        return file.close() ? ERROR_SUCCESS : ::GetLastError();
+    } else {
+        code = ::GetLastError();
+        if (code == ERROR_INVALID_PARAMETER || code == ERROR_NOT_SUPPORTED ||
+            code == ERROR_INVALID_FUNCTION) {
+            // A file system without renames through a handle: moved by name once closed.
+            if (!file.close()) {
+                code = ::GetLastError();
+            } else {
+                const DWORD flags =
+                    MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+                if (::MoveFileExW(temporary.c_str(), target.c_str(), flags)) return ERROR_SUCCESS;
+                code = ::GetLastError();
+            }
+        }
+    }
+    file.close();
+    removeTemporary(temporary);
+    return code;
 }
 
 // A junction or a symbolic link to a folder: walking it could loop.
@@ -356,7 +444,7 @@ bool copyFileSafely(const std::string& source, const std::string& target, bool r
             return fail(error, "cannot create a file in", narrow(folder), ::GetLastError());
         auto abandon = [&](std::string_view what, const std::string& path, DWORD code) {
             to.close();
-            ::DeleteFileW(temporary.c_str());
+            removeTemporary(temporary);
             return fail(error, what, path, code);
         };
         if (!copyContent(from.get(), to.get()))
@@ -365,20 +453,10 @@ bool copyFileSafely(const std::string& source, const std::string& target, bool r
         // the creation time is the copy's own.
         if (!::SetFileTime(to.get(), nullptr, nullptr, &info.ftLastWriteTime))
             return abandon("cannot set the time of", target, ::GetLastError());
-        // Some file systems report a failed write only on close.
-        if (!to.close()) return abandon("cannot write", target, ::GetLastError());
         from.close();
-        DWORD attributes = info.dwFileAttributes & kCopiedAttributes;
-        if (!::SetFileAttributesW(temporary.c_str(),
-                                  attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes))
-            return abandon("cannot set the attributes of", target, ::GetLastError());
-        // Without the replace flag the move itself refuses an existing target,
-        // so a target that appeared meanwhile is never overwritten.
-        const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
-        if (!::MoveFileExW(temporary.c_str(), wideTarget.c_str(), flags)) {
-            const DWORD code = ::GetLastError();
-            ::SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
-            ::DeleteFileW(temporary.c_str());
+        const DWORD code = finishTemporary(to, temporary, wideTarget,
+                                           info.dwFileAttributes & kCopiedAttributes, replace);
+        if (code != ERROR_SUCCESS) {
             const bool exists = code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS;
             return fail(error, exists ? "will not replace" : "cannot rename to", target, code);
         }
@@ -422,31 +500,19 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes,
         Handle file(createTemporary(folder, wideBaseName(wide), temporary));
         if (!file.valid())
             return fail(error, "cannot create a file in", narrow(folder), ::GetLastError());
-        bool ok = writeAll(file.get(), bytes.data(), bytes.size());
-        DWORD code = ok ? 0 : ::GetLastError();
-        if (!file.close() && ok) {
-            ok = false;
-            code = ::GetLastError();
-        }
-        if (ok) {
-            // The new content keeps the attributes of the file it replaces.
-            const DWORD existing = ::GetFileAttributesW(wide.c_str());
-            const DWORD attributes =
-                existing == INVALID_FILE_ATTRIBUTES
-                    ? FILE_ATTRIBUTE_NORMAL
-                    : (existing & kCopiedAttributes & ~FILE_ATTRIBUTE_READONLY);
-            ::SetFileAttributesW(temporary.c_str(),
-                                 attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes);
-            if (!::MoveFileExW(temporary.c_str(), wide.c_str(),
-                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-                ok = false;
-                code = ::GetLastError();
-            }
-        }
-        if (!ok) {
-            ::DeleteFileW(temporary.c_str());
+        if (!writeAll(file.get(), bytes.data(), bytes.size())) {
+            const DWORD code = ::GetLastError();
+            file.close();
+            removeTemporary(temporary);
             return fail(error, "cannot write", path, code);
         }
+        // The new content keeps the attributes of the file it replaces.
+        const DWORD existing = ::GetFileAttributesW(wide.c_str());
+        const DWORD attributes = existing == INVALID_FILE_ATTRIBUTES
+                                     ? FILE_ATTRIBUTE_NORMAL
+                                     : (existing & kCopiedAttributes & ~FILE_ATTRIBUTE_READONLY);
+        const DWORD code = finishTemporary(file, temporary, wide, attributes, true);
+        if (code != ERROR_SUCCESS) return fail(error, "cannot write", path, code);
         return true;
     } catch (...) {
         return fail(error, "out of memory writing", path, ERROR_NOT_ENOUGH_MEMORY);
@@ -466,6 +532,13 @@ bool appendToFile(const std::string& path, std::string_view bytes) noexcept {
     } catch (...) {
         return false;
     }
+}
+
+// Temporary files are always named here; the switch has nothing to force.
+void setNamedTemporariesForTesting(bool) noexcept {}
+
+void setKillCopyAfterBytesForTesting(long long bytes) noexcept {
+    killSwitch.store(bytes < 0 ? -1 : bytes);
 }
 
 void setWriteFailureAfterBytesForTesting(long long bytes, std::string folder) noexcept {
@@ -511,7 +584,7 @@ bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry
         const bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         if (isFolder && (!withFolders || isLinkedFolder(data))) continue;
         std::string name = narrow(wideName);
-        if (isCopyTemporaryName(name)) continue;
+        if (isTemporaryName(name)) continue;
         found.add(std::move(name), isFolder);
     } while (::FindNextFileW(find.get(), &data));
     if (::GetLastError() != ERROR_NO_MORE_FILES) return false;

@@ -1005,8 +1005,7 @@ long Grid::importtext(std::string_view text, long firstLine) {
 long Grid::importfile(const std::string& path, long firstLine) {
     std::optional<std::string> bytes = readFile(path);
     if (!bytes) return -1;
-    if (isValidUtf8(*bytes)) return importtext(*bytes, firstLine);
-    return importtext(gbkToUtf8(*bytes), firstLine);
+    return importtext(unknownTextToUtf8(*bytes), firstLine);
 }
 
 long Grid::importclipboard(Host& host, long firstLine) {

@@ -45,7 +45,10 @@ GridDefinition parseGridDefinition(std::string_view text);
 // Reads resources/<name>.grid from the program's resource folder; throws
 // std::runtime_error (with the path) when it cannot.
 GridDefinition loadGridDefinition(const std::string& name);
-// The folder the program's data files are read from.
+// The folder the program's data files are read from: <program folder>/resources
+// when it holds them, else <program folder>/../share/zarvik when that does,
+// else the first (so that errors name it).
+std::string resourceDirectoryFor(const std::string& programFolder);
 std::string resourceDirectory();
 
 // A cell's text as it stands in a tab-separated line. On POSIX a file name may
@@ -133,8 +136,8 @@ class Grid {
     // line ends and a missing final line end work. Rows are appended. Returns the
     // number of rows imported.
     long importtext(std::string_view text, long firstLine = 1);
-    // A file read as text; its encoding is detected (UTF-8 with or without BOM
-    // when valid, else GBK). -1 when it cannot be read.
+    // A file read as text; its encoding is decided by unknownTextToUtf8. -1
+    // when it cannot be read.
     long importfile(const std::string& path, long firstLine = 1);
     long importclipboard(Host& host, long firstLine = 1);
     // The shown rows as tab-separated text, one line per row ended by "\r\n"
@@ -144,8 +147,10 @@ class Grid {
     // heading line; Csv = UTF-8 with BOM and a heading line; Xlsx = a sheet with a
     // heading row. False with `error` set when it cannot.
     bool saveas(const std::string& path, SaveFormat format, std::string* error = nullptr) const;
-    // Asks the user through `host` for the name and format, then saves. 1 on
-    // success, 0 when cancelled, -1 on failure (reported through a message box).
+    // Asks the user through `host` for the name and format, then saves; a name
+    // ending in ".txt", ".csv" or ".xlsx" (any case) decides the format over
+    // the dialog's filter. 1 on success, 0 when cancelled, -1 on failure
+    // (reported through a message box).
     int saveas(Host& host) const;
 
     void setObserver(GridObserver* observer) noexcept;

@@ -9,11 +9,8 @@
 
 #include "host/fs.h"
 #include "host/grid.h"
+#include "host/paths.h"
 #include "host/text.h"
-
-#ifndef ZARVIK_SOURCE_RESOURCES
-#define ZARVIK_SOURCE_RESOURCES "resources"
-#endif
 
 namespace host {
 
@@ -101,10 +98,20 @@ GridDefinition parseGridDefinition(std::string_view text) {
     return definition;
 }
 
-std::string resourceDirectory() {
-    std::string beside = programDirectory() + "/resources";
+std::string resourceDirectoryFor(const std::string& programFolder) {
+    // Beside the program: the build tree and the Windows zip. Under
+    // <prefix>/share/zarvik: an installed program in <prefix>/bin, wherever
+    // the prefix is. Never the source tree, which an installed program
+    // cannot rely on.
+    std::string beside = programFolder + "/resources";
     if (fileExists(beside + "/htmd1.grid")) return beside;
-    return ZARVIK_SOURCE_RESOURCES;
+    std::string installed = std::string(parentPath(programFolder)) + "/share/zarvik";
+    if (fileExists(installed + "/htmd1.grid")) return installed;
+    return beside;
+}
+
+std::string resourceDirectory() {
+    return resourceDirectoryFor(programDirectory());
 }
 
 GridDefinition loadGridDefinition(const std::string& name) {

@@ -4,13 +4,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
-#include <random>
 #include <system_error>
 
 #include "host/fs.h"
 #include "host/fs_path.h"
 #include "host/grid.h"
 #include "host/paths.h"
+#include "host/temporary_names.h"
 #include "host/text.h"
 
 #ifdef ZARVIK_WITH_XLSX
@@ -25,6 +25,19 @@ constexpr const char* kSaveFailed = "文件保存失败：";
 
 void setError(std::string* error, const std::string& text) {
     if (error) *error = text;
+}
+
+// The format a typed name asks for; the filter's when its ending names none.
+SaveFormat formatOfName(std::string_view path, SaveFormat filterFormat) {
+    const std::size_t dot = path.find_last_of('.');
+    if (dot == std::string_view::npos) return filterFormat;
+    std::string ending(path.substr(dot + 1));
+    for (char& c : ending)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (ending == "txt") return SaveFormat::Text;
+    if (ending == "csv") return SaveFormat::Csv;
+    if (ending == "xlsx") return SaveFormat::Xlsx;
+    return filterFormat;
 }
 
 std::string csvField(const std::string& text) {
@@ -57,15 +70,13 @@ std::string csvText(const Grid& grid) {
 }
 
 #ifdef ZARVIK_WITH_XLSX
-// A scratch name beside the target for the library's own file; the file is
-// removed on every way out.
+// A scratch name beside the target for the library's own file, one of the
+// program's temporary names, so walks leave it out; it is removed on every
+// way out.
 std::string workbookScratchPath(const std::string& path) {
-    static std::mt19937_64 generator{std::random_device{}()};
-    char suffix[32];
-    std::snprintf(suffix, sizeof suffix, ".%016llx.xlsx-partial",
-                  static_cast<unsigned long long>(generator()));
-    return joinPath(parentPath(path).empty() ? "." : parentPath(path),
-                    "." + std::string(baseName(path)) + suffix);
+    const std::string_view parent = parentPath(path);
+    return joinPath(parent.empty() ? "." : parent,
+                    temporary_names::make(temporary_names::stemOf(baseName(path))));
 }
 
 void removeScratch(const std::string& scratch) {
@@ -155,7 +166,7 @@ int Grid::saveas(Host& host) const {
     SaveDialogResult answer = host.fileSaveDialog("另存为");
     if (answer.code != 1) return 0;
     std::string error;
-    if (saveas(answer.path, answer.format, &error)) return 1;
+    if (saveas(answer.path, formatOfName(answer.path, answer.format), &error)) return 1;
     host.messageBox("提示", error);
     return -1;
 }

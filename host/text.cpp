@@ -331,6 +331,87 @@ bool isValidUtf8(std::string_view bytes) noexcept {
     return true;
 }
 
+void appendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+std::string utf16ToUtf8(std::u16string_view units) {
+    std::string out;
+    out.reserve(units.size() * 3);
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const char32_t unit = units[i];
+        if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+            units[i + 1] < 0xE000) {
+            appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (units[i + 1] - 0xDC00));
+            ++i;
+        } else {
+            appendUtf8(out, unit >= 0xD800 && unit < 0xE000 ? 0xFFFD : unit);
+        }
+    }
+    return out;
+}
+
+bool looksLikeUtf8(std::string_view bytes) noexcept {
+    auto asciiLetter = [](char32_t c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; };
+    auto latinLetter = [](char32_t c) { return c >= 0xC0 && c <= 0x17F && c != 0xD7 && c != 0xF7; };
+    bool longSequence = false;
+    bool latinWords = true;  // every run of Latin letters so far beside an ASCII letter
+    bool inRun = false, runBesideAscii = false;
+    char32_t before = 0;
+    std::size_t offset = 0;
+    while (offset < bytes.size()) {
+        char32_t c = 0;
+        const std::size_t length = detail::decodeUtf8(bytes.substr(offset), c);
+        if (length == 0) return false;
+        longSequence = longSequence || length >= 3;
+        if (length == 1) {
+            if (inRun && !runBesideAscii && !asciiLetter(c)) latinWords = false;
+            inRun = false;
+        } else if (!latinLetter(c)) {
+            latinWords = false;
+        } else if (!inRun) {
+            inRun = true;
+            runBesideAscii = asciiLetter(before);
+        }
+        before = c;
+        offset += length;
+    }
+    if (inRun && !runBesideAscii) latinWords = false;
+    return longSequence || latinWords;
+}
+
+std::string unknownTextToUtf8(std::string_view bytes) {
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") return std::string(bytes.substr(3));
+    const bool little = bytes.substr(0, 2) == "\xFF\xFE";
+    if (little || bytes.substr(0, 2) == "\xFE\xFF") {
+        std::u16string units;
+        units.reserve(bytes.size() / 2);
+        for (std::size_t at = 2; at + 1 < bytes.size(); at += 2) {
+            const auto first = static_cast<unsigned char>(bytes[at]);
+            const auto second = static_cast<unsigned char>(bytes[at + 1]);
+            units += static_cast<char16_t>(little ? (second << 8 | first) : (first << 8 | second));
+        }
+        std::string out = utf16ToUtf8(units);
+        if (bytes.size() % 2 != 0) appendUtf8(out, 0xFFFD);
+        return out;
+    }
+    return looksLikeUtf8(bytes) ? std::string(bytes) : gbkToUtf8(bytes);
+}
+
 std::string displayText(std::string_view bytes) {
     if (isValidUtf8(bytes)) return std::string(bytes);
     std::string out;

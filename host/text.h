@@ -58,6 +58,24 @@ std::string utf8ToGbk(std::string_view utf8);
 std::string gbkToUtf8(std::string_view gbk);
 // True when `bytes` is valid UTF-8 (a leading byte-order mark allowed).
 bool isValidUtf8(std::string_view bytes) noexcept;
+// Text of unknown encoding (a text list, a .csv, clipboard bytes) as UTF-8,
+// decided once for the whole text, never line by line. A byte-order mark
+// (UTF-8, UTF-16LE, UTF-16BE) decides and is dropped. Otherwise the text is
+// UTF-8 only when it is valid UTF-8 and either holds a sequence of three or
+// more bytes (CJK and most other scripts) or every non-ASCII character is a
+// Latin letter U+00C0-U+017F in a run of them beside an ASCII letter ("café",
+// "Müller", "Łódź"): many
+// short GBK texts are valid UTF-8 by chance, made of two-byte sequences only,
+// and GBK is what such lists are on the desktops they come from. Everything
+// else is read as GBK.
+std::string unknownTextToUtf8(std::string_view bytes);
+// True when unknownTextToUtf8 takes `bytes` (without a byte-order mark) as
+// UTF-8.
+bool looksLikeUtf8(std::string_view bytes) noexcept;
+// Appends code point `c` (at most U+10FFFF, not a surrogate) as UTF-8.
+void appendUtf8(std::string& out, char32_t c);
+// UTF-16 code units as UTF-8; a surrogate without its partner becomes U+FFFD.
+std::string utf16ToUtf8(std::u16string_view units);
 // `bytes` for display: invalid UTF-8 sequences become U+FFFD. The stored text
 // is never changed by this.
 std::string displayText(std::string_view bytes);

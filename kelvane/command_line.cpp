@@ -9,8 +9,10 @@
 #include "host/grid.h"
 #include "host/paths.h"
 #include "host/progress.h"
+#include "host/terminal.h"
 #include "kelvane/check/check_engine.h"
 #include "kelvane/copy/copy_engine.h"
+#include "kelvane/copy/progress_line.h"
 #include "kelvane/import/list_rows.h"
 #include "kelvane/import/spreadsheet_reader.h"
 #include "kelvane/inventory/folder_walk.h"
@@ -30,7 +32,9 @@ struct Arguments {
     bool hidden = true;  // the window's default: hidden files included
     bool copy = false;
     bool replace = true;
+    bool quiet = false;  // no progress line even on a terminal
     bool help = false;
+    bool version = false;
 };
 
 // Refusal of the command line or its input: the message and the status.
@@ -40,6 +44,10 @@ struct Refusal {
 
 std::optional<Refusal> parse(const std::vector<std::string>& args, Arguments& parsed) {
     if (args.empty()) return Refusal{"no command given"};
+    if (args[0] == "--version") {
+        parsed.version = true;
+        return std::nullopt;
+    }
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         parsed.help = true;
         return std::nullopt;
@@ -73,6 +81,8 @@ std::optional<Refusal> parse(const std::vector<std::string>& args, Arguments& pa
             parsed.copy = true;
         } else if (arg == "--no-replace") {
             parsed.replace = false;
+        } else if (arg == "--quiet") {
+            parsed.quiet = true;
         } else {
             return Refusal{"unknown option: " + arg};
         }
@@ -84,7 +94,7 @@ std::optional<Refusal> parse(const std::vector<std::string>& args, Arguments& pa
 }
 
 // Fills `grid` from `argument`, by the rule "开始核对" follows: a name ending
-// in ".txt", ".xls" or "xlsx" is a list file, anything else a folder walked
+// in ".txt", ".xls", "xlsx" or ".csv" is a list file, anything else a folder walked
 // with its sub-folders. `root` gets the folder (empty for a list file).
 std::optional<Refusal> fill(const std::string& argument, const char* which, int mask,
                             host::Grid& grid, std::string& root, std::ostream& err) {
@@ -189,13 +199,25 @@ int run(const Arguments& arguments, std::ostream& out, std::ostream& err) {
     Copier copier(std::move(plan));
     out << "[copy]\t" << dw_1.headerText(dw_1.columnIndex("md")) << '\t'
         << dw_1.headerText(dw_1.columnIndex("jg")) << '\n';
+    // The progress line is for a person at a terminal; a script or log
+    // reading standard error gets only the messages.
+    std::optional<ProgressLine> shown;
+    if (!arguments.quiet && host::standardErrorIsTerminal())
+        shown.emplace(err, out, dw_1.rowcount(), host::standardErrorColumns(80));
+    host::NullProgress silent;
+    host::ProgressSink& progress = shown ? static_cast<host::ProgressSink&>(*shown) : silent;
     const CopySummary summary = copyShownRows(
-        dw_1, copier, quiet,
-        [&](long, const std::string& name, const CopyPaths&, const CopyOutcome& outcome) {
+        dw_1, copier, progress,
+        [&](long, const std::string& name, const CopyPaths& paths, const CopyOutcome& outcome) {
             out << host::tabSeparatedCell(name) << '\t' << (outcome.copied ? kCopied : kCopyFailed)
                 << '\n';
-            if (!outcome.copied) err << "kelvane: " << outcome.error << '\n';
+            if (!outcome.copied) {
+                if (shown) shown->finish();
+                err << "kelvane: " << outcome.error << '\n';
+            }
+            if (shown) shown->fileDone(outcome.copied ? host::fileLength(paths.source) : 0);
         });
+    if (shown) shown->finish();
     out << '\n';
     out.flush();
     // Output that did not arrive outweighs a failed copy: whoever reads it
@@ -210,11 +232,14 @@ std::string commandLineHelp() {
     return R"(Usage:
   kelvane                 open the window
   kelvane check SOURCE TARGET [--option 1|2|3|4] [--no-hidden] [--copy] [--no-replace]
+                [--quiet]
   kelvane --help          show this text
+  kelvane --version       show the version
 
 check fills list 1 from SOURCE and list 2 from TARGET, as "开始核对" does:
-a name ending in .txt, .xls or .xlsx is a list file (spreadsheets: names in
-column A from row 2), anything else a folder walked with all its sub-folders.
+a name ending in .txt, .xls, .xlsx or .csv is a list file (spreadsheets and
+.csv: names in column A from row 2), anything else a folder walked with all
+its sub-folders.
 It then checks the lists and prints, as tab-separated lines in UTF-8:
   [dw_1]  the names of list 1 that list 2 lacks ("不同")
   [dw_2]  the names of list 2 that list 1 lacks
@@ -236,6 +261,9 @@ Options:
                 folders.
   --no-replace  with --copy, never overwrite a file already in TARGET (such a
                 copy fails)
+  --quiet       with --copy, no progress line; it is shown on standard error
+                only when that is a terminal (files done/total, bytes, rate,
+                current name) and wiped at the end
 
 Exit status:
   0  the check (and every copy) succeeded
@@ -253,7 +281,10 @@ int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
             return kExitBadInput;
         }
         int status = kExitSuccess;
-        if (arguments.help) {
+        if (arguments.version) {
+            out << "kelvane " << ZARVIK_VERSION << '\n';
+            out.flush();
+        } else if (arguments.help) {
             out << commandLineHelp();
             out.flush();
         } else {

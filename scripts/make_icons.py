@@ -1,5 +1,7 @@
 #!/usr/bin/env python3
-"""Draws the two busy-indicator icons, resources/hand.ico and resources/flower.ico.
+"""Draws the two busy-indicator icons, resources/hand.ico and resources/flower.ico,
+and the menu icon of both programs (the hand, their window icon) as the PNGs of
+packaging/icons/ that the install puts in the hicolor theme.
 
 Each icon holds a 32x32 and a 16x16 image stored as PNG (standard library
 only), the larger first for readers that take only one.
@@ -125,6 +127,11 @@ def main():
         images = [(size, png(render(shape, size))) for size in (32, 16)]
         with open(os.path.join(folder, name), "wb") as out:
             out.write(ico(images))
+    icons = os.path.join(folder, "..", "packaging", "icons")
+    os.makedirs(icons, exist_ok=True)
+    for size in (16, 32, 48, 64):
+        with open(os.path.join(icons, "hand-%d.png" % size), "wb") as out:
+            out.write(png(render(hand, size)))
 
 
 if __name__ == "__main__":

@@ -451,7 +451,7 @@ TEST(ListFileRule, LastFourCharactersLowerCased) {
     EXPECT_TRUE(kelvane::namesListFile("weirdxlsx"));
     EXPECT_FALSE(kelvane::namesListFile("/data/src"));
     EXPECT_FALSE(kelvane::namesListFile("notes.text"));
-    EXPECT_FALSE(kelvane::namesListFile("a.csv"));
+    EXPECT_TRUE(kelvane::namesListFile("a.CSV"));
     EXPECT_FALSE(kelvane::namesListFile(""));
 }
 

@@ -14,6 +14,9 @@
 #include "host/text.h"
 #include "kelvane/w_htmd.h"
 #include "support/temp_folder.h"
+#if KELVANE_TEST_SPREADSHEETS
+#include "import_fixtures.h"
+#endif
 
 using kelvane::w_htmd;
 using testing_support::nativeNames;
@@ -160,6 +163,23 @@ TEST_F(CheckWindow, StartCheckImportsListFilesByTheirEnding) {
     EXPECT_EQ(window->ls_path1, "unchanged");
     EXPECT_EQ(lastMessage(), (Message{"提示", "核对结束"}));
 }
+
+#if KELVANE_TEST_SPREADSHEETS
+// The list-file dialogs offer .csv; an .xls is read at its active sheet.
+TEST_F(CheckWindow, StartCheckImportsAnXlsActiveSheetAndACsv) {
+    using import_fixtures::XlsCell;
+    const std::vector<std::vector<XlsCell>> sheets = {
+        {{0, 0, std::string("md")}, {1, 0, std::string("/wrong")}},
+        {{0, 0, std::string("md")}, {1, 0, std::string("/a")}, {2, 0, std::string("/b")}}};
+    setField("sle_1", folder.write("one.xls", import_fixtures::xlsSheetsFile(sheets, 1)));
+    setField("sle_2", folder.write("two.csv", "md\n/b\n/c\n"));
+    window->ls_path2 = "unchanged";
+    click("cb_16");
+    EXPECT_EQ(column(window->dw_1(), "md"), (std::vector<std::string>{"/a"}));
+    EXPECT_EQ(column(window->dw_2(), "md"), (std::vector<std::string>{"/c"}));
+    EXPECT_EQ(window->ls_path2, "unchanged");  // not walked as a folder
+}
+#endif
 
 TEST_F(CheckWindow, StartCheckTakesTheHiddenFilesOptionIntoLx) {
     TempFolder source;

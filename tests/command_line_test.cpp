@@ -2,6 +2,7 @@
 // no display: its output blocks, its messages and its exit status.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,9 +10,11 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "kelvane/copy/progress_line.h"
 #include "support/temp_folder.h"
 #if KELVANE_TEST_SPREADSHEETS
 #include "import_fixtures.h"
@@ -84,8 +87,10 @@ class CommandLine : public ::testing::Test {
 
     // Runs the program with `args` in the temporary folder, with no display
     // and no Qt platform named, so any attempt at a window would fail.
+    // With `errTerminal`, standard error is that pseudo-terminal's side and
+    // Outcome::err stays empty (the caller reads the other side).
     Outcome run(const std::vector<std::string>& args, Output output = Output::Read,
-                std::string outPath = {}) {
+                std::string outPath = {}, int errTerminal = -1) {
         if (output == Output::Read) outPath = folder / "stdout.txt";
         const std::string errPath = folder / "stderr.txt";
         posix_spawn_file_actions_t actions;
@@ -100,8 +105,11 @@ class CommandLine : public ::testing::Test {
             posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(),
                                              O_WRONLY | O_CREAT | O_TRUNC, 0644);
         }
-        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
+        if (errTerminal >= 0)
+            posix_spawn_file_actions_adddup2(&actions, errTerminal, 2);
+        else
+            posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addchdir_np(&actions, folder.path().c_str());
 
         std::vector<std::string> argStore{KELVANE_PROGRAM};
@@ -135,7 +143,7 @@ class CommandLine : public ::testing::Test {
         waitpid(pid, &status, 0);
         result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         if (output == Output::Read) result.out = TempFolder::read(outPath);
-        result.err = TempFolder::read(errPath);
+        if (errTerminal < 0) result.err = TempFolder::read(errPath);
         return result;
     }
 
@@ -289,6 +297,23 @@ TEST_F(CommandLine, DuplicateNamesOfTextListsGoToTheirBlocks) {
     EXPECT_EQ(firstFields(found["[dw_3]"]), std::vector<std::string>{"/b"});
 }
 
+#if KELVANE_TEST_SPREADSHEETS
+// An .xls saved with its second sheet active, and a .csv: names from row 2.
+TEST_F(CommandLine, XlsActiveSheetAndCsvLists) {
+    using import_fixtures::XlsCell;
+    const std::vector<std::vector<XlsCell>> sheets = {
+        {{0, 0, std::string("md")}, {1, 0, std::string("/wrong")}},
+        {{0, 0, std::string("md")}, {1, 0, std::string("/a")}, {2, 0, std::string("/b")}}};
+    const std::string list1 = folder.write("one.xls", import_fixtures::xlsSheetsFile(sheets, 1));
+    const std::string list2 = folder.write("two.csv", "md\n/b\n/c\n");
+    const Outcome checked = run({"check", list1, list2});
+    EXPECT_EQ(checked.status, 0) << checked.err;
+    auto found = blocks(checked.out);
+    EXPECT_EQ(firstFields(found["[dw_1]"]), std::vector<std::string>{"/a"});
+    EXPECT_EQ(firstFields(found["[dw_2]"]), std::vector<std::string>{"/c"});
+}
+#endif
+
 TEST_F(CommandLine, CopyCopiesListOnesDifferencesAndReportsEachFile) {
     folder.write("src/a.txt", "a");
     folder.write("src/sub/deeper/b.txt", "b");
@@ -296,6 +321,7 @@ TEST_F(CommandLine, CopyCopiesListOnesDifferencesAndReportsEachFile) {
     folder.write("dst/both.txt", "old");
     const Outcome copied = run({"check", src, dst, "--copy"});
     EXPECT_EQ(copied.status, 0) << copied.err;
+    EXPECT_EQ(copied.err, "") << "no progress line when standard error is no terminal";
     auto found = blocks(copied.out);
     ASSERT_EQ(found.count("[copy]"), 1u) << copied.out;
     EXPECT_EQ(found["[copy]"].rows, (std::vector<std::vector<std::string>>{
@@ -318,6 +344,93 @@ TEST_F(CommandLine, AFailedCopyExitsOneAndSaysWhy) {
     EXPECT_EQ(blocks(copied.out)["[copy]"].rows,
               (std::vector<std::vector<std::string>>{{"/clash", "失败"}, {"/fine.txt", "成功"}}));
     EXPECT_NE(copied.err.find(dst + "/clash"), std::string::npos) << copied.err;
+}
+
+// What a terminal shows at the end of `bytes` on one line: "\r" returns to
+// the line's start, later text overwrites cell by cell (a CJK character, three
+// UTF-8 bytes from 0xE3 on, takes two cells).
+std::string visibleLine(const std::string& bytes) {
+    std::vector<std::string> cells;
+    std::size_t cursor = 0;
+    for (std::size_t at = 0; at < bytes.size();) {
+        const auto lead = static_cast<unsigned char>(bytes[at]);
+        std::size_t length = 1;
+        while (at + length < bytes.size() && (bytes[at + length] & 0xC0) == 0x80) ++length;
+        const std::string glyph = bytes.substr(at, length);
+        at += length;
+        if (glyph == "\r") {
+            cursor = 0;
+            continue;
+        }
+        const std::size_t width = lead >= 0xE3 ? 2 : 1;
+        if (cells.size() < cursor + width) cells.resize(cursor + width, " ");
+        cells[cursor] = glyph;
+        if (width == 2) cells[cursor + 1] = "";
+        cursor += width;
+    }
+    std::string line;
+    for (const auto& cell : cells) line += cell;
+    return line.substr(0, line.find_last_not_of(' ') + 1);
+}
+
+TEST_F(CommandLine, ProgressLineOnATerminalIsWipedAtTheEndAndQuietTurnsItOff) {
+    folder.write("src/一/a.txt", "aaaa");
+    folder.write("src/b.txt", "bb");
+    for (const bool quiet : {false, true}) {
+        int terminal = -1;
+        int program = -1;
+        ASSERT_EQ(openpty(&terminal, &program, nullptr, nullptr, nullptr), 0);
+        std::vector<std::string> args{"check", src, dst + (quiet ? "/q" : "/p"), "--copy"};
+        folder.mkdir(quiet ? "dst/q" : "dst/p");
+        if (quiet) args.push_back("--quiet");
+        const Outcome copied = run(args, Output::Read, {}, program);
+        ::close(program);
+        std::string shown;
+        char buffer[4096];
+        for (ssize_t got; (got = ::read(terminal, buffer, sizeof buffer)) > 0;)
+            shown.append(buffer, static_cast<std::size_t>(got));
+        ::close(terminal);
+        EXPECT_EQ(copied.status, 0);
+        EXPECT_EQ(blocks(copied.out)["[copy]"].rows.size(), 2u) << copied.out;
+        if (quiet) {
+            EXPECT_EQ(shown, "");
+        } else {
+            // The first file is drawn at once: "done/total  bytes  name".
+            EXPECT_NE(shown.find("0/2  0 B  /"), std::string::npos) << shown;
+            EXPECT_EQ(shown.find('\n'), std::string::npos) << shown;
+            EXPECT_EQ(visibleLine(shown), "") << shown;
+        }
+    }
+}
+
+// Steps a millisecond apart for two seconds draw at most 10 times a second;
+// every drawn line fits a narrow terminal however long the name.
+TEST(ProgressLineTest, RedrawsAtMostTenTimesASecondWithinTheWidth) {
+    static kelvane::ProgressLine::Clock::time_point now{};
+    std::ostringstream err;
+    std::ostringstream out;
+    {
+        kelvane::ProgressLine line(err, out, 2000, 50, [] { return now; });
+        const std::string name = "/长长的文件夹/" + std::string(60, 'x') + "/最后的文件名.txt";
+        for (int file = 0; file < 2000; ++file) {
+            line.step(file + 1, name);
+            line.fileDone(1024);
+            now += std::chrono::milliseconds(1);
+            const std::string text = line.text();
+            std::size_t columns = 0;
+            for (const unsigned char c : text) {
+                if ((c & 0xC0) != 0x80) columns += c >= 0xE3 ? 2 : 1;  // CJK: 3 bytes, 2 columns
+            }
+            ASSERT_LE(columns, 49u) << text;
+            ASSERT_NE(text.find("txt"), std::string::npos) << "the name's end is kept: " << text;
+        }
+    }
+    std::size_t draws = 0;
+    for (std::size_t at = 0; (at = err.str().find("/2000 ", at)) != std::string::npos; ++at)
+        ++draws;
+    EXPECT_GE(draws, 15u);
+    EXPECT_LE(draws, 21u);
+    EXPECT_EQ(visibleLine(err.str()), "");
 }
 
 }  // namespace

@@ -127,6 +127,22 @@ TEST_F(CopyWindow, RelativeCopyTakesOnlyTheShownRowsAndEndsWithTheMessage) {
     EXPECT_FALSE(window.busy().isBusy());
 }
 
+// Files named like temporary files are a user's: copied like any other, and
+// the target's own are never taken for leftovers.
+TEST_F(CopyWindow, FilesNamedLikeTemporaryFilesAreCopiedAndKept) {
+    folder.write("src/report.txt", "new");
+    folder.write("src/.notes.0123abcd.partial", "notes");
+    folder.write("dst/report.txt", "old");
+    folder.write("dst/.report.txt.deadbeef.partial", "the user's");
+    add(window.dw_1(), "/report.txt");
+    add(window.dw_1(), "/.notes.0123abcd.partial");
+    copy();
+    EXPECT_EQ(results(), (std::vector<std::string>{"成功", "成功"}));
+    EXPECT_EQ(TempFolder::read(dst + "/report.txt"), "new");
+    EXPECT_EQ(TempFolder::read(dst + "/.notes.0123abcd.partial"), "notes");
+    EXPECT_EQ(TempFolder::read(dst + "/.report.txt.deadbeef.partial"), "the user's");
+}
+
 TEST_F(CopyWindow, ClearedReplaceBoxKeepsTheTargetChecked) {
     folder.write("src/x.txt", "new");
     folder.write("dst/x.txt", "old");

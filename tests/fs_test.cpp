@@ -13,6 +13,7 @@
 
 #include "host/fs.h"
 #include "host/paths.h"
+#include "host/temporary_names.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -261,14 +262,16 @@ TEST_F(Listing, NamesThatAreNotUtf8KeepTheirBytes) {
     EXPECT_TRUE(host::fileExists(host::joinPath(temp.path(), texts[0])));
 }
 
-TEST_F(Listing, CopyTemporaryFilesAreNeverListed) {
+// User files shaped like temporary names of other programs (or of this one's
+// earlier versions) are listed; only the program's tagged names are left out.
+TEST_F(Listing, OnlyTheProgramsTaggedTemporaryNamesAreLeftOut) {
     temp.write("a.txt", "x");
-    temp.write(".a.txt.0123abcd.partial", "partial");
-    temp.write(".a.txt.0123ABCD.partial", "not ours: upper-case digits");
-    temp.write(".a.txt.0123abc.partial", "not ours: seven digits");
-    EXPECT_EQ(
-        listingTexts(temp.path(), host::kListEverything),
-        (std::vector<std::string>{".a.txt.0123abc.partial", ".a.txt.0123ABCD.partial", "a.txt"}));
+    temp.write(".a.txt.0123abcd.partial", "a user's file");
+    temp.write(".a.txt.0123456789abcdef.partial", "a user's file");
+    temp.write(host::temporary_names::make("a.txt"), "ours");
+    EXPECT_EQ(listingTexts(temp.path(), host::kListEverything),
+              (std::vector<std::string>{".a.txt.0123456789abcdef.partial",
+                                        ".a.txt.0123abcd.partial", "a.txt"}));
 }
 
 TEST_F(Listing, UnreadableOrMissingFolderFails) {
@@ -287,15 +290,20 @@ TEST_F(Listing, UnreadableOrMissingFolderFails) {
     EXPECT_TRUE(entries.empty());
 }
 
-TEST(TemporaryNames, RecognisesOnlyTheCopyPattern) {
-    EXPECT_TRUE(host::isCopyTemporaryName(".a.txt.0123abcd.partial"));
-    EXPECT_TRUE(host::isCopyTemporaryName(".中文.ffffffff.partial"));
-    EXPECT_FALSE(host::isCopyTemporaryName("a.txt.0123abcd.partial"));
-    EXPECT_FALSE(host::isCopyTemporaryName(".a.txt.0123abcg.partial"));
-    EXPECT_FALSE(host::isCopyTemporaryName(".a.txt.0123abcd.partial2"));
-    EXPECT_FALSE(host::isCopyTemporaryName("..0123abcd.partial"));
-    EXPECT_FALSE(host::isCopyTemporaryName(".a.txt-0123abcd.partial"));
-    EXPECT_FALSE(host::isCopyTemporaryName(".partial"));
+TEST(TemporaryNames, MadeNamesAreRecognisedAndLookalikesAreNot) {
+    namespace names = host::temporary_names;
+    const std::string made = names::make("中文.txt");
+    EXPECT_TRUE(host::isTemporaryName(made)) << made;
+    EXPECT_TRUE(names::isFor(made, "中文.txt"));
+    EXPECT_FALSE(names::isFor(made, "文.txt"));
+    EXPECT_NE(made, names::make("中文.txt"));
+    EXPECT_TRUE(host::isTemporaryName("..0123456789abcdef.zarvik-tmp"));
+    for (const char* lookalike :
+         {".a.txt.0123abcd.partial", ".a.txt.0123456789abcdef.partial",
+          ".a.txt.0123456789ABCDEF.zarvik-tmp", ".a.txt.0123456789abcde.zarvik-tmp",
+          "a.txt.0123456789abcdef.zarvik-tmp", ".a.txt-0123456789abcdef.zarvik-tmp",
+          ".a.txt.0123456789abcdef.zarvik-tmp2", ".zarvik-tmp"})
+        EXPECT_FALSE(host::isTemporaryName(lookalike)) << lookalike;
 }
 
 // ----------------------------------------------------------------- safe copy
@@ -315,8 +323,7 @@ class SafeCopy : public ::testing::Test {
 
     // No temporary file of ours is left in the target folder.
     void expectNoTemporary() const {
-        for (const auto& name : namesIn(targets))
-            EXPECT_FALSE(host::isCopyTemporaryName(name)) << name;
+        for (const auto& name : namesIn(targets)) EXPECT_FALSE(host::isTemporaryName(name)) << name;
     }
 };
 
@@ -381,18 +388,34 @@ TEST_F(SafeCopy, ReadOnlySourceGivesReadOnlyCopy) {
     EXPECT_EQ(TempFolder::read(targets + "/r.txt"), "fresh content\n");
 }
 
-TEST_F(SafeCopy, LeftoverOfTheSameTargetIsRemovedOthersAreKept) {
-    temp.write("dst/.report.txt.0123abcd.partial", "killed run");
-    temp.write("dst/.report.txt.9999ffff.partial", "another killed run");
-    temp.write("dst/.report.txt.x.0123abcd.partial", "other target");
-    temp.write("dst/.eport.txt.0123abcd.partial", "other target");
-    temp.write("dst/.report.txt.0123ABCD.partial", "not our pattern");
-    temp.write("dst/report.txt.0123abcd.partial", "not hidden: a user file");
+// A leftover is removed only when it is tagged, meant for the same target and
+// unlocked: a running copy (here: a file held with the writer's lock) and
+// every user file, whatever it looks like, stay.
+TEST_F(SafeCopy, OnlyUnlockedTaggedLeftoversOfTheSameTargetAreRemoved) {
+    namespace names = host::temporary_names;
+    const std::string killed = names::make("report.txt");
+    const std::string running = names::make("report.txt");
+    const std::string otherTarget = names::make("report.txt.x");
+    temp.write("dst/" + killed, "killed run");
+    temp.write("dst/" + names::make("report.txt"), "another killed run");
+    temp.write("dst/" + otherTarget, "other target");
+    const std::set<std::string> users = {
+        ".report.txt.0123abcd.partial", ".report.txt.deadbeef.partial",
+        "report.txt.0123abcd.partial", ".report.txt.0123456789abcdef.partial"};
+    for (const auto& name : users) temp.write("dst/" + name, "a user's file");
+    const int held = ::open(temp.write("dst/" + running, "running").c_str(), O_WRONLY);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    ASSERT_EQ(::fcntl(held, F_OFD_SETLK, &lock), 0);
+
     ASSERT_TRUE(host::copyFileSafely(source, targets + "/report.txt", false));
-    EXPECT_EQ(namesIn(targets),
-              (std::set<std::string>{"report.txt", ".report.txt.x.0123abcd.partial",
-                                     ".eport.txt.0123abcd.partial", ".report.txt.0123ABCD.partial",
-                                     "report.txt.0123abcd.partial"}));
+    std::set<std::string> expected = users;
+    expected.insert({"report.txt", running, otherTarget});
+    EXPECT_EQ(namesIn(targets), expected);
+    ::close(held);
+    ASSERT_TRUE(host::copyFileSafely(source, targets + "/report.txt", true));
+    expected.erase(running);
+    EXPECT_EQ(namesIn(targets), expected);
 }
 
 TEST_F(SafeCopy, MissingSourceFailsNamingThePath) {
@@ -455,14 +478,14 @@ TEST_F(SafeCopy, AwkwardNamesAreCopiedByteForByte) {
 }
 
 TEST_F(SafeCopy, LeftoverOfALongNameIsRemoved) {
-    // The temporary name of a name too long to carry whole holds its first 237 bytes.
+    // The temporary name of a name too long to carry whole holds its first 226 bytes.
     const std::string name = std::string(250, 'L');
     const std::string from = temp.write("src/" + name, "long");
-    temp.write("dst/." + std::string(237, 'L') + ".00c0ffee.partial", "killed");
-    temp.write("dst/." + std::string(236, 'L') + ".00c0ffee.partial", "other target");
+    temp.write("dst/" + host::temporary_names::make(std::string(226, 'L')), "killed");
+    const std::string other = host::temporary_names::make(std::string(225, 'L'));
+    temp.write("dst/" + other, "other target");
     ASSERT_TRUE(host::copyFileSafely(from, targets + "/" + name, false));
-    EXPECT_EQ(namesIn(targets),
-              (std::set<std::string>{name, "." + std::string(236, 'L') + ".00c0ffee.partial"}));
+    EXPECT_EQ(namesIn(targets), (std::set<std::string>{name, other}));
 }
 
 // ------------------------------------------------------------- atomic write

@@ -106,6 +106,28 @@ TEST(GridDefinitionTest, MalformedDefinitionsAreRejectedWithTheLine) {
     EXPECT_THROW(host::loadGridDefinition("no_such_grid"), std::runtime_error);
 }
 
+// An installed program finds its definitions under <prefix>/share/zarvik from
+// any prefix; the build tree's bin/resources wins when both exist; a program
+// with neither names the folder beside it, never some other tree.
+TEST(GridDefinitionTest, ResourcesAreFoundRelativeToTheProgram) {
+    testing_support::TempFolder root;
+    const std::string installedBin = root.mkdir("opt/z p/bin");
+    root.write("opt/z p/share/zarvik/htmd1.grid", "grid htmd1\n");
+    root.write("opt/z p/share/zarvik2/htmd1.grid", "grid htmd1\n");
+    // Windows takes "/" and "\\" alike; the names are compared as the platform writes them.
+    using testing_support::native;
+    EXPECT_EQ(native(host::resourceDirectoryFor(installedBin)), root / "opt/z p/share/zarvik");
+
+    const std::string buildBin = root.mkdir("build/bin");
+    root.write("build/bin/resources/htmd1.grid", "grid htmd1\n");
+    root.write("build/share/zarvik/htmd1.grid", "grid htmd1\n");
+    EXPECT_EQ(native(host::resourceDirectoryFor(buildBin)), root / "build/bin/resources");
+
+    const std::string bare = root.mkdir("bare/bin");
+    root.mkdir("bare/share/zarvik");
+    EXPECT_EQ(native(host::resourceDirectoryFor(bare)), root / "bare/bin/resources");
+}
+
 // --- numbering and row operations ---
 
 TEST_F(NameListTest, AppendedRowsAreNumberedAfterTheShownRows) {
@@ -583,6 +605,23 @@ TEST_F(GridExportTest, SaveThroughTheHost) {
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].title, "提示");
     EXPECT_NE(host.messages[0].text.find("list.csv"), std::string::npos);
+}
+
+// The name the user typed wins over the filter left selected in the dialog.
+TEST_F(GridExportTest, TypedExtensionDecidesTheFormat) {
+    append("a");
+    host::ScriptedHost host;
+    auto saved = [&](const std::string& name, SaveFormat filter) {
+        host.saveAnswers.push_back({1, folder / name, filter});
+        EXPECT_EQ(grid.saveas(host), 1) << name;
+        return testing_support::TempFolder::read(folder / name).substr(0, 3);
+    };
+    EXPECT_EQ(saved("list.CSV", SaveFormat::Text), "\xEF\xBB\xBF");
+    EXPECT_EQ(saved("list.txt", SaveFormat::Csv), "a\t1");
+    EXPECT_EQ(saved("list.dat", SaveFormat::Csv), "\xEF\xBB\xBF");  // no format named
+#if !ZARVIK_WITHOUT_XLSX
+    EXPECT_EQ(saved("list.xlsx", SaveFormat::Text).substr(0, 2), "PK");
+#endif
 }
 
 }  // namespace

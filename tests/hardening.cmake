@@ -7,3 +7,7 @@ add_dependencies(hardening_disk_test torrin)
 zarvik_test(hardening_kill_test SOURCES hardening_kill_test.cpp LIBS kelvane_core torrin_engine)
 target_compile_definitions(hardening_kill_test PRIVATE KELVANE_PROGRAM="$<TARGET_FILE:kelvane>")
 add_dependencies(hardening_kill_test kelvane)
+# The same killed copies through the named temporary files of FAT, shares and Windows.
+add_test(NAME hardening_kill_test_named COMMAND hardening_kill_test)
+set_tests_properties(hardening_kill_test_named PROPERTIES
+  ENVIRONMENT "LC_ALL=C.UTF-8;ZARVIK_TEST_NAMED_TEMPORARIES=1" TIMEOUT 300)

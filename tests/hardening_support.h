@@ -163,9 +163,12 @@ inline void removeTree(const std::string& path) {
 // Walks `source` into `list` as the simple check does, then copies the rows the
 // list shows into `target` as "开始复制" does in relative mode.
 inline kelvane::CopySummary walkAndCopy(host::Grid& list, const std::string& source,
-                                        const std::string& target, bool replace = false) {
+                                        const std::string& target, bool replace = false,
+                                        int mask = host::kListNormal) {
     host::NullProgress quiet;
-    kelvane::walkFolder(list, source, source, {}, quiet);
+    kelvane::WalkOptions options;
+    options.mask = mask;
+    kelvane::walkFolder(list, source, source, options, quiet);
     kelvane::CopyPlan plan;
     plan.sourceFolder = source;
     plan.targetFolder = target;

@@ -59,16 +59,96 @@ inline std::string biffRecord(std::uint16_t type, const std::string& data) {
     return out + data;
 }
 
+// A formula cell and the result saved with it. The bytes follow the FORMULA,
+// SHRFMLA and STRING record layouts of the BIFF8 format description.
+struct XlsFormula {
+    std::variant<std::string, double, bool> result;
+    int error = -1;            // >= 0: an error code is the result instead
+    bool sharesFirst = false;  // the top cell of a filled-down range: SHRFMLA follows
+    int sharedRow = -1;        // >= 0: refers (PtgExp) to the shared formula of that row
+};
+// A BOOLERR constant: TRUE/FALSE or an error code.
+struct XlsBoolErr {
+    int value;
+    bool isError;
+};
+
 struct XlsCell {
     int row;     // 0-based
     int column;  // 0-based
-    std::variant<std::string, double, int> value;
+    std::variant<std::string, double, int, XlsFormula, XlsBoolErr> value;
     bool dateFormat = false;  // shown with the built-in date format 14
 };
 
-// A BIFF8 workbook stream with one sheet holding `cells`. With `encrypted`
-// the globals carry a FILEPASS record, as a password-protected file does.
-inline std::string xlsWorkbookStream(const std::vector<XlsCell>& cells, bool encrypted = false) {
+inline std::string biffDouble(double value) {
+    char bytes[8];
+    std::memcpy(bytes, &value, 8);
+    return std::string(bytes, 8);
+}
+
+// FORMULA (and its SHRFMLA, STRING) for `formula` at `row`/`column`; `head`
+// is rw, col and ixfe.
+inline std::string xlsFormulaRecords(const std::string& head, const XlsFormula& formula, int row,
+                                     int column) {
+    std::string data = head;
+    const auto* text = std::get_if<std::string>(&formula.result);
+    if (formula.error >= 0 || !std::holds_alternative<double>(formula.result)) {
+        // FormulaValue: type byte, reserved, value byte, three reserved, 0xFFFF.
+        const int type = formula.error >= 0 ? 2 : text ? (text->empty() ? 3 : 0) : 1;
+        const int value = formula.error >= 0 ? formula.error
+                          : type == 1        ? (std::get<bool>(formula.result) ? 1 : 0)
+                                             : 0;
+        data += static_cast<char>(type);
+        data += '\0';
+        data += static_cast<char>(value);
+        data.append(3, '\0');
+        put16(data, 0xFFFF);
+    } else {
+        data += biffDouble(std::get<double>(formula.result));
+    }
+    const bool shared = formula.sharesFirst || formula.sharedRow >= 0;
+    put16(data, shared ? 0x0008 : 0x0002);  // fShrFmla / fCalcOnLoad
+    put32(data, 0);                         // chn
+    std::string tokens;
+    if (shared) {
+        tokens += '\x01';  // PtgExp: the row and column of the shared formula's top cell
+        put16(tokens, static_cast<std::uint16_t>(formula.sharesFirst ? row : formula.sharedRow));
+        put16(tokens, static_cast<std::uint16_t>(column));
+    } else {
+        tokens = std::string("\x1E\x01\x00\x1E\x01\x00\x03", 7);  // PtgInt 1, PtgInt 1, PtgAdd
+    }
+    put16(data, static_cast<std::uint16_t>(tokens.size()));
+    std::string out = biffRecord(0x0006, data + tokens);
+    if (formula.sharesFirst) {
+        std::string shrfmla;
+        put16(shrfmla, static_cast<std::uint16_t>(row));  // rwFirst
+        put16(shrfmla, 0xFFFF);                           // rwLast (the fixture's rows end sooner)
+        shrfmla += static_cast<char>(column);
+        shrfmla += static_cast<char>(column);
+        shrfmla += '\0';                                      // reserved
+        shrfmla += '\x10';                                    // cUse
+        const std::string shared("\x24\x00\x00\x01\xC0", 5);  // PtgRef B1, relative
+        put16(shrfmla, static_cast<std::uint16_t>(shared.size()));
+        out += biffRecord(0x04BC, shrfmla + shared);
+    }
+    if (text && !text->empty()) {
+        std::string string;  // XLUnicodeString, two-byte characters
+        const std::string wide = utf16le(*text);
+        put16(string, static_cast<std::uint16_t>(wide.size() / 2));
+        string += '\x01';
+        out += biffRecord(0x0207, string + wide);
+    }
+    return out;
+}
+
+template <typename Bof>
+std::string xlsSheet(const std::vector<XlsCell>& cells, std::uint32_t& stringIndex, Bof bof);
+
+// A BIFF8 workbook stream with `sheets` (each a list of cells), WINDOW1 naming
+// `activeTab`. With `encrypted` the globals carry a FILEPASS record, as a
+// password-protected file does.
+inline std::string xlsWorkbookStream(const std::vector<std::vector<XlsCell>>& sheets, int activeTab,
+                                     bool encrypted) {
     auto bof = [](std::uint16_t kind) {
         std::string data;
         put16(data, 0x0600);
@@ -80,8 +160,9 @@ inline std::string xlsWorkbookStream(const std::vector<XlsCell>& cells, bool enc
         return biffRecord(0x0809, data);
     };
     std::vector<std::string> strings;
-    for (const XlsCell& cell : cells)
-        if (auto* text = std::get_if<std::string>(&cell.value)) strings.push_back(*text);
+    for (const auto& cells : sheets)
+        for (const XlsCell& cell : cells)
+            if (auto* text = std::get_if<std::string>(&cell.value)) strings.push_back(*text);
 
     std::string globals = bof(0x0005);
     if (encrypted) {
@@ -93,7 +174,14 @@ inline std::string xlsWorkbookStream(const std::vector<XlsCell>& cells, bool enc
         globals += biffRecord(0x002F, data);
     }
     globals += biffRecord(0x0042, std::string("\xB0\x04", 2));  // code page: UTF-16
-    for (int ifmt : {0, 14}) {                                  // XF 0 General, XF 1 a date
+    std::string window1;
+    for (int i = 0; i < 5; ++i) put16(window1, i == 4 ? 0x0038 : 0);  // position, size, grbit
+    put16(window1, static_cast<std::uint16_t>(activeTab));            // itabCur
+    put16(window1, 0);                                                // itabFirst
+    put16(window1, 1);                                                // ctabSel
+    put16(window1, 600);                                              // wTabRatio
+    globals += biffRecord(0x003D, window1);
+    for (int ifmt : {0, 14}) {  // XF 0 General, XF 1 a date
         std::string xf;
         put16(xf, 0);
         put16(xf, static_cast<std::uint16_t>(ifmt));
@@ -113,17 +201,29 @@ inline std::string xlsWorkbookStream(const std::vector<XlsCell>& cells, bool enc
         sst += wide;
     }
     globals += biffRecord(0x00FC, sst);
-    const std::size_t boundSheetAt = globals.size() + 4;
-    std::string boundSheet;
-    put32(boundSheet, 0);  // offset of the sheet's BOF, filled in below
-    boundSheet += std::string("\0\0", 2);
-    boundSheet += static_cast<char>(6);
-    boundSheet += '\0';
-    boundSheet += "Sheet1";
-    globals += biffRecord(0x0085, boundSheet);
+    std::vector<std::size_t> boundSheetAt;
+    for (std::size_t i = 0; i < sheets.size(); ++i) {
+        boundSheetAt.push_back(globals.size() + 4);
+        std::string boundSheet;
+        put32(boundSheet, 0);  // offset of the sheet's BOF, filled in below
+        boundSheet += std::string("\0\0", 2);
+        boundSheet += static_cast<char>(6);
+        boundSheet += '\0';
+        boundSheet += "Sheet" + std::to_string(i + 1);
+        globals += biffRecord(0x0085, boundSheet);
+    }
     globals += biffRecord(0x000A, "");
-    set32(globals, boundSheetAt, static_cast<std::uint32_t>(globals.size()));
+    std::string stream = globals;
+    std::uint32_t stringIndex = 0;
+    for (std::size_t i = 0; i < sheets.size(); ++i) {
+        set32(stream, boundSheetAt[i], static_cast<std::uint32_t>(stream.size()));
+        stream += xlsSheet(sheets[i], stringIndex, bof);
+    }
+    return stream;
+}
 
+template <typename Bof>
+std::string xlsSheet(const std::vector<XlsCell>& cells, std::uint32_t& stringIndex, Bof bof) {
     std::string sheet = bof(0x0010);
     int lastRow = 0, lastColumn = 0;
     for (const XlsCell& cell : cells) {
@@ -137,7 +237,6 @@ inline std::string xlsWorkbookStream(const std::vector<XlsCell>& cells, bool enc
     put16(dimension, static_cast<std::uint16_t>(lastColumn));
     put16(dimension, 0);
     sheet += biffRecord(0x0200, dimension);
-    std::uint32_t stringIndex = 0;
     for (const XlsCell& cell : cells) {
         std::string data;
         put16(data, static_cast<std::uint16_t>(cell.row));
@@ -147,10 +246,13 @@ inline std::string xlsWorkbookStream(const std::vector<XlsCell>& cells, bool enc
             put32(data, stringIndex++);
             sheet += biffRecord(0x00FD, data);  // LABELSST
         } else if (auto* number = std::get_if<double>(&cell.value)) {
-            char bytes[8];
-            std::memcpy(bytes, number, 8);
-            data.append(bytes, 8);
-            sheet += biffRecord(0x0203, data);  // NUMBER
+            sheet += biffRecord(0x0203, data + biffDouble(*number));  // NUMBER
+        } else if (auto* formula = std::get_if<XlsFormula>(&cell.value)) {
+            sheet += xlsFormulaRecords(data, *formula, cell.row, cell.column);
+        } else if (auto* boolErr = std::get_if<XlsBoolErr>(&cell.value)) {
+            data += static_cast<char>(boolErr->value);
+            data += static_cast<char>(boolErr->isError ? 1 : 0);
+            sheet += biffRecord(0x0205, data);  // BOOLERR
         } else {
             const std::int32_t whole = std::get<int>(cell.value);
             put32(data, static_cast<std::uint32_t>(whole * 4) | 2u);
@@ -158,44 +260,49 @@ inline std::string xlsWorkbookStream(const std::vector<XlsCell>& cells, bool enc
         }
     }
     sheet += biffRecord(0x000A, "");
-    return globals + sheet;
+    return sheet;
 }
 
-// An OLE2 compound file (version 3, 512-byte sectors) holding one stream of
-// 4096 bytes or more: sector 0 the FAT, sector 1 the directory, then the stream.
-inline std::string compoundFile(const std::string& streamName, std::string stream) {
+// An OLE2 compound file (version 3 with 512-byte sectors, or with `shift` 12
+// version 4 with 4096-byte ones) holding one stream of 4096 bytes or more:
+// sector 0 the FAT, sector 1 the directory, then the stream.
+inline std::string compoundFile(const std::string& streamName, std::string stream,
+                                unsigned shift = 9) {
+    const std::uint32_t sectorSize = 1u << shift;
     if (stream.size() < 4096) stream.resize(4096, '\0');
     const std::uint32_t streamSize = static_cast<std::uint32_t>(stream.size());
-    const std::uint32_t streamSectors = (streamSize + 511) / 512;
-    if (streamSectors + 2 > 128) throw std::logic_error("stream too large for one FAT sector");
+    const std::uint32_t streamSectors = (streamSize + sectorSize - 1) / sectorSize;
+    if (streamSectors + 2 > sectorSize / 4)
+        throw std::logic_error("stream too large for one FAT sector");
     constexpr std::uint32_t kEnd = 0xFFFFFFFE, kFree = 0xFFFFFFFF, kFatSector = 0xFFFFFFFD;
 
     std::string header("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
     header.append(16, '\0');
     put16(header, 0x003E);
-    put16(header, 0x0003);
+    put16(header, shift == 12 ? 0x0004 : 0x0003);
     put16(header, 0xFFFE);
-    put16(header, 9);  // 512-byte sectors
-    put16(header, 6);  // 64-byte mini sectors
+    put16(header, static_cast<std::uint16_t>(shift));  // sector size
+    put16(header, 6);                                  // 64-byte mini sectors
     header.append(6, '\0');
-    put32(header, 0);     // directory sectors (0 in version 3)
-    put32(header, 1);     // FAT sectors
-    put32(header, 1);     // first directory sector
-    put32(header, 0);     // transaction signature
-    put32(header, 4096);  // mini stream cutoff
-    put32(header, kEnd);  // first mini FAT sector
-    put32(header, 0);     // mini FAT sectors
-    put32(header, kEnd);  // first DIFAT sector
-    put32(header, 0);     // DIFAT sectors
-    put32(header, 0);     // DIFAT[0]: the FAT is sector 0
+    put32(header, shift == 12 ? 1 : 0);  // directory sectors (0 in version 3)
+    put32(header, 1);                    // FAT sectors
+    put32(header, 1);                    // first directory sector
+    put32(header, 0);                    // transaction signature
+    put32(header, 4096);                 // mini stream cutoff
+    put32(header, kEnd);                 // first mini FAT sector
+    put32(header, 0);                    // mini FAT sectors
+    put32(header, kEnd);                 // first DIFAT sector
+    put32(header, 0);                    // DIFAT sectors
+    put32(header, 0);                    // DIFAT[0]: the FAT is sector 0
     while (header.size() < 512) put32(header, kFree);
+    header.resize(sectorSize, '\0');  // version 4: the header fills its sector
 
     std::string fat;
     put32(fat, kFatSector);
     put32(fat, kEnd);
     for (std::uint32_t s = 0; s < streamSectors; ++s)
         put32(fat, s + 1 == streamSectors ? kEnd : s + 3);
-    while (fat.size() < 512) put32(fat, kFree);
+    while (fat.size() < sectorSize) put32(fat, kFree);
 
     auto entry = [](const std::string& name, std::uint8_t type, std::uint32_t child,
                     std::uint32_t start, std::uint32_t size) {
@@ -217,14 +324,17 @@ inline std::string compoundFile(const std::string& streamName, std::string strea
     };
     std::string directory = entry("Root Entry", 5, 1, kEnd, 0);
     directory += entry(streamName, 2, kFree, 2, streamSize);
-    while (directory.size() < 512) directory += entry("", 0, kFree, 0, 0);
+    while (directory.size() < sectorSize) directory += entry("", 0, kFree, 0, 0);
 
-    stream.resize(streamSectors * 512, '\0');
+    stream.resize(streamSectors * sectorSize, '\0');
     return header + fat + directory + stream;
 }
 
 inline std::string xlsFile(const std::vector<XlsCell>& cells, bool encrypted = false) {
-    return compoundFile("Workbook", xlsWorkbookStream(cells, encrypted));
+    return compoundFile("Workbook", xlsWorkbookStream({cells}, 0, encrypted));
+}
+inline std::string xlsSheetsFile(const std::vector<std::vector<XlsCell>>& sheets, int activeTab) {
+    return compoundFile("Workbook", xlsWorkbookStream(sheets, activeTab, false));
 }
 
 // A zip package with the given parts, written to `path` with libzip.

@@ -5,6 +5,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "host/clock.h"
 #include "host/text.h"
@@ -195,6 +196,50 @@ TEST(Conversion, Utf8ValidityAndDisplay) {
               "a\xEF\xBF\xBD"
               "b");
     EXPECT_EQ(host::displayText("中文"), "中文");
+}
+
+// ---- Text of unknown encoding ---------------------------------------------
+
+// Many GBK names are valid UTF-8 by chance ("/郑伟.txt" reads as "/֣ΰ.txt"):
+// every name of one or two level-one GB2312 characters must read as GBK.
+TEST(UnknownEncoding, EveryShortLevelOneGbkNameIsGbk) {
+    std::vector<std::string> characters;
+    for (int lead = 0xB0; lead <= 0xD7; ++lead)
+        for (int trail = 0xA1; trail <= (lead == 0xD7 ? 0xF9 : 0xFE); ++trail)
+            characters.push_back({static_cast<char>(lead), static_cast<char>(trail)});
+    ASSERT_EQ(characters.size(), 3755u);
+    std::size_t validUtf8 = 0;
+    for (const std::string& one : characters) {
+        const std::string name = "/" + one + ".txt";
+        validUtf8 += host::isValidUtf8(name);
+        ASSERT_EQ(host::unknownTextToUtf8(name), host::gbkToUtf8(name)) << host::displayText(name);
+        for (const std::string& two : characters) {
+            const std::string pair = "/" + one + two + ".txt";
+            if (host::looksLikeUtf8(pair)) FAIL() << host::gbkToUtf8(pair);
+        }
+    }
+    EXPECT_GT(validUtf8, 600u);  // the trap is real
+    EXPECT_EQ(host::unknownTextToUtf8("/\xD6\xA3\xCE\xB0.txt\r\n/\xC4\xBF\xC2\xBC.txt"),
+              "/郑伟.txt\r\n/目录.txt");
+}
+
+TEST(UnknownEncoding, Utf8NamesAndByteOrderMarksAreKept) {
+    for (const char* name :
+         {"café",         "Müller", "Ærø",         "naïve",  "Dvořák",        "Łódź",
+          "São Paulo",    "Zürich", "Ångström",    "Björk",  "Göteborg",      "Kraków",
+          "Škoda",        "Gdańsk", "Besançon",    "Málaga", "Øresund",       "Straße",
+          "Crème brûlée", "Háček",  "Jürgen Groß", "Œuvre",  "Île-de-France", "/数据/a.txt",
+          "郑伟",         "a\tb"}) {
+        EXPECT_EQ(host::unknownTextToUtf8(name), name);
+        // And as GBK, where the platform's GBK holds every character of it.
+        const std::string gbk = host::utf8ToGbk(name);
+        if (host::gbkToUtf8(gbk) == name) {
+            EXPECT_EQ(host::unknownTextToUtf8(gbk), name);
+        }
+    }
+    EXPECT_EQ(host::unknownTextToUtf8("\xEF\xBB\xBF\xC3\xA9"), "é");  // a mark overrides
+    EXPECT_EQ(host::unknownTextToUtf8("\xFF\xFE\xD1\x90\x3D\xD8\x00\xDE"s), "郑😀");
+    EXPECT_EQ(host::unknownTextToUtf8("\xFE\xFF\x90\xD1"), "郑");
 }
 
 // ---- Trimming, numbers, dates ----------------------------------------------

@@ -173,6 +173,34 @@ TEST_F(PutDialog, ClosingWithAnEmptiedCountIsRefused) {
     EXPECT_TRUE(dialog.returnText().empty());
 }
 
+// The emptied field loses focus on the way out (the mouse on 退出, the refusal's
+// message): it must stay empty and keep refusing.
+TEST_F(PutDialog, AnEmptiedCountSurvivesLosingFocus) {
+    w_put dialog(host, parameter);
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    dialog.em_1()->setFocus();
+    emptyField(dialog.em_1());
+    QTest::mouseClick(dialog.cb_1(), Qt::LeftButton);
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_TRUE(dialog.em_1()->text().isEmpty());
+    QWidget other;  // a message box takes the activation
+    other.show();
+    QApplication::setActiveWindow(&other);
+    EXPECT_TRUE(dialog.em_1()->text().isEmpty());
+    QApplication::setActiveWindow(&dialog);
+    dialog.em_1()->setFocus();
+    QTest::keyClick(dialog.em_1(), Qt::Key_Escape);
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_TRUE(dialog.em_1()->text().isEmpty());
+    EXPECT_EQ(host.messages.size(), 2u);
+    QTest::keyClicks(dialog.em_1(), "3");
+    QTest::mouseClick(dialog.cb_1(), Qt::LeftButton);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.returnText(), "3");
+}
+
 TEST_F(PutDialog, EveryWayOutHandsBackTheCount) {
     {
         w_put dialog(host, parameter);

@@ -18,6 +18,16 @@ if(WIN32)
   # local-time cases set TZ, which Windows file times do not follow (the zone
   # comes from the system); windows_host_test checks local time instead.
   zarvik_test(text_test SOURCES text_test.cpp LIBS host)
+  # The spreadsheet readers and the .xlsx export with the static Windows libraries.
+  zarvik_test(import_list_test SOURCES import_list_test.cpp LIBS kelvane_core)
+  if(WITH_SPREADSHEETS)
+    zarvik_test(import_reader_test SOURCES import_reader_test.cpp LIBS kelvane_core
+                PkgConfig::XLSXWRITER)
+  endif()
+  zarvik_test(grid_test SOURCES grid_test.cpp LIBS host)
+  if(NOT WITH_SPREADSHEETS)
+    target_compile_definitions(grid_test PRIVATE ZARVIK_WITHOUT_XLSX=1)
+  endif()
   # The windows through the scripted Host, on the offscreen platform of the
   # Windows Qt build, with the Win32 host's real file and desktop services.
   if(WITH_GUI)
@@ -26,6 +36,10 @@ if(WIN32)
     zarvik_test(kelvane_window_test GUI SOURCES kelvane_window_test.cpp LIBS kelvane_gui host Qt6::Test)
     zarvik_test(torrin_window_test GUI SOURCES torrin_window_test.cpp LIBS torrin_gui Qt6::Test)
     zarvik_test(import_window_test GUI SOURCES import_window_test.cpp LIBS kelvane_gui host Qt6::Test)
+    if(WITH_SPREADSHEETS)
+      target_link_libraries(import_window_test PRIVATE PkgConfig::XLSXWRITER)
+      target_compile_definitions(import_window_test PRIVATE KELVANE_TEST_SPREADSHEETS=1)
+    endif()
     zarvik_test(truncation_window_test GUI SOURCES truncation_window_test.cpp LIBS kelvane_gui host Qt6::Test)
     zarvik_test(list_clicks_test GUI SOURCES list_clicks_test.cpp LIBS kelvane_gui host Qt6::Test)
     zarvik_test(check_window_test GUI SOURCES check_window_test.cpp LIBS kelvane_gui host Qt6::Test)

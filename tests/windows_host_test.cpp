@@ -2,8 +2,8 @@
 // lengths, the safe copy, Chinese names through the wide API, GBK bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
-
 #include <string>
 #include <vector>
 
@@ -14,6 +14,7 @@
 #include "host/folder_status.h"
 #include "host/fs.h"
 #include "host/paths.h"
+#include "host/temporary_names.h"
 #include "host/text.h"
 #include "tests/support/windows_temp_folder.h"
 
@@ -71,15 +72,17 @@ TEST_F(WindowsListing, WithoutTheFolderBitNoFolderIsListed) {
                                         "system.txt"}));
 }
 
-TEST(WindowsListingOrder, SortsByListingTextWithAsciiFoldedAndSkipsCopyTemporaries) {
+TEST(WindowsListingOrder, SortsByListingTextWithAsciiFoldedAndSkipsOnlyOurTemporaries) {
     WindowsTempFolder temp;
     temp.write("b.txt", "");
     temp.write("A.txt", "");
     temp.write("中文.txt", "");
-    temp.write(".b.txt.0123abcd.partial", "");
+    temp.write(".b.txt.0123abcd.partial", "a user's file");
+    temp.write(host::temporary_names::make("b.txt"), "");
     temp.mkdir("z");
-    EXPECT_EQ(listing(temp.path(), host::kListEverything),
-              (std::vector<std::string>{"[z]", "A.txt", "b.txt", "中文.txt"}));
+    EXPECT_EQ(
+        listing(temp.path(), host::kListEverything),
+        (std::vector<std::string>{".b.txt.0123abcd.partial", "[z]", "A.txt", "b.txt", "中文.txt"}));
 }
 
 TEST(WindowsListingOrder, DriveRootHeldWithoutSeparatorIsListed) {
@@ -293,14 +296,29 @@ TEST_F(WindowsSafeCopy, AttributesTravelWithTheCopy) {
     EXPECT_TRUE(attributes & FILE_ATTRIBUTE_HIDDEN);
 }
 
-TEST_F(WindowsSafeCopy, ALeftoverOfAKilledCopyIsRemovedAndNeverListed) {
-    temp_.write("dst\\.a.txt.0123abcd.partial", "half");
-    temp_.write("dst\\.other.txt.0123abcd.partial", "someone else's");
-    EXPECT_TRUE(listing(temp_ / "dst", host::kListEverything).empty());
+// Only an unlocked tagged leftover of the same target goes: a running copy's
+// file (open without FILE_SHARE_DELETE) and a user's lookalike stay.
+TEST_F(WindowsSafeCopy, OnlyAnUnlockedTaggedLeftoverIsRemovedAndNoneIsListed) {
+    namespace names = host::temporary_names;
+    temp_.write("dst\\" + names::make("a.txt"), "half");
+    const std::string running = names::make("a.txt");
+    const std::string other = names::make("other.txt");
+    temp_.write("dst\\" + running, "running");
+    temp_.write("dst\\" + other, "someone else's");
+    temp_.write("dst\\.a.txt.0123abcd.partial", "a user's file");
+    const HANDLE held =
+        ::CreateFileW(testing_support::wide(temp_ / ("dst\\" + running)).c_str(), GENERIC_WRITE, 0,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(listing(temp_ / "dst", host::kListEverything),
+              (std::vector<std::string>{".a.txt.0123abcd.partial"}));
     ASSERT_TRUE(host::copyFileSafely(source_, target_, false));
-    const std::vector<std::string> names = rawNames(temp_ / "dst");
-    EXPECT_EQ(names.size(), 2u);
-    EXPECT_NE(std::find(names.begin(), names.end(), ".other.txt.0123abcd.partial"), names.end());
+    ::CloseHandle(held);
+    std::vector<std::string> found = rawNames(temp_ / "dst");
+    std::sort(found.begin(), found.end());
+    std::vector<std::string> expected = {".a.txt.0123abcd.partial", "a.txt", running, other};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(found, expected);
 }
 
 TEST_F(WindowsSafeCopy, AMissingSourceOrFolderFailsWithTheReason) {

@@ -170,7 +170,7 @@ void showRows(host::Grid& dw_1, host::Grid& dw_2, std::string_view shown) {
 bool namesListFile(std::string_view field) {
     std::string ending = host::gbkRight(field, 4);
     for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ending == ".txt" || ending == ".xls" || ending == "xlsx";
+    return ending == ".txt" || ending == ".xls" || ending == "xlsx" || ending == ".csv";
 }
 
 void hywjj(host::Grid& dw9, std::string_view lswjj) {

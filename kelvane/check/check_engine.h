@@ -74,7 +74,8 @@ CheckSummary mdhd(CheckGrids grids, const CheckSettings& settings, bool& zfmdxg,
 void showRows(host::Grid& dw_1, host::Grid& dw_2, std::string_view shown);
 
 // True when a path field names a list file rather than a folder: its last four
-// characters, lower-cased, are ".txt", ".xls" or "xlsx".
+// characters, lower-cased, are ".txt", ".xls", "xlsx" or ".csv" (the formats the
+// list-file dialogs offer).
 bool namesListFile(std::string_view field);
 
 // Puts `lswjj` in front of md of every shown row.

@@ -25,9 +25,6 @@ DateKind formatCodeKind(std::string_view code) noexcept;
 // shown here as 1900-02-28). Falls back to numberText for negative serials.
 std::string serialDateText(double serial, bool date1904, DateKind kind);
 
-// Text bytes as UTF-8: kept when they are valid UTF-8 (a byte-order mark
-// dropped), otherwise read as GBK.
-std::string decodeText(std::string_view bytes);
 // Column `column` (1-based) of delimited text (RFC 4180 quoting), one entry per
 // record up to the last record with a value in that column.
 std::vector<std::string> readDelimitedColumn(std::string_view text, char delimiter, int column);

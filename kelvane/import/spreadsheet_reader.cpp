@@ -155,14 +155,6 @@ std::string serialDateText(double serial, bool date1904, DateKind kind) {
     return buffer;
 }
 
-std::string decodeText(std::string_view bytes) {
-    if (host::isValidUtf8(bytes)) {
-        if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
-        return std::string(bytes);
-    }
-    return host::gbkToUtf8(bytes);
-}
-
 std::vector<std::string> readDelimitedColumn(std::string_view text, char delimiter, int column) {
     std::vector<std::string> cells;
     std::size_t lastWithValue = 0;
@@ -269,9 +261,9 @@ std::vector<std::string> readSpreadsheetColumn(const std::string& path, int colu
         throw ListFileError(
             path, bytes.empty() ? "文件是空的，不是Excel工作簿" : "文件已损坏或不是Excel工作簿");
     }
-    if (bytes.find('\0') != std::string::npos) throw ListFileError(path, "不是电子表格或文本文件");
-    return sheet::readDelimitedColumn(sheet::decodeText(bytes), extension == "csv" ? ',' : '\t',
-                                      column);
+    const std::string text = host::unknownTextToUtf8(bytes);
+    if (text.find('\0') != std::string::npos) throw ListFileError(path, "不是电子表格或文本文件");
+    return sheet::readDelimitedColumn(text, extension == "csv" ? ',' : '\t', column);
 }
 
 std::string spreadsheetColumnLines(const std::string& path, int column, int firstRow) {

@@ -1,5 +1,5 @@
-// Reading one column of a list file without any office program: .xls (BIFF
-// through libfreexl), .xlsx (libzip + pugixml), .csv and other text as a
+// Reading one column of a list file without any office program: .xls (BIFF8,
+// read directly), .xlsx (libzip + pugixml), .csv and other text as a
 // one-sheet spreadsheet. Qt-free; never touches the clipboard.
 #pragma once
 
@@ -30,9 +30,11 @@ bool spreadsheetReaderAvailable() noexcept;
 // first sheet where the workbook names none), one per row from row 1 to the
 // last row with a value in that column; empty cells are "". Numbers read as
 // written (whole numbers without a point, others with up to 15 significant
-// digits), date-formatted cells as "yyyy-mm-dd" or "yyyy-mm-dd hh:mm:ss".
-// Throws ListFileError when the file cannot be opened, is damaged, encrypted or
-// not a spreadsheet.
+// digits), date-formatted cells as "yyyy-mm-dd" or "yyyy-mm-dd hh:mm:ss",
+// booleans as "TRUE"/"FALSE", errors as "#N/A" and the like; a formula cell
+// gives its saved result. Other text is decoded by host::unknownTextToUtf8.
+// Throws ListFileError when the file cannot be opened, is damaged, encrypted,
+// not a spreadsheet, or holds a cell in the column that cannot be read.
 std::vector<std::string> readSpreadsheetColumn(const std::string& path, int column);
 
 // The same cells from row `firstRow` on as the lines Grid::importtext takes:

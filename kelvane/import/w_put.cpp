@@ -1,7 +1,10 @@
 #include "kelvane/import/w_put.h"
 
+#include <QCoreApplication>
+#include <QFocusEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -20,6 +23,35 @@ namespace {
 const char kSourceCaption[] = "源文件夹：";
 const char kTargetCaption[] = "目标文件夹：";
 
+// A spin box puts its last valid value back when an unfinished entry (an
+// emptied field) loses focus or the window loses activation, which happens
+// on the way to every close (the mouse on 退出, the message box of a refused
+// close). closequery must see what the user left in the field, so an invalid
+// entry is kept until the user changes it.
+class CountField : public QSpinBox {
+  public:
+    using QSpinBox::QSpinBox;
+
+  protected:
+    void focusOutEvent(QFocusEvent* event) override {
+        if (entryIsValid()) return QSpinBox::focusOutEvent(event);
+        QCoreApplication::sendEvent(lineEdit(), event);
+        QWidget::focusOutEvent(event);
+    }
+    void changeEvent(QEvent* event) override {
+        if (event->type() == QEvent::ActivationChange && !entryIsValid())
+            return QWidget::changeEvent(event);
+        QSpinBox::changeEvent(event);
+    }
+
+  private:
+    bool entryIsValid() const {
+        QString entry = text();
+        int position = 0;
+        return validate(entry, position) == QValidator::Acceptable;
+    }
+};
+
 }  // namespace
 
 w_put::w_put(host::Host& host, putcs parameter, QWidget* parent)
@@ -33,7 +65,7 @@ w_put::w_put(host::Host& host, putcs parameter, QWidget* parent)
     st_2_ = new QLabel(this);
     st_1_ = new QLabel(this);
     cb_1_ = new QPushButton(QStringLiteral("退出(&Q)"), this);
-    em_1_ = new QSpinBox(this);
+    em_1_ = new CountField(this);
     cb_2_->setObjectName(QStringLiteral("cb_2"));
     st_2_->setObjectName(QStringLiteral("st_2"));
     st_1_->setObjectName(QStringLiteral("st_1"));

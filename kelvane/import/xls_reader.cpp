@@ -1,16 +1,16 @@
-// .xls (BIFF inside an OLE2 compound file) through libfreexl. libfreexl does
-// not read the workbook's window settings, so the first sheet is the one read.
-// libfreexl is not safe on damaged files (it frees pointers it never
-// allocated), so it runs in a child process: a crash there is a damaged file,
-// not a lost session.
-#include <freexl.h>
-
+// .xls: BIFF8 records in the "Workbook" stream of an OLE2 compound file, read
+// here directly. A saved workbook keeps each formula's last result, so a
+// formula cell is read like a constant of the same kind, and the globals name
+// the sheet that was active when it was saved. Every read is bounded by the
+// bytes at hand: the file is outside input and may be damaged or hostile.
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string_view>
 #include <vector>
 
-#include "host/isolated.h"
+#include "host/text.h"
 #include "kelvane/import/spreadsheet_internal.h"
 #include "kelvane/import/spreadsheet_reader.h"
 
@@ -18,228 +18,608 @@ namespace kelvane::sheet {
 
 namespace {
 
-// The encrypted form of the newer formats is also an OLE2 file, holding this
-// stream instead of a workbook.
-bool holdsEncryptedPackage(const std::string& path) {
-    const std::string bytes = readWholeFile(path);
-    const std::string_view name("E\0n\0c\0r\0y\0p\0t\0e\0d\0P\0a\0c\0k\0a\0g\0e\0", 32);
-    return bytes.find(name) != std::string::npos;
-}
+constexpr const char* kEncrypted = "工作簿受密码保护或已加密";
+constexpr const char* kOldVersion = "不支持Excel 95及更早版本的工作簿，请另存为.xls或.xlsx";
 
-std::string freexlReason(const std::string& path, int code) {
-    switch (code) {
-        case FREEXL_FILE_NOT_FOUND:
-            return "无法打开文件";
-        case FREEXL_INSUFFICIENT_MEMORY:
-            return "内存不足";
-        case FREEXL_BIFF_WORKBOOK_NOT_FOUND:
-            return holdsEncryptedPackage(path) ? "工作簿受密码保护或已加密"
-                                               : "不是Excel工作簿（复合文档中没有工作簿）";
-        case FREEXL_UNSUPPORTED_CHARSET:
-        case FREEXL_INVALID_CHARACTER:
-            return "文件已损坏（文字编码无法转换）";
-        default:
-            return "文件已损坏（freexl 错误 " + std::to_string(code) + "）";
-    }
+std::uint16_t le16(std::string_view bytes, std::size_t at) {
+    return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[at]) |
+                                      (static_cast<unsigned char>(bytes[at + 1]) << 8));
 }
 
 std::uint32_t le32(std::string_view bytes, std::size_t at) {
-    std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+    return le16(bytes, at) | (static_cast<std::uint32_t>(le16(bytes, at + 2)) << 16);
+}
+
+double leDouble(std::string_view bytes, std::size_t at) {
+    const std::uint64_t bits = le32(bytes, at) | (std::uint64_t{le32(bytes, at + 4)} << 32);
+    double value = 0;
+    std::memcpy(&value, &bits, sizeof value);
     return value;
 }
 
-// libfreexl trusts the directory entries: it converts as many name bytes as an
-// entry claims from a 64-byte buffer, reading far past it, and allocates the
-// size a stream claims. The compound file's directory is walked here first,
-// every step bounded by the file's size, and a file it would misread is
-// refused as damaged.
-bool directoryNamesFit(std::string_view bytes) {
-    if (bytes.size() < 512) return false;
-    const unsigned shift =
-        static_cast<unsigned char>(bytes[30]) | (static_cast<unsigned char>(bytes[31]) << 8);
-    if (shift != 9 && shift != 12) return false;
-    const std::size_t sectorSize = std::size_t{1} << shift;
-    const std::size_t sectorCount = (bytes.size() - 512 + sectorSize - 1) / sectorSize;
-    auto sectorAt = [&](std::uint32_t sector) -> std::optional<std::string_view> {
-        if (sector >= sectorCount) return std::nullopt;
-        const std::size_t start = 512 + std::size_t{sector} * sectorSize;
-        const std::string_view data = bytes.substr(start, sectorSize);
-        if (data.size() < sectorSize) return std::nullopt;  // freexl wants whole sectors
-        return data;
-    };
-    constexpr std::uint32_t kLastSpecial = 0xFFFFFFFA;
+// ---- The compound file -----------------------------------------------------
 
-    // The sectors of the FAT: 109 listed in the header, the rest in a chain of
-    // DIFAT sectors.
-    std::vector<std::uint32_t> fatSectors;
-    for (std::size_t at = 76; at < 512; at += 4) fatSectors.push_back(le32(bytes, at));
-    std::uint32_t difat = le32(bytes, 68);
-    for (std::size_t steps = 0; difat < kLastSpecial; ++steps) {
-        const auto data = sectorAt(difat);
-        if (!data || steps > sectorCount) return false;
-        for (std::size_t at = 0; at + 4 < sectorSize; at += 4)
-            fatSectors.push_back(le32(*data, at));
-        difat = le32(*data, sectorSize - 4);
-    }
-    std::vector<std::uint32_t> fat;
-    for (std::uint32_t sector : fatSectors) {
-        if (sector >= kLastSpecial) continue;
-        const auto data = sectorAt(sector);
-        if (!data) return false;
-        for (std::size_t at = 0; at < sectorSize; at += 4) fat.push_back(le32(*data, at));
-        if (fat.size() > sectorCount + sectorSize) break;
-    }
+constexpr std::uint32_t kLastSectorNumber = 0xFFFFFFFA;
 
-    // A compound file always has a directory, holding at least its root.
-    std::uint32_t sector = le32(bytes, 48);
-    if (sector >= kLastSpecial) return false;
-    for (std::size_t steps = 0; sector < kLastSpecial; ++steps) {
-        const auto data = sectorAt(sector);
-        if (!data || steps > sectorCount) return false;
-        for (std::size_t entry = 0; entry < sectorSize; entry += 128) {
-            const unsigned nameBytes = static_cast<unsigned char>((*data)[entry + 64]) |
-                                       (static_cast<unsigned char>((*data)[entry + 65]) << 8);
-            if (nameBytes > 64 || nameBytes % 2 != 0) return false;
-            // freexl allocates what a stream claims before reading it (and
-            // keeps it when it then gives up); no stream is larger than the file.
-            if (le32(*data, entry + 120) > bytes.size()) return false;
-        }
-        if (sector >= fat.size()) return false;
-        sector = fat[sector];
-    }
-    return true;
-}
-
-class XlsHandle {
-  public:
-    explicit XlsHandle(const std::string& path) {
-        const int code = freexl_open(path.c_str(), &handle_);
-        if (code != FREEXL_OK) {
-            if (handle_) freexl_close(handle_);
-            handle_ = nullptr;
-            throw ListFileError(path, freexlReason(path, code));
-        }
-    }
-    ~XlsHandle() { freexl_close(handle_); }
-    XlsHandle(const XlsHandle&) = delete;
-    XlsHandle& operator=(const XlsHandle&) = delete;
-    const void* get() const { return handle_; }
-
-  private:
-    const void* handle_ = nullptr;
+struct DirectoryEntry {
+    std::u16string name;
+    std::uint8_t type = 0;  // 1 storage, 2 stream, 5 root
+    std::uint32_t start = 0;
+    std::uint32_t size = 0;
 };
 
-std::vector<std::string> readCells(const std::string& path, int column) {
-    XlsHandle xls(path);
-    unsigned int info = 0;
-    if (freexl_get_info(xls.get(), FREEXL_BIFF_PASSWORD, &info) == FREEXL_OK &&
-        info == FREEXL_BIFF_OBFUSCATED)
-        throw ListFileError(path, "工作簿受密码保护或已加密");
-    unsigned int sheets = 0;
-    if (freexl_get_info(xls.get(), FREEXL_BIFF_SHEET_COUNT, &sheets) != FREEXL_OK || sheets == 0)
-        throw ListFileError(path, "工作簿中没有工作表");
-    int code = freexl_select_active_worksheet(xls.get(), 0);
-    if (code != FREEXL_OK) throw ListFileError(path, freexlReason(path, code));
-    unsigned int rows = 0;
-    unsigned short columns = 0;
-    code = freexl_worksheet_dimensions(xls.get(), &rows, &columns);
-    if (code != FREEXL_OK) throw ListFileError(path, freexlReason(path, code));
+class CompoundFile {
+  public:
+    CompoundFile(const std::string& path, std::string bytes)
+        : path_(path), bytes_(std::move(bytes)) {
+        if (bytes_.size() < 512) damaged("文件头不完整");
+        const unsigned shift = le16(bytes_, 30);
+        if (shift != 9 && shift != 12) damaged("扇区大小错误");
+        sectorSize_ = std::size_t{1} << shift;
+        // The header fills the first sector (512 bytes of it used in version
+        // 4). Some writers end the file inside its last sector: the rest
+        // reads as zeros.
+        if (bytes_.size() < sectorSize_) damaged("文件头不完整");
+        sectorCount_ = (bytes_.size() - 1) / sectorSize_;
+        bytes_.resize((sectorCount_ + 1) * sectorSize_, '\0');
+        const std::string_view header = bytes_;  // only now: the resize may move the bytes
+        miniCutoff_ = le32(header, 56);
 
-    std::vector<std::string> cells;
-    if (static_cast<unsigned>(column) > columns) return cells;
-    std::size_t lastWithValue = 0;
-    cells.reserve(rows);
-    for (unsigned int row = 0; row < rows; ++row) {
-        FreeXL_CellValue value;
-        code =
-            freexl_get_cell_value(xls.get(), row, static_cast<unsigned short>(column - 1), &value);
-        if (code != FREEXL_OK) throw ListFileError(path, freexlReason(path, code));
-        std::string text;
-        switch (value.type) {
-            case FREEXL_CELL_INT:
-                text = std::to_string(value.value.int_value);
-                break;
-            case FREEXL_CELL_DOUBLE:
-                text = numberText(value.value.double_value);
-                break;
-            case FREEXL_CELL_TEXT:
-            case FREEXL_CELL_SST_TEXT:
-            case FREEXL_CELL_DATE:
-            case FREEXL_CELL_DATETIME:
-            case FREEXL_CELL_TIME:
-                if (value.value.text_value) text = value.value.text_value;
-                break;
-            default:
-                break;
+        // The FAT's own sectors: 109 in the header, the rest in a chain of
+        // DIFAT sectors, each ending with the next one's number.
+        std::vector<std::uint32_t> fatSectors;
+        for (std::size_t at = 76; at < 512; at += 4) fatSectors.push_back(le32(header, at));
+        std::uint32_t difat = le32(header, 68);
+        for (std::size_t steps = 0; difat < kLastSectorNumber; ++steps) {
+            if (steps > sectorCount_) damaged("扇区链成环");
+            const std::string_view data = sector(difat);
+            for (std::size_t at = 0; at + 4 < sectorSize_; at += 4)
+                fatSectors.push_back(le32(data, at));
+            difat = le32(data, sectorSize_ - 4);
         }
-        cells.push_back(std::move(text));
-        if (!cells.back().empty()) lastWithValue = cells.size();
+        for (std::uint32_t number : fatSectors) {
+            if (number >= kLastSectorNumber) continue;
+            if (fat_.size() > sectorCount_) break;  // more FAT than sectors to describe
+            const std::string_view data = sector(number);
+            for (std::size_t at = 0; at < sectorSize_; at += 4) fat_.push_back(le32(data, at));
+        }
+
+        const std::string directory = chain(le32(header, 48), std::nullopt);
+        for (std::size_t at = 0; at + 128 <= directory.size(); at += 128) {
+            DirectoryEntry entry;
+            entry.type = static_cast<std::uint8_t>(directory[at + 66]);
+            const unsigned nameBytes = le16(directory, at + 64);
+            if (entry.type != 0 && nameBytes > 64) damaged("目录项名称过长");
+            for (unsigned k = 0; k + 1 < nameBytes && k < 64; k += 2) {
+                const char16_t c = le16(directory, at + k);
+                if (c == 0) break;
+                entry.name += c;
+            }
+            entry.start = le32(directory, at + 116);
+            entry.size = le32(directory, at + 120);
+            entries_.push_back(std::move(entry));
+        }
+        if (entries_.empty() || entries_.front().type != 5) damaged("缺少根目录");
     }
-    cells.resize(lastWithValue);
-    return cells;
-}
 
-// The child's answer: 'C' and the cells, each as eight length bytes (least
-// significant first) and its text; or 'E' and the reason the file was refused.
-constexpr char kCells = 'C';
-constexpr char kRefused = 'E';
-
-void appendLength(std::string& out, std::uint64_t length) {
-    for (int i = 0; i < 8; ++i, length >>= 8) out += static_cast<char>(length & 0xFF);
-}
-
-std::string packCells(const std::vector<std::string>& cells) {
-    std::size_t size = 1;
-    for (const std::string& cell : cells) size += 8 + cell.size();
-    std::string out;
-    out.reserve(size);
-    out += kCells;
-    for (const std::string& cell : cells) {
-        appendLength(out, cell.size());
-        out += cell;
+    // The first stream named `name` (compared ignoring ASCII case).
+    const DirectoryEntry* find(std::u16string_view name) const {
+        for (const DirectoryEntry& entry : entries_) {
+            if (entry.type != 2 || entry.name.size() != name.size()) continue;
+            bool same = true;
+            for (std::size_t i = 0; i < name.size() && same; ++i) {
+                char16_t a = entry.name[i], b = name[i];
+                if (a >= 'a' && a <= 'z') a = static_cast<char16_t>(a - 32);
+                if (b >= 'a' && b <= 'z') b = static_cast<char16_t>(b - 32);
+                same = a == b;
+            }
+            if (same) return &entry;
+        }
+        return nullptr;
     }
-    return out;
+
+    std::string stream(const DirectoryEntry& entry) {
+        if (entry.size > bytes_.size()) damaged("数据流长度超出文件");
+        if (entry.size >= miniCutoff_) return chain(entry.start, entry.size);
+        // Small streams live in 64-byte pieces of the root's mini stream.
+        if (!miniStream_) {
+            miniStream_ = chain(entries_.front().start, std::nullopt);
+            miniFat_.clear();
+            const std::string miniFatBytes = chain(le32(bytes_, 60), std::nullopt);
+            for (std::size_t at = 0; at + 4 <= miniFatBytes.size(); at += 4)
+                miniFat_.push_back(le32(miniFatBytes, at));
+        }
+        std::string out;
+        std::uint32_t piece = entry.start;
+        for (std::size_t steps = 0; out.size() < entry.size; ++steps) {
+            if (piece >= miniFat_.size() || steps > miniFat_.size()) damaged("短扇区链错误");
+            const std::size_t at = std::size_t{piece} * 64;
+            if (at + 64 > miniStream_->size()) damaged("短扇区超出范围");
+            out.append(*miniStream_, at, 64);
+            piece = miniFat_[piece];
+        }
+        out.resize(entry.size);
+        return out;
+    }
+
+    [[noreturn]] void damaged(const std::string& detail) const {
+        throw ListFileError(path_, "文件已损坏（复合文档" + detail + "）");
+    }
+
+  private:
+    std::string_view sector(std::uint32_t number) const {
+        if (number >= sectorCount_) damaged("扇区编号超出文件");
+        return std::string_view(bytes_).substr((std::size_t{number} + 1) * sectorSize_,
+                                               sectorSize_);
+    }
+
+    // The sectors chained from `first`: `size` bytes of them, or the whole
+    // chain when the size is not known.
+    std::string chain(std::uint32_t first, std::optional<std::size_t> size) const {
+        std::string out;
+        std::uint32_t number = first;
+        for (std::size_t steps = 0; number < kLastSectorNumber; ++steps) {
+            if (size && out.size() >= *size) break;
+            if (steps > sectorCount_ || number >= fat_.size()) damaged("扇区链错误");
+            out.append(sector(number));
+            number = fat_[number];
+        }
+        if (size) {
+            if (out.size() < *size) damaged("数据流不完整");
+            out.resize(*size);
+        }
+        return out;
+    }
+
+    const std::string& path_;
+    std::string bytes_;
+    std::size_t sectorSize_ = 512;
+    std::size_t sectorCount_ = 0;
+    std::uint32_t miniCutoff_ = 4096;
+    std::vector<std::uint32_t> fat_;
+    std::vector<DirectoryEntry> entries_;
+    std::optional<std::string> miniStream_;
+    std::vector<std::uint32_t> miniFat_;
+};
+
+// ---- BIFF8 records ---------------------------------------------------------
+
+namespace record {
+constexpr std::uint16_t kFormula = 0x0006;
+constexpr std::uint16_t kEof = 0x000A;
+constexpr std::uint16_t kDateMode = 0x0022;
+constexpr std::uint16_t kFilePass = 0x002F;
+constexpr std::uint16_t kContinue = 0x003C;
+constexpr std::uint16_t kWindow1 = 0x003D;
+constexpr std::uint16_t kBoundSheet = 0x0085;
+constexpr std::uint16_t kMulRk = 0x00BD;
+constexpr std::uint16_t kRString = 0x00D6;
+constexpr std::uint16_t kXf = 0x00E0;
+constexpr std::uint16_t kSst = 0x00FC;
+constexpr std::uint16_t kLabelSst = 0x00FD;
+constexpr std::uint16_t kNumber = 0x0203;
+constexpr std::uint16_t kLabel = 0x0204;
+constexpr std::uint16_t kBoolErr = 0x0205;
+constexpr std::uint16_t kString = 0x0207;
+constexpr std::uint16_t kRk = 0x027E;
+constexpr std::uint16_t kFormat = 0x041E;
+constexpr std::uint16_t kBof = 0x0809;
+}  // namespace record
+
+struct Record {
+    std::uint16_t type = 0;
+    std::string_view data;
+    std::size_t offset = 0;  // of its header in the stream
+};
+
+class Biff {
+  public:
+    Biff(const std::string& path, std::string_view stream) : path_(path), stream_(stream) {}
+
+    // The record at `at`, or nullopt at the end of the stream.
+    std::optional<Record> at(std::size_t offset) const {
+        if (offset >= stream_.size()) return std::nullopt;
+        if (stream_.size() - offset < 4) damaged("记录头不完整");
+        const std::size_t size = le16(stream_, offset + 2);
+        if (stream_.size() - offset - 4 < size) damaged("记录不完整");
+        return Record{le16(stream_, offset), stream_.substr(offset + 4, size), offset};
+    }
+    static std::size_t next(const Record& r) { return r.offset + 4 + r.data.size(); }
+
+    // A record followed by its CONTINUE records, as the pieces a long string
+    // may be split over.
+    std::vector<std::string_view> withContinues(const Record& first, std::size_t& after) const {
+        std::vector<std::string_view> pieces{first.data};
+        after = next(first);
+        while (std::optional<Record> r = at(after)) {
+            if (r->type != record::kContinue) break;
+            pieces.push_back(r->data);
+            after = next(*r);
+        }
+        return pieces;
+    }
+
+    [[noreturn]] void damaged(const std::string& detail) const {
+        throw ListFileError(path_, "文件已损坏（" + detail + "）");
+    }
+    [[noreturn]] void refuse(const std::string& reason) const {
+        throw ListFileError(path_, reason);
+    }
+
+  private:
+    const std::string& path_;
+    std::string_view stream_;
+};
+
+// Reads across a record and its CONTINUE records. Characters of one string
+// may run on into the next piece, which then starts with a fresh option byte
+// saying whether they are one or two bytes wide.
+class PieceReader {
+  public:
+    PieceReader(const Biff& biff, std::vector<std::string_view> pieces, std::size_t skip)
+        : biff_(biff), pieces_(std::move(pieces)), offset_(skip) {}
+
+    std::uint8_t byte() { return static_cast<std::uint8_t>(take(1)[0]); }
+    std::uint16_t u16() { return le16(take(2), 0); }
+    std::uint32_t u32() { return le32(take(4), 0); }
+    void skip(std::size_t count) {
+        while (count > 0) {
+            const std::size_t step = std::min(count, available());
+            if (step == 0) {
+                advancePiece();
+                continue;
+            }
+            offset_ += step;
+            count -= step;
+        }
+    }
+
+    // An XLUnicodeRichExtendedString (SST entries, STRING and LABEL with a
+    // 16-bit count): the characters, then rich-text runs and phonetic data to
+    // skip.
+    std::string string() {
+        const std::size_t count = u16();
+        std::uint8_t options = byte();
+        std::size_t runs = 0, extra = 0;
+        if (options & 0x08) runs = u16();
+        if (options & 0x04) extra = u32();
+        std::u16string units;
+        for (std::size_t i = 0; i < count; ++i) {
+            if (available() == 0) {
+                advancePiece();
+                options = byte();
+            }
+            units += static_cast<char16_t>((options & 0x01) ? le16(take(2), 0) : byte());
+        }
+        skip(runs * 4 + extra);
+        return host::utf16ToUtf8(units);
+    }
+
+  private:
+    std::size_t available() const {
+        return piece_ < pieces_.size() ? pieces_[piece_].size() - offset_ : 0;
+    }
+    void advancePiece() {
+        if (piece_ + 1 >= pieces_.size()) biff_.damaged("字符串超出记录");
+        ++piece_;
+        offset_ = 0;
+    }
+    std::string_view take(std::size_t count) {
+        if (available() == 0) advancePiece();
+        if (available() < count) biff_.damaged("字符串超出记录");
+        const std::string_view out = pieces_[piece_].substr(offset_, count);
+        offset_ += count;
+        return out;
+    }
+
+    const Biff& biff_;
+    std::vector<std::string_view> pieces_;
+    std::size_t piece_ = 0;
+    std::size_t offset_ = 0;
+};
+
+struct SheetEntry {
+    std::uint32_t offset;
+    std::uint8_t kind;  // 0 worksheet, 2 chart, 6 macro module
+};
+
+struct Globals {
+    std::vector<std::string> strings;
+    std::vector<SheetEntry> sheets;
+    std::vector<DateKind> xfKinds;  // by XF index
+    bool date1904 = false;
+    std::size_t activeTab = 0;
+};
+
+Globals readGlobals(const Biff& biff) {
+    std::optional<Record> first = biff.at(0);
+    if (!first || first->type != record::kBof || first->data.size() < 4)
+        biff.damaged("工作簿数据流不以BOF记录开头");
+    if (le16(first->data, 0) != 0x0600) biff.refuse(kOldVersion);
+    Globals globals;
+    std::vector<std::pair<int, DateKind>> formats;
+    std::vector<int> xfFormats;
+    bool sawWindow = false;
+    std::size_t offset = Biff::next(*first);
+    while (true) {
+        std::optional<Record> r = biff.at(offset);
+        if (!r) biff.damaged("工作簿全局数据没有EOF记录");
+        offset = Biff::next(*r);
+        const std::string_view d = r->data;
+        switch (r->type) {
+            case record::kEof:
+                break;
+            case record::kFilePass:
+                biff.refuse(kEncrypted);
+            case record::kWindow1:
+                // The first window is the workbook's own; later ones are
+                // further views of it.
+                if (d.size() >= 12 && !sawWindow) globals.activeTab = le16(d, 10);
+                sawWindow = true;
+                continue;
+            case record::kDateMode:
+                if (d.size() >= 2) globals.date1904 = le16(d, 0) == 1;
+                continue;
+            case record::kBoundSheet:
+                if (d.size() < 6) biff.damaged("工作表目录记录过短");
+                globals.sheets.push_back({le32(d, 0), static_cast<std::uint8_t>(d[5])});
+                continue;
+            case record::kFormat: {
+                if (d.size() < 2) biff.damaged("数字格式记录过短");
+                PieceReader reader(biff, {d}, 2);
+                formats.emplace_back(le16(d, 0), formatCodeKind(reader.string()));
+                continue;
+            }
+            case record::kXf:
+                if (d.size() < 4) biff.damaged("单元格格式记录过短");
+                xfFormats.push_back(le16(d, 2));
+                continue;
+            case record::kSst: {
+                if (d.size() < 8) biff.damaged("共享字符串表过短");
+                const std::uint32_t count = le32(d, 4);
+                PieceReader reader(biff, biff.withContinues(*r, offset), 8);
+                // Each string takes at least three bytes: the count alone is
+                // no reason to reserve memory.
+                globals.strings.reserve(std::min<std::size_t>(count, d.size()));
+                for (std::uint32_t i = 0; i < count; ++i)
+                    globals.strings.push_back(reader.string());
+                continue;
+            }
+            default:
+                continue;
+        }
+        break;
+    }
+    for (int id : xfFormats) {
+        auto custom = std::find_if(formats.begin(), formats.end(),
+                                   [&](const auto& format) { return format.first == id; });
+        globals.xfKinds.push_back(custom != formats.end() ? custom->second : builtInFormatKind(id));
+    }
+    return globals;
 }
 
-std::vector<std::string> unpackCells(const std::string& path, std::string_view answer) {
-    auto garbled = [&] { return ListFileError(path, "文件已损坏（读取结果不完整）"); };
-    if (answer.empty()) throw garbled();
-    if (answer.front() == kRefused) throw ListFileError(path, std::string(answer.substr(1)));
-    if (answer.front() != kCells) throw garbled();
-    answer.remove_prefix(1);
-    std::vector<std::string> cells;
-    while (!answer.empty()) {
-        if (answer.size() < 8) throw garbled();
-        std::uint64_t length = 0;
-        for (int i = 7; i >= 0; --i) length = (length << 8) | static_cast<unsigned char>(answer[i]);
-        answer.remove_prefix(8);
-        if (length > answer.size()) throw garbled();
-        cells.emplace_back(answer.substr(0, length));
-        answer.remove_prefix(length);
+std::string errorText(std::uint8_t code) {
+    switch (code) {
+        case 0x00:
+            return "#NULL!";
+        case 0x07:
+            return "#DIV/0!";
+        case 0x0F:
+            return "#VALUE!";
+        case 0x17:
+            return "#REF!";
+        case 0x1D:
+            return "#NAME?";
+        case 0x24:
+            return "#NUM!";
+        case 0x2A:
+            return "#N/A";
+        case 0x2B:
+            return "#GETTING_DATA";
+        default:
+            return "";
     }
-    return cells;
 }
+
+double rkValue(std::uint32_t rk) {
+    double value = 0;
+    if (rk & 0x02) {
+        value = static_cast<double>(static_cast<std::int32_t>(rk) >> 2);
+    } else {
+        const std::uint64_t bits = std::uint64_t{rk & 0xFFFFFFFCu} << 32;
+        std::memcpy(&value, &bits, sizeof value);
+    }
+    return (rk & 0x01) ? value / 100 : value;
+}
+
+class SheetReader {
+  public:
+    SheetReader(const std::string& path, const Biff& biff, const Globals& globals, int column)
+        : path_(path), biff_(biff), globals_(globals), column_(column - 1) {}
+
+    std::vector<std::string> read(std::size_t offset) {
+        std::optional<Record> bof = biff_.at(offset);
+        if (!bof || bof->type != record::kBof) biff_.damaged("工作表位置错误");
+        offset = Biff::next(*bof);
+        while (true) {
+            std::optional<Record> r = biff_.at(offset);
+            if (!r) biff_.damaged("工作表没有EOF记录");
+            offset = Biff::next(*r);
+            if (r->type == record::kEof) break;
+            if (r->type == record::kBof) {
+                skipEmbedded(offset);
+                continue;
+            }
+            cell(*r, offset);
+        }
+        std::size_t lastWithValue = 0;
+        for (std::size_t i = 0; i < cells_.size(); ++i)
+            if (!cells_[i].empty()) lastWithValue = i + 1;
+        cells_.resize(lastWithValue);
+        return std::move(cells_);
+    }
+
+  private:
+    // An embedded chart is a whole BOF ... EOF substream inside the sheet's.
+    void skipEmbedded(std::size_t& offset) const {
+        for (int depth = 1; depth > 0;) {
+            std::optional<Record> r = biff_.at(offset);
+            if (!r) biff_.damaged("嵌入对象没有EOF记录");
+            offset = Biff::next(*r);
+            if (r->type == record::kBof) ++depth;
+            if (r->type == record::kEof) --depth;
+        }
+    }
+
+    [[noreturn]] void unreadable(std::uint16_t row, const std::string& why) const {
+        std::string where;
+        // Column letters then the row number, as the user finds the cell.
+        for (int c = column_ + 1; c > 0; c = (c - 1) / 26)
+            where.insert(where.begin(), static_cast<char>('A' + (c - 1) % 26));
+        throw ListFileError(
+            path_, "单元格 " + where + std::to_string(row + 1) + " 无法读取（" + why + "）");
+    }
+
+    void put(std::uint16_t row, std::string text) {
+        if (cells_.size() <= row) cells_.resize(std::size_t{row} + 1);
+        cells_[row] = std::move(text);
+    }
+
+    std::string numberWithFormat(double value, std::uint16_t xf) const {
+        const DateKind kind = xf < globals_.xfKinds.size() ? globals_.xfKinds[xf] : DateKind::None;
+        return kind == DateKind::None ? numberText(value)
+                                      : serialDateText(value, globals_.date1904, kind);
+    }
+
+    // `offset` is the stream position after `r`; records that carry on
+    // into following ones (a formula's STRING) move it on.
+    void cell(const Record& r, std::size_t& offset) {
+        const std::string_view d = r.data;
+        if (r.type == record::kMulRk) {
+            if (d.size() < 6) biff_.damaged("MULRK记录过短");
+            const std::uint16_t row = le16(d, 0), first = le16(d, 2);
+            const std::size_t count = (d.size() - 6) / 6;
+            if (column_ < first || static_cast<std::size_t>(column_ - first) >= count) return;
+            const std::size_t at = 4 + std::size_t(column_ - first) * 6;
+            put(row, numberWithFormat(rkValue(le32(d, at + 2)), le16(d, at)));
+            return;
+        }
+        const bool isCell = r.type == record::kLabelSst || r.type == record::kLabel ||
+                            r.type == record::kRString || r.type == record::kNumber ||
+                            r.type == record::kRk || r.type == record::kBoolErr ||
+                            r.type == record::kFormula;
+        if (!isCell) return;
+        if (d.size() < 6) biff_.damaged("单元格记录过短");
+        const std::uint16_t row = le16(d, 0);
+        if (le16(d, 2) != column_) return;
+        const std::uint16_t xf = le16(d, 4);
+        auto need = [&](std::size_t size) {
+            if (d.size() < size) unreadable(row, "记录过短");
+        };
+        switch (r.type) {
+            case record::kLabelSst: {
+                need(10);
+                const std::uint32_t index = le32(d, 6);
+                if (index >= globals_.strings.size()) unreadable(row, "共享字符串编号错误");
+                put(row, globals_.strings[index]);
+                return;
+            }
+            case record::kLabel:
+            case record::kRString: {
+                PieceReader reader(biff_, {d}, 6);
+                put(row, reader.string());
+                return;
+            }
+            case record::kNumber:
+                need(14);
+                put(row, numberWithFormat(leDouble(d, 6), xf));
+                return;
+            case record::kRk:
+                need(10);
+                put(row, numberWithFormat(rkValue(le32(d, 6)), xf));
+                return;
+            case record::kBoolErr:
+                need(8);
+                put(row, boolOrError(row, static_cast<std::uint8_t>(d[6]), d[7] != 0));
+                return;
+            case record::kFormula:
+                need(20);
+                put(row, formulaResult(row, d, xf, offset));
+                return;
+            default:
+                return;
+        }
+    }
+
+    std::string boolOrError(std::uint16_t row, std::uint8_t value, bool isError) const {
+        if (!isError) return value ? "TRUE" : "FALSE";
+        std::string text = errorText(value);
+        if (text.empty()) unreadable(row, "未知的错误值");
+        return text;
+    }
+
+    // A formula's saved result: a number in the eight bytes, or (when their
+    // last two are 0xFFFF) a tag in the first byte: text in the STRING record
+    // that follows, a boolean, an error or empty text.
+    std::string formulaResult(std::uint16_t row, std::string_view d, std::uint16_t xf,
+                              std::size_t& offset) const {
+        if (le16(d, 12) != 0xFFFF) return numberWithFormat(leDouble(d, 6), xf);
+        switch (static_cast<std::uint8_t>(d[6])) {
+            case 0: {
+                // A shared or array formula's defining record may stand
+                // between the cell and its text.
+                std::optional<Record> r = biff_.at(offset);
+                while (r && (r->type == 0x04BC || r->type == 0x0221 || r->type == 0x0236)) {
+                    offset = Biff::next(*r);
+                    r = biff_.at(offset);
+                }
+                if (!r || r->type != record::kString) unreadable(row, "公式结果文字缺失");
+                PieceReader reader(biff_, biff_.withContinues(*r, offset), 0);
+                return reader.string();
+            }
+            case 1:
+                return static_cast<std::uint8_t>(d[8]) ? "TRUE" : "FALSE";
+            case 2:
+                return boolOrError(row, static_cast<std::uint8_t>(d[8]), true);
+            case 3:
+                return "";
+            default:
+                unreadable(row, "未知的公式结果类型");
+        }
+    }
+
+    const std::string& path_;
+    const Biff& biff_;
+    const Globals& globals_;
+    int column_;
+    std::vector<std::string> cells_;
+};
 
 }  // namespace
 
 std::vector<std::string> readXlsColumn(const std::string& path, int column) {
-    // Our own checks run here, where a fuzzer sees them; only libfreexl goes
-    // to the child.
-    if (!directoryNamesFit(readWholeFile(path)))
-        throw ListFileError(path, "文件已损坏（复合文档目录错误）");
-    std::string failure;
-    const std::optional<std::string> answer = host::runIsolated(
-        [&] {
-            try {
-                return packCells(readCells(path, column));
-            } catch (const ListFileError& error) {
-                return kRefused + error.reason();
-            }
-        },
-        &failure);
-    if (!answer) throw ListFileError(path, "文件已损坏（读取时 libfreexl 出错：" + failure + "）");
-    return unpackCells(path, *answer);
+    CompoundFile file(path, readWholeFile(path));
+    // The encrypted form of the newer formats is also a compound file, holding
+    // this stream instead of a workbook.
+    if (file.find(u"EncryptedPackage")) throw ListFileError(path, kEncrypted);
+    const DirectoryEntry* workbook = file.find(u"Workbook");
+    if (!workbook) {
+        if (file.find(u"Book")) throw ListFileError(path, kOldVersion);
+        throw ListFileError(path, "不是Excel工作簿（复合文档中没有工作簿）");
+    }
+    const std::string stream = file.stream(*workbook);
+    const Biff biff(path, stream);
+    const Globals globals = readGlobals(biff);
+    // The sheet shown when the workbook was saved; a chart or macro sheet
+    // there falls back to the first worksheet, as for .xlsx.
+    std::vector<std::size_t> order;
+    if (globals.activeTab < globals.sheets.size()) order.push_back(globals.activeTab);
+    for (std::size_t i = 0; i < globals.sheets.size(); ++i) order.push_back(i);
+    for (std::size_t index : order) {
+        if (globals.sheets[index].kind != 0) continue;
+        return SheetReader(path, biff, globals, column).read(globals.sheets[index].offset);
+    }
+    throw ListFileError(path, "工作簿中没有工作表");
 }
 
 }  // namespace kelvane::sheet

@@ -10,6 +10,7 @@
 #include <optional>
 #include <pugixml.hpp>
 
+#include "host/text.h"
 #include "kelvane/import/spreadsheet_internal.h"
 #include "kelvane/import/spreadsheet_reader.h"
 
@@ -57,16 +58,7 @@ std::string decodeEscapes(std::string_view text) {
         if (text[i] == '_' && i + 6 < text.size() && text[i + 1] == 'x' && text[i + 6] == '_' &&
             std::from_chars(text.data() + i + 2, text.data() + i + 6, code, 16).ptr ==
                 text.data() + i + 6) {
-            if (code < 0x80) {
-                out += static_cast<char>(code);
-            } else if (code < 0x800) {
-                out += static_cast<char>(0xC0 | (code >> 6));
-                out += static_cast<char>(0x80 | (code & 0x3F));
-            } else {
-                out += static_cast<char>(0xE0 | (code >> 12));
-                out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-                out += static_cast<char>(0x80 | (code & 0x3F));
-            }
+            host::appendUtf8(out, code);
             i += 6;
         } else {
             out += text[i];

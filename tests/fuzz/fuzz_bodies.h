@@ -142,8 +142,7 @@ inline void textListBody(std::string_view input) {
     }
 
     // Starting at line 3 leaves out at most the first two rows.
-    const std::string decoded =
-        host::isValidUtf8(input) ? std::string(input) : host::gbkToUtf8(input);
+    const std::string decoded = host::unknownTextToUtf8(input);
     host::Grid later(nameListDefinition());
     const long fromThird = later.importtext(decoded, 3);
     FUZZ_CHECK(fromThird <= added && added - fromThird <= 2);
@@ -165,7 +164,7 @@ inline void csvBody(std::string_view input) {
         }
     }
     const std::vector<std::string> tabbed =
-        kelvane::sheet::readDelimitedColumn(kelvane::sheet::decodeText(input), '\t', 2);
+        kelvane::sheet::readDelimitedColumn(host::unknownTextToUtf8(input), '\t', 2);
     FUZZ_CHECK(tabbed.empty() || !tabbed.back().empty());
 }
 
@@ -182,9 +181,8 @@ inline void xlsxBody(std::string_view input) {
     }
 }
 
-// The .xls reader; libfreexl reads only from a path. As in the program it runs
-// in a child process, so a crash inside libfreexl is a ListFileError here, and
-// the fuzzer follows the coverage of our own checks before it, not libfreexl's.
+// The .xls reader (compound file and BIFF8 records), from a path as the
+// program reads it.
 inline void xlsBody(std::string_view input) {
     static const std::string path = scratchFile("xls");
     writeScratch(path, input);

@@ -103,6 +103,18 @@ void writeXls(const fs::path& folder) {
                   {0, 1, std::string("b")}}));
     save(folder, "one_cell.xls", xlsFile({{0, 0, std::string("a")}}));
     save(folder, "encrypted.xls", xlsFile({{0, 0, std::string("a")}}, true));
+    using import_fixtures::XlsBoolErr;
+    using import_fixtures::XlsFormula;
+    save(folder, "formulas.xls",
+         import_fixtures::xlsSheetsFile({{{0, 0, std::string("a")}},
+                                         {{0, 0, XlsFormula{std::string("/x/a"), -1, true}},
+                                          {1, 0, XlsFormula{std::string("/x/b"), -1, false, 0}},
+                                          {2, 0, XlsFormula{45356.0}, true},
+                                          {3, 0, XlsFormula{true}},
+                                          {4, 0, XlsFormula{0.0, 0x2A}},
+                                          {5, 0, XlsBoolErr{1, false}},
+                                          {6, 1, XlsBoolErr{0x07, true}}}},
+                                        1));
 }
 
 void writeText(const fs::path& root) {

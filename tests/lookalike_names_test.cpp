@@ -1,0 +1,164 @@
+// A user's files named like temporary files (other programs' shapes, this
+// program's earlier ones) are listed, copied and never deleted, by kelvane's
+// engine (run by an ordinary user) and command line and by torrin, on a
+// memory file system, on ext4 and on FAT (where O_TMPFILE is refused and the
+// named temporary files are taken for real).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "hardening_support.h"
+#include "host/fs.h"
+#include "support/temp_folder.h"
+
+namespace {
+
+using testing_support::TempFolder;
+
+const bool memoryTemporaryFolders = hardening::preferMemoryTemporaryFolders();
+
+// Names like the temporary files of many programs, this one's earlier versions
+// included; all of them are a user's files.
+const std::map<std::string, std::string> kSourceFiles = {
+    {"report.txt", "new report"},
+    {".report.txt.deadbeef.partial", "a user's file"},
+    {".notes.0123abcd.partial", "a user's notes"},
+    {"sub/.x.0123456789abcdef.partial", "deep"},
+    {"sub/~$report.docx", "office lock"},
+    {"sub/.report.txt.swp", "editor swap"},
+};
+// In the target only: must survive every copy into it.
+const std::map<std::string, std::string> kTargetOnly = {
+    {".report.txt.0123abcd.partial", "the user's own, in the target"},
+    {".report.txt.0123456789abcdef.partial", "another"},
+};
+
+int run(const std::string& command) {
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A file system made for the test in `image` and mounted on `folder` (FAT
+// through FUSE: no kernel FAT driver is needed). `reason` says why there is
+// none; `forbidden` when the machine refuses, rather than a tool missing.
+struct Mounted {
+    Mounted(const std::string& kind, const std::string& image, const std::string& folder)
+        : folder(folder) {
+        if (kind.empty()) return;
+        const bool ext4 = kind == "ext4";
+        const std::string tools = ext4 ? "mkfs.ext4" : "mkfs.vfat fusefat";
+        const std::string make =
+            ext4 ? "mkfs.ext4 -q -F '" + image + "' 16M" : "mkfs.vfat -C '" + image + "' 16384";
+        const std::string mount = ext4 ? "mount -o loop '" + image + "' '" + folder + "'"
+                                       : "fusefat -o rw+ '" + image + "' '" + folder + "'";
+        if (::geteuid() != 0) {
+            reason = "mounting needs root";
+            forbidden = true;
+        } else if (run("for t in " + tools + "; do command -v $t || exit 1; done >/dev/null") !=
+                   0) {
+            reason = "missing " + tools + " (scripts/deps)";
+        } else if (run(make + " >/dev/null 2>&1 && " + mount + " 2>/dev/null") != 0) {
+            reason = "the machine refuses the " + kind + " mount";
+            forbidden = true;
+        }
+        mounted = reason.empty();
+    }
+    ~Mounted() {
+        if (mounted) ::umount2(folder.c_str(), MNT_DETACH);
+    }
+    std::string folder;
+    bool mounted = false;
+    bool forbidden = false;
+    std::string reason;
+};
+
+std::string kelvaneProgram(const std::string& source, const std::string& target,
+                           const std::string& output) {
+    return std::string("'") + KELVANE_PROGRAM + "' check '" + source + "' '" + target +
+           "' --copy >'" + output + "' 2>&1";
+}
+
+// `folder` holds `files` byte for byte and no temporary file of ours.
+void expectHolds(const std::string& folder, const std::map<std::string, std::string>& files) {
+    for (const auto& [name, bytes] : files)
+        EXPECT_EQ(host::readFile(folder + "/" + name).value_or("<missing>"), bytes)
+            << folder << "/" << name;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+        EXPECT_FALSE(host::isTemporaryName(entry.path().filename().string())) << entry.path();
+}
+
+class LookalikeNames : public ::testing::TestWithParam<std::string> {
+  protected:
+    void SetUp() override {
+        top_ = temp_.mkdir("top");
+        mounted_.emplace(GetParam(), temp_ / "image", top_);
+        if (!mounted_->reason.empty()) {
+            // CI must run these; only a machine that forbids the mount may skip.
+            const char* ci = std::getenv("CI");
+            if (!mounted_->forbidden && ci && std::string(ci) == "true")
+                FAIL() << GetParam() << ": " << mounted_->reason;
+            GTEST_SKIP() << GetParam() << " skipped: " << mounted_->reason;
+        }
+        for (const char* folder : {"/s", "/s/sub", "/t", "/t2", "/t3"})
+            ASSERT_TRUE(host::createFolder(top_ + folder)) << top_ << folder;
+        for (const auto& [name, bytes] : kSourceFiles)
+            ASSERT_TRUE(host::writeFileAtomically(top_ + "/s/" + name, bytes));
+        ASSERT_TRUE(host::writeFileAtomically(top_ + "/t/report.txt", "old report"));
+        for (const auto& [name, bytes] : kTargetOnly)
+            ASSERT_TRUE(host::writeFileAtomically(top_ + "/t/" + name, bytes));
+    }
+
+    TempFolder temp_;
+    std::string top_;
+    std::optional<Mounted> mounted_;
+};
+
+TEST_P(LookalikeNames, AreListedCopiedAndNeverDeleted) {
+    if (GetParam() == "vfat") {
+        // The point of this file system: no nameless files here.
+        const int fd = ::open((top_ + "/t").c_str(), O_TMPFILE | O_WRONLY, 0600);
+        EXPECT_LT(fd, 0) << "O_TMPFILE works on this FAT mount";
+        if (fd >= 0) ::close(fd);
+    }
+    // kelvane copies as an ordinary user (root may do what a user may not,
+    // AT_EMPTY_PATH among it), except on FAT, whose FUSE mount is root's alone.
+    auto kelvaneCopy = [&]() -> std::string {
+        host::Grid list(host::loadGridDefinition("htmd1"));
+        const auto summary =
+            hardening::walkAndCopy(list, top_ + "/s", top_ + "/t", true, host::kListEverything);
+        return "listed " + std::to_string(list.rowcount()) + ", failed " +
+               std::to_string(summary.failed);
+    };
+    if (GetParam() != "vfat") hardening::giveToNobody(temp_.path());
+    EXPECT_EQ(GetParam() == "vfat" ? kelvaneCopy() : hardening::runUnprivileged(kelvaneCopy),
+              "listed " + std::to_string(kSourceFiles.size()) + ", failed 0");
+    std::map<std::string, std::string> expected = kSourceFiles;
+    expected.insert(kTargetOnly.begin(), kTargetOnly.end());
+    expectHolds(top_ + "/t", expected);
+
+    const auto result = hardening::torrinCopyAll(top_ + "/s", top_ + "/t2", temp_ / "log.txt");
+    EXPECT_EQ(result.cgcs, static_cast<long>(kSourceFiles.size()));
+    expectHolds(top_ + "/t2", kSourceFiles);
+
+    const std::string output = temp_ / "out.txt";
+    EXPECT_EQ(run(kelvaneProgram(top_ + "/s", top_ + "/t3", output)), 0);
+    expectHolds(top_ + "/t3", kSourceFiles);
+    const std::string printed = host::readFile(output).value_or("");
+    for (const auto& [name, bytes] : kSourceFiles)
+        EXPECT_NE(printed.find("/" + name + "\t成功"), std::string::npos) << name << printed;
+}
+
+INSTANTIATE_TEST_SUITE_P(FileSystems, LookalikeNames, ::testing::Values("", "ext4", "vfat"),
+                         [](const auto& info) {
+                             return info.param.empty() ? std::string("tmpfs") : info.param;
+                         });
+
+}  // namespace
