@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "host/grid.h"
+#include "grid/grid.h"
 #include "host/progress.h"
 #include "kelvane/check/check_engine.h"
 

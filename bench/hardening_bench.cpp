@@ -11,7 +11,7 @@
 #include <string>
 
 #include "host/fs.h"
-#include "host/grid.h"
+#include "grid/grid.h"
 #include "host/progress.h"
 #include "kelvane/check/check_engine.h"
 #include "kelvane/copy/copy_engine.h"

@@ -13,7 +13,7 @@
 #include <fstream>
 #include <string>
 
-#include "host/grid.h"
+#include "grid/grid.h"
 #include "host/progress.h"
 #include "host/text.h"
 #include "kelvane/import/list_rows.h"

@@ -16,7 +16,7 @@
 
 #include "bench/tree_generator.h"
 #include "host/fs.h"
-#include "host/grid.h"
+#include "grid/grid.h"
 #include "host/progress.h"
 #include "kelvane/inventory/folder_walk.h"
 

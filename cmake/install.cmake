@@ -4,7 +4,7 @@
 #   cd build && cpack -G DEB             the Debian package zarvik_<version>_<arch>.deb
 #   cd build-windows && cpack -G ZIP     the Windows zip (scripts/ci-windows makes it)
 #
-# Layout the programs rely on (host/grid_definition.cpp): resources either in
+# Layout the programs rely on (host/paths.cpp): resources either in
 # resources/ beside the program (build tree, Windows zip) or in
 # <prefix>/share/zarvik with the program in <prefix>/bin.
 

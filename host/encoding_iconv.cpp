@@ -138,19 +138,9 @@ int gb18030Width(char32_t codePoint) noexcept {
 
 std::string utf8ToGbk(std::string_view utf8) {
     if (detail::isAscii(utf8)) return std::string(utf8);
-    std::string out;
-    out.reserve(utf8.size());
     Converter& converter = toGb18030();
-    std::size_t pos = 0;
-    while (pos < utf8.size()) {
-        std::size_t runEnd = pos;
+    return detail::utf8ToGbkByRuns(utf8, [&converter](std::string_view run, std::string& out) {
         char32_t codePoint = 0;
-        while (runEnd < utf8.size()) {
-            std::size_t length = detail::decodeUtf8(utf8.substr(runEnd), codePoint);
-            if (length == 0) break;
-            runEnd += length;
-        }
-        std::string_view run = utf8.substr(pos, runEnd - pos);
         while (!run.empty()) {
             run.remove_prefix(converter.convert(run, out));
             if (run.empty()) break;
@@ -159,13 +149,7 @@ std::string utf8ToGbk(std::string_view utf8) {
             out.append(run.substr(0, length));
             run.remove_prefix(length);
         }
-        if (runEnd < utf8.size()) {
-            out.push_back(utf8[runEnd]);  // not UTF-8: kept as it is
-            ++runEnd;
-        }
-        pos = runEnd;
-    }
-    return out;
+    });
 }
 
 std::string gbkToUtf8(std::string_view gbk) {

@@ -161,38 +161,20 @@ int gb18030Width(char32_t codePoint) noexcept {
 
 std::string utf8ToGbk(std::string_view utf8) {
     if (detail::isAscii(utf8)) return std::string(utf8);
-    std::string out;
-    out.reserve(utf8.size());
-    std::size_t pos = 0;
-    char32_t codePoint = 0;
-    while (pos < utf8.size()) {
-        std::size_t runEnd = pos;
-        while (runEnd < utf8.size()) {
-            const std::size_t length = detail::decodeUtf8(utf8.substr(runEnd), codePoint);
-            if (length == 0) break;
-            runEnd += length;
+    return detail::utf8ToGbkByRuns(utf8, [](std::string_view run, std::string& out) {
+        if (encode(windows::widen(run), out)) return;
+        // One character at a time; one the code page refuses keeps its own bytes.
+        char32_t codePoint = 0;
+        while (!run.empty()) {
+            const std::size_t length = detail::decodeUtf8(run, codePoint);
+            const std::string_view one = run.substr(0, length);
+            if (codePoint >= kFirstSupplementary)
+                appendSupplementary(codePoint, out);
+            else if (!encode(windows::widen(one), out))
+                out.append(one);
+            run.remove_prefix(length);
         }
-        const std::string_view run = utf8.substr(pos, runEnd - pos);
-        if (!encode(windows::widen(run), out)) {
-            // One character at a time; one the code page refuses keeps its own bytes.
-            std::string_view rest = run;
-            while (!rest.empty()) {
-                const std::size_t length = detail::decodeUtf8(rest, codePoint);
-                const std::string_view one = rest.substr(0, length);
-                if (codePoint >= kFirstSupplementary)
-                    appendSupplementary(codePoint, out);
-                else if (!encode(windows::widen(one), out))
-                    out.append(one);
-                rest.remove_prefix(length);
-            }
-        }
-        if (runEnd < utf8.size()) {
-            out.push_back(utf8[runEnd]);  // not UTF-8: kept as it is
-            ++runEnd;
-        }
-        pos = runEnd;
-    }
-    return out;
+    });
 }
 
 std::string gbkToUtf8(std::string_view gbk) {

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "host/fs.h"
 #include "host/fs_path.h"
 #include "host/path_rules.h"
 
@@ -73,6 +74,22 @@ std::optional<std::string> pathInside(std::string_view folder, std::string_view 
     if (!isSeparator(outer->back()) && !isSeparator((*inner)[below])) return std::nullopt;
     while (below < inner->size() && isSeparator((*inner)[below])) ++below;
     return inner->substr(below);
+}
+
+std::string resourceDirectoryFor(const std::string& programFolder) {
+    // Beside the program: the build tree and the Windows zip. Under
+    // <prefix>/share/zarvik: an installed program in <prefix>/bin, wherever
+    // the prefix is. Never the source tree, which an installed program
+    // cannot rely on.
+    std::string beside = programFolder + "/resources";
+    if (fileExists(beside + "/htmd1.grid")) return beside;
+    std::string installed = std::string(parentPath(programFolder)) + "/share/zarvik";
+    if (fileExists(installed + "/htmd1.grid")) return installed;
+    return beside;
+}
+
+std::string resourceDirectory() {
+    return resourceDirectoryFor(programDirectory());
 }
 
 }  // namespace host

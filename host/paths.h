@@ -77,4 +77,11 @@ NameReading posixNameReading(long count, const std::function<std::string(long)>&
 NameReading listNameReading(long count, const std::function<std::string(long)>& nameAt,
                             std::string_view root);
 
+// The folder the program's data files (grid definitions, icons) are read
+// from: <program folder>/resources when it holds them, else
+// <program folder>/../share/zarvik when that does, else the first (so that
+// errors name it).
+std::string resourceDirectoryFor(const std::string& programFolder);
+std::string resourceDirectory();
+
 }  // namespace host

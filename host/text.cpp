@@ -47,6 +47,30 @@ std::size_t decodeUtf8(std::string_view text, char32_t& codePoint) noexcept {
     return length;
 }
 
+std::string utf8ToGbkByRuns(
+    std::string_view utf8,
+    const std::function<void(std::string_view run, std::string& out)>& convertRun) {
+    std::string out;
+    out.reserve(utf8.size());
+    std::size_t pos = 0;
+    char32_t codePoint = 0;
+    while (pos < utf8.size()) {
+        std::size_t runEnd = pos;
+        while (runEnd < utf8.size()) {
+            const std::size_t length = decodeUtf8(utf8.substr(runEnd), codePoint);
+            if (length == 0) break;
+            runEnd += length;
+        }
+        convertRun(utf8.substr(pos, runEnd - pos), out);
+        if (runEnd < utf8.size()) {
+            out.push_back(utf8[runEnd]);  // not UTF-8: kept as it is
+            ++runEnd;
+        }
+        pos = runEnd;
+    }
+    return out;
+}
+
 }  // namespace detail
 
 namespace {

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <string>
 #include <string_view>
 
 namespace host::detail {
@@ -17,6 +19,14 @@ std::size_t decodeUtf8(std::string_view text, char32_t& codePoint) noexcept;
 // characters the converter refuses are copied as their UTF-8 bytes and count
 // that many.
 int gb18030Width(char32_t codePoint) noexcept;
+
+// The UTF-8 to GBK loop both platforms' converters share: `utf8` is cut into
+// its longest runs of valid UTF-8, each handed to `convertRun`, which appends
+// the run's GB18030 bytes to `out` (and the UTF-8 bytes of a character it
+// refuses); a byte that is not UTF-8 is kept as it is, so no name is lost.
+std::string utf8ToGbkByRuns(
+    std::string_view utf8,
+    const std::function<void(std::string_view run, std::string& out)>& convertRun);
 
 inline bool isAscii(std::string_view text) noexcept {
     for (unsigned char c : text)

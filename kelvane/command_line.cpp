@@ -5,8 +5,8 @@
 #include <ostream>
 #include <string_view>
 
+#include "grid/grid.h"
 #include "host/fs.h"
-#include "host/grid.h"
 #include "host/paths.h"
 #include "host/progress.h"
 #include "host/terminal.h"
@@ -148,6 +148,45 @@ void printBlock(std::ostream& out, std::string_view name, const host::Grid& grid
     out << '\n';
 }
 
+// --copy: the rows of list 1 the check left shown, copied into the target,
+// one line each on `out`.
+int copyDifferences(const Arguments& arguments, const CheckSettings& settings, host::Grid& dw_1,
+                    std::ostream& out, std::ostream& err) {
+    CopyPlan plan;
+    plan.reading = host::NameReading::Relative;
+    plan.sourceFolder = settings.ls_path1;
+    plan.targetFolder = settings.ls_path2;
+    plan.replace = arguments.replace;
+    Copier copier(std::move(plan));
+    out << "[copy]\t" << dw_1.headerText(dw_1.columnIndex("md")) << '\t'
+        << dw_1.headerText(dw_1.columnIndex("jg")) << '\n';
+    // The progress line is for a person at a terminal; a script or log
+    // reading standard error gets only the messages.
+    std::optional<ProgressLine> shown;
+    if (!arguments.quiet && host::standardErrorIsTerminal())
+        shown.emplace(err, out, dw_1.rowcount(), host::standardErrorColumns(80));
+    host::NullProgress silent;
+    host::ProgressSink& progress = shown ? static_cast<host::ProgressSink&>(*shown) : silent;
+    const CopySummary summary = copyShownRows(
+        dw_1, copier, progress,
+        [&](long, const std::string& name, const CopyPaths& paths, const CopyOutcome& outcome) {
+            out << host::tabSeparatedCell(name) << '\t' << (outcome.copied ? kCopied : kCopyFailed)
+                << '\n';
+            if (!outcome.copied) {
+                if (shown) shown->finish();
+                err << "kelvane: " << outcome.error << '\n';
+            }
+            if (shown) shown->fileDone(outcome.copied ? host::fileLength(paths.source) : 0);
+        });
+    if (shown) shown->finish();
+    out << '\n';
+    out.flush();
+    // Output that did not arrive outweighs a failed copy: whoever reads it
+    // cannot know what was copied.
+    if (!out) return kExitBadInput;
+    return summary.failed > 0 ? kExitCopyFailed : kExitSuccess;
+}
+
 int run(const Arguments& arguments, std::ostream& out, std::ostream& err) {
     if (arguments.copy && (namesListFile(arguments.source) || namesListFile(arguments.target))) {
         err << "kelvane: --copy needs SOURCE and TARGET to be folders, not list files\n";
@@ -190,40 +229,7 @@ int run(const Arguments& arguments, std::ostream& out, std::ostream& err) {
     // output is dropped, and only the status and standard error tell.
     out.flush();
     if (!arguments.copy) return out ? kExitSuccess : kExitBadInput;
-
-    CopyPlan plan;
-    plan.reading = host::NameReading::Relative;
-    plan.sourceFolder = settings.ls_path1;
-    plan.targetFolder = settings.ls_path2;
-    plan.replace = arguments.replace;
-    Copier copier(std::move(plan));
-    out << "[copy]\t" << dw_1.headerText(dw_1.columnIndex("md")) << '\t'
-        << dw_1.headerText(dw_1.columnIndex("jg")) << '\n';
-    // The progress line is for a person at a terminal; a script or log
-    // reading standard error gets only the messages.
-    std::optional<ProgressLine> shown;
-    if (!arguments.quiet && host::standardErrorIsTerminal())
-        shown.emplace(err, out, dw_1.rowcount(), host::standardErrorColumns(80));
-    host::NullProgress silent;
-    host::ProgressSink& progress = shown ? static_cast<host::ProgressSink&>(*shown) : silent;
-    const CopySummary summary = copyShownRows(
-        dw_1, copier, progress,
-        [&](long, const std::string& name, const CopyPaths& paths, const CopyOutcome& outcome) {
-            out << host::tabSeparatedCell(name) << '\t' << (outcome.copied ? kCopied : kCopyFailed)
-                << '\n';
-            if (!outcome.copied) {
-                if (shown) shown->finish();
-                err << "kelvane: " << outcome.error << '\n';
-            }
-            if (shown) shown->fileDone(outcome.copied ? host::fileLength(paths.source) : 0);
-        });
-    if (shown) shown->finish();
-    out << '\n';
-    out.flush();
-    // Output that did not arrive outweighs a failed copy: whoever reads it
-    // cannot know what was copied.
-    if (!out) return kExitBadInput;
-    return summary.failed > 0 ? kExitCopyFailed : kExitSuccess;
+    return copyDifferences(arguments, settings, dw_1, out, err);
 }
 
 }  // namespace

@@ -6,15 +6,7 @@
 
 #include "host/arguments.h"
 #include "kelvane/command_line.h"
-
-#if KELVANE_WITH_GUI
-#include <QApplication>
-#include <exception>
-
-#include "host/qt/qt_host.h"
-#include "kelvane/kelapp.h"
-#include "kelvane/w_htmd.h"
-#endif
+#include "kelvane/window_start.h"
 
 int main(int argc, char** argv) {
     if (argc > 1) {
@@ -26,22 +18,5 @@ int main(int argc, char** argv) {
         std::cout.flush();
         return status;
     }
-#if KELVANE_WITH_GUI
-    QApplication application(argc, argv);
-    host::QtHost host;
-    kelvane::kelapp app(host);
-    try {
-        kelvane::w_htmd& window = app.open();
-        host.setParentWindow(&window);
-        window.show();
-        return application.exec();
-    } catch (const std::exception& error) {
-        host.messageBox("提示", error.what());
-        return 1;
-    }
-#else
-    std::cerr << "kelvane: this build has no window; use the command line.\n\n"
-              << kelvane::commandLineHelp();
-    return kelvane::kExitBadInput;
-#endif
+    return kelvane::runWindow(argc, argv);
 }

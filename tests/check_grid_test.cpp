@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "host/grid.h"
+#include "grid/grid.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "host/scripted_host.h"
+#include "tests/support/scripted_host.h"
 #include "host/text.h"
-#include "kelvane/w_htmd.h"
+#include "kelvane/window/w_htmd.h"
 #include "support/temp_folder.h"
 #if KELVANE_TEST_SPREADSHEETS
 #include "import_fixtures.h"

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "host/fs.h"
-#include "host/grid.h"
+#include "grid/grid.h"
 #include "host/paths.h"
 #include "host/progress.h"
-#include "host/scripted_host.h"
+#include "tests/support/scripted_host.h"
 #include "kelvane/copy/copy_engine.h"
 #include "kelvane/copy/open_listed_file.h"
 #include "kelvane/import/jqwz.h"

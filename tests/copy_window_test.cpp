@@ -21,13 +21,13 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "host/qt/grid_model.h"
-#include "host/qt/grid_view.h"
+#include "grid/qt/grid_model.h"
+#include "grid/qt/grid_view.h"
 #include "host/qt/qt_host.h"
-#include "host/scripted_host.h"
+#include "tests/support/scripted_host.h"
 #include "kelvane/copy/open_listed_file.h"
-#include "kelvane/import/w_put.h"
-#include "kelvane/w_htmd.h"
+#include "kelvane/window/w_put.h"
+#include "kelvane/window/w_htmd.h"
 #include "support/temp_folder.h"
 
 using host::ScriptedHost;

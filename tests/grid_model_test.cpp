@@ -1,6 +1,6 @@
 // The Qt adapter over the grid: model consistency under every kind of change,
 // display and header texts, row colours, and the view's footer.
-#include "host/qt/grid_model.h"
+#include "grid/qt/grid_model.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,8 @@
 #include <QSignalSpy>
 #include <QTableView>
 
-#include "host/qt/grid_view.h"
+#include "grid/qt/grid_view.h"
+#include "host/paths.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 // The grid store: numbering, row operations, sort, filter, indexed find,
 // selection, header texts, footers, import and export.
-#include "host/grid.h"
+#include "grid/grid.h"
+#include "host/paths.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,7 @@
 #include <random>
 #include <stdexcept>
 
-#include "host/scripted_host.h"
+#include "tests/support/scripted_host.h"
 #include "tests/support/temp_folder.h"
 
 namespace {

@@ -19,7 +19,7 @@
 
 #include "hardening_support.h"
 #include "host/fs.h"
-#include "host/grid.h"
+#include "grid/grid.h"
 #include "host/ini.h"
 #include "host/progress.h"
 #include "host/text.h"

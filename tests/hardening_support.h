@@ -17,7 +17,7 @@
 #include <functional>
 #include <string>
 
-#include "host/grid.h"
+#include "grid/grid.h"
 #include "host/progress.h"
 #include "kelvane/copy/copy_engine.h"
 #include "kelvane/inventory/folder_walk.h"

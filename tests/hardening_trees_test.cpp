@@ -24,7 +24,7 @@
 
 #include "hardening_support.h"
 #include "host/fs.h"
-#include "host/grid.h"
+#include "grid/grid.h"
 #include "host/progress.h"
 #include "host/text.h"
 #include "kelvane/check/check_engine.h"

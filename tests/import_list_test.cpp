@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "host/fs.h"
-#include "host/grid.h"
+#include "grid/grid.h"
 #include "host/progress.h"
 #include "host/text.h"
 #include "kelvane/import/list_rows.h"

@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "host/fs.h"
-#include "host/scripted_host.h"
+#include "tests/support/scripted_host.h"
 #include "host/text.h"
-#include "kelvane/import/list_import.h"
+#include "kelvane/window/list_import.h"
 #include "kelvane/import/spreadsheet_reader.h"
-#include "kelvane/w_htmd.h"
+#include "kelvane/window/w_htmd.h"
 #include "support/temp_folder.h"
 
 #ifdef KELVANE_TEST_SPREADSHEETS

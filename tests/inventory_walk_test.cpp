@@ -11,7 +11,7 @@
 #include "common/file_attributes.h"
 #include "host/clock.h"
 #include "host/fs.h"
-#include "host/grid.h"
+#include "grid/grid.h"
 #include "kelvane/inventory/folder_walk.h"
 #include "tests/support/temp_folder.h"
 

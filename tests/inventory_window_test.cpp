@@ -13,9 +13,9 @@
 #include "common/file_attributes.h"
 #include "host/clock.h"
 #include "host/fs.h"
-#include "host/scripted_host.h"
-#include "kelvane/inventory/walk_scripts.h"
-#include "kelvane/w_htmd.h"
+#include "tests/support/scripted_host.h"
+#include "kelvane/window/walk_scripts.h"
+#include "kelvane/window/w_htmd.h"
 #include "support/temp_folder.h"
 
 namespace {

@@ -13,11 +13,11 @@
 #include <QTest>
 #include <stdexcept>
 
-#include "host/qt/grid_view.h"
-#include "host/scripted_host.h"
+#include "grid/qt/grid_view.h"
+#include "tests/support/scripted_host.h"
 #include "host/text.h"
-#include "kelvane/kelapp.h"
-#include "kelvane/w_htmd.h"
+#include "kelvane/window/kelapp.h"
+#include "kelvane/window/w_htmd.h"
 #include "support/temp_folder.h"
 
 using kelvane::w_htmd;

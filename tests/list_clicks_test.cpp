@@ -8,11 +8,11 @@
 #include <set>
 #include <string>
 
-#include "host/qt/grid_model.h"
-#include "host/qt/grid_view.h"
-#include "host/scripted_host.h"
-#include "kelvane/list_clicks.h"
-#include "kelvane/w_htmd.h"
+#include "grid/qt/grid_model.h"
+#include "grid/qt/grid_view.h"
+#include "tests/support/scripted_host.h"
+#include "kelvane/window/list_clicks.h"
+#include "kelvane/window/w_htmd.h"
 #include "support/temp_folder.h"
 
 using kelvane::w_htmd;

@@ -19,12 +19,12 @@
 
 #include "host/desktop.h"
 #include "host/ini.h"
-#include "host/qt/grid_model.h"
-#include "host/qt/grid_view.h"
-#include "host/scripted_host.h"
+#include "grid/qt/grid_model.h"
+#include "grid/qt/grid_view.h"
+#include "tests/support/scripted_host.h"
 #include "host/text.h"
 #include "support/temp_folder.h"
-#include "torrin/w_copy.h"
+#include "torrin/window/w_copy.h"
 
 using testing_support::TempFolder;
 using torrin::w_copy;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "host/grid.h"
+#include "grid/grid.h"
 #include "host/paths.h"
 #include "host/progress.h"
 #include "kelvane/import/jqwz.h"

@@ -10,9 +10,9 @@
 #include <QTimer>
 
 #include "host/paths.h"
-#include "host/scripted_host.h"
-#include "kelvane/import/w_put.h"
-#include "kelvane/w_htmd.h"
+#include "tests/support/scripted_host.h"
+#include "kelvane/window/w_put.h"
+#include "kelvane/window/w_htmd.h"
 #include "support/temp_folder.h"
 
 using host::ScriptedHost;

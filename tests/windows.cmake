@@ -24,14 +24,14 @@ if(WIN32)
     zarvik_test(import_reader_test SOURCES import_reader_test.cpp LIBS kelvane_core
                 PkgConfig::XLSXWRITER)
   endif()
-  zarvik_test(grid_test SOURCES grid_test.cpp LIBS host)
+  zarvik_test(grid_test SOURCES grid_test.cpp LIBS grid)
   if(NOT WITH_SPREADSHEETS)
     target_compile_definitions(grid_test PRIVATE ZARVIK_WITHOUT_XLSX=1)
   endif()
   # The windows through the scripted Host, on the offscreen platform of the
   # Windows Qt build, with the Win32 host's real file and desktop services.
   if(WITH_GUI)
-    zarvik_test(grid_model_test GUI SOURCES grid_model_test.cpp LIBS host_qt Qt6::Test)
+    zarvik_test(grid_model_test GUI SOURCES grid_model_test.cpp LIBS grid_qt Qt6::Test)
     zarvik_test(busy_test GUI SOURCES busy_test.cpp LIBS host_qt)
     zarvik_test(kelvane_window_test GUI SOURCES kelvane_window_test.cpp LIBS kelvane_gui host Qt6::Test)
     zarvik_test(torrin_window_test GUI SOURCES torrin_window_test.cpp LIBS torrin_gui Qt6::Test)

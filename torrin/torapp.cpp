@@ -56,17 +56,27 @@ std::vector<std::string> foldersToWalk(const std::vector<std::string>& rows,
     return folders;
 }
 
-RunDescription runFromSettings(const Settings& settings, const torapp& app) {
+int listMask(std::string_view bkycwj) noexcept {
+    return isOn(bkycwj) ? host::kListEverything : host::kListNormal;
+}
+
+RunDescription runFrom(const RunChoices& choices, const torapp& app) {
     RunDescription run;
-    run.sourceFolders = foldersToWalk(storedSourceFolders(settings), app.ap_path());
-    run.target = settings.mpath;
-    run.threshold = settings.fdt;
-    run.replace = isOn(settings.sfth);
-    run.fullStructure = isOn(settings.qmljg);
-    run.mask = isOn(settings.bkycwj) ? host::kListEverything : host::kListNormal;
+    run.sourceFolders = foldersToWalk(choices.sourceRows, app.ap_path());
+    run.target = choices.target;
+    run.threshold = choices.threshold;
+    run.replace = isOn(choices.sfth);
+    run.fullStructure = isOn(choices.qmljg);
+    run.mask = listMask(choices.bkycwj);
     run.logfile = app.logfile();
     run.profile = app.profile();
     return run;
+}
+
+RunDescription runFromSettings(const Settings& settings, const torapp& app) {
+    return runFrom({storedSourceFolders(settings), settings.mpath, settings.fdt, settings.sfth,
+                    settings.qmljg, settings.bkycwj},
+                   app);
 }
 
 int runUnattended(const torapp& app, std::ostream& errors) {

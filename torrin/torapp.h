@@ -57,9 +57,24 @@ void appendLogLines(const std::string& logfile, const std::vector<std::string>& 
 // The two-line entry of an unattended start that cannot run.
 void writeCheckFailure(const std::string& logfile, const std::string& reason);
 
-// The run the stored settings describe. Empty or blank source rows are left
-// out: an empty folder text would walk the file system's root.
+// What a run is made from, as the settings file or the window's controls hold
+// it: the source rows, the target, the threshold and the "y"/"n" switches.
+struct RunChoices {
+    std::vector<std::string> sourceRows;
+    std::string target;
+    std::string threshold;
+    std::string sfth;    // replace existing files
+    std::string qmljg;   // full folder structure
+    std::string bkycwj;  // hidden files included
+};
+// The one builder of a run, for the unattended start and the window alike.
+// Empty or blank source rows are left out: an empty folder text would walk
+// the file system's root.
+RunDescription runFrom(const RunChoices& choices, const torapp& app);
+// The run the stored settings describe.
 RunDescription runFromSettings(const Settings& settings, const torapp& app);
+// The listing mask `lx` that bkycwj chooses: hidden files included or not.
+int listMask(std::string_view bkycwj) noexcept;
 // The run-time folders of the grid rows: empty or blank rows left out (as
 // above), a relative row made absolute against `startFolder` by its text alone,
 // so that the full-structure destination is built from where the folder

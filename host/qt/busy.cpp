@@ -4,7 +4,7 @@
 #include <QTimer>
 
 #include "host/desktop.h"
-#include "host/grid.h"
+#include "host/paths.h"
 #include "host/qt/qt_text.h"
 
 namespace host {

@@ -4,46 +4,12 @@
 #include <vector>
 
 #include "common/file_attributes.h"
+#include "grid/redraw_pause.h"
 #include "host/text.h"
 
 namespace kelvane {
 
 namespace {
-
-// Repainting every changed row of a million would dominate the check; the
-// observers hear one reset per grid when the guard ends.
-class RedrawOff {
-  public:
-    explicit RedrawOff(CheckGrids grids) : grids_(grids) {
-        for (host::Grid* grid : all()) grid->setredraw(false);
-    }
-    ~RedrawOff() {
-        for (host::Grid* grid : all()) grid->setredraw(true);
-    }
-    RedrawOff(const RedrawOff&) = delete;
-    RedrawOff& operator=(const RedrawOff&) = delete;
-
-  private:
-    std::vector<host::Grid*> all() const {
-        return {&grids_.dw_1, &grids_.dw_2, &grids_.dw_3, &grids_.dw_4};
-    }
-    CheckGrids grids_;
-};
-
-// Keeps a single grid quiet for a bulk change and restores what it was.
-class QuietGrid {
-  public:
-    explicit QuietGrid(host::Grid& grid) : grid_(grid), was_(grid.redraw()) {
-        grid_.setredraw(false);
-    }
-    ~QuietGrid() { grid_.setredraw(was_); }
-    QuietGrid(const QuietGrid&) = delete;
-    QuietGrid& operator=(const QuietGrid&) = delete;
-
-  private:
-    host::Grid& grid_;
-    bool was_;
-};
 
 long appendDuplicate(host::Grid& duplicates, std::string_view name, double number) {
     const long row = duplicates.insertrow(0);
@@ -126,7 +92,13 @@ bool addhd(const std::string& zml1, const CheckSettings& settings, host::Grid& d
 
 CheckSummary mdhd(CheckGrids grids, const CheckSettings& settings, bool& zfmdxg,
                   host::ProgressSink& progress) {
-    RedrawOff quiet(grids);
+    // Repainting every changed row of a million would dominate the check; the
+    // check ends with every list shown, as cb_16 (which pauses two of them
+    // around its walks) and xsjg expect.
+    using host::RedrawPause;
+    const RedrawPause pause1(grids.dw_1, RedrawPause::End::TurnOn),
+        pause2(grids.dw_2, RedrawPause::End::TurnOn), pause3(grids.dw_3, RedrawPause::End::TurnOn),
+        pause4(grids.dw_4, RedrawPause::End::TurnOn);
     CheckSummary summary;
     const bool option = optionInForce(settings.addszf);
     summary.duplicates1 = removeDuplicates(grids.dw_1, grids.dw_3);
@@ -174,7 +146,7 @@ bool namesListFile(std::string_view field) {
 }
 
 void hywjj(host::Grid& dw9, std::string_view lswjj) {
-    QuietGrid quiet(dw9);
+    const host::RedrawPause pause(dw9);
     const long count = dw9.rowcount();
     const int md = dw9.columnIndex("md");
     std::string name;
@@ -186,7 +158,7 @@ void hywjj(host::Grid& dw9, std::string_view lswjj) {
 }
 
 void invertSelection(host::Grid& list) {
-    QuietGrid quiet(list);
+    const host::RedrawPause pause(list);
     for (long row = 1; row <= list.rowcount(); ++row) list.selectrow(row, !list.isselected(row));
 }
 

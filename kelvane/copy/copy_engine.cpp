@@ -1,6 +1,7 @@
 #include "kelvane/copy/copy_engine.h"
 
 #include "common/file_attributes.h"
+#include "grid/redraw_pause.h"
 #include "host/fs.h"
 #include "host/paths.h"
 #include "host/text.h"
@@ -19,20 +20,6 @@ bool hasParentStep(std::string_view tail) {
     }
     return false;
 }
-
-class RedrawAtEnd {
-  public:
-    explicit RedrawAtEnd(host::Grid& grid) : grid_(grid), previous_(grid.redraw()) {
-        grid_.setredraw(false);
-    }
-    ~RedrawAtEnd() { grid_.setredraw(previous_); }
-    RedrawAtEnd(const RedrawAtEnd&) = delete;
-    RedrawAtEnd& operator=(const RedrawAtEnd&) = delete;
-
-  private:
-    host::Grid& grid_;
-    bool previous_;
-};
 
 }  // namespace
 
@@ -98,7 +85,7 @@ CopySummary copyShownRows(host::Grid& list, Copier& copier, host::ProgressSink& 
                           const CopyReport& report) {
     CopySummary summary;
     const long rows = list.rowcount();
-    const RedrawAtEnd redraw(list);
+    const host::RedrawPause redraw(list);
     for (long row = 1; row <= rows; ++row) {
         const std::string name = list.getitemstring(row, "md");
         progress.step(row, name);

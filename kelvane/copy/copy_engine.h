@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "host/grid.h"
+#include "grid/grid.h"
 #include "host/paths.h"
 #include "host/progress.h"
 

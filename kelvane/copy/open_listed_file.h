@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "host/grid.h"
+#include "grid/grid.h"
 #include "host/host.h"
 
 namespace kelvane {

@@ -1,5 +1,6 @@
 #include "kelvane/import/jqwz.h"
 
+#include "grid/redraw_pause.h"
 #include "host/paths.h"
 #include "host/text.h"
 
@@ -35,12 +36,7 @@ long cutNames(host::Grid& grid, long start, host::ProgressSink& progress) {
     // Position 1 keeps every name whole: nothing to write.
     if (start <= 1) return rows;
     // One refresh at the end instead of one per row, also when a row fails.
-    struct RedrawAtEnd {
-        host::Grid& grid;
-        bool previous;
-        ~RedrawAtEnd() { grid.setredraw(previous); }
-    } redrawAtEnd{grid, grid.redraw()};
-    grid.setredraw(false);
+    const host::RedrawPause redraw(grid);
     for (long row = 1; row <= rows; ++row) {
         const std::string name = grid.getitemstring(row, "md");
         grid.setitem(row, "md", host::gbkMid(name, start));

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "host/grid.h"
+#include "grid/grid.h"
 #include "host/progress.h"
 
 namespace kelvane {

@@ -1,5 +1,6 @@
 #include "kelvane/import/list_rows.h"
 
+#include "grid/redraw_pause.h"
 #include "kelvane/import/spreadsheet_internal.h"
 #include "kelvane/import/spreadsheet_reader.h"
 
@@ -24,8 +25,7 @@ std::string trimSpaces(std::string_view text) {
 }
 
 void renumberShownRows(host::Grid& grid, bool trimNames, host::ProgressSink& progress) {
-    const bool redraw = grid.redraw();
-    grid.setredraw(false);
+    const host::RedrawPause redraw(grid);
     for (long row = 1; row <= grid.rowcount(); ++row) {
         if (trimNames) {
             const std::string name = grid.getitemstring(row, "md");
@@ -36,7 +36,6 @@ void renumberShownRows(host::Grid& grid, bool trimNames, host::ProgressSink& pro
         grid.setitem(row, "jg", "不同");
         if ((row & 0x3FF) == 0) progress.step(row, {});
     }
-    grid.setredraw(redraw);
 }
 
 long importListFile(host::Grid& grid, const std::string& path, int firstRow, int column,
@@ -52,10 +51,8 @@ long importListFile(host::Grid& grid, const std::string& path, int firstRow, int
     } else {
         // Read whole before the grid changes, so a failure leaves it as it was.
         const std::string lines = spreadsheetColumnLines(path, column, firstRow);
-        const bool redraw = grid.redraw();
-        grid.setredraw(false);
+        const host::RedrawPause redraw(grid);
         added = grid.importtext(lines);
-        grid.setredraw(redraw);
     }
     renumberShownRows(grid, true, progress);
     return added;

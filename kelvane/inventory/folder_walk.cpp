@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/file_attributes.h"
+#include "grid/redraw_pause.h"
 #include "host/clock.h"
 #include "host/folder_status.h"
 #include "host/paths.h"
@@ -52,20 +53,6 @@ class TimeTextCache {
     bool valid_ = false;
     std::time_t seconds_ = 0;
     std::string text_;
-};
-
-class RedrawHold {
-  public:
-    explicit RedrawHold(host::Grid& grid) : grid_(grid), before_(grid.redraw()) {
-        grid_.setredraw(false);
-    }
-    ~RedrawHold() { grid_.setredraw(before_); }
-    RedrawHold(const RedrawHold&) = delete;
-    RedrawHold& operator=(const RedrawHold&) = delete;
-
-  private:
-    host::Grid& grid_;
-    bool before_;
 };
 
 struct Frame {
@@ -240,7 +227,7 @@ WalkResult walkFolder(host::Grid& grid, const std::string& topFolder, const std:
     // An empty or blank folder text names no folder; read as a path it would
     // become the file system's root and list every file on the machine.
     if (host::trim(topFolder).empty()) return {};
-    RedrawHold hold(grid);
+    const host::RedrawPause hold(grid);
     return Walker(grid, root, options, progress).run(topFolder);
 }
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "host/fs.h"
-#include "host/grid.h"
+#include "grid/grid.h"
 #include "host/progress.h"
 
 namespace kelvane {

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/grid.h"
+#include "grid/grid.h"
 #include "host/ini.h"
 #include "host/progress.h"
 #include "host/text.h"

@@ -1,0 +1,249 @@
+// Grid storage: cells live column by column, addressed by a stable row id, so
+// sorting, filtering and deleting only move 32-bit ids around. `shown` is the
+// visible order; `hidden` holds the rows the filter set aside.
+//
+// Shared by the grid's files only: the storage (grid.cpp), the index behind
+// find (grid_index.cpp), sorting (grid_sort.cpp), the expressions
+// (grid_expressions.cpp) and the text import and export (grid_text.cpp).
+#pragma once
+
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "grid/grid.h"
+#include "grid/text_column.h"
+#include "host/text.h"
+
+namespace host {
+
+using Position = std::uint32_t;
+
+inline const double kNull = std::numeric_limits<double>::quiet_NaN();
+
+inline std::string formatCellNumber(double value) {
+    if (std::isnan(value)) return {};
+    if (std::floor(value) == value && std::fabs(value) < 1e15) {
+        return std::to_string(static_cast<long long>(value));
+    }
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.15g", value);
+    return buffer;
+}
+
+inline double parseCellNumber(std::string_view text) {
+    std::string trimmed = trim(text);
+    if (!trimmed.empty() && trimmed.front() == '+') trimmed.erase(0, 1);
+    return std::strtod(trimmed.c_str(), nullptr);
+}
+
+inline void skipBlanks(std::string_view text, std::size_t& at) {
+    while (at < text.size() &&
+           (text[at] == ' ' || text[at] == '\t' || text[at] == '\r' || text[at] == '\n')) {
+        ++at;
+    }
+}
+
+inline bool isNameChar(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+}
+
+inline std::string readName(std::string_view text, std::size_t& at) {
+    std::size_t start = at;
+    while (at < text.size() && isNameChar(text[at])) ++at;
+    return std::string(text.substr(start, at - start));
+}
+
+// A quoted literal in '...' or "..."; "~" escapes the next character, so that
+// either quote or a "~" can stand inside a literal.
+inline std::optional<std::string> readQuoted(std::string_view text, std::size_t& at) {
+    if (at >= text.size() || (text[at] != '\'' && text[at] != '"')) return std::nullopt;
+    char quote = text[at++];
+    std::string value;
+    while (at < text.size()) {
+        char c = text[at++];
+        if (c == quote) return value;
+        if (c == '~' && at < text.size()) c = text[at++];
+        value += c;
+    }
+    return std::nullopt;
+}
+
+inline std::string_view stripBom(std::string_view text) {
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    return text;
+}
+
+struct Grid::Impl {
+    GridDefinition definition;
+    std::vector<std::string> headerTexts;
+
+    // Cells by column, indexed by row id; a number column keeps NaN for empty.
+    std::vector<TextColumn> texts;
+    std::vector<std::vector<double>> numbers;
+    std::vector<char> selected;  // by row id
+    std::vector<RowId> freeIds;
+
+    std::vector<RowId> shown;
+    std::vector<RowId> hidden;
+
+    struct SortKey {
+        int column;
+        bool ascending;
+    };
+    std::vector<SortKey> sortKeys;
+
+    struct FilterRule {
+        int column = -1;  // -1: every row passes
+        std::string value;
+    };
+    FilterRule filterRule;
+
+    // value -> ascending shown positions, per column, built on demand. The
+    // positions that existed at the build are grouped in one flat array behind
+    // an open-addressing table; rows appended later go to a small map, so a walk
+    // that appends while an index exists does not rebuild it.
+    struct ColumnIndex {
+        bool valid = false;
+        Position baseCount = 0;
+        // Each slot: the value's hash in the upper half, its group's offset in
+        // `groups` + 1 in the lower half; 0 is an empty slot. A group is laid
+        // out as [count, row id of the first row, positions...], so a lookup
+        // touches the slot, the group and the one cell it compares.
+        std::vector<std::uint64_t> slots;
+        std::vector<std::uint32_t> groups;
+        std::unordered_map<std::string, std::vector<Position>> tail;
+    };
+    mutable std::vector<ColumnIndex> indexes;
+
+    GridObserver* observer = nullptr;
+    bool redraw = true;
+    bool changedWhileNoRedraw = false;
+
+    explicit Impl(GridDefinition def) : definition(std::move(def)) {
+        std::size_t count = definition.columns.size();
+        texts.resize(count);
+        numbers.resize(count);
+        indexes.resize(count);
+        for (const auto& column : definition.columns) headerTexts.push_back(column.headerText);
+    }
+
+    bool isNumber(int column) const {
+        return definition.columns[static_cast<std::size_t>(column)].type == ColumnType::Number;
+    }
+    int columnCount() const { return static_cast<int>(definition.columns.size()); }
+
+    std::string cell(RowId id, int column) const {
+        if (isNumber(column)) return formatCellNumber(numbers[column][id]);
+        return std::string(texts[column][id]);
+    }
+
+    bool validRow(long row) const { return row >= 1 && row <= static_cast<long>(shown.size()); }
+    RowId idAt(long row) const { return shown[static_cast<std::size_t>(row - 1)]; }
+
+    RowId newRow() {
+        RowId id;
+        if (!freeIds.empty()) {
+            id = freeIds.back();
+            freeIds.pop_back();
+        } else {
+            id = static_cast<RowId>(selected.size());
+            selected.push_back(0);
+            for (int c = 0; c < columnCount(); ++c) {
+                if (isNumber(c)) {
+                    numbers[c].push_back(kNull);
+                } else {
+                    texts[c].emplace_back();
+                }
+            }
+        }
+        return id;
+    }
+
+    void releaseRow(RowId id) {
+        for (int c = 0; c < columnCount(); ++c) {
+            if (isNumber(c)) {
+                numbers[c][id] = kNull;
+            } else {
+                texts[c].release(id);
+            }
+        }
+        selected[id] = 0;
+        freeIds.push_back(id);
+    }
+
+    // A cell's text without copying it; number cells are formatted into `scratch`.
+    std::string_view cellView(RowId id, int column, std::string& scratch) const {
+        if (isNumber(column)) {
+            scratch = formatCellNumber(numbers[column][id]);
+            return scratch;
+        }
+        return texts[column][id];
+    }
+
+    void dropIndex(int column) { indexes[column] = ColumnIndex(); }
+    void dropIndexes() {
+        for (int c = 0; c < columnCount(); ++c) {
+            if (indexes[c].valid) dropIndex(c);
+        }
+    }
+
+    // The index of `column`, built when missing (grid_index.cpp).
+    const ColumnIndex& indexFor(int column) const;
+    // The built positions holding `value`, ascending; empty when none.
+    std::pair<const Position*, const Position*> basePositions(int column, const ColumnIndex& index,
+                                                              std::string_view value) const;
+    // Keeping the indexes current as rows are appended, changed or removed at the end.
+    void indexAppended(Position position, RowId id);
+    void indexCellChanged(int column, Position position, const std::string& before,
+                          const std::string& after);
+    void indexLastRemoved(Position position, RowId id);
+
+    // Notifications; while redraw is off they collapse into one reset.
+    bool announcing() {
+        if (!redraw) {
+            changedWhileNoRedraw = true;
+            return false;
+        }
+        return observer != nullptr;
+    }
+    void aboutToReset() {
+        if (announcing()) observer->rowsAboutToBeReset();
+    }
+    void didReset() {
+        if (redraw && observer) observer->rowsReset();
+    }
+
+    bool passes(RowId id, std::string& scratch) const {
+        if (filterRule.column < 0) return true;
+        return cellView(id, filterRule.column, scratch) == filterRule.value;
+    }
+
+    // Sorting the shown rows by one key (grid_sort.cpp).
+    void sortBy(const SortKey& key);
+    void sortByNumber(const SortKey& key);
+
+    // Texts are compared 16 bytes at a time from keys held beside the row ids,
+    // so most comparisons touch no string; only runs that tie go a level deeper.
+    struct TextSortItem {
+        std::uint64_t high = 0;
+        std::uint64_t low = 0;
+        RowId id = 0;
+        std::uint8_t rest = 0;  // bytes left from this level, 17 meaning "more than 16"
+    };
+
+    static std::uint64_t bigEndianAt(std::string_view text, std::size_t offset);
+    void sortTextRange(TextSortItem* begin, TextSortItem* end, const SortKey& key,
+                       std::size_t offset);
+};
+
+}  // namespace host

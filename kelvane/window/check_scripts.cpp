@@ -1,0 +1,179 @@
+// The window's check and result scripts: cb_4 and cb_16 run the check engine
+// on the window's grids; ddlb_1, the radio buttons and the list buttons work
+// on what it leaves shown.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalBlocker>
+#include <memory>
+
+#include "grid/redraw_pause.h"
+#include "host/qt/qt_text.h"
+#include "kelvane/check/check_engine.h"
+#include "kelvane/window/check_scripts.h"
+#include "kelvane/window/list_import.h"
+#include "kelvane/window/scripts.h"
+#include "kelvane/window/w_htmd.h"
+#include "kelvane/window/walk_scripts.h"
+
+namespace kelvane {
+
+namespace {
+
+void cb_20_clicked(w_htmd& window) {
+    if (window.dw_1().rowcount() == 0) return;
+    auto* button = window.control<QPushButton>("cb_20");
+    QFont font = button->font();
+    font.setItalic(true);
+    button->setFont(font);
+    invertSelection(window.dw_1());
+    font.setItalic(false);
+    button->setFont(font);
+}
+
+void cb_19_clicked(w_htmd& window) {
+    if (window.dw_1().rowcount() == 0) {
+        window.hostServices().messageBox("提示", "还没有源文件");
+        return;
+    }
+    removeSelected(window.dw_1());
+}
+
+void cb_18_clicked(w_htmd& window) {
+    if (window.list1Chosen()) {
+        hywjj(window.dw_1(), window.ls_path1);
+    } else {
+        hywjj(window.dw_2(), window.ls_path2);
+    }
+}
+
+void ddlb_1_modified(w_htmd& window) {
+    const std::string shown = host::fromQString(window.control<QComboBox>("ddlb_1")->currentText());
+    showRows(window.dw_1(), window.dw_2(), shown);
+}
+
+// The filter ddlb_1 last put in force, so that a choice refused while the
+// window is busy can be taken back.
+constexpr const char* kShownInForce = "shownInForce";
+
+void showChoiceInForce(w_htmd& window, int index) {
+    auto* ddlb_1 = window.control<QComboBox>("ddlb_1");
+    const QSignalBlocker quiet(ddlb_1);
+    ddlb_1->setCurrentIndex(index);
+    ddlb_1->setProperty(kShownInForce, index);
+}
+
+// rb_1 and rb_2 keep each other's opposite, whatever the click did.
+void radioClicked(w_htmd& window, const char* clicked, const char* other) {
+    const bool checked = window.control<QRadioButton>(clicked)->isChecked();
+    window.control<QRadioButton>(other)->setChecked(!checked);
+}
+
+// Fills one list for the simple check: a list file is imported, anything else
+// is walked as the list's root folder.
+void fillList(w_htmd& window, QLineEdit* field, host::Grid& grid, std::string& root,
+              void (*walk)(w_htmd&, const std::string&)) {
+    const std::string text = window.fieldText(field);
+    if (namesListFile(text)) {
+        drwj(window, text, grid);
+    } else {
+        root = text;
+        walk(window, root);
+    }
+}
+
+template <typename Script>
+void connectButton(w_htmd& window, const char* name, Script script) {
+    QObject::connect(
+        window.control<QPushButton>(name), &QPushButton::clicked, &window,
+        [&window, script] { window.runScript([&window, script] { script(window); }); });
+}
+
+}  // namespace
+
+void mdhd(w_htmd& window) {
+    window.addszf = host::fromQString(window.control<QComboBox>("ddlb_2")->currentText().left(1));
+    CheckSettings settings{window.ls_path1, window.ls_path2, window.addszf};
+    mdhd({window.dw_1(), window.dw_2(), window.dw_3(), window.dw_4()}, settings, window.zfmdxg,
+         window.busy());
+}
+
+void xsjg(w_htmd& window) {
+    showRows(window.dw_1(), window.dw_2(), kDifferent);
+    // Set by program: the filter is already in force, so ddlb_1's script must not run.
+    showChoiceInForce(window, 2);
+    window.hostServices().messageBox("提示", "核对结束");
+}
+
+void cb_4_clicked(w_htmd& window) {
+    {
+        host::BusyRun run(window.busy());
+        mdhd(window);
+    }
+    xsjg(window);
+}
+
+void cb_16_clicked(w_htmd& window) {
+    window.lx = window.control<QCheckBox>("cbx_1")->isChecked() ? 55 : 16;
+    {
+        host::BusyRun run(window.busy());
+        const host::RedrawPause pause1(window.dw_1()), pause2(window.dw_2());
+        for (int n = 1; n <= 4; ++n) window.dw(n).reset();
+        fillList(window, window.control<QLineEdit>("sle_1"), window.dw_1(), window.ls_path1,
+                 &drwjj1);
+        fillList(window, window.control<QLineEdit>("sle_2"), window.dw_2(), window.ls_path2,
+                 &drwjj2);
+        mdhd(window);
+    }
+    xsjg(window);
+}
+
+void connectCheckScripts(w_htmd& window) {
+    connectButton(window, "cb_4", cb_4_clicked);
+    connectButton(window, "cb_16", cb_16_clicked);
+    connectButton(window, "cb_20", cb_20_clicked);
+    connectButton(window, "cb_19", cb_19_clicked);
+    connectButton(window, "cb_18", cb_18_clicked);
+    connectButton(window, "cb_2", [](w_htmd& w) { w.chosenGrid().reset(); });
+    connectButton(window, "cb_5", [](w_htmd& w) { w.chosenGrid().saveas(w.hostServices()); });
+    connectButton(window, "cb_7", [](w_htmd& w) { w.dw_3().saveas(w.hostServices()); });
+    connectButton(window, "cb_8", [](w_htmd& w) { w.dw_4().saveas(w.hostServices()); });
+    connectButton(window, "cb_6",
+                  [](w_htmd& w) { w.hostServices().setClipboardText(w.dw_3().datatext()); });
+    connectButton(window, "cb_21",
+                  [](w_htmd& w) { w.hostServices().setClipboardText(w.dw_4().datatext()); });
+
+    // The list chosen while the window was free; a click refused while it is
+    // busy puts both radio buttons back to it.
+    auto* rb_1 = window.control<QRadioButton>("rb_1");
+    auto* rb_2 = window.control<QRadioButton>("rb_2");
+    auto list1InForce = std::make_shared<bool>(rb_1->isChecked());
+    QObject::connect(rb_1, &QRadioButton::toggled, &window, [&window, list1InForce](bool checked) {
+        if (!window.busy().isBusy()) *list1InForce = checked;
+    });
+    const auto radio = [&window, rb_1, rb_2, list1InForce](const char* clicked, const char* other) {
+        if (window.runScript([&window, clicked, other] { radioClicked(window, clicked, other); }))
+            return;
+        const QSignalBlocker quiet1(rb_1);
+        const QSignalBlocker quiet2(rb_2);
+        rb_1->setChecked(*list1InForce);
+        rb_2->setChecked(!*list1InForce);
+    };
+    QObject::connect(rb_1, &QRadioButton::clicked, &window, [radio] { radio("rb_1", "rb_2"); });
+    QObject::connect(rb_2, &QRadioButton::clicked, &window, [radio] { radio("rb_2", "rb_1"); });
+
+    auto* ddlb_1 = window.control<QComboBox>("ddlb_1");
+    ddlb_1->setProperty(kShownInForce, ddlb_1->currentIndex());
+    QObject::connect(ddlb_1, &QComboBox::currentIndexChanged, &window,
+                     [&window, ddlb_1](int index) {
+                         if (window.runScript([&window] { ddlb_1_modified(window); })) {
+                             ddlb_1->setProperty(kShownInForce, index);
+                         } else {
+                             showChoiceInForce(window, ddlb_1->property(kShownInForce).toInt());
+                         }
+                     });
+}
+
+}  // namespace kelvane

@@ -1,0 +1,119 @@
+// torrin's window: the source-folder grid with its buttons, the target, the
+// threshold and the options, and the button that starts a copy run. The
+// settings are read when it opens and saved when it closes.
+#pragma once
+
+#include <QWidget>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "grid/grid.h"
+#include "host/host.h"
+#include "host/qt/busy.h"
+#include "host/qt/script_window.h"
+#include "torrin/engine/rcopy.h"
+#include "torrin/torapp.h"
+
+class QCloseEvent;
+class QLineEdit;
+
+namespace host {
+class GridView;
+}
+
+namespace torrin {
+
+class w_copy : public QWidget {
+    Q_OBJECT
+
+  public:
+    // Throws std::runtime_error when the grid definition cannot be read.
+    w_copy(host::Host& host, const torapp& app, QWidget* parent = nullptr);
+    ~w_copy() override;
+
+    // Window state.
+    std::string ls_path2;    // folder chosen in the target dialog
+    bool ib_flag = false;    // header sort direction: false = descending next
+    long i_lng_lastrow = 0;  // anchor row of Shift-clicks, 0 = none yet
+    std::string sfth = "y";  // the settings' "y"/"n" switches, one copy per window
+    std::string bkycwj = "y";
+    std::string qmljg = "y";
+    int lx = 55;
+
+    host::Grid& dw_1() { return *grid_; }
+    host::GridView& gridView() const;
+    host::Host& hostServices() { return host_; }
+    host::BusyIndicator& busy() { return *busy_; }
+    const torapp& app() const { return app_; }
+    // The last run from this window, when there was one.
+    const RunResult* lastRun() const { return hasRun_ ? &lastRun_ : nullptr; }
+
+    template <typename T>
+    T* control(const char* name) const {
+        return host::findControl<T>(*this, name);
+    }
+    // Path and date fields as bytes: unchanged since set, the bytes they were
+    // set from (a name that is not valid UTF-8 survives).
+    std::string fieldText(const QLineEdit* field) const;
+    void setFieldText(QLineEdit* field, const std::string& text);
+
+    // Runs a control's script: refused while a run is active; an unexpected
+    // exception is reported (empty title) and the window stays open.
+    void runScript(const std::string& event, const std::function<void()>& script);
+
+    // In-place editing of a ypath cell.
+    void editCell(long row);
+    bool isEditing() const noexcept { return editingRow_ > 0; }
+    QLineEdit* cellEditor() const noexcept { return cellEditor_; }
+    // Stores a pending cell edit in the grid; false when none was pending.
+    bool commitEdit();
+    void cancelEdit();
+
+    // The grid's click rules, also used by the mouse handling.
+    void clickRow(long row, Qt::KeyboardModifiers modifiers);
+    void clickHeader(Qt::KeyboardModifiers modifiers);
+
+    // The buttons' scripts.
+    void pb_2_clicked();
+    void cb_6_clicked();
+    void cb_9_clicked();
+    void cb_8_clicked();
+    void cb_11_clicked();
+    void pb_1_clicked();
+    void cb_1_clicked();
+
+    // The threshold a run uses for what the field shows: the text itself,
+    // except that the end time a run left in the field stands for that run's
+    // start time (files changed during the run are then not missed).
+    std::string effectiveThreshold() const;
+    std::vector<std::string> sourceRows() const;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void buildControls();
+    void connectScripts();
+    void open();
+    void saveSettings();
+
+    host::Host& host_;
+    torapp app_;
+    std::unique_ptr<host::Grid> grid_;
+    std::unique_ptr<host::BusyIndicator> busy_;
+    host::FieldTexts fields_;
+    QLineEdit* cellEditor_ = nullptr;
+    long editingRow_ = 0;
+    host::ShownBytes editOrigin_;
+    Qt::KeyboardModifiers clickModifiers_;
+    RunResult lastRun_;
+    bool hasRun_ = false;
+    bool settingsSaved_ = false;
+    bool destroying_ = false;
+};
+
+}  // namespace torrin

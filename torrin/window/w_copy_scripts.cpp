@@ -1,0 +1,134 @@
+// The scripts of w_copy's controls: the source-folder list, the target, the
+// grid's click rules and the start of a run.
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <algorithm>
+
+#include "grid/redraw_pause.h"
+#include "host/desktop.h"
+#include "host/fs.h"
+#include "host/ini.h"
+#include "host/text.h"
+#include "torrin/window/w_copy.h"
+
+namespace torrin {
+
+namespace {
+constexpr const char* kTitle = "提示";
+}
+
+void w_copy::pb_2_clicked() {
+    const host::DialogResult chosen = host_.folderDialog("选择欲放置更名后的文件所在的源文件夹");
+    if (chosen.code != 1) {
+        host_.messageBox(kTitle, "源文件夹选择被取消");
+        return;
+    }
+    grid_->setitem(grid_->insertrow(0), "ypath", chosen.path);
+}
+
+void w_copy::cb_6_clicked() {
+    if (grid_->rowcount() == 0) {
+        host_.messageBox(kTitle, "还没有源文件");
+        return;
+    }
+    for (long row = grid_->rowcount(); row >= 1; --row) {
+        if (grid_->isselected(row)) grid_->deleterow(row);
+    }
+}
+
+void w_copy::cb_9_clicked() {
+    const long count = grid_->rowcount();
+    if (count == 0) return;
+    const host::RedrawPause redraw(*grid_);
+    for (long row = 1; row <= count; ++row) grid_->selectrow(row, !grid_->isselected(row));
+}
+
+void w_copy::cb_8_clicked() {
+    grid_->reset();
+}
+
+void w_copy::cb_11_clicked() {
+    grid_->saveas(host_);
+}
+
+void w_copy::pb_1_clicked() {
+    const host::DialogResult chosen = host_.folderDialog("选择欲放置更名后的文件所在的目标文件夹");
+    if (chosen.code != 1) {
+        host_.messageBox(kTitle, "目标文件夹选择被取消");
+        return;
+    }
+    ls_path2 = chosen.path;
+    setFieldText(control<QLineEdit>("sle_2"), ls_path2);
+    // Stored at once, so the choice survives a program that ends abnormally.
+    saveTarget(app_.profile(), ls_path2);
+}
+
+void w_copy::clickRow(long row, Qt::KeyboardModifiers modifiers) {
+    const long count = grid_->rowcount();
+    if (row < 1 || row > count) return;
+    if (modifiers & Qt::ShiftModifier) {
+        const long anchor = i_lng_lastrow;
+        const host::RedrawPause redraw(*grid_);
+        if (anchor != 0) grid_->selectrow(0, false);
+        // With no anchor the range starts at row 0, which stands for every row.
+        const long first = std::min(anchor, row);
+        const long last = std::min(std::max(anchor, row), count);
+        for (long r = first; r <= last; ++r) grid_->selectrow(r, true);
+    } else if (modifiers & Qt::ControlModifier) {
+        i_lng_lastrow = row;
+        grid_->selectrow(row, !grid_->isselected(row));
+    }
+    // A plain click only moves the current row, which the view has done.
+}
+
+void w_copy::clickHeader(Qt::KeyboardModifiers modifiers) {
+    if (modifiers & (Qt::ShiftModifier | Qt::ControlModifier)) return;
+    grid_->setsort(ib_flag ? "ypath A" : "ypath D");
+    grid_->sort();
+    ib_flag = !ib_flag;
+}
+
+void w_copy::cb_1_clicked() {
+    const std::string shown = fieldText(control<QLineEdit>("em_1"));
+    if (!host::isDate(host::gbkLeft(shown, 10))) {
+        host_.messageBox(kTitle, "修改（或 创建）日期错误");
+        return;
+    }
+    if (!host::isTime(host::gbkRight(shown, 8))) {
+        host_.messageBox(kTitle, "修改（或 创建）日期时间错误");
+        return;
+    }
+    const std::string target = fieldText(control<QLineEdit>("sle_2"));
+    if (!host::folderExists(target)) {
+        host_.messageBox(kTitle, "目标文件夹不存在");
+        return;
+    }
+    qmljg = optionText(control<QRadioButton>("rb_1")->isChecked());
+    sfth = optionText(control<QCheckBox>("cbx_1")->isChecked());
+    commitEdit();
+    if (grid_->rowcount() == 0) return;
+    bkycwj = optionText(control<QCheckBox>("cbx_4")->isChecked());
+    lx = listMask(bkycwj);
+
+    const RunDescription run =
+        runFrom({sourceRows(), target, effectiveThreshold(), sfth, qmljg, bkycwj}, app_);
+    {
+        host::BusyRun running(busy());
+        lastRun_ = rcopy(run, busy());
+        hasRun_ = true;
+    }
+    setFieldText(control<QLineEdit>("em_1"), lastRun_.endTime);
+
+    setWindowIcon(host::BusyIndicator::alternateIcon());
+    const int answer =
+        host_.questionBox(kTitle, "复制结束。确定要打开目标文件夹吗？", host::MessageIcon::Question,
+                          host::MessageButtons::OkCancel, host::kButtonCancel);
+    if (answer == host::kButtonOk) {
+        const host::ProgramStart opener = host::folderOpener(target);
+        host_.startProgram(opener.program, opener.args);
+    }
+    setWindowIcon(host::BusyIndicator::idleIcon());
+}
+
+}  // namespace torrin
