@@ -3,8 +3,8 @@
 // failed import leaving the list as it was.
 #include <gtest/gtest.h>
 
-#include "host/fs.h"
 #include "grid/grid.h"
+#include "host/fs.h"
 #include "host/progress.h"
 #include "host/text.h"
 #include "kelvane/import/list_rows.h"

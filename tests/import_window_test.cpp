@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "host/fs.h"
-#include "tests/support/scripted_host.h"
 #include "host/text.h"
-#include "kelvane/window/list_import.h"
 #include "kelvane/import/spreadsheet_reader.h"
+#include "kelvane/window/list_import.h"
 #include "kelvane/window/w_htmd.h"
 #include "support/temp_folder.h"
+#include "tests/support/scripted_host.h"
 
 #ifdef KELVANE_TEST_SPREADSHEETS
 #include <xlsxwriter.h>
