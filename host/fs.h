@@ -46,8 +46,51 @@ std::optional<FileTimes> fileTimes(const std::string& path) noexcept;
 // host/temporary_names.h), locked while it is written. Unlocked temporary
 // files of earlier, killed copies to the same target are removed first;
 // nothing else is ever removed.
+// The data is cloned where the file system shares blocks between files (XFS,
+// btrfs), else only its data ranges are copied, so holes stay holes.
 bool copyFileSafely(const std::string& source, const std::string& target, bool replace,
                     std::string* error = nullptr) noexcept;
+
+// A run's target folder, opened once. Destinations below it are reached from
+// that handle, never by their path again, so a folder swapped for a link to
+// elsewhere during a run (a target shared with other users) cannot lead a
+// write outside the target: the check and the write are one act. Linux:
+// openat2 with RESOLVE_BENEATH (a link is followed only while it stays below
+// the target; an absolute link is refused), or where that is missing
+// each part opened from the one before, following no link. Windows: the path
+// is checked with pathInside before each folder is entered.
+class TargetFolder {
+  public:
+    explicit TargetFolder(std::string root);
+    ~TargetFolder();
+    TargetFolder(const TargetFolder&) = delete;
+    TargetFolder& operator=(const TargetFolder&) = delete;
+
+    enum class Reach { Reached, Outside, Failed };
+    // Makes the sub-folder `relative` below the root (empty: the root itself)
+    // the destination of the copies that follow, making its missing folders.
+    // The folder stays open, so entering it again costs nothing. Outside when
+    // a part leads out of the root (no folder is made there); Failed, with
+    // the path and the system's reason in `error`, when it cannot be made.
+    Reach enter(std::string_view relative, std::string* error = nullptr) noexcept;
+    // Forgets the destination, so the next enter reaches it afresh.
+    void leave() noexcept;
+    // The path text of the destination, for messages.
+    const std::string& path() const noexcept { return path_; }
+    // Whether any entry (a dangling link too) has this name in the destination.
+    bool nameTaken(const std::string& name) const noexcept;
+    // copyFileSafely into the destination under `name`.
+    bool copyHere(const std::string& source, const std::string& name, bool replace,
+                  std::string* error = nullptr) noexcept;
+
+  private:
+    std::string root_;
+    std::string relative_;
+    std::string path_;
+    // POSIX: open folder descriptors; Windows: unused.
+    int rootHandle_ = -1;
+    int handle_ = -1;
+};
 // True for the names of the program's temporary files (copies, settings,
 // saved lists, exports); listings leave out these names and no others.
 bool isTemporaryName(std::string_view name) noexcept;

@@ -1,7 +1,10 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <linux/openat2.h>
 #include <signal.h>
 #include <stdio.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -12,10 +15,12 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <system_error>
 #include <unordered_map>
 
+#include "host/copy_switches.h"
 #include "host/fs.h"
 #include "host/listing_order.h"
 #include "host/paths.h"
@@ -49,9 +54,8 @@ std::string folderOf(const std::string& path) {
     return parent.empty() ? std::string(".") : std::string(parent);
 }
 
-// The test switches; -2 means "not yet read from the environment".
+// The named-temporaries switch; -2 means "not yet read from the environment".
 std::atomic<int> namedSwitch{-2};
-std::atomic<long long> killSwitch{-2};
 
 bool namedTemporariesForced() noexcept {
     int named = namedSwitch.load();
@@ -61,17 +65,6 @@ bool namedTemporariesForced() noexcept {
         namedSwitch.store(named);
     }
     return named == 1;
-}
-
-long long killCopyAfter() noexcept {
-    long long bytes = killSwitch.load();
-    if (bytes == -2) {
-        const char* value = std::getenv("ZARVIK_TEST_KILL_COPY_AFTER");
-        bytes = value && *value ? std::strtoll(value, nullptr, 10) : -1;
-        if (bytes < 0) bytes = -1;
-        killSwitch.store(bytes);
-    }
-    return bytes;
 }
 
 // A nameless file is named through its /proc/self/fd link (AT_EMPTY_PATH
@@ -96,8 +89,8 @@ bool lockForWriting(int fd) noexcept {
 
 // Removes the temporary file at `path` unless a writer holds it. A file
 // whose lock cannot be tested is kept: it may be a running copy's.
-void removeIfUnlocked(const std::string& path) noexcept {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+void removeIfUnlocked(int folder, const std::string& name) noexcept {
+    const int fd = ::openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) return;
     struct stat st;
     struct flock lock {};
@@ -106,16 +99,17 @@ void removeIfUnlocked(const std::string& path) noexcept {
     // Removed while our lock is held, so a writer that made this name in the
     // same instant finds its lock refused or its file unlinked, and makes another.
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::fcntl(fd, F_OFD_SETLK, &lock) == 0)
-        ::unlink(path.c_str());
+        ::unlinkat(folder, name.c_str(), 0);
     ::close(fd);
 }
 
-// Creates a new temporary file with a temporary name in `folder`, locked;
-// returns its descriptor (or -1 with errno set) and its path.
-int createNamed(const std::string& folder, std::string_view stem, mode_t mode, std::string& path) {
+// Creates a new temporary file with a temporary name in the open `folder`,
+// locked; returns its descriptor (or -1 with errno set) and its name.
+int createNamed(int folder, std::string_view stem, mode_t mode, std::string& name) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        path = joinPath(folder, temporary_names::make(stem));
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        name = temporary_names::make(stem);
+        const int fd =
+            ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd < 0) {
             if (errno == EEXIST) continue;
             return -1;
@@ -129,12 +123,12 @@ int createNamed(const std::string& folder, std::string_view stem, mode_t mode, s
     return -1;
 }
 
-// Links a nameless file (through the descriptor `fd`) under `path`; fails with
-// EEXIST when the name is taken.
-bool linkNameless(int fd, const std::string& path) noexcept {
+// Links a nameless file (through the descriptor `fd`) under `name` in the open
+// `folder`; fails with EEXIST when the name is taken.
+bool linkNameless(int fd, int folder, const std::string& name) noexcept {
     char link[64];
     std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    return ::linkat(AT_FDCWD, link, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    return ::linkat(AT_FDCWD, link, folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
 }
 
 // Leftover temporary files are found by reading the target folder. Reading it
@@ -163,22 +157,26 @@ void rememberState(FolderScan& scan, const struct stat& st) noexcept {
     scan.modified = st.st_mtim;
 }
 
-void removeLeftovers(const std::string& folder, std::string_view base) {
+// `folder` is the open folder, `st` its status, `key` its path text.
+void removeLeftovers(int folder, const struct stat& st, const std::string& key,
+                     std::string_view base) {
     std::lock_guard lock(scanMutex);
-    struct stat st;
-    if (::stat(folder.c_str(), &st) != 0) return;
-    auto found = scans.find(folder);
+    auto found = scans.find(key);
     if (found == scans.end() || !sameState(found->second, st)) {
         if (scans.size() >= kMaxScans) scans.clear();
         FolderScan scan;
-        DIR* dir = ::opendir(folder.c_str());
-        if (!dir) return;
+        const int listed = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        DIR* dir = listed >= 0 ? ::fdopendir(listed) : nullptr;
+        if (!dir) {
+            if (listed >= 0) ::close(listed);
+            return;
+        }
         while (const dirent* entry = ::readdir(dir)) {
             if (isTemporaryName(entry->d_name)) scan.temporaryNames.emplace_back(entry->d_name);
         }
         ::closedir(dir);
         rememberState(scan, st);
-        found = scans.insert_or_assign(folder, std::move(scan)).first;
+        found = scans.insert_or_assign(key, std::move(scan)).first;
     }
     const std::string_view stem = temporary_names::stemOf(base);
     auto& names = found->second.temporaryNames;
@@ -186,21 +184,20 @@ void removeLeftovers(const std::string& folder, std::string_view base) {
     // it stays in the list for the next copy to try again.
     std::erase_if(names, [&](const std::string& name) {
         if (!temporary_names::isFor(name, stem)) return false;
-        const std::string path = joinPath(folder, name);
-        removeIfUnlocked(path);
+        removeIfUnlocked(folder, name);
         struct stat left;
-        return ::lstat(path.c_str(), &left) != 0;
+        return ::fstatat(folder, name.c_str(), &left, AT_SYMLINK_NOFOLLOW) != 0;
     });
 }
 
 // Our own temporary files and renames changed the folder; none of that leaves a
 // leftover, so the kept reading stays true.
-void refreshScan(const std::string& folder) {
+void refreshScan(int folder, const std::string& key) {
     std::lock_guard lock(scanMutex);
-    auto found = scans.find(folder);
+    auto found = scans.find(key);
     if (found == scans.end()) return;
     struct stat st;
-    if (::stat(folder.c_str(), &st) == 0)
+    if (::fstat(folder, &st) == 0)
         rememberState(found->second, st);
     else
         scans.erase(found);
@@ -234,101 +231,218 @@ std::size_t injectedAllowance(int fd, std::size_t size) noexcept {
     return allowed;
 }
 
-bool writeAll(int fd, const char* data, std::size_t size) noexcept {
+// Writes at `*offset` (advanced) when given, else at the file's position.
+bool writeAll(int fd, const char* data, std::size_t size, off_t* offset = nullptr) noexcept {
     while (size > 0) {
         const std::size_t allowed = injectedAllowance(fd, size);
         if (allowed == 0) {
             errno = ENOSPC;
             return false;
         }
-        const ssize_t written = ::write(fd, data, allowed);
+        const ssize_t written =
+            offset ? ::pwrite(fd, data, allowed, *offset) : ::write(fd, data, allowed);
         if (written < 0) {
             if (errno == EINTR) continue;
             return false;
         }
         data += written;
         size -= static_cast<std::size_t>(written);
+        if (offset) *offset += written;
     }
     return true;
 }
 
-bool copyByReading(int from, int to) noexcept {
-    const long long killAfter = killCopyAfter();
-    long long copied = 0;
-    char buffer[1 << 16];
-    for (;;) {
-        const ssize_t got = ::read(from, buffer, sizeof buffer);
-        if (got == 0) return true;
-        if (got < 0) {
+// Copies the byte ranges of one file, each at its own offset so that the
+// holes between them stay holes. The kernel copies where it can; where it
+// refuses, and for the test switches (a disk failure counts the bytes that go
+// through writeAll, the kill switch stops in the middle of them), the bytes
+// pass through a buffer.
+class RangeCopier {
+  public:
+    RangeCopier(int from, int to) noexcept
+        : from_(from),
+          to_(to),
+          killAfter_(detail::killCopyAfter()),
+          inKernel_(!injected.active.load() && killAfter_ < 0) {}
+
+    // Copies [offset, end); `end` becomes where the source ended when it is
+    // shorter now than when it was opened. False with errno set.
+    bool copy(off_t offset, off_t& end) noexcept {
+        while (inKernel_ && offset < end) {
+            loff_t in = offset, out = offset;
+            const ssize_t copied =
+                ::copy_file_range(from_, &in, to_, &out, static_cast<std::size_t>(end - offset), 0);
+            if (copied > 0) {
+                offset += copied;
+                continue;
+            }
+            if (copied == 0) break;  // the source ended, or a pseudo file says 0: read
             if (errno == EINTR) continue;
-            return false;
+            switch (errno) {
+                case EXDEV:
+                case ENOSYS:
+                case EINVAL:
+                case EOPNOTSUPP:
+                case EBADF:
+                case EPERM:
+                case ETXTBSY:
+                    inKernel_ = false;  // refused here, for the rest of this file too
+                    break;
+                default:
+                    return false;
+            }
         }
-        if (killAfter >= 0 && copied + got > killAfter) {
-            writeAll(to, buffer, static_cast<std::size_t>(killAfter - copied));
-            ::kill(::getpid(), SIGKILL);
-        }
-        if (!writeAll(to, buffer, static_cast<std::size_t>(got))) return false;
-        copied += got;
+        return offset >= end || byReading(offset, end);
     }
+
+  private:
+    bool byReading(off_t offset, off_t& end) noexcept {
+        char buffer[1 << 16];
+        while (offset < end) {
+            const auto wanted =
+                static_cast<std::size_t>(std::min<off_t>(end - offset, sizeof buffer));
+            const ssize_t got = ::pread(from_, buffer, wanted, offset);
+            if (got == 0) {
+                end = offset;
+                return true;
+            }
+            if (got < 0) {
+                if (errno == EINTR) continue;
+                return false;
+            }
+            off_t at = offset;
+            if (killAfter_ >= 0 && copied_ + got > killAfter_) {
+                writeAll(to_, buffer, static_cast<std::size_t>(killAfter_ - copied_), &at);
+                ::kill(::getpid(), SIGKILL);
+            }
+            if (!writeAll(to_, buffer, static_cast<std::size_t>(got), &at)) return false;
+            copied_ += got;
+            offset += got;
+        }
+        return true;
+    }
+
+    int from_;
+    int to_;
+    long long killAfter_;
+    bool inKernel_;
+    long long copied_ = 0;
+};
+
+// The pairs of devices (source, target) between which a clone was refused:
+// asked once, not once per file.
+std::mutex cloneMutex;
+std::vector<std::pair<dev_t, dev_t>> cloneRefused;
+
+bool cloneMayWork(dev_t from, dev_t to) {
+    std::lock_guard lock(cloneMutex);
+    return std::find(cloneRefused.begin(), cloneRefused.end(), std::pair(from, to)) ==
+           cloneRefused.end();
 }
 
-// `expected` is the size the source had when opened: once that much has gone
-// over, the copy is the file as it was opened and no call is spent to hear EOF.
-bool copyContent(int from, int to, std::size_t expected) noexcept {
-    // An injected disk failure counts the bytes that go through writeAll, and
-    // the kill switch stops in the middle of them.
-    if (injected.active.load() || killCopyAfter() >= 0) return copyByReading(from, to);
-    std::size_t total = 0;
-    for (;;) {
-        const ssize_t copied = ::copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
-        if (copied > 0) {
-            total += static_cast<std::size_t>(copied);
-            if (expected > 0 && total >= expected) return true;
-            continue;
-        }
-        if (copied == 0) {
-            // Some pseudo file systems report 0 at once; reading tells the truth.
-            return total > 0 ? true : copyByReading(from, to);
-        }
-        if (errno == EINTR) continue;
-        switch (errno) {
-            case EXDEV:
-            case ENOSYS:
-            case EINVAL:
-            case EOPNOTSUPP:
-            case EBADF:
-            case EPERM:
-            case ETXTBSY:
-                // The fast path is refused here; both offsets are where it stopped.
-                return copyByReading(from, to);
-            default:
-                return false;
-        }
+bool tryClone(int from, int to, dev_t fromDevice, dev_t toDevice) {
+    if (injected.active.load() || detail::killCopyAfter() >= 0 ||
+        !cloneMayWork(fromDevice, toDevice))
+        return false;
+    if (::ioctl(to, FICLONE, from) == 0) return true;
+    std::lock_guard lock(cloneMutex);
+    if (cloneRefused.size() < 64) cloneRefused.emplace_back(fromDevice, toDevice);
+    return false;
+}
+
+// Copies the file `from`, whose status `st` was read when it was opened, into
+// the new empty file `to`: the file as it was opened, holes kept as holes.
+// A clone costs one call and no space until either file changes; then only the
+// data ranges are copied and the length set, so a sparse disk image copies in
+// a moment and takes no more room than its source.
+bool copyContent(int from, int to, const struct stat& st, dev_t toDevice) noexcept {
+    off_t size = st.st_size;
+    RangeCopier ranges(from, to);
+    if (size == 0) {
+        // Empty, or a pseudo file that does not tell its length: read to its end.
+        size = std::numeric_limits<off_t>::max();
+        return ranges.copy(0, size);
     }
+    try {
+        if (tryClone(from, to, st.st_dev, toDevice)) return true;
+    } catch (...) {
+    }
+    // A file with as many blocks as bytes has no hole; asking for them costs
+    // two calls per file.
+    const bool mayHaveHoles = static_cast<off_t>(st.st_blocks) * 512 < size;
+    off_t offset = 0;
+    off_t end = size;
+    off_t written = 0;
+    while (offset < end) {
+        off_t data = offset;
+        off_t hole = end;
+        if (mayHaveHoles) {
+            data = ::lseek(from, offset, SEEK_DATA);
+            if (data < 0 && errno == ENXIO) break;  // only a hole is left
+            if (data < 0) {
+                if (errno != EINVAL && errno != EOPNOTSUPP) return false;
+                data = offset;  // the file system does not tell: all of it is data
+            } else {
+                hole = std::min(end, std::max(data, ::lseek(from, data, SEEK_HOLE)));
+                if (hole <= data) hole = end;
+            }
+            if (data >= end) break;
+        }
+        off_t reached = hole;
+        if (!ranges.copy(data, reached)) return false;
+        if (reached < hole) end = reached;  // the source got shorter meanwhile
+        written = std::min(reached, end);
+        offset = hole;
+    }
+    if (written >= end) return true;
+    // A hole at the end: the length is set. A file system that cannot set it
+    // (some FUSE ones) gets the last byte, a zero, written instead.
+    if (::ftruncate(to, end) == 0) return true;
+    off_t last = end - 1;
+    return writeAll(to, "", 1, &last);
 }
 
 constexpr off_t kCheckTargetFirstFrom = 1 << 20;
 
-// Moves the finished temporary file to `target` without replacing an existing one.
-bool renameNoReplace(const std::string& temporary, const std::string& target) noexcept {
-    if (::syscall(SYS_renameat2, AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(),
+// Moves the finished temporary file `temporary` to `target`, both in the open
+// `folder`, without replacing an existing one.
+bool renameNoReplace(int folder, const std::string& temporary, const std::string& target) noexcept {
+    if (::syscall(SYS_renameat2, folder, temporary.c_str(), folder, target.c_str(),
                   RENAME_NOREPLACE) == 0)
         return true;
     if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
     // The file system cannot refuse in a rename; a hard link refuses an existing name.
-    if (::link(temporary.c_str(), target.c_str()) == 0) {
-        ::unlink(temporary.c_str());
+    if (::linkat(folder, temporary.c_str(), folder, target.c_str(), 0) == 0) {
+        ::unlinkat(folder, temporary.c_str(), 0);
         return true;
     }
     if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) return false;
     // No hard links either (FAT-like): test, then rename. Only another writer racing
     // for the same name in between could be replaced.
     struct stat st;
-    if (::lstat(target.c_str(), &st) == 0) {
+    if (::fstatat(folder, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         errno = EEXIST;
         return false;
     }
-    return ::rename(temporary.c_str(), target.c_str()) == 0;
+    return ::renameat(folder, temporary.c_str(), folder, target.c_str()) == 0;
+}
+
+// The process's umask, read once: it is read without being changed only from
+// /proc (changing it to read it would race with other threads' creations).
+// Unknown: all bits, so the bits are always set after creation.
+mode_t processUmask() noexcept {
+    static const mode_t mask = [] {
+        mode_t found = 0777;
+        if (FILE* status = std::fopen("/proc/self/status", "re")) {
+            char line[256];
+            unsigned value = 0;
+            while (std::fgets(line, sizeof line, status))
+                if (std::sscanf(line, "Umask: %o", &value) == 1) found = value & 0777;
+            std::fclose(status);
+        }
+        return found;
+    }();
+    return mask;
 }
 
 // Sets the permission bits of a temporary file. A file system that keeps none
@@ -339,13 +453,35 @@ bool setMode(int fd, mode_t mode) noexcept {
     return errno == EPERM || errno == ENOSYS || errno == EOPNOTSUPP;
 }
 
+// An open folder: the handle every name of a copy or an atomic write is
+// reached from, and the path text its messages and leftover scans name it by.
+// Made from a path it opens the folder (a link to one too) and closes it.
+struct OpenFolder {
+    OpenFolder(int handle, std::string text) : fd(handle), path(std::move(text)) {}
+    explicit OpenFolder(std::string text)
+        : fd(::open(text.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)),
+          path(std::move(text)),
+          owned(true) {}
+    ~OpenFolder() {
+        if (owned && fd >= 0) ::close(fd);
+    }
+    OpenFolder(const OpenFolder&) = delete;
+    OpenFolder& operator=(const OpenFolder&) = delete;
+
+    int fd = -1;
+    std::string path;
+    bool owned = false;
+};
+
 // The file a copy or an atomic write fills before it takes the target's name:
 // nameless where the file system allows, else under a temporary name. Either
 // way it is locked until it has its final name, so no remover of leftovers
-// ever takes it from a running writer.
+// ever takes it from a running writer. Every name is reached from the folder's
+// handle, so the file lands in the folder that was opened whatever is renamed
+// or swapped for a link meanwhile.
 class Temporary {
   public:
-    explicit Temporary(std::string folder) : folder_(std::move(folder)) {}
+    explicit Temporary(const OpenFolder& folder) : folder_(folder) {}
     ~Temporary() { discard(); }
     Temporary(const Temporary&) = delete;
     Temporary& operator=(const Temporary&) = delete;
@@ -354,7 +490,7 @@ class Temporary {
     bool create(std::string_view base, mode_t mode) {
         stem_ = temporary_names::stemOf(base);
         if (namelessPossible()) {
-            fd_ = ::open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+            fd_ = ::openat(folder_.fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
             if (fd_ >= 0) {
                 lockForWriting(fd_);
                 return true;
@@ -362,7 +498,7 @@ class Temporary {
             // Refused by the file system (FAT, network shares, overlays): a name.
             if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
         }
-        fd_ = createNamed(folder_, stem_, mode, path_);
+        fd_ = createNamed(folder_.fd, stem_, mode, name_);
         return fd_ >= 0;
     }
 
@@ -378,50 +514,176 @@ class Temporary {
         return ok;
     }
 
-    // Gives the file the name `target`: without `replace` never over an
-    // existing name (EEXIST). False with errno set.
+    // Gives the file the name `target` in the folder: without `replace` never
+    // over an existing name (EEXIST). False with errno set.
     bool publish(const std::string& target, bool replace) {
-        if (path_.empty()) {
+        if (name_.empty()) {
             // A link refuses an existing name: the atomic "never replace", and
             // for a missing target (the usual case of a backup) the whole job.
-            if (linkNameless(fd_, target)) return true;
+            if (linkNameless(fd_, folder_.fd, target)) return true;
             if (errno != EEXIST || !replace) return false;
             // Linked under a temporary name, renamed over the target at once:
             // that name exists only for this instant, and is locked all along.
             for (int attempt = 0; attempt < 100; ++attempt) {
-                const std::string path = joinPath(folder_, temporary_names::make(stem_));
-                if (linkNameless(fd_, path)) {
-                    path_ = path;
+                const std::string name = temporary_names::make(stem_);
+                if (linkNameless(fd_, folder_.fd, name)) {
+                    name_ = name;
                     break;
                 }
                 if (errno != EEXIST) return false;
             }
-            if (path_.empty()) return false;
+            if (name_.empty()) return false;
         }
         const bool moved =
-            replace ? ::rename(path_.c_str(), target.c_str()) == 0 : renameNoReplace(path_, target);
-        if (moved) path_.clear();
+            replace ? ::renameat(folder_.fd, name_.c_str(), folder_.fd, target.c_str()) == 0
+                    : renameNoReplace(folder_.fd, name_, target);
+        if (moved) name_.clear();
         return moved;
     }
 
     // Closes the file; a named one that never got its final name is removed.
     void discard() noexcept {
-        if (fd_ < 0 && path_.empty()) return;
+        if (fd_ < 0 && name_.empty()) return;
         const int code = errno;
-        if (!path_.empty()) ::unlink(path_.c_str());
-        path_.clear();
+        if (!name_.empty()) ::unlinkat(folder_.fd, name_.c_str(), 0);
+        name_.clear();
         if (fd_ >= 0) ::close(fd_);
         fd_ = -1;
-        refreshScan(folder_);
+        refreshScan(folder_.fd, folder_.path);
         errno = code;
     }
 
   private:
-    std::string folder_;
+    const OpenFolder& folder_;
     std::string stem_;
     int fd_ = -1;
-    std::string path_;  // empty while nameless and once published
+    std::string name_;  // empty while nameless and once published
 };
+
+// Copies `source` to `base` in the open `folder`; see copyFileSafely.
+bool copyInto(const std::string& source, const OpenFolder& folder, const std::string& base,
+              bool replace, std::string* error) {
+    const std::string target = joinPath(folder.path, base);
+    // O_NONBLOCK keeps a FIFO from blocking the open; it is refused just below.
+    const int from = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (from < 0) return fail(error, "cannot open", source, errno);
+    struct stat st;
+    if (::fstat(from, &st) != 0) {
+        const int code = errno;
+        ::close(from);
+        return fail(error, "cannot read the status of", source, code);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(from);
+        return fail(error, "cannot copy", source, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+    }
+    // The final rename refuses an existing target by itself; asking first only
+    // pays where it spares copying many bytes for nothing.
+    struct stat existing;
+    if (!replace && st.st_size >= kCheckTargetFirstFrom &&
+        ::fstatat(folder.fd, base.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+        ::close(from);
+        return fail(error, "will not replace", target, EEXIST);
+    }
+
+    struct stat folderStatus;
+    if (::fstat(folder.fd, &folderStatus) != 0) {
+        const int code = errno;
+        ::close(from);
+        return fail(error, "cannot create a file in", folder.path, code);
+    }
+    removeLeftovers(folder.fd, folderStatus, folder.path, base);
+
+    // Made with the source's permission bits where the process's umask keeps
+    // them all, which spares setting them afterwards.
+    const mode_t mode = st.st_mode & 0777;
+    const bool modeAtCreation = (mode & processUmask()) == 0;
+    Temporary to(folder);
+    if (!to.create(base, modeAtCreation ? mode : 0600)) {
+        const int code = errno;
+        ::close(from);
+        return fail(error, "cannot create a file in", folder.path, code);
+    }
+    auto abandon = [&](std::string_view what, const std::string& path, int code) {
+        ::close(from);
+        to.discard();
+        return fail(error, what, path, code);
+    };
+    if (!copyContent(from, to.fd(), st, folderStatus.st_dev))
+        return abandon("cannot copy", source, errno);
+    if (!modeAtCreation && !setMode(to.fd(), mode))
+        return abandon("cannot set the mode of", target, errno);
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    if (::futimens(to.fd(), times) != 0) return abandon("cannot set the time of", target, errno);
+    if (!to.flush()) return abandon("cannot write", target, errno);
+    if (!to.publish(base, replace)) {
+        const int code = errno;
+        return abandon(code == EEXIST ? "will not replace" : "cannot rename to", target, code);
+    }
+    ::close(from);
+    to.discard();
+    return true;
+}
+
+// Opens `relative` (parts separated by "/", no "." or ".." part) below the
+// open folder `root`, never leaving it: with openat2 and RESOLVE_BENEATH a
+// link is followed only while it stays below the root; without openat2 each
+// part is opened from the one before and no link is followed. Missing parts
+// are made. -1 with errno set (EXDEV or ELOOP: a part leads outside).
+int openBeneath(int root, std::string_view relative) noexcept {
+    static std::atomic<bool> withOpenat2{true};
+    auto open = [&](int from, const std::string& path) -> int {
+        if (withOpenat2.load()) {
+            open_how how{};
+            how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+            how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+            const long fd = ::syscall(SYS_openat2, root, path.c_str(), &how, sizeof how);
+            if (fd >= 0 || errno != ENOSYS) return static_cast<int>(fd);
+            withOpenat2.store(false);
+        }
+        return ::openat(from, baseName(path).data(), O_PATH | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+    };
+    try {
+        // The common case first: the whole folder is there.
+        const std::string whole(relative.empty() ? "." : relative);
+        if (withOpenat2.load()) {
+            const int fd = open(root, whole);
+            if (fd >= 0 || errno != ENOENT) return fd;
+        }
+        // The walk starts at the root, which is not ours to close.
+        int current = root;
+        const auto release = [root](int fd) {
+            if (fd != root) ::close(fd);
+        };
+        std::size_t start = 0;
+        while (current >= 0 && start < relative.size()) {
+            std::size_t stop = relative.find('/', start);
+            if (stop == std::string_view::npos) stop = relative.size();
+            const std::string prefix(relative.substr(0, stop));
+            const std::string part(relative.substr(start, stop - start));
+            start = stop + 1;
+            if (part.empty()) continue;
+            int next = open(current, prefix);
+            if (next < 0 && errno == ENOENT) {
+                if (::mkdirat(current, part.c_str(), 0777) != 0 && errno != EEXIST) {
+                    const int code = errno;
+                    release(current);
+                    errno = code;
+                    return -1;
+                }
+                next = open(current, prefix);
+            }
+            const int code = errno;
+            release(current);
+            current = next;
+            errno = code;
+        }
+        return current == root ? ::fcntl(root, F_DUPFD_CLOEXEC, 0) : current;
+    } catch (...) {
+        errno = ENOMEM;
+        return -1;
+    }
+}
 
 }  // namespace
 
@@ -490,58 +752,62 @@ std::optional<FileTimes> fileTimes(const std::string& path) noexcept {
 bool copyFileSafely(const std::string& source, const std::string& target, bool replace,
                     std::string* error) noexcept {
     try {
-        // O_NONBLOCK keeps a FIFO from blocking the open; it is refused just below.
-        const int from = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        if (from < 0) return fail(error, "cannot open", source, errno);
-        struct stat st;
-        if (::fstat(from, &st) != 0) {
-            const int code = errno;
-            ::close(from);
-            return fail(error, "cannot read the status of", source, code);
-        }
-        if (!S_ISREG(st.st_mode)) {
-            ::close(from);
-            return fail(error, "cannot copy", source, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
-        }
-        // The final rename refuses an existing target by itself; asking first only
-        // pays where it spares copying many bytes for nothing.
-        struct stat existing;
-        if (!replace && st.st_size >= kCheckTargetFirstFrom &&
-            ::lstat(target.c_str(), &existing) == 0) {
-            ::close(from);
-            return fail(error, "will not replace", target, EEXIST);
-        }
+        const OpenFolder folder(folderOf(target));
+        if (folder.fd < 0) return fail(error, "cannot create a file in", folder.path, errno);
+        return copyInto(source, folder, std::string(baseName(target)), replace, error);
+    } catch (...) {
+        return fail(error, "out of memory copying", source, ENOMEM);
+    }
+}
 
-        const std::string folder = folderOf(target);
-        const std::string_view base = baseName(target);
-        removeLeftovers(folder, base);
+TargetFolder::TargetFolder(std::string root) : root_(std::move(root)) {
+    rootHandle_ = ::open(root_.empty() ? "." : root_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
 
-        Temporary to(folder);
-        if (!to.create(base, 0600)) {
-            const int code = errno;
-            ::close(from);
-            return fail(error, "cannot create a file in", folder, code);
-        }
-        auto abandon = [&](std::string_view what, const std::string& path, int code) {
-            ::close(from);
-            to.discard();
-            return fail(error, what, path, code);
-        };
-        if (!copyContent(from, to.fd(), static_cast<std::size_t>(st.st_size)))
-            return abandon("cannot copy", source, errno);
-        if (!setMode(to.fd(), st.st_mode & 0777))
-            return abandon("cannot set the mode of", target, errno);
-        const timespec times[2] = {st.st_atim, st.st_mtim};
-        if (::futimens(to.fd(), times) != 0)
-            return abandon("cannot set the time of", target, errno);
-        if (!to.flush()) return abandon("cannot write", target, errno);
-        if (!to.publish(target, replace)) {
-            const int code = errno;
-            return abandon(code == EEXIST ? "will not replace" : "cannot rename to", target, code);
-        }
-        ::close(from);
-        to.discard();
-        return true;
+TargetFolder::~TargetFolder() {
+    if (handle_ >= 0) ::close(handle_);
+    if (rootHandle_ >= 0) ::close(rootHandle_);
+}
+
+TargetFolder::Reach TargetFolder::enter(std::string_view relative, std::string* error) noexcept {
+    try {
+        relative = detail::trimmedRelative(relative);
+        if (handle_ >= 0 && relative == relative_) return Reach::Reached;
+        if (handle_ >= 0) ::close(handle_);
+        handle_ = -1;
+        relative_.assign(relative);
+        path_ = relative.empty() ? root_ : joinPath(root_, relative);
+        // A root made after the run began is opened now.
+        if (rootHandle_ < 0)
+            rootHandle_ =
+                ::open(root_.empty() ? "." : root_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (rootHandle_ >= 0) handle_ = openBeneath(rootHandle_, relative);
+        if (handle_ >= 0) return Reach::Reached;
+        const int code = errno;
+        if (code == EXDEV || code == ELOOP) return Reach::Outside;
+        fail(error, "cannot create a file in", path_, code);
+        return Reach::Failed;
+    } catch (...) {
+        fail(error, "out of memory opening", root_, ENOMEM);
+        return Reach::Failed;
+    }
+}
+
+void TargetFolder::leave() noexcept {
+    if (handle_ >= 0) ::close(handle_);
+    handle_ = -1;
+}
+
+bool TargetFolder::nameTaken(const std::string& name) const noexcept {
+    struct stat st;
+    return handle_ >= 0 && ::fstatat(handle_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool TargetFolder::copyHere(const std::string& source, const std::string& name, bool replace,
+                            std::string* error) noexcept {
+    try {
+        if (handle_ < 0) return fail(error, "cannot create a file in", path_, EBADF);
+        return copyInto(source, OpenFolder{handle_, path_}, name, replace, error);
     } catch (...) {
         return fail(error, "out of memory copying", source, ENOMEM);
     }
@@ -591,13 +857,14 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes,
             }
         }
         const bool exists = ::stat(real.c_str(), &st) == 0;
-        const std::string folder = folderOf(real);
+        const OpenFolder folder(folderOf(real));
+        if (folder.fd < 0) return fail(error, "cannot create a file in", folder.path, errno);
         Temporary file(folder);
         if (!file.create(baseName(real), 0666))
-            return fail(error, "cannot create a file in", folder, errno);
+            return fail(error, "cannot create a file in", folder.path, errno);
         const bool ok = writeAll(file.fd(), bytes.data(), bytes.size()) &&
                         (!exists || setMode(file.fd(), st.st_mode & 07777)) && file.flush() &&
-                        file.publish(real, true);
+                        file.publish(std::string(baseName(real)), true);
         if (!ok) {
             const int code = errno;
             file.discard();
@@ -636,10 +903,6 @@ void setWriteFailureAfterBytesForTesting(long long bytes, std::string folder) no
 
 void setNamedTemporariesForTesting(bool named) noexcept {
     namedSwitch.store(named ? 1 : 0);
-}
-
-void setKillCopyAfterBytesForTesting(long long bytes) noexcept {
-    killSwitch.store(bytes < 0 ? -1 : bytes);
 }
 
 bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry>& entries) {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 
+#include "host/copy_switches.h"
 #include "host/fs.h"
 #include "host/listing_order.h"
 #include "host/paths.h"
@@ -247,20 +248,6 @@ bool writeAll(HANDLE handle, const char* data, std::size_t size) noexcept {
     return true;
 }
 
-// The kill switch; -2 means "not yet read from the environment".
-std::atomic<long long> killSwitch{-2};
-
-long long killCopyAfter() noexcept {
-    long long bytes = killSwitch.load();
-    if (bytes == -2) {
-        const char* value = std::getenv("ZARVIK_TEST_KILL_COPY_AFTER");
-        bytes = value && *value ? std::strtoll(value, nullptr, 10) : -1;
-        if (bytes < 0) bytes = -1;
-        killSwitch.store(bytes);
-    }
-    return bytes;
-}
-
 bool copyContent(HANDLE from, HANDLE to) noexcept {
     static constexpr DWORD kBufferSize = 1 << 20;
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[kBufferSize]);
@@ -268,7 +255,7 @@ bool copyContent(HANDLE from, HANDLE to) noexcept {
         ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return false;
     }
-    const long long killAfter = killCopyAfter();
+    const long long killAfter = detail::killCopyAfter();
     long long copied = 0;
     for (;;) {
         DWORD got = 0;
@@ -466,6 +453,60 @@ bool copyFileSafely(const std::string& source, const std::string& target, bool r
     }
 }
 
+// Windows offers no lookup relative to an open folder that refuses to leave
+// it, so each destination is checked by its resolved path when it is entered,
+// and its folders made one by one after the check.
+TargetFolder::TargetFolder(std::string root) : root_(std::move(root)) {}
+
+TargetFolder::~TargetFolder() = default;
+
+TargetFolder::Reach TargetFolder::enter(std::string_view relative, std::string* error) noexcept {
+    try {
+        relative = detail::trimmedRelative(relative);
+        if (handle_ >= 0 && relative == relative_) return Reach::Reached;
+        handle_ = -1;
+        relative_.assign(relative);
+        path_ = relative.empty() ? root_ : joinPath(root_, relative);
+        if (!pathInside(root_, path_)) return Reach::Outside;
+        for (std::size_t p = root_.size() + 1; p <= path_.size(); ++p) {
+            if (p < path_.size() && !isSeparator(path_[p])) continue;
+            const std::string folder = path_.substr(0, p);
+            if (!folderExists(folder) && !createFolder(folder) && !folderExists(folder)) {
+                fail(error, "cannot create a file in", path_, ::GetLastError());
+                return Reach::Failed;
+            }
+        }
+        handle_ = 0;
+        return Reach::Reached;
+    } catch (...) {
+        fail(error, "out of memory opening", root_, ERROR_NOT_ENOUGH_MEMORY);
+        return Reach::Failed;
+    }
+}
+
+void TargetFolder::leave() noexcept {
+    handle_ = -1;
+}
+
+bool TargetFolder::nameTaken(const std::string& name) const noexcept {
+    try {
+        return ::GetFileAttributesW(systemPath(joinPath(path_, name)).c_str()) !=
+               INVALID_FILE_ATTRIBUTES;
+    } catch (...) {
+        return true;
+    }
+}
+
+bool TargetFolder::copyHere(const std::string& source, const std::string& name, bool replace,
+                            std::string* error) noexcept {
+    try {
+        if (handle_ < 0) return fail(error, "cannot create a file in", path_, ERROR_INVALID_HANDLE);
+        return copyFileSafely(source, joinPath(path_, name), replace, error);
+    } catch (...) {
+        return fail(error, "out of memory copying", source, ERROR_NOT_ENOUGH_MEMORY);
+    }
+}
+
 std::optional<std::string> readFile(const std::string& path, std::string* reason) {
     auto failed = [&](DWORD code) -> std::optional<std::string> {
         if (reason) *reason = systemMessage(code);
@@ -536,10 +577,6 @@ bool appendToFile(const std::string& path, std::string_view bytes) noexcept {
 
 // Temporary files are always named here; the switch has nothing to force.
 void setNamedTemporariesForTesting(bool) noexcept {}
-
-void setKillCopyAfterBytesForTesting(long long bytes) noexcept {
-    killSwitch.store(bytes < 0 ? -1 : bytes);
-}
 
 void setWriteFailureAfterBytesForTesting(long long bytes, std::string folder) noexcept {
     try {

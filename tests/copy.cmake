@@ -12,3 +12,5 @@ endif()
 if(WITH_GUI)
   zarvik_test(copy_window_test GUI SOURCES copy_window_test.cpp LIBS kelvane_gui host Qt6::Test)
 endif()
+# Holes, clones and the target's handle on mounted file systems (as root).
+zarvik_test(copy_path_test SOURCES copy_path_test.cpp LIBS kelvane_core torrin_engine)

@@ -295,6 +295,14 @@ TEST_F(CopyEngine, AFolderRemovedDuringTheRunIsMadeAgain) {
     std::filesystem::remove_all(dst + "/a");
     EXPECT_TRUE(copier.copy("/a/2.txt").copied);
     EXPECT_EQ(TempFolder::read(dst + "/a/2.txt"), "2");
+    // A missing source says so, into a folder already reached or not, and
+    // makes no folder for itself.
+    for (const std::string name : {"/a/gone.txt", "/b/gone.txt"}) {
+        const kelvane::CopyOutcome missing = copier.copy(name);
+        EXPECT_FALSE(missing.copied);
+        EXPECT_EQ(missing.error, "the source file does not exist: " + src + name);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dst + "/b"));
 }
 
 // ---- opening a listed file ---------------------------------------------------

@@ -17,10 +17,12 @@
 
 #include "hardening_support.h"
 #include "host/fs.h"
+#include "support/mounted.h"
 #include "support/temp_folder.h"
 
 namespace {
 
+using testing_support::Mounted;
 using testing_support::TempFolder;
 
 const bool memoryTemporaryFolders = hardening::preferMemoryTemporaryFolders();
@@ -39,45 +41,6 @@ const std::map<std::string, std::string> kSourceFiles = {
 const std::map<std::string, std::string> kTargetOnly = {
     {".report.txt.0123abcd.partial", "the user's own, in the target"},
     {".report.txt.0123456789abcdef.partial", "another"},
-};
-
-int run(const std::string& command) {
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// A file system made for the test in `image` and mounted on `folder` (FAT
-// through FUSE: no kernel FAT driver is needed). `reason` says why there is
-// none; `forbidden` when the machine refuses, rather than a tool missing.
-struct Mounted {
-    Mounted(const std::string& kind, const std::string& image, const std::string& folder)
-        : folder(folder) {
-        if (kind.empty()) return;
-        const bool ext4 = kind == "ext4";
-        const std::string tools = ext4 ? "mkfs.ext4" : "mkfs.vfat fusefat";
-        const std::string make =
-            ext4 ? "mkfs.ext4 -q -F '" + image + "' 16M" : "mkfs.vfat -C '" + image + "' 16384";
-        const std::string mount = ext4 ? "mount -o loop '" + image + "' '" + folder + "'"
-                                       : "fusefat -o rw+ '" + image + "' '" + folder + "'";
-        if (::geteuid() != 0) {
-            reason = "mounting needs root";
-            forbidden = true;
-        } else if (run("for t in " + tools + "; do command -v $t || exit 1; done >/dev/null") !=
-                   0) {
-            reason = "missing " + tools + " (scripts/deps)";
-        } else if (run(make + " >/dev/null 2>&1 && " + mount + " 2>/dev/null") != 0) {
-            reason = "the machine refuses the " + kind + " mount";
-            forbidden = true;
-        }
-        mounted = reason.empty();
-    }
-    ~Mounted() {
-        if (mounted) ::umount2(folder.c_str(), MNT_DETACH);
-    }
-    std::string folder;
-    bool mounted = false;
-    bool forbidden = false;
-    std::string reason;
 };
 
 std::string kelvaneProgram(const std::string& source, const std::string& target,
@@ -100,13 +63,7 @@ class LookalikeNames : public ::testing::TestWithParam<std::string> {
     void SetUp() override {
         top_ = temp_.mkdir("top");
         mounted_.emplace(GetParam(), temp_ / "image", top_);
-        if (!mounted_->reason.empty()) {
-            // CI must run these; only a machine that forbids the mount may skip.
-            const char* ci = std::getenv("CI");
-            if (!mounted_->forbidden && ci && std::string(ci) == "true")
-                FAIL() << GetParam() << ": " << mounted_->reason;
-            GTEST_SKIP() << GetParam() << " skipped: " << mounted_->reason;
-        }
+        SKIP_UNLESS_MOUNTED(GetParam(), *mounted_);
         for (const char* folder : {"/s", "/s/sub", "/t", "/t2", "/t3"})
             ASSERT_TRUE(host::createFolder(top_ + folder)) << top_ << folder;
         for (const auto& [name, bytes] : kSourceFiles)
@@ -149,7 +106,7 @@ TEST_P(LookalikeNames, AreListedCopiedAndNeverDeleted) {
     expectHolds(top_ + "/t2", kSourceFiles);
 
     const std::string output = temp_ / "out.txt";
-    EXPECT_EQ(run(kelvaneProgram(top_ + "/s", top_ + "/t3", output)), 0);
+    EXPECT_EQ(Mounted::run(kelvaneProgram(top_ + "/s", top_ + "/t3", output)), 0);
     expectHolds(top_ + "/t3", kSourceFiles);
     const std::string printed = host::readFile(output).value_or("");
     for (const auto& [name, bytes] : kSourceFiles)

@@ -23,7 +23,7 @@ bool hasParentStep(std::string_view tail) {
 
 }  // namespace
 
-Copier::Copier(CopyPlan plan) : plan_(std::move(plan)) {}
+Copier::Copier(CopyPlan plan) : plan_(std::move(plan)), target_(plan_.targetFolder) {}
 
 CopyPaths Copier::paths(std::string_view name) const {
     if (plan_.reading == host::NameReading::Full) {
@@ -41,43 +41,49 @@ bool Copier::insideTarget(const std::string& target, std::string_view tail, std:
         error = "outside the target folder: " + target;
         return false;
     }
-    const std::string folder(host::parentPath(target));
-    if (folder == lastFolder_) return true;
-    // Checked before any folder is made, so a link inside the target folder
-    // can never have folders created at the other end.
-    if (!host::pathInside(plan_.targetFolder, folder)) {
-        error = "outside the target folder: " + target;
-        return false;
+    // Each folder is reached from the target folder's handle and made there,
+    // so a link inside the target folder, or one put there during the run,
+    // can never have folders made or bytes written at its other end.
+    switch (target_.enter(host::parentPath(tail), &error)) {
+        case host::TargetFolder::Reach::Reached:
+            return true;
+        case host::TargetFolder::Reach::Outside:
+            error = "outside the target folder: " + target;
+            return false;
+        case host::TargetFolder::Reach::Failed:
+            return false;
     }
-    common::cr_d(target, plan_.targetFolder);
-    lastFolder_ = folder;
-    return true;
+    return false;
 }
 
 CopyOutcome Copier::copy(std::string_view name) {
     CopyOutcome outcome;
     const CopyPaths where = paths(name);
     const std::string_view tail = std::string_view(where.target).substr(plan_.targetFolder.size());
-    const bool folderKnown = !lastFolder_.empty() && host::parentPath(where.target) == lastFolder_;
-    // Folders are made only for a file about to be copied into them: a list of
-    // missing files leaves no empty folder tree in the target.
-    if (!host::fileExists(where.source)) {
+    const std::string base(host::baseName(where.target));
+    const auto missing = [&] {
+        if (host::fileExists(where.source)) return false;
         outcome.error = "the source file does not exist: " + where.source;
-        return outcome;
-    }
+        return true;
+    };
+    // Folders are made only for a file about to be copied into them: a list of
+    // missing files leaves no empty folder tree in the target. Into a folder
+    // already reached, the copy's own open of the source tells, and the walk's
+    // reading of the file is not repeated.
+    const bool folderKnown = target_.path() == host::parentPath(where.target);
+    if (!folderKnown && missing()) return outcome;
     if (!insideTarget(where.target, tail, outcome.error)) return outcome;
-    outcome.copied =
-        host::copyFileSafely(where.source, where.target, plan_.replace, &outcome.error);
+    outcome.copied = target_.copyHere(where.source, base, plan_.replace, &outcome.error);
+    if (!outcome.copied && folderKnown && missing()) return outcome;
     if (!outcome.copied && folderKnown) {
-        // The folder was made for an earlier row and its folders were not made
-        // again: it may have gone meanwhile, so check and make them once more.
-        lastFolder_.clear();
+        // The folder was reached for an earlier row: it may have gone
+        // meanwhile, so reach and make it once more.
+        target_.leave();
         if (!insideTarget(where.target, tail, outcome.error)) return outcome;
         outcome.error.clear();
-        outcome.copied =
-            host::copyFileSafely(where.source, where.target, plan_.replace, &outcome.error);
+        outcome.copied = target_.copyHere(where.source, base, plan_.replace, &outcome.error);
     }
-    if (!outcome.copied) lastFolder_.clear();
+    if (!outcome.copied) target_.leave();
     return outcome;
 }
 

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "grid/grid.h"
+#include "host/fs.h"
 #include "host/paths.h"
 #include "host/progress.h"
 
@@ -42,8 +43,8 @@ struct CopyOutcome {
 // One run's copier. Refuses every target that would land outside the target
 // folder: a ".." component in the name's tail, a tail that does not begin
 // with a separator (it would extend the folder's own name), or a folder that
-// resolves elsewhere through a link. Such a target gets no folders created
-// and no bytes written.
+// resolves elsewhere through a link, also one put there during the run. Such
+// a target gets no folders created and no bytes written.
 class Copier {
   public:
     explicit Copier(CopyPlan plan);
@@ -51,17 +52,18 @@ class Copier {
     const CopyPlan& plan() const noexcept { return plan_; }
     // The source and target of `name` as the plan forms them.
     CopyPaths paths(std::string_view name) const;
-    // Creates the target's missing folders (cr_d) and copies through the
-    // host's safe copy with the plan's replace flag.
+    // Creates the target's missing folders and copies through the host's
+    // safe copy with the plan's replace flag, both reached from the target
+    // folder's handle.
     CopyOutcome copy(std::string_view name);
 
   private:
     bool insideTarget(const std::string& target, std::string_view tail, std::string& error);
 
     CopyPlan plan_;
-    // The last target folder found inside the target folder and created:
-    // rows of one folder follow each other, so most rows skip the checks.
-    std::string lastFolder_;
+    // Holds the last folder reached: rows of one folder follow each other, so
+    // most rows reach theirs at no cost.
+    host::TargetFolder target_;
 };
 
 struct CopySummary {

@@ -59,6 +59,16 @@ bool nameTaken(const std::string& path) noexcept {
     return std::filesystem::exists(std::filesystem::symlink_status(host::fsPath(path), error));
 }
 
+// The first of name, 0name, 1name, ... that `taken` does not refuse.
+template <typename Taken>
+std::string numberedName(const std::string& fname, const Taken& taken) {
+    if (!taken(fname)) return fname;
+    for (unsigned long long counter = 0;; ++counter) {
+        std::string candidate = std::to_string(counter) + fname;
+        if (!taken(candidate)) return candidate;
+    }
+}
+
 std::string withSeparator(std::string folder) {
     if (folder.empty() || !host::isSeparator(folder.back())) folder += host::separator();
     return folder;
@@ -68,12 +78,13 @@ std::string withSeparator(std::string folder) {
 struct Destination {
     std::string folder;  // ends with a separator
     bool refused = false;
+    bool reached = false;  // its folders are made and it is the target's destination
 };
 
 class CopyRun {
   public:
     CopyRun(const RunDescription& run, host::ProgressSink& progress)
-        : run_(run), progress_(progress), threshold_(run.threshold) {}
+        : run_(run), progress_(progress), threshold_(run.threshold), target_(run.target) {}
 
     RunResult rcopy() {
         // One second back: a file changed later in the same second as the start,
@@ -88,6 +99,7 @@ class CopyRun {
             if (host::trim(row).empty()) continue;
             ls_path1_ = row;
             targetBelowSource_ = host::pathInside(row, run_.target);
+            sourceBelowTarget_ = host::pathInside(run_.target, row).has_value();
             // The target is the source itself: copying it into itself would
             // only duplicate it.
             if (targetBelowSource_ && targetBelowSource_->empty()) continue;
@@ -188,20 +200,31 @@ class CopyRun {
                                      ? host::fullStructureFolder(run_.target, ls_path1_, zml1)
                                      : withSeparator(run_.target) + zml1};
             filenp->refused = landsInSource(filenp->folder);
-            if (!filenp->refused) common::cr_d(filenp->folder, run_.target);
         }
-        if (filenp->refused) {
+        // Reached from the target folder's handle, so a folder swapped for a
+        // link during the run cannot lead a copy outside the target. The
+        // destination stays open while this folder's files are copied.
+        if (!filenp->refused) {
+            const std::string_view folder = filenp->folder;
+            const std::string_view root = run_.target;
+            filenp->reached =
+                folder.substr(0, root.size()) == root &&
+                target_.enter(folder.substr(root.size())) == host::TargetFolder::Reach::Reached;
+        }
+        if (filenp->refused || !filenp->reached) {
             // Copies into the folder being walked would be met again, and
             // with replacing on a file would be copied onto itself.
             progress_.step(result_.cgcs + result_.cccs + 1, yfilea);
             recordFailure(yfilea);
             return;
         }
-        const std::string& folder = filenp->folder;
-        const std::string mfilea =
-            folder + (run_.replace ? ls_filename : fzmccf(folder, ls_filename));
+        const std::string name = run_.replace
+                                     ? ls_filename
+                                     : numberedName(ls_filename, [&](const std::string& candidate) {
+                                           return target_.nameTaken(candidate);
+                                       });
         progress_.step(result_.cgcs + result_.cccs + 1, yfilea);
-        if (host::copyFileSafely(yfilea, mfilea, run_.replace))
+        if (target_.copyHere(yfilea, name, run_.replace))
             ++result_.cgcs;
         else
             recordFailure(yfilea);
@@ -210,6 +233,10 @@ class CopyRun {
     // A destination inside the source being walked, other than inside the
     // target's own folder there (which the walk leaves out).
     bool landsInSource(const std::string& folder) const {
+        // Destinations are reached without leaving the target: where neither
+        // tree holds the other, none lies in the source, and no folder's path
+        // needs resolving.
+        if (!targetBelowSource_ && !sourceBelowTarget_) return false;
         if (!host::pathInside(ls_path1_, folder)) return false;
         return !(targetBelowSource_ && host::pathInside(run_.target, folder));
     }
@@ -223,10 +250,12 @@ class CopyRun {
     const RunDescription& run_;
     host::ProgressSink& progress_;
     const ThresholdTest threshold_;
+    host::TargetFolder target_;
     RunResult result_;
     std::string ls_path1_;
     // Where the target lies below the source root being walked, if it does.
     std::optional<std::string> targetBelowSource_;
+    bool sourceBelowTarget_ = false;
 };
 
 }  // namespace
@@ -236,11 +265,7 @@ RunResult rcopy(const RunDescription& run, host::ProgressSink& progress) {
 }
 
 std::string fzmccf(const std::string& fpath, const std::string& fname) {
-    if (!nameTaken(fpath + fname)) return fname;
-    for (unsigned long long counter = 0;; ++counter) {
-        std::string candidate = std::to_string(counter) + fname;
-        if (!nameTaken(fpath + candidate)) return candidate;
-    }
+    return numberedName(fname, [&](const std::string& name) { return nameTaken(fpath + name); });
 }
 
 std::vector<std::string> tjywjj(const std::string& yfolder) {
