@@ -27,8 +27,63 @@ if(WIN32)
   install(FILES ${ZARVIK_RESOURCES} DESTINATION resources)
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/windows/README.txt DESTINATION .)
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/windows/confi9.ini DESTINATION example)
-  set(CPACK_GENERATOR ZIP)
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/windows/THIRD-PARTY.txt DESTINATION .)
+  if(WITH_GUI)
+    # Only what the windows load: Core, Gui and Widgets, the MinGW runtime
+    # they were built with, the Windows display plugin, the Windows style and
+    # the .ico reader (the window icons). Qt looks for plugins beside the program.
+    get_filename_component(ZARVIK_QT_PREFIX "${Qt6_DIR}/../../.." ABSOLUTE)
+    install(FILES $<TARGET_FILE:Qt6::Core> $<TARGET_FILE:Qt6::Gui> $<TARGET_FILE:Qt6::Widgets>
+                  ${ZARVIK_QT_PREFIX}/bin/libstdc++-6.dll ${ZARVIK_QT_PREFIX}/bin/libgcc_s_seh-1.dll
+                  ${ZARVIK_QT_PREFIX}/bin/libwinpthread-1.dll
+            DESTINATION .)
+    install(FILES $<TARGET_FILE:Qt6::QWindowsIntegrationPlugin> DESTINATION platforms)
+    install(FILES $<TARGET_FILE:Qt6::QWindowsVistaStylePlugin> DESTINATION styles)
+    install(FILES $<TARGET_FILE:Qt6::QICOPlugin> DESTINATION imageformats)
+    # Qt's licences, where its source comes from and the recipe that built it.
+    install(FILES ${ZARVIK_QT_PREFIX}/LICENSES/LGPL-3.0-only.txt
+                  ${ZARVIK_QT_PREFIX}/LICENSES/GPL-3.0-only.txt
+                  ${ZARVIK_QT_PREFIX}/LICENSES/Qt-GPL-exception-1.0.txt
+            DESTINATION licenses/qt)
+    if(EXISTS ${ZARVIK_QT_PREFIX}/build.sh)
+      install(PROGRAMS ${ZARVIK_QT_PREFIX}/build.sh DESTINATION licenses/qt)
+    endif()
+    foreach(package gcc-mingw-w64-base mingw-w64-common)
+      if(EXISTS /usr/share/doc/${package}/copyright)
+        install(FILES /usr/share/doc/${package}/copyright DESTINATION licenses/mingw-w64
+                RENAME ${package}.txt)
+      endif()
+    endforeach()
+  endif()
+  if(WITH_SPREADSHEETS AND ZARVIK_LIBRARY_LICENSES)
+    # zlib, libzip, pugixml, libxlsxwriter: built by scripts/windows-libs.
+    install(DIRECTORY ${ZARVIK_LIBRARY_LICENSES}/ DESTINATION licenses)
+  endif()
+  set(CPACK_GENERATOR ZIP NSIS)
   set(CPACK_PACKAGE_FILE_NAME "zarvik-${PROJECT_VERSION}-windows-x64")
+  # The installer (cpack -G NSIS, Debian's nsis): into the user's own
+  # programs folder, with Start-menu entries that start both programs in
+  # %USERPROFILE%\zarvik, where they keep confi9.ini and log.txt, the folder
+  # the Task Scheduler line of README.txt uses too.
+  # A 64-bit installer, as the programs are: Windows on x64 runs it directly,
+  # and so does a 64-bit wine prefix without the 32-bit layer.
+  # (CPack's template has no place for it but the line after SetCompressor.)
+  set(CPACK_NSIS_COMPRESSOR "lzma\n  Target amd64-unicode")
+  set(CPACK_PACKAGE_INSTALL_DIRECTORY "Zarvik")
+  set(CPACK_NSIS_PACKAGE_NAME "Zarvik")
+  set(CPACK_NSIS_DISPLAY_NAME "Zarvik ${PROJECT_VERSION}")
+  set(CPACK_NSIS_INSTALL_ROOT "$LOCALAPPDATA\\Programs")
+  set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "
+    CreateDirectory '$PROFILE\\zarvik'
+    SetOutPath '$PROFILE\\zarvik'
+    CreateDirectory '$SMPROGRAMS\\Zarvik'
+    CreateShortCut '$SMPROGRAMS\\Zarvik\\kelvane.lnk' '$INSTDIR\\kelvane.exe'
+    CreateShortCut '$SMPROGRAMS\\Zarvik\\torrin.lnk' '$INSTDIR\\torrin.exe'
+    SetOutPath '$INSTDIR'")
+  set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS "
+    Delete '$SMPROGRAMS\\Zarvik\\kelvane.lnk'
+    Delete '$SMPROGRAMS\\Zarvik\\torrin.lnk'
+    RMDir '$SMPROGRAMS\\Zarvik'")
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
   include(CPack)
   return()

@@ -10,7 +10,11 @@ set(CMAKE_C_COMPILER ${ZARVIK_MINGW_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${ZARVIK_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${ZARVIK_MINGW_TRIPLE}-windres)
 
-set(CMAKE_FIND_ROOT_PATH /usr/${ZARVIK_MINGW_TRIPLE})
+# Package searches stay inside the MinGW roots; a build that brings its own
+# Windows libraries (Qt, the spreadsheet libraries) adds their folders with
+# -DCMAKE_FIND_ROOT_PATH=...
+list(APPEND CMAKE_FIND_ROOT_PATH /usr/${ZARVIK_MINGW_TRIPLE})
+list(REMOVE_DUPLICATES CMAKE_FIND_ROOT_PATH)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

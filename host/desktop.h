@@ -36,4 +36,11 @@ std::optional<int> launchedProgramStatus(long long id) noexcept;
 // (POSIX: the window host starts xdg-open and watches it).
 std::optional<bool> openWithAssociatedProgramNow(const std::string& path) noexcept;
 
+// Whether a long run minimizes its window and restores it at the end. Windows:
+// yes, the taskbar button (with the alternating icon) is the sign of progress
+// users know. Linux: no, many desktops show no window icon and under Wayland a
+// program cannot restore its own minimized window; the window's progress line
+// shows the run instead.
+bool minimizesDuringRuns() noexcept;
+
 }  // namespace host

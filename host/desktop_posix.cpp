@@ -62,4 +62,8 @@ std::optional<bool> openWithAssociatedProgramNow(const std::string&) noexcept {
     return std::nullopt;
 }
 
+bool minimizesDuringRuns() noexcept {
+    return false;
+}
+
 }  // namespace host

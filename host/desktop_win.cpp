@@ -84,4 +84,8 @@ std::optional<bool> openWithAssociatedProgramNow(const std::string& path) noexce
     }
 }
 
+bool minimizesDuringRuns() noexcept {
+    return true;
+}
+
 }  // namespace host

@@ -19,6 +19,7 @@
 #endif
 
 using kelvane::w_htmd;
+using testing_support::nativeNames;
 using testing_support::TempFolder;
 
 namespace {
@@ -134,8 +135,8 @@ TEST_F(CheckWindow, StartCheckWalksBothFoldersAfterEmptyingEveryGrid) {
     click("cb_16");
     EXPECT_EQ(window->ls_path1, source.path());
     EXPECT_EQ(window->ls_path2, target.path());
-    EXPECT_EQ(column(window->dw_1(), "md"), (std::vector<std::string>{"/sub/b.txt"}));
-    EXPECT_EQ(column(window->dw_2(), "md"), (std::vector<std::string>{"/only.txt"}));
+    EXPECT_EQ(column(window->dw_1(), "md"), nativeNames({"/sub/b.txt"}));
+    EXPECT_EQ(column(window->dw_2(), "md"), nativeNames({"/only.txt"}));
     EXPECT_EQ(window->dw_3().rowcount(), 0);
     EXPECT_EQ(window->dw_4().rowcount(), 0);
     EXPECT_EQ(lastMessage(), (Message{"提示", "核对结束"}));
@@ -192,7 +193,7 @@ TEST_F(CheckWindow, StartCheckTakesTheHiddenFilesOptionIntoLx) {
     window->control<QCheckBox>("cbx_1")->setChecked(true);
     click("cb_16");
     EXPECT_EQ(window->lx, 55);
-    EXPECT_EQ(column(window->dw_1(), "md"), (std::vector<std::string>{"/.hidden"}));
+    EXPECT_EQ(column(window->dw_1(), "md"), nativeNames({"/.hidden"}));
 }
 
 TEST_F(CheckWindow, ListTwoChosenEmptiesListTwoButRemovalAndInversionStayOnListOne) {

@@ -481,6 +481,9 @@ TEST_F(SpreadsheetReading, EncryptedWorkbooksAreRecognised) {
     EXPECT_NE(failureReason(zipped).find("密码"), std::string::npos);
 }
 
+// POSIX reasons and permission bits; the Windows build checks the system's
+// reason through the import button (import_window_test).
+#ifndef _WIN32
 TEST_F(SpreadsheetReading, UnreadableFilesNameTheSystemReason) {
     EXPECT_NE(failureReason(folder / "missing.xlsx").find("No such file"), std::string::npos);
     EXPECT_NE(failureReason(folder.mkdir("folder.xls")).find("directory"), std::string::npos);
@@ -491,5 +494,6 @@ TEST_F(SpreadsheetReading, UnreadableFilesNameTheSystemReason) {
     }
     EXPECT_FALSE(failureReason(folder.write("ok.csv", "a\n"), 0).empty());
 }
+#endif
 
 }  // namespace

@@ -22,6 +22,7 @@ namespace {
 
 using kelvane::w_htmd;
 using Message = host::ScriptedHost::Message;
+using testing_support::nativeNames;
 using testing_support::TempFolder;
 
 constexpr std::time_t kConditionSecond = 1136163845;
@@ -74,7 +75,7 @@ class WindowWalk : public ::testing::Test {
 TEST_F(WindowWalk, BrowseFillsList1WithRelativeNamesAndSaysDone) {
     browse(tree.path());
     EXPECT_EQ(host.dialogTitles, std::vector<std::string>{"浏览"});
-    EXPECT_EQ(names(window->dw_1()), (std::vector<std::string>{"/sub/b.txt", "/a.txt"}));
+    EXPECT_EQ(names(window->dw_1()), nativeNames({"/sub/b.txt", "/a.txt"}));
     EXPECT_EQ(window->dw_2().rowcount(), 0);
     EXPECT_EQ(window->ls_path1, tree.path());
     EXPECT_EQ(field("sle_1"), tree.path());
@@ -87,7 +88,7 @@ TEST_F(WindowWalk, BrowseFillsList1WithRelativeNamesAndSaysDone) {
 TEST_F(WindowWalk, BrowseWithList2ChosenFillsList2) {
     window->control<QRadioButton>("rb_2")->setChecked(true);
     browse(tree.path() + "/");
-    EXPECT_EQ(names(window->dw_2()), (std::vector<std::string>{"/sub/b.txt", "/a.txt"}));
+    EXPECT_EQ(names(window->dw_2()), nativeNames({"/sub/b.txt", "/a.txt"}));
     EXPECT_EQ(window->dw_1().rowcount(), 0);
     EXPECT_EQ(window->ls_path2, tree.path());  // held without the trailing separator
     EXPECT_EQ(field("sle_2"), tree.path());
@@ -97,8 +98,7 @@ TEST_F(WindowWalk, IncludeHiddenSetsTheEverythingMask) {
     setChecked("cbx_3", true);
     browse(tree.path());
     EXPECT_EQ(window->lx, host::kListEverything);
-    EXPECT_EQ(names(window->dw_1()),
-              (std::vector<std::string>{"/.hidden", "/sub/b.txt", "/a.txt"}));
+    EXPECT_EQ(names(window->dw_1()), nativeNames({"/.hidden", "/sub/b.txt", "/a.txt"}));
 }
 
 TEST_F(WindowWalk, WithoutDoNotAccumulateASecondWalkAppendsAndNumbersOn) {
@@ -113,7 +113,7 @@ TEST_F(WindowWalk, WithoutDoNotAccumulateASecondWalkAppendsAndNumbersOn) {
 TEST_F(WindowWalk, DoNotAccumulateEmptiesTheListBeforeWalking) {
     browse(tree.path());
     browse(tree / "sub");
-    EXPECT_EQ(names(window->dw_1()), std::vector<std::string>{"/b.txt"});
+    EXPECT_EQ(names(window->dw_1()), nativeNames({"/b.txt"}));
     EXPECT_EQ(window->dw_1().getitemnumber(1, "xh"), 1);
 }
 
@@ -165,7 +165,7 @@ TEST_F(WindowCondition, ModifiedAfterListsOnlyTheLaterFileWithLengthAndTimes) {
     EXPECT_EQ(window->szf, "1");
     EXPECT_EQ(window->ctdwszf, "1");
     const host::Grid& grid = window->dw_1();
-    ASSERT_EQ(names(grid), std::vector<std::string>{"/sub/b.txt"});
+    ASSERT_EQ(names(grid), nativeNames({"/sub/b.txt"}));
     EXPECT_EQ(grid.getitemstring(1, "wjct"), "5字节");
     EXPECT_EQ(grid.getitemstring(1, "xgrq"), host::localTimeText(kConditionSecond + 1));
     EXPECT_EQ(grid.getitemstring(1, "cjrq"), common::getft(tree / "sub/b.txt", 1));
@@ -239,10 +239,9 @@ TEST_F(WindowWalk, SimpleCheckWalksIgnoreTheBrowseConditionAndUseTheirOwnList) {
     window->control<QRadioButton>("rb_2")->setChecked(true);  // not looked at
     kelvane::drwjj1(*window, window->ls_path1);
     kelvane::drwjj2(*window, window->ls_path2);
-    EXPECT_EQ(names(window->dw_1()),
-              (std::vector<std::string>{"/.hidden", "/sub/b.txt", "/a.txt"}));
+    EXPECT_EQ(names(window->dw_1()), nativeNames({"/.hidden", "/sub/b.txt", "/a.txt"}));
     EXPECT_EQ(window->dw_1().getitemstring(2, "wjct"), "");
-    EXPECT_EQ(names(window->dw_2()), std::vector<std::string>{"/b.txt"});
+    EXPECT_EQ(names(window->dw_2()), nativeNames({"/b.txt"}));
     EXPECT_TRUE(host.messages.empty());
 }
 
@@ -253,7 +252,7 @@ TEST_F(WindowWalk, UeDirTakesNamesRelativeToTheChosenListsRoot) {
     kelvane::ue_dir(*window, tree / "sub", window->dw_2());
     window->control<QRadioButton>("rb_2")->setChecked(true);
     kelvane::ue_dir(*window, tree / "sub", window->dw_2());
-    EXPECT_EQ(names(window->dw_2()), (std::vector<std::string>{"/sub/b.txt", "/b.txt"}));
+    EXPECT_EQ(names(window->dw_2()), nativeNames({"/sub/b.txt", "/b.txt"}));
 }
 
 }  // namespace

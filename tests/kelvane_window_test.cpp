@@ -304,7 +304,7 @@ TEST(KelApp, SettingsFileLiesInTheWorkingDirectory) {
         testing_support::ScopedWorkingDirectory cwd(first.path());
         kelvane::kelapp app(host);
         EXPECT_EQ(app.ap_path(), first.path());
-        EXPECT_EQ(app.profile(), first.path() + "/selmo1.ini");
+        EXPECT_EQ(app.profile(), first / "selmo1.ini");
         EXPECT_TRUE(app.open().ls_path1.empty());
     }
     {

@@ -17,6 +17,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "host/desktop.h"
 #include "host/ini.h"
 #include "grid/qt/grid_model.h"
 #include "grid/qt/grid_view.h"
@@ -307,10 +308,17 @@ TEST_F(CopyWindowRun, OkOpensTheTargetInTheFileManager) {
     auto window = readyWindow();
     host.questionAnswers.push_back(host::kButtonOk);
     click(*window, "cb_1");
-    EXPECT_EQ(host.startedPrograms,
-              (std::vector<std::vector<std::string>>{{"xdg-open", folder / "target"}}));
-    // Full structure by default: the source's whole path under the target.
-    EXPECT_EQ(TempFolder::read(folder / "target" + folder.path() + "/src/a.txt"), "a");
+    const host::ProgramStart opener = host::folderOpener(folder / "target");
+    std::vector<std::string> started{opener.program};
+    started.insert(started.end(), opener.args.begin(), opener.args.end());
+    EXPECT_EQ(host.startedPrograms, std::vector<std::vector<std::string>>{started});
+    EXPECT_EQ(opener.args, std::vector<std::string>{folder / "target"});
+    // Full structure by default: the source's whole path under the target (on
+    // Windows without its drive).
+    std::string source = folder / "src";
+    if (source.size() > 1 && source[1] == ':') source.erase(0, 2);
+    EXPECT_EQ(TempFolder::read(folder / "target" + source + testing_support::native("/a.txt")),
+              "a");
 }
 
 TEST_F(CopyWindowRun, TheEndTimeShownStandsForTheRunsStartTime) {

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QTimer>
 
+#include "host/desktop.h"
 #include "host/paths.h"
 #include "host/qt/qt_text.h"
 
@@ -34,6 +35,7 @@ void BusyIndicator::begin() {
         progressLine_->clear();
         progressLine_->show();
     }
+    if (window_ && minimizesDuringRuns()) window_->showMinimized();
     sinceRepaint_.start();
     QApplication::processEvents();
 }
@@ -53,6 +55,7 @@ void BusyIndicator::step(long count, std::string_view current) {
 void BusyIndicator::end() {
     if (depth_ == 0 || --depth_ > 0) return;
     if (window_) window_->setWindowIcon(idleIcon());
+    if (window_ && minimizesDuringRuns()) window_->showNormal();
     if (progressLine_) progressLine_->hide();
     QApplication::restoreOverrideCursor();
     if (closePending_ && window_) {

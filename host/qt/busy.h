@@ -1,6 +1,6 @@
-// The busy indication of long operations. On Linux the window stays as it is
-// (many desktops show no window icon, and under Wayland a program cannot
-// restore its own minimized window): a progress line shows the running count
+// The busy indication of long operations. On Windows the window is minimized
+// for the run and restored at its end; on Linux it stays as it is
+// (host::minimizesDuringRuns says why). A progress line shows the running count
 // and the current name, the cursor shows busy, and the window icon alternates
 // between "hand.ico" and "flower.ico". What reaches the screen is throttled to
 // about 20 updates a second; pending events are processed then, so the window
