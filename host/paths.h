@@ -26,6 +26,12 @@ std::string_view baseName(std::string_view path) noexcept;
 // a file directly under "/").
 std::string_view parentPath(std::string_view path) noexcept;
 
+// A text that is the same for two names the file system may take for one file:
+// letters folded to one case (Windows and FAT fold them), so two copies to
+// such names are never under way at the same time. Different texts may still
+// name one file through links; equal texts always do.
+std::string sameFileKey(std::string_view path);
+
 // `path` made absolute against `base` when it is relative, its "." and ".."
 // steps removed by the text alone (links are not followed) and its trailing
 // separators dropped as heldRoot does; an absolute path is returned as given.

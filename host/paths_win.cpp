@@ -1,7 +1,15 @@
 #include "host/path_rules.h"
 #include "host/paths.h"
+#include "host/windows_internal.h"
 
 namespace host {
+
+std::string sameFileKey(std::string_view path) {
+    // The system's own upper case of every letter, as NTFS compares names.
+    std::wstring wide = windows::widen(path);
+    if (!wide.empty()) ::CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+    return windows::narrow(wide);
+}
 
 NameReading listNameReading(long count, const std::function<std::string(long)>& nameAt,
                             std::string_view) {

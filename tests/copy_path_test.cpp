@@ -152,6 +152,8 @@ TEST(Containment, AFolderSwappedForALinkLeadsNoCopyOutside) {
     run.target = top + "/t";
     run.threshold = "2000-01-01 00:00:00";
     run.logfile = top + "/log.txt";
+    // One at a time: the swap then falls between the two copies.
+    run.workers = 1;
     SwapBeforeSecond swap(top);
     const torrin::RunResult result = torrin::rcopy(run, swap);
     EXPECT_TRUE(std::filesystem::is_empty(top + "/t2")) << "torrin";

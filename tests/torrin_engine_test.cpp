@@ -336,6 +336,9 @@ TEST_F(LogTest, FailuresAreOnRecordBeforeTheRunEnds) {
     sourceFile("a.txt", kNewer);
     sourceFile("b.txt", kNewer);
     blockDestination("a.txt");
+    // One at a time the failure is on record at the next step; several
+    // workers record it a few copies later, in the same order.
+    run_.workers = 1;
     std::string seenAtSecondStep;
     hook_.onStep = [&](long count, const std::string&) {
         if (count == 2) seenAtSecondStep = log();
@@ -492,6 +495,8 @@ TEST_F(LogTest, FilesThatVanishDuringTheRunAreFailedCopiesAndTheRunGoesOn) {
     sourceFile("b.txt", kNewer);  // gone before its times are read
     sourceFile("c.txt", kNewer);  // gone between its times and its copy
     sourceFile("d.txt", kNewer);
+    // One at a time, so that each step comes between the walk and the copy.
+    run_.workers = 1;
     hook_.onStep = [&](long, const std::string& path) {
         if (path == source_ + "/a.txt") std::filesystem::remove(source_ + "/b.txt");
         if (path == source_ + "/c.txt") std::filesystem::remove(path);

@@ -1,10 +1,13 @@
 #include "torrin/engine/rcopy.h"
 
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <system_error>
+#include <unordered_map>
 #include <utility>
 
 #include "common/file_attributes.h"
@@ -15,6 +18,7 @@
 #include "host/ini.h"
 #include "host/paths.h"
 #include "host/text.h"
+#include "torrin/engine/folder_read_ahead.h"
 
 namespace torrin {
 
@@ -84,7 +88,18 @@ struct Destination {
 class CopyRun {
   public:
     CopyRun(const RunDescription& run, host::ProgressSink& progress)
-        : run_(run), progress_(progress), threshold_(run.threshold), target_(run.target) {}
+        : run_(run),
+          progress_(progress),
+          threshold_(run.threshold),
+          target_(run.target),
+          pool_(run.workers > 1 ? run.workers : 0),
+          copies_(&pool_),
+          readAhead_(&pool_, run.mask) {
+        // Each worker reaches its destinations from its own handle on the target.
+        const int workers = std::max(pool_.threads(), 1);
+        for (int worker = 0; worker < workers; ++worker)
+            workerTargets_.push_back(std::make_unique<host::TargetFolder>(run.target));
+    }
 
     RunResult rcopy() {
         // One second back: a file changed later in the same second as the start,
@@ -105,6 +120,7 @@ class CopyRun {
             if (targetBelowSource_ && targetBelowSource_->empty()) continue;
             ue_dir(ls_path1_, std::string());
         }
+        copies_.finishAll();
 
         result_.endTime = host::nowText();
         if (result_.cccs == 0) {
@@ -131,64 +147,51 @@ class CopyRun {
 
     // `zml1` is the sub-folder path of `as_topdir` below the source root, empty
     // or ending with a separator. Sub-folders are walked at their position in
-    // the sorted listing; each folder is listed once.
+    // the sorted listing; the workers read them ahead.
     int ue_dir(const std::string& as_topdir, const std::string& zml1) {
-        std::vector<host::ListingEntry> entries;
-        if (!host::listDirectory(as_topdir, run_.mask, entries)) {
+        const FolderReading reading = readAhead_.take(as_topdir);
+        if (!reading.listed) {
             // A folder that cannot be read may hold new files; the threshold
             // moves on after this run, so passing it over silently would lose
             // them for good.
-            recordFailure(as_topdir);
+            queueFailure(as_topdir, false);
             return 0;
         }
-        if (entries.empty()) return 0;
-        const std::vector<std::optional<host::FileTimes>> times = fileTimesOf(as_topdir, entries);
+        if (reading.entries.empty()) return 0;
+        std::vector<std::string> subFolders;
+        for (const host::ListingEntry& entry : reading.entries) {
+            if (entry.isFolder && !isTargetFolder(zml1, entry.name))
+                subFolders.push_back(host::joinPath(as_topdir, entry.name));
+        }
+        readAhead_.expect(subFolders);
         std::optional<Destination> filenp;
-        for (std::size_t i = 0; i < entries.size(); ++i) {
-            const host::ListingEntry& entry = entries[i];
+        for (std::size_t i = 0; i < reading.entries.size(); ++i) {
+            const host::ListingEntry& entry = reading.entries[i];
             if (entry.isFolder) {
-                std::string relative = zml1 + entry.name;
-                // The copies land there: walking it would copy the backup into itself.
-                if (targetBelowSource_ && relative == *targetBelowSource_) continue;
-                relative += host::separator();
-                ue_dir(host::joinPath(as_topdir, entry.name), relative);
+                if (isTargetFolder(zml1, entry.name)) continue;
+                ue_dir(host::joinPath(as_topdir, entry.name), zml1 + entry.name + host::separator());
                 continue;
             }
-            copyIfNewer(as_topdir, entry.name, times[i], zml1, filenp);
+            copyIfNewer(as_topdir, entry.name, reading.times[i], zml1, filenp);
         }
         return 1;
     }
 
-    // The times of a folder's files, read relative to the open folder before
-    // any sub-folder is walked (so only one folder is open at a time, however
-    // deep the tree): the system then does not resolve the whole path again
-    // for each of a million files. A file that cannot be read this way is
-    // asked by its full path.
-    static std::vector<std::optional<host::FileTimes>> fileTimesOf(
-        const std::string& folder, const std::vector<host::ListingEntry>& entries) {
-        std::vector<std::optional<host::FileTimes>> times(entries.size());
-        host::FolderStatusReader reader;
-        reader.open(folder);
-        for (std::size_t i = 0; i < entries.size(); ++i) {
-            if (entries[i].isFolder) continue;
-            if (const auto status = reader.status(entries[i].name)) {
-                times[i] = host::FileTimes{status->modified, status->created};
-            } else {
-                times[i] = host::fileTimes(host::joinPath(folder, entries[i].name));
-            }
-        }
-        return times;
+    // The copies land there: walking it would copy the backup into itself.
+    bool isTargetFolder(const std::string& zml1, const std::string& name) const {
+        return targetBelowSource_ && targetBelowSource_->size() == zml1.size() + name.size() &&
+               targetBelowSource_->starts_with(zml1) && targetBelowSource_->ends_with(name);
     }
 
-    void copyIfNewer(const std::string& ls_dir, const std::string& ls_filename,
+    // Kept out of ue_dir, whose frame is on the stack once per level of the tree.
+    [[gnu::noinline]] void copyIfNewer(const std::string& ls_dir, const std::string& ls_filename,
                      const std::optional<host::FileTimes>& times, const std::string& zml1,
                      std::optional<Destination>& filenp) {
         const std::string yfilea = host::joinPath(ls_dir, ls_filename);
         if (!times) {
             // Listed but gone or unreadable: it may be new, so it is reported
             // rather than passed over.
-            progress_.step(result_.cgcs + result_.cccs + 1, yfilea);
-            recordFailure(yfilea);
+            queueFailure(yfilea);
             return;
         }
         if (!threshold_.isAfter(times->modified) && !threshold_.isAfter(times->created)) return;
@@ -204,9 +207,9 @@ class CopyRun {
         // Reached from the target folder's handle, so a folder swapped for a
         // link during the run cannot lead a copy outside the target. The
         // destination stays open while this folder's files are copied.
+        const std::string_view folder = filenp->folder;
+        const std::string_view root = run_.target;
         if (!filenp->refused) {
-            const std::string_view folder = filenp->folder;
-            const std::string_view root = run_.target;
             filenp->reached =
                 folder.substr(0, root.size()) == root &&
                 target_.enter(folder.substr(root.size())) == host::TargetFolder::Reach::Reached;
@@ -214,20 +217,67 @@ class CopyRun {
         if (filenp->refused || !filenp->reached) {
             // Copies into the folder being walked would be met again, and
             // with replacing on a file would be copied onto itself.
-            progress_.step(result_.cgcs + result_.cccs + 1, yfilea);
-            recordFailure(yfilea);
+            queueFailure(yfilea);
             return;
         }
+        // A name a copy still under way may take is settled first: the copy
+        // in walk order before this one decides, as it does one at a time.
         const std::string name = run_.replace
-                                     ? ls_filename
+                                     ? (settle(folder, ls_filename), ls_filename)
                                      : numberedName(ls_filename, [&](const std::string& candidate) {
+                                           settle(folder, candidate);
                                            return target_.nameTaken(candidate);
                                        });
-        progress_.step(result_.cgcs + result_.cccs + 1, yfilea);
-        if (target_.copyHere(yfilea, name, run_.replace))
-            ++result_.cgcs;
+        progress_.step(++queued_, yfilea);
+        queueCopy(yfilea, std::string(folder.substr(root.size())), host::sameFileKey(folder) + host::sameFileKey(name),
+                  name);
+    }
+
+    // Waits for the copy under way to `folder` + `name`, if any.
+    void settle(std::string_view folder, const std::string& name) {
+        if (inFlight_.empty()) return;
+        const auto found = inFlight_.find(host::sameFileKey(folder) + host::sameFileKey(name));
+        if (found != inFlight_.end()) copies_.finishThrough(found->second);
+    }
+
+    struct Copy {
+        std::string source;
+        std::string relative;  // the destination folder below the target
+        std::string name;
+        std::string key;  // the destination, as settle() finds it
+        bool copied = false;
+    };
+
+    void queueCopy(std::string source, std::string relative, std::string key, std::string name) {
+        const long number = copies_.added();
+        inFlight_[key] = number;
+        auto copy = std::make_shared<Copy>(
+            Copy{std::move(source), std::move(relative), std::move(name), std::move(key)});
+        copies_.add(
+            [this, copy](int worker) {
+                host::TargetFolder& target = *workerTargets_[static_cast<std::size_t>(worker)];
+                copy->copied = target.enter(copy->relative) == host::TargetFolder::Reach::Reached &&
+                               target.copyHere(copy->source, copy->name, run_.replace);
+            },
+            [this, copy, number] {
+                if (copy->copied)
+                    ++result_.cgcs;
+                else
+                    recordFailure(copy->source);
+                if (const auto found = inFlight_.find(copy->key);
+                    found != inFlight_.end() && found->second == number)
+                    inFlight_.erase(found);
+            });
+    }
+
+    // A failure the walk finds, recorded in its turn among the copies. A file
+    // counts as a step of the progress; an unreadable folder does not.
+    void queueFailure(const std::string& path, bool isFile = true) {
+        if (isFile)
+            progress_.step(++queued_, path);
         else
-            recordFailure(yfilea);
+            ++queued_;
+        copies_.add({}, [this, path] { recordFailure(path); });
     }
 
     // A destination inside the source being walked, other than inside the
@@ -250,7 +300,15 @@ class CopyRun {
     const RunDescription& run_;
     host::ProgressSink& progress_;
     const ThresholdTest threshold_;
+    // The walk's own handle: it makes the destinations and chooses the names.
     host::TargetFolder target_;
+    common::WorkerPool pool_;
+    common::OrderedWork copies_;
+    FolderReadAhead readAhead_;
+    std::vector<std::unique_ptr<host::TargetFolder>> workerTargets_;
+    // Destinations of the copies not yet finished, with their numbers.
+    std::unordered_map<std::string, long> inFlight_;
+    long queued_ = 0;  // files and unreadable folders so far, in walk order
     RunResult result_;
     std::string ls_path1_;
     // Where the target lies below the source root being walked, if it does.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ordered_work.h"
 #include "host/progress.h"
 
 namespace torrin {
@@ -22,6 +23,7 @@ struct RunDescription {
     int mask = 16;                           // `lx`: 16, or 55 with hidden files
     std::string logfile;                     // full path of "log.txt"
     std::string profile;                     // full path of "confi9.ini" ("fdt" is stored there)
+    int workers = common::kDefaultWorkers;   // files copied at once ("jobs"); 1: one at a time
 };
 
 struct RunResult {

@@ -1,0 +1,170 @@
+#include "common/ordered_work.h"
+
+#include <atomic>
+#include <charconv>
+#include <chrono>
+#include <random>
+
+namespace common {
+
+namespace {
+
+std::atomic<int> workDelay{0};
+std::atomic<long> outOfOrder{0};
+
+void delayForTesting() {
+    const int most = workDelay.load();
+    if (most <= 0) return;
+    thread_local std::minstd_rand random{std::random_device{}()};
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % (most + 1)));
+}
+
+}  // namespace
+
+int workersFromText(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    int workers = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), workers);
+    if (error != std::errc() || end != text.data() + text.size() || workers < 1 ||
+        workers > kMaxWorkers)
+        return kDefaultWorkers;
+    return workers;
+}
+
+WorkerPool::WorkerPool(int threads) {
+    threads_.reserve(static_cast<std::size_t>(threads));
+    for (int thread = 0; thread < threads; ++thread)
+        threads_.emplace_back([this, thread] { serve(thread); });
+}
+
+WorkerPool::~WorkerPool() {
+    {
+        std::lock_guard lock(mutex_);
+        closing_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread& thread : threads_) thread.join();
+}
+
+void WorkerPool::post(std::function<void(int)> task) {
+    {
+        std::lock_guard lock(mutex_);
+        tasks_.push_back(std::move(task));
+    }
+    wake_.notify_one();
+}
+
+void WorkerPool::serve(int thread) {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return closing_ || !tasks_.empty(); });
+        if (tasks_.empty()) return;
+        std::function<void(int)> task = std::move(tasks_.front());
+        tasks_.pop_front();
+        lock.unlock();
+        task(thread);
+        lock.lock();
+    }
+}
+
+OrderedWork::OrderedWork(WorkerPool* pool, std::size_t window)
+    : pool_(pool && pool->threads() > 0 ? pool : nullptr),
+      window_(window ? window : pool_ ? 4 * static_cast<std::size_t>(pool_->threads()) : 1) {}
+
+OrderedWork::~OrderedWork() {
+    std::unique_lock lock(mutex_);
+    doneChanged_.wait(lock, [this] { return running_ == 0; });
+}
+
+long OrderedWork::add(Work work, Finish finish) {
+    auto owned = std::make_unique<Piece>();
+    Piece* piece = owned.get();
+    piece->finish = std::move(finish);
+    const long number = added_++;
+    if (!work || !pool_) {
+        if (work) {
+            try {
+                work(0);
+            } catch (...) {
+                piece->failure = std::current_exception();
+            }
+        }
+        piece->done = true;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        pieces_.push_back(std::move(owned));
+        if (!piece->done) ++running_;
+    }
+    if (!piece->done) {
+        pool_->post([this, piece, work = std::move(work)](int thread) {
+            std::exception_ptr failure;
+            try {
+                delayForTesting();
+                work(thread);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            {
+                std::lock_guard lock(mutex_);
+                piece->failure = failure;
+                piece->done = true;
+                --running_;
+                if (workDelay.load() > 0) {
+                    for (const auto& earlier : pieces_) {
+                        if (earlier.get() == piece) break;
+                        if (!earlier->done) {
+                            ++outOfOrder;
+                            break;
+                        }
+                    }
+                }
+                // Under the lock: once it is released the owner may be gone.
+                doneChanged_.notify_all();
+            }
+        });
+    }
+    while (pieces_.size() > window_) finishFront();
+    finishDone();
+    return number;
+}
+
+void OrderedWork::finishThrough(long number) {
+    const long finished = added_ - static_cast<long>(pieces_.size());
+    for (long next = finished; next <= number && !pieces_.empty(); ++next) finishFront();
+}
+
+// Finishes the oldest piece, waiting for its work.
+void OrderedWork::finishFront() {
+    std::unique_ptr<Piece> piece;
+    {
+        std::unique_lock lock(mutex_);
+        doneChanged_.wait(lock, [this] { return pieces_.front()->done; });
+        piece = std::move(pieces_.front());
+        pieces_.pop_front();
+    }
+    if (piece->failure) std::rethrow_exception(piece->failure);
+    piece->finish();
+}
+
+// Finishes the oldest pieces whose work is done, without waiting.
+void OrderedWork::finishDone() {
+    for (;;) {
+        {
+            std::lock_guard lock(mutex_);
+            if (pieces_.empty() || !pieces_.front()->done) return;
+        }
+        finishFront();
+    }
+}
+
+void setWorkDelayForTesting(int microseconds) noexcept {
+    workDelay.store(microseconds);
+}
+
+long outOfOrderCompletionsForTesting() noexcept {
+    return outOfOrder.load();
+}
+
+}  // namespace common

@@ -1,0 +1,102 @@
+// Work spread over a few threads and finished in the order it was given. Both
+// programs copy this way: the walk or the list decides what to copy, one file
+// after another, the workers copy at the same time, and what a person or a
+// file can see (marks, log lines, counts) is done in the given order, so a run
+// on several workers looks exactly like a run on one.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace common {
+
+// How many files are copied at once when nothing says otherwise.
+inline constexpr int kDefaultWorkers = 4;
+inline constexpr int kMaxWorkers = 64;
+// The number a "jobs" setting gives: a whole number from 1 to kMaxWorkers
+// (blanks around it allowed), anything else kDefaultWorkers.
+int workersFromText(std::string_view text);
+
+// Threads that run posted tasks first come, first served. Each task is told
+// which thread runs it (0 .. threads-1), so it may use that thread's own state.
+class WorkerPool {
+  public:
+    explicit WorkerPool(int threads);
+    // Runs the tasks still posted, then ends the threads.
+    ~WorkerPool();
+    WorkerPool(const WorkerPool&) = delete;
+    WorkerPool& operator=(const WorkerPool&) = delete;
+
+    int threads() const noexcept { return static_cast<int>(threads_.size()); }
+    void post(std::function<void(int thread)> task);
+
+  private:
+    void serve(int thread);
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::function<void(int)>> tasks_;
+    bool closing_ = false;
+    std::vector<std::thread> threads_;
+};
+
+// Pieces of work, numbered from 0 as they are added. Each has a part that runs
+// on the pool (`work`) and a part that runs on the thread that adds them
+// (`finish`), in the order of the numbers, once the work is done. Without a
+// pool both run at once in add(), one piece after the other.
+class OrderedWork {
+  public:
+    using Work = std::function<void(int thread)>;
+    using Finish = std::function<void()>;
+
+    // At most `window` pieces are added and not yet finished; add() finishes
+    // the oldest first when there are more.
+    explicit OrderedWork(WorkerPool* pool, std::size_t window = 0);
+    // Waits for the work still running (its finish is not run).
+    ~OrderedWork();
+    OrderedWork(const OrderedWork&) = delete;
+    OrderedWork& operator=(const OrderedWork&) = delete;
+
+    // Returns the piece's number. `work` may be empty: the piece is done at
+    // once and only its finish waits for its turn. An exception from `work`
+    // comes out of the call that runs the piece's finish.
+    long add(Work work, Finish finish);
+    // Finishes every piece up to and including `number`, waiting for its work.
+    void finishThrough(long number);
+    void finishAll() { finishThrough(added_ - 1); }
+    // The number the next piece gets.
+    long added() const noexcept { return added_; }
+
+  private:
+    struct Piece {
+        Finish finish;
+        bool done = false;
+        std::exception_ptr failure;
+    };
+    void finishFront();
+    void finishDone();
+
+    WorkerPool* pool_;
+    std::size_t window_;
+    std::mutex mutex_;
+    std::condition_variable doneChanged_;
+    std::deque<std::unique_ptr<Piece>> pieces_;  // not yet finished, oldest first
+    long added_ = 0;
+    long running_ = 0;  // posted to the pool and not yet done
+};
+
+// Test hooks, process-wide: each piece's work waits a random time of up to
+// `microseconds` before it starts, so pieces complete out of their order
+// (0: no wait); and the number of pieces whose work completed while an
+// earlier piece's had not, so a test can tell that they did.
+void setWorkDelayForTesting(int microseconds) noexcept;
+long outOfOrderCompletionsForTesting() noexcept;
+
+}  // namespace common

@@ -1,0 +1,115 @@
+#include "torrin/engine/folder_read_ahead.h"
+
+#include <algorithm>
+
+#include "host/folder_status.h"
+#include "host/paths.h"
+
+namespace torrin {
+
+namespace {
+
+// Readings held ahead of the walk at most; a folder of average size holds a
+// few kilobytes, so memory stays small however large the tree.
+constexpr std::size_t kMostAhead = 512;
+
+}  // namespace
+
+FolderReading readFolder(const std::string& folder, int mask) {
+    FolderReading reading;
+    reading.listed = host::listDirectory(folder, mask, reading.entries);
+    if (!reading.listed || reading.entries.empty()) return reading;
+    // Read relative to the open folder, before any sub-folder is walked (so
+    // only one folder is open at a time per reader, however deep the tree):
+    // the system then does not resolve the whole path again for each of a
+    // million files. A file that cannot be read this way is asked by its
+    // full path.
+    reading.times.resize(reading.entries.size());
+    host::FolderStatusReader reader;
+    reader.open(folder);
+    for (std::size_t i = 0; i < reading.entries.size(); ++i) {
+        const host::ListingEntry& entry = reading.entries[i];
+        if (entry.isFolder) continue;
+        if (const auto status = reader.status(entry.name)) {
+            reading.times[i] = host::FileTimes{status->modified, status->created};
+        } else {
+            reading.times[i] = host::fileTimes(host::joinPath(folder, entry.name));
+        }
+    }
+    return reading;
+}
+
+FolderReadAhead::FolderReadAhead(common::WorkerPool* pool, int mask)
+    : pool_(pool && pool->threads() > 0 ? pool : nullptr), mask_(mask) {}
+
+FolderReadAhead::~FolderReadAhead() {
+    std::unique_lock lock(mutex_);
+    // Requests not yet started are dropped; their posted turns find nothing,
+    // and every turn ends before this object does.
+    for (const auto& request : stack_) request->state = State::Taken;
+    changed_.wait(lock, [this] { return turns_ == 0; });
+}
+
+void FolderReadAhead::expect(const std::vector<std::string>& folders) {
+    if (!pool_) return;
+    std::size_t posted = 0;
+    {
+        std::lock_guard lock(mutex_);
+        // Past the limit the folders needed last are left to the walk.
+        const std::size_t room =
+            kMostAhead > requests_.size() ? kMostAhead - requests_.size() : 0;
+        const std::size_t count = std::min(room, folders.size());
+        for (std::size_t i = count; i-- > 0;) {
+            auto request = std::make_shared<Request>();
+            request->folder = folders[i];
+            if (!requests_.emplace(folders[i], request).second) continue;
+            stack_.push_back(std::move(request));
+            ++posted;
+        }
+        turns_ += static_cast<long>(posted);
+    }
+    // Each turn reads whatever folder is needed soonest when it starts.
+    for (std::size_t turn = 0; turn < posted; ++turn) pool_->post([this](int) { readNext(); });
+}
+
+void FolderReadAhead::readNext() {
+    std::unique_lock lock(mutex_);
+    std::shared_ptr<Request> request;
+    while (!stack_.empty() && !request) {
+        if (stack_.back()->state == State::Waiting) request = stack_.back();
+        stack_.pop_back();
+    }
+    if (request) {
+        request->state = State::Reading;
+        lock.unlock();
+        FolderReading reading = readFolder(request->folder, mask_);
+        lock.lock();
+        request->reading = std::move(reading);
+        request->state = State::Read;
+    }
+    --turns_;
+    // Under the lock: once it is released the owner may be gone.
+    changed_.notify_all();
+}
+
+FolderReading FolderReadAhead::take(const std::string& folder) {
+    std::unique_lock lock(mutex_);
+    const auto found = requests_.find(folder);
+    if (found == requests_.end()) {
+        lock.unlock();
+        return readFolder(folder, mask_);
+    }
+    const std::shared_ptr<Request> request = found->second;
+    requests_.erase(found);
+    if (request->state == State::Waiting) {
+        // Not started: the walk reads it itself rather than wait for a turn.
+        request->state = State::Taken;
+        lock.unlock();
+        return readFolder(folder, mask_);
+    }
+    changed_.wait(lock, [&] { return request->state == State::Read; });
+    request->state = State::Taken;
+    return std::move(request->reading);
+}
+
+}  // namespace torrin
