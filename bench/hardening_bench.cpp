@@ -62,9 +62,8 @@ int main(int argc, char** argv) {
     kelvane::CopyPlan plan;
     plan.sourceFolder = source;
     plan.targetFolder = copied;
-    kelvane::Copier copier(plan);
     start = std::chrono::steady_clock::now();
-    const kelvane::CopySummary copiedSummary = kelvane::copyShownRows(list, copier, quiet);
+    const kelvane::CopySummary copiedSummary = kelvane::copyShownRows(list, plan, quiet);
     std::printf("kelvane copy: %.2f s, %ld copied, %ld failed\n", secondsSince(start),
                 copiedSummary.copied, copiedSummary.failed);
 

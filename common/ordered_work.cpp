@@ -5,6 +5,8 @@
 #include <chrono>
 #include <random>
 
+#include "host/ini.h"
+
 namespace common {
 
 namespace {
@@ -30,6 +32,10 @@ int workersFromText(std::string_view text) {
         workers > kMaxWorkers)
         return kDefaultWorkers;
     return workers;
+}
+
+int storedWorkers(const std::string& profile) {
+    return workersFromText(host::IniFile(profile).read("other", "jobs", ""));
 }
 
 WorkerPool::WorkerPool(int threads) {

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -23,6 +24,9 @@ inline constexpr int kMaxWorkers = 64;
 // The number a "jobs" setting gives: a whole number from 1 to kMaxWorkers
 // (blanks around it allowed), anything else kDefaultWorkers.
 int workersFromText(std::string_view text);
+// The number key "jobs" of section "other" of a settings file gives. Both
+// programs read it and never write it, so the file stays as its user left it.
+int storedWorkers(const std::string& profile);
 
 // Threads that run posted tasks first come, first served. Each task is told
 // which thread runs it (0 .. threads-1), so it may use that thread's own state.

@@ -1,5 +1,7 @@
 #include "kelvane/command_line.h"
 
+#include "common/ordered_work.h"
+
 #include <exception>
 #include <optional>
 #include <ostream>
@@ -33,6 +35,8 @@ struct Arguments {
     bool copy = false;
     bool replace = true;
     bool quiet = false;  // no progress line even on a terminal
+    int jobs = common::kDefaultWorkers;
+    std::string unusableJobs;  // a --jobs value that is not 1..64, to warn of
     bool help = false;
     bool version = false;
 };
@@ -83,6 +87,17 @@ std::optional<Refusal> parse(const std::vector<std::string>& args, Arguments& pa
             parsed.replace = false;
         } else if (arg == "--quiet") {
             parsed.quiet = true;
+        } else if (arg == "--jobs" || arg.starts_with("--jobs=")) {
+            std::string value;
+            if (arg == "--jobs") {
+                if (i + 1 >= args.size()) return Refusal{"--jobs needs a number of workers"};
+                value = args[++i];
+            } else {
+                value = arg.substr(7);
+            }
+            parsed.jobs = common::workersFromText(value);
+            if (parsed.jobs == common::kDefaultWorkers && value != std::to_string(parsed.jobs))
+                parsed.unusableJobs = value;
         } else {
             return Refusal{"unknown option: " + arg};
         }
@@ -157,7 +172,6 @@ int copyDifferences(const Arguments& arguments, const CheckSettings& settings, h
     plan.sourceFolder = settings.ls_path1;
     plan.targetFolder = settings.ls_path2;
     plan.replace = arguments.replace;
-    Copier copier(std::move(plan));
     out << "[copy]\t" << dw_1.headerText(dw_1.columnIndex("md")) << '\t'
         << dw_1.headerText(dw_1.columnIndex("jg")) << '\n';
     // The progress line is for a person at a terminal; a script or log
@@ -167,8 +181,12 @@ int copyDifferences(const Arguments& arguments, const CheckSettings& settings, h
         shown.emplace(err, out, dw_1.rowcount(), host::standardErrorColumns(80));
     host::NullProgress silent;
     host::ProgressSink& progress = shown ? static_cast<host::ProgressSink&>(*shown) : silent;
+    if (!arguments.unusableJobs.empty()) {
+        err << "kelvane: --jobs takes a number from 1 to " << common::kMaxWorkers << ", not \""
+            << arguments.unusableJobs << "\"; copying on " << arguments.jobs << " workers\n";
+    }
     const CopySummary summary = copyShownRows(
-        dw_1, copier, progress,
+        dw_1, plan, progress,
         [&](long, const std::string& name, const CopyPaths& paths, const CopyOutcome& outcome) {
             out << host::tabSeparatedCell(name) << '\t' << (outcome.copied ? kCopied : kCopyFailed)
                 << '\n';
@@ -177,7 +195,8 @@ int copyDifferences(const Arguments& arguments, const CheckSettings& settings, h
                 err << "kelvane: " << outcome.error << '\n';
             }
             if (shown) shown->fileDone(outcome.copied ? host::fileLength(paths.source) : 0);
-        });
+        },
+        arguments.jobs);
     if (shown) shown->finish();
     out << '\n';
     out.flush();
@@ -238,7 +257,7 @@ std::string commandLineHelp() {
     return R"(Usage:
   kelvane                 open the window
   kelvane check SOURCE TARGET [--option 1|2|3|4] [--no-hidden] [--copy] [--no-replace]
-                [--quiet]
+                [--quiet] [--jobs N]
   kelvane --help          show this text
   kelvane --version       show the version
 
@@ -270,6 +289,10 @@ Options:
   --quiet       with --copy, no progress line; it is shown on standard error
                 only when that is a terminal (files done/total, bytes, rate,
                 current name) and wiped at the end
+  --jobs N      with --copy, copy N files at once (1 to 64, default 4); the
+                output and the target folder end the same whatever N. Give 1
+                for a spinning disk or a USB stick, where files copied at
+                once only make the disk seek
 
 Exit status:
   0  the check (and every copy) succeeded

@@ -121,16 +121,14 @@ class CopyEngine : public ::testing::Test {
         plan.sourceFolder = src;
         plan.targetFolder = dst;
         plan.replace = replace;
-        Copier copier(plan);
-        return kelvane::copyShownRows(*list, copier, progress);
+        return kelvane::copyShownRows(*list, plan, progress);
     }
     kelvane::CopySummary copyFull(long cut) {
         CopyPlan plan;
         plan.reading = NameReading::Full;
         plan.targetFolder = dst;
         plan.cut = cut;
-        Copier copier(plan);
-        return kelvane::copyShownRows(*list, copier, progress);
+        return kelvane::copyShownRows(*list, plan, progress);
     }
     std::vector<std::string> results() const {
         std::vector<std::string> found;
@@ -207,8 +205,7 @@ TEST_F(CopyEngine, EmptySourceFolderTakesTheNameAsTheSource) {
     add(*list, source);
     CopyPlan plan;
     plan.targetFolder = dst;
-    Copier copier(plan);
-    EXPECT_EQ(kelvane::copyShownRows(*list, copier, progress).copied, 1);
+    EXPECT_EQ(kelvane::copyShownRows(*list, plan, progress).copied, 1);
     EXPECT_EQ(TempFolder::read(dst + source), "x");
 }
 

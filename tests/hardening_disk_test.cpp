@@ -67,11 +67,12 @@ class DiskFull : public ::testing::Test {
     void TearDown() override { host::setWriteFailureAfterBytesForTesting(-1); }
 
     kelvane::CopySummary kelvaneCopy(host::Grid& list) {
-        return hardening::walkAndCopy(list, source_, target_, true);
+        // One at a time: the injected full disk counts the bytes in copy order.
+        return hardening::walkAndCopy(list, source_, target_, true, host::kListNormal, 1);
     }
 
     torrin::RunResult torrinCopy() {
-        return hardening::torrinCopyAll(source_, target_, temp_ / "log.txt");
+        return hardening::torrinCopyAll(source_, target_, temp_ / "log.txt", 1);
     }
 
     std::string log() const { return host::gbkToUtf8(TempFolder::read(temp_ / "log.txt")); }

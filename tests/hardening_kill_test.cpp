@@ -2,14 +2,15 @@
 // switch, so the moment is always the same): every target file is afterwards
 // the old complete file or the new complete file. With nameless temporary
 // files nothing at all is left; with named ones (ZARVIK_TEST_NAMED_TEMPORARIES)
-// the one half-written leftover is never listed by the walks, and the next
-// copy of the same target removes it.
+// the half-written leftovers (one per worker at most) are never listed by the
+// walks, and the next copy of the same target removes them.
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -118,8 +119,18 @@ class KilledCopy : public ::testing::Test {
             EXPECT_TRUE(leftovers.empty());
             return;
         }
-        ASSERT_EQ(leftovers.size(), 1u);
-        EXPECT_EQ(host::fileLength(target_ + "/" + leftovers[0]), kKillAfter);
+        expectKilledTemporaries(leftovers);
+    }
+
+    // One temporary file per copy under way when the kill came: one per
+    // worker at most, the one that met the switch cut exactly there.
+    void expectKilledTemporaries(const std::vector<std::string>& leftovers) {
+        ASSERT_GE(leftovers.size(), 1u);
+        EXPECT_LE(leftovers.size(), static_cast<std::size_t>(common::kDefaultWorkers));
+        long long longest = 0;
+        for (const std::string& name : leftovers)
+            longest = std::max<long long>(longest, host::fileLength(target_ + "/" + name));
+        EXPECT_EQ(longest, kKillAfter);
     }
 
     void expectNewFilesAndNoLeftovers() {
@@ -160,7 +171,10 @@ TEST_F(KilledCopy, CommandLineCopyKilledThenRunAgain) {
     };
     ASSERT_TRUE(killedMidWrite(runProgram));
     EXPECT_FALSE(std::filesystem::exists(target_ + "/f0"));
-    EXPECT_EQ(temporaryNames(target_).size(), namedTemporaries ? 1u : 0u);
+    if (namedTemporaries)
+        expectKilledTemporaries(temporaryNames(target_));
+    else
+        EXPECT_TRUE(temporaryNames(target_).empty());
     const pid_t child = ::fork();
     if (child == 0) {
         runProgram();

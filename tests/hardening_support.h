@@ -164,7 +164,8 @@ inline void removeTree(const std::string& path) {
 // list shows into `target` as "开始复制" does in relative mode.
 inline kelvane::CopySummary walkAndCopy(host::Grid& list, const std::string& source,
                                         const std::string& target, bool replace = false,
-                                        int mask = host::kListNormal) {
+                                        int mask = host::kListNormal,
+                                        int workers = common::kDefaultWorkers) {
     host::NullProgress quiet;
     kelvane::WalkOptions options;
     options.mask = mask;
@@ -173,14 +174,14 @@ inline kelvane::CopySummary walkAndCopy(host::Grid& list, const std::string& sou
     plan.sourceFolder = source;
     plan.targetFolder = target;
     plan.replace = replace;
-    kelvane::Copier copier(plan);
-    return kelvane::copyShownRows(list, copier, quiet);
+    return kelvane::copyShownRows(list, plan, quiet, {}, workers);
 }
 
 // Runs torrin's engine over `source` into `target`, every file qualifying,
 // hidden ones included, same-name files replaced.
 inline torrin::RunResult torrinCopyAll(const std::string& source, const std::string& target,
-                                       const std::string& logfile) {
+                                       const std::string& logfile,
+                                       int workers = common::kDefaultWorkers) {
     torrin::RunDescription run;
     run.sourceFolders = {source};
     run.target = target;
@@ -188,6 +189,7 @@ inline torrin::RunResult torrinCopyAll(const std::string& source, const std::str
     run.replace = true;
     run.mask = host::kListEverything;
     run.logfile = logfile;
+    run.workers = workers;
     host::NullProgress quiet;
     return torrin::rcopy(run, quiet);
 }

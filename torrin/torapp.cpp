@@ -1,5 +1,7 @@
 #include "torrin/torapp.h"
 
+#include "common/ordered_work.h"
+
 #include <ostream>
 
 #include "host/clock.h"
@@ -70,6 +72,7 @@ RunDescription runFrom(const RunChoices& choices, const torapp& app) {
     run.mask = listMask(choices.bkycwj);
     run.logfile = app.logfile();
     run.profile = app.profile();
+    run.workers = common::storedWorkers(app.profile());
     return run;
 }
 

@@ -1,5 +1,10 @@
 #include "kelvane/copy/copy_engine.h"
 
+#include <algorithm>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
 #include "common/file_attributes.h"
 #include "grid/redraw_pause.h"
 #include "host/fs.h"
@@ -87,26 +92,56 @@ CopyOutcome Copier::copy(std::string_view name) {
     return outcome;
 }
 
-CopySummary copyShownRows(host::Grid& list, Copier& copier, host::ProgressSink& progress,
-                          const CopyReport& report) {
+CopySummary copyShownRows(host::Grid& list, const CopyPlan& plan, host::ProgressSink& progress,
+                          const CopyReport& report, int workers) {
     CopySummary summary;
     const long rows = list.rowcount();
     const host::RedrawPause redraw(list);
+    common::WorkerPool pool(workers > 1 ? workers : 0);
+    // Each worker reaches its target folders from its own handle.
+    std::vector<std::unique_ptr<Copier>> copiers;
+    for (int worker = 0; worker < std::max(pool.threads(), 1); ++worker)
+        copiers.push_back(std::make_unique<Copier>(plan));
+    // Targets of the copies not yet finished, with their numbers.
+    std::unordered_map<std::string, long> inFlight;
+    struct Row {
+        long row;
+        std::string name;
+        CopyOutcome outcome;
+    };
+    common::OrderedWork copies(&pool);
     for (long row = 1; row <= rows; ++row) {
-        const std::string name = list.getitemstring(row, "md");
-        progress.step(row, name);
-        const CopyOutcome outcome = copier.copy(name);
-        if (outcome.copied) {
-            list.setitem(row, "jg", kCopied);
-            list.selectrow(row, true);
-            ++summary.copied;
-        } else {
-            list.selectrow(row, false);
-            list.setitem(row, "jg", kCopyFailed);
-            ++summary.failed;
-        }
-        if (report) report(row, name, copier.paths(name), outcome);
+        auto job = std::make_shared<Row>(Row{row, list.getitemstring(row, "md"), {}});
+        progress.step(row, job->name);
+        // A row whose target another copy still writes waits for it: the
+        // later row lands last, as one at a time.
+        std::string key = host::sameFileKey(copiers.front()->paths(job->name).target);
+        if (const auto found = inFlight.find(key); found != inFlight.end())
+            copies.finishThrough(found->second);
+        const long number = copies.added();
+        inFlight[key] = number;
+        copies.add(
+            [job, &copiers](int worker) {
+                job->outcome = copiers[static_cast<std::size_t>(worker)]->copy(job->name);
+            },
+            [&, job, number, key = std::move(key)] {
+                if (job->outcome.copied) {
+                    list.setitem(job->row, "jg", kCopied);
+                    list.selectrow(job->row, true);
+                    ++summary.copied;
+                } else {
+                    list.selectrow(job->row, false);
+                    list.setitem(job->row, "jg", kCopyFailed);
+                    ++summary.failed;
+                }
+                if (report)
+                    report(job->row, job->name, copiers.front()->paths(job->name), job->outcome);
+                if (const auto found = inFlight.find(key);
+                    found != inFlight.end() && found->second == number)
+                    inFlight.erase(found);
+            });
     }
+    copies.finishAll();
     return summary;
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/ordered_work.h"
 #include "grid/grid.h"
 #include "host/fs.h"
 #include "host/paths.h"
@@ -75,11 +76,15 @@ struct CopySummary {
 using CopyReport = std::function<void(long row, const std::string& name, const CopyPaths& paths,
                                       const CopyOutcome& outcome)>;
 
-// Copies every row `list` shows, in order, the row count taken once at the
-// start. Each row's jg becomes kCopied (then the row is selected) or
-// kCopyFailed (after the row is deselected); no other row's selection changes.
-// A failed row never stops the run. `progress` hears one step per row.
-CopySummary copyShownRows(host::Grid& list, Copier& copier, host::ProgressSink& progress,
-                          const CopyReport& report = {});
+// Copies every row `list` shows, the row count taken once at the start, on
+// `workers` threads (1: one after the other). Whatever the workers, the rows
+// are marked and reported in order, and two rows with one target are copied
+// one after the other, so the list, the report and the target folder end as
+// one worker leaves them. Each row's jg becomes kCopied (then the row is
+// selected) or kCopyFailed (after the row is deselected); no other row's
+// selection changes. A failed row never stops the run. `progress` hears one
+// step per row, in order, as the row is handed to a worker.
+CopySummary copyShownRows(host::Grid& list, const CopyPlan& plan, host::ProgressSink& progress,
+                          const CopyReport& report = {}, int workers = common::kDefaultWorkers);
 
 }  // namespace kelvane

@@ -13,6 +13,7 @@
 #include "host/qt/busy.h"
 #include "grid/qt/grid_view.h"
 #include "host/text.h"
+#include "common/ordered_work.h"
 #include "kelvane/copy/copy_engine.h"
 #include "kelvane/copy/open_listed_file.h"
 #include "kelvane/import/jqwz.h"
@@ -70,8 +71,7 @@ void cb_17_clicked(w_htmd& window) {
         // Busy: every other script is refused until the run ends, so list 1
         // keeps the rows counted above.
         host::BusyRun run(window.busy());
-        Copier copier(std::move(plan));
-        copyShownRows(dw_1, copier, window.busy());
+        copyShownRows(dw_1, plan, window.busy(), {}, common::storedWorkers(window.profile()));
     }
     host.messageBox(kTitle, "文件复制结束");
 }
