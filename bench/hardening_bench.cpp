@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <string>
 
-#include "host/fs.h"
 #include "grid/grid.h"
+#include "host/fs.h"
 #include "host/progress.h"
 #include "kelvane/check/check_engine.h"
 #include "kelvane/copy/copy_engine.h"

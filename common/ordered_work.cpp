@@ -76,7 +76,9 @@ void WorkerPool::serve(int thread) {
 
 OrderedWork::OrderedWork(WorkerPool* pool, std::size_t window)
     : pool_(pool && pool->threads() > 0 ? pool : nullptr),
-      window_(window ? window : pool_ ? 4 * static_cast<std::size_t>(pool_->threads()) : 1) {}
+      window_(window  ? window
+              : pool_ ? 4 * static_cast<std::size_t>(pool_->threads())
+                      : 1) {}
 
 OrderedWork::~OrderedWork() {
     std::unique_lock lock(mutex_);

@@ -9,15 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "host/fs.h"
 #include "grid/grid.h"
+#include "host/fs.h"
 #include "host/paths.h"
 #include "host/progress.h"
-#include "tests/support/scripted_host.h"
 #include "kelvane/copy/copy_engine.h"
 #include "kelvane/copy/open_listed_file.h"
 #include "kelvane/import/jqwz.h"
 #include "support/temp_folder.h"
+#include "tests/support/scripted_host.h"
 
 using host::NameReading;
 using host::ScriptedHost;

@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "grid/grid.h"
 #include "hardening_support.h"
 #include "host/fs.h"
-#include "grid/grid.h"
 #include "host/ini.h"
 #include "host/progress.h"
 #include "host/text.h"

@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "grid/grid.h"
 #include "hardening_support.h"
 #include "host/fs.h"
-#include "grid/grid.h"
 #include "host/progress.h"
 #include "kelvane/copy/copy_engine.h"
 #include "kelvane/inventory/folder_walk.h"

@@ -22,9 +22,9 @@
 #include <string>
 #include <vector>
 
+#include "grid/grid.h"
 #include "hardening_support.h"
 #include "host/fs.h"
-#include "grid/grid.h"
 #include "host/progress.h"
 #include "host/text.h"
 #include "kelvane/check/check_engine.h"

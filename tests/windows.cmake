@@ -10,6 +10,8 @@ if(WIN32)
   # Win32 host services and torrin's run on real folders (under wine in CI).
   zarvik_test(windows_host_test SOURCES windows_host_test.cpp LIBS common host)
   zarvik_test(windows_torrin_test SOURCES windows_torrin_test.cpp LIBS torrin_engine)
+  # Both copy engines on several workers against one, on the Win32 file services.
+  zarvik_test(parallel_copy_test SOURCES parallel_copy_test.cpp LIBS kelvane_core torrin_engine)
   # The window-free tests that build on no POSIX call.
   zarvik_test(check_grid_test SOURCES check_grid_test.cpp LIBS kelvane_core)
   zarvik_test(truncation_test SOURCES truncation_test.cpp LIBS kelvane_core)

@@ -8,18 +8,18 @@
 #include <QPushButton>
 #include <QTableView>
 
+#include "common/ordered_work.h"
+#include "grid/qt/grid_view.h"
 #include "host/fs.h"
 #include "host/paths.h"
 #include "host/qt/busy.h"
-#include "grid/qt/grid_view.h"
 #include "host/text.h"
-#include "common/ordered_work.h"
 #include "kelvane/copy/copy_engine.h"
 #include "kelvane/copy/open_listed_file.h"
 #include "kelvane/import/jqwz.h"
-#include "kelvane/window/w_put.h"
 #include "kelvane/window/scripts.h"
 #include "kelvane/window/w_htmd.h"
+#include "kelvane/window/w_put.h"
 
 namespace kelvane {
 

@@ -56,8 +56,7 @@ void FolderReadAhead::expect(const std::vector<std::string>& folders) {
     {
         std::lock_guard lock(mutex_);
         // Past the limit the folders needed last are left to the walk.
-        const std::size_t room =
-            kMostAhead > requests_.size() ? kMostAhead - requests_.size() : 0;
+        const std::size_t room = kMostAhead > requests_.size() ? kMostAhead - requests_.size() : 0;
         const std::size_t count = std::min(room, folders.size());
         for (std::size_t i = count; i-- > 0;) {
             auto request = std::make_shared<Request>();

@@ -169,7 +169,8 @@ class CopyRun {
             const host::ListingEntry& entry = reading.entries[i];
             if (entry.isFolder) {
                 if (isTargetFolder(zml1, entry.name)) continue;
-                ue_dir(host::joinPath(as_topdir, entry.name), zml1 + entry.name + host::separator());
+                ue_dir(host::joinPath(as_topdir, entry.name),
+                       zml1 + entry.name + host::separator());
                 continue;
             }
             copyIfNewer(as_topdir, entry.name, reading.times[i], zml1, filenp);
@@ -185,8 +186,9 @@ class CopyRun {
 
     // Kept out of ue_dir, whose frame is on the stack once per level of the tree.
     [[gnu::noinline]] void copyIfNewer(const std::string& ls_dir, const std::string& ls_filename,
-                     const std::optional<host::FileTimes>& times, const std::string& zml1,
-                     std::optional<Destination>& filenp) {
+                                       const std::optional<host::FileTimes>& times,
+                                       const std::string& zml1,
+                                       std::optional<Destination>& filenp) {
         const std::string yfilea = host::joinPath(ls_dir, ls_filename);
         if (!times) {
             // Listed but gone or unreadable: it may be new, so it is reported
@@ -229,8 +231,8 @@ class CopyRun {
                                            return target_.nameTaken(candidate);
                                        });
         progress_.step(++queued_, yfilea);
-        queueCopy(yfilea, std::string(folder.substr(root.size())), host::sameFileKey(folder) + host::sameFileKey(name),
-                  name);
+        queueCopy(yfilea, std::string(folder.substr(root.size())),
+                  host::sameFileKey(folder) + host::sameFileKey(name), name);
     }
 
     // Waits for the copy under way to `folder` + `name`, if any.

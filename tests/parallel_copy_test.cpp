@@ -1,0 +1,234 @@
+// Several workers against one. The same sources are copied once by one
+// worker and once by many, with every copy held back a random while so that
+// copies complete out of their order; what each run leaves must be the same:
+// the target folder (names, bytes, modification times, permissions), torrin's
+// log and counts, kelvane's marks, and the progress either shows.
+//
+// The sources map onto the same target names from several folders, so the
+// runs cover numbered-name chains, a later source replacing an earlier one,
+// and copies that fail inside a chain: every write into a "bad" folder fails
+// (an injected full disk), so there only the empty files are copied and the
+// names the failed ones would have taken stay free.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/ordered_work.h"
+#include "grid/grid.h"
+#include "host/fs.h"
+#include "host/progress.h"
+#include "host/text.h"
+#include "kelvane/copy/copy_engine.h"
+#include "support/temp_folder.h"
+#include "torrin/engine/rcopy.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::fsPath;
+using testing_support::TempFolder;
+
+constexpr int kManyWorkers = 8;
+constexpr int kSources = 3;
+
+// Every step a run reports, in order.
+struct StepRecord : host::ProgressSink {
+    void step(long count, std::string_view current) override {
+        steps.emplace_back(count, std::string(current));
+    }
+    std::vector<std::pair<long, std::string>> steps;
+};
+
+class ParallelCopy : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::time_t modified = 1700000000;
+        const fs::perms modes[] = {
+            fs::perms::owner_read | fs::perms::owner_write,
+            fs::perms::owner_all | fs::perms::group_read,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read};
+        int made = 0;
+        const auto make = [&](const std::string& relative, const std::string& bytes) {
+            const std::string full = temp_.write(relative, bytes);
+            TempFolder::setModified(full, modified += 7);
+            fs::permissions(fsPath(full), modes[made++ % 3]);
+        };
+        for (int source = 1; source <= kSources; ++source) {
+            const std::string s = "s" + std::to_string(source) + "/";
+            // The same names in every source: one chain of numbered names each.
+            make(s + "a.txt", "a from " + s);
+            make(s + "sub/x.txt", std::string(1000 * source, 'x'));
+            // Only the second source's file is empty, so only it gets through.
+            make(s + "bad/b.txt", source == 2 ? "" : "b from " + s);
+            for (int i = 0; i < 12; ++i)
+                make(s + "own" + std::to_string(source) + "/f" + std::to_string(i),
+                     std::string(i * 300, static_cast<char>('a' + i)));
+        }
+    }
+
+    // A fresh target holding the start of the "a.txt" chain.
+    std::string freshTarget(int workers) {
+        const std::string target = temp_.mkdir("t" + std::to_string(workers));
+        for (const char* name : {"a.txt", "0a.txt"}) {
+            TempFolder::setModified(temp_.write("t" + std::to_string(workers) + "/" + name, name),
+                                    1600000000);
+        }
+        return target;
+    }
+
+    // Runs `copy` into a fresh target with the failing "bad" folder; with many
+    // workers every copy is delayed, and some must have completed early.
+    template <typename Copy>
+    std::string run(int workers, const Copy& copy) {
+        const std::string target = freshTarget(workers);
+        host::setWriteFailureAfterBytesForTesting(0, target + testing_support::kSeparator + "bad");
+        const long outOfOrder = common::outOfOrderCompletionsForTesting();
+        common::setWorkDelayForTesting(workers > 1 ? 3000 : 0);
+        copy(target, workers);
+        common::setWorkDelayForTesting(0);
+        host::setWriteFailureAfterBytesForTesting(-1);
+        if (workers > 1) {
+            EXPECT_GT(common::outOfOrderCompletionsForTesting(), outOfOrder);
+        }
+        return target;
+    }
+
+    // What a person or a program sees of `folder`: each entry's kind, bytes,
+    // permissions and (for files) modification time.
+    static std::map<std::string, std::string> snapshot(const std::string& folder) {
+        std::map<std::string, std::string> seen;
+        for (const auto& entry : fs::recursive_directory_iterator(fsPath(folder))) {
+            const std::u8string relative = fs::relative(entry.path(), fsPath(folder)).u8string();
+            std::string& what = seen[std::string(relative.begin(), relative.end())];
+            what = std::to_string(static_cast<int>(entry.status().permissions()));
+            if (entry.is_regular_file()) {
+                const std::u8string path = entry.path().u8string();
+                what += " " + std::to_string(entry.last_write_time().time_since_epoch().count()) +
+                        " " + TempFolder::read(std::string(path.begin(), path.end()));
+            }
+        }
+        return seen;
+    }
+
+    std::string source(int n) const { return temp_ / ("s" + std::to_string(n)); }
+
+    TempFolder temp_;
+};
+
+TEST_F(ParallelCopy, TorrinRunsEndAsOneWorkerLeavesThem) {
+    for (const bool replace : {false, true}) {
+        SCOPED_TRACE(replace ? "replace" : "numbered names");
+        struct Outcome {
+            torrin::RunResult result;
+            std::string log;
+            StepRecord progress;
+            std::string target;
+        };
+        std::map<int, Outcome> outcomes;
+        for (const int workers : {1, kManyWorkers}) {
+            Outcome& outcome = outcomes[workers];
+            outcome.target = run(workers, [&](const std::string& target, int count) {
+                torrin::RunDescription description;
+                for (int n = 1; n <= kSources; ++n) description.sourceFolders.push_back(source(n));
+                description.target = target;
+                description.threshold = "2000-01-01 00:00:00";
+                description.replace = replace;
+                description.logfile = target + ".log";
+                description.workers = count;
+                outcome.result = torrin::rcopy(description, outcome.progress);
+            });
+            // The log without its two lines of the clock.
+            std::istringstream lines(host::gbkToUtf8(TempFolder::read(outcome.target + ".log")));
+            for (std::string line; std::getline(lines, line);) {
+                if (!line.starts_with("开始时间:") && !line.starts_with("结束时间:"))
+                    outcome.log += line + "\n";
+            }
+        }
+        const Outcome& one = outcomes[1];
+        const Outcome& many = outcomes[kManyWorkers];
+        EXPECT_EQ(many.result.cgcs, one.result.cgcs);
+        EXPECT_EQ(many.result.cccs, one.result.cccs);
+        EXPECT_EQ(one.result.cccs, 2);
+        EXPECT_EQ(many.log, one.log);
+        EXPECT_EQ(many.progress.steps, one.progress.steps);
+        const auto oneTarget = snapshot(one.target);
+        EXPECT_EQ(snapshot(many.target), oneTarget);
+        // The chain: the two files already there, then one name per source;
+        // in "bad" the empty file took the first name the failed ones left.
+        if (!replace) {
+            EXPECT_TRUE(oneTarget.contains("3a.txt") && !oneTarget.contains("4a.txt"));
+            EXPECT_TRUE(oneTarget.contains(testing_support::native("bad/b.txt")));
+        }
+        fs::remove_all(fsPath(one.target));
+        fs::remove_all(fsPath(many.target));
+    }
+}
+
+TEST_F(ParallelCopy, KelvaneMarksAndTargetEndAsOneWorkerLeavesThem) {
+    for (const bool replace : {false, true}) {
+        SCOPED_TRACE(replace ? "replace" : "no replace");
+        struct Outcome {
+            std::vector<std::string> marks;
+            std::vector<std::string> report;
+            StepRecord progress;
+            std::string target;
+        };
+        std::map<int, Outcome> outcomes;
+        for (const int workers : {1, kManyWorkers}) {
+            Outcome& outcome = outcomes[workers];
+            outcome.target = run(workers, [&](const std::string& target, int count) {
+                // Full names from every source, cut behind the source folder,
+                // so the sources' same names meet at one target.
+                host::Grid list(host::loadGridDefinition("htmd1"));
+                // One other row between rows with the same target, so that
+                // both would be under way at once if nothing kept them apart.
+                const auto add = [&](int n, const std::string& name) {
+                    list.setitem(list.insertrow(0), "md", source(n) + "/" + name);
+                };
+                int own = 0;
+                for (const std::string name : {"a.txt", "sub/x.txt", "bad/b.txt", "missing"}) {
+                    for (int n = 1; n <= kSources; ++n, ++own) {
+                        add(n, name);
+                        add(n, "own" + std::to_string(n) + "/f" + std::to_string(own % 12));
+                    }
+                }
+                kelvane::CopyPlan plan;
+                plan.reading = host::NameReading::Full;
+                plan.targetFolder = target;
+                plan.cut = static_cast<long>(source(1).size()) + 1;
+                plan.replace = replace;
+                kelvane::copyShownRows(
+                    list, plan, outcome.progress,
+                    [&](long row, const std::string& name, const kelvane::CopyPaths&,
+                        const kelvane::CopyOutcome& copied) {
+                        outcome.report.push_back(std::to_string(row) + name +
+                                                 (copied.copied ? " copied" : " failed"));
+                    },
+                    count);
+                for (long row = 1; row <= list.rowcount(); ++row)
+                    outcome.marks.push_back(list.getitemstring(row, "jg") +
+                                            (list.isselected(row) ? "+" : "-"));
+            });
+        }
+        const Outcome& one = outcomes[1];
+        const Outcome& many = outcomes[kManyWorkers];
+        EXPECT_EQ(many.marks, one.marks);
+        EXPECT_EQ(many.report, one.report);
+        EXPECT_EQ(many.progress.steps, one.progress.steps);
+        const auto oneTarget = snapshot(one.target);
+        EXPECT_EQ(snapshot(many.target), oneTarget);
+        // With replacing the last source's file is the one left.
+        if (replace) {
+            EXPECT_EQ(TempFolder::read(one.target + "/sub/x.txt"), std::string(3000, 'x'));
+        }
+        fs::remove_all(fsPath(one.target));
+        fs::remove_all(fsPath(many.target));
+    }
+}
+
+}  // namespace
