@@ -61,30 +61,20 @@ if(WIN32)
   endif()
   set(CPACK_GENERATOR ZIP NSIS)
   set(CPACK_PACKAGE_FILE_NAME "zarvik-${PROJECT_VERSION}-windows-x64")
-  # The installer (cpack -G NSIS, Debian's nsis): into the user's own
-  # programs folder, with Start-menu entries that start both programs in
-  # %USERPROFILE%\zarvik, where they keep confi9.ini and log.txt, the folder
-  # the Task Scheduler line of README.txt uses too.
-  # A 64-bit installer, as the programs are: Windows on x64 runs it directly,
-  # and so does a 64-bit wine prefix without the 32-bit layer.
-  # (CPack's template has no place for it but the line after SetCompressor.)
-  set(CPACK_NSIS_COMPRESSOR "lzma\n  Target amd64-unicode")
+  # The installer (cpack -G NSIS, Debian's nsis) comes from our own template,
+  # packaging/windows/NSIS.template.in: CPack's stock one asks for an
+  # administrator and puts the Start-menu entries in the all-users Start menu.
+  # Ours installs for the current user only, into
+  # %LOCALAPPDATA%\Programs\Zarvik, with Start-menu entries that start both
+  # programs in %USERPROFILE%\zarvik, where they keep confi9.ini and log.txt.
+  set(CPACK_MODULE_PATH ${CMAKE_SOURCE_DIR}/packaging/windows ${CMAKE_MODULE_PATH})
+  set(CPACK_NSIS_COMPRESSOR lzma)
   set(CPACK_PACKAGE_INSTALL_DIRECTORY "Zarvik")
+  set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY "Zarvik")
   set(CPACK_NSIS_PACKAGE_NAME "Zarvik")
   set(CPACK_NSIS_DISPLAY_NAME "Zarvik ${PROJECT_VERSION}")
-  set(CPACK_NSIS_INSTALL_ROOT "$LOCALAPPDATA\\Programs")
-  set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "
-    CreateDirectory '$PROFILE\\zarvik'
-    SetOutPath '$PROFILE\\zarvik'
-    CreateDirectory '$SMPROGRAMS\\Zarvik'
-    CreateShortCut '$SMPROGRAMS\\Zarvik\\kelvane.lnk' '$INSTDIR\\kelvane.exe'
-    CreateShortCut '$SMPROGRAMS\\Zarvik\\torrin.lnk' '$INSTDIR\\torrin.exe'
-    SetOutPath '$INSTDIR'")
-  set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS "
-    Delete '$SMPROGRAMS\\Zarvik\\kelvane.lnk'
-    Delete '$SMPROGRAMS\\Zarvik\\torrin.lnk'
-    RMDir '$SMPROGRAMS\\Zarvik'")
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_SOURCE_DIR}/packaging/windows/cpack-generators.cmake)
   include(CPack)
   return()
 endif()

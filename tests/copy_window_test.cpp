@@ -2,8 +2,6 @@
 // through the scripted Host and real temporary folders.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -20,19 +18,31 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 
 #include "grid/qt/grid_model.h"
 #include "grid/qt/grid_view.h"
 #include "host/qt/qt_host.h"
-#include "tests/support/scripted_host.h"
 #include "kelvane/copy/open_listed_file.h"
-#include "kelvane/window/w_put.h"
 #include "kelvane/window/w_htmd.h"
+#include "kelvane/window/w_put.h"
 #include "support/temp_folder.h"
+#include "tests/support/scripted_host.h"
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <sys/wait.h>
+#endif
 
 using host::ScriptedHost;
 using kelvane::w_htmd;
 using kelvane::w_put;
+using testing_support::native;
 using testing_support::TempFolder;
 using Messages = std::vector<ScriptedHost::Message>;
 
@@ -51,7 +61,7 @@ class CopyWindow : public ::testing::Test {
     QLineEdit* sle_2() { return window.control<QLineEdit>("sle_2"); }
     void add(host::Grid& grid, const std::string& name, const std::string& jg = "不同") {
         const long row = grid.insertrow(0);
-        grid.setitem(row, "md", name);
+        grid.setitem(row, "md", native(name));
         grid.setitem(row, "xh", static_cast<double>(row));
         grid.setitem(row, "jg", jg);
     }
@@ -74,8 +84,10 @@ class CopyWindow : public ::testing::Test {
             found.push_back(window.dw_1().getitemstring(row, "jg"));
         return found;
     }
-    // The number of "/" in the temporary folder's own path.
-    long depth() const { return std::count(folder.path().begin(), folder.path().end(), '/'); }
+    // The number of separators in the temporary folder's own path.
+    long depth() const {
+        return std::count(folder.path().begin(), folder.path().end(), testing_support::kSeparator);
+    }
 
     TempFolder folder;
     ScriptedHost host;
@@ -122,8 +134,8 @@ TEST_F(CopyWindow, RelativeCopyTakesOnlyTheShownRowsAndEndsWithTheMessage) {
     EXPECT_EQ(results(), (std::vector<std::string>{"成功", "失败"}));
     EXPECT_TRUE(window.dw_1().isselected(1));
     EXPECT_FALSE(window.dw_1().isselected(2));
-    EXPECT_EQ(TempFolder::read(dst + "/a/new.txt"), "new");
-    EXPECT_FALSE(std::filesystem::exists(dst + "/same.txt"));
+    EXPECT_EQ(TempFolder::read(dst + native("/a/new.txt")), "new");
+    EXPECT_FALSE(std::filesystem::exists(testing_support::fsPath(dst + native("/same.txt"))));
     EXPECT_FALSE(window.busy().isBusy());
 }
 
@@ -138,9 +150,9 @@ TEST_F(CopyWindow, FilesNamedLikeTemporaryFilesAreCopiedAndKept) {
     add(window.dw_1(), "/.notes.0123abcd.partial");
     copy();
     EXPECT_EQ(results(), (std::vector<std::string>{"成功", "成功"}));
-    EXPECT_EQ(TempFolder::read(dst + "/report.txt"), "new");
-    EXPECT_EQ(TempFolder::read(dst + "/.notes.0123abcd.partial"), "notes");
-    EXPECT_EQ(TempFolder::read(dst + "/.report.txt.deadbeef.partial"), "the user's");
+    EXPECT_EQ(TempFolder::read(dst + native("/report.txt")), "new");
+    EXPECT_EQ(TempFolder::read(dst + native("/.notes.0123abcd.partial")), "notes");
+    EXPECT_EQ(TempFolder::read(dst + native("/.report.txt.deadbeef.partial")), "the user's");
 }
 
 TEST_F(CopyWindow, ClearedReplaceBoxKeepsTheTargetChecked) {
@@ -150,11 +162,11 @@ TEST_F(CopyWindow, ClearedReplaceBoxKeepsTheTargetChecked) {
     window.control<QCheckBox>("cbx_2")->setChecked(false);
     copy();
     EXPECT_EQ(results(), std::vector<std::string>{"失败"});
-    EXPECT_EQ(TempFolder::read(dst + "/x.txt"), "old");
+    EXPECT_EQ(TempFolder::read(dst + native("/x.txt")), "old");
     window.control<QCheckBox>("cbx_2")->setChecked(true);
     copy();
     EXPECT_EQ(results(), std::vector<std::string>{"成功"});
-    EXPECT_EQ(TempFolder::read(dst + "/x.txt"), "new");
+    EXPECT_EQ(TempFolder::read(dst + native("/x.txt")), "new");
 }
 
 TEST_F(CopyWindow, FullPathsAskWhereTheSourceFolderEndsAndSetSle1) {
@@ -166,7 +178,7 @@ TEST_F(CopyWindow, FullPathsAskWhereTheSourceFolderEndsAndSetSle1) {
     EXPECT_EQ(seenParameter.s1, first);
     EXPECT_EQ(seenParameter.s2, dst);
     EXPECT_EQ(window.fieldText(sle_1()), folder / "data/proj");
-    EXPECT_EQ(TempFolder::read(dst + "/a/b.txt"), "b");
+    EXPECT_EQ(TempFolder::read(dst + native("/a/b.txt")), "b");
     EXPECT_EQ(host.messages, (Messages{{"提示", "文件复制结束"}}));
 }
 
@@ -246,14 +258,15 @@ TEST_F(OpenByDoubleClick, RowOfList1OpensUnderItsRoot) {
     add(window.dw_1(), "/a/b.txt");
     emit view("dw_1")->doubleClicked(1);
     EXPECT_TRUE(host.messages.empty());
-    EXPECT_EQ(host.openedFiles, std::vector<std::string>{src + "/a/b.txt"});
+    EXPECT_EQ(host.openedFiles, std::vector<std::string>{src + native("/a/b.txt")});
 }
 
 TEST_F(OpenByDoubleClick, MissingFileOfList2NamesThePath) {
     window.ls_path2 = dst;
     add(window.dw_2(), "/gone.txt");
     emit view("dw_2")->doubleClicked(1);
-    EXPECT_EQ(host.messages, (Messages{{"提示", "你要打开的文件" + dst + "/gone.txt不存在"}}));
+    EXPECT_EQ(host.messages,
+              (Messages{{"提示", "你要打开的文件" + dst + native("/gone.txt") + "不存在"}}));
 }
 
 TEST_F(OpenByDoubleClick, HeadingDoubleClickSaysTheListIsEmpty) {
@@ -278,8 +291,8 @@ TEST_F(OpenByDoubleClick, UnassociatedFileReportsTheOperationNotice) {
     host.openResult = false;
     emit view("dw_1")->doubleClicked(1);
     EXPECT_EQ(host.messages,
-              (Messages{{"操作提示",
-                         "程序执行非法操作!请对该文件进行正确关联。 \r\n" + src + "/a.zzz"}}));
+              (Messages{{"操作提示", "程序执行非法操作!请对该文件进行正确关联。 \r\n" + src +
+                                         native("/a.zzz")}}));
 }
 
 // ---- the desktop's opener, started for real --------------------------------
@@ -293,6 +306,96 @@ class RecordingQtHost : public host::QtHost {
     Messages messages;
 };
 
+// Double-clicks `name` (created below `folder`) in list 1 through the window
+// host's real opener and lets events through until `done` or 20 s.
+void openForReal(RecordingQtHost& desktop, const TempFolder& folder, const std::string& name,
+                 const std::function<bool()>& done) {
+    folder.write(name.substr(1), "x");
+    host::Grid list(host::loadGridDefinition("htmd1"));
+    list.setitem(list.insertrow(0), "md", name);
+    kelvane::openListedFile(desktop, list, 1, folder.path(), true);
+    QElapsedTimer waited;
+    waited.start();
+    while (!done() && waited.elapsed() < 20000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+}
+
+Messages operationNotice(const std::string& path) {
+    return {{"操作提示", "程序执行非法操作!请对该文件进行正确关联。 \r\n" + path}};
+}
+
+#ifdef _WIN32
+// Two file types registered for the current user while a test runs:
+// ".zarvik-open" opens with open_recorder.exe (beside this test), which writes
+// the name it is given to `record`; ".zarvik-broken" names a program that is
+// not there, so opening it fails.
+class RegisteredFileTypes {
+  public:
+    explicit RegisteredFileTypes(const std::string& record) {
+        wchar_t self[MAX_PATH];
+        std::wstring dir(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
+        dir.erase(dir.find_last_of(L'\\') + 1);
+        const std::wstring stored = QString::fromStdString(record).toStdWString();
+        const Root user{HKEY_CURRENT_USER, L"Software\\Classes\\"};
+        registerIn(user, dir, stored);
+        roots_.push_back(user);
+        // wine does not merge the current user's classes into
+        // HKEY_CLASSES_ROOT, where its shell looks: there they go in as well.
+        HKEY merged = nullptr;
+        if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, L".zarvik-open", 0, KEY_READ, &merged) == 0) {
+            ::RegCloseKey(merged);
+            return;
+        }
+        registerIn({HKEY_CLASSES_ROOT, L""}, dir, stored);
+        roots_.push_back({HKEY_CLASSES_ROOT, L""});
+    }
+    ~RegisteredFileTypes() {
+        for (const auto& [key, prefix] : roots_) {
+            for (const wchar_t* name :
+                 {L".zarvik-open", L"zarvik.open", L".zarvik-broken", L"zarvik.broken"})
+                ::RegDeleteTreeW(key, (prefix + name).c_str());
+        }
+    }
+
+  private:
+    using Root = std::pair<HKEY, std::wstring>;
+    static void registerIn(const Root& root, const std::wstring& dir, const std::wstring& record) {
+        set(root, L".zarvik-open", L"zarvik.open");
+        set(root, L"zarvik.open\\shell\\open\\command",
+            L"\"" + dir + L"open_recorder.exe\" \"" + record + L"\" \"%1\"");
+        set(root, L".zarvik-broken", L"zarvik.broken");
+        set(root, L"zarvik.broken\\shell\\open\\command", L"\"" + dir + L"missing.exe\" \"%1\"");
+    }
+    static void set(const Root& root, const std::wstring& key, const std::wstring& value) {
+        HKEY opened = nullptr;
+        ASSERT_EQ(::RegCreateKeyExW(root.first, (root.second + key).c_str(), 0, nullptr, 0,
+                                    KEY_WRITE, nullptr, &opened, nullptr),
+                  0);
+        ::RegSetValueExW(opened, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                         static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+        ::RegCloseKey(opened);
+    }
+    std::vector<Root> roots_;
+};
+
+// ShellExecuteW starts the associated program with the whole name, also one
+// outside the ANSI code page; a failed start brings the one operation notice.
+TEST(DesktopOpener, GetsTheWholeNameAndAFailedStartBringsTheOneOperationNotice) {
+    TempFolder folder;
+    const std::string record = folder / "argument";
+    RegisteredFileTypes types(record);
+    const std::string name = "\\报告 \xF0\x9F\x98\x80 name.zarvik-open";  // U+1F600: not in GBK
+    RecordingQtHost desktop;
+    openForReal(desktop, folder, name,
+                [&] { return TempFolder::read(record) == folder.path() + name; });
+    EXPECT_EQ(TempFolder::read(record), folder.path() + name);
+    EXPECT_TRUE(desktop.messages.empty());
+
+    const std::string broken = "\\报告.zarvik-broken";
+    openForReal(desktop, folder, broken, [&] { return !desktop.messages.empty(); });
+    EXPECT_EQ(desktop.messages, operationNotice(folder.path() + broken));
+}
+#else
 TEST(DesktopOpener, GetsTheNameBytesAndItsFailureBringsTheOneOperationNotice) {
     TempFolder folder;
     // A stand-in first on PATH: it writes down its argument and fails.
@@ -304,24 +407,16 @@ TEST(DesktopOpener, GetsTheNameBytesAndItsFailureBringsTheOneOperationNotice) {
     ::setenv("PATH", (bin + ":" + path).c_str(), 1);
 
     const std::string name = "/bad\xff\xfe name.txt";  // not UTF-8
-    folder.write(name.substr(1), "x");
-    host::Grid list(host::loadGridDefinition("htmd1"));
-    list.setitem(list.insertrow(0), "md", name);
     RecordingQtHost desktop;
-    kelvane::openListedFile(desktop, list, 1, folder.path(), true);
-    QElapsedTimer waited;
-    waited.start();
-    while (desktop.messages.empty() && waited.elapsed() < 20000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    openForReal(desktop, folder, name, [&] { return !desktop.messages.empty(); });
     ::setenv("PATH", path.c_str(), 1);
 
     EXPECT_EQ(TempFolder::read(bin + "/argument"), folder.path() + name);
-    EXPECT_EQ(desktop.messages,
-              (Messages{{"操作提示", "程序执行非法操作!请对该文件进行正确关联。 \r\n" +
-                                         folder.path() + name}}));
+    EXPECT_EQ(desktop.messages, operationNotice(folder.path() + name));
     // The opener was waited for: no child is left behind as a zombie.
     int status = 0;
     EXPECT_LE(::waitpid(-1, &status, WNOHANG), 0);
 }
+#endif
 
 }  // namespace

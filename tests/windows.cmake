@@ -4,9 +4,8 @@ zarvik_test(path_rules_test SOURCES path_rules_test.cpp LIBS host)
 
 if(WIN32)
   message(STATUS "Windows tests: path_rules, windows_host, windows_torrin, text, check_grid, "
-                 "truncation, resize, and with the windows the window tests but copy_window "
-                 "(its opener is a POSIX script); the other areas' tests use FIFOs, links, "
-                 "permission bits and \"/\" paths and are left out")
+                 "truncation, resize, and with the windows the window tests; the other areas' "
+                 "tests use FIFOs, links, permission bits and \"/\" paths and are left out")
   # Win32 host services and torrin's run on real folders (under wine in CI).
   zarvik_test(windows_host_test SOURCES windows_host_test.cpp LIBS common host)
   zarvik_test(windows_torrin_test SOURCES windows_torrin_test.cpp LIBS torrin_engine)
@@ -46,6 +45,12 @@ if(WIN32)
     zarvik_test(list_clicks_test GUI SOURCES list_clicks_test.cpp LIBS kelvane_gui host Qt6::Test)
     zarvik_test(check_window_test GUI SOURCES check_window_test.cpp LIBS kelvane_gui host Qt6::Test)
     zarvik_test(inventory_window_test GUI SOURCES inventory_window_test.cpp LIBS kelvane_gui Qt6::Test)
+    # The copy and the double clicks; the real opener, ShellExecuteW, is given
+    # file types of the test's own whose program is the stand-in open_recorder.
+    zarvik_test(copy_window_test GUI SOURCES copy_window_test.cpp LIBS kelvane_gui host Qt6::Test)
+    add_executable(open_recorder support/open_recorder.c)
+    target_link_libraries(open_recorder PRIVATE shell32)
+    add_dependencies(copy_window_test open_recorder)
   endif()
   set(compat ${CMAKE_CURRENT_SOURCE_DIR}/support/windows_compat.h)
   target_compile_options(text_test PRIVATE
