@@ -169,6 +169,7 @@ TEST_F(CommandLine, BadArgumentsExitTwoWithAMessage) {
                                                  {"check", src, dst, "--option", "5"},
                                                  {"check", src, dst, "--option"},
                                                  {"check", src, dst, "--verbose"},
+                                                 {"check", src, dst, "--copy", "--jobs"},
                                                  {"compare", src, dst}}) {
         const Outcome refused = run(args);
         EXPECT_EQ(refused.status, 2) << args.back();
@@ -333,6 +334,20 @@ TEST_F(CommandLine, CopyCopiesListOnesDifferencesAndReportsEachFile) {
     const Outcome again = run({"check", src, dst, "--copy", "--no-replace"});
     EXPECT_EQ(again.status, 0) << again.err;
     EXPECT_TRUE(blocks(again.out)["[copy]"].rows.empty());
+}
+
+TEST_F(CommandLine, JobsOutsideOneToSixtyFourCopyOnTheDefaultWorkersAfterAWarning) {
+    for (int i = 0; i < 20; ++i) folder.write("src/f" + std::to_string(i), std::to_string(i));
+    const Outcome one = run({"check", src, dst, "--copy", "--jobs", "1"});
+    EXPECT_EQ(one.err, "");
+    std::filesystem::remove_all(dst);
+    folder.mkdir("dst");
+    const Outcome refused = run({"check", src, dst, "--copy", "--jobs=65"});
+    EXPECT_EQ(refused.status, 0);
+    EXPECT_NE(refused.err.find("--jobs takes a number from 1 to 64, not \"65\"; copying on 4"),
+              std::string::npos)
+        << refused.err;
+    EXPECT_EQ(refused.out, one.out);
 }
 
 TEST_F(CommandLine, AFailedCopyExitsOneAndSaysWhy) {

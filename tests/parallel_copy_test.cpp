@@ -232,3 +232,24 @@ TEST_F(ParallelCopy, KelvaneMarksAndTargetEndAsOneWorkerLeavesThem) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Workers, TheJobsSettingCountsOnlyFromOneToSixtyFour) {
+    const TempFolder temp;
+    const std::string profile = temp / "settings.ini";
+    EXPECT_EQ(common::storedWorkers(profile), common::kDefaultWorkers) << "no file";
+    for (const auto& [content, workers] : std::vector<std::pair<std::string, int>>{
+             {"[other]\r\nJOBS= 16 \r\n", 16},
+             {"[other]\r\njobs=1\r\n", 1},
+             {"[other]\r\njobs=64\r\n", 64},
+             {"[other]\r\njobs=65\r\n", common::kDefaultWorkers},
+             {"[other]\r\njobs=0\r\n", common::kDefaultWorkers},
+             {"[other]\r\njobs=2x\r\n", common::kDefaultWorkers},
+             {"[elsewhere]\r\njobs=2\r\n", common::kDefaultWorkers}}) {
+        temp.write("settings.ini", content);
+        EXPECT_EQ(common::storedWorkers(profile), workers) << content;
+    }
+}
+
+}  // namespace
