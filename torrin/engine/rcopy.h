@@ -33,8 +33,10 @@ struct RunResult {
     std::string endTime;    // the text the threshold field shows after the run
 };
 
-// Runs one copy run. `progress` gets one step per qualifying file, before its
-// copy (the window passes its busy indication; the unattended run passes a
+// Runs one copy run on `run.workers` threads; what it writes to the target,
+// the log and the profile is the same whatever their number. `progress` gets
+// one step per qualifying file, in walk order, as the file is handed to a
+// worker (the window passes its busy indication; the unattended run passes a
 // host::NullProgress and processes no events). Never throws for a file or a
 // folder that fails: those are counted, logged, and the run goes on.
 RunResult rcopy(const RunDescription& run, host::ProgressSink& progress);
