@@ -113,11 +113,15 @@ CopySummary copyShownRows(host::Grid& list, const CopyPlan& plan, host::Progress
     for (long row = 1; row <= rows; ++row) {
         auto job = std::make_shared<Row>(Row{row, list.getitemstring(row, "md"), {}});
         progress.step(row, job->name);
-        // A row whose target another copy still writes waits for it: the
-        // later row lands last, as one at a time.
-        std::string key = host::sameFileKey(copiers.front()->paths(job->name).target);
-        if (const auto found = inFlight.find(key); found != inFlight.end())
-            copies.finishThrough(found->second);
+        // A row whose target another copy still writes, or whose source it
+        // writes, waits for it: the later row lands last, and reads what the
+        // earlier one left, as one at a time.
+        const CopyPaths paths = copiers.front()->paths(job->name);
+        std::string key = host::sameFileKey(paths.target);
+        for (const std::string& path : {key, host::sameFileKey(paths.source)}) {
+            if (const auto found = inFlight.find(path); found != inFlight.end())
+                copies.finishThrough(found->second);
+        }
         const long number = copies.added();
         inFlight[key] = number;
         copies.add(

@@ -118,6 +118,9 @@ class CopyRun {
             // The target is the source itself: copying it into itself would
             // only duplicate it.
             if (targetBelowSource_ && targetBelowSource_->empty()) continue;
+            // The earlier rows' copies may land in this source: they are all
+            // in place before its walk begins, as one at a time.
+            copies_.finishAll();
             ue_dir(ls_path1_, std::string());
         }
         copies_.finishAll();
