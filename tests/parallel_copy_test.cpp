@@ -74,6 +74,9 @@ class ParallelCopy : public ::testing::Test {
     // A fresh target holding the start of the "a.txt" chain.
     std::string freshTarget(int workers) {
         const std::string target = temp_.mkdir("t" + std::to_string(workers));
+        // The failing folder is there from the start: the injected failure
+        // knows a folder by the path the system gives it.
+        temp_.mkdir("t" + std::to_string(workers) + "/bad");
         for (const char* name : {"a.txt", "0a.txt"}) {
             TempFolder::setModified(temp_.write("t" + std::to_string(workers) + "/" + name, name),
                                     1600000000);
@@ -218,6 +221,9 @@ TEST_F(ParallelCopy, KelvaneMarksAndTargetEndAsOneWorkerLeavesThem) {
         const Outcome& one = outcomes[1];
         const Outcome& many = outcomes[kManyWorkers];
         EXPECT_EQ(many.marks, one.marks);
+        // "bad/b.txt" of the three sources: only the empty one is copied.
+        ASSERT_GE(one.marks.size(), 17u);
+        EXPECT_EQ(one.marks[12] + one.marks[14] + one.marks[16], "失败-成功+失败-");
         EXPECT_EQ(many.report, one.report);
         EXPECT_EQ(many.progress.steps, one.progress.steps);
         const auto oneTarget = snapshot(one.target);
