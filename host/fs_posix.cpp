@@ -146,6 +146,8 @@ struct FolderScan {
 std::mutex scanMutex;
 std::unordered_map<std::string, FolderScan> scans;
 constexpr std::size_t kMaxScans = 4096;
+// Copies of this process under way per folder (its path text).
+std::unordered_map<std::string, int> ownWriters;
 
 bool sameState(const FolderScan& scan, const struct stat& st) noexcept {
     return scan.device == st.st_dev && scan.inode == st.st_ino &&
@@ -163,7 +165,10 @@ void removeLeftovers(int folder, const struct stat& st, const std::string& key,
                      std::string_view base) {
     std::lock_guard lock(scanMutex);
     auto found = scans.find(key);
-    if (found == scans.end() || !sameState(found->second, st)) {
+    // While other copies of ours run in the folder, its changes are theirs:
+    // reading it again for each would cost n^2 over a folder's n files.
+    const bool othersWriting = ownWriters[key] > 1;
+    if (found == scans.end() || (!sameState(found->second, st) && !othersWriting)) {
         if (scans.size() >= kMaxScans) scans.clear();
         FolderScan scan;
         const int listed = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -191,18 +196,35 @@ void removeLeftovers(int folder, const struct stat& st, const std::string& key,
     });
 }
 
-// Our own temporary files and renames changed the folder; none of that leaves a
-// leftover, so the kept reading stays true.
-void refreshScan(int folder, const std::string& key) {
-    std::lock_guard lock(scanMutex);
-    auto found = scans.find(key);
-    if (found == scans.end()) return;
-    struct stat st;
-    if (::fstat(folder, &st) == 0)
-        rememberState(found->second, st);
-    else
-        scans.erase(found);
-}
+// A copy of ours into a folder, from before it looks for leftovers until its
+// file has its name. Our own temporary files and renames change the folder;
+// none of that leaves a leftover, so when the last copy of ours there ends
+// the kept reading stays true.
+class OwnWrite {
+  public:
+    explicit OwnWrite(int folder, const std::string& key) : folder_(folder), key_(key) {
+        std::lock_guard lock(scanMutex);
+        ++ownWriters[key_];
+    }
+    ~OwnWrite() {
+        std::lock_guard lock(scanMutex);
+        const auto writers = ownWriters.find(key_);
+        if (writers != ownWriters.end() && --writers->second <= 0) ownWriters.erase(writers);
+        auto found = scans.find(key_);
+        if (found == scans.end()) return;
+        struct stat st;
+        if (::fstat(folder_, &st) == 0)
+            rememberState(found->second, st);
+        else
+            scans.erase(found);
+    }
+    OwnWrite(const OwnWrite&) = delete;
+    OwnWrite& operator=(const OwnWrite&) = delete;
+
+  private:
+    int folder_;
+    const std::string& key_;
+};
 
 constexpr off_t kCheckTargetFirstFrom = 1 << 20;
 
@@ -351,7 +373,6 @@ class Temporary {
         name_.clear();
         if (fd_ >= 0) ::close(fd_);
         fd_ = -1;
-        refreshScan(folder_.fd, folder_.path);
         errno = code;
     }
 
@@ -388,6 +409,7 @@ bool copyInto(const std::string& source, const OpenFolder& folder, const std::st
         return fail(error, "will not replace", target, EEXIST);
     }
 
+    const OwnWrite ownWrite(folder.fd, folder.path);
     struct stat folderStatus;
     if (::fstat(folder.fd, &folderStatus) != 0) {
         const int code = errno;
