@@ -115,6 +115,12 @@ TEST(WindowsNames, ChineseNamesGoThroughTheWideApi) {
     EXPECT_EQ(listing(folder, host::kListNormal), std::vector<std::string>{"报告.txt"});
 }
 
+TEST(WindowsNames, NamesTheSystemTakesForOneFileShareTheirKey) {
+    // Two copies to these names are never under way at once.
+    EXPECT_EQ(host::sameFileKey("C:\\Daten\\Äpfel.TXT"), host::sameFileKey("c:\\daten\\äpfel.txt"));
+    EXPECT_NE(host::sameFileKey("C:\\a\\资料1"), host::sameFileKey("C:\\a\\资料2"));
+}
+
 TEST(WindowsNames, CrDCreatesEachMissingLevelBelowTheTarget) {
     WindowsTempFolder temp;
     const std::string target = temp / "目标";
