@@ -76,8 +76,10 @@ void WorkerPool::serve(int thread) {
 
 OrderedWork::OrderedWork(WorkerPool* pool, std::size_t window)
     : pool_(pool && pool->threads() > 0 ? pool : nullptr),
+      // Wide enough that a long copy at the front holds up no worker for a
+      // good while; each piece waiting costs a few hundred bytes.
       window_(window  ? window
-              : pool_ ? 4 * static_cast<std::size_t>(pool_->threads())
+              : pool_ ? 32 * static_cast<std::size_t>(pool_->threads())
                       : 1) {}
 
 OrderedWork::~OrderedWork() {

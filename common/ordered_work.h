@@ -60,8 +60,8 @@ class OrderedWork {
     using Work = std::function<void(int thread)>;
     using Finish = std::function<void()>;
 
-    // At most `window` pieces are added and not yet finished; add() finishes
-    // the oldest first when there are more.
+    // At most `window` pieces (default: 32 per thread) are added and not yet
+    // finished; add() finishes the oldest first when there are more.
     explicit OrderedWork(WorkerPool* pool, std::size_t window = 0);
     // Waits for the work still running (its finish is not run).
     ~OrderedWork();
