@@ -192,14 +192,14 @@ class CopyRun {
                                        const std::optional<host::FileTimes>& times,
                                        const std::string& zml1,
                                        std::optional<Destination>& filenp) {
-        const std::string yfilea = host::joinPath(ls_dir, ls_filename);
         if (!times) {
             // Listed but gone or unreadable: it may be new, so it is reported
             // rather than passed over.
-            queueFailure(yfilea);
+            queueFailure(host::joinPath(ls_dir, ls_filename));
             return;
         }
         if (!threshold_.isAfter(times->modified) && !threshold_.isAfter(times->created)) return;
+        const std::string yfilea = host::joinPath(ls_dir, ls_filename);
 
         // All files of one folder share their destination; its folders are
         // made once, before the first copy into it.
