@@ -131,6 +131,29 @@ TEST_F(QualifyingRuleTest, TimesFarFromTheThresholdFollowTheTextOrder) {
     EXPECT_TRUE(exists(target_ + "/two-days-after.txt"));
 }
 
+TEST_F(QualifyingRuleTest, NearAClockChangeTheTextOrderDecides) {
+    // Central European time (a rule, no zone file needed); on 2027-10-31 the
+    // clocks go back from 03:00 to 02:00, so 02:00-02:59 comes twice.
+    ::setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+    ::tzset();
+    constexpr std::time_t firstHalfPastTwo = 1824942600;  // 00:30 UTC, 02:30 summer time
+    run_.threshold = host::localTimeText(firstHalfPastTwo);
+    ASSERT_EQ(run_.threshold, "2027-10-31 02:30:00");
+    // Earlier than the threshold's second pass, but its text is greater.
+    sourceFile("quarter-to-three.txt", firstHalfPastTwo + 15 * 60);
+    // Later than the threshold's first pass, but their texts ("02:15:00",
+    // "02:30:00" the second time) are not greater.
+    sourceFile("quarter-past-again.txt", firstHalfPastTwo + 45 * 60);
+    sourceFile("half-past-again.txt", firstHalfPastTwo + 60 * 60);
+    sourceFile("a-second-later.txt", firstHalfPastTwo + 60 * 60 + 1);
+    const auto result = runCopy();
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    EXPECT_EQ(result.cgcs, 2);
+    EXPECT_TRUE(exists(target_ + "/quarter-to-three.txt"));
+    EXPECT_TRUE(exists(target_ + "/a-second-later.txt"));
+}
+
 TEST_F(QualifyingRuleTest, CreationTimeAfterTheThresholdQualifiesAnOldFile) {
     constexpr std::time_t longAgo = 946684800;  // 2000-01-01 00:00:00
     const std::string file = sourceFile("old.txt", longAgo);

@@ -1,6 +1,8 @@
 #include "torrin/engine/rcopy.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <memory>
@@ -32,22 +34,42 @@ constexpr std::time_t kTextOrderMargin = 2 * 86400;
 // Beyond this the year no longer has four digits and text order breaks.
 constexpr std::time_t kFourDigitYearsEnd = 253402214400;  // 9999-12-31 00:00:00 UTC
 
+// How far the local clock is ahead of UTC at `time`, read from its text.
+std::optional<std::time_t> localClockOffset(std::time_t time) {
+    const std::string text = host::localTimeText(time);
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    if (std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d", &year, &month, &day, &hour, &minute,
+                    &second) != 6)
+        return std::nullopt;
+    const std::chrono::sys_days date = std::chrono::year_month_day(
+        std::chrono::year(year), std::chrono::month(static_cast<unsigned>(month)),
+        std::chrono::day(static_cast<unsigned>(day)));
+    const std::time_t local =
+        date.time_since_epoch().count() * 86400L + hour * 3600L + minute * 60L + second;
+    return local - time;
+}
+
 // The threshold test of one time, with the same result as comparing getft's
-// text with the threshold text, but without formatting the time when it lies
-// clearly on one side.
+// text with the threshold text, but without formatting the time: when it lies
+// clearly on one side, or near the threshold when the zone's offset stays the
+// same around it (then the texts order as the times do).
 class ThresholdTest {
   public:
     explicit ThresholdTest(std::string threshold) : text_(std::move(threshold)) {
         std::time_t seconds = 0;
         // Only a threshold in the exact form of a time text orders like a time.
-        if (host::parseLocalTimeText(text_, seconds) && host::localTimeText(seconds) == text_)
-            seconds_ = seconds;
+        if (!host::parseLocalTimeText(text_, seconds) || host::localTimeText(seconds) != text_)
+            return;
+        seconds_ = seconds;
+        const auto before = localClockOffset(seconds - kTextOrderMargin);
+        steadyOffset_ = before && before == localClockOffset(seconds + kTextOrderMargin);
     }
 
     bool isAfter(std::time_t time) const {
         if (seconds_ && time >= 0 && time < kFourDigitYearsEnd) {
             if (time > *seconds_ + kTextOrderMargin) return true;
             if (time < *seconds_ - kTextOrderMargin) return false;
+            if (steadyOffset_) return time > *seconds_;
         }
         return host::localTimeText(time) > text_;
     }
@@ -55,6 +77,7 @@ class ThresholdTest {
   private:
     std::string text_;
     std::optional<std::time_t> seconds_;
+    bool steadyOffset_ = false;
 };
 
 // Any directory entry, a dangling link included, takes a name.
