@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "host/folder_status.h"
 #include "host/paths.h"
 
 namespace torrin {
@@ -24,17 +23,16 @@ FolderReading readFolder(const std::string& folder, int mask) {
     // the system then does not resolve the whole path again for each of a
     // million files. A file that cannot be read this way is asked by its
     // full path.
-    reading.times.resize(reading.entries.size());
+    reading.statuses.resize(reading.entries.size());
     host::FolderStatusReader reader;
     reader.open(folder);
     for (std::size_t i = 0; i < reading.entries.size(); ++i) {
         const host::ListingEntry& entry = reading.entries[i];
         if (entry.isFolder) continue;
-        if (const auto status = reader.status(entry.name)) {
-            reading.times[i] = host::FileTimes{status->modified, status->created};
-        } else {
-            reading.times[i] = host::fileTimes(host::joinPath(folder, entry.name));
-        }
+        reading.statuses[i] = reader.status(entry.name);
+        if (reading.statuses[i]) continue;
+        if (const auto times = host::fileTimes(host::joinPath(folder, entry.name)))
+            reading.statuses[i] = host::FileStatus{0, times->modified, times->created};
     }
     return reading;
 }

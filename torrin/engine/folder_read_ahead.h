@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/ordered_work.h"
+#include "host/folder_status.h"
 #include "host/fs.h"
 
 namespace torrin {
@@ -21,12 +22,12 @@ namespace torrin {
 struct FolderReading {
     bool listed = false;  // false: the folder could not be read
     std::vector<host::ListingEntry> entries;
-    // The times of each file entry (nullopt for folders and for files whose
-    // times cannot be read).
-    std::vector<std::optional<host::FileTimes>> times;
+    // The length and times of each file entry (nullopt for folders and for
+    // files whose times cannot be read; length 0 where only the times could be).
+    std::vector<std::optional<host::FileStatus>> statuses;
 };
 
-// Lists `folder` under `mask` and reads its files' times.
+// Lists `folder` under `mask` and reads its files' lengths and times.
 FolderReading readFolder(const std::string& folder, int mask);
 
 class FolderReadAhead {

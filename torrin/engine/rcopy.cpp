@@ -143,10 +143,10 @@ class CopyRun {
             if (targetBelowSource_ && targetBelowSource_->empty()) continue;
             // The earlier rows' copies may land in this source: they are all
             // in place before its walk begins, as one at a time.
-            copies_.finishAll();
+            finishAll();
             ue_dir(ls_path1_, std::string());
         }
-        copies_.finishAll();
+        finishAll();
 
         result_.endTime = host::nowText();
         if (result_.cccs == 0) {
@@ -199,7 +199,7 @@ class CopyRun {
                        zml1 + entry.name + host::separator());
                 continue;
             }
-            copyIfNewer(as_topdir, entry.name, reading.times[i], zml1, filenp);
+            copyIfNewer(as_topdir, entry.name, reading.statuses[i], zml1, filenp);
         }
         return 1;
     }
@@ -212,16 +212,16 @@ class CopyRun {
 
     // Kept out of ue_dir, whose frame is on the stack once per level of the tree.
     [[gnu::noinline]] void copyIfNewer(const std::string& ls_dir, const std::string& ls_filename,
-                                       const std::optional<host::FileTimes>& times,
+                                       const std::optional<host::FileStatus>& status,
                                        const std::string& zml1,
                                        std::optional<Destination>& filenp) {
-        if (!times) {
+        if (!status) {
             // Listed but gone or unreadable: it may be new, so it is reported
             // rather than passed over.
             queueFailure(host::joinPath(ls_dir, ls_filename));
             return;
         }
-        if (!threshold_.isAfter(times->modified) && !threshold_.isAfter(times->created)) return;
+        if (!threshold_.isAfter(status->modified) && !threshold_.isAfter(status->created)) return;
         const std::string yfilea = host::joinPath(ls_dir, ls_filename);
 
         // All files of one folder share their destination; its folders are
@@ -257,50 +257,89 @@ class CopyRun {
                                            return target_.nameTaken(candidate);
                                        });
         progress_.step(++queued_, yfilea);
-        queueCopy(yfilea, std::string(folder.substr(root.size())),
-                  host::sameFileKey(folder) + host::sameFileKey(name), name);
+        queueCopy({yfilea, name, host::sameFileKey(folder) + host::sameFileKey(name)},
+                  std::string(folder.substr(root.size())), status->length);
     }
 
     // Waits for the copy under way to `folder` + `name`, if any.
     void settle(std::string_view folder, const std::string& name) {
         if (inFlight_.empty()) return;
         const auto found = inFlight_.find(host::sameFileKey(folder) + host::sameFileKey(name));
-        if (found != inFlight_.end()) copies_.finishThrough(found->second);
+        if (found == inFlight_.end()) return;
+        const long number = found->second;
+        handOver();
+        copies_.finishThrough(number);
     }
 
     struct Copy {
         std::string source;
-        std::string relative;  // the destination folder below the target
         std::string name;
         std::string key;  // the destination, as settle() finds it
         bool copied = false;
     };
+    // Copies into one destination folder, handed to one worker together:
+    // fewer hand-overs, and workers that seldom write into the same folder at
+    // once (the system lets one at a time add a name to a folder).
+    struct Batch {
+        std::string relative;  // the destination folder below the target
+        std::vector<Copy> copies;
+        std::int64_t bytes = 0;
+    };
+    static constexpr std::size_t kBatchFiles = 16;
+    // Large files go to a worker each, so that several are copied at once.
+    static constexpr std::int64_t kBatchBytes = 1 << 20;
 
-    void queueCopy(std::string source, std::string relative, std::string key, std::string name) {
+    void queueCopy(Copy copy, std::string relative, std::int64_t length) {
+        if (batch_ && batch_->relative != relative) handOver();
+        if (!batch_) {
+            batch_ = std::make_shared<Batch>();
+            batch_->relative = std::move(relative);
+        }
+        inFlight_[copy.key] = copies_.added();
+        batch_->copies.push_back(std::move(copy));
+        batch_->bytes += length;
+        // One at a time each file is copied as soon as it is met.
+        if (pool_.threads() == 0 || batch_->copies.size() >= kBatchFiles ||
+            batch_->bytes >= kBatchBytes)
+            handOver();
+    }
+
+    // Gives the batch being gathered to the workers.
+    void handOver() {
+        if (!batch_) return;
         const long number = copies_.added();
-        inFlight_[key] = number;
-        auto copy = std::make_shared<Copy>(
-            Copy{std::move(source), std::move(relative), std::move(name), std::move(key)});
         copies_.add(
-            [this, copy](int worker) {
+            [this, batch = batch_](int worker) {
                 host::TargetFolder& target = *workerTargets_[static_cast<std::size_t>(worker)];
-                copy->copied = target.enter(copy->relative) == host::TargetFolder::Reach::Reached &&
-                               target.copyHere(copy->source, copy->name, run_.replace);
+                const bool reached =
+                    target.enter(batch->relative) == host::TargetFolder::Reach::Reached;
+                for (Copy& copy : batch->copies)
+                    copy.copied = reached && target.copyHere(copy.source, copy.name, run_.replace);
             },
-            [this, copy, number] {
-                if (copy->copied)
-                    ++result_.cgcs;
-                else
-                    recordFailure(copy->source);
-                if (const auto found = inFlight_.find(copy->key);
-                    found != inFlight_.end() && found->second == number)
-                    inFlight_.erase(found);
+            [this, batch = batch_, number] {
+                for (const Copy& copy : batch->copies) {
+                    if (copy.copied)
+                        ++result_.cgcs;
+                    else
+                        recordFailure(copy.source);
+                    if (const auto found = inFlight_.find(copy.key);
+                        found != inFlight_.end() && found->second == number)
+                        inFlight_.erase(found);
+                }
             });
+        batch_.reset();
+    }
+
+    // Every copy so far finished, in order.
+    void finishAll() {
+        handOver();
+        copies_.finishAll();
     }
 
     // A failure the walk finds, recorded in its turn among the copies. A file
     // counts as a step of the progress; an unreadable folder does not.
     void queueFailure(const std::string& path, bool isFile = true) {
+        handOver();
         if (isFile)
             progress_.step(++queued_, path);
         else
@@ -336,6 +375,7 @@ class CopyRun {
     std::vector<std::unique_ptr<host::TargetFolder>> workerTargets_;
     // Destinations of the copies not yet finished, with their numbers.
     std::unordered_map<std::string, long> inFlight_;
+    std::shared_ptr<Batch> batch_;  // being gathered
     long queued_ = 0;  // files and unreadable folders so far, in walk order
     RunResult result_;
     std::string ls_path1_;
