@@ -127,6 +127,14 @@ int createNamed(int folder, std::string_view stem, mode_t mode, std::string& nam
 // Links a nameless file (through the descriptor `fd`) under `name` in the open
 // `folder`; fails with EEXIST when the name is taken.
 bool linkNameless(int fd, int folder, const std::string& name) noexcept {
+    // By the descriptor itself where the system allows it (it may ask for a
+    // privilege), else through its /proc link, which costs a path lookup.
+    static std::atomic<bool> byDescriptor{true};
+    if (byDescriptor.load()) {
+        if (::linkat(fd, "", folder, name.c_str(), AT_EMPTY_PATH) == 0) return true;
+        if (errno != ENOENT && errno != EPERM && errno != EINVAL) return false;
+        byDescriptor.store(false);
+    }
     char link[64];
     std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
     return ::linkat(AT_FDCWD, link, folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
@@ -314,11 +322,10 @@ class Temporary {
     bool create(std::string_view base, mode_t mode) {
         stem_ = temporary_names::stemOf(base);
         if (namelessPossible()) {
+            // Nameless, nobody can reach it to remove it: it is locked only
+            // if it ever gets a temporary name (see publish).
             fd_ = ::openat(folder_.fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
-            if (fd_ >= 0) {
-                lockForWriting(fd_);
-                return true;
-            }
+            if (fd_ >= 0) return true;
             // Refused by the file system (FAT, network shares, overlays): a name.
             if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
         }
@@ -348,6 +355,7 @@ class Temporary {
             if (errno != EEXIST || !replace) return false;
             // Linked under a temporary name, renamed over the target at once:
             // that name exists only for this instant, and is locked all along.
+            lockForWriting(fd_);
             for (int attempt = 0; attempt < 100; ++attempt) {
                 const std::string name = temporary_names::make(stem_);
                 if (linkNameless(fd_, folder_.fd, name)) {
