@@ -14,9 +14,9 @@
 // Usage: journeys_bench [files=100000] [--folder PARENT] [--jobs 1,2,4,8,16]
 // The tree goes into a new folder under PARENT (default /tmp, on disk;
 // /dev/shm is tmpfs) that is removed at the end. rsync, find, cp and xargs
-// must be on the path (bash scripts/bench installs what is missing). File lengths are cut to under
-// 4 KB so a million-file tree and its copies stay a few GB; at most two trees exist at once, so a
-// million files also fit a tmpfs (--folder /dev/shm).
+// must be on the path (bash scripts/bench installs what is missing). File
+// lengths are cut to under 4 KB so a million-file tree and its copies stay a
+// few GB; at most two trees exist at once, so a million files also fit a tmpfs.
 #include <fcntl.h>
 #include <ftw.h>
 #include <spawn.h>
