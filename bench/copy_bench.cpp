@@ -118,7 +118,9 @@ double timed(const std::vector<std::string>& args) {
     pid_t pid = 0;
     const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) throw std::runtime_error("cannot start " + args[0]);
+    if (spawned != 0)
+        throw std::runtime_error("cannot start " + args[0] +
+                                 " (bash scripts/bench installs what the benchmarks need)");
     int status = 0;
     waitpid(pid, &status, 0);
     const double seconds =

@@ -6,12 +6,17 @@
 //   torrin's first run (build/bin/torrin exit) against cp -a;
 //   torrin's incremental run (a hundredth of the files touched) against
 //   find -newermt THRESHOLD piped into cp -a --parents.
+// Every journey runs once per worker count (kelvane's --jobs, the "jobs" key
+// of the confi9.ini in the folder torrin starts in), each beside its tool
+// measured again in that round, and the ratios are printed per worker count;
+// a million files give torrin's peak memory.
 //
-// Usage: journeys_bench [files=100000] [--folder PARENT]
-// The tree goes into a new folder under PARENT (default /tmp) that is removed
-// at the end. File lengths are cut to under 4 KB so a million-file tree and its
-// copies stay a few GB; at most two trees exist at once, so a million files
-// also fit a tmpfs (--folder /dev/shm).
+// Usage: journeys_bench [files=100000] [--folder PARENT] [--jobs 1,2,4,8,16]
+// The tree goes into a new folder under PARENT (default /tmp, on disk;
+// /dev/shm is tmpfs) that is removed at the end. rsync, find, cp and xargs
+// must be on the path (bash scripts/bench installs what is missing). File
+// lengths are cut to under 4 KB so a million-file tree and its copies stay a
+// few GB; at most two trees exist at once, so a million files also fit a tmpfs.
 #include <fcntl.h>
 #include <ftw.h>
 #include <spawn.h>
@@ -20,6 +25,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -87,6 +93,9 @@ Measure run(const std::vector<std::string>& args, const std::string& folder = {}
         throw std::runtime_error("cannot start " + self);
     int status = 0;
     ::waitpid(pid, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
+        throw std::runtime_error("cannot start " + args.front() +
+                                 " (bash scripts/bench installs what the benchmarks need)");
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         throw std::runtime_error(args.back() + " failed with status " + std::to_string(status));
     Measure measure;
@@ -149,17 +158,59 @@ std::string storedThreshold(const std::string& profile) {
     throw std::runtime_error("no threshold stored in " + profile);
 }
 
+// torrin reads its settings from the folder it starts in; "jobs" sets its workers.
 void writeProfile(const std::string& folder, const std::string& source, const std::string& target,
-                  const std::string& threshold) {
+                  const std::string& threshold, int jobs) {
     std::ofstream out(folder + "/confi9.ini", std::ios::binary);
     out << "[other]\r\nmpath=" << target << "\r\nfdt=" << threshold << "\r\nypath1=" << source
-        << "\r\nsfth=y\r\nbkycwj=y\r\nqmljg=y\r\n";
+        << "\r\nsfth=y\r\nbkycwj=y\r\nqmljg=y\r\njobs=" << jobs << "\r\n";
 }
 
-void print(const char* what, const Measure& ours, const char* tool, const Measure& theirs) {
-    std::printf("%s\n  %-40s %8.2f s %8.1f MB\n  %-40s %8.2f s %8.1f MB\n  ratio %.2f\n", what,
-                "ours", ours.seconds, ours.peakMegabytes, tool, theirs.seconds,
-                theirs.peakMegabytes, ours.seconds / theirs.seconds);
+// "1,2,4,8,16": each 1..64, as the programs accept.
+std::vector<int> parseJobs(const std::string& text) {
+    std::vector<int> jobs;
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', at), text.size());
+        const std::string item = text.substr(at, comma - at);
+        char* end = nullptr;
+        const long value = std::strtol(item.c_str(), &end, 10);
+        if (item.empty() || *end != '\0' || value < 1 || value > 64) return {};
+        jobs.push_back(static_cast<int>(value));
+        at = comma + 1;
+    }
+    return jobs;
+}
+
+// One journey at one worker count, beside the tool measured in the same round.
+struct Pair {
+    Measure ours;
+    Measure tool;
+};
+
+struct Journey {
+    std::string title;
+    std::string tool;
+    std::vector<Pair> rounds;  // one per worker count
+};
+
+void printRound(int jobs, const Journey& journey) {
+    const Pair& pair = journey.rounds.back();
+    std::printf("  jobs %2d  %-34s %7.2f s %7.1f MB | %-32s %7.2f s %7.1f MB | ratio %.2f\n", jobs,
+                journey.title.c_str(), pair.ours.seconds, pair.ours.peakMegabytes,
+                journey.tool.c_str(), pair.tool.seconds, pair.tool.peakMegabytes,
+                pair.ours.seconds / pair.tool.seconds);
+}
+
+void printTable(const std::vector<int>& jobs, const Journey& journey) {
+    std::printf("\n%s, against %s\n  %4s %9s %9s %7s %9s\n", journey.title.c_str(),
+                journey.tool.c_str(), "jobs", "ours s", "tool s", "ratio", "ours MB");
+    for (std::size_t i = 0; i < journey.rounds.size(); ++i) {
+        const Pair& pair = journey.rounds[i];
+        std::printf("  %4d %9.2f %9.2f %7.2f %9.1f\n", jobs[i], pair.ours.seconds,
+                    pair.tool.seconds, pair.ours.seconds / pair.tool.seconds,
+                    pair.ours.peakMegabytes);
+    }
 }
 
 }  // namespace
@@ -171,15 +222,22 @@ int main(int argc, char** argv) {
     bench::TreeShape shape;
     shape.files = 100000;
     std::string parent = "/tmp";
+    std::vector<int> jobs{1, 2, 4, 8, 16};
+    bool usable = true;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--folder") == 0 && i + 1 < argc) {
             parent = argv[++i];
+        } else if (std::strcmp(argv[i], "--jobs") == 0 && i + 1 < argc) {
+            jobs = parseJobs(argv[++i]);
+            usable = usable && !jobs.empty();
         } else {
             shape.files = std::atol(argv[i]);
         }
     }
-    if (shape.files <= 0) {
-        std::fprintf(stderr, "usage: journeys_bench [files] [--folder PARENT]\n");
+    if (!usable || shape.files <= 0) {
+        std::fprintf(stderr,
+                     "usage: journeys_bench [files] [--folder PARENT] [--jobs 1,2,4,8,16]\n"
+                     "  each worker count is 1..64\n");
         return 2;
     }
     self = fs::canonical("/proc/self/exe").string();
@@ -200,8 +258,16 @@ int main(int argc, char** argv) {
         const std::string torrinTarget = base + "/torrin-target";
         const std::string work = base + "/work";
         fs::create_directories(src);
-        fs::create_directories(torrinTarget);
         fs::create_directories(work);
+
+        // A kelvane without --jobs refuses the option; it then runs its one
+        // way on every row, which the rows' likeness confirms.
+        bool kelvaneTakesJobs = true;
+        try {
+            shell(quote(kelvane) + " check --jobs 1 --help 2>/dev/null");
+        } catch (const std::runtime_error&) {
+            kelvaneTakesJobs = false;
+        }
 
         auto begun = std::chrono::steady_clock::now();
         const bench::TreeSize size = bench::generateTree(src, shape);
@@ -216,63 +282,97 @@ int main(int argc, char** argv) {
             "tree: %ld files (%ld hidden) in %ld folders under %s, made in %.1f s\n", size.files,
             size.hiddenFiles, size.folders, base.c_str(),
             std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count());
+        if (!kelvaneTakesJobs)
+            std::printf("kelvane takes no --jobs: every kelvane row runs its default\n");
 
         const Measure findSource = shell("find " + quote(src) + " -type f");  // warms the cache
         const Measure findAgain = shell("find " + quote(src) + " -type f");
         std::printf("find over the source: %.2f s (cold), %.2f s (warm), %.1f MB\n",
                     findSource.seconds, findAgain.seconds, findAgain.peakMegabytes);
 
-        // cp -a makes the target kelvane and rsync fill in, and is torrin's
-        // first-run yardstick; both start from the same warm cache.
-        const Measure copyAll = run({"cp", "-a", src, dst});
-        ::sync();
-        // kelvane: a tenth missing in the target.
-        removeEvery(dst, files, 10);
-        ::sync();
-        const Measure findBoth = shell("find " + quote(src) + " " + quote(dst) + " -type f");
-        const Measure ours = run({kelvane, "check", src, dst, "--copy"});
-        ::sync();
-        if (countFiles(dst) != size.files)
-            throw std::runtime_error("kelvane left the target incomplete");
-        removeEvery(dst, files, 10);
-        ::sync();
-        const Measure rsync = run({"rsync", "-a", "--ignore-existing", src + "/", dst + "/"});
-        ::sync();
-        char title[160];
-        std::snprintf(
-            title, sizeof title,
-            "kelvane check --copy (walk both, check, copy %zu missing):", (files.size() + 6) / 10);
-        print(title, ours, "rsync -a --ignore-existing", rsync);
-        std::printf("  find over both folders: %.2f s (kelvane/find %.2f)\n", findBoth.seconds,
-                    ours.seconds / findBoth.seconds);
-        fs::remove_all(dst);  // at most two trees at a time: tmpfs runs out of inodes
-
-        // torrin's first run, set against the cp -a above.
-        writeProfile(work, src, torrinTarget, "2001-01-01 00:00:00");
-        const Measure first = run({torrin, "exit"}, work);
-        ::sync();
-        const std::string copiedTree = torrinTarget + src;
-        if (countFiles(copiedTree) != size.files)
-            throw std::runtime_error("torrin's first run left the target incomplete");
-        print("torrin first run (every file is new):", first, "cp -a", copyAll);
-
-        // torrin's incremental run: a hundredth touched after the stored threshold.
-        const std::string threshold = storedThreshold(work + "/confi9.ini");
-        std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+        // A tenth missing for kelvane; a hundredth touched for torrin's incremental run.
+        std::size_t missing = 0;
+        for (std::size_t i = 3 % 10; i < files.size(); i += 10) ++missing;
         std::size_t touched = 0;
-        for (std::size_t i = 7 % 100; i < files.size(); i += 100, ++touched)
-            if (::utimensat(AT_FDCWD, (src + files[i]).c_str(), nullptr, 0) != 0)
-                throw std::runtime_error("cannot touch " + src + files[i]);
-        ::sync();
-        shell("find " + quote(src) + " -type f");  // the same warm start for both
-        const Measure incremental = run({torrin, "exit"}, work);
-        ::sync();
-        const Measure findCopy =
-            shell("find " + quote(src) + " -type f -newermt " + quote(threshold) +
-                  " -print0 | xargs -0 -r cp -a --parents -t " + quote(torrinTarget));
-        ::sync();
-        std::snprintf(title, sizeof title, "torrin incremental run (%zu files touched):", touched);
-        print(title, incremental, "find -newermt | cp -a --parents", findCopy);
+        for (std::size_t i = 7 % 100; i < files.size(); i += 100) ++touched;
+        Journey check{"kelvane check --copy (" + std::to_string(missing) + " missing)",
+                      "rsync -a --ignore-existing",
+                      {}};
+        Journey first{"torrin first run (all new)", "cp -a", {}};
+        Journey incremental{"torrin incremental (" + std::to_string(touched) + " newer)",
+                            "find -newermt | cp -a --parents",
+                            {}};
+        Measure findBoth;
+
+        // Each round is one worker count, every journey beside its tool in
+        // that round; at most two trees exist at a time (tmpfs runs out of
+        // inodes on a million files otherwise).
+        for (const int count : jobs) {
+            // cp -a makes the target kelvane and rsync fill in, and is
+            // torrin's first-run yardstick; both start from the same warm cache.
+            const Measure copyAll = run({"cp", "-a", src, dst});
+            ::sync();
+            removeEvery(dst, files, 10);
+            ::sync();
+            if (count == jobs.front())
+                findBoth = shell("find " + quote(src) + " " + quote(dst) + " -type f");
+            std::vector<std::string> command{kelvane, "check", src, dst, "--copy"};
+            if (kelvaneTakesJobs) {
+                command.push_back("--jobs");
+                command.push_back(std::to_string(count));
+            }
+            const Measure ours = run(command);
+            ::sync();
+            if (countFiles(dst) != size.files)
+                throw std::runtime_error("kelvane left the target incomplete");
+            removeEvery(dst, files, 10);
+            ::sync();
+            const Measure rsync = run({"rsync", "-a", "--ignore-existing", src + "/", dst + "/"});
+            ::sync();
+            check.rounds.push_back({ours, rsync});
+            printRound(count, check);
+            // Each removal is written out before the next measure, which would
+            // otherwise pay for it (on a disk, many times its own time).
+            fs::remove_all(dst);
+            ::sync();
+
+            fs::create_directories(torrinTarget);
+            fs::remove(work + "/log.txt");
+            writeProfile(work, src, torrinTarget, "2001-01-01 00:00:00", count);
+            const Measure firstRun = run({torrin, "exit"}, work);
+            ::sync();
+            if (countFiles(torrinTarget + src) != size.files)
+                throw std::runtime_error("torrin's first run left the target incomplete");
+            first.rounds.push_back({firstRun, copyAll});
+            printRound(count, first);
+
+            // Touched after the threshold the first run stored.
+            const std::string threshold = storedThreshold(work + "/confi9.ini");
+            std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+            for (std::size_t i = 7 % 100; i < files.size(); i += 100)
+                if (::utimensat(AT_FDCWD, (src + files[i]).c_str(), nullptr, 0) != 0)
+                    throw std::runtime_error("cannot touch " + src + files[i]);
+            ::sync();
+            shell("find " + quote(src) + " -type f");  // the same warm start for both
+            const Measure incrementalRun = run({torrin, "exit"}, work);
+            ::sync();
+            const Measure findCopy =
+                shell("find " + quote(src) + " -type f -newermt " + quote(threshold) +
+                      " -print0 | xargs -0 -r cp -a --parents -t " + quote(torrinTarget));
+            ::sync();
+            incremental.rounds.push_back({incrementalRun, findCopy});
+            printRound(count, incremental);
+            fs::remove_all(torrinTarget);
+            ::sync();
+        }
+
+        std::printf(
+            "\nfind over both folders before the first kelvane run: %.2f s "
+            "(kelvane/find %.2f at %d jobs)\n",
+            findBoth.seconds, check.rounds.front().ours.seconds / findBoth.seconds, jobs.front());
+        printTable(jobs, first);
+        printTable(jobs, incremental);
+        printTable(jobs, check);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "journeys_bench: %s\n", error.what());
         status = 1;
