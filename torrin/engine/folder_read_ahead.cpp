@@ -11,6 +11,8 @@ namespace {
 // Readings held ahead of the walk at most; a folder of average size holds a
 // few kilobytes, so memory stays small however large the tree.
 constexpr std::size_t kMostAhead = 512;
+// Folders a turn reads before it lets the copies handed over meanwhile run.
+constexpr int kFoldersPerTurn = 16;
 
 }  // namespace
 
@@ -50,7 +52,7 @@ FolderReadAhead::~FolderReadAhead() {
 
 void FolderReadAhead::expect(const std::vector<std::string>& folders) {
     if (!pool_) return;
-    std::size_t posted = 0;
+    long newTurns = 0;
     {
         std::lock_guard lock(mutex_);
         // Past the limit the folders needed last are left to the walk.
@@ -61,28 +63,37 @@ void FolderReadAhead::expect(const std::vector<std::string>& folders) {
             request->folder = folders[i];
             if (!requests_.emplace(folders[i], request).second) continue;
             stack_.push_back(std::move(request));
-            ++posted;
         }
-        turns_ += static_cast<long>(posted);
+        // A turn reads folder after folder while there are any, so a few
+        // turns serve the whole walk: one per thread at most.
+        newTurns = std::min<long>(static_cast<long>(stack_.size()), pool_->threads()) - turns_;
+        if (newTurns < 0) newTurns = 0;
+        turns_ += newTurns;
     }
-    // Each turn reads whatever folder is needed soonest when it starts.
-    for (std::size_t turn = 0; turn < posted; ++turn) pool_->post([this](int) { readNext(); });
+    for (long turn = 0; turn < newTurns; ++turn) pool_->post([this](int) { readAhead(); });
 }
 
-void FolderReadAhead::readNext() {
+void FolderReadAhead::readAhead() {
     std::unique_lock lock(mutex_);
-    std::shared_ptr<Request> request;
-    while (!stack_.empty() && !request) {
-        if (stack_.back()->state == State::Waiting) request = stack_.back();
-        stack_.pop_back();
-    }
-    if (request) {
+    for (int read = 0; read < kFoldersPerTurn; ++read) {
+        std::shared_ptr<Request> request;
+        while (!stack_.empty() && !request) {
+            if (stack_.back()->state == State::Waiting) request = stack_.back();
+            stack_.pop_back();
+        }
+        if (!request) break;
         request->state = State::Reading;
         lock.unlock();
         FolderReading reading = readFolder(request->folder, mask_);
         lock.lock();
         request->reading = std::move(reading);
         request->state = State::Read;
+        if (walkWaiting_) changed_.notify_all();
+    }
+    if (!stack_.empty()) {
+        // Back in the queue behind the copies handed over meanwhile.
+        pool_->post([this](int) { readAhead(); });
+        return;
     }
     --turns_;
     // Under the lock: once it is released the owner may be gone.
@@ -104,7 +115,9 @@ FolderReading FolderReadAhead::take(const std::string& folder) {
         lock.unlock();
         return readFolder(folder, mask_);
     }
+    walkWaiting_ = true;
     changed_.wait(lock, [&] { return request->state == State::Read; });
+    walkWaiting_ = false;
     request->state = State::Taken;
     return std::move(request->reading);
 }

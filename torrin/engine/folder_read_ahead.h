@@ -52,7 +52,7 @@ class FolderReadAhead {
         State state = State::Waiting;
         FolderReading reading;
     };
-    void readNext();
+    void readAhead();
 
     common::WorkerPool* pool_;
     int mask_;
@@ -63,6 +63,7 @@ class FolderReadAhead {
     std::vector<std::shared_ptr<Request>> stack_;
     std::unordered_map<std::string, std::shared_ptr<Request>> requests_;
     long turns_ = 0;  // posted to the pool and not yet ended
+    bool walkWaiting_ = false;
 };
 
 }  // namespace torrin
