@@ -376,7 +376,7 @@ class CopyRun {
     // Destinations of the copies not yet finished, with their numbers.
     std::unordered_map<std::string, long> inFlight_;
     std::shared_ptr<Batch> batch_;  // being gathered
-    long queued_ = 0;  // files and unreadable folders so far, in walk order
+    long queued_ = 0;               // files and unreadable folders so far, in walk order
     RunResult result_;
     std::string ls_path1_;
     // Where the target lies below the source root being walked, if it does.
