@@ -61,6 +61,17 @@ std::optional<Refusal> parse(const std::vector<std::string>& args, Arguments& pa
     if (args[0] != "check") return Refusal{"unknown command: " + args[0]};
     std::vector<std::string> positional;
     bool optionsEnded = false;
+    // The value of `option` at args[i], given as "OPTION VALUE" (then i moves
+    // past it) or "OPTION=VALUE"; empty when the value is missing, nullopt
+    // when args[i] is another argument.
+    const auto valueOf = [&](std::string_view option,
+                             std::size_t& i) -> std::optional<std::string> {
+        const std::string& arg = args[i];
+        if (arg == option) return i + 1 < args.size() ? args[++i] : std::string();
+        if (arg.starts_with(option) && arg.size() > option.size() && arg[option.size()] == '=')
+            return arg.substr(option.size() + 1);
+        return std::nullopt;
+    };
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
@@ -70,17 +81,11 @@ std::optional<Refusal> parse(const std::vector<std::string>& args, Arguments& pa
         } else if (arg == "--help" || arg == "-h") {
             parsed.help = true;
             return std::nullopt;
-        } else if (arg == "--option" || arg.starts_with("--option=")) {
-            std::string value;
-            if (arg == "--option") {
-                if (i + 1 >= args.size()) return Refusal{"--option needs a value: 1, 2, 3 or 4"};
-                value = args[++i];
-            } else {
-                value = arg.substr(9);
-            }
+        } else if (const auto value = valueOf("--option", i)) {
+            if (value->empty()) return Refusal{"--option needs a value: 1, 2, 3 or 4"};
             if (value != "1" && value != "2" && value != "3" && value != "4")
-                return Refusal{"--option takes 1, 2, 3 or 4, not \"" + value + "\""};
-            parsed.option = value;
+                return Refusal{"--option takes 1, 2, 3 or 4, not \"" + *value + "\""};
+            parsed.option = *value;
         } else if (arg == "--no-hidden") {
             parsed.hidden = false;
         } else if (arg == "--copy") {
@@ -89,17 +94,11 @@ std::optional<Refusal> parse(const std::vector<std::string>& args, Arguments& pa
             parsed.replace = false;
         } else if (arg == "--quiet") {
             parsed.quiet = true;
-        } else if (arg == "--jobs" || arg.starts_with("--jobs=")) {
-            std::string value;
-            if (arg == "--jobs") {
-                if (i + 1 >= args.size()) return Refusal{"--jobs needs a number of workers"};
-                value = args[++i];
-            } else {
-                value = arg.substr(7);
-            }
-            parsed.jobs = common::workersFromText(value);
-            if (parsed.jobs == common::kDefaultWorkers && value != std::to_string(parsed.jobs))
-                parsed.unusableJobs = value;
+        } else if (const auto value = valueOf("--jobs", i)) {
+            if (value->empty()) return Refusal{"--jobs needs a number of workers"};
+            parsed.jobs = common::workersFromText(*value);
+            if (parsed.jobs == common::kDefaultWorkers && *value != std::to_string(parsed.jobs))
+                parsed.unusableJobs = *value;
         } else {
             return Refusal{"unknown option: " + arg};
         }
