@@ -171,37 +171,57 @@ class CopyRun {
         host::appendToFile(run_.logfile, bytes);
     }
 
+    // What the walk holds for one folder while its sub-folders are walked.
+    // It lives on the heap: the stack keeps only a pointer per level, so a
+    // tree thousands of folders deep is walked on a small stack.
+    struct Level {
+        FolderReading reading;
+        std::optional<Destination> filenp;
+        std::string subFolder;  // the sub-folder being walked, and its zml1
+        std::string subRelative;
+    };
+
     // `zml1` is the sub-folder path of `as_topdir` below the source root, empty
     // or ending with a separator. Sub-folders are walked at their position in
     // the sorted listing; the workers read them ahead.
     int ue_dir(const std::string& as_topdir, const std::string& zml1) {
-        const FolderReading reading = readAhead_.take(as_topdir);
-        if (!reading.listed) {
+        const std::unique_ptr<Level> level = enter(as_topdir, zml1);
+        if (!level) return 0;
+        const std::vector<host::ListingEntry>& entries = level->reading.entries;
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            if (!entries[i].isFolder) {
+                copyIfNewer(as_topdir, entries[i].name, level->reading.statuses[i], zml1,
+                            level->filenp);
+            } else if (!isTargetFolder(zml1, entries[i].name)) {
+                level->subFolder = host::joinPath(as_topdir, entries[i].name);
+                level->subRelative = zml1 + entries[i].name + host::separator();
+                ue_dir(level->subFolder, level->subRelative);
+            }
+        }
+        return 1;
+    }
+
+    // The reading of a folder about to be walked, its sub-folders expected
+    // by the workers; null when it holds nothing to walk.
+    [[gnu::noinline]] std::unique_ptr<Level> enter(const std::string& as_topdir,
+                                                   const std::string& zml1) {
+        auto level = std::make_unique<Level>();
+        level->reading = readAhead_.take(as_topdir);
+        if (!level->reading.listed) {
             // A folder that cannot be read may hold new files; the threshold
             // moves on after this run, so passing it over silently would lose
             // them for good.
             queueFailure(as_topdir, false);
-            return 0;
+            return nullptr;
         }
-        if (reading.entries.empty()) return 0;
+        if (level->reading.entries.empty()) return nullptr;
         std::vector<std::string> subFolders;
-        for (const host::ListingEntry& entry : reading.entries) {
+        for (const host::ListingEntry& entry : level->reading.entries) {
             if (entry.isFolder && !isTargetFolder(zml1, entry.name))
                 subFolders.push_back(host::joinPath(as_topdir, entry.name));
         }
         readAhead_.expect(subFolders);
-        std::optional<Destination> filenp;
-        for (std::size_t i = 0; i < reading.entries.size(); ++i) {
-            const host::ListingEntry& entry = reading.entries[i];
-            if (entry.isFolder) {
-                if (isTargetFolder(zml1, entry.name)) continue;
-                ue_dir(host::joinPath(as_topdir, entry.name),
-                       zml1 + entry.name + host::separator());
-                continue;
-            }
-            copyIfNewer(as_topdir, entry.name, reading.statuses[i], zml1, filenp);
-        }
-        return 1;
+        return level;
     }
 
     // The copies land there: walking it would copy the backup into itself.
