@@ -6,6 +6,7 @@
 #include <random>
 
 #include "host/ini.h"
+#include "host/text.h"
 
 namespace common {
 
@@ -23,14 +24,14 @@ void delayForTesting() {
 
 }  // namespace
 
-int workersFromText(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+std::optional<int> parseWorkers(std::string_view text) {
+    const std::string number = host::trim(text);
     int workers = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), workers);
-    if (error != std::errc() || end != text.data() + text.size() || workers < 1 ||
+    const auto [end, error] =
+        std::from_chars(number.data(), number.data() + number.size(), workers);
+    if (error != std::errc() || end != number.data() + number.size() || workers < 1 ||
         workers > kMaxWorkers)
-        return kDefaultWorkers;
+        return std::nullopt;
     return workers;
 }
 

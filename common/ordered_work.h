@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -21,9 +22,13 @@ namespace common {
 // How many files are copied at once when nothing says otherwise.
 inline constexpr int kDefaultWorkers = 4;
 inline constexpr int kMaxWorkers = 64;
-// The number a "jobs" setting gives: a whole number from 1 to kMaxWorkers
-// (blanks around it allowed), anything else kDefaultWorkers.
-int workersFromText(std::string_view text);
+// The number of workers `text` names: a whole number from 1 to kMaxWorkers
+// (blanks around it allowed); nullopt for anything else.
+std::optional<int> parseWorkers(std::string_view text);
+// What a "jobs" setting gives: its number, or kDefaultWorkers when it names none.
+inline int workersFromText(std::string_view text) {
+    return parseWorkers(text).value_or(kDefaultWorkers);
+}
 // The number key "jobs" of section "other" of a settings file gives. Both
 // programs read it and never write it, so the file stays as its user left it.
 int storedWorkers(const std::string& profile);

@@ -96,9 +96,9 @@ std::optional<Refusal> parse(const std::vector<std::string>& args, Arguments& pa
             parsed.quiet = true;
         } else if (const auto value = valueOf("--jobs", i)) {
             if (value->empty()) return Refusal{"--jobs needs a number of workers"};
-            parsed.jobs = common::workersFromText(*value);
-            if (parsed.jobs == common::kDefaultWorkers && *value != std::to_string(parsed.jobs))
-                parsed.unusableJobs = *value;
+            const std::optional<int> jobs = common::parseWorkers(*value);
+            parsed.jobs = jobs.value_or(common::kDefaultWorkers);
+            if (!jobs) parsed.unusableJobs = *value;
         } else {
             return Refusal{"unknown option: " + arg};
         }
