@@ -107,18 +107,20 @@ CopySummary copyShownRows(host::Grid& list, const CopyPlan& plan, host::Progress
     struct Row {
         long row;
         std::string name;
+        CopyPaths paths;
         CopyOutcome outcome;
     };
     common::OrderedWork copies(&pool);
     for (long row = 1; row <= rows; ++row) {
-        auto job = std::make_shared<Row>(Row{row, list.getitemstring(row, "md"), {}});
+        std::string name = list.getitemstring(row, "md");
+        CopyPaths paths = copiers.front()->paths(name);
+        auto job = std::make_shared<Row>(Row{row, std::move(name), std::move(paths), {}});
         progress.step(row, job->name);
         // A row whose target another copy still writes, or whose source it
         // writes, waits for it: the later row lands last, and reads what the
         // earlier one left, as one at a time.
-        const CopyPaths paths = copiers.front()->paths(job->name);
-        std::string key = host::sameFileKey(paths.target);
-        for (const std::string& path : {key, host::sameFileKey(paths.source)}) {
+        std::string key = host::sameFileKey(job->paths.target);
+        for (const std::string& path : {key, host::sameFileKey(job->paths.source)}) {
             if (const auto found = inFlight.find(path); found != inFlight.end())
                 copies.finishThrough(found->second);
         }
@@ -138,8 +140,7 @@ CopySummary copyShownRows(host::Grid& list, const CopyPlan& plan, host::Progress
                     list.setitem(job->row, "jg", kCopyFailed);
                     ++summary.failed;
                 }
-                if (report)
-                    report(job->row, job->name, copiers.front()->paths(job->name), job->outcome);
+                if (report) report(job->row, job->name, job->paths, job->outcome);
                 if (const auto found = inFlight.find(key);
                     found != inFlight.end() && found->second == number)
                     inFlight.erase(found);
