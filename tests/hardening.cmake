@@ -8,9 +8,7 @@ zarvik_test(hardening_kill_test SOURCES hardening_kill_test.cpp LIBS kelvane_cor
 target_compile_definitions(hardening_kill_test PRIVATE KELVANE_PROGRAM="$<TARGET_FILE:kelvane>")
 add_dependencies(hardening_kill_test kelvane)
 # The same killed copies through the named temporary files of FAT, shares and Windows.
-add_test(NAME hardening_kill_test_named COMMAND hardening_kill_test)
-set_tests_properties(hardening_kill_test_named PROPERTIES
-  ENVIRONMENT "LC_ALL=C.UTF-8;ZARVIK_TEST_NAMED_TEMPORARIES=1" TIMEOUT 300)
+zarvik_named_temporaries_run(hardening_kill_test)
 if(zarvik_sanitize STREQUAL "thread")
   # ThreadSanitizer's instrumentation enlarges every frame, so the deep-tree
   # cases overflow the 1 MB stack they prove enough for the plain build (and

@@ -4,6 +4,4 @@
 zarvik_test(lookalike_names_test SOURCES lookalike_names_test.cpp LIBS kelvane_core torrin_engine)
 target_compile_definitions(lookalike_names_test PRIVATE KELVANE_PROGRAM="$<TARGET_FILE:kelvane>")
 add_dependencies(lookalike_names_test kelvane)
-add_test(NAME lookalike_names_test_named COMMAND lookalike_names_test)
-set_tests_properties(lookalike_names_test_named PROPERTIES
-  ENVIRONMENT "LC_ALL=C.UTF-8;ZARVIK_TEST_NAMED_TEMPORARIES=1" TIMEOUT 300)
+zarvik_named_temporaries_run(lookalike_names_test)
