@@ -260,15 +260,6 @@ int main(int argc, char** argv) {
         fs::create_directories(src);
         fs::create_directories(work);
 
-        // A kelvane without --jobs refuses the option; it then runs its one
-        // way on every row, which the rows' likeness confirms.
-        bool kelvaneTakesJobs = true;
-        try {
-            shell(quote(kelvane) + " check --jobs 1 --help 2>/dev/null");
-        } catch (const std::runtime_error&) {
-            kelvaneTakesJobs = false;
-        }
-
         auto begun = std::chrono::steady_clock::now();
         const bench::TreeSize size = bench::generateTree(src, shape);
         std::vector<std::string> files;
@@ -282,8 +273,6 @@ int main(int argc, char** argv) {
             "tree: %ld files (%ld hidden) in %ld folders under %s, made in %.1f s\n", size.files,
             size.hiddenFiles, size.folders, base.c_str(),
             std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count());
-        if (!kelvaneTakesJobs)
-            std::printf("kelvane takes no --jobs: every kelvane row runs its default\n");
 
         const Measure findSource = shell("find " + quote(src) + " -type f");  // warms the cache
         const Measure findAgain = shell("find " + quote(src) + " -type f");
@@ -316,12 +305,8 @@ int main(int argc, char** argv) {
             ::sync();
             if (count == jobs.front())
                 findBoth = shell("find " + quote(src) + " " + quote(dst) + " -type f");
-            std::vector<std::string> command{kelvane, "check", src, dst, "--copy"};
-            if (kelvaneTakesJobs) {
-                command.push_back("--jobs");
-                command.push_back(std::to_string(count));
-            }
-            const Measure ours = run(command);
+            const Measure ours =
+                run({kelvane, "check", src, dst, "--copy", "--jobs", std::to_string(count)});
             ::sync();
             if (countFiles(dst) != size.files)
                 throw std::runtime_error("kelvane left the target incomplete");
