@@ -104,6 +104,7 @@ std::string withSeparator(std::string folder) {
 // Where the files of one source folder go, and whether they may go there.
 struct Destination {
     std::string folder;  // ends with a separator
+    std::string key;     // host::sameFileKey of the folder: its copies' keys start with it
     bool refused = false;
     bool reached = false;  // its folders are made and it is the target's destination
 };
@@ -249,7 +250,9 @@ class CopyRun {
         if (!filenp) {
             filenp = Destination{run_.fullStructure
                                      ? host::fullStructureFolder(run_.target, ls_path1_, zml1)
-                                     : withSeparator(run_.target) + zml1};
+                                     : withSeparator(run_.target) + zml1,
+                                 {}};
+            filenp->key = host::sameFileKey(filenp->folder);
             filenp->refused = landsInSource(filenp->folder);
         }
         // Reached from the target folder's handle, so a folder swapped for a
@@ -271,20 +274,21 @@ class CopyRun {
         // A name a copy still under way may take is settled first: the copy
         // in walk order before this one decides, as it does one at a time.
         const std::string name = run_.replace
-                                     ? (settle(folder, ls_filename), ls_filename)
+                                     ? (settle(filenp->key, ls_filename), ls_filename)
                                      : numberedName(ls_filename, [&](const std::string& candidate) {
-                                           settle(folder, candidate);
+                                           settle(filenp->key, candidate);
                                            return target_.nameTaken(candidate);
                                        });
         progress_.step(++queued_, yfilea);
-        queueCopy({yfilea, name, host::sameFileKey(folder) + host::sameFileKey(name)},
+        queueCopy({yfilea, name, filenp->key + host::sameFileKey(name)},
                   std::string(folder.substr(root.size())), status->length);
     }
 
-    // Waits for the copy under way to `folder` + `name`, if any.
-    void settle(std::string_view folder, const std::string& name) {
+    // Waits for the copy under way to `name` in the destination whose key is
+    // `folderKey`, if any.
+    void settle(const std::string& folderKey, const std::string& name) {
         if (inFlight_.empty()) return;
-        const auto found = inFlight_.find(host::sameFileKey(folder) + host::sameFileKey(name));
+        const auto found = inFlight_.find(folderKey + host::sameFileKey(name));
         if (found == inFlight_.end()) return;
         const long number = found->second;
         handOver();
