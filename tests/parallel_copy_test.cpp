@@ -65,9 +65,12 @@ class ParallelCopy : public ::testing::Test {
             make(s + "sub/x.txt", std::string(1000 * source, 'x'));
             // Only the second source's file is empty, so only it gets through.
             make(s + "bad/b.txt", source == 2 ? "" : "b from " + s);
-            for (int i = 0; i < 12; ++i)
-                make(s + "own" + std::to_string(source) + "/f" + std::to_string(i),
+            // A folder each: torrin hands a folder's files to one worker
+            // together, so a dozen folders make a dozen pieces at once.
+            for (int i = 0; i < 12; ++i) {
+                make(s + "own" + std::to_string(source) + "/d" + std::to_string(i) + "/f",
                      std::string(i * 300, static_cast<char>('a' + i)));
+            }
         }
     }
 
@@ -200,8 +203,8 @@ TEST_F(ParallelCopy, KelvaneMarksAndTargetEndAsOneWorkerLeavesThem) {
                     for (int n = 1; n <= kSources; ++n, ++own) {
                         list.setitem(list.insertrow(0), "md", source(n) + "/" + name);
                         list.setitem(list.insertrow(0), "md",
-                                     source(n) + "/own" + std::to_string(n) + "/f" +
-                                         std::to_string(own % 12));
+                                     source(n) + "/own" + std::to_string(n) + "/d" +
+                                         std::to_string(own % 12) + "/f");
                     }
                 }
                 kelvane::CopyPlan plan;
