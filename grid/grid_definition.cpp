@@ -4,6 +4,8 @@
 //   footer <expression>
 //   rowcolour <expression>
 // Blank lines and lines starting with "#" are ignored.
+#include <map>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 
@@ -99,11 +101,17 @@ GridDefinition parseGridDefinition(std::string_view text) {
 }
 
 GridDefinition loadGridDefinition(const std::string& name) {
+    // Each file is read and parsed once per process: the windows and the
+    // check make their lists again and again from the same few definitions.
+    static std::mutex mutex;
+    static std::map<std::string, GridDefinition, std::less<>> loaded;
+    std::lock_guard lock(mutex);
+    if (const auto found = loaded.find(name); found != loaded.end()) return found->second;
     std::string path = resourceDirectory() + "/" + name + ".grid";
     std::optional<std::string> text = readFile(path);
     if (!text) throw std::runtime_error("cannot read " + path);
     try {
-        return parseGridDefinition(*text);
+        return loaded.emplace(name, parseGridDefinition(*text)).first->second;
     } catch (const std::runtime_error& error) {
         throw std::runtime_error(path + ": " + error.what());
     }
