@@ -249,10 +249,13 @@ TEST_F(SettingsDisk, UnattendedProgramRunsInAReadOnlyFolder) {
     temp_.write("app/confi9.ini", "[other]\r\nfdt=2000-01-01 00:00:00\r\nmpath=" + target_ +
                                       "\r\nypath1=" + source_ + "\r\nsfth=y\r\nqmljg=n\r\n");
     const std::string before = TempFolder::read(app_ + "/confi9.ini");
+    // A copy of the program nobody can reach, wherever the build folder lies.
+    const std::string program = temp_ / "torrin";
+    std::filesystem::copy_file(TORRIN_PROGRAM, program);
     hardening::giveToNobody(temp_.path());
     const std::string report = hardening::runUnprivileged([&]() -> std::string {
         ::chmod(app_.c_str(), 0555);
-        const std::string command = "cd '" + app_ + "' && '" TORRIN_PROGRAM "' exit";
+        const std::string command = "cd '" + app_ + "' && '" + program + "' exit";
         const int status = std::system(command.c_str());
         return WIFEXITED(status) ? std::to_string(WEXITSTATUS(status)) : "killed";
     });

@@ -14,10 +14,14 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "grid/grid.h"
+#include "host/fs.h"
+#include "host/paths.h"
 #include "host/progress.h"
 #include "kelvane/copy/copy_engine.h"
 #include "kelvane/inventory/folder_walk.h"
@@ -46,10 +50,26 @@ inline std::string runUnprivileged(const std::function<std::string()>& body) {
     if (child == 0) {
         ::close(pipeFds[0]);
         std::string report;
-        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
-            report = "cannot become nobody";
-        } else {
-            report = body();
+        try {
+            // What the bodies read from the build folder, read while still
+            // root: a checkout under /root is closed to nobody.
+            std::vector<host::ListingEntry> resources;
+            host::listDirectory(host::resourceDirectory(), host::kListNormal, resources);
+            for (const host::ListingEntry& entry : resources) {
+                if (entry.name.ends_with(".grid"))
+                    host::loadGridDefinition(entry.name.substr(0, entry.name.size() - 5));
+            }
+            if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
+                report = "cannot become nobody";
+            } else {
+                report = body();
+            }
+        } catch (const std::exception& error) {
+            // Never back into the test runner: the child would go on running
+            // the other tests as nobody.
+            report = std::string("exception: ") + error.what();
+        } catch (...) {
+            report = "exception";
         }
         const char* data = report.data();
         std::size_t left = report.size();
