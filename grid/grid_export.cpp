@@ -70,6 +70,46 @@ std::string csvText(const Grid& grid) {
 }
 
 #ifdef ZARVIK_WITH_XLSX
+// A sheet has 1,048,576 rows and the heading takes the first.
+constexpr long kSheetRowsForNames = 1048575;
+// Longest text a cell holds, in UTF-16 units as the spreadsheet counts.
+constexpr std::size_t kLongestCellText = 32767;
+constexpr const char* kTooManyRows =
+    "名单超过Excel工作表的行数上限(1048575行)，请另存为txt或csv文件";
+constexpr const char* kTextTooLong =
+    "名称超过Excel单元格的长度上限(32767个字符)，请另存为txt或csv文件";
+
+std::size_t utf16Length(std::string_view utf8) {
+    std::size_t units = 0;
+    for (unsigned char c : utf8) {
+        if ((c & 0xC0) != 0x80) ++units;  // one per character
+        if (c >= 0xF0) ++units;           // and a second for a surrogate pair
+    }
+    return units;
+}
+
+// A cell's text as the sheet stores it. The format requires UTF-8: bytes that
+// are not stay visible as U+FFFD. Readers turn "_xHHHH_" into the character
+// HHHH, so the underscore that begins such a run is itself written as
+// "_x005F_" and the name reads back as it was.
+std::string sheetText(const std::string& text) {
+    std::string shown = isValidUtf8(text) ? text : displayText(text);
+    if (shown.find("_x") == std::string::npos) return shown;
+    auto isHex = [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    };
+    std::string escaped;
+    escaped.reserve(shown.size() + 12);
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        if (shown[i] == '_' && i + 6 < shown.size() && shown[i + 1] == 'x' && shown[i + 6] == '_' &&
+            isHex(shown[i + 2]) && isHex(shown[i + 3]) && isHex(shown[i + 4]) &&
+            isHex(shown[i + 5]))
+            escaped += "_x005F";
+        escaped += shown[i];
+    }
+    return escaped;
+}
+
 // A scratch name beside the target for the library's own file, one of the
 // program's temporary names, so walks leave it out; it is removed on every
 // way out.
@@ -88,37 +128,48 @@ void removeScratch(const std::string& scratch) {
 // to the target like every other format: atomically, through the host's file
 // calls, so names and the replace rules are those of the platform.
 bool saveXlsx(const Grid& grid, const std::string& path, std::string* error) {
-    const std::string temporary = workbookScratchPath(path);
-    lxw_workbook* workbook = workbook_new(temporary.c_str());
-    lxw_worksheet* sheet = workbook ? workbook_add_worksheet(workbook, nullptr) : nullptr;
-    if (!sheet) {
-        if (workbook) workbook_close(workbook);
-        removeScratch(temporary);
-        setError(error, kSaveFailed + path);
+    if (grid.rowcount() > kSheetRowsForNames) {
+        setError(error, kTooManyRows);
         return false;
     }
     const auto& columns = grid.definition().columns;
-    for (int c = 0; c < grid.columnCount(); ++c) {
-        worksheet_write_string(sheet, 0, static_cast<lxw_col_t>(c), grid.headerText(c).c_str(),
-                               nullptr);
-    }
-    for (long row = 1; row <= grid.rowcount(); ++row) {
-        auto sheetRow = static_cast<lxw_row_t>(row);
-        for (int c = 0; c < grid.columnCount(); ++c) {
-            std::string text = grid.cellText(row, c);
-            if (text.empty()) continue;
-            auto sheetColumn = static_cast<lxw_col_t>(c);
-            if (columns[c].type == ColumnType::Number) {
-                worksheet_write_number(sheet, sheetRow, sheetColumn,
-                                       grid.getitemnumber(row, columns[c].name), nullptr);
-            } else {
-                // The sheet format requires UTF-8; bytes that are not stay visible as U+FFFD.
-                const std::string& shown = isValidUtf8(text) ? text : displayText(text);
-                worksheet_write_string(sheet, sheetRow, sheetColumn, shown.c_str(), nullptr);
+    const int columnCount = grid.columnCount();
+    // Every text is checked before the first byte is written.
+    for (int c = 0; c < columnCount; ++c) {
+        if (columns[c].type == ColumnType::Number) continue;
+        for (long row = 0; row <= grid.rowcount(); ++row) {
+            const std::string text = row == 0 ? grid.headerText(c) : grid.cellText(row, c);
+            if (utf16Length(isValidUtf8(text) ? text : displayText(text)) > kLongestCellText) {
+                setError(error, kTextTooLong);
+                return false;
             }
         }
     }
-    lxw_error result = workbook_close(workbook);
+
+    const std::string temporary = workbookScratchPath(path);
+    lxw_workbook* workbook = workbook_new(temporary.c_str());
+    lxw_worksheet* sheet = workbook ? workbook_add_worksheet(workbook, nullptr) : nullptr;
+    lxw_error result = sheet ? LXW_NO_ERROR : LXW_ERROR_MEMORY_MALLOC_FAILED;
+    for (int c = 0; c < columnCount && result == LXW_NO_ERROR; ++c) {
+        result = worksheet_write_string(sheet, 0, static_cast<lxw_col_t>(c),
+                                        sheetText(grid.headerText(c)).c_str(), nullptr);
+    }
+    for (long row = 1; row <= grid.rowcount() && result == LXW_NO_ERROR; ++row) {
+        const auto sheetRow = static_cast<lxw_row_t>(row);
+        for (int c = 0; c < columnCount && result == LXW_NO_ERROR; ++c) {
+            const std::string text = grid.cellText(row, c);
+            if (text.empty()) continue;
+            const auto sheetColumn = static_cast<lxw_col_t>(c);
+            result = columns[c].type == ColumnType::Number
+                         ? worksheet_write_number(sheet, sheetRow, sheetColumn,
+                                                  grid.getitemnumber(row, columns[c].name), nullptr)
+                         : worksheet_write_string(sheet, sheetRow, sheetColumn,
+                                                  sheetText(text).c_str(), nullptr);
+        }
+    }
+    // Closing writes the file; it also frees a workbook whose writing failed.
+    const lxw_error closed = workbook ? workbook_close(workbook) : LXW_ERROR_CREATING_XLSX_FILE;
+    if (result == LXW_NO_ERROR) result = closed;
     if (result != LXW_NO_ERROR) {
         removeScratch(temporary);
         setError(error, kSaveFailed + path + "\n" + lxw_strerror(result));

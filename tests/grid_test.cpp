@@ -590,6 +590,43 @@ TEST_F(GridExportTest, XlsxIsAZipArchive) {
               1);
 }
 
+#if !ZARVIK_WITHOUT_XLSX
+// A list a sheet cannot hold is refused whole, before anything is written: the
+// file already there keeps its bytes and no scratch file is left beside it.
+TEST_F(GridExportTest, XlsxRefusesWhatASheetCannotHold) {
+    const std::string path = folder / "list.xlsx";
+    folder.write("list.xlsx", "earlier");
+    host::ScriptedHost host;
+    auto refused = [&](const std::string& message) {
+        host.messages.clear();
+        host.saveAnswers.push_back({1, path, SaveFormat::Xlsx});
+        EXPECT_EQ(grid.saveas(host), -1);
+        ASSERT_EQ(host.messages.size(), 1u);
+        EXPECT_EQ(host.messages[0].title, "提示");
+        EXPECT_EQ(host.messages[0].text, message);
+        EXPECT_EQ(testing_support::TempFolder::read(path), "earlier");
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()),
+                                std::filesystem::directory_iterator()),
+                  1);
+    };
+
+    // 32,767 UTF-16 units fit, a character beyond the BMP counting two.
+    const std::string longest = "\xF0\x9F\x98\x80" + std::string(32765, 'a');
+    append(longest);
+    std::string error;
+    ASSERT_TRUE(grid.saveas(path, SaveFormat::Xlsx, &error)) << error;
+    folder.write("list.xlsx", "earlier");
+    grid.setitem(1, "md", longest + "b");
+    refused("名称超过Excel单元格的长度上限(32767个字符)，请另存为txt或csv文件");
+    grid.reset();
+
+    std::string lines;
+    for (int i = 0; i < 1048576; ++i) lines += "n\n";
+    grid.importtext(lines);
+    refused("名单超过Excel工作表的行数上限(1048575行)，请另存为txt或csv文件");
+}
+#endif
+
 TEST_F(GridExportTest, SaveThroughTheHost) {
     append("a");
     host::ScriptedHost host;

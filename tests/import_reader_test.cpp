@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <xlsxwriter.h>
 
+#include "grid/grid.h"
 #include "host/text.h"
 #include "import_fixtures.h"
 #include "kelvane/import/spreadsheet_internal.h"
@@ -118,6 +119,24 @@ TEST_F(SpreadsheetReading, XlsxColumnWithStringsNumbersAndGaps) {
                                                      " 带空格 ", "0.333333333333333"}));
     EXPECT_EQ(readSpreadsheetColumn(path, 2), (Cells{"B1", "", "", "", "", "", "", "", "", "B10"}));
     EXPECT_EQ(readSpreadsheetColumn(path, 3), Cells{});
+}
+
+// The list's own .xlsx export reads back name for name, escapes included:
+// readers turn "_xHHHH_" into a character, so the export must escape it.
+TEST_F(SpreadsheetReading, ExportedNamesReadBackAsTheyWere) {
+    const Cells names = {"x_x0041_y.txt", "_x005F_x0041_", "a_X00e9_b",   "__x0041__",
+                         "_x12_",         "_x0041",        "ctl\x01name", "\\资料\\_x4E2D_.txt"};
+    host::Grid grid(host::loadGridDefinition("htmd1"));
+    for (const std::string& name : names) {
+        grid.insertrow(0);
+        grid.setitem(grid.rowcount(), "md", name);
+    }
+    const std::string path = folder / "names.xlsx";
+    std::string error;
+    ASSERT_TRUE(grid.saveas(path, host::SaveFormat::Xlsx, &error)) << error;
+    Cells expected = {grid.headerText(0)};
+    expected.insert(expected.end(), names.begin(), names.end());
+    EXPECT_EQ(readSpreadsheetColumn(path, 1), expected);
 }
 
 TEST_F(SpreadsheetReading, StartRowSkipsTheHeadingAndEveryCellIsOneLine) {
