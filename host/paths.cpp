@@ -52,17 +52,30 @@ std::string absoluteLexically(std::string_view path, std::string_view base) {
     return heldRoot(fsPathText((start / given).lexically_normal()));
 }
 
+namespace {
+
+// `text` with links followed and "." and ".." steps removed as far as it
+// exists, the rest as written; nullopt when it cannot be resolved.
+std::optional<std::string> resolved(std::string_view text) {
+    if (text.empty()) return std::nullopt;
+    std::error_code error;
+    std::filesystem::path real = std::filesystem::weakly_canonical(fsPath(text), error);
+    if (error) return std::nullopt;
+    real = real.lexically_normal();
+    // "/a/b/" and "/a/b" are one folder; a root keeps its separator.
+    if (!real.has_filename() && real.has_relative_path()) real = real.parent_path();
+    return fsPathText(real);
+}
+
+}  // namespace
+
+std::string folderKey(std::string_view folder) {
+    std::string key = sameFileKey(resolved(folder).value_or(std::string(folder)));
+    if (key.empty() || !isSeparator(key.back())) key += separator();
+    return key;
+}
+
 std::optional<std::string> pathInside(std::string_view folder, std::string_view path) {
-    const auto resolved = [](std::string_view text) -> std::optional<std::string> {
-        if (text.empty()) return std::nullopt;
-        std::error_code error;
-        std::filesystem::path real = std::filesystem::weakly_canonical(fsPath(text), error);
-        if (error) return std::nullopt;
-        real = real.lexically_normal();
-        // "/a/b/" and "/a/b" are one folder; a root keeps its separator.
-        if (!real.has_filename() && real.has_relative_path()) real = real.parent_path();
-        return fsPathText(real);
-    };
     const std::optional<std::string> outer = resolved(folder);
     const std::optional<std::string> inner = resolved(path);
     if (!outer || !inner || outer->empty() || inner->compare(0, outer->size(), *outer) != 0)

@@ -27,10 +27,18 @@ std::string_view baseName(std::string_view path) noexcept;
 std::string_view parentPath(std::string_view path) noexcept;
 
 // A text that is the same for two names the file system may take for one file:
-// letters folded to one case (Windows and FAT fold them), so two copies to
-// such names are never under way at the same time. Different texts may still
-// name one file through links; equal texts always do.
+// caselessKey of the path (Windows, FAT and exFAT fold case; some systems
+// take composed and decomposed accents for one), so two copies to such names
+// are never under way at the same time. Folding more than a file system does
+// only makes a copy wait. Different texts may still name one file through
+// links (see folderKey); equal texts always do.
 std::string sameFileKey(std::string_view path);
+// sameFileKey of the folder a copy into `folder` reaches: the links of the part
+// that exists followed (a link to another folder of the target leads both
+// paths to one key), the rest as written, so the key stays the same when the
+// missing folders are made. Ends with a separator: a name's sameFileKey
+// appended gives the key of the file there.
+std::string folderKey(std::string_view folder);
 
 // `path` made absolute against `base` when it is relative, its "." and ".."
 // steps removed by the text alone (links are not followed) and its trailing

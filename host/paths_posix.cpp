@@ -1,15 +1,14 @@
 #include "host/fs.h"
 #include "host/path_rules.h"
 #include "host/paths.h"
+#include "host/text.h"
 
 namespace host {
 
 std::string sameFileKey(std::string_view path) {
-    std::string key(path);
-    for (char& c : key) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return key;
+    // Linux itself never folds, but a FAT or exFAT stick, an NTFS or a CIFS
+    // share mounted here may.
+    return caselessKey(path);
 }
 
 NameReading listNameReading(long count, const std::function<std::string(long)>& nameAt,

@@ -1,14 +1,16 @@
 #include "host/path_rules.h"
 #include "host/paths.h"
+#include "host/text.h"
 #include "host/windows_internal.h"
 
 namespace host {
 
 std::string sameFileKey(std::string_view path) {
-    // The system's own upper case of every letter, as NTFS compares names.
+    // The system's own upper case of every letter, as NTFS compares names
+    // (it also takes the dotless i for I), then folded as on every platform.
     std::wstring wide = windows::widen(path);
     if (!wide.empty()) ::CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
-    return windows::narrow(wide);
+    return caselessKey(windows::narrow(wide));
 }
 
 NameReading listNameReading(long count, const std::function<std::string(long)>& nameAt,

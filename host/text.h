@@ -76,6 +76,12 @@ bool looksLikeUtf8(std::string_view bytes) noexcept;
 void appendUtf8(std::string& out, char32_t c);
 // UTF-16 code units as UTF-8; a surrogate without its partner becomes U+FFFD.
 std::string utf16ToUtf8(std::u16string_view units);
+// The text every spelling of one name shares on a file system that ignores
+// case or the way accents are written: Unicode simple case folding of its
+// canonical decomposition (decomposed, folded, decomposed again), so "É",
+// "é" and "e" with a combining acute give one text. Bytes that are not UTF-8
+// stay as they are. For comparing only; never shown or used as a name.
+std::string caselessKey(std::string_view text);
 // `bytes` for display: invalid UTF-8 sequences become U+FFFD. The stored text
 // is never changed by this.
 std::string displayText(std::string_view bytes);

@@ -198,6 +198,30 @@ TEST(Conversion, Utf8ValidityAndDisplay) {
     EXPECT_EQ(host::displayText("中文"), "中文");
 }
 
+// Spellings a file system may take for one name give one key; others differ.
+TEST(Conversion, CaselessKeysJoinOnlyOneNamesSpellings) {
+    const std::vector<std::vector<std::string>> sameName = {
+        {"Read.ME", "read.me"},
+        {"\xC3\x89.txt", "\xC3\xA9.txt", "e\xCC\x81.txt", "E\xCC\x81.txt"},  // É é, e and E + acute
+        {"\xCE\xA3", "\xCF\x83", "\xCF\x82"},                                // Σ σ ς
+        {"\xE2\x84\xAA", "k"},                                               // Kelvin sign
+        {"\xC7\x84", "\xC7\x85", "\xC7\x86"},                                // Ǆ ǅ ǆ
+        {"\xED\x95\x9C", "\xE1\x84\x92\xE1\x85\xA1\xE1\x86\xAB"},            // 한, its jamo
+        {"a\xCC\x81\xCC\xA3", "a\xCC\xA3\xCC\x81", "\xE1\xBA\xA1\xCC\x81"},  // marks in any order
+        {"\xF0\x90\x90\x80", "\xF0\x90\x90\xA8"},                            // Deseret 𐐀 𐐨
+        {"\xFF\xC3\x89", "\xFF\xC3\xA9"},  // a byte that is not UTF-8 stays
+    };
+    for (const auto& spellings : sameName) {
+        for (const std::string& spelling : spellings)
+            EXPECT_EQ(host::caselessKey(spelling), host::caselessKey(spellings.front()))
+                << host::displayText(spelling);
+    }
+    for (const auto& [one, other] : std::vector<std::pair<std::string, std::string>>{
+             {"\xC3\xA9", "e"}, {"资料1", "资料2"}, {"\xFF", "\xFE"}, {"\xC3\x9F", "ss"}}) {
+        EXPECT_NE(host::caselessKey(one), host::caselessKey(other)) << host::displayText(one);
+    }
+}
+
 // ---- Text of unknown encoding ---------------------------------------------
 
 // Many GBK names are valid UTF-8 by chance ("/郑伟.txt" reads as "/֣ΰ.txt"):

@@ -26,6 +26,27 @@ bool hasParentStep(std::string_view tail) {
     return false;
 }
 
+// The key of a file by which two rows bound for one file are kept apart: the
+// folder it is reached in (host::folderKey), then its name. Rows come folder
+// by folder, so a folder is resolved once for the rows that follow in it.
+class FileKeys {
+  public:
+    std::string operator()(const std::string& path) {
+        const std::string_view folder = host::parentPath(path);
+        if (!known_ || folder != folder_) {
+            folder_ = folder;
+            folderKey_ = host::folderKey(folder);
+            known_ = true;
+        }
+        return folderKey_ + host::sameFileKey(host::baseName(path));
+    }
+
+  private:
+    bool known_ = false;
+    std::string folder_;
+    std::string folderKey_;
+};
+
 }  // namespace
 
 Copier::Copier(CopyPlan plan) : plan_(std::move(plan)), target_(plan_.targetFolder) {}
@@ -111,6 +132,7 @@ CopySummary copyShownRows(host::Grid& list, const CopyPlan& plan, host::Progress
         CopyOutcome outcome;
     };
     common::OrderedWork copies(&pool);
+    FileKeys targetKeys, sourceKeys;
     for (long row = 1; row <= rows; ++row) {
         std::string name = list.getitemstring(row, "md");
         CopyPaths paths = copiers.front()->paths(name);
@@ -119,8 +141,8 @@ CopySummary copyShownRows(host::Grid& list, const CopyPlan& plan, host::Progress
         // A row whose target another copy still writes, or whose source it
         // writes, waits for it: the later row lands last, and reads what the
         // earlier one left, as one at a time.
-        std::string key = host::sameFileKey(job->paths.target);
-        for (const std::string& path : {key, host::sameFileKey(job->paths.source)}) {
+        std::string key = targetKeys(job->paths.target);
+        for (const std::string& path : {key, sourceKeys(job->paths.source)}) {
             if (const auto found = inFlight.find(path); found != inFlight.end())
                 copies.finishThrough(found->second);
         }

@@ -1,6 +1,7 @@
 // A file system made for a test and mounted on a folder for the object's
-// life: "tmpfs", an "ext4" or "xfs" loop image, or "vfat" through FUSE (no
-// kernel FAT driver needed). `reason` says why there is none; `forbidden`
+// life: "tmpfs", an "ext4" or "xfs" loop image, "vfat" through FUSE (no
+// kernel FAT driver needed), or "exfat" through FUSE on a loop device (its
+// FUSE driver wants a block device). `reason` says why there is none; `forbidden`
 // when the machine refuses (no root, a refused mount) rather than a tool
 // missing. CI must run what mounts: skipIfUnmounted fails there unless the
 // machine forbids it.
@@ -31,6 +32,12 @@ struct Mounted {
         } else if (kind == "xfs") {
             // The smallest image mkfs.xfs accepts; sparse, so it costs no room.
             make = "truncate -s 300M '" + image + "' && mkfs.xfs -q -f '" + image + "'";
+        } else if (kind == "exfat") {
+            tools = "mkfs.exfat mount.exfat-fuse losetup";
+            make = "truncate -s 16M '" + image + "' && mkfs.exfat '" + image + "'";
+            device = image + ".device";
+            mount = "losetup --find --show '" + image + "' >'" + device +
+                    "' && mount.exfat-fuse \"$(cat '" + device + "')\" '" + folder + "'";
         } else {
             tools = "mkfs.vfat fusefat";
             make = "mkfs.vfat -C '" + image + "' 16384";
@@ -50,6 +57,8 @@ struct Mounted {
     }
     ~Mounted() {
         if (mounted) ::umount2(folder.c_str(), MNT_DETACH);
+        // Freed now, or as soon as its FUSE driver lets go.
+        if (!device.empty()) run("losetup -d \"$(cat '" + device + "')\" 2>/dev/null");
     }
     Mounted(const Mounted&) = delete;
     Mounted& operator=(const Mounted&) = delete;
@@ -60,6 +69,7 @@ struct Mounted {
     }
 
     std::string folder;
+    std::string device;  // the file that names the loop device, if one is used
     bool mounted = false;
     bool forbidden = false;
     std::string reason;

@@ -104,7 +104,7 @@ std::string withSeparator(std::string folder) {
 // Where the files of one source folder go, and whether they may go there.
 struct Destination {
     std::string folder;  // ends with a separator
-    std::string key;     // host::sameFileKey of the folder: its copies' keys start with it
+    std::string key;     // host::folderKey of the folder: its copies' keys start with it
     bool refused = false;
     bool reached = false;  // its folders are made and it is the target's destination
 };
@@ -252,7 +252,7 @@ class CopyRun {
                                      ? host::fullStructureFolder(run_.target, ls_path1_, zml1)
                                      : withSeparator(run_.target) + zml1,
                                  {}};
-            filenp->key = host::sameFileKey(filenp->folder);
+            filenp->key = host::folderKey(filenp->folder);
             filenp->refused = landsInSource(filenp->folder);
         }
         // Reached from the target folder's handle, so a folder swapped for a
