@@ -1,5 +1,6 @@
 #include "host/copy_switches.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 
@@ -22,6 +23,14 @@ long long detail::killCopyAfter() noexcept {
         killSwitch.store(bytes);
     }
     return bytes;
+}
+
+long long detail::freeNameWait() noexcept {
+    static const long long microseconds = [] {
+        const char* value = std::getenv("ZARVIK_TEST_FREE_NAME_WAIT");
+        return value && *value ? std::max(0LL, std::strtoll(value, nullptr, 10)) : 0LL;
+    }();
+    return microseconds;
 }
 
 void setKillCopyAfterBytesForTesting(long long bytes) noexcept {

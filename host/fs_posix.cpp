@@ -4,6 +4,7 @@
 #include <linux/openat2.h>
 #include <signal.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -236,6 +237,28 @@ class OwnWrite {
 
 constexpr off_t kCheckTargetFirstFrom = 1 << 20;
 
+// An exclusive lock on an open folder for the object's life. A lock of the
+// open folder (flock), not of the process, so it also keeps this process's
+// threads apart; a file system through FUSE keeps it in the kernel.
+class FolderLock {
+  public:
+    explicit FolderLock(int folder) noexcept
+        : fd_(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        const int code = errno;
+        while (fd_ >= 0 && ::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+        }
+        errno = code;
+    }
+    ~FolderLock() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+  private:
+    int fd_;
+};
+
 // Moves the finished temporary file `temporary` to `target`, both in the open
 // `folder`, without replacing an existing one.
 bool renameNoReplace(int folder, const std::string& temporary, const std::string& target) noexcept {
@@ -249,13 +272,19 @@ bool renameNoReplace(int folder, const std::string& temporary, const std::string
         return true;
     }
     if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) return false;
-    // No hard links either (FAT-like): test, then rename. Only another writer racing
-    // for the same name in between could be replaced.
+    // No hard links either (FAT and exFAT through FUSE): test, then rename,
+    // while holding the folder's lock, which every copy of this program, in
+    // any process or thread, takes around the same two steps. A program that
+    // writes there without it can still slip in between (README). The lock
+    // ends with its holder, a killed one too; where the folder cannot be
+    // locked the two steps go on without it.
+    const FolderLock lock(folder);
     struct stat st;
     if (::fstatat(folder, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         errno = EEXIST;
         return false;
     }
+    if (const long long wait = detail::freeNameWait()) ::usleep(static_cast<useconds_t>(wait));
     return ::renameat(folder, temporary.c_str(), folder, target.c_str()) == 0;
 }
 

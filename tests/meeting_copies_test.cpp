@@ -1,7 +1,9 @@
 // Copies that meet at one file. Names that a stick takes for one file (case
 // on FAT and exFAT through FUSE, non-ASCII case on exFAT), and a link in the
 // target to another of its folders: several workers must leave what one
-// leaves.
+// leaves. Two programs copying into one folder of a stick at once, where the
+// system refuses both the renames that never replace and hard links: each
+// name is copied by exactly one of them and holds that one's bytes.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -138,6 +140,41 @@ TEST_P(OnSticks, NamesTheStickTakesForOneEndAsWithOneWorker) {
     }
     if (!GetParam().empty()) {
         EXPECT_EQ(ones.at("torrin").files.at("0read.ME"), "from read.ME");
+    }
+}
+
+// Two kelvane processes copy the same names from two sources into one folder
+// of the stick at once, never replacing. A few names per folder: the FUSE FAT
+// driver garbles files once a folder outgrows its first cluster.
+TEST_P(OnSticks, NeverReplaceHoldsBetweenTwoPrograms) {
+    std::vector<std::string> names;
+    for (int folder = 0; folder < 8; ++folder) {
+        for (int file = 0; file < 5; ++file)
+            names.push_back("d" + std::to_string(folder) + "/f" + std::to_string(file));
+    }
+    for (const std::string source : {"a", "b"}) {
+        for (const std::string& name : names) temp_.write(source + "/" + name, source + name);
+    }
+    const std::string target = top_ + "/t";
+    ASSERT_TRUE(host::createFolder(target));
+    const auto command = [&](const std::string& source) {
+        // Each waits between finding a name free and taking it.
+        return "ZARVIK_TEST_FREE_NAME_WAIT=2000 '" + std::string(KELVANE_PROGRAM) + "' check '" +
+               temp_ / source + "' '" + target + "' --copy --no-replace --jobs 4 >'" +
+               temp_ / (source + ".out") + "' 2>/dev/null";
+    };
+    Mounted::run("(" + command("a") + " & " + command("b") + " & wait)");
+    const std::string printed[] = {TempFolder::read(temp_ / "a.out"),
+                                   TempFolder::read(temp_ / "b.out")};
+    for (const std::string& name : names) {
+        std::string copiedBy;
+        for (int run = 0; run < 2; ++run) {
+            if (printed[run].find("/" + name + "\t成功") != std::string::npos)
+                copiedBy += "ab"[run];
+        }
+        EXPECT_EQ(copiedBy.size() == 1 ? copiedBy + name : "one of a and b",
+                  TempFolder::read(target + "/" + name))
+            << name << " copied by \"" << copiedBy << "\"";
     }
 }
 
