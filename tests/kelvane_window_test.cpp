@@ -14,11 +14,11 @@
 #include <stdexcept>
 
 #include "grid/qt/grid_view.h"
-#include "tests/support/scripted_host.h"
 #include "host/text.h"
 #include "kelvane/window/kelapp.h"
 #include "kelvane/window/w_htmd.h"
 #include "support/temp_folder.h"
+#include "tests/support/scripted_host.h"
 
 using kelvane::w_htmd;
 using testing_support::TempFolder;
@@ -120,6 +120,27 @@ TEST_F(MainWindow, DropDownListsHoldTheirItemsAndStartOnTheFirst) {
     EXPECT_EQ(window->control<QSpinBox>("em_2")->maximum(), 26);
     EXPECT_EQ(window->control<QSpinBox>("em_3")->value(), 1);
     EXPECT_EQ(window->control<QSpinBox>("em_4")->maximum(), 100);
+}
+
+// The edit masks show their numbers inside their fields. A font whose glyph
+// boxes are far taller than its lines (what a system without its dialog font
+// falls back to) draws them above the field, out of sight, while the values
+// are right.
+TEST_F(MainWindow, EditMasksShowTheirNumbersInsideTheirFields) {
+    auto window = openWindow();
+    window->show();
+    for (const auto& [name, text] : {std::pair{"em_2", "2"}, {"em_3", "1"}, {"em_4", "1"}}) {
+        auto* spin = window->control<QSpinBox>(name);
+        EXPECT_EQ(spin->text(), text) << name;
+        auto* field = spin->findChild<QLineEdit*>();
+        ASSERT_NE(field, nullptr) << name;
+        const QImage image = field->grab().toImage();
+        int dark = 0;  // pixels of the digit in the middle half of the field's height
+        for (int y = image.height() / 4; y < image.height() * 3 / 4; ++y) {
+            for (int x = 0; x < image.width(); ++x) dark += qGray(image.pixel(x, y)) < 128;
+        }
+        EXPECT_GT(dark, 3) << name << " shows no number";
+    }
 }
 
 TEST_F(MainWindow, FirstStartWithoutSettingsUsesTheDefaults) {
