@@ -45,13 +45,22 @@ const Run* runOf(const Run (&table)[N], char32_t c) {
     return c <= run->last ? run : nullptr;
 }
 
+// The CJK ideographs, most characters of the names these programs meet,
+// neither fold, decompose nor combine.
+bool isIdeograph(char32_t c) {
+    return c >= 0x3400 && c <= 0x9FFF;
+}
+
 char32_t folded(char32_t c) {
+    if (c < 0x80) return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
+    if (isIdeograph(c)) return c;
     const FoldRun* run = runOf(kFoldRuns, c);
     if (!run || (c - run->first) % run->step != 0) return c;
     return static_cast<char32_t>(static_cast<std::int32_t>(c) + run->delta);
 }
 
 int combiningClass(char32_t c) {
+    if (c < kClassRuns[0].first || isIdeograph(c)) return 0;
     const ClassRun* run = runOf(kClassRuns, c);
     return run ? run->combiningClass : 0;
 }
@@ -68,6 +77,10 @@ void decompose(char32_t c, std::u32string& out) {
         out += kLeadFirst + index / (kVowels * kTrails);
         out += kVowelFirst + index % (kVowels * kTrails) / kTrails;
         if (index % kTrails != 0) out += kTrailBefore + index % kTrails;
+        return;
+    }
+    if (c < kDecompositions[0].code || isIdeograph(c)) {
+        out += c;
         return;
     }
     const auto found = std::lower_bound(
@@ -89,12 +102,15 @@ void putInCanonicalOrder(std::u32string& text) {
             ++start;
             continue;
         }
-        std::size_t end = start;
-        while (end < text.size() && combiningClass(text[end]) != 0) ++end;
-        std::stable_sort(
-            text.begin() + static_cast<std::ptrdiff_t>(start),
-            text.begin() + static_cast<std::ptrdiff_t>(end),
-            [](char32_t a, char32_t b) { return combiningClass(a) < combiningClass(b); });
+        // Runs are a few marks long: sorted in place by insertion, which
+        // keeps marks of one class in their order.
+        std::size_t end = start + 1;
+        for (; end < text.size(); ++end) {
+            const int endClass = combiningClass(text[end]);
+            if (endClass == 0) break;
+            for (std::size_t at = end; at > start && combiningClass(text[at - 1]) > endClass; --at)
+                std::swap(text[at - 1], text[at]);
+        }
         start = end;
     }
 }
