@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "host/folder_status.h"
+
 namespace host {
 
 bool fileExists(const std::string& path) noexcept;    // a regular file (or a link to one)
@@ -61,7 +63,11 @@ bool copyFileSafely(const std::string& source, const std::string& target, bool r
 // is checked with pathInside before each folder is entered.
 class TargetFolder {
   public:
-    explicit TargetFolder(std::string root);
+    // `flushEachCopy`: each copy reaches the device before it takes its name
+    // (Windows, where no file system can be flushed as a whole by an ordinary
+    // user; elsewhere the caller flushes the file system once, see
+    // host/durability.h, and this changes nothing).
+    explicit TargetFolder(std::string root, bool flushEachCopy = false);
     ~TargetFolder();
     TargetFolder(const TargetFolder&) = delete;
     TargetFolder& operator=(const TargetFolder&) = delete;
@@ -79,6 +85,9 @@ class TargetFolder {
     const std::string& path() const noexcept { return path_; }
     // Whether any entry (a dangling link too) has this name in the destination.
     bool nameTaken(const std::string& name) const noexcept;
+    // The length and times of the file `name` in the destination (a link is
+    // not followed); nullopt when there is no such file.
+    std::optional<FileStatus> statusOf(const std::string& name) const noexcept;
     // copyFileSafely into the destination under `name`.
     bool copyHere(const std::string& source, const std::string& name, bool replace,
                   std::string* error = nullptr) noexcept;
@@ -90,6 +99,7 @@ class TargetFolder {
     // POSIX: open folder descriptors; Windows: unused.
     int rootHandle_ = -1;
     int handle_ = -1;
+    bool flushEachCopy_ = false;
 };
 // True for the names of the program's temporary files (copies, settings,
 // saved lists, exports); listings leave out these names and no others.
@@ -100,9 +110,10 @@ bool isTemporaryName(std::string_view name) noexcept;
 std::optional<std::string> readFile(const std::string& path, std::string* reason = nullptr);
 // Replaces `path` with `bytes` atomically (a temporary file in the same folder,
 // made as copyFileSafely makes its own, then renamed), so a crash or a full
-// disk never leaves a half-written file.
+// disk never leaves a half-written file. `durable`: the new content and its
+// name reach the device before this returns, so they also survive a power cut.
 bool writeFileAtomically(const std::string& path, std::string_view bytes,
-                         std::string* error = nullptr) noexcept;
+                         std::string* error = nullptr, bool durable = false) noexcept;
 // Appends `bytes` to `path`, creating it when missing.
 bool appendToFile(const std::string& path, std::string_view bytes) noexcept;
 

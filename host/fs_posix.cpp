@@ -22,6 +22,7 @@
 #include <unordered_map>
 
 #include "host/copy_switches.h"
+#include "host/durability.h"
 #include "host/file_content_posix.h"
 #include "host/fs.h"
 #include "host/listing_order.h"
@@ -559,7 +560,8 @@ bool copyFileSafely(const std::string& source, const std::string& target, bool r
     }
 }
 
-TargetFolder::TargetFolder(std::string root) : root_(std::move(root)) {
+TargetFolder::TargetFolder(std::string root, bool flushEachCopy)
+    : root_(std::move(root)), flushEachCopy_(flushEachCopy) {
     rootHandle_ = ::open(root_.empty() ? "." : root_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
 }
 
@@ -602,6 +604,14 @@ bool TargetFolder::nameTaken(const std::string& name) const noexcept {
     return handle_ >= 0 && ::fstatat(handle_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
+std::optional<FileStatus> TargetFolder::statusOf(const std::string& name) const noexcept {
+    struct stat st;
+    if (handle_ < 0 || ::fstatat(handle_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return FileStatus{st.st_size, st.st_mtim.tv_sec, st.st_ctim.tv_sec};
+}
+
 bool TargetFolder::copyHere(const std::string& source, const std::string& name, bool replace,
                             std::string* error) noexcept {
     try {
@@ -612,8 +622,8 @@ bool TargetFolder::copyHere(const std::string& source, const std::string& name, 
     }
 }
 
-bool writeFileAtomically(const std::string& path, std::string_view bytes,
-                         std::string* error) noexcept {
+bool writeFileAtomically(const std::string& path, std::string_view bytes, std::string* error,
+                         bool durable) noexcept {
     try {
         // Through a link the file it names is replaced, not the link.
         std::string real = path;
@@ -631,13 +641,16 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes,
         if (!file.create(baseName(real), 0666))
             return fail(error, "cannot create a file in", folder.path, errno);
         const bool ok = writeAll(file.fd(), bytes.data(), bytes.size()) &&
-                        (!exists || setMode(file.fd(), st.st_mode & 07777)) && file.flush() &&
+                        (!exists || setMode(file.fd(), st.st_mode & 07777)) &&
+                        (!durable || ::fdatasync(file.fd()) == 0) && file.flush() &&
                         file.publish(std::string(baseName(real)), true);
         if (!ok) {
             const int code = errno;
             file.discard();
             return fail(error, "cannot write", real, code);
         }
+        // The new name is an entry of the folder: flushed with it.
+        if (durable) return flushFolder(folder.path, error);
         return true;
     } catch (...) {
         return fail(error, "out of memory writing", path, ENOMEM);

@@ -280,12 +280,15 @@ void removeTemporary(const std::wstring& temporary) noexcept {
 // `target`, through its handle, so it is held until it has that name; then
 // closes it. ERROR_SUCCESS, or the system's error with the temporary file
 // removed. Without `replace` an existing target is refused, never replaced.
+// `flush`: the content reaches the device before the file takes its name.
 DWORD finishTemporary(Handle& file, const std::wstring& temporary, const std::wstring& target,
-                      DWORD attributes, bool replace) {
+                      DWORD attributes, bool replace, bool flush) {
     FILE_BASIC_INFO basic{};  // zero times: left as they are
     basic.FileAttributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
     DWORD code = ERROR_SUCCESS;
-    if (!::SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic)) {
+    if (flush && !::FlushFileBuffers(file.get())) {
+        code = ::GetLastError();
+    } else if (!::SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic)) {
         code = ::GetLastError();
     } else if (renameHeld(file.get(), target, replace)) {
         return file.close() ? ERROR_SUCCESS : ::GetLastError();
@@ -404,8 +407,10 @@ std::optional<FileTimes> fileTimes(const std::string& path) noexcept {
     }
 }
 
-bool copyFileSafely(const std::string& source, const std::string& target, bool replace,
-                    std::string* error) noexcept {
+namespace {
+
+bool copyFile(const std::string& source, const std::string& target, bool replace, bool flush,
+              std::string* error) noexcept {
     try {
         const std::wstring wideSource = systemPath(source);
         const std::wstring wideTarget = systemPath(target);
@@ -441,8 +446,8 @@ bool copyFileSafely(const std::string& source, const std::string& target, bool r
         if (!::SetFileTime(to.get(), nullptr, nullptr, &info.ftLastWriteTime))
             return abandon("cannot set the time of", target, ::GetLastError());
         from.close();
-        const DWORD code = finishTemporary(to, temporary, wideTarget,
-                                           info.dwFileAttributes & kCopiedAttributes, replace);
+        const DWORD code = finishTemporary(
+            to, temporary, wideTarget, info.dwFileAttributes & kCopiedAttributes, replace, flush);
         if (code != ERROR_SUCCESS) {
             const bool exists = code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS;
             return fail(error, exists ? "will not replace" : "cannot rename to", target, code);
@@ -453,10 +458,18 @@ bool copyFileSafely(const std::string& source, const std::string& target, bool r
     }
 }
 
+}  // namespace
+
+bool copyFileSafely(const std::string& source, const std::string& target, bool replace,
+                    std::string* error) noexcept {
+    return copyFile(source, target, replace, false, error);
+}
+
 // Windows offers no lookup relative to an open folder that refuses to leave
 // it, so each destination is checked by its resolved path when it is entered,
 // and its folders made one by one after the check.
-TargetFolder::TargetFolder(std::string root) : root_(std::move(root)) {}
+TargetFolder::TargetFolder(std::string root, bool flushEachCopy)
+    : root_(std::move(root)), flushEachCopy_(flushEachCopy) {}
 
 TargetFolder::~TargetFolder() = default;
 
@@ -497,11 +510,28 @@ bool TargetFolder::nameTaken(const std::string& name) const noexcept {
     }
 }
 
+std::optional<FileStatus> TargetFolder::statusOf(const std::string& name) const noexcept {
+    try {
+        if (handle_ < 0) return std::nullopt;
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!::GetFileAttributesExW(systemPath(joinPath(path_, name)).c_str(),
+                                    GetFileExInfoStandard, &data) ||
+            (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+            return std::nullopt;
+        const auto length = static_cast<std::int64_t>(
+            (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+        return FileStatus{length, windows::secondsOf(data.ftLastWriteTime),
+                          windows::secondsOf(data.ftCreationTime)};
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
 bool TargetFolder::copyHere(const std::string& source, const std::string& name, bool replace,
                             std::string* error) noexcept {
     try {
         if (handle_ < 0) return fail(error, "cannot create a file in", path_, ERROR_INVALID_HANDLE);
-        return copyFileSafely(source, joinPath(path_, name), replace, error);
+        return copyFile(source, joinPath(path_, name), replace, flushEachCopy_, error);
     } catch (...) {
         return fail(error, "out of memory copying", source, ERROR_NOT_ENOUGH_MEMORY);
     }
@@ -532,8 +562,8 @@ std::optional<std::string> readFile(const std::string& path, std::string* reason
     return bytes;
 }
 
-bool writeFileAtomically(const std::string& path, std::string_view bytes,
-                         std::string* error) noexcept {
+bool writeFileAtomically(const std::string& path, std::string_view bytes, std::string* error,
+                         bool durable) noexcept {
     try {
         const std::wstring wide = systemPath(path);
         const std::wstring folder = wideFolderOf(wide);
@@ -552,7 +582,7 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes,
         const DWORD attributes = existing == INVALID_FILE_ATTRIBUTES
                                      ? FILE_ATTRIBUTE_NORMAL
                                      : (existing & kCopiedAttributes & ~FILE_ATTRIBUTE_READONLY);
-        const DWORD code = finishTemporary(file, temporary, wide, attributes, true);
+        const DWORD code = finishTemporary(file, temporary, wide, attributes, true, durable);
         if (code != ERROR_SUCCESS) return fail(error, "cannot write", path, code);
         return true;
     } catch (...) {

@@ -230,10 +230,13 @@ void IniFile::write(std::string_view section, std::string_view key, std::string_
     dirty_ = true;
 }
 
-bool IniFile::save() {
+bool IniFile::save(bool durable, std::string* error) {
     if (!dirty_) return true;
-    if (unreadable_) return false;
-    if (!writeFileAtomically(path_, content())) return false;
+    if (unreadable_) {
+        if (error) *error = "cannot read \"" + path_ + "\", so it is not overwritten";
+        return false;
+    }
+    if (!writeFileAtomically(path_, content(), error, durable)) return false;
     dirty_ = false;
     return true;
 }

@@ -24,8 +24,10 @@ class IniFile {
     // Changes the value in memory, creating section and key when needed.
     void write(std::string_view section, std::string_view key, std::string_view value);
     // Writes the file atomically when anything changed. False when it could not
-    // be written (a read-only folder); the file on disk is then unchanged.
-    bool save();
+    // be written (a read-only folder), with the reason in `error` when given;
+    // the file on disk is then unchanged. `durable`: the file and its folder
+    // are flushed to the device before it returns.
+    bool save(bool durable = false, std::string* error = nullptr);
     // The bytes save() would write.
     std::string content() const;
 

@@ -1,0 +1,77 @@
+// What a run needs so that a power cut or a kill never loses what it vouched
+// for: flushing what was written to the device, a file written and flushed a
+// piece at a time (a journal), and an exclusive lock that ends with the process.
+// None of these functions throws.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace host {
+
+// Flushes everything written to the file system that holds `path` (Linux:
+// syncfs), so copies made there survive a power cut. Windows has no such call
+// for an ordinary user; there each copy is flushed before it takes its name
+// (TargetFolder's flushed copies), and this does nothing.
+bool flushFileSystem(const std::string& path, std::string* error = nullptr) noexcept;
+
+// Flushes a folder's entries (names made, renamed or removed in it) to the
+// device. Some file systems (FUSE ones) cannot flush a folder and say so:
+// their names are then as durable as they get, and that is no failure.
+bool flushFolder(const std::string& folder, std::string* error = nullptr) noexcept;
+
+// Removes `path` and flushes its folder, so the removal survives a power cut.
+// A missing file counts as removed.
+bool removeFileDurably(const std::string& path, std::string* error = nullptr) noexcept;
+
+// A file that grows by appends and is flushed to the device on demand.
+class JournalFile {
+  public:
+    JournalFile() = default;
+    ~JournalFile();
+    JournalFile(const JournalFile&) = delete;
+    JournalFile& operator=(const JournalFile&) = delete;
+
+    // Opens an existing file for appending.
+    bool open(const std::string& path, std::string* error = nullptr) noexcept;
+    bool append(std::string_view bytes, std::string* error = nullptr) noexcept;
+    // The data appended so far reaches the device.
+    bool flush(std::string* error = nullptr) noexcept;
+    void close() noexcept;
+    bool isOpen() const noexcept { return handle_ != kClosed; }
+
+  private:
+    static constexpr long long kClosed = -1;
+    long long handle_ = kClosed;  // a descriptor, or a Windows handle's value
+    std::string path_;
+};
+
+// An exclusive lock on a file, held until release or the end of the process
+// (however it ends). Linux: an advisory lock (flock); Windows: the file opened
+// with no sharing. The file is made when missing and never removed, since
+// removing a lock file lets two holders lock two different files.
+class ExclusiveLock {
+  public:
+    enum class Result { Taken, Busy, Failed };
+
+    ExclusiveLock() = default;
+    ~ExclusiveLock() { release(); }
+    ExclusiveLock(const ExclusiveLock&) = delete;
+    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+
+    // Busy when another holder has it; Failed (reason in `error`) when the
+    // file cannot be made or opened.
+    Result tryTake(const std::string& path, std::string* error = nullptr) noexcept;
+    // Waits while another holder has it.
+    Result take(const std::string& path, std::string* error = nullptr) noexcept;
+    void release() noexcept;
+    bool held() const noexcept { return handle_ != kClosed; }
+
+  private:
+    Result acquire(const std::string& path, bool wait, std::string* error) noexcept;
+
+    static constexpr long long kClosed = -1;
+    long long handle_ = kClosed;
+};
+
+}  // namespace host

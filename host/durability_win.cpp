@@ -1,0 +1,134 @@
+#include <algorithm>
+#include <cstdint>
+
+#include "host/durability.h"
+#include "host/paths.h"
+#include "host/windows_internal.h"
+
+namespace host {
+
+namespace {
+
+using windows::systemMessage;
+using windows::systemPath;
+
+bool fail(std::string* error, std::string_view what, const std::string& path, DWORD code) noexcept {
+    if (error) {
+        try {
+            *error = std::string(what) + " \"" + path + "\": " + systemMessage(code);
+        } catch (...) {
+        }
+    }
+    ::SetLastError(code);
+    return false;
+}
+
+HANDLE handleOf(long long value) noexcept {
+    return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(value));
+}
+
+long long valueOf(HANDLE handle) noexcept {
+    return static_cast<long long>(reinterpret_cast<std::intptr_t>(handle));
+}
+
+}  // namespace
+
+bool flushFileSystem(const std::string&, std::string*) noexcept {
+    // Each copy of a run is flushed before it takes its name.
+    return true;
+}
+
+bool removeFileDurably(const std::string& path, std::string* error) noexcept {
+    try {
+        if (::DeleteFileW(systemPath(path).c_str())) return true;
+        const DWORD code = ::GetLastError();
+        return code == ERROR_FILE_NOT_FOUND || fail(error, "cannot remove", path, code);
+    } catch (...) {
+        return fail(error, "out of memory removing", path, ERROR_NOT_ENOUGH_MEMORY);
+    }
+}
+
+JournalFile::~JournalFile() {
+    close();
+}
+
+bool JournalFile::open(const std::string& path, std::string* error) noexcept {
+    close();
+    try {
+        const HANDLE file =
+            ::CreateFileW(systemPath(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return fail(error, "cannot open", path, ::GetLastError());
+        handle_ = valueOf(file);
+        path_ = path;
+        return true;
+    } catch (...) {
+        return fail(error, "out of memory opening", path, ERROR_NOT_ENOUGH_MEMORY);
+    }
+}
+
+bool JournalFile::append(std::string_view bytes, std::string* error) noexcept {
+    if (handle_ == kClosed) return fail(error, "cannot write", path_, ERROR_INVALID_HANDLE);
+    while (!bytes.empty()) {
+        DWORD wrote = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+        if (!::WriteFile(handleOf(handle_), bytes.data(), chunk, &wrote, nullptr) || wrote == 0)
+            return fail(error, "cannot write", path_, ::GetLastError());
+        bytes.remove_prefix(wrote);
+    }
+    return true;
+}
+
+bool JournalFile::flush(std::string* error) noexcept {
+    if (handle_ == kClosed) return fail(error, "cannot write", path_, ERROR_INVALID_HANDLE);
+    return ::FlushFileBuffers(handleOf(handle_)) ||
+           fail(error, "cannot flush", path_, ::GetLastError());
+}
+
+void JournalFile::close() noexcept {
+    if (handle_ != kClosed) ::CloseHandle(handleOf(handle_));
+    handle_ = kClosed;
+}
+
+ExclusiveLock::Result ExclusiveLock::tryTake(const std::string& path, std::string* error) noexcept {
+    return acquire(path, false, error);
+}
+
+ExclusiveLock::Result ExclusiveLock::take(const std::string& path, std::string* error) noexcept {
+    return acquire(path, true, error);
+}
+
+ExclusiveLock::Result ExclusiveLock::acquire(const std::string& path, bool wait,
+                                             std::string* error) noexcept {
+    release();
+    try {
+        const std::wstring wide = systemPath(path);
+        for (;;) {
+            // Opened with no sharing at all: while it is open nobody else can
+            // open it, and the system closes it when the process ends.
+            const HANDLE file = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (file != INVALID_HANDLE_VALUE) {
+                handle_ = valueOf(file);
+                return Result::Taken;
+            }
+            const DWORD code = ::GetLastError();
+            if (code != ERROR_SHARING_VIOLATION && code != ERROR_LOCK_VIOLATION) {
+                fail(error, "cannot create", path, code);
+                return Result::Failed;
+            }
+            if (!wait) return Result::Busy;
+            ::Sleep(100);
+        }
+    } catch (...) {
+        fail(error, "out of memory locking", path, ERROR_NOT_ENOUGH_MEMORY);
+        return Result::Failed;
+    }
+}
+
+void ExclusiveLock::release() noexcept {
+    if (handle_ != kClosed) ::CloseHandle(handleOf(handle_));
+    handle_ = kClosed;
+}
+
+}  // namespace host

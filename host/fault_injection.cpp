@@ -1,0 +1,62 @@
+#include "host/fault_injection.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+
+namespace host::faults {
+
+void killProcessNow() noexcept;  // the platform's side
+
+namespace {
+
+struct KillPoint {
+    std::mutex mutex;
+    std::string point;
+    long remaining = 0;
+};
+KillPoint killPoint;
+// -1: not yet read from the environment; 0: none; 1: set.
+std::atomic<int> state{-1};
+
+void set(std::string_view point, long count) noexcept {
+    try {
+        std::lock_guard lock(killPoint.mutex);
+        killPoint.point.assign(point);
+        killPoint.remaining = count;
+        state.store(point.empty() || count <= 0 ? 0 : 1);
+    } catch (...) {
+        state.store(0);
+    }
+}
+
+void readEnvironment() noexcept {
+    const char* value = std::getenv("ZARVIK_TEST_KILL_AT");
+    const std::string_view text = value ? value : "";
+    const std::size_t colon = text.rfind(':');
+    if (colon == std::string_view::npos) {
+        set({}, 0);
+        return;
+    }
+    set(text.substr(0, colon), std::strtol(value + colon + 1, nullptr, 10));
+}
+
+}  // namespace
+
+void reach(std::string_view point) noexcept {
+    int current = state.load(std::memory_order_relaxed);
+    if (current == 0) return;
+    if (current < 0) {
+        readEnvironment();
+        if (state.load() == 0) return;
+    }
+    std::lock_guard lock(killPoint.mutex);
+    if (killPoint.point == point && --killPoint.remaining == 0) killProcessNow();
+}
+
+void setKillAtForTesting(std::string_view point, long count) noexcept {
+    set(point, count);
+}
+
+}  // namespace host::faults
