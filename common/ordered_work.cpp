@@ -141,6 +141,11 @@ long OrderedWork::add(Work work, Finish finish) {
     return number;
 }
 
+long OrderedWork::running() {
+    std::lock_guard lock(mutex_);
+    return running_;
+}
+
 void OrderedWork::finishThrough(long number) {
     const long finished = added_ - static_cast<long>(pieces_.size());
     for (long next = finished; next <= number && !pieces_.empty(); ++next) finishFront();

@@ -82,6 +82,8 @@ class OrderedWork {
     void finishAll() { finishThrough(added_ - 1); }
     // The number the next piece gets.
     long added() const noexcept { return added_; }
+    // Pieces whose work is posted to the pool and not yet done.
+    long running();
 
   private:
     struct Piece {
@@ -99,6 +101,40 @@ class OrderedWork {
     std::deque<std::unique_ptr<Piece>> pieces_;  // not yet finished, oldest first
     long added_ = 0;
     long running_ = 0;  // posted to the pool and not yet done
+};
+
+// Workers with state of their own (each an open target folder, say) and the
+// ordered work they do. The states are made before the threads and destroyed
+// after them, and the ordered work waits for its running pieces before either
+// goes: however the owner is left (an exception included), no worker ever
+// uses a state that is gone.
+template <typename State>
+class WorkersWithState {
+  public:
+    // `threads` 0 or 1: no thread, one state, the work runs where it is added.
+    template <typename MakeState>
+    WorkersWithState(int threads, MakeState makeState) {
+        const int states = threads > 1 ? threads : 1;
+        for (int i = 0; i < states; ++i) states_.push_back(makeState());
+        pool_.emplace(threads > 1 ? threads : 0);
+        work_.emplace(&*pool_);
+    }
+    ~WorkersWithState() {
+        work_.reset();
+        pool_.reset();
+    }
+    WorkersWithState(const WorkersWithState&) = delete;
+    WorkersWithState& operator=(const WorkersWithState&) = delete;
+
+    State& state(int thread) { return *states_[static_cast<std::size_t>(thread)]; }
+    WorkerPool& pool() { return *pool_; }
+    OrderedWork& work() { return *work_; }
+    int threads() const { return pool_->threads(); }
+
+  private:
+    std::vector<std::unique_ptr<State>> states_;
+    std::optional<WorkerPool> pool_;
+    std::optional<OrderedWork> work_;
 };
 
 // Test hooks, process-wide: each piece's work waits a random time of up to

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -183,7 +184,9 @@ TEST_F(SmallTarget, TorrinLogsTheFileThatDoesNotFitAndCopiesTheNext) {
 }
 
 // torrin's settings and log live in its working folder. On a full or
-// read-only disk the run still copies; the settings file stays whole.
+// read-only disk the settings file stays whole. A run that keeps no records
+// still copies; one that keeps its journal there, as the programs' runs do,
+// copies nothing: after a kill it could not tell what it had copied.
 class SettingsDisk : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -235,6 +238,12 @@ TEST_F(SettingsDisk, FullDiskStillCopiesAndKeepsTheSettings) {
     temp_.write("app/confi9.ini", kProfile);
     fillUp(app_);
     host::NullProgress quiet;
+    torrin::RunDescription journaled = run();
+    journaled.journal = app_ + "/confi9.journal";
+    const torrin::RunResult refused = torrin::rcopy(journaled, quiet);
+    EXPECT_NE(refused.refusal, "");
+    EXPECT_EQ(refused.cgcs + refused.cccs, 0);
+    EXPECT_FALSE(std::filesystem::exists(target_ + "/one"));
     const torrin::RunResult result = torrin::rcopy(run(), quiet);
     EXPECT_EQ(result.cgcs, 2);
     EXPECT_EQ(TempFolder::read(app_ + "/confi9.ini"), kProfile);
@@ -243,9 +252,11 @@ TEST_F(SettingsDisk, FullDiskStillCopiesAndKeepsTheSettings) {
 }
 
 #ifdef TORRIN_PROGRAM
-// The program itself starts in a read-only working folder, runs unattended
-// and copies.
-TEST_F(SettingsDisk, UnattendedProgramRunsInAReadOnlyFolder) {
+// The program itself started in a read-only working folder can keep neither
+// its lock, its journal nor its threshold: it copies nothing, says so on
+// standard error and ends with status 2, where it used to report success
+// while its threshold never moved.
+TEST_F(SettingsDisk, UnattendedProgramRefusesAReadOnlyFolder) {
     temp_.write("app/confi9.ini", "[other]\r\nfdt=2000-01-01 00:00:00\r\nmpath=" + target_ +
                                       "\r\nypath1=" + source_ + "\r\nsfth=y\r\nqmljg=n\r\n");
     const std::string before = TempFolder::read(app_ + "/confi9.ini");
@@ -255,12 +266,20 @@ TEST_F(SettingsDisk, UnattendedProgramRunsInAReadOnlyFolder) {
     hardening::giveToNobody(temp_.path());
     const std::string report = hardening::runUnprivileged([&]() -> std::string {
         ::chmod(app_.c_str(), 0555);
-        const std::string command = "cd '" + app_ + "' && '" + program + "' exit";
-        const int status = std::system(command.c_str());
-        return WIFEXITED(status) ? std::to_string(WEXITSTATUS(status)) : "killed";
+        const std::string command = "cd '" + app_ + "' && '" + program + "' exit 2>&1";
+        std::string output;
+        if (FILE* pipe = ::popen(command.c_str(), "r")) {
+            char buffer[512];
+            while (std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe))
+                output.append(buffer, got);
+            const int status = ::pclose(pipe);
+            return (WIFEXITED(status) ? std::to_string(WEXITSTATUS(status)) : "killed") + " " +
+                   output.substr(0, output.find(':'));
+        }
+        return std::string("no pipe");
     });
-    EXPECT_EQ(report, "0");
-    EXPECT_EQ(TempFolder::read(target_ + "/one"), "1");
+    EXPECT_EQ(report, "2 torrin");
+    EXPECT_FALSE(std::filesystem::exists(target_ + "/one"));
     EXPECT_EQ(TempFolder::read(app_ + "/confi9.ini"), before);
 }
 #endif

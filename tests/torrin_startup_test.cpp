@@ -241,9 +241,14 @@ TEST_F(UnattendedProgram, RunsWithoutADisplayAndUsesTheWorkingDirectory) {
     EXPECT_NE(host::iniRead(folder / "confi9.ini", "other", "fdt", ""), "2001-01-01 00:00:00");
 }
 
-TEST_F(UnattendedProgram, ExitStatusTwoWhenACheckFails) {
+// Cron mails only what a job prints: a run that does not run, or has
+// failures, says so on standard error, with the log's path.
+TEST_F(UnattendedProgram, ExitStatusTwoWhenACheckFailsAndItSaysWhy) {
     EXPECT_EQ(start("exit"), 2);
-    EXPECT_EQ(errors(), "");
+    EXPECT_EQ(errors(),
+              "torrin: the run did not start: 文件复制条件，修改（创建）日期或时间错误，错误为：\n"
+              "torrin: the log is " +
+                  (folder / "log.txt") + "\n");
     EXPECT_NE(log().find(gbk("文件复制条件，修改（创建）日期或时间错误，错误为：\r\n")),
               std::string::npos);
 }
@@ -256,12 +261,28 @@ TEST_F(UnattendedProgram, ExitStatusOneWhenACopyFails) {
                                    "\r\nqmljg=n\r\n");
     EXPECT_EQ(start("exit"), 1);
     EXPECT_NE(log().find(gbk("复制文件全部失败，失败数:1\r\n")), std::string::npos);
+    EXPECT_EQ(errors(), "torrin: 1 of 1 copies failed:\n  " + (folder / "src/sub/b.txt") +
+                            "\ntorrin: the log is " + (folder / "log.txt") + "\n");
+}
+
+TEST_F(UnattendedProgram, OptionsPrintTheirTextAndAnUnknownOneIsRefused) {
+    EXPECT_EQ(start("--help"), 0);
+    EXPECT_NE(TempFolder::read(output.path() + "/out").find("torrin exit"), std::string::npos);
+    EXPECT_EQ(start("--version"), 0);
+    EXPECT_TRUE(TempFolder::read(output.path() + "/out").starts_with("torrin "));
+    EXPECT_EQ(start("--frobnicate"), 2);
+    EXPECT_NE(errors().find("unknown option --frobnicate"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(folder / "log.txt"));
 }
 
 #ifdef TORRIN_WITH_GUI
-TEST_F(UnattendedProgram, TheInteractiveStartWouldFailHereSoTheChecksAboveMeanSomething) {
-    EXPECT_NE(start("EXIT"), 0);
-    EXPECT_NE(errors(), "");
+// Without a display the window cannot open: one line and status 2, not the
+// windowing library's abort.
+TEST_F(UnattendedProgram, TheInteractiveStartWithoutADisplaySaysSoInOneLine) {
+    EXPECT_EQ(start("EXIT"), 2);
+    EXPECT_EQ(errors(),
+              "torrin: cannot open the window: there is no display (DISPLAY is not set); run "
+              "\"torrin exit\" for an unattended run\n");
     EXPECT_FALSE(std::filesystem::exists(folder / "log.txt"));
 }
 #endif

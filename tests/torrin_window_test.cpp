@@ -17,13 +17,13 @@
 #include <set>
 #include <stdexcept>
 
-#include "host/desktop.h"
-#include "host/ini.h"
 #include "grid/qt/grid_model.h"
 #include "grid/qt/grid_view.h"
-#include "tests/support/scripted_host.h"
+#include "host/desktop.h"
+#include "host/ini.h"
 #include "host/text.h"
 #include "support/temp_folder.h"
+#include "tests/support/scripted_host.h"
 #include "torrin/window/w_copy.h"
 
 using testing_support::TempFolder;
@@ -340,6 +340,24 @@ TEST_F(CopyWindowRun, TheEndTimeShownStandsForTheRunsStartTime) {
     auto again = openWindow();
     again->setFieldText(threshold(*again), "2024-06-07 08:09:10");
     again->close();
+    EXPECT_EQ(stored("fdt"), "2024-06-07 08:09:10");
+}
+
+// A window left open while a scheduled run moves the threshold on does not
+// write the older one back when it closes; a start while that run holds the
+// settings changes nothing and says why.
+TEST_F(CopyWindowRun, AScheduledRunsThresholdSurvivesTheWindowAndItsStart) {
+    writeProfile("[other]\r\nfdt=2001-01-01 00:00:00\r\n");
+    auto window = readyWindow();
+    window->setFieldText(threshold(*window), "2001-01-01 00:00:00");
+    host::ExclusiveLock scheduled;
+    ASSERT_EQ(torrin::lockSettings(app, scheduled, false), host::ExclusiveLock::Result::Taken);
+    click(*window, "cb_1");
+    EXPECT_EQ(host.messages, (std::vector<Message>{{"提示", "另一次复制正在进行，本次未运行"}}));
+    EXPECT_FALSE(std::filesystem::exists(folder / "target/a.txt"));
+    host::iniWrite(app.profile(), "other", "fdt", "2024-06-07 08:09:10");
+    scheduled.release();
+    window->close();
     EXPECT_EQ(stored("fdt"), "2024-06-07 08:09:10");
 }
 

@@ -1,5 +1,6 @@
 // torrin: "torrin exit" runs unattended, without any window or GUI application
-// (so it works with no display); otherwise the window opens.
+// (so it works with no display); options print their text; otherwise the
+// window opens.
 #include <exception>
 #include <iostream>
 
@@ -8,9 +9,21 @@
 #include "torrin/window_start.h"
 
 int main(int argc, char** argv) {
-    const torrin::torapp app(host::currentDirectory());
-    if (torrin::isUnattended(torrin::commandLineText(argc, argv))) {
-        return torrin::runUnattended(app, std::cerr);
+    const torrin::CommandLine line = torrin::readCommandLine(argc, argv);
+    switch (line.command) {
+        case torrin::Command::Help:
+            std::cout << torrin::commandLineHelp() << std::flush;
+            return std::cout ? torrin::kExitAllCopied : torrin::kExitCheckFailed;
+        case torrin::Command::Version:
+            std::cout << "torrin " << ZARVIK_VERSION << std::endl;
+            return std::cout ? torrin::kExitAllCopied : torrin::kExitCheckFailed;
+        case torrin::Command::BadOption:
+            std::cerr << "torrin: unknown option " << line.badOption << "\nTry 'torrin --help'.\n";
+            return torrin::kExitCheckFailed;
+        case torrin::Command::Unattended:
+            return torrin::runUnattended(torrin::torapp(host::currentDirectory()), std::cerr);
+        case torrin::Command::Window:
+            break;
     }
-    return torrin::runWindow(argc, argv, app);
+    return torrin::runWindow(argc, argv, torrin::torapp(host::currentDirectory()));
 }

@@ -2,6 +2,8 @@
 
 #include "common/ordered_work.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <ostream>
 
 #include "host/clock.h"
@@ -25,8 +27,73 @@ std::string commandLineText(int argc, const char* const* argv) {
     return text;
 }
 
+std::string torapp::lockfile() const {
+    return host::joinPath(ap_path_, kLockFileName);
+}
+
+std::string torapp::journal() const {
+    return host::joinPath(ap_path_, kJournalFileName);
+}
+
+std::string torapp::retryList() const {
+    return host::joinPath(ap_path_, kRetryFileName);
+}
+
 bool isUnattended(std::string_view commandLine) {
     return host::trim(commandLine) == "exit";
+}
+
+CommandLine readCommandLine(int argc, const char* const* argv) {
+    CommandLine line;
+    if (argc < 2 || !std::string_view(argv[1]).starts_with("--")) {
+        line.command =
+            isUnattended(commandLineText(argc, argv)) ? Command::Unattended : Command::Window;
+        return line;
+    }
+    line.command = Command::Help;
+    bool version = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--version") {
+            version = true;
+        } else if (argument != "--help") {
+            line.command = Command::BadOption;
+            line.badOption = argument;
+            return line;
+        }
+    }
+    if (version) line.command = Command::Version;
+    return line;
+}
+
+std::string commandLineHelp() {
+    return R"(Usage:
+  torrin                  open the window
+  torrin exit             run unattended (from cron, a systemd timer or Task Scheduler)
+  torrin --help           show this text
+  torrin --version        show the version
+
+torrin copies every file modified or created after the threshold from the
+source folders, with all their sub-folders, into the target folder, appends
+a report to log.txt and stores the run's start time as the next threshold.
+Everything it reads and writes lies in the folder it is started in:
+  confi9.ini      the settings (GBK); "exit" reads mpath, fdt, ypath1..3,
+                  sfth, qmljg, bkycwj and jobs (files copied at once, 1 to 64,
+                  default 4)
+  log.txt         the run log (GBK, names outside GBK in GB18030)
+  confi9.lock     held while a run works: one run at a time per folder
+  confi9.journal  the run in progress; a killed run is continued by the next
+  confi9.retry    the failed copies, tried again by the next run
+
+Exit status of "torrin exit":
+  0  every qualifying file was copied (also when none qualified)
+  1  at least one copy failed; the log lists the files
+  2  the run did not run or could not finish its records: a check failed
+     (threshold, source folders, target folder), another run holds this
+     folder, or the folder takes no writes (lock, journal, threshold)
+  3  an unexpected error
+On 1, 2 and 3 a short report goes to standard error; a clean run prints nothing.
+)";
 }
 
 std::optional<std::string> preRunCheck(const std::string& threshold, std::size_t sourceRows,
@@ -73,6 +140,8 @@ RunDescription runFrom(const RunChoices& choices, const torapp& app) {
     run.logfile = app.logfile();
     run.profile = app.profile();
     run.workers = common::storedWorkers(app.profile());
+    run.journal = app.journal();
+    run.retryList = app.retryList();
     return run;
 }
 
@@ -82,18 +151,91 @@ RunDescription runFromSettings(const Settings& settings, const torapp& app) {
                    app);
 }
 
+host::ExclusiveLock::Result lockSettings(const torapp& app, host::ExclusiveLock& lock, bool wait,
+                                         std::string* error) {
+    return wait ? lock.take(app.lockfile(), error) : lock.tryTake(app.lockfile(), error);
+}
+
+namespace {
+
+// A name as a terminal can show it and a reader can tell it apart: valid
+// UTF-8 without control characters as it is; else each byte that is not
+// part of a valid character, a control byte and the backslash as "\xHH".
+std::string reportedName(std::string_view name) {
+    if (host::isValidUtf8(name) && std::none_of(name.begin(), name.end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x20 || c == 0x7F || c == '\\';
+        }))
+        return std::string(name);
+    std::string text;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F && c != '\\') {
+            text += c;
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            text += escaped;
+        }
+    }
+    return text;
+}
+
+// The report of a run that has failures or did not run, for cron (which
+// mails what a job prints) and for systemd's journal.
+void reportRun(std::ostream& errors, const torapp& app, const RunResult& result) {
+    if (!result.refusal.empty()) {
+        errors << "torrin: nothing was copied: " << result.refusal << "\n";
+    } else {
+        if (result.cccs > 0) {
+            errors << "torrin: " << result.cccs << " of " << result.cccs + result.cgcs
+                   << " copies failed:\n";
+            for (const std::string& source : result.failedSources)
+                errors << "  " << reportedName(source) << "\n";
+            if (result.cccs > static_cast<long>(result.failedSources.size()))
+                errors << "  and " << result.cccs - static_cast<long>(result.failedSources.size())
+                       << " more\n";
+        }
+        if (!result.storeFailure.empty()) errors << "torrin: " << result.storeFailure << "\n";
+    }
+    errors << "torrin: the log is " << reportedName(app.logfile()) << "\n" << std::flush;
+}
+
+// A start that cannot run: the two-line log entry and the report.
+int refuseStart(const torapp& app, std::ostream& errors, const std::string& reason) {
+    writeCheckFailure(app.logfile(), reason);
+    errors << "torrin: the run did not start: " << reason << "\n"
+           << "torrin: the log is " << reportedName(app.logfile()) << "\n"
+           << std::flush;
+    return kExitCheckFailed;
+}
+
+}  // namespace
+
 int runUnattended(const torapp& app, std::ostream& errors) {
     try {
+        host::ExclusiveLock lock;
+        std::string reason;
+        switch (lockSettings(app, lock, false, &reason)) {
+            case host::ExclusiveLock::Result::Busy:
+                return refuseStart(app, errors, std::string(kAnotherRunLine));
+            case host::ExclusiveLock::Result::Failed:
+                return refuseStart(app, errors, "无法写入设置文件夹，本次未运行:" + reason);
+            case host::ExclusiveLock::Result::Taken:
+                break;
+        }
         const Settings settings = loadSettings(app.profile());
         // The grid's rows count, empty ones included, as the window would show them.
         const std::size_t rows = storedSourceFolders(settings).size();
-        if (auto failure = preRunCheck(settings.fdt, rows, settings.mpath)) {
-            writeCheckFailure(app.logfile(), *failure);
-            return kExitCheckFailed;
-        }
+        if (auto failure = preRunCheck(settings.fdt, rows, settings.mpath))
+            return refuseStart(app, errors, *failure);
         host::NullProgress quiet;
         const RunResult result = rcopy(runFromSettings(settings, app), quiet);
-        return result.cccs > 0 ? kExitSomeFailed : kExitAllCopied;
+        const int status = !result.refusal.empty() || !result.storeFailure.empty()
+                               ? kExitCheckFailed
+                           : result.cccs > 0 ? kExitSomeFailed
+                                             : kExitAllCopied;
+        if (status != kExitAllCopied) reportRun(errors, app, result);
+        return status;
     } catch (...) {
         const std::string report = unexpectedErrorText("torapp", "exit", std::current_exception());
         errors << report << std::flush;

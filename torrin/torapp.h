@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/durability.h"
 #include "torrin/engine/rcopy.h"
 #include "torrin/torrin_settings.h"
 
@@ -27,6 +28,10 @@ class torapp {
     const std::string& ap_path() const noexcept { return ap_path_; }
     const std::string& profile() const noexcept { return profile_; }
     const std::string& logfile() const noexcept { return logfile_; }
+    // Beside the settings (torrin_settings.h).
+    std::string lockfile() const;
+    std::string journal() const;
+    std::string retryList() const;
 
   private:
     std::string ap_path_;
@@ -39,6 +44,17 @@ class torapp {
 std::string commandLineText(int argc, const char* const* argv);
 // `arun`: the argument text, trimmed, is exactly "exit" (case-sensitive).
 bool isUnattended(std::string_view commandLine);
+
+// What the command line asks for. Arguments that start with "--" are options;
+// any other text opens the window unless it is "exit".
+enum class Command { Window, Unattended, Help, Version, BadOption };
+struct CommandLine {
+    Command command = Command::Window;
+    std::string badOption;  // the option not understood
+};
+CommandLine readCommandLine(int argc, const char* const* argv);
+// What --help prints.
+std::string commandLineHelp();
 
 // Exit statuses of `torrin exit`, for schedulers.
 inline constexpr int kExitAllCopied = 0;
@@ -82,11 +98,25 @@ int listMask(std::string_view bkycwj) noexcept;
 std::vector<std::string> foldersToWalk(const std::vector<std::string>& rows,
                                        const std::string& startFolder);
 
-// The unattended start: load the settings, check, run, and return the exit
-// status. Shows nothing and processes no events. The settings are not saved
-// afterwards: the run has stored its start time as "fdt", the safe threshold
-// for the next run, and every other key stays as the user left it. Unexpected
-// errors are written to `errors` and to the log.
+// The log line of a run refused because another one uses the settings.
+inline constexpr std::string_view kAnotherRunLine = "另一次复制正在进行，本次未运行";
+
+// The lock of the settings folder: a run holds it from before it reads the
+// settings to after it has stored its threshold, and the window holds it
+// while it writes the settings, so two runs never share a journal or a
+// target and the window never writes back a threshold a run has moved on.
+// Taken: it is held. Busy: another run has it. Failed: the folder takes no
+// lock file (the reason in `error`).
+host::ExclusiveLock::Result lockSettings(const torapp& app, host::ExclusiveLock& lock, bool wait,
+                                         std::string* error = nullptr);
+
+// The unattended start: lock the settings, load them, check, run, and return
+// the exit status. Shows nothing and processes no events. The settings are
+// not saved afterwards: the run has stored its start time as "fdt", the safe
+// threshold for the next run, and every other key stays as the user left it.
+// When the run has failures or does not run, a short report (UTF-8) goes to
+// `errors`: the count, the first failed names and the log's path; nothing on a
+// clean run. Unexpected errors are written to `errors` and to the log.
 int runUnattended(const torapp& app, std::ostream& errors);
 
 // The error report: "错误编号：", "出错对象：", "出错事件：", "出错行数：" and

@@ -13,6 +13,11 @@ namespace torrin {
 inline constexpr std::string_view kSettingsSection = "other";
 inline constexpr std::string_view kSettingsFileName = "confi9.ini";
 inline constexpr std::string_view kLogFileName = "log.txt";
+// Beside the settings: the lock that lets one run at a time use them, the
+// journal of the run in progress and the failures to try again.
+inline constexpr std::string_view kLockFileName = "confi9.lock";
+inline constexpr std::string_view kJournalFileName = "confi9.journal";
+inline constexpr std::string_view kRetryFileName = "confi9.retry";
 
 struct Settings {
     std::string mpath;  // target folder

@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <exception>
 
+#include "host/qt/gui_start.h"
 #include "host/qt/qt_host.h"
 #include "kelvane/window/kelapp.h"
 #include "kelvane/window/w_htmd.h"
@@ -9,14 +10,15 @@
 namespace kelvane {
 
 int runWindow(int argc, char** argv) {
-    QApplication application(argc, argv);
+    const auto application =
+        host::startApplication(argc, argv, "kelvane", "\"kelvane check\" works without one");
     host::QtHost host;
     kelapp app(host);
     try {
         w_htmd& window = app.open();
         host.setParentWindow(&window);
         window.show();
-        return application.exec();
+        return application->exec();
     } catch (const std::exception& error) {
         host.messageBox("提示", error.what());
         return 1;

@@ -2,18 +2,21 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <ctime>
+#include <deque>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string_view>
 #include <system_error>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "common/file_attributes.h"
 #include "host/clock.h"
+#include "host/copy_switches.h"
+#include "host/durability.h"
+#include "host/fault_injection.h"
 #include "host/folder_status.h"
 #include "host/fs.h"
 #include "host/fs_path.h"
@@ -21,6 +24,8 @@
 #include "host/paths.h"
 #include "host/text.h"
 #include "torrin/engine/folder_read_ahead.h"
+#include "torrin/engine/run_records.h"
+#include "torrin/engine/threshold.h"
 
 namespace torrin {
 
@@ -28,57 +33,9 @@ namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
 
-// Times this far from the threshold compare as texts the way they compare as
-// numbers: no change of a zone's UTC offset comes near two days.
-constexpr std::time_t kTextOrderMargin = 2 * 86400;
-// Beyond this the year no longer has four digits and text order breaks.
-constexpr std::time_t kFourDigitYearsEnd = 253402214400;  // 9999-12-31 00:00:00 UTC
-
-// How far the local clock is ahead of UTC at `time`, read from its text.
-std::optional<std::time_t> localClockOffset(std::time_t time) {
-    const std::string text = host::localTimeText(time);
-    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-    if (std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d", &year, &month, &day, &hour, &minute,
-                    &second) != 6)
-        return std::nullopt;
-    const std::chrono::sys_days date = std::chrono::year_month_day(
-        std::chrono::year(year), std::chrono::month(static_cast<unsigned>(month)),
-        std::chrono::day(static_cast<unsigned>(day)));
-    const std::time_t local =
-        date.time_since_epoch().count() * 86400L + hour * 3600L + minute * 60L + second;
-    return local - time;
-}
-
-// The threshold test of one time, with the same result as comparing getft's
-// text with the threshold text, but without formatting the time: when it lies
-// clearly on one side, or near the threshold when the zone's offset stays the
-// same around it (then the texts order as the times do).
-class ThresholdTest {
-  public:
-    explicit ThresholdTest(std::string threshold) : text_(std::move(threshold)) {
-        std::time_t seconds = 0;
-        // Only a threshold in the exact form of a time text orders like a time.
-        if (!host::parseLocalTimeText(text_, seconds) || host::localTimeText(seconds) != text_)
-            return;
-        seconds_ = seconds;
-        const auto before = localClockOffset(seconds - kTextOrderMargin);
-        steadyOffset_ = before && before == localClockOffset(seconds + kTextOrderMargin);
-    }
-
-    bool isAfter(std::time_t time) const {
-        if (seconds_ && time >= 0 && time < kFourDigitYearsEnd) {
-            if (time > *seconds_ + kTextOrderMargin) return true;
-            if (time < *seconds_ - kTextOrderMargin) return false;
-            if (steadyOffset_) return time > *seconds_;
-        }
-        return host::localTimeText(time) > text_;
-    }
-
-  private:
-    std::string text_;
-    std::optional<std::time_t> seconds_;
-    bool steadyOffset_ = false;
-};
+// Journal entries are flushed to the device in batches: once this many wait,
+// or as soon as the workers have run out of copies.
+constexpr long kJournalBatch = 512;
 
 // Any directory entry, a dangling link included, takes a name.
 bool nameTaken(const std::string& path) noexcept {
@@ -101,10 +58,26 @@ std::string withSeparator(std::string folder) {
     return folder;
 }
 
+// The part of `path` below `row` ("" for the row itself).
+std::string belowRow(const std::string& row, const std::string& path) {
+    if (path.size() <= row.size()) return {};
+    std::size_t start = row.size();
+    while (start < path.size() && host::isSeparator(path[start])) ++start;
+    return path.substr(start);
+}
+
+// Whether `a` names an earlier moment than `b` (both threshold texts).
+bool earlierThreshold(const std::string& a, const std::string& b) {
+    const auto first = thresholdInstant(a), second = thresholdInstant(b);
+    if (first && second) return *first < *second;
+    return a < b;
+}
+
 // Where the files of one source folder go, and whether they may go there.
 struct Destination {
-    std::string folder;  // ends with a separator
-    std::string key;     // host::folderKey of the folder: its copies' keys start with it
+    std::string folder;    // ends with a separator
+    std::string relative;  // below the target, without separators at its ends
+    std::string key;       // host::folderKey of the folder: its copies' keys start with it
     bool refused = false;
     bool reached = false;  // its folders are made and it is the target's destination
 };
@@ -114,40 +87,34 @@ class CopyRun {
     CopyRun(const RunDescription& run, host::ProgressSink& progress)
         : run_(run),
           progress_(progress),
-          threshold_(run.threshold),
+          runThreshold_(run.threshold),
+          threshold_(&runThreshold_),
           target_(run.target),
-          pool_(run.workers > 1 ? run.workers : 0),
-          copies_(&pool_),
-          readAhead_(&pool_, run.mask) {
-        // Each worker reaches its destinations from its own handle on the target.
-        const int workers = std::max(pool_.threads(), 1);
-        for (int worker = 0; worker < workers; ++worker)
-            workerTargets_.push_back(std::make_unique<host::TargetFolder>(run.target));
-    }
+          workers_(run.workers,
+                   [&] {
+                       return std::make_unique<host::TargetFolder>(run.target,
+                                                                   !run.journal.empty());
+                   }),
+          readAhead_(&workers_.pool(), run.mask) {}
 
     RunResult rcopy() {
         // One second back: a file changed later in the same second as the start,
         // after the walk passed it, is still newer than the stored threshold.
         result_.startTime = host::localTimeText(host::clock().now() - 1);
+        if (!openRecords()) return result_;
         writeLog("开始时间:" + result_.startTime);
         writeLog("copy源文件修改日期（或创建日期）大于:" + run_.threshold);
-        if (!run_.profile.empty()) host::iniWrite(run_.profile, "other", "fdt", result_.startTime);
+        for (const std::string& note : recordNotes_) writeLog(note);
 
+        retryEarlierFailures();
         for (const std::string& row : run_.sourceFolders) {
             // An empty or blank row would walk the whole file system from its root.
-            if (host::trim(row).empty()) continue;
-            ls_path1_ = row;
-            targetBelowSource_ = host::pathInside(row, run_.target);
-            sourceBelowTarget_ = host::pathInside(run_.target, row).has_value();
-            // The target is the source itself: copying it into itself would
-            // only duplicate it.
-            if (targetBelowSource_ && targetBelowSource_->empty()) continue;
-            // The earlier rows' copies may land in this source: they are all
-            // in place before its walk begins, as one at a time.
-            finishAll();
+            if (stopped_ || host::trim(row).empty()) continue;
+            if (!beginRow(row, runThreshold_)) continue;
             ue_dir(ls_path1_, std::string());
         }
         finishAll();
+        commitRecords();
 
         result_.endTime = host::nowText();
         if (result_.cccs == 0) {
@@ -172,6 +139,227 @@ class CopyRun {
         host::appendToFile(run_.logfile, bytes);
     }
 
+    // --- the records beside the settings -----------------------------------
+
+    // Reads the journal and the retry list and starts this run's journal.
+    // False, with the run refused and the reason logged, when they cannot be
+    // kept: then nothing is copied, since a run that cannot vouch for its
+    // copies would copy them again, or lose them, after a kill.
+    bool openRecords() {
+        if (run_.journal.empty()) return true;
+        header_ = JournalHeader{run_.target, run_.threshold, run_.fullStructure, {}};
+        for (const std::string& row : run_.sourceFolders) {
+            if (!host::trim(row).empty()) header_.sources.push_back(row);
+        }
+        std::string text = journalHeaderText(header_);
+        std::string error;
+        if (const auto earlier = host::readFile(run_.journal, &error)) {
+            const auto journal = parseJournal(*earlier);
+            if (journal && journal->header == header_) {
+                result_.resumed = true;
+                recordNotes_.push_back("继续上次中断的复制");
+                for (const JournalEntry& entry : journal->entries) {
+                    resume_[entry.source].push_back(entry.destination);
+                    text += journalEntryText(entry);
+                }
+            } else {
+                // Another target, other sources or another threshold: kept for
+                // whoever wants to look, and this run starts afresh.
+                const std::string aside = run_.journal + ".set-aside";
+                if (!host::writeFileAtomically(aside, *earlier, &error, true)) return refuse(error);
+                recordNotes_.push_back("上次中断的复制与当前设置不符，其记录已另存为:" + aside);
+            }
+        } else if (host::fileExists(run_.journal)) {
+            return refuse(error);
+        }
+        if (!run_.retryList.empty()) {
+            if (const auto list = host::readFile(run_.retryList, &error))
+                retries_ = parseRetryList(*list);
+            else if (host::fileExists(run_.retryList))
+                return refuse(error);
+        }
+        if (!host::writeFileAtomically(run_.journal, text, &error, true) ||
+            !journal_.open(run_.journal, &error))
+            return refuse(error);
+        return true;
+    }
+
+    bool refuse(const std::string& reason) {
+        result_.refusal = "无法写入设置文件夹，本次未运行:" + reason;
+        writeLog("开始时间:" + host::nowText());
+        writeLog(result_.refusal);
+        return false;
+    }
+
+    // The end of a run: its copies reach the device, then the failures to
+    // try again, then the threshold, and only then does the journal go. A
+    // kill at any point leaves a journal the next run continues, never a
+    // threshold that passes over a file not yet safely copied.
+    void commitRecords() {
+        if (run_.journal.empty()) {
+            if (!run_.profile.empty() && !stopped_) storeThreshold(false);
+            return;
+        }
+        if (stopped_) return;
+        std::string error;
+        if (!host::flushFileSystem(run_.target, &error)) return failToStore(error);
+        if (!run_.retryList.empty()) {
+            const bool stored = newRetries_.empty()
+                                    ? host::removeFileDurably(run_.retryList, &error)
+                                    : host::writeFileAtomically(
+                                          run_.retryList, retryListText(newRetries_), &error, true);
+            if (!stored) return failToStore(error);
+        }
+        if (!storeThreshold(true, &error)) return failToStore(error);
+        host::faults::reach(host::faults::kThresholdStored);
+        journal_.close();
+        if (!host::removeFileDurably(run_.journal, &error)) failToStore(error);
+    }
+
+    bool storeThreshold(bool durable, std::string* error = nullptr) {
+        host::IniFile ini(run_.profile);
+        ini.write("other", "fdt", result_.startTime);
+        return ini.save(durable, error);
+    }
+
+    void failToStore(const std::string& reason) {
+        result_.storeFailure =
+            "无法写入设置文件夹，复制条件时间未更新，下次将继续本次复制:" + reason;
+        writeLog(result_.storeFailure);
+    }
+
+    // Journal entries wait in memory until a batch is flushed; the copies
+    // they describe, and every piece after them, wait with them.
+    void journalCopy(const std::string& source, const std::string& destination) {
+        if (!journal_.isOpen()) return;
+        journalPending_ += journalEntryText({source, destination});
+        ++pendingEntries_;
+    }
+
+    // Flushes the waiting entries (after the copies before them, so the
+    // journal never runs ahead of the device by more than one batch) and lets
+    // the copies they describe start.
+    void flushJournal() {
+        if (!journalPending_.empty()) {
+            std::string error;
+            if (!host::flushFileSystem(run_.target, &error) ||
+                !journal_.append(journalPending_, &error) || !journal_.flush(&error)) {
+                // Copies the journal cannot vouch for would be copied again,
+                // or passed over, after a kill: the run stops here, and the
+                // next one continues it from what the journal holds.
+                journal_.close();
+                journalPending_.clear();
+                pendingEntries_ = 0;
+                held_.clear();
+                stopped_ = true;
+                result_.storeFailure =
+                    "无法写入设置文件夹，本次复制中止，下次将继续本次复制:" + error;
+                writeLog(result_.storeFailure);
+                return;
+            }
+            host::faults::reach(host::faults::kJournalFlushed);
+            journalPending_.clear();
+            pendingEntries_ = 0;
+        }
+        while (!held_.empty()) {
+            auto [work, finish] = std::move(held_.front());
+            held_.pop_front();
+            copies().add(std::move(work), std::move(finish));
+        }
+    }
+
+    // --- failures to try again ----------------------------------------------
+
+    // Tries the failures an earlier run kept, each with the threshold of the
+    // run that failed, before this run's own walk.
+    void retryEarlierFailures() {
+        const std::vector<RetryEntry> entries = std::move(retries_);
+        for (const RetryEntry& entry : entries) {
+            if (stopped_) break;
+            // Its row is gone from the settings: nothing to try any more.
+            if (std::find(header_.sources.begin(), header_.sources.end(), entry.row) ==
+                header_.sources.end())
+                continue;
+            // Kept to the end of the run: the finishes of its copies read it.
+            const ThresholdTest& threshold = retryThresholds_.emplace_back(entry.threshold);
+            if (!beginRow(entry.row, threshold)) continue;
+            const std::string path =
+                entry.relative.empty() ? entry.row : host::joinPath(entry.row, entry.relative);
+            if (isGone(entry, path)) {
+                queueNote("源文件已不存在，不再重试:" + path);
+                continue;
+            }
+            queueNote("重试上次失败的文件:" + path);
+            if (entry.isFolder) {
+                ue_dir(path,
+                       entry.relative.empty() ? std::string() : withSeparator(entry.relative));
+                continue;
+            }
+            const std::string folder(host::parentPath(path));
+            const std::string name(host::baseName(path));
+            const std::string_view below = host::parentPath(entry.relative);
+            std::optional<host::FileStatus> status;
+            host::FolderStatusReader reader;
+            if (reader.open(folder)) status = reader.status(name);
+            std::optional<Destination> filenp;
+            copyIfNewer(folder, name, status,
+                        below.empty() ? std::string() : withSeparator(std::string(below)), filenp);
+        }
+        // The row context goes back to the walk's own.
+        finishAll();
+        threshold_ = &runThreshold_;
+    }
+
+    // The source of a kept failure is gone when the folder that held it can
+    // be read and holds it no more. A row's own folder is never gone: it may
+    // be a disk that is not there today.
+    bool isGone(const RetryEntry& entry, const std::string& path) {
+        if (entry.relative.empty()) return false;
+        const std::string parent(host::parentPath(path));
+        const std::string_view name = host::baseName(path);
+        if (parent != listedParent_) {
+            listedParent_ = parent;
+            parentListed_ = host::listDirectory(parent, host::kListEverything, parentEntries_);
+        }
+        if (!parentListed_) return false;
+        return std::none_of(parentEntries_.begin(), parentEntries_.end(),
+                            [&](const host::ListingEntry& listed) {
+                                return listed.name == name && listed.isFolder == entry.isFolder;
+                            });
+    }
+
+    // A failure of this run, kept for the next: under the threshold in force
+    // where it happened (an earlier run's, for what a retry missed again).
+    void keepForRetry(const std::string& path, bool isFolder) {
+        if (run_.retryList.empty()) return;
+        RetryEntry entry{isFolder, ls_path1_, belowRow(ls_path1_, path), threshold_->text()};
+        const auto same =
+            std::find_if(newRetries_.begin(), newRetries_.end(), [&](const auto& kept) {
+                return kept.isFolder == entry.isFolder && kept.row == entry.row &&
+                       kept.relative == entry.relative;
+            });
+        if (same == newRetries_.end())
+            newRetries_.push_back(std::move(entry));
+        else if (earlierThreshold(entry.threshold, same->threshold))
+            same->threshold = entry.threshold;
+    }
+
+    // --- the walk --------------------------------------------------------------
+
+    // Makes `row` the source folder walked next, under `threshold`; false when
+    // it is the target itself (copying it into itself would only duplicate it).
+    bool beginRow(const std::string& row, const ThresholdTest& threshold) {
+        // The earlier rows' copies may land in this source: they are all in
+        // place before its walk begins, as one at a time. Their finishes also
+        // still see the row and threshold they were made under.
+        finishAll();
+        ls_path1_ = row;
+        threshold_ = &threshold;
+        targetBelowSource_ = host::pathInside(row, run_.target);
+        sourceBelowTarget_ = host::pathInside(run_.target, row).has_value();
+        return !(targetBelowSource_ && targetBelowSource_->empty());
+    }
+
     // What the walk holds for one folder while its sub-folders are walked.
     // It lives on the heap: the stack keeps only a pointer per level, so a
     // tree thousands of folders deep is walked on a small stack.
@@ -189,7 +377,7 @@ class CopyRun {
         const std::unique_ptr<Level> level = enter(as_topdir, zml1);
         if (!level) return 0;
         const std::vector<host::ListingEntry>& entries = level->reading.entries;
-        for (std::size_t i = 0; i < entries.size(); ++i) {
+        for (std::size_t i = 0; i < entries.size() && !stopped_; ++i) {
             if (!entries[i].isFolder) {
                 copyIfNewer(as_topdir, entries[i].name, level->reading.statuses[i], zml1,
                             level->filenp);
@@ -242,8 +430,11 @@ class CopyRun {
             queueFailure(host::joinPath(ls_dir, ls_filename));
             return;
         }
-        if (!threshold_.isAfter(status->modified) && !threshold_.isAfter(status->created)) return;
+        if (!threshold_->isAfter(status->modified) && !threshold_->isAfter(status->created)) return;
         const std::string yfilea = host::joinPath(ls_dir, ls_filename);
+        // A file an earlier failure's retry has taken care of is copied once.
+        if (!retried_.empty() && threshold_ == &runThreshold_ && retried_.contains(yfilea)) return;
+        if (threshold_ != &runThreshold_) retried_.insert(yfilea);
 
         // All files of one folder share their destination; its folders are
         // made once, before the first copy into it.
@@ -251,9 +442,14 @@ class CopyRun {
             filenp = Destination{run_.fullStructure
                                      ? host::fullStructureFolder(run_.target, ls_path1_, zml1)
                                      : withSeparator(run_.target) + zml1,
+                                 {},
                                  {}};
             filenp->key = host::folderKey(filenp->folder);
             filenp->refused = landsInSource(filenp->folder);
+            const std::string_view root = run_.target;
+            if (std::string_view(filenp->folder).substr(0, root.size()) == root)
+                filenp->relative =
+                    host::detail::trimmedRelative(filenp->folder.substr(root.size()));
         }
         // Reached from the target folder's handle, so a folder swapped for a
         // link during the run cannot lead a copy outside the target. The
@@ -271,17 +467,44 @@ class CopyRun {
             queueFailure(yfilea);
             return;
         }
+        const std::optional<std::string> recorded = resumedName(yfilea, filenp->relative);
         // A name a copy still under way may take is settled first: the copy
         // in walk order before this one decides, as it does one at a time.
-        const std::string name = run_.replace
-                                     ? (settle(filenp->key, ls_filename), ls_filename)
-                                     : numberedName(ls_filename, [&](const std::string& candidate) {
-                                           settle(filenp->key, candidate);
-                                           return target_.nameTaken(candidate);
-                                       });
+        std::string name;
+        if (recorded || run_.replace) {
+            name = recorded ? *recorded : ls_filename;
+            settle(filenp->key, name);
+        } else {
+            name = numberedName(ls_filename, [&](const std::string& candidate) {
+                settle(filenp->key, candidate);
+                return target_.nameTaken(candidate);
+            });
+        }
+        // Settling may have found the journal unwritable: nothing more is copied.
+        if (stopped_) return;
+        if (!recorded)
+            journalCopy(yfilea,
+                        filenp->relative.empty() ? name : host::joinPath(filenp->relative, name));
         progress_.step(++queued_, yfilea);
-        queueCopy({yfilea, name, filenp->key + host::sameFileKey(name)},
-                  std::string(folder.substr(root.size())), status->length);
+        Copy copy{yfilea, name, filenp->key + host::sameFileKey(name), std::nullopt, false};
+        if (recorded) copy.recorded = *status;
+        queueCopy(std::move(copy), filenp->relative, status->length);
+    }
+
+    // The destination the interrupted run recorded for `source`, when it is
+    // in `relative` (as it is with the same settings).
+    std::optional<std::string> resumedName(const std::string& source, const std::string& relative) {
+        if (resume_.empty()) return std::nullopt;
+        const auto found = resume_.find(source);
+        if (found == resume_.end()) return std::nullopt;
+        // The same folder may be walked twice (a row given twice): its
+        // recorded copies are taken in their order.
+        const std::string destination = std::move(found->second.front());
+        found->second.pop_front();
+        if (found->second.empty()) resume_.erase(found);
+        const std::string_view folder = host::parentPath(destination);
+        if (folder != relative) return std::nullopt;
+        return std::string(host::baseName(destination));
     }
 
     // Waits for the copy under way to `name` in the destination whose key is
@@ -292,13 +515,17 @@ class CopyRun {
         if (found == inFlight_.end()) return;
         const long number = found->second;
         handOver();
-        copies_.finishThrough(number);
+        if (number >= copies().added()) flushJournal();
+        copies().finishThrough(number);
     }
 
     struct Copy {
         std::string source;
         std::string name;
         std::string key;  // the destination, as settle() finds it
+        // An interrupted run's copy: the source's status, which its
+        // destination has when that copy was completed.
+        std::optional<host::FileStatus> recorded;
         bool copied = false;
     };
     // Copies into one destination folder, handed to one worker together:
@@ -313,62 +540,107 @@ class CopyRun {
     // Large files go to a worker each, so that several are copied at once.
     static constexpr std::int64_t kBatchBytes = 1 << 20;
 
-    void queueCopy(Copy copy, std::string relative, std::int64_t length) {
+    void queueCopy(Copy copy, const std::string& relative, std::int64_t length) {
         if (batch_ && batch_->relative != relative) handOver();
         if (!batch_) {
             batch_ = std::make_shared<Batch>();
-            batch_->relative = std::move(relative);
+            batch_->relative = relative;
         }
-        inFlight_[copy.key] = copies_.added();
+        inFlight_[copy.key] = nextPiece();
         batch_->copies.push_back(std::move(copy));
         batch_->bytes += length;
         // One at a time each file is copied as soon as it is met.
-        if (pool_.threads() == 0 || batch_->copies.size() >= kBatchFiles ||
+        if (workers_.threads() == 0 || batch_->copies.size() >= kBatchFiles ||
             batch_->bytes >= kBatchBytes)
             handOver();
+    }
+
+    // Copies one file of a batch on a worker.
+    static bool copyOne(host::TargetFolder& target, const Copy& copy, bool replace) {
+        if (copy.recorded) {
+            const auto there = target.statusOf(copy.name);
+            if (there && there->length == copy.recorded->length &&
+                there->modified == copy.recorded->modified)
+                return true;
+            replace = true;
+        }
+        if (!target.copyHere(copy.source, copy.name, replace)) return false;
+        host::faults::reach(host::faults::kCopyDone);
+        return true;
     }
 
     // Gives the batch being gathered to the workers.
     void handOver() {
         if (!batch_) return;
-        const long number = copies_.added();
-        copies_.add(
+        const long number = nextPiece();
+        addPiece(
             [this, batch = batch_](int worker) {
-                host::TargetFolder& target = *workerTargets_[static_cast<std::size_t>(worker)];
+                host::TargetFolder& target = workers_.state(worker);
                 const bool reached =
                     target.enter(batch->relative) == host::TargetFolder::Reach::Reached;
                 for (Copy& copy : batch->copies)
-                    copy.copied = reached && target.copyHere(copy.source, copy.name, run_.replace);
+                    copy.copied = reached && copyOne(target, copy, run_.replace);
             },
             [this, batch = batch_, number] {
                 for (const Copy& copy : batch->copies) {
                     if (copy.copied)
                         ++result_.cgcs;
                     else
-                        recordFailure(copy.source);
+                        recordFailure(copy.source, false);
                     if (const auto found = inFlight_.find(copy.key);
                         found != inFlight_.end() && found->second == number)
                         inFlight_.erase(found);
                 }
             });
         batch_.reset();
+        // The workers wait for the journal only as long as they have other
+        // copies to do, or until a batch of entries is together.
+        if (pendingEntries_ >= kJournalBatch ||
+            (!journalPending_.empty() && workers_.threads() > 0 && copies().running() == 0))
+            flushJournal();
+    }
+
+    common::OrderedWork& copies() { return workers_.work(); }
+
+    // The number the next piece of work gets.
+    long nextPiece() { return copies().added() + static_cast<long>(held_.size()); }
+
+    // Pieces wait, in their order, while journal entries before them wait.
+    void addPiece(common::OrderedWork::Work work, common::OrderedWork::Finish finish) {
+        if (journalPending_.empty() && held_.empty())
+            copies().add(std::move(work), std::move(finish));
+        else
+            held_.emplace_back(std::move(work), std::move(finish));
     }
 
     // Every copy so far finished, in order.
     void finishAll() {
         handOver();
-        copies_.finishAll();
+        flushJournal();
+        copies().finishAll();
     }
 
     // A failure the walk finds, recorded in its turn among the copies. A file
     // counts as a step of the progress; an unreadable folder does not.
     void queueFailure(const std::string& path, bool isFile = true) {
         handOver();
-        if (isFile)
+        if (isFile) {
             progress_.step(++queued_, path);
-        else
+        } else {
+            // A folder a retry could not read again is not reported twice.
+            if (threshold_ != &runThreshold_)
+                retriedFolders_.insert(path);
+            else if (retriedFolders_.contains(path))
+                return;
             ++queued_;
-        copies_.add({}, [this, path] { recordFailure(path); });
+        }
+        addPiece({}, [this, path, isFile] { recordFailure(path, !isFile); });
+    }
+
+    // A log line in its turn among the copies.
+    void queueNote(std::string line) {
+        handOver();
+        addPiece({}, [this, line = std::move(line)] { writeLog(line); });
     }
 
     // A destination inside the source being walked, other than inside the
@@ -382,21 +654,25 @@ class CopyRun {
         return !(targetBelowSource_ && host::pathInside(run_.target, folder));
     }
 
-    void recordFailure(const std::string& yfilea) {
+    void recordFailure(const std::string& yfilea, bool isFolder) {
         ++result_.cccs;
         if (result_.cccs == 1) writeLog("以下文件复制出错:");
         writeLog(yfilea);
+        if (result_.failedSources.size() < kReportedFailures)
+            result_.failedSources.push_back(yfilea);
+        keepForRetry(yfilea, isFolder);
     }
 
     const RunDescription& run_;
     host::ProgressSink& progress_;
-    const ThresholdTest threshold_;
+    const ThresholdTest runThreshold_;
+    // The threshold in force: the run's, or a kept failure's while it is retried.
+    const ThresholdTest* threshold_;
     // The walk's own handle: it makes the destinations and chooses the names.
     host::TargetFolder target_;
-    common::WorkerPool pool_;
-    common::OrderedWork copies_;
+    // Each worker reaches its destinations from its own handle on the target.
+    common::WorkersWithState<host::TargetFolder> workers_;
     FolderReadAhead readAhead_;
-    std::vector<std::unique_ptr<host::TargetFolder>> workerTargets_;
     // Destinations of the copies not yet finished, with their numbers.
     std::unordered_map<std::string, long> inFlight_;
     std::shared_ptr<Batch> batch_;  // being gathered
@@ -406,6 +682,27 @@ class CopyRun {
     // Where the target lies below the source root being walked, if it does.
     std::optional<std::string> targetBelowSource_;
     bool sourceBelowTarget_ = false;
+
+    // The journal, and the pieces waiting for its entries to reach the device.
+    JournalHeader header_;
+    host::JournalFile journal_;
+    std::string journalPending_;
+    long pendingEntries_ = 0;
+    std::deque<std::pair<common::OrderedWork::Work, common::OrderedWork::Finish>> held_;
+    std::vector<std::string> recordNotes_;  // log lines of the records, after the start
+    // The interrupted run's destinations by source, in its order.
+    std::unordered_map<std::string, std::deque<std::string>> resume_;
+    bool stopped_ = false;  // the journal could not be written: nothing more is copied
+
+    // Failures: kept by an earlier run, tried again by this one, kept for the next.
+    std::vector<RetryEntry> retries_;
+    std::vector<RetryEntry> newRetries_;
+    std::unordered_set<std::string> retried_;
+    std::unordered_set<std::string> retriedFolders_;
+    std::deque<ThresholdTest> retryThresholds_;
+    std::string listedParent_;
+    bool parentListed_ = false;
+    std::vector<host::ListingEntry> parentEntries_;
 };
 
 }  // namespace

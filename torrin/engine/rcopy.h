@@ -24,6 +24,11 @@ struct RunDescription {
     std::string logfile;                     // full path of "log.txt"
     std::string profile;                     // full path of "confi9.ini" ("fdt" is stored there)
     int workers = common::kDefaultWorkers;   // files copied at once ("jobs"); 1: one at a time
+    // The journal of the run in progress and the list of failures to try
+    // again (see run_records.h); empty: the run keeps neither, and stores the
+    // threshold without first flushing the target to its device.
+    std::string journal;
+    std::string retryList;
 };
 
 struct RunResult {
@@ -31,6 +36,15 @@ struct RunResult {
     long cccs = 0;          // files whose copy failed
     std::string startTime;  // the text stored as "fdt" and written as the log's start line
     std::string endTime;    // the text the threshold field shows after the run
+    // The run could not keep its records (the settings folder takes no
+    // writes) and copied nothing; the log line that says why.
+    std::string refusal;
+    // The run copied, but could not store the next threshold (or stopped when
+    // its journal could not be written); the next run continues it. The log
+    // line that says why.
+    std::string storeFailure;
+    bool resumed = false;                    // it continued an interrupted run
+    std::vector<std::string> failedSources;  // the first failures, for a short report
 };
 
 // Runs one copy run on `run.workers` threads; what it writes to the target,
@@ -39,7 +53,18 @@ struct RunResult {
 // worker (the window passes its busy indication; the unattended run passes a
 // host::NullProgress and processes no events). Never throws for a file or a
 // folder that fails: those are counted, logged, and the run goes on.
+//
+// With a journal, the run is durable: each copy is recorded before it starts,
+// the threshold is stored only once every copy is in place and flushed to its
+// device, and then the journal goes. A run that finds a journal of the same
+// target, sources, structure and threshold continues it: a recorded copy
+// whose destination has the source's length and modification time counts as
+// copied, any other is copied again to the same name. Failures are kept in
+// the retry list and tried first by the next run.
 RunResult rcopy(const RunDescription& run, host::ProgressSink& progress);
+
+// How many failed sources a RunResult names.
+inline constexpr std::size_t kReportedFailures = 10;
 
 // The first name of fname, "0"+fname, "1"+fname, ... with no file fpath+name;
 // `fpath` ends with the separator.

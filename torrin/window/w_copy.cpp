@@ -176,6 +176,7 @@ void w_copy::open() {
     const Settings settings = loadSettings(app_.profile());
     setFieldText(control<QLineEdit>("sle_2"), settings.mpath);
     setFieldText(control<QLineEdit>("em_1"), settings.fdt);
+    storedThreshold_ = settings.fdt;
     bkycwj = settings.bkycwj;
     sfth = settings.sfth;
     qmljg = settings.qmljg;
@@ -203,7 +204,7 @@ std::vector<std::string> w_copy::sourceRows() const {
 
 std::string w_copy::effectiveThreshold() const {
     const std::string shown = fieldText(control<QLineEdit>("em_1"));
-    if (hasRun_ && shown == lastRun_.endTime) return lastRun_.startTime;
+    if (hasRun_ && shown == lastRun_.endTime) return shownEndStandsFor_;
     return shown;
 }
 
@@ -213,10 +214,15 @@ void w_copy::saveSettings() {
     state.replace = control<QCheckBox>("cbx_1")->isChecked();
     state.includeHidden = control<QCheckBox>("cbx_4")->isChecked();
     state.fullStructure = control<QRadioButton>("rb_1")->isChecked();
-    state.threshold = effectiveThreshold();
+    const std::string threshold = effectiveThreshold();
+    // Left out (an invalid text keeps the stored one) unless the user changed it.
+    state.threshold = threshold != storedThreshold_ ? threshold : std::string();
     state.target = fieldText(control<QLineEdit>("sle_2"));
     state.rows = sourceRows();
-    // A read-only working folder must not keep the window from closing.
+    // After a run that holds the settings ends; a read-only working folder
+    // must not keep the window from closing.
+    host::ExclusiveLock lock;
+    lockSettings(app_, lock, true);
     saveCloseSettings(app_.profile(), state);
 }
 

@@ -87,7 +87,8 @@ class w_copy : public QWidget {
 
     // The threshold a run uses for what the field shows: the text itself,
     // except that the end time a run left in the field stands for that run's
-    // start time (files changed during the run are then not missed).
+    // start time (files changed during the run are then not missed), or for
+    // the run's own threshold when the run could not store its start time.
     std::string effectiveThreshold() const;
     std::vector<std::string> sourceRows() const;
 
@@ -112,6 +113,12 @@ class w_copy : public QWidget {
     Qt::KeyboardModifiers clickModifiers_;
     RunResult lastRun_;
     bool hasRun_ = false;
+    std::string shownEndStandsFor_;  // what the end time a run left in the field means
+    // The threshold stored in the settings as far as this window knows: read
+    // when it opened, or stored by its own run. The close writes "fdt" only
+    // when the field says otherwise (the user typed one), so a window left
+    // open never writes back a threshold a scheduled run has moved on.
+    std::string storedThreshold_;
     bool settingsSaved_ = false;
     bool destroying_ = false;
 };

@@ -60,7 +60,10 @@ void w_copy::pb_1_clicked() {
     }
     ls_path2 = chosen.path;
     setFieldText(control<QLineEdit>("sle_2"), ls_path2);
-    // Stored at once, so the choice survives a program that ends abnormally.
+    // Stored at once, so the choice survives a program that ends abnormally;
+    // after a run that holds the settings ends.
+    host::ExclusiveLock lock;
+    lockSettings(app_, lock, true);
     saveTarget(app_.profile(), ls_path2);
 }
 
@@ -113,12 +116,35 @@ void w_copy::cb_1_clicked() {
 
     const RunDescription run =
         runFrom({sourceRows(), target, effectiveThreshold(), sfth, qmljg, bkycwj}, app_);
+    RunResult result;
     {
+        // One run at a time per settings folder, a scheduled one included.
+        host::ExclusiveLock lock;
+        std::string reason;
+        switch (lockSettings(app_, lock, false, &reason)) {
+            case host::ExclusiveLock::Result::Busy:
+                host_.messageBox(kTitle, std::string(kAnotherRunLine));
+                return;
+            case host::ExclusiveLock::Result::Failed:
+                host_.messageBox(kTitle, "无法写入设置文件夹，本次未运行:" + reason);
+                return;
+            case host::ExclusiveLock::Result::Taken:
+                break;
+        }
         host::BusyRun running(busy());
-        lastRun_ = rcopy(run, busy());
-        hasRun_ = true;
+        result = rcopy(run, busy());
     }
+    if (!result.refusal.empty()) {
+        host_.messageBox(kTitle, result.refusal);
+        return;
+    }
+    lastRun_ = std::move(result);
+    hasRun_ = true;
+    const bool stored = lastRun_.storeFailure.empty();
+    shownEndStandsFor_ = stored ? lastRun_.startTime : run.threshold;
+    if (stored) storedThreshold_ = lastRun_.startTime;
     setFieldText(control<QLineEdit>("em_1"), lastRun_.endTime);
+    if (!stored) host_.messageBox(kTitle, lastRun_.storeFailure);
 
     setWindowIcon(host::BusyIndicator::alternateIcon());
     const int answer =

@@ -1,0 +1,245 @@
+// torrin's runs where unattended backups fail in real life: a run killed at
+// any point and run again, a copy that fails and is tried again after the
+// threshold has moved on, two runs on one settings folder, and the order in
+// which a run stores its threshold.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "hardening_support.h"
+#include "host/clock.h"
+#include "host/durability.h"
+#include "host/fault_injection.h"
+#include "host/ini.h"
+#include "host/text.h"
+#include "support/temp_folder.h"
+#include "torrin/torapp.h"
+
+namespace {
+
+using testing_support::TempFolder;
+
+using Tree = std::map<std::string, std::string>;
+
+// Every file below `folder` by its path there, with its bytes.
+Tree treeOf(const std::string& folder) {
+    Tree files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file())
+            files[entry.path().string().substr(folder.size())] = TempFolder::read(entry.path());
+    }
+    return files;
+}
+
+// The names whose presence or bytes differ ("" when the trees are equal).
+std::string differences(const Tree& expected, const Tree& actual) {
+    std::string names;
+    for (const auto& [name, bytes] : expected) {
+        const auto found = actual.find(name);
+        if (found == actual.end())
+            names += " missing " + name;
+        else if (found->second != bytes)
+            names += " changed " + name;
+    }
+    for (const auto& [name, bytes] : actual) {
+        if (!expected.contains(name)) names += " extra " + name;
+    }
+    return names;
+}
+
+// A settings folder with a source tree of which every file qualifies, given
+// twice as a source row (so the second pass makes numbered names), and a
+// target that already holds two of its names: a run chooses "0a.txt",
+// "1a.txt", ... and a rerun that forgot what it copied would add more.
+class Backup {
+  public:
+    explicit Backup(int workers) : app(folder.path()), useClock(clock) {
+        for (int i = 0; i < 12; ++i) {
+            const std::string name =
+                (i % 3 == 0 ? "sub/" : "") + std::string("f") + std::to_string(i) + ".txt";
+            folder.write("src/" + name, "bytes of " + name + std::string(i * 97, 'x'));
+        }
+        folder.write("src/a.txt", "new a");
+        folder.write("target/a.txt", "old a");
+        folder.write("target/sub/f0.txt", "old f0");
+        folder.write("confi9.ini", "[other]\r\nmpath=" + (folder / "target") +
+                                       "\r\nfdt=2001-01-01 00:00:00\r\nypath1=" + (folder / "src") +
+                                       "\r\nypath2=" + (folder / "src") +
+                                       "\r\nsfth=n\r\nqmljg=n\r\njobs=" + std::to_string(workers) +
+                                       "\r\n");
+    }
+    static constexpr int kCopies = 2 * 13;
+
+    int run(std::string* errors = nullptr) {
+        std::ostringstream report;
+        const int status = torrin::runUnattended(app, report);
+        if (errors) *errors = report.str();
+        return status;
+    }
+    // Runs in a child that is killed the `count`-th time the run reaches
+    // `point`; true when it was.
+    bool runKilledAt(std::string_view point, long count) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            host::faults::setKillAtForTesting(point, count);
+            run();
+            ::_exit(0);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    }
+    std::string log() const { return host::gbkToUtf8(TempFolder::read(app.logfile())); }
+    std::string fdt() const { return host::iniRead(app.profile(), "other", "fdt", ""); }
+
+    TempFolder folder;
+    torrin::torapp app;
+    // The runs are in the future: a threshold they store lies after every
+    // time of the files made here, so a run after a stored one copies nothing.
+    host::FixedClock clock{2208988800};  // 2040-01-01
+    host::ScopedClock useClock;
+};
+
+// Killed after any number of copies, after a journal batch reached the
+// device, or between storing the threshold and removing the journal, and
+// then run again: the target is what one run gives, name for name and byte
+// for byte. Nothing is lost and no numbered name is added twice.
+TEST(KilledRun, TheRerunEndsWhereOneUninterruptedRunEnds) {
+    for (const int workers : {1, 4}) {
+        Backup reference(workers);
+        ASSERT_EQ(reference.run(), torrin::kExitAllCopied);
+        const auto expected = treeOf(reference.folder / "target");
+        ASSERT_EQ(expected.size(), 2u + Backup::kCopies);
+        ASSERT_EQ(expected.count("/sub/1f0.txt"), 1u);
+
+        std::vector<std::pair<std::string_view, long>> kills = {
+            {host::faults::kJournalFlushed, 1}, {host::faults::kThresholdStored, 1}};
+        for (const long copies : {1L, 2L, 7L, 13L, 20L, long(Backup::kCopies)})
+            kills.emplace_back(host::faults::kCopyDone, copies);
+        for (const auto& [point, count] : kills) {
+            SCOPED_TRACE(std::string(point) + " " + std::to_string(count) + ", " +
+                         std::to_string(workers) + " workers");
+            Backup backup(workers);
+            ASSERT_TRUE(backup.runKilledAt(point, count));
+            const bool stored = point == host::faults::kThresholdStored;
+            EXPECT_EQ(backup.fdt() == "2001-01-01 00:00:00", !stored);
+            EXPECT_EQ(backup.run(), torrin::kExitAllCopied);
+            EXPECT_EQ(differences(expected, treeOf(backup.folder / "target")), "");
+            // A journal is continued with its threshold; one left behind
+            // after the threshold moved on belongs to another run.
+            const std::string note =
+                stored ? "上次中断的复制与当前设置不符" : "继续上次中断的复制\r\n";
+            EXPECT_NE(backup.log().find(note), std::string::npos) << backup.log();
+            EXPECT_FALSE(std::filesystem::exists(backup.app.journal()));
+            EXPECT_EQ(backup.fdt(), host::localTimeText(backup.clock.now() - 1));
+        }
+    }
+}
+
+// Files unreadable in one run, a folder unreadable in it, and a file that is
+// then deleted: the next run, whose threshold has moved past all of them,
+// tries them first under the failed run's threshold and copies what it can.
+TEST(RetryList, FailuresAreCopiedByTheNextRunAlthoughTheThresholdMovedOn) {
+    TempFolder folder;
+    const torrin::torapp app(folder.path());
+    // Modified before the runs and after the first threshold; created now,
+    // before both (the runs are in the future).
+    constexpr std::time_t kModified = 2208988800;  // 2040-01-01
+    for (const char* name : {"locked.txt", "closed/inside.txt", "gone.txt", "fine.txt"})
+        TempFolder::setModified(folder.write(std::string("src/") + name, name), kModified);
+    folder.mkdir("target");
+    folder.write("confi9.ini", "[other]\r\nmpath=" + (folder / "target") +
+                                   "\r\nfdt=2039-01-01 00:00:00\r\nypath1=" + (folder / "src") +
+                                   "\r\nqmljg=n\r\n");
+    hardening::giveToNobody(folder.path());
+    host::FixedClock clock(kModified + 86400);
+    host::ScopedClock useClock(clock);
+    auto runAsNobody = [&] {
+        return hardening::runUnprivileged([&] {
+            std::ostringstream errors;
+            return std::to_string(torrin::runUnattended(app, errors));
+        });
+    };
+    ::chmod((folder / "src/locked.txt").c_str(), 0);
+    ::chmod((folder / "src/gone.txt").c_str(), 0);
+    ::chmod((folder / "src/closed").c_str(), 0);
+    EXPECT_EQ(runAsNobody(), "1");
+    EXPECT_EQ(treeOf(folder / "target").size(), 1u);
+
+    ::chmod((folder / "src/locked.txt").c_str(), 0644);
+    ::chmod((folder / "src/closed").c_str(), 0755);
+    std::filesystem::remove(folder / "src/gone.txt");
+    clock.set(kModified + 2 * 86400);
+    EXPECT_EQ(runAsNobody(), "0");
+    EXPECT_EQ(treeOf(folder / "target"), (Tree{{"/closed/inside.txt", "closed/inside.txt"},
+                                               {"/fine.txt", "fine.txt"},
+                                               {"/locked.txt", "locked.txt"}}));
+    const std::string log = host::gbkToUtf8(TempFolder::read(app.logfile()));
+    const std::string second = log.substr(log.rfind("开始时间:"));
+    for (const std::string& line :
+         std::vector<std::string>{"重试上次失败的文件:" + (folder / "src/closed"),
+                                  "重试上次失败的文件:" + (folder / "src/locked.txt"),
+                                  "源文件已不存在，不再重试:" + (folder / "src/gone.txt"),
+                                  "成功复制全部应复制的文件数:2"})
+        EXPECT_NE(second.find(line + "\r\n"), std::string::npos) << line << "\n" << second;
+    // Everything was tried: nothing is left to try.
+    EXPECT_FALSE(std::filesystem::exists(app.retryList()));
+}
+
+// One run at a time per settings folder: a second one changes nothing, logs
+// why and ends with status 2.
+TEST(Overlap, ASecondRunOnTheSameSettingsChangesNothing) {
+    Backup backup(4);
+    host::ExclusiveLock running;
+    ASSERT_EQ(torrin::lockSettings(backup.app, running, false), host::ExclusiveLock::Result::Taken);
+    const std::string before = TempFolder::read(backup.app.profile());
+    std::string errors;
+    EXPECT_EQ(backup.run(&errors), torrin::kExitCheckFailed);
+    EXPECT_EQ(treeOf(backup.folder / "target").size(), 2u);
+    EXPECT_EQ(TempFolder::read(backup.app.profile()), before);
+    EXPECT_TRUE(backup.log().ends_with("\r\n另一次复制正在进行，本次未运行\r\n")) << backup.log();
+    EXPECT_NE(errors.find("另一次复制正在进行，本次未运行"), std::string::npos);
+    running.release();
+    EXPECT_EQ(backup.run(), torrin::kExitAllCopied);
+}
+
+// The threshold is stored only after every copy has its name and the target
+// has then been flushed to its device: seen in the program's system calls.
+TEST(StoreOrder, TheThresholdIsWrittenAfterTheCopiesAreFlushed) {
+    Backup backup(4);
+    const std::string trace = backup.folder / "trace";
+    const std::string command =
+        "cd '" + backup.folder.path() +
+        "' && strace -f -qq -e trace=syncfs,linkat,rename,renameat,renameat2 -o '" + trace + "' '" +
+        TORRIN_PROGRAM + "' exit";
+    ASSERT_EQ(std::system(command.c_str()), 0) << "strace is needed";
+    std::vector<std::string> calls;
+    std::istringstream lines(TempFolder::read(trace));
+    for (std::string line; std::getline(lines, line);) calls.push_back(line);
+    const auto stored = std::find_if(calls.begin(), calls.end(), [](const std::string& call) {
+        return call.find("\"confi9.ini\"") != std::string::npos;
+    });
+    ASSERT_NE(stored, calls.end()) << TempFolder::read(trace);
+    const auto flushed = std::find_if(
+        std::make_reverse_iterator(stored), calls.rend(),
+        [](const std::string& call) { return call.find("syncfs(") != std::string::npos; });
+    ASSERT_NE(flushed, calls.rend()) << TempFolder::read(trace);
+    // No copy takes its name after that flush.
+    for (auto call = flushed.base(); call != calls.end(); ++call) {
+        const bool names =
+            call->find("link") != std::string::npos || call->find("rename") != std::string::npos;
+        EXPECT_FALSE(names && call->find("confi9.") == std::string::npos) << *call;
+    }
+}
+
+}  // namespace

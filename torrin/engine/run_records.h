@@ -1,0 +1,60 @@
+// What torrin keeps beside confi9.ini between runs, besides the settings:
+// the journal of the run in progress, so that a killed run is continued
+// rather than started again (no file lost, none copied twice), and the list
+// of failures to try again, so that a file whose copy failed is not passed
+// over for good once the threshold has moved on.
+//
+// Both are text files of lines ended by LF, fields separated by a tab. Names
+// are the bytes the file system gave, with "\" written "\\", a tab "\t", a
+// line feed "\n" and a carriage return "\r".
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace torrin {
+
+// What a journal belongs to: a run continues a journal only when these match.
+struct JournalHeader {
+    std::string target;
+    std::string threshold;
+    bool fullStructure = false;
+    std::vector<std::string> sources;  // the folders walked, in order
+    bool operator==(const JournalHeader&) const = default;
+};
+
+// One copy, recorded before it starts: its source and its destination below
+// the target (folders and name, with the system's separator).
+struct JournalEntry {
+    std::string source;
+    std::string destination;
+};
+
+struct Journal {
+    JournalHeader header;
+    std::vector<JournalEntry> entries;
+};
+
+std::string journalHeaderText(const JournalHeader& header);
+std::string journalEntryText(const JournalEntry& entry);
+// nullopt for a file that is not a journal or is damaged before its last
+// line; a last line without its line end (a write the kill cut short) is left out.
+std::optional<Journal> parseJournal(std::string_view text);
+
+// A failure to try again: a file, or a folder that could not be read (walked
+// again with `threshold`, the threshold of the run that failed).
+struct RetryEntry {
+    bool isFolder = false;
+    std::string row;       // the source folder of the settings it belongs to
+    std::string relative;  // below the row ("" for the row itself)
+    std::string threshold;
+    bool operator==(const RetryEntry&) const = default;
+};
+
+std::string retryListText(const std::vector<RetryEntry>& entries);
+// Damaged lines are left out: a retry list only ever adds work.
+std::vector<RetryEntry> parseRetryList(std::string_view text);
+
+}  // namespace torrin
