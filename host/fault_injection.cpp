@@ -55,6 +55,14 @@ void reach(std::string_view point) noexcept {
     if (killPoint.point == point && --killPoint.remaining == 0) killProcessNow();
 }
 
+bool journalSwitchedOff() noexcept {
+    static const bool off = [] {
+        const char* value = std::getenv("ZARVIK_TEST_NO_JOURNAL");
+        return value && *value && std::string_view(value) != "0";
+    }();
+    return off;
+}
+
 void setKillAtForTesting(std::string_view point, long count) noexcept {
     set(point, count);
 }

@@ -7,6 +7,7 @@
 #include <ostream>
 
 #include "host/clock.h"
+#include "host/fault_injection.h"
 #include "host/fs.h"
 #include "host/paths.h"
 #include "host/text.h"
@@ -140,8 +141,10 @@ RunDescription runFrom(const RunChoices& choices, const torapp& app) {
     run.logfile = app.logfile();
     run.profile = app.profile();
     run.workers = common::storedWorkers(app.profile());
-    run.journal = app.journal();
-    run.retryList = app.retryList();
+    if (!host::faults::journalSwitchedOff()) {
+        run.journal = app.journal();
+        run.retryList = app.retryList();
+    }
     return run;
 }
 
