@@ -48,11 +48,16 @@ Options parse(int argc, char** argv) {
         if (argument == "--help") usage(0);
         if (i + 1 >= argc) usage(2);
         const std::string value = argv[++i];
-        if (argument == "--folder") options.folder = value;
-        else if (argument == "--files") options.files = std::stol(value);
-        else if (argument == "--rounds") options.rounds = std::stoi(value);
-        else if (argument == "--jobs") options.jobs = std::stoi(value);
-        else usage(2);
+        if (argument == "--folder")
+            options.folder = value;
+        else if (argument == "--files")
+            options.files = std::stol(value);
+        else if (argument == "--rounds")
+            options.rounds = std::stoi(value);
+        else if (argument == "--jobs")
+            options.jobs = std::stoi(value);
+        else
+            usage(2);
     }
     return options;
 }
@@ -75,8 +80,8 @@ void reset(const std::string& work, int jobs) {
 
 double timedRun(const std::string& work, const std::string& torrin, bool journal) {
     const auto start = std::chrono::steady_clock::now();
-    run("cd '" + work + "/run' && " + (journal ? "" : "ZARVIK_TEST_NO_JOURNAL=1 ") + "'" +
-        torrin + "' exit");
+    run("cd '" + work + "/run' && " + (journal ? "" : "ZARVIK_TEST_NO_JOURNAL=1 ") + "'" + torrin +
+        "' exit");
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 

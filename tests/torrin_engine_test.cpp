@@ -428,6 +428,20 @@ TEST_F(CopyRunTest, ARunWithoutAWritableLogStillCopies) {
     EXPECT_TRUE(exists(target_ + "/a.txt"));
 }
 
+// An exception on the walk's thread (out of memory, a progress sink that
+// throws) leaves the run while workers still copy: they must never be left
+// with the folders they copy into gone (caught under AddressSanitizer).
+TEST_F(CopyRunTest, AnExceptionOnTheWalkLeavesNoWorkerOnFreedState) {
+    for (int i = 0; i < 200; ++i)
+        sourceFile("d" + std::to_string(i % 20) + "/f" + std::to_string(i), kNewer,
+                   std::string(4096, 'x'));
+    run_.workers = 8;
+    hook_.onStep = [](long count, const std::string&) {
+        if (count == 150) throw std::runtime_error("no memory");
+    };
+    EXPECT_THROW(runCopy(), std::runtime_error);
+}
+
 // --- the stored threshold ----------------------------------------------------
 
 TEST_F(CopyRunTest, FdtIsTheStartTimeOneSecondBackAndStoredOnlyAfterTheCopies) {

@@ -11,6 +11,7 @@
 #include "host/arguments.h"
 #include "host/clock.h"
 #include "host/desktop.h"
+#include "host/durability.h"
 #include "host/folder_status.h"
 #include "host/fs.h"
 #include "host/paths.h"
@@ -380,6 +381,25 @@ TEST(WindowsFiles, AtomicWriteReplacesAndAppendAdds) {
     std::string reason;
     EXPECT_FALSE(host::readFile(temp / "missing.ini", &reason));
     EXPECT_FALSE(reason.empty());
+}
+
+// The settings lock is the file opened without sharing: a second holder is
+// refused until the first lets go. A journal grows by flushed appends.
+TEST(WindowsFiles, LockExcludesAndJournalAppends) {
+    WindowsTempFolder temp;
+    host::ExclusiveLock first, second;
+    EXPECT_EQ(first.tryTake(temp / "confi9.lock"), host::ExclusiveLock::Result::Taken);
+    EXPECT_EQ(second.tryTake(temp / "confi9.lock"), host::ExclusiveLock::Result::Busy);
+    first.release();
+    EXPECT_EQ(second.tryTake(temp / "confi9.lock"), host::ExclusiveLock::Result::Taken);
+    ASSERT_TRUE(host::writeFileAtomically(temp / "journal", "head\n", nullptr, true));
+    host::JournalFile journal;
+    ASSERT_TRUE(journal.open(temp / "journal"));
+    EXPECT_TRUE(journal.append("one\n") && journal.flush());
+    journal.close();
+    EXPECT_EQ(WindowsTempFolder::read(temp / "journal"), "head\none\n");
+    EXPECT_TRUE(host::removeFileDurably(temp / "journal"));
+    EXPECT_FALSE(host::fileExists(temp / "journal"));
 }
 
 TEST(WindowsText, LogTextIsWrittenInGbk) {

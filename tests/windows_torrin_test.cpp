@@ -12,6 +12,7 @@
 #include "host/text.h"
 #include "tests/support/windows_temp_folder.h"
 #include "torrin/engine/rcopy.h"
+#include "torrin/engine/run_records.h"
 
 namespace {
 
@@ -137,6 +138,32 @@ TEST_F(WindowsCopyRun, TheLogIsGbkWithCrLfAndBackslashPaths) {
     EXPECT_EQ(WindowsTempFolder::read(run_.logfile),
               gbkLines({startLine(), thresholdLine(), "以下文件复制出错:", source_ + "\\坏.txt",
                         "复制文件部分成功。成功数：1；失败数:1", endLine()}));
+    EXPECT_EQ(host::iniRead(run_.profile, "other", "fdt", ""), host::localTimeText(kRunMoment - 1));
+}
+
+// A run that finds the journal of an interrupted one continues it: a copy
+// already in place counts as copied, the name of one never made is taken
+// again, and no numbered duplicate appears. Its own records are gone after.
+TEST_F(WindowsCopyRun, AJournalOfTheSameRunIsContinued) {
+    const std::string a = temp_.write("数据\\src\\a.txt", "new a");
+    const std::string b = temp_.write("数据\\src\\b.txt", "new b");
+    temp_.write("备份\\a.txt", "old a");
+    ASSERT_TRUE(host::copyFileSafely(a, target_ + "\\0a.txt", false));
+    run_.fullStructure = false;
+    run_.journal = temp_ / "confi9.journal";
+    run_.retryList = temp_ / "confi9.retry";
+    temp_.write("confi9.journal",
+                torrin::journalHeaderText({target_, run_.threshold, false, {source_}}) +
+                    torrin::journalEntryText({a, "0a.txt"}) +
+                    torrin::journalEntryText({b, "0b.txt"}));
+    const torrin::RunResult result = runCopy();
+    EXPECT_TRUE(result.resumed);
+    EXPECT_EQ(result.cgcs, 2);
+    EXPECT_EQ(WindowsTempFolder::read(target_ + "\\0a.txt"), "new a");
+    EXPECT_EQ(WindowsTempFolder::read(target_ + "\\0b.txt"), "new b");
+    EXPECT_FALSE(host::fileExists(target_ + "\\1a.txt"));
+    EXPECT_FALSE(host::fileExists(target_ + "\\b.txt"));
+    EXPECT_FALSE(host::fileExists(run_.journal));
     EXPECT_EQ(host::iniRead(run_.profile, "other", "fdt", ""), host::localTimeText(kRunMoment - 1));
 }
 
