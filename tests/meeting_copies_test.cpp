@@ -145,11 +145,12 @@ TEST_P(OnSticks, NamesTheStickTakesForOneEndAsWithOneWorker) {
 
 // Two kelvane processes copy the same names from two sources into one folder
 // of the stick at once, never replacing. A few names per folder: the FUSE FAT
-// driver garbles files once a folder outgrows its first cluster.
+// driver garbles files once a folder outgrows its first cluster (64 entries,
+// and every temporary name takes four).
 TEST_P(OnSticks, NeverReplaceHoldsBetweenTwoPrograms) {
     std::vector<std::string> names;
-    for (int folder = 0; folder < 8; ++folder) {
-        for (int file = 0; file < 5; ++file)
+    for (int folder = 0; folder < 12; ++folder) {
+        for (int file = 0; file < 3; ++file)
             names.push_back("d" + std::to_string(folder) + "/f" + std::to_string(file));
     }
     for (const std::string source : {"a", "b"}) {
