@@ -208,6 +208,38 @@ TEST_F(UnattendedRun, ARelativeSourceIsTakenFromTheWorkingFolderAndNeverCopiedIn
     EXPECT_EQ(host::iniRead(app.profile(), "other", "ypath1", ""), "x/../src");
 }
 
+// A dry run shows what "exit" would copy and where, numbered names and the
+// failures kept for retrying included, and changes nothing at all.
+TEST_F(UnattendedRun, ADryRunListsTheCopiesAndTouchesNothing) {
+    folder.write("src/a.txt", "a");
+    folder.write("src/old/b.txt", "b");
+    TempFolder::setModified(folder / "src/old/b.txt", 946684800);  // 2000
+    folder.write("target/a.txt", "kept");
+    writeProfile("[other]\r\nmpath=" + (folder / "target") +
+                 "\r\nfdt=2001-01-01 00:00:00\r\nypath1=" + (folder / "src") +
+                 "\r\nypath2=" + (folder / "src") + "\r\nsfth=n\r\nqmljg=n\r\n");
+    folder.write("confi9.retry", "zarvik-torrin-retry 1\nfile\t" + (folder / "src") +
+                                     "\told/b.txt\t1999-01-01 00:00:00\n");
+    const auto before = std::filesystem::last_write_time(app.profile());
+    std::ostringstream out, errors;
+    EXPECT_EQ(torrin::runDryRun(app, out, errors), torrin::kExitAllCopied);
+    EXPECT_EQ(out.str(), (folder / "src/old/b.txt") + "\t" + (folder / "target/old/b.txt") + "\n" +
+                             (folder / "src/a.txt") + "\t" + (folder / "target/0a.txt") + "\n" +
+                             (folder / "src/a.txt") + "\t" + (folder / "target/1a.txt") + "\n" +
+                             "3 files would be copied\n");
+    EXPECT_EQ(errors.str(), "");
+    EXPECT_EQ(std::filesystem::last_write_time(app.profile()), before);
+    for (const std::string& untouched : {app.logfile(), app.lockfile(), app.journal()})
+        EXPECT_FALSE(std::filesystem::exists(untouched)) << untouched;
+    EXPECT_TRUE(std::filesystem::exists(app.retryList()));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder / "target"), {}), 1);
+
+    writeProfile("[other]\r\nfdt=2001-01-01\r\n");
+    EXPECT_EQ(torrin::runDryRun(app, out, errors), torrin::kExitCheckFailed);
+    EXPECT_NE(errors.str().find("文件复制条件"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(app.logfile()));
+}
+
 // The built program, started like a scheduler would: no display at all, and
 // a platform that would fail at once if a GUI application were created.
 class UnattendedProgram : public ::testing::Test {

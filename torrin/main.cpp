@@ -20,6 +20,9 @@ int main(int argc, char** argv) {
         case torrin::Command::BadOption:
             std::cerr << "torrin: unknown option " << line.badOption << "\nTry 'torrin --help'.\n";
             return torrin::kExitCheckFailed;
+        case torrin::Command::DryRun:
+            return torrin::runDryRun(torrin::torapp(host::currentDirectory()), std::cout,
+                                     std::cerr);
         case torrin::Command::Unattended:
             return torrin::runUnattended(torrin::torapp(host::currentDirectory()), std::cerr);
         case torrin::Command::Window:

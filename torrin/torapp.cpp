@@ -57,6 +57,9 @@ CommandLine readCommandLine(int argc, const char* const* argv) {
         const std::string_view argument = argv[i];
         if (argument == "--version") {
             version = true;
+        } else if (argument == "--dry-run" && argc == 2) {
+            line.command = Command::DryRun;
+            return line;
         } else if (argument != "--help") {
             line.command = Command::BadOption;
             line.badOption = argument;
@@ -71,6 +74,8 @@ std::string commandLineHelp() {
     return R"(Usage:
   torrin                  open the window
   torrin exit             run unattended (from cron, a systemd timer or Task Scheduler)
+  torrin --dry-run        print what "torrin exit" would copy now, and where, without
+                          copying, logging, locking or storing anything
   torrin --help           show this text
   torrin --version        show the version
 
@@ -213,6 +218,26 @@ int refuseStart(const torapp& app, std::ostream& errors, const std::string& reas
 }
 
 }  // namespace
+
+int runDryRun(const torapp& app, std::ostream& out, std::ostream& errors) {
+    const Settings settings = loadSettings(app.profile());
+    if (auto failure =
+            preRunCheck(settings.fdt, storedSourceFolders(settings).size(), settings.mpath)) {
+        errors << "torrin: the run would not start: " << *failure << "\n";
+        return kExitCheckFailed;
+    }
+    RunDescription run = runFromSettings(settings, app);
+    run.planned = [&out](const std::string& source, const std::string& destination) {
+        out << reportedName(source) << '\t' << reportedName(destination) << '\n';
+    };
+    host::NullProgress quiet;
+    const RunResult result = rcopy(run, quiet);
+    out << result.cgcs << (result.cgcs == 1 ? " file" : " files") << " would be copied\n";
+    for (const std::string& source : result.failedSources)
+        errors << "torrin: would fail: " << reportedName(source) << "\n";
+    out.flush();
+    return out ? kExitAllCopied : kExitCheckFailed;
+}
 
 int runUnattended(const torapp& app, std::ostream& errors) {
     try {

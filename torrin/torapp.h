@@ -47,7 +47,7 @@ bool isUnattended(std::string_view commandLine);
 
 // What the command line asks for. Arguments that start with "--" are options;
 // any other text opens the window unless it is "exit".
-enum class Command { Window, Unattended, Help, Version, BadOption };
+enum class Command { Window, Unattended, DryRun, Help, Version, BadOption };
 struct CommandLine {
     Command command = Command::Window;
     std::string badOption;  // the option not understood
@@ -118,6 +118,14 @@ host::ExclusiveLock::Result lockSettings(const torapp& app, host::ExclusiveLock&
 // `errors`: the count, the first failed names and the log's path; nothing on a
 // clean run. Unexpected errors are written to `errors` and to the log.
 int runUnattended(const torapp& app, std::ostream& errors);
+
+// `torrin --dry-run`: what `torrin exit` would copy now, with the names it
+// would give, one "source<TAB>destination" line each (UTF-8, names escaped
+// as in the failure report), then the count. Copies nothing, writes no log,
+// takes no lock and touches neither the threshold, the journal nor the retry
+// list. 0, or kExitCheckFailed (the reason on `errors`) when the run's checks
+// would fail.
+int runDryRun(const torapp& app, std::ostream& out, std::ostream& errors);
 
 // The error report: "错误编号：", "出错对象：", "出错事件：", "出错行数：" and
 // "错误信息：" lines, each ended by CR LF.

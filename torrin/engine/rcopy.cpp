@@ -134,6 +134,7 @@ class CopyRun {
     // run that is killed are still on record; a log that cannot be written
     // stops nothing.
     void writeLog(std::string_view line) {
+        if (dryRun()) return;
         std::string bytes = host::utf8ToGbk(line);
         bytes += kLineEnd;
         host::appendToFile(run_.logfile, bytes);
@@ -162,7 +163,7 @@ class CopyRun {
                     resume_[entry.source].push_back(entry.destination);
                     text += journalEntryText(entry);
                 }
-            } else {
+            } else if (!dryRun()) {
                 // Another target, other sources or another threshold: kept for
                 // whoever wants to look, and this run starts afresh.
                 const std::string aside = run_.journal + ".set-aside";
@@ -178,6 +179,7 @@ class CopyRun {
             else if (host::fileExists(run_.retryList))
                 return refuse(error);
         }
+        if (dryRun()) return true;
         if (!host::writeFileAtomically(run_.journal, text, &error, true) ||
             !journal_.open(run_.journal, &error))
             return refuse(error);
@@ -196,6 +198,7 @@ class CopyRun {
     // kill at any point leaves a journal the next run continues, never a
     // threshold that passes over a file not yet safely copied.
     void commitRecords() {
+        if (dryRun()) return;
         if (run_.journal.empty()) {
             if (!run_.profile.empty() && !stopped_) storeThreshold(false);
             return;
@@ -457,9 +460,10 @@ class CopyRun {
         const std::string_view folder = filenp->folder;
         const std::string_view root = run_.target;
         if (!filenp->refused) {
-            filenp->reached =
-                folder.substr(0, root.size()) == root &&
-                target_.enter(folder.substr(root.size())) == host::TargetFolder::Reach::Reached;
+            // A dry run makes no folder: its names are looked up by path.
+            filenp->reached = folder.substr(0, root.size()) == root &&
+                              (dryRun() || target_.enter(folder.substr(root.size())) ==
+                                               host::TargetFolder::Reach::Reached);
         }
         if (filenp->refused || !filenp->reached) {
             // Copies into the folder being walked would be met again, and
@@ -474,11 +478,22 @@ class CopyRun {
         if (recorded || run_.replace) {
             name = recorded ? *recorded : ls_filename;
             settle(filenp->key, name);
+        } else if (dryRun()) {
+            name = numberedName(ls_filename, [&](const std::string& candidate) {
+                return planned_.contains(filenp->key + host::sameFileKey(candidate)) ||
+                       nameTaken(filenp->folder + candidate);
+            });
         } else {
             name = numberedName(ls_filename, [&](const std::string& candidate) {
                 settle(filenp->key, candidate);
                 return target_.nameTaken(candidate);
             });
+        }
+        if (dryRun()) {
+            planned_.insert(filenp->key + host::sameFileKey(name));
+            ++result_.cgcs;
+            run_.planned(yfilea, filenp->folder + name);
+            return;
         }
         // Settling may have found the journal unwritable: nothing more is copied.
         if (stopped_) return;
@@ -601,6 +616,7 @@ class CopyRun {
     }
 
     common::OrderedWork& copies() { return workers_.work(); }
+    bool dryRun() const { return static_cast<bool>(run_.planned); }
 
     // The number the next piece of work gets.
     long nextPiece() { return copies().added() + static_cast<long>(held_.size()); }
@@ -699,6 +715,7 @@ class CopyRun {
     std::vector<RetryEntry> newRetries_;
     std::unordered_set<std::string> retried_;
     std::unordered_set<std::string> retriedFolders_;
+    std::unordered_set<std::string> planned_;  // a dry run's destinations, by key
     std::deque<ThresholdTest> retryThresholds_;
     std::string listedParent_;
     bool parentListed_ = false;

@@ -4,6 +4,7 @@
 // benchmark all drive this same code.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,12 @@ struct RunDescription {
     // threshold without first flushing the target to its device.
     std::string journal;
     std::string retryList;
+    // A dry run when set: nothing is copied, logged or stored and no folder is
+    // made; each copy the run would make, in walk order (failures to try again
+    // first), goes here with its destination's full path (numbered names
+    // chosen as the run would choose them). The journal and the retry list
+    // are read, never written.
+    std::function<void(const std::string& source, const std::string& destination)> planned;
 };
 
 struct RunResult {
