@@ -127,12 +127,12 @@ class Grid {
     bool isselected(long row) const noexcept;
 
     // Tab-separated text: one line per row, fields into the columns in their
-    // order, from line `firstLine` (1-based); empty lines are skipped, Windows
-    // line ends and a missing final line end work. Rows are appended. Returns the
-    // number of rows imported.
+    // order, from line `firstLine` (1-based); empty lines are skipped. A line
+    // ends at LF, CR LF or a lone CR; a missing final line end works. Rows are appended. Returns
+    // the number of rows imported.
     long importtext(std::string_view text, long firstLine = 1);
     // A file read as text; its encoding is decided by unknownTextToUtf8. -1
-    // when it cannot be read.
+    // when it cannot be read or is no text (listFileText).
     long importfile(const std::string& path, long firstLine = 1);
     long importclipboard(Host& host, long firstLine = 1);
     // The shown rows as tab-separated text, one line per row ended by "\r\n"

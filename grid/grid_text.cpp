@@ -9,16 +9,13 @@ namespace host {
 
 namespace {
 
-std::vector<std::string> splitFields(std::string_view line) {
-    std::vector<std::string> fields;
-    std::size_t start = 0;
-    while (true) {
-        std::size_t tab = line.find('\t', start);
-        fields.emplace_back(line.substr(start, tab == std::string_view::npos ? tab : tab - start));
-        if (tab == std::string_view::npos) break;
-        start = tab + 1;
-    }
-    return fields;
+// Calls visit(line) for every line from line `firstLine` on that is not empty.
+template <typename Visit>
+void forEachLineFrom(std::string_view text, long firstLine, Visit visit) {
+    long lineNumber = 0;
+    forEachLine(text, [&](std::string_view line) {
+        if (++lineNumber >= firstLine && !line.empty()) visit(line);
+    });
 }
 
 }  // namespace
@@ -27,48 +24,43 @@ long Grid::importtext(std::string_view text, long firstLine) {
     Impl& d = *impl_;
     text = stripBom(text);
     if (firstLine < 1) firstLine = 1;
-    std::vector<std::vector<std::string>> rows;
-    long lineNumber = 0;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        std::string_view line =
-            text.substr(start, end == std::string_view::npos ? end : end - start);
-        start = end == std::string_view::npos ? text.size() : end + 1;
-        ++lineNumber;
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (lineNumber < firstLine || line.empty()) continue;
-        rows.push_back(splitFields(line));
-    }
-    if (rows.empty()) return 0;
-    long first = static_cast<long>(d.shown.size()) + 1;
-    long last = first + static_cast<long>(rows.size()) - 1;
+    // Counted first, so the rows go straight into the columns: a million-line
+    // list is never held a second time as separate strings.
+    long count = 0;
+    forEachLineFrom(text, firstLine, [&](std::string_view) { ++count; });
+    if (count == 0) return 0;
+    const long first = static_cast<long>(d.shown.size()) + 1;
+    const long last = first + count - 1;
     if (d.announcing()) d.observer->rowsAboutToBeInserted(first, last);
-    d.shown.reserve(d.shown.size() + rows.size());
-    for (auto& fields : rows) {
-        RowId id = d.newRow();
-        std::size_t count = std::min(fields.size(), static_cast<std::size_t>(d.columnCount()));
-        for (std::size_t f = 0; f < count; ++f) {
-            int c = static_cast<int>(f);
+    d.shown.reserve(d.shown.size() + static_cast<std::size_t>(count));
+    forEachLineFrom(text, firstLine, [&](std::string_view line) {
+        const RowId id = d.newRow();
+        std::size_t start = 0;
+        for (int c = 0; c < d.columnCount(); ++c) {
+            const std::size_t tab = line.find('\t', start);
+            const std::string_view field = line.substr(start, tab - start);
             if (d.isNumber(c)) {
-                const std::string& field = fields[f];
-                if (trim(field).empty()) continue;
-                d.numbers[c][id] = host::isNumber(field) ? parseCellNumber(field) : 0;
+                if (!trim(field).empty())
+                    d.numbers[c][id] = host::isNumber(field) ? parseCellNumber(field) : 0;
             } else {
-                d.texts[c].set(id, fields[f]);
+                d.texts[c].set(id, field);
             }
+            if (tab == std::string_view::npos) break;
+            start = tab + 1;
         }
         d.shown.push_back(id);
         d.indexAppended(static_cast<Position>(d.shown.size() - 1), id);
-    }
+    });
     if (d.redraw && d.observer) d.observer->rowsInserted(first, last);
-    return static_cast<long>(rows.size());
+    return count;
 }
 
 long Grid::importfile(const std::string& path, long firstLine) {
-    std::optional<std::string> bytes = readFile(path);
+    const std::optional<std::string> bytes = readFile(path);
     if (!bytes) return -1;
-    return importtext(unknownTextToUtf8(*bytes), firstLine);
+    const std::optional<std::string> text = listFileText(*bytes);
+    if (!text) return -1;
+    return importtext(*text, firstLine);
 }
 
 long Grid::importclipboard(Host& host, long firstLine) {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -58,20 +59,42 @@ std::string utf8ToGbk(std::string_view utf8);
 std::string gbkToUtf8(std::string_view gbk);
 // True when `bytes` is valid UTF-8 (a leading byte-order mark allowed).
 bool isValidUtf8(std::string_view bytes) noexcept;
-// Text of unknown encoding (a text list, a .csv, clipboard bytes) as UTF-8,
-// decided once for the whole text, never line by line. A byte-order mark
-// (UTF-8, UTF-16LE, UTF-16BE) decides and is dropped. Otherwise the text is
-// UTF-8 only when it is valid UTF-8 and either holds a sequence of three or
-// more bytes (CJK and most other scripts) or every non-ASCII character is a
-// Latin letter U+00C0-U+017F in a run of them beside an ASCII letter ("café",
-// "Müller", "Łódź"): many
-// short GBK texts are valid UTF-8 by chance, made of two-byte sequences only,
-// and GBK is what such lists are on the desktops they come from. Everything
-// else is read as GBK.
+// Text of unknown encoding (a text list, a .csv, clipboard bytes) as UTF-8. A
+// byte-order mark (UTF-8, UTF-16LE, UTF-16BE) decides and is dropped; UTF-16
+// without one is told by its zero bytes. Otherwise the evidence of the whole
+// text decides between UTF-8 and GBK (looksLikeUtf8), each line is read in that
+// encoding, and a line invalid in it is read in the other, so one stray byte
+// changes one line, not the list. Lines end at LF, CR LF or a lone CR.
 std::string unknownTextToUtf8(std::string_view bytes);
-// True when unknownTextToUtf8 takes `bytes` (without a byte-order mark) as
-// UTF-8.
+// The evidence unknownTextToUtf8 weighs (for `bytes` without a byte-order
+// mark): every line that reads sensibly in one encoding only votes for it, and
+// UTF-8 must win the vote, so a tie is GBK, what lists are on the desktops
+// they come from. A line reads sensibly in GBK when it keeps to GB2312, and in
+// UTF-8 when each of its words keeps to one alphabet; when both hold, a word
+// mixing ASCII and accented letters ("café") or a character of three or more
+// bytes still speaks for UTF-8. Invalid in one encoding is a vote for the other.
 bool looksLikeUtf8(std::string_view bytes) noexcept;
+// A list file's bytes (a text list, a .csv) as unknownTextToUtf8 reads them;
+// nullopt when the text holds a NUL character, which no list does: the file is
+// binary, or UTF-16 of a shape not recognised.
+std::optional<std::string> listFileText(std::string_view bytes);
+// Calls visit(line) for each line of `text`, the line end left out. A line
+// ends at LF, CR LF or a lone CR; after a final line end there is no further
+// line. Neither UTF-8 nor GBK has a byte below 0x30 inside a character, so a
+// split never cuts one.
+template <typename Visit>
+void forEachLine(std::string_view text, Visit visit) {
+    const char* const begin = text.data();
+    const char* const end = begin + text.size();
+    const char* start = begin;
+    while (start < end) {
+        const char* stop = start;
+        while (stop < end && *stop != '\n' && *stop != '\r') ++stop;
+        visit(std::string_view(start, static_cast<std::size_t>(stop - start)));
+        start = stop + 1;
+        if (stop + 1 < end && *stop == '\r' && stop[1] == '\n') ++start;
+    }
+}
 // Appends code point `c` (at most U+10FFFF, not a surrogate) as UTF-8.
 void appendUtf8(std::string& out, char32_t c);
 // UTF-16 code units as UTF-8; a surrogate without its partner becomes U+FFFD.

@@ -80,6 +80,28 @@ TEST_F(ListImport, WindowsLineEndsByteOrderMarkAndNoFinalLineEnd) {
     EXPECT_EQ(column("md"), (Texts{"\\目录\\甲.txt", "\\乙.txt", "\\丙.txt"}));
 }
 
+// Old Mac line ends split as LF and CR LF do, and UTF-16 without a mark is
+// read as UTF-16; any other zero byte makes the file no text list.
+TEST_F(ListImport, CrLineEndsUtf16WithoutAMarkAndZeroBytes) {
+    EXPECT_EQ(import(folder.write("mac.txt", "\\a.txt\r\\b.txt\r\r\\c.txt\n\\d.txt\r"), 1), 4);
+    EXPECT_EQ(column("md"), (Texts{"\\a.txt", "\\b.txt", "\\c.txt", "\\d.txt"}));
+    grid.reset();
+
+    std::string utf16;
+    for (char16_t unit : std::u16string(u"\\甲.txt\r\n\\b.txt\r\n"))
+        utf16 += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+    EXPECT_EQ(import(folder.write("utf16.txt", utf16), 1), 2);
+    EXPECT_EQ(column("md"), (Texts{"\\甲.txt", "\\b.txt"}));
+
+    try {
+        import(folder.write("zero-byte.txt", std::string("keep.txt\0junk\r\nnext.txt\r\n", 24)));
+        FAIL();
+    } catch (const ListFileError& error) {
+        EXPECT_EQ(error.reason(), "不是电子表格或文本文件");
+    }
+    EXPECT_EQ(column("md"), (Texts{"\\甲.txt", "\\b.txt"}));
+}
+
 TEST_F(ListImport, GbkTextIsDetected) {
     const std::string path =
         folder.write("gbk.txt", host::utf8ToGbk("\\资料\\报告.doc\r\n\\图片.jpg\r\n"));

@@ -145,9 +145,10 @@ TEST_F(SpreadsheetReading, StartRowSkipsTheHeadingAndEveryCellIsOneLine) {
         worksheet_write_string(sheet, 0, 2, "heading", nullptr);
         worksheet_write_string(sheet, 1, 2, "a\tb", nullptr);
         worksheet_write_string(sheet, 3, 2, "two\nlines", nullptr);
+        worksheet_write_string(sheet, 4, 2, "crlf\r\nline\rend", nullptr);
     });
-    EXPECT_EQ(spreadsheetColumnLines(path, 3, 2), "a b\n\ntwo lines\n");
-    EXPECT_EQ(spreadsheetColumnLines(path, 3, 1), "heading\na b\n\ntwo lines\n");
+    EXPECT_EQ(spreadsheetColumnLines(path, 3, 2), "a b\n\ntwo lines\ncrlf line end\n");
+    EXPECT_EQ(spreadsheetColumnLines(path, 3, 1), "heading\na b\n\ntwo lines\ncrlf line end\n");
     EXPECT_EQ(spreadsheetColumnLines(path, 3, 26), "");
 }
 

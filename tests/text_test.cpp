@@ -266,6 +266,61 @@ TEST(UnknownEncoding, Utf8NamesAndByteOrderMarksAreKept) {
     EXPECT_EQ(host::unknownTextToUtf8("\xFE\xFF\x90\xD1"), "郑");
 }
 
+// Two-byte UTF-8 names whose GBK reading leaves GB2312 read as UTF-8; the
+// ones whose bytes are also GB2312 characters ("é" is "茅") follow the rest
+// of their list, and alone stay GBK.
+TEST(UnknownEncoding, TheWholeListDecidesWhatEachAmbiguousNameIs) {
+    const std::vector<std::string> utf8 = {"Ελληνικά.txt",   "Привет.txt", "Bucureşti.txt",
+                                           "À la carte.txt", "é.txt",      "10µF.txt",
+                                           "25°C.txt",       "©2020.txt"};
+    std::string list;
+    for (const std::string& name : utf8) list += name + "\r\n";
+    EXPECT_EQ(host::unknownTextToUtf8(list), list);
+    for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(host::unknownTextToUtf8(utf8[i]), utf8[i]);
+    EXPECT_EQ(host::unknownTextToUtf8("é.txt"), "茅.txt");
+    EXPECT_EQ(host::unknownTextToUtf8("é.txt\r©2020.txt\r"), "茅.txt\r漏2020.txt\r");
+
+    // 璐娟芳 in GBK is valid UTF-8 (贾 and a Hangul syllable): its list decides.
+    const std::string gbk = host::utf8ToGbk("张三.docx\n李四.xlsx\n璐娟芳.docx\n");
+    ASSERT_TRUE(host::isValidUtf8(host::utf8ToGbk("璐娟芳.docx")));
+    EXPECT_EQ(host::unknownTextToUtf8(gbk), "张三.docx\n李四.xlsx\n璐娟芳.docx\n");
+}
+
+// A line invalid in the list's encoding is read in the other; the rest of the
+// list keeps its own.
+TEST(UnknownEncoding, OneStrayLineChangesOnlyItself) {
+    std::string before, after;
+    for (int i = 0; i < 500; ++i) {
+        before += "\\资料\\文档" + std::to_string(i) + ".txt\r\n";
+        after += "\\资料\\表格" + std::to_string(i) + ".txt\r\n";
+    }
+    const std::string stray = "\\caf\xE9 \xB1\xED.txt\r\n";  // Latin-1 "é", then GBK "表"
+    const std::string text = host::unknownTextToUtf8(before + stray + after);
+    EXPECT_TRUE(text == before + host::gbkToUtf8(stray) + after);
+    EXPECT_NE(text.find("\\caf\xE9 表.txt"), std::string::npos);
+
+    // In a GBK list only a line invalid in GBK is read as UTF-8.
+    const std::string gbk = host::utf8ToGbk("一.txt\n二.txt\n三.txt\n");
+    EXPECT_EQ(host::unknownTextToUtf8(gbk + "数.txt\n数据.txt\n"),
+              "一.txt\n二.txt\n三.txt\n数.txt\n" + host::gbkToUtf8("数据.txt\n"));
+}
+
+TEST(UnknownEncoding, Utf16WithoutAMarkIsToldByItsZeroBytes) {
+    const std::u16string list = u"\\a.txt\r\n\\张三\\报告.doc\r\n一丁";
+    std::string little, big;
+    for (char16_t unit : list) {
+        little += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+        big += {static_cast<char>(unit >> 8), static_cast<char>(unit & 0xFF)};
+    }
+    EXPECT_EQ(host::unknownTextToUtf8(little), "\\a.txt\r\n\\张三\\报告.doc\r\n一丁");
+    EXPECT_EQ(host::unknownTextToUtf8(big), "\\a.txt\r\n\\张三\\报告.doc\r\n一丁");
+    // Other zero bytes make no text.
+    EXPECT_EQ(host::listFileText("keep.txt\0junk\r\n"s), std::nullopt);
+    EXPECT_EQ(host::listFileText("keep.txt\0junk1"s), std::nullopt);
+    EXPECT_EQ(host::listFileText(little.substr(0, little.size() - 1)), std::nullopt);
+    EXPECT_EQ(host::listFileText("a.txt\r\n"), "a.txt\r\n");
+}
+
 // ---- Trimming, numbers, dates ----------------------------------------------
 
 TEST(TextValues, TrimRemovesSpacesAndTabs) {

@@ -1,6 +1,7 @@
 #include "kelvane/import/list_rows.h"
 
 #include "grid/redraw_pause.h"
+#include "host/text.h"
 #include "kelvane/import/spreadsheet_internal.h"
 #include "kelvane/import/spreadsheet_reader.h"
 
@@ -45,7 +46,8 @@ long importListFile(host::Grid& grid, const std::string& path, int firstRow, int
         added = grid.importfile(path);
         if (added < 0) {
             // The grid says only that it could not; the file says why.
-            sheet::readWholeFile(path);
+            if (!host::listFileText(sheet::readWholeFile(path)))
+                throw ListFileError(path, sheet::kNotText);
             throw ListFileError(path, "无法读取文件");
         }
     } else {

@@ -29,6 +29,9 @@ std::string serialDateText(double serial, bool date1904, DateKind kind);
 // record up to the last record with a value in that column.
 std::vector<std::string> readDelimitedColumn(std::string_view text, char delimiter, int column);
 
+// Why a file holding a NUL character is refused as a list.
+inline constexpr const char* kNotText = "不是电子表格或文本文件";
+
 // The whole file; throws ListFileError with the system's reason.
 std::string readWholeFile(const std::string& path);
 

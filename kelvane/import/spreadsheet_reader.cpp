@@ -235,9 +235,14 @@ bool isWorkbookExtension(const std::string& extension) {
 }
 
 // A single-line text for the grid: a tab would start another column and a
-// line break another row.
+// line break another row. A line break is one blank, whichever writer made it
+// (CR LF, LF or CR).
 void appendAsLine(std::string& lines, std::string_view cell) {
-    for (char c : cell) lines += (c == '\t' || c == '\r' || c == '\n') ? ' ' : c;
+    for (std::size_t i = 0; i < cell.size(); ++i) {
+        const char c = cell[i];
+        if (c == '\r' && i + 1 < cell.size() && cell[i + 1] == '\n') continue;
+        lines += (c == '\t' || c == '\r' || c == '\n') ? ' ' : c;
+    }
     lines += '\n';
 }
 
@@ -261,9 +266,9 @@ std::vector<std::string> readSpreadsheetColumn(const std::string& path, int colu
         throw ListFileError(
             path, bytes.empty() ? "文件是空的，不是Excel工作簿" : "文件已损坏或不是Excel工作簿");
     }
-    const std::string text = host::unknownTextToUtf8(bytes);
-    if (text.find('\0') != std::string::npos) throw ListFileError(path, "不是电子表格或文本文件");
-    return sheet::readDelimitedColumn(text, extension == "csv" ? ',' : '\t', column);
+    const std::optional<std::string> text = host::listFileText(bytes);
+    if (!text) throw ListFileError(path, sheet::kNotText);
+    return sheet::readDelimitedColumn(*text, extension == "csv" ? ',' : '\t', column);
 }
 
 std::string spreadsheetColumnLines(const std::string& path, int column, int firstRow) {
