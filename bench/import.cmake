@@ -1,6 +1,6 @@
 add_executable(import_bench import_bench.cpp)
 target_link_libraries(import_bench PRIVATE kelvane_core)
 if(WITH_SPREADSHEETS)
-  target_link_libraries(import_bench PRIVATE PkgConfig::XLSXWRITER)
+  target_link_libraries(import_bench PRIVATE PkgConfig::XLSXWRITER PkgConfig::LIBZIP)
   target_compile_definitions(import_bench PRIVATE KELVANE_BENCH_SPREADSHEETS=1)
 endif()

@@ -56,7 +56,7 @@ if(WIN32)
     endforeach()
   endif()
   if(WITH_SPREADSHEETS AND ZARVIK_LIBRARY_LICENSES)
-    # zlib, libzip, pugixml, libxlsxwriter: built by scripts/windows-libs.
+    # zlib, libzip, expat, libxlsxwriter: built by scripts/windows-libs.
     install(DIRECTORY ${ZARVIK_LIBRARY_LICENSES}/ DESTINATION licenses)
   endif()
   set(CPACK_GENERATOR ZIP NSIS)

@@ -296,8 +296,9 @@ TEST_F(SpreadsheetReading, HandMadePackagesFromOtherWriters) {
         "</x:sheetData></x:worksheet>";
     const std::string path = folder / "handmade.xlsx";
     import_fixtures::writePackage(path, parts);
+    // ISO dates in the General format read as the serial numbers they are.
     EXPECT_EQ(readSpreadsheetColumn(path, 1), (Cells{"A1", "", "line\rbreak", "TRUE", "#N/A",
-                                                     "2024-03-05", "2024-03-05 08:09:10", "漢字"}));
+                                                     "43894", "43894.3397048611", "漢字"}));
     EXPECT_EQ(readSpreadsheetColumn(path, 2), (Cells{"5", "", "", "", "", "", "", "", "", "0"}));
 }
 
@@ -320,6 +321,41 @@ TEST_F(SpreadsheetReading, Dates1904AreCountedFrom1904) {
     const std::string path = folder / "1904.xlsx";
     import_fixtures::writePackage(path, parts);
     EXPECT_EQ(readSpreadsheetColumn(path, 1), Cells{"2024-03-05"});
+}
+
+// A moment written as an ISO date (t="d") reads as the same moment written as
+// a serial number in the same style.
+TEST_F(SpreadsheetReading, IsoDateCellsReadAsTheirSerialTwins) {
+    const std::string rows[][2] = {
+        {"s=\"2\" t=\"d\"><v>2024-03-05T00:00:00", "s=\"2\"><v>45356"},
+        {"s=\"1\" t=\"d\"><v>2024-03-05T13:45:30Z", "s=\"1\"><v>45356.5732638889"},
+        {"s=\"2\" t=\"d\"><v>2024-03-05T13:45:30.4", "s=\"2\"><v>45356.5732685185"},
+        {"s=\"1\" t=\"d\"><v>1900-01-01", "s=\"1\"><v>1"},
+        {"t=\"d\"><v>1900-03-01", "><v>61"},
+    };
+    std::string sheetData;
+    for (const auto& [iso, serial] : rows)
+        sheetData += "<row><c " + iso + "</v></c><c " + serial + "</v></c></row>";
+    auto parts = import_fixtures::minimalWorkbookParts(sheetData);
+    const std::string rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+    parts["xl/_rels/workbook.xml.rels"] =
+        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+        "<Relationship Id=\"rId1\" Type=\"" +
+        rel +
+        "/worksheet\" Target=\"worksheets/sheet1.xml\"/>"
+        "<Relationship Id=\"rId3\" Type=\"" +
+        rel +
+        "/styles\" Target=\"styles.xml\"/>"
+        "</Relationships>";
+    parts["xl/styles.xml"] =
+        "<styleSheet><cellXfs><xf numFmtId=\"0\"/><xf numFmtId=\"14\"/><xf numFmtId=\"22\"/>"
+        "</cellXfs></styleSheet>";
+    const std::string path = folder / "iso-dates.xlsx";
+    import_fixtures::writePackage(path, parts);
+    const Cells expected = {"2024-03-05 00:00:00", "2024-03-05", "2024-03-05 13:45:30",
+                            "1900-01-01", "61"};
+    EXPECT_EQ(readSpreadsheetColumn(path, 1), expected);
+    EXPECT_EQ(readSpreadsheetColumn(path, 2), expected);
 }
 
 TEST_F(SpreadsheetReading, AnActiveChartSheetFallsBackToTheFirstWorksheet) {
@@ -484,6 +520,48 @@ TEST_F(SpreadsheetReading, DamagedWorkbooksAreReportedWithTheirReason) {
     EXPECT_FALSE(failureReason(folder.write("empty.xls", "")).empty());
     EXPECT_NE(failureReason(folder.write("binary.dat", std::string("ab\0cd", 5))).find("不是"),
               std::string::npos);
+}
+
+// Cells of one row given twice (a damaged or odd writer): the last with a
+// text counts; rows out of order land in their places.
+TEST_F(SpreadsheetReading, RepeatedCellsAndRowsOutOfOrder) {
+    const std::string path = folder / "odd.xlsx";
+    import_fixtures::writePackage(
+        path, import_fixtures::minimalWorkbookParts(
+                  "<row r=\"3\"><c r=\"A3\"><v>3</v></c></row>"
+                  "<row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"A1\" t=\"s\"><v>0</v></c></row>"
+                  "<row r=\"3\"><c r=\"A3\" t=\"s\"><v>1</v></c></row>",
+                  "<si><t/></si><si><t>three</t></si>"));
+    EXPECT_EQ(readSpreadsheetColumn(path, 1), (Cells{"1", "", "three"}));
+}
+
+// What would take the memory or the time is refused with a message: a
+// column of more text than a list should hold (one shared string repeated
+// down the rows), a part that unpacks to hundreds of times its packed size,
+// and entity declarations.
+TEST_F(SpreadsheetReading, HostilePackagesAreRefusedBeforeTheyTakeTheMemory) {
+    std::string rows;
+    for (int row = 1; row <= 300000; ++row)
+        rows += "<row r=\"" + std::to_string(row) + "\"><c t=\"s\"><v>0</v></c></row>";
+    const std::string repeated = folder / "repeated.xlsx";
+    import_fixtures::writePackage(repeated,
+                                  import_fixtures::minimalWorkbookParts(
+                                      rows, "<si><t>" + std::string(1000, 'n') + "</t></si>"));
+    EXPECT_EQ(failureReason(repeated), "所选列的文字超过256MB，无法导入");
+
+    auto parts = import_fixtures::minimalWorkbookParts("<row><c><v>1</v></c></row>");
+    parts["xl/worksheets/sheet1.xml"].insert(parts["xl/worksheets/sheet1.xml"].find("<sheetData>"),
+                                             std::string(100 << 20, ' '));
+    const std::string bomb = folder / "bomb.xlsx";
+    import_fixtures::writePackage(bomb, parts);
+    EXPECT_EQ(failureReason(bomb), "文件中的 xl/worksheets/sheet1.xml 解压后过大");
+
+    parts = import_fixtures::minimalWorkbookParts("<row><c><v>&a;</v></c></row>");
+    std::string& sheet = parts["xl/worksheets/sheet1.xml"];
+    sheet.insert(sheet.find("<worksheet"), "<!DOCTYPE worksheet [<!ENTITY a \"aaaa\">]>");
+    const std::string doctype = folder / "doctype.xlsx";
+    import_fixtures::writePackage(doctype, parts);
+    EXPECT_NE(failureReason(doctype).find("文档类型"), std::string::npos);
 }
 
 TEST_F(SpreadsheetReading, EncryptedWorkbooksAreRecognised) {

@@ -208,6 +208,21 @@ std::vector<std::string> readDelimitedColumn(std::string_view text, char delimit
     return cells;
 }
 
+std::string_view PackedColumn::operator[](std::size_t index) const noexcept {
+    const std::size_t begin = index == 0 ? 0 : ends_[index - 1];
+    return std::string_view(text_).substr(begin, ends_[index] - begin);
+}
+
+void PackedColumn::push_back(std::string_view cell) {
+    text_.append(cell);
+    ends_.push_back(text_.size());
+}
+
+void PackedColumn::reserve(std::size_t cells, std::size_t bytes) {
+    ends_.reserve(cells);
+    text_.reserve(bytes);
+}
+
 std::string readWholeFile(const std::string& path) {
     std::string reason;
     std::optional<std::string> bytes = host::readFile(path, &reason);
@@ -248,7 +263,18 @@ void appendAsLine(std::string& lines, std::string_view cell) {
 
 }  // namespace
 
-std::vector<std::string> readSpreadsheetColumn(const std::string& path, int column) {
+namespace {
+
+sheet::PackedColumn packed(const std::vector<std::string>& cells) {
+    sheet::PackedColumn column;
+    std::size_t bytes = 0;
+    for (const std::string& cell : cells) bytes += cell.size();
+    column.reserve(cells.size(), bytes);
+    for (const std::string& cell : cells) column.push_back(cell);
+    return column;
+}
+
+sheet::PackedColumn readColumn(const std::string& path, int column) {
     if (!spreadsheetReaderAvailable()) throw ListFileError(path, "本程序未包含电子表格读取功能");
     if (column < 1 || column > 16384) throw ListFileError(path, "列号超出范围");
     // The content decides the format; the extension only says whether plain
@@ -257,7 +283,7 @@ std::vector<std::string> readSpreadsheetColumn(const std::string& path, int colu
 #ifdef KELVANE_WITH_SPREADSHEETS
     const std::string_view head = std::string_view(bytes).substr(0, 8);
     if (head == std::string_view("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8))
-        return sheet::readXlsColumn(path, column);
+        return packed(sheet::readXlsColumn(path, column));
     if (head.substr(0, 4) == "PK\x03\x04" || head.substr(0, 4) == "PK\x05\x06")
         return sheet::readXlsxColumn(path, bytes, column);
 #endif
@@ -268,13 +294,24 @@ std::vector<std::string> readSpreadsheetColumn(const std::string& path, int colu
     }
     const std::optional<std::string> text = host::listFileText(bytes);
     if (!text) throw ListFileError(path, sheet::kNotText);
-    return sheet::readDelimitedColumn(*text, extension == "csv" ? ',' : '\t', column);
+    return packed(sheet::readDelimitedColumn(*text, extension == "csv" ? ',' : '\t', column));
+}
+
+}  // namespace
+
+std::vector<std::string> readSpreadsheetColumn(const std::string& path, int column) {
+    const sheet::PackedColumn cells = readColumn(path, column);
+    std::vector<std::string> out;
+    out.reserve(cells.size());
+    for (std::size_t row = 0; row < cells.size(); ++row) out.emplace_back(cells[row]);
+    return out;
 }
 
 std::string spreadsheetColumnLines(const std::string& path, int column, int firstRow) {
-    const std::vector<std::string> cells = readSpreadsheetColumn(path, column);
-    std::string lines;
+    const sheet::PackedColumn cells = readColumn(path, column);
     const std::size_t first = static_cast<std::size_t>(std::max(firstRow, 1)) - 1;
+    std::string lines;
+    lines.reserve(cells.textSize() + cells.size());
     for (std::size_t row = first; row < cells.size(); ++row) appendAsLine(lines, cells[row]);
     return lines;
 }

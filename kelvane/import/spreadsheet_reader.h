@@ -1,6 +1,6 @@
 // Reading one column of a list file without any office program: .xls (BIFF8,
-// read directly), .xlsx (libzip + pugixml), .csv and other text as a
-// one-sheet spreadsheet. Qt-free; never touches the clipboard.
+// read directly), .xlsx (libzip + expat, read as a stream), .csv and other
+// text as a one-sheet spreadsheet. Qt-free; never touches the clipboard.
 #pragma once
 
 #include <stdexcept>
