@@ -491,21 +491,38 @@ Reading utf8Reading(std::string_view line, bool& strong) noexcept {
     return reading;
 }
 
-enum class Vote { None, Utf8, Gbk };
-
-// What one line says about the text's encoding. A line both readings make
+// What the lines of a text say about its encoding. A line both readings make
 // sense of says nothing: most short GBK names are valid UTF-8 too ("茅" is
 // the bytes of "é").
-Vote lineVote(std::string_view line) noexcept {
-    if (detail::isAscii(line)) return Vote::None;
-    bool strong = false;
-    const Reading utf8 = utf8Reading(line, strong);
-    const Reading gbk = gbkReading(line);
-    if (utf8 == Reading::Invalid) return gbk == Reading::Invalid ? Vote::None : Vote::Gbk;
-    if (gbk == Reading::Invalid) return Vote::Utf8;
-    if (utf8 == Reading::Plausible && (gbk != Reading::Plausible || strong)) return Vote::Utf8;
-    if (gbk == Reading::Plausible && utf8 != Reading::Plausible) return Vote::Gbk;
-    return Vote::None;
+struct Evidence {
+    long utf8Votes = 0;
+    long gbkVotes = 0;
+    bool invalidUtf8Line = false;
+    bool invalidGbkLine = false;
+
+    bool saysUtf8() const noexcept { return utf8Votes > gbkVotes; }
+};
+
+Evidence weigh(std::string_view text) noexcept {
+    Evidence evidence;
+    forEachLine(text, [&](std::string_view line) {
+        if (detail::isAscii(line)) return;
+        bool strong = false;
+        const Reading utf8 = utf8Reading(line, strong);
+        const Reading gbk = gbkReading(line);
+        evidence.invalidUtf8Line = evidence.invalidUtf8Line || utf8 == Reading::Invalid;
+        evidence.invalidGbkLine = evidence.invalidGbkLine || gbk == Reading::Invalid;
+        if (utf8 == Reading::Invalid) {
+            evidence.gbkVotes += gbk != Reading::Invalid;
+        } else if (gbk == Reading::Invalid) {
+            ++evidence.utf8Votes;
+        } else if (utf8 == Reading::Plausible && (gbk != Reading::Plausible || strong)) {
+            ++evidence.utf8Votes;
+        } else if (gbk == Reading::Plausible && utf8 != Reading::Plausible) {
+            ++evidence.gbkVotes;
+        }
+    });
+    return evidence;
 }
 
 // UTF-16 without a byte-order mark, told by its zero bytes: a list is mostly
@@ -543,13 +560,7 @@ std::string utf16BytesToUtf8(std::string_view bytes, bool little) {
 }  // namespace
 
 bool looksLikeUtf8(std::string_view bytes) noexcept {
-    long utf8 = 0, gbk = 0;
-    forEachLine(bytes, [&](std::string_view line) {
-        const Vote vote = lineVote(line);
-        utf8 += vote == Vote::Utf8;
-        gbk += vote == Vote::Gbk;
-    });
-    return utf8 > gbk;
+    return weigh(bytes).saysUtf8();
 }
 
 std::string unknownTextToUtf8(std::string_view bytes) {
@@ -561,7 +572,10 @@ std::string unknownTextToUtf8(std::string_view bytes) {
         if (const int order = utf16ByteOrder(bytes)) return utf16BytesToUtf8(bytes, order == 1);
     }
     if (detail::isAscii(bytes)) return std::string(bytes);
-    const bool utf8 = looksLikeUtf8(bytes);
+    const Evidence evidence = weigh(bytes);
+    const bool utf8 = evidence.saysUtf8();
+    if (utf8 && !evidence.invalidUtf8Line) return std::string(bytes);
+    if (!utf8 && !evidence.invalidGbkLine) return gbkToUtf8(bytes);
     // Each line in the text's encoding, or in the other where it is invalid;
     // runs of lines in one encoding are converted at once.
     std::string out;
