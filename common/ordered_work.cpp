@@ -108,12 +108,22 @@ long OrderedWork::add(Work work, Finish finish) {
         pieces_.push_back(std::move(owned));
         if (!piece->done) ++running_;
     }
-    if (!piece->done) {
-        pool_->post([this, piece, work = std::move(work)](int thread) {
+    if (!piece->done) postWork(piece, std::move(work));
+    while (pieces_.size() > window_) finishFront();
+    finishDone();
+    return number;
+}
+
+void OrderedWork::postWork(Piece* piece, Work work) {
+    try {
+        pool_->post([this, piece, work = std::move(work)](int thread) mutable {
             std::exception_ptr failure;
             try {
                 delayForTesting();
-                work(thread);
+                // Ends with this block, and so does all it holds: once the
+                // piece is marked done below, the owner may be gone.
+                const Work running = std::move(work);
+                running(thread);
             } catch (...) {
                 failure = std::current_exception();
             }
@@ -135,10 +145,13 @@ long OrderedWork::add(Work work, Finish finish) {
                 doneChanged_.notify_all();
             }
         });
+    } catch (...) {
+        // Never posted: the piece fails, and its finish says so in its turn.
+        std::lock_guard lock(mutex_);
+        piece->failure = std::current_exception();
+        piece->done = true;
+        --running_;
     }
-    while (pieces_.size() > window_) finishFront();
-    finishDone();
-    return number;
 }
 
 long OrderedWork::running() {

@@ -35,6 +35,7 @@ int storedWorkers(const std::string& profile);
 
 // Threads that run posted tasks first come, first served. Each task is told
 // which thread runs it (0 .. threads-1), so it may use that thread's own state.
+// A task must not throw: an exception would end the program.
 class WorkerPool {
   public:
     explicit WorkerPool(int threads);
@@ -91,6 +92,7 @@ class OrderedWork {
         bool done = false;
         std::exception_ptr failure;
     };
+    void postWork(Piece* piece, Work work);
     void finishFront();
     void finishDone();
 

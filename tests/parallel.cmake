@@ -5,3 +5,5 @@ zarvik_test(parallel_copy_test SOURCES parallel_copy_test.cpp LIBS kelvane_core 
 zarvik_test(meeting_copies_test SOURCES meeting_copies_test.cpp LIBS kelvane_core torrin_engine)
 target_compile_definitions(meeting_copies_test PRIVATE KELVANE_PROGRAM="$<TARGET_FILE:kelvane>")
 add_dependencies(meeting_copies_test kelvane)
+# The ordered work and the read-ahead on their own, with failures and early ends.
+zarvik_test(ordered_work_test SOURCES ordered_work_test.cpp LIBS common torrin_engine)

@@ -39,8 +39,8 @@ FolderReading readFolder(const std::string& folder, int mask) {
     return reading;
 }
 
-FolderReadAhead::FolderReadAhead(common::WorkerPool* pool, int mask)
-    : pool_(pool && pool->threads() > 0 ? pool : nullptr), mask_(mask) {}
+FolderReadAhead::FolderReadAhead(common::WorkerPool* pool, int mask, Reader read)
+    : pool_(pool && pool->threads() > 0 ? pool : nullptr), mask_(mask), read_(std::move(read)) {}
 
 FolderReadAhead::~FolderReadAhead() {
     std::unique_lock lock(mutex_);
@@ -70,7 +70,22 @@ void FolderReadAhead::expect(const std::vector<std::string>& folders) {
         if (newTurns < 0) newTurns = 0;
         turns_ += newTurns;
     }
-    for (long turn = 0; turn < newTurns; ++turn) pool_->post([this](int) { readAhead(); });
+    postTurns(newTurns);
+}
+
+// Posts `turns` turns already counted in turns_. A turn that cannot be posted
+// is counted off again: the folders it would have read are read by the walk.
+void FolderReadAhead::postTurns(long turns) {
+    for (long turn = 0; turn < turns; ++turn) {
+        try {
+            pool_->post([this](int) { readAhead(); });
+        } catch (...) {
+            std::lock_guard lock(mutex_);
+            turns_ -= turns - turn;
+            changed_.notify_all();
+            return;
+        }
+    }
 }
 
 void FolderReadAhead::readAhead() {
@@ -84,15 +99,25 @@ void FolderReadAhead::readAhead() {
         if (!request) break;
         request->state = State::Reading;
         lock.unlock();
-        FolderReading reading = readFolder(request->folder, mask_);
+        // A turn must not throw: the pool's thread would end the program.
+        // What the reading threw goes to the walk, which takes it.
+        FolderReading reading;
+        std::exception_ptr failure;
+        try {
+            reading = read_(request->folder, mask_);
+        } catch (...) {
+            failure = std::current_exception();
+        }
         lock.lock();
         request->reading = std::move(reading);
+        request->failure = failure;
         request->state = State::Read;
         if (walkWaiting_) changed_.notify_all();
     }
     if (!stack_.empty()) {
         // Back in the queue behind the copies handed over meanwhile.
-        pool_->post([this](int) { readAhead(); });
+        lock.unlock();
+        postTurns(1);
         return;
     }
     --turns_;
@@ -105,7 +130,7 @@ FolderReading FolderReadAhead::take(const std::string& folder) {
     const auto found = requests_.find(folder);
     if (found == requests_.end()) {
         lock.unlock();
-        return readFolder(folder, mask_);
+        return read_(folder, mask_);
     }
     const std::shared_ptr<Request> request = found->second;
     requests_.erase(found);
@@ -113,12 +138,13 @@ FolderReading FolderReadAhead::take(const std::string& folder) {
         // Not started: the walk reads it itself rather than wait for a turn.
         request->state = State::Taken;
         lock.unlock();
-        return readFolder(folder, mask_);
+        return read_(folder, mask_);
     }
     walkWaiting_ = true;
     changed_.wait(lock, [&] { return request->state == State::Read; });
     walkWaiting_ = false;
     request->state = State::Taken;
+    if (request->failure) std::rethrow_exception(request->failure);
     return std::move(request->reading);
 }
 

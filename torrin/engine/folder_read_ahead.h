@@ -6,6 +6,8 @@
 #pragma once
 
 #include <condition_variable>
+#include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -28,13 +30,17 @@ struct FolderReading {
 };
 
 // Lists `folder` under `mask` and reads its files' lengths and times.
+// Throws only std::bad_alloc.
 FolderReading readFolder(const std::string& folder, int mask);
 
 class FolderReadAhead {
   public:
-    // Without a pool every folder is read when the walk takes it.
-    FolderReadAhead(common::WorkerPool* pool, int mask);
-    // Waits for the reads still running.
+    using Reader = std::function<FolderReading(const std::string& folder, int mask)>;
+
+    // Without a pool every folder is read when the walk takes it. `read`
+    // reads one folder (readFolder unless a test gives another).
+    FolderReadAhead(common::WorkerPool* pool, int mask, Reader read = readFolder);
+    // Waits for the reads still running; those not yet started are dropped.
     ~FolderReadAhead();
     FolderReadAhead(const FolderReadAhead&) = delete;
     FolderReadAhead& operator=(const FolderReadAhead&) = delete;
@@ -42,7 +48,8 @@ class FolderReadAhead {
     // The walk will enter these folders next, in this order (before any
     // folder expected earlier and not yet taken).
     void expect(const std::vector<std::string>& folders);
-    // The reading of `folder`: the one read ahead, else read now.
+    // The reading of `folder`: the one read ahead, else read now. What the
+    // reading of `folder` threw, on a worker too, comes out here.
     FolderReading take(const std::string& folder);
 
   private:
@@ -51,11 +58,14 @@ class FolderReadAhead {
         std::string folder;
         State state = State::Waiting;
         FolderReading reading;
+        std::exception_ptr failure;
     };
     void readAhead();
+    void postTurns(long turns);
 
     common::WorkerPool* pool_;
     int mask_;
+    Reader read_;
     std::mutex mutex_;
     std::condition_variable changed_;
     // Waiting requests, the next folder of the walk last: the workers take
