@@ -3,9 +3,11 @@
 
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <linux/magic.h>
 #include <signal.h>
 #include <stdio.h>
 #include <sys/ioctl.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -231,6 +233,39 @@ bool writeAll(int fd, const char* data, std::size_t size, off_t* offset) noexcep
 
 std::string systemReason(int error) {
     return std::system_category().message(error);
+}
+
+const char* entryKind(mode_t mode) noexcept {
+    if (S_ISREG(mode)) return "a file";
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "a device";
+}
+
+const char* pseudoFileSystem(int fd) noexcept {
+    struct statfs fs;
+    if (::fstatfs(fd, &fs) != 0) return nullptr;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+        case PROC_SUPER_MAGIC:
+            return "proc";
+        case SYSFS_MAGIC:
+            return "sysfs";
+        case DEBUGFS_MAGIC:
+            return "debugfs";
+        case TRACEFS_MAGIC:
+            return "tracefs";
+        case SECURITYFS_MAGIC:
+            return "securityfs";
+        case CGROUP_SUPER_MAGIC:
+            return "cgroup";
+        case CGROUP2_SUPER_MAGIC:
+            return "cgroup2";
+        case BPF_FS_MAGIC:
+            return "bpf";
+        default:
+            return nullptr;
+    }
 }
 
 }  // namespace posix

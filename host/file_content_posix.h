@@ -13,6 +13,15 @@ namespace host::posix {
 // The system's wording of an errno value.
 std::string systemReason(int error);
 
+// What an entry of this mode is, for messages: "a file", "a folder", "a
+// FIFO", "a socket", "a device".
+const char* entryKind(mode_t mode) noexcept;
+
+// The name of the pseudo file system the open file `fd` belongs to (proc,
+// sysfs, debugfs and the like, whose files are made up as they are read and
+// may never end), or nullptr for any other.
+const char* pseudoFileSystem(int fd) noexcept;
+
 // Writes all of `data` at `*offset` (advanced) when given, else at the file's
 // position. False with errno set; the injected disk failure counts here.
 bool writeAll(int fd, const char* data, std::size_t size, off_t* offset = nullptr) noexcept;

@@ -17,31 +17,34 @@
 #include "host/file_content_posix.h"
 #include "host/fs.h"
 #include "host/listing_order.h"
+#include "host/long_path_posix.h"
 #include "host/paths.h"
 #include "host/temporary_names.h"
 
 namespace host {
 
+using posix::openPath;
+using posix::statPath;
 using posix::systemReason;
 using posix::writeAll;
 
 bool fileExists(const std::string& path) noexcept {
     struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return statPath(path, st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool folderExists(const std::string& path) noexcept {
     struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return statPath(path, st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool createFolder(const std::string& path) noexcept {
-    return ::mkdir(path.c_str(), 0777) == 0;
+    return posix::makeFolderPath(path, 0777) == 0;
 }
 
 std::int64_t fileLength(const std::string& path) noexcept {
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return -1;
+    if (statPath(path, st) != 0) return -1;
     return static_cast<std::int64_t>(st.st_size);
 }
 
@@ -71,8 +74,10 @@ std::string programDirectory() {
 }
 
 std::optional<FileTimes> fileTimes(const std::string& path) noexcept {
+    const posix::LongPath at(path);
+    if (at.folder() == -1) return std::nullopt;
     struct statx sx;
-    if (::statx(AT_FDCWD, path.c_str(), AT_STATX_SYNC_AS_STAT,
+    if (::statx(at.folder(), at.rest(), AT_STATX_SYNC_AS_STAT,
                 STATX_MTIME | STATX_CTIME | STATX_BTIME, &sx) == 0) {
         FileTimes times;
         times.modified = static_cast<std::time_t>(sx.stx_mtime.tv_sec);
@@ -83,7 +88,7 @@ std::optional<FileTimes> fileTimes(const std::string& path) noexcept {
     }
     if (errno != ENOSYS) return std::nullopt;
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    if (::fstatat(at.folder(), at.rest(), &st, 0) != 0) return std::nullopt;
     return FileTimes{st.st_mtime, st.st_ctime};
 }
 
@@ -92,13 +97,17 @@ std::optional<std::string> readFile(const std::string& path, std::string* reason
         if (reason) *reason = systemReason(code);
         return std::nullopt;
     };
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = openPath(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return failed(errno);
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        const int code = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    if (::fstat(fd, &st) != 0) {
+        const int code = errno;
         ::close(fd);
         return failed(code);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return failed(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
     }
     std::string bytes;
     bytes.reserve(static_cast<std::size_t>(st.st_size));
@@ -119,17 +128,30 @@ std::optional<std::string> readFile(const std::string& path, std::string* reason
 }
 
 bool appendToFile(const std::string& path, std::string_view bytes) noexcept {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    const int fd = openPath(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) return false;
     bool ok = writeAll(fd, bytes.data(), bytes.size());
     if (::close(fd) != 0) ok = false;
     return ok;
 }
 
-bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry>& entries) {
+bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry>& entries,
+                   std::string* reason) {
     entries.clear();
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return false;
+    const auto failed = [reason](int code) {
+        if (reason) *reason = systemReason(code);
+        return false;
+    };
+    // Reached through its ancestors when its path is too long for one call:
+    // a walk has no depth limit.
+    const int opened = openPath(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (opened < 0) return failed(errno);
+    DIR* dir = ::fdopendir(opened);
+    if (!dir) {
+        const int code = errno;
+        ::close(opened);
+        return failed(code);
+    }
     // Bit 2 (hidden) and bit 4 (system) of the mask both bring in hidden names;
     // bit 16 brings in sub-folders.
     const bool withHidden = (mask & 6) != 0;
@@ -141,8 +163,9 @@ bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry
         const dirent* item = ::readdir(dir);
         if (!item) {
             if (errno != 0) {
+                const int code = errno;
                 ::closedir(dir);
-                return false;
+                return failed(code);
             }
             break;
         }
@@ -181,6 +204,20 @@ bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry
     ::closedir(dir);
     found.sortInto(entries);
     return true;
+}
+
+EntryInfo lookUpEntry(const std::string& path) {
+    using Kind = EntryInfo::Kind;
+    struct stat st;
+    if (statPath(path, st) != 0) {
+        const int code = errno;
+        return {code == ENOENT || code == ENOTDIR ? Kind::Missing : Kind::Unreadable,
+                systemReason(code)};
+    }
+    const Kind kind = S_ISREG(st.st_mode)   ? Kind::File
+                      : S_ISDIR(st.st_mode) ? Kind::Folder
+                                            : Kind::Other;
+    return {kind, posix::entryKind(st.st_mode)};
 }
 
 }  // namespace host

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "host/folder_status.h"
+#include "host/long_path_posix.h"
 
 namespace host {
 
@@ -12,7 +13,7 @@ FolderStatusReader::~FolderStatusReader() {
 
 bool FolderStatusReader::open(const std::string& folder) noexcept {
     close();
-    handle_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    handle_ = posix::openPath(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     return handle_ >= 0;
 }
 

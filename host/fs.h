@@ -156,7 +156,21 @@ std::string listingText(const ListingEntry& entry);
 //   left out; under kListEverything they are listed;
 // - entries are sorted by their listing text, bytes compared with ASCII letters
 //   folded to lower case, ties broken by the raw bytes.
-// Returns false (and leaves `entries` empty) when the folder cannot be read.
-bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry>& entries);
+// Returns false (and leaves `entries` empty) when the folder cannot be read,
+// with the system's reason in `reason` when given.
+bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry>& entries,
+                   std::string* reason = nullptr);
+
+// What `path` (links followed) names, for a message that says why it cannot
+// be used as it was meant.
+struct EntryInfo {
+    enum class Kind { Missing, Unreadable, File, Folder, Other };
+    Kind kind = Kind::Missing;
+    // Missing, Unreadable: the system's reason ("No such file or directory",
+    // "Permission denied"); otherwise what it is: "a file", "a folder", "a
+    // FIFO", "a socket", "a device".
+    std::string text;
+};
+EntryInfo lookUpEntry(const std::string& path);
 
 }  // namespace host

@@ -26,6 +26,7 @@
 #include "host/file_content_posix.h"
 #include "host/fs.h"
 #include "host/listing_order.h"
+#include "host/long_path_posix.h"
 #include "host/paths.h"
 #include "host/temporary_names.h"
 
@@ -41,15 +42,25 @@ using posix::writeAll;
 
 namespace {
 
-bool fail(std::string* error, std::string_view what, const std::string& path, int code) noexcept {
+// Fails with `reason` in the message and `code` in errno.
+bool failBecause(std::string* error, std::string_view what, const std::string& path,
+                 std::string_view reason, int code) noexcept {
     if (error) {
         try {
-            *error = std::string(what) + " \"" + path + "\": " + systemReason(code);
+            *error = std::string(what) + " \"" + path + "\": " + std::string(reason);
         } catch (...) {
         }
     }
     errno = code;
     return false;
+}
+
+bool fail(std::string* error, std::string_view what, const std::string& path, int code) noexcept {
+    try {
+        return failBecause(error, what, path, systemReason(code), code);
+    } catch (...) {
+        return failBecause(error, what, path, {}, code);
+    }
 }
 
 std::string folderOf(const std::string& path) {
@@ -321,7 +332,7 @@ bool setMode(int fd, mode_t mode) noexcept {
 struct OpenFolder {
     OpenFolder(int handle, std::string text) : fd(handle), path(std::move(text)) {}
     explicit OpenFolder(std::string text)
-        : fd(::open(text.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)),
+        : fd(posix::openPath(text, O_PATH | O_DIRECTORY | O_CLOEXEC)),
           path(std::move(text)),
           owned(true) {}
     ~OpenFolder() {
@@ -426,7 +437,7 @@ bool copyInto(const std::string& source, const OpenFolder& folder, const std::st
               bool replace, std::string* error) {
     const std::string target = joinPath(folder.path, base);
     // O_NONBLOCK keeps a FIFO from blocking the open; it is refused just below.
-    const int from = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int from = posix::openPath(source, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (from < 0) return fail(error, "cannot open", source, errno);
     struct stat st;
     if (::fstat(from, &st) != 0) {
@@ -436,7 +447,18 @@ bool copyInto(const std::string& source, const OpenFolder& folder, const std::st
     }
     if (!S_ISREG(st.st_mode)) {
         ::close(from);
-        return fail(error, "cannot copy", source, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+        return failBecause(error, "cannot copy", source,
+                           std::string("not a file but ") + posix::entryKind(st.st_mode),
+                           S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+    }
+    // Its files are made up as they are read: some never end (a link to
+    // /proc/self/pagemap would fill the target), and none is a file to keep.
+    if (const char* pseudo = posix::pseudoFileSystem(from)) {
+        ::close(from);
+        return failBecause(error, "cannot copy", source,
+                           std::string("a file of the system's pseudo file system ") + pseudo +
+                               ", made up as it is read",
+                           EINVAL);
     }
     // The final rename refuses an existing target by itself; asking first only
     // pays where it spares copying many bytes for nothing.
@@ -494,12 +516,19 @@ bool copyInto(const std::string& source, const OpenFolder& folder, const std::st
 // are made. -1 with errno set (EXDEV or ELOOP: a part leads outside).
 int openBeneath(int root, std::string_view relative) noexcept {
     static std::atomic<bool> withOpenat2{true};
+    // Opens `path` (below the root) whose parent folder is open as `from`.
     auto open = [&](int from, const std::string& path) -> int {
         if (withOpenat2.load()) {
+            // From the root, a link may lead anywhere below it. A path too
+            // long for one call (a tree deeper than PATH_MAX) has its last
+            // part resolved from its parent, beneath that.
+            const bool fromRoot = path.size() < PATH_MAX;
             open_how how{};
             how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
             how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
-            const long fd = ::syscall(SYS_openat2, root, path.c_str(), &how, sizeof how);
+            const long fd =
+                ::syscall(SYS_openat2, fromRoot ? root : from,
+                          fromRoot ? path.c_str() : baseName(path).data(), &how, sizeof how);
             if (fd >= 0 || errno != ENOSYS) return static_cast<int>(fd);
             withOpenat2.store(false);
         }
@@ -508,7 +537,7 @@ int openBeneath(int root, std::string_view relative) noexcept {
     try {
         // The common case first: the whole folder is there.
         const std::string whole(relative.empty() ? "." : relative);
-        if (withOpenat2.load()) {
+        if (withOpenat2.load() && whole.size() < PATH_MAX) {
             const int fd = open(root, whole);
             if (fd >= 0 || errno != ENOENT) return fd;
         }
@@ -518,6 +547,18 @@ int openBeneath(int root, std::string_view relative) noexcept {
             if (fd != root) ::close(fd);
         };
         std::size_t start = 0;
+        if (whole.size() >= PATH_MAX && withOpenat2.load()) {
+            // Deeper than one call reaches: the longest leading part that
+            // one call does, when it is there, and part after part from it.
+            const std::size_t cut = relative.rfind('/', PATH_MAX - 1);
+            if (cut != std::string_view::npos && cut > 0) {
+                const int fd = open(root, std::string(relative.substr(0, cut)));
+                if (fd >= 0) {
+                    current = fd;
+                    start = cut + 1;
+                }
+            }
+        }
         while (current >= 0 && start < relative.size()) {
             std::size_t stop = relative.find('/', start);
             if (stop == std::string_view::npos) stop = relative.size();
@@ -562,7 +603,7 @@ bool copyFileSafely(const std::string& source, const std::string& target, bool r
 
 TargetFolder::TargetFolder(std::string root, bool flushEachCopy)
     : root_(std::move(root)), flushEachCopy_(flushEachCopy) {
-    rootHandle_ = ::open(root_.empty() ? "." : root_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    rootHandle_ = posix::openPath(root_.empty() ? "." : root_, O_PATH | O_DIRECTORY | O_CLOEXEC);
 }
 
 TargetFolder::~TargetFolder() {
@@ -581,7 +622,7 @@ TargetFolder::Reach TargetFolder::enter(std::string_view relative, std::string* 
         // A root made after the run began is opened now.
         if (rootHandle_ < 0)
             rootHandle_ =
-                ::open(root_.empty() ? "." : root_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+                posix::openPath(root_.empty() ? "." : root_, O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (rootHandle_ >= 0) handle_ = openBeneath(rootHandle_, relative);
         if (handle_ >= 0) return Reach::Reached;
         const int code = errno;

@@ -628,13 +628,18 @@ void setWriteFailureAfterBytesForTesting(long long bytes, std::string folder) no
     }
 }
 
-bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry>& entries) {
+bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry>& entries,
+                   std::string* reason) {
     entries.clear();
+    const auto failed = [reason](DWORD code) {
+        if (reason) *reason = systemMessage(code);
+        return false;
+    };
     WIN32_FIND_DATAW data;
     const std::wstring pattern = systemPath(joinPath(folder, "*"));
     FindHandle find(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
                                        FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
-    if (!find.valid()) return false;
+    if (!find.valid()) return failed(::GetLastError());
     // The listing's attribute mask: hidden entries need bit 2, system entries
     // bit 4, folders bit 16; read-only and archive-flagged files count as
     // ordinary files, so 16 lists them too.
@@ -654,9 +659,25 @@ bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry
         if (isTemporaryName(name)) continue;
         found.add(std::move(name), isFolder);
     } while (::FindNextFileW(find.get(), &data));
-    if (::GetLastError() != ERROR_NO_MORE_FILES) return false;
+    if (const DWORD code = ::GetLastError(); code != ERROR_NO_MORE_FILES) {
+        entries.clear();
+        return failed(code);
+    }
     found.sortInto(entries);
     return true;
+}
+
+EntryInfo lookUpEntry(const std::string& path) {
+    using Kind = EntryInfo::Kind;
+    const DWORD attributes = attributesOf(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD code = ::GetLastError();
+        const bool missing = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
+                             code == ERROR_INVALID_NAME || code == ERROR_BAD_NETPATH;
+        return {missing ? Kind::Missing : Kind::Unreadable, systemMessage(code)};
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return {Kind::Folder, "a folder"};
+    return {Kind::File, "a file"};
 }
 
 }  // namespace host

@@ -630,4 +630,72 @@ std::string displayText(std::string_view bytes) {
     return out;
 }
 
+namespace {
+
+// A code point a terminal acts on instead of showing: C0 controls, DEL, C1.
+bool isControl(char32_t c) noexcept {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F);
+}
+
+bool printsAsItIs(std::string_view name) noexcept {
+    if (name.empty() || name.front() == '"') return false;
+    for (std::size_t offset = 0; offset < name.size();) {
+        char32_t codePoint = 0;
+        const std::size_t length = detail::decodeUtf8(name.substr(offset), codePoint);
+        if (length == 0 || isControl(codePoint)) return false;
+        offset += length;
+    }
+    return true;
+}
+
+void appendOctal(std::string& out, unsigned char byte) {
+    out += '\\';
+    out += static_cast<char>('0' + (byte >> 6));
+    out += static_cast<char>('0' + ((byte >> 3) & 7));
+    out += static_cast<char>('0' + (byte & 7));
+}
+
+}  // namespace
+
+std::string quotedName(std::string_view name) {
+    if (printsAsItIs(name)) return std::string(name);
+    std::string out = "\"";
+    out.reserve(name.size() + 8);
+    for (std::size_t offset = 0; offset < name.size();) {
+        char32_t codePoint = 0;
+        const std::size_t length = detail::decodeUtf8(name.substr(offset), codePoint);
+        if (length == 0) {
+            appendOctal(out, static_cast<unsigned char>(name[offset++]));
+            continue;
+        }
+        switch (codePoint) {
+            case '\\':
+                out += "\\\\";
+                break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            default:
+                if (isControl(codePoint)) {
+                    for (std::size_t i = 0; i < length; ++i)
+                        appendOctal(out, static_cast<unsigned char>(name[offset + i]));
+                } else {
+                    out.append(name.substr(offset, length));
+                }
+        }
+        offset += length;
+    }
+    out += '"';
+    return out;
+}
+
 }  // namespace host

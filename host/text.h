@@ -108,5 +108,13 @@ std::string caselessKey(std::string_view text);
 // `bytes` for display: invalid UTF-8 sequences become U+FFFD. The stored text
 // is never changed by this.
 std::string displayText(std::string_view bytes);
+// A name as a command line prints it, so that each printed text reads back
+// as exactly one name. A name that is not empty, does not begin with a double
+// quote and holds only printable UTF-8 is printed as it is. Any other is put
+// in double quotes, with "\\" and "\"" for a backslash and a double quote,
+// "\t", "\n" and "\r" for a tab, a line feed and a carriage return, and "\"
+// with three octal digits for every other control character's byte (C0, DEL,
+// C1) and every byte that is not part of valid UTF-8 ("\377").
+std::string quotedName(std::string_view name);
 
 }  // namespace host

@@ -2,10 +2,14 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -15,6 +19,18 @@
 #include "host/paths.h"
 #include "host/temporary_names.h"
 #include "tests/support/temp_folder.h"
+
+// fstat fails on request with this error (0: never). A status that cannot be
+// read is something no file system offers on demand; the program's own calls
+// are linked to this definition instead of the C library's.
+std::atomic<int> failingStatus{0};
+extern "C" int fstat(int fd, struct stat* st) noexcept {
+    if (const int code = failingStatus.load()) {
+        errno = code;
+        return -1;
+    }
+    return static_cast<int>(::syscall(SYS_fstat, fd, st));
+}
 
 namespace {
 
@@ -163,6 +179,16 @@ TEST_F(FileServices, ReadingAFifoDoesNotHang) {
     const std::string fifo = temp / "pipe";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_FALSE(host::readFile(fifo).has_value());
+}
+
+TEST_F(FileServices, AStatusThatCannotBeReadGivesItsOwnReason) {
+    const std::string path = temp.write("a.txt", "x");
+    std::string reason;
+    failingStatus = EIO;
+    const auto read = host::readFile(path, &reason);
+    failingStatus = 0;
+    EXPECT_FALSE(read.has_value());
+    EXPECT_EQ(reason, std::strerror(EIO));
 }
 
 // ------------------------------------------------------------------- listing
@@ -438,8 +464,16 @@ TEST_F(SafeCopy, MissingTargetFolderFailsNamingThePath) {
 TEST_F(SafeCopy, SpecialSourcesAreRefusedWithoutHanging) {
     const std::string fifo = temp / "src/pipe";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_FALSE(host::copyFileSafely(fifo, targets + "/pipe", true));
+    std::string error;
+    EXPECT_FALSE(host::copyFileSafely(fifo, targets + "/pipe", true, &error));
+    EXPECT_EQ(error, "cannot copy \"" + fifo + "\": not a file but a FIFO");
     EXPECT_FALSE(host::copyFileSafely(temp / "src", targets + "/src", true));
+    // A link to a file the system makes up as it is read: /proc/self/pagemap
+    // would never end; status ends, and must fail all the same.
+    const std::string link = temp / "src/endless";
+    ASSERT_EQ(::symlink("/proc/self/status", link.c_str()), 0);
+    EXPECT_FALSE(host::copyFileSafely(link, targets + "/endless", true, &error));
+    EXPECT_NE(error.find("pseudo file system proc"), std::string::npos) << error;
     EXPECT_TRUE(namesIn(targets).empty());
 }
 

@@ -356,6 +356,15 @@ TEST(WindowsFiles, PathsLongerThanMaxPathWork) {
     EXPECT_EQ(listing(folder, host::kListNormal), (std::vector<std::string>{"a.txt", "b.txt"}));
     ASSERT_TRUE(host::appendToFile(copy, "er"));
     EXPECT_EQ(host::readFile(copy), std::optional<std::string>("deeper"));
+    // A copy's destination that deep, reached from its target folder, and
+    // walked like any folder.
+    host::TargetFolder target(temp.path());
+    const std::string relative = folder.substr(temp.path().size() + 1) + "\\新";
+    ASSERT_EQ(target.enter(relative, &error), host::TargetFolder::Reach::Reached) << error;
+    ASSERT_TRUE(target.copyHere(copy, "c.txt", false, &error)) << error;
+    EXPECT_EQ(host::readFile(folder + "\\新\\c.txt"), std::optional<std::string>("deeper"));
+    EXPECT_EQ(listing(folder, host::kListNormal),
+              (std::vector<std::string>{"[新]", "a.txt", "b.txt"}));
 }
 
 TEST_F(WindowsSafeCopy, AFullDiskLeavesNoTargetAndNoTemporaryFile) {
