@@ -14,6 +14,7 @@
 #include "host/paths.h"
 #include "host/progress.h"
 #include "host/terminal.h"
+#include "host/text.h"
 #include "kelvane/check/check_engine.h"
 #include "kelvane/copy/copy_engine.h"
 #include "kelvane/copy/progress_line.h"
@@ -37,6 +38,7 @@ struct Arguments {
     bool copy = false;
     bool replace = true;
     bool quiet = false;  // no progress line even on a terminal
+    bool null = false;   // -z: names only, each ended by NUL
     int jobs = common::kDefaultWorkers;
     std::string unusableJobs;  // a --jobs value that is not 1..64, to warn of
     bool help = false;
@@ -58,7 +60,7 @@ std::optional<Refusal> parse(const std::vector<std::string>& args, Arguments& pa
         parsed.help = true;
         return std::nullopt;
     }
-    if (args[0] != "check") return Refusal{"unknown command: " + args[0]};
+    if (args[0] != "check") return Refusal{"unknown command: " + host::quotedName(args[0])};
     std::vector<std::string> positional;
     bool optionsEnded = false;
     // The value of `option` at args[i], given as "OPTION VALUE" (then i moves
@@ -94,69 +96,107 @@ std::optional<Refusal> parse(const std::vector<std::string>& args, Arguments& pa
             parsed.replace = false;
         } else if (arg == "--quiet") {
             parsed.quiet = true;
+        } else if (arg == "-z" || arg == "--null") {
+            parsed.null = true;
         } else if (const auto value = valueOf("--jobs", i)) {
             if (value->empty()) return Refusal{"--jobs needs a number of workers"};
             const std::optional<int> jobs = common::parseWorkers(*value);
             parsed.jobs = jobs.value_or(common::kDefaultWorkers);
             if (!jobs) parsed.unusableJobs = *value;
         } else {
-            return Refusal{"unknown option: " + arg};
+            return Refusal{"unknown option: " + host::quotedName(arg)};
         }
     }
-    if (positional.size() != 2) return Refusal{"check needs a SOURCE and a TARGET"};
+    if (positional.size() < 2) return Refusal{"check needs a SOURCE and a TARGET"};
+    if (positional.size() > 2) {
+        std::string extra;
+        for (std::size_t i = 2; i < positional.size(); ++i)
+            extra += ' ' + host::quotedName(positional[i]);
+        return Refusal{"check takes one SOURCE and one TARGET; also given:" + extra};
+    }
     parsed.source = positional[0];
     parsed.target = positional[1];
     return std::nullopt;
 }
 
+// Why `argument`, which names no list file, cannot be walked as a folder.
+Refusal notAFolder(const std::string& argument, const std::string& which) {
+    const host::EntryInfo found = host::lookUpEntry(argument);
+    const std::string name = host::quotedName(argument);
+    switch (found.kind) {
+        case host::EntryInfo::Kind::Missing:
+            return {which + " folder does not exist: " + name};
+        case host::EntryInfo::Kind::Unreadable:
+            return {"cannot reach " + which + " folder " + name + ": " + found.text};
+        case host::EntryInfo::Kind::File:
+            return {which + " is a file, not a folder (a list file's name ends in .txt, .xls, " +
+                    ".xlsx or .csv): " + name};
+        case host::EntryInfo::Kind::Folder:
+            return {"cannot reach " + which + " folder " + name};
+        case host::EntryInfo::Kind::Other:
+            break;
+    }
+    return {which + " is " + found.text + ", not a folder: " + name};
+}
+
 // Fills `grid` from `argument`, by the rule "开始核对" follows: a name ending
 // in ".txt", ".xls", "xlsx" or ".csv" is a list file, anything else a folder walked
-// with its sub-folders. `root` gets the folder (empty for a list file).
-std::optional<Refusal> fill(const std::string& argument, const char* which, int mask,
-                            host::Grid& grid, std::string& root, std::ostream& err) {
+// with its sub-folders, `leaveOut` (a sub-folder below it) left out. `root`
+// gets the folder (empty for a list file). Each sub-folder that cannot be
+// read is named on `err` and counted in `foldersLeftOut`.
+std::optional<Refusal> fill(const std::string& argument, const std::string& which, int mask,
+                            const std::string& leaveOut, host::Grid& grid, std::string& root,
+                            long& foldersLeftOut, std::ostream& err) {
     host::NullProgress quiet;
     if (namesListFile(argument)) {
         if (!host::fileExists(argument))
-            return Refusal{std::string(which) + " list file does not exist: " + argument};
+            return Refusal{which + " list file does not exist: " + host::quotedName(argument)};
         if (!isTextListName(argument) && !spreadsheetReaderAvailable())
-            return Refusal{"this build cannot read spreadsheets: " + argument};
+            return Refusal{"this build cannot read spreadsheets: " + host::quotedName(argument)};
         try {
             importListFile(grid, argument, kSheetFirstRow, kSheetColumn, quiet);
         } catch (const ListFileError& error) {
-            return Refusal{"cannot read " + std::string(which) + " list file " + error.path() +
+            return Refusal{"cannot read " + which + " list file " + host::quotedName(error.path()) +
                            ": " + error.reason()};
         }
         return std::nullopt;
     }
-    if (!host::folderExists(argument))
-        return Refusal{std::string(which) + " folder does not exist: " + argument};
+    if (!host::folderExists(argument)) return notAFolder(argument, which);
     std::vector<host::ListingEntry> entries;
-    if (!host::listDirectory(argument, mask, entries))
-        return Refusal{"cannot read " + std::string(which) + " folder: " + argument};
+    std::string reason;
+    if (!host::listDirectory(argument, mask, entries, &reason))
+        return Refusal{"cannot read " + which + " folder " + host::quotedName(argument) + ": " +
+                       reason};
     root = host::heldRoot(argument);
     WalkOptions options;
     options.mask = mask;
+    options.leaveOut = leaveOut;
     const WalkResult walked = walkFolder(grid, root, root, options, quiet);
-    if (walked.foldersSkipped > 0) {
-        err << "kelvane: " << walked.foldersSkipped << " sub-folder(s) of " << root
-            << " could not be read and were left out\n";
+    for (const SkippedFolder& skipped : walked.skippedFolders) {
+        err << "kelvane: cannot read " << which << " sub-folder " << host::quotedName(skipped.path)
+            << ": " << skipped.reason << "; it is left out\n";
     }
+    foldersLeftOut += static_cast<long>(walked.skippedFolders.size());
     return std::nullopt;
 }
 
 // One block: a heading line (never beginning with a tab or a separator: the
 // block's name, then the column headings), the shown rows, an empty line.
-void printBlock(std::ostream& out, std::string_view name, const host::Grid& grid) {
+// The names in column `names` are quoted where they must be (host::quotedName).
+void printBlock(std::ostream& out, std::string_view name, const host::Grid& grid,
+                const char* names) {
     out << '[' << name << ']';
     for (int column = 0; column < grid.columnCount(); ++column)
         out << '\t' << grid.headerText(column);
     out << '\n';
+    const int nameColumn = grid.columnIndex(names);
     std::string line;
     for (long row = 1; row <= grid.rowcount(); ++row) {
         line.clear();
         for (int column = 0; column < grid.columnCount(); ++column) {
             if (column > 0) line += '\t';
-            line += host::tabSeparatedCell(grid.cellText(row, column));
+            const std::string cell = grid.cellText(row, column);
+            line += column == nameColumn ? host::quotedName(cell) : host::tabSeparatedCell(cell);
         }
         line += '\n';
         out << line;
@@ -164,8 +204,24 @@ void printBlock(std::ostream& out, std::string_view name, const host::Grid& grid
     out << '\n';
 }
 
+// -z: the names of one block as they are, each ended by NUL; an empty record
+// goes before every block but the first.
+void printNames(std::ostream& out, bool first, const std::vector<std::string>& names) {
+    if (!first) out << '\0';
+    for (const std::string& name : names) out << name << '\0';
+}
+
+std::vector<std::string> namesOf(const host::Grid& grid, const char* column) {
+    std::vector<std::string> names;
+    names.reserve(static_cast<std::size_t>(grid.rowcount()));
+    for (long row = 1; row <= grid.rowcount(); ++row)
+        names.push_back(grid.getitemstring(row, column));
+    return names;
+}
+
 // --copy: the rows of list 1 the check left shown, copied into the target,
-// one line each on `out`.
+// one line each on `out` (with -z: the names copied, then the names that
+// failed, as two blocks of names).
 int copyDifferences(const Arguments& arguments, const CheckSettings& settings, host::Grid& dw_1,
                     std::ostream& out, std::ostream& err) {
     CopyPlan plan;
@@ -173,8 +229,10 @@ int copyDifferences(const Arguments& arguments, const CheckSettings& settings, h
     plan.sourceFolder = settings.ls_path1;
     plan.targetFolder = settings.ls_path2;
     plan.replace = arguments.replace;
-    out << "[copy]\t" << dw_1.headerText(dw_1.columnIndex("md")) << '\t'
-        << dw_1.headerText(dw_1.columnIndex("jg")) << '\n';
+    if (!arguments.null) {
+        out << "[copy]\t" << dw_1.headerText(dw_1.columnIndex("md")) << '\t'
+            << dw_1.headerText(dw_1.columnIndex("jg")) << '\n';
+    }
     // The progress line is for a person at a terminal; a script or log
     // reading standard error gets only the messages.
     std::optional<ProgressLine> shown;
@@ -182,15 +240,16 @@ int copyDifferences(const Arguments& arguments, const CheckSettings& settings, h
         shown.emplace(err, out, dw_1.rowcount(), host::standardErrorColumns(80));
     host::NullProgress silent;
     host::ProgressSink& progress = shown ? static_cast<host::ProgressSink&>(*shown) : silent;
-    if (!arguments.unusableJobs.empty()) {
-        err << "kelvane: --jobs takes a number from 1 to " << common::kMaxWorkers << ", not \""
-            << arguments.unusableJobs << "\"; copying on " << arguments.jobs << " workers\n";
-    }
+    std::vector<std::string> copied, failed;
     const CopySummary summary = copyShownRows(
         dw_1, plan, progress,
         [&](long, const std::string& name, const CopyPaths& paths, const CopyOutcome& outcome) {
-            out << host::tabSeparatedCell(name) << '\t' << (outcome.copied ? kCopied : kCopyFailed)
-                << '\n';
+            if (arguments.null) {
+                (outcome.copied ? copied : failed).push_back(name);
+            } else {
+                out << host::quotedName(name) << '\t' << (outcome.copied ? kCopied : kCopyFailed)
+                    << '\n';
+            }
             if (!outcome.copied) {
                 if (shown) shown->finish();
                 err << "kelvane: " << outcome.error << '\n';
@@ -199,15 +258,35 @@ int copyDifferences(const Arguments& arguments, const CheckSettings& settings, h
         },
         arguments.jobs);
     if (shown) shown->finish();
-    out << '\n';
+    if (arguments.null) {
+        printNames(out, false, copied);
+        printNames(out, false, failed);
+    } else {
+        out << '\n';
+    }
     out.flush();
     // Output that did not arrive outweighs a failed copy: whoever reads it
     // cannot know what was copied.
     if (!out) return kExitBadInput;
-    return summary.failed > 0 ? kExitCopyFailed : kExitSuccess;
+    return summary.failed > 0 ? kExitIncomplete : kExitSuccess;
 }
 
 int run(const Arguments& arguments, std::ostream& out, std::ostream& err) {
+    if (!arguments.unusableJobs.empty()) {
+        err << "kelvane: --jobs takes a number from 1 to " << common::kMaxWorkers << ", not "
+            << host::quotedName(arguments.unusableJobs) << "; working on " << arguments.jobs
+            << " workers\n";
+    }
+    for (const auto& [argument, which] :
+         {std::pair{&arguments.source, "SOURCE"}, std::pair{&arguments.target, "TARGET"}}) {
+        // Read as a path, an empty text would be the working folder (or, to
+        // some, the root); neither is what anybody meant.
+        if (host::trim(*argument).empty()) {
+            err << "kelvane: " << which << " is " << (argument->empty() ? "empty" : "blank")
+                << "\n";
+            return kExitBadInput;
+        }
+    }
     if (arguments.copy && (namesListFile(arguments.source) || namesListFile(arguments.target))) {
         err << "kelvane: --copy needs SOURCE and TARGET to be folders, not list files\n";
         return kExitBadInput;
@@ -223,30 +302,39 @@ int run(const Arguments& arguments, std::ostream& out, std::ostream& err) {
     for (const auto& [argument, which] :
          {std::pair{&arguments.source, "source"}, std::pair{&arguments.target, "target"}}) {
         if (!namesListFile(*argument) && !host::folderExists(*argument)) {
-            err << "kelvane: " << which << " folder does not exist: " << *argument << '\n';
+            err << "kelvane: " << notAFolder(*argument, which).message << '\n';
             return kExitBadInput;
         }
     }
+    // A target folder inside the source folder is left out of the source's
+    // walk: what the last run copied there is no part of the source.
+    std::string leaveOut;
+    if (!namesListFile(arguments.source) && !namesListFile(arguments.target))
+        leaveOut = host::pathInside(arguments.source, arguments.target).value_or("");
     // With more than one worker the target is read while the source is: two
     // walks at once on separate cores (one at a time spares a spinning disk
     // the seeks). Messages come in the same order either way.
     std::ostringstream targetErr;
     std::optional<Refusal> targetRefused;
     std::exception_ptr targetFailure;
+    long foldersLeftOut = 0;
+    long targetFoldersLeftOut = 0;
     const auto fillTarget = [&] {
         try {
-            targetRefused =
-                fill(arguments.target, "target", mask, dw_2, settings.ls_path2, targetErr);
+            targetRefused = fill(arguments.target, "target", mask, {}, dw_2, settings.ls_path2,
+                                 targetFoldersLeftOut, targetErr);
         } catch (...) {
             targetFailure = std::current_exception();
         }
     };
-    std::optional<std::thread> targetWalk;
+    // Joined on every path, an exception from the source's walk included:
+    // declared after all it uses, it ends before they do.
+    std::optional<std::jthread> targetWalk;
     if (arguments.jobs > 1) targetWalk.emplace(fillTarget);
-    const std::optional<Refusal> sourceRefused =
-        fill(arguments.source, "source", mask, dw_1, settings.ls_path1, err);
+    const std::optional<Refusal> sourceRefused = fill(arguments.source, "source", mask, leaveOut,
+                                                      dw_1, settings.ls_path1, foldersLeftOut, err);
     if (targetWalk)
-        targetWalk->join();
+        targetWalk.reset();
     else if (!sourceRefused)
         fillTarget();
     if (targetFailure) std::rethrow_exception(targetFailure);
@@ -258,21 +346,35 @@ int run(const Arguments& arguments, std::ostream& out, std::ostream& err) {
         err << targetErr.str();
         targetErr.str("");
     }
+    foldersLeftOut += targetFoldersLeftOut;
     settings.addszf = arguments.option;
     bool zfmdxg = false;
     host::NullProgress quiet;
     mdhd({dw_1, dw_2, dw_3, dw_4}, settings, zfmdxg, quiet);
     showRows(dw_1, dw_2, kDifferent);
 
-    printBlock(out, "dw_1", dw_1);
-    printBlock(out, "dw_2", dw_2);
-    printBlock(out, "dw_3", dw_3);
-    printBlock(out, "dw_4", dw_4);
+    if (arguments.null) {
+        printNames(out, true, namesOf(dw_1, "md"));
+        printNames(out, false, namesOf(dw_2, "md"));
+        printNames(out, false, namesOf(dw_3, "dmd"));
+        printNames(out, false, namesOf(dw_4, "dmd"));
+    } else {
+        printBlock(out, "dw_1", dw_1, "md");
+        printBlock(out, "dw_2", dw_2, "md");
+        printBlock(out, "dw_3", dw_3, "dmd");
+        printBlock(out, "dw_4", dw_4, "dmd");
+    }
     // Once a write has failed the stream takes no more; what is left of the
     // output is dropped, and only the status and standard error tell.
     out.flush();
-    if (!arguments.copy) return out ? kExitSuccess : kExitBadInput;
-    return copyDifferences(arguments, settings, dw_1, out, err);
+    int status = out ? kExitSuccess : kExitBadInput;
+    if (arguments.copy) {
+        const int copied = copyDifferences(arguments, settings, dw_1, out, err);
+        if (status == kExitSuccess) status = copied;
+    }
+    // A folder left out may hold what should have been checked and copied.
+    if (foldersLeftOut > 0 && status == kExitSuccess) status = kExitIncomplete;
+    return status;
 }
 
 }  // namespace
@@ -281,22 +383,26 @@ std::string commandLineHelp() {
     return R"(Usage:
   kelvane                 open the window
   kelvane check SOURCE TARGET [--option 1|2|3|4] [--no-hidden] [--copy] [--no-replace]
-                [--quiet] [--jobs N]
+                [--quiet] [--jobs N] [-z]
   kelvane --help          show this text
   kelvane --version       show the version
 
 check fills list 1 from SOURCE and list 2 from TARGET, as "开始核对" does:
 a name ending in .txt, .xls, .xlsx or .csv is a list file (spreadsheets and
 .csv: names in column A from row 2), anything else a folder walked with all
-its sub-folders.
+its sub-folders. A TARGET folder inside the SOURCE folder is left out of the
+SOURCE's walk.
 It then checks the lists and prints, as tab-separated lines in UTF-8:
   [dw_1]  the names of list 1 that list 2 lacks ("不同")
   [dw_2]  the names of list 2 that list 1 lacks
   [dw_3]  the repeated names of list 1, then the option's findings
   [dw_4]  the repeated names of list 2
 Each block starts with a heading line: its name in brackets and the column
-headings. Rows follow, one per line; an empty line ends the block. A tab or
-line break inside a name is printed as its control picture (␉ ␊ ␍).
+headings. Rows follow, one per line; an empty line ends the block. A name is
+printed as it is when it holds only printable UTF-8 and does not begin with
+"; any other is put in double quotes, with \\ \" \t \n \r and \ plus three
+octal digits for the other control characters and for bytes that are not
+UTF-8, so each printed name reads back as exactly one name.
 
 Options:
   --option N    also compare the files of matched names: 1 length, 2
@@ -318,10 +424,14 @@ Options:
                 the target folder end the same whatever N. Give 1 for a
                 spinning disk or a USB stick, where work done at once only
                 makes the disk seek
+  -z, --null    print only the names of each block as they are, each ended by
+                a NUL byte, an empty record between two blocks; with --copy
+                two more blocks: the names copied, then those that failed
 
 Exit status:
   0  the check (and every copy) succeeded
-  1  at least one copy failed
+  1  at least one copy failed, or a sub-folder could not be read and was left
+     out (standard error names each)
   2  bad arguments, a missing folder, a list file that cannot be read, or
      output that could not be written (2 wins over 1)
 )";

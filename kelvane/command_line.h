@@ -1,5 +1,6 @@
 // kelvane without a window, for scheduled comparisons and backups:
 //   kelvane check SOURCE TARGET [--option 1|2|3|4] [--no-hidden] [--copy] [--no-replace] [--quiet]
+//                 [--jobs N] [-z]
 //   kelvane --version
 // It drives the same engines as "开始核对" and "开始复制" and never creates a
 // GUI object, so it runs with no display.
@@ -12,7 +13,9 @@
 namespace kelvane {
 
 inline constexpr int kExitSuccess = 0;
-inline constexpr int kExitCopyFailed = 1;  // the check ran, at least one copy failed
+// The check ran, but at least one copy failed or a sub-folder could not be
+// read and was left out.
+inline constexpr int kExitIncomplete = 1;
 // bad arguments, missing folder, unreadable list file, output not written
 inline constexpr int kExitBadInput = 2;
 

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/scripted_host.h"
 #include "host/text.h"
 #include "kelvane/window/w_htmd.h"
 #include "support/temp_folder.h"
+#include "tests/support/scripted_host.h"
 #if KELVANE_TEST_SPREADSHEETS
 #include "import_fixtures.h"
 #endif
@@ -148,6 +148,18 @@ TEST_F(CheckWindow, StartCheckWalksBothFoldersAfterEmptyingEveryGrid) {
     click("cb_16");
     EXPECT_EQ(window->dw_2().rowcount() + window->dw_2().filteredcount(), 0);
     EXPECT_EQ(window->dw_1().rowcount(), 3);
+}
+
+TEST_F(CheckWindow, StartCheckLeavesATargetInsideTheSourceOutOfListOne) {
+    TempFolder source;
+    source.write("a.txt", "1");
+    source.write("bak/a.txt", "1");
+    source.write("bak2/b.txt", "2");
+    setField("sle_1", source.path());
+    setField("sle_2", source / "bak");
+    click("cb_16");
+    EXPECT_EQ(column(window->dw_1(), "md"), nativeNames({"/bak2/b.txt"}));
+    EXPECT_EQ(window->dw_2().rowcount(), 0);
 }
 
 TEST_F(CheckWindow, StartCheckImportsListFilesByTheirEnding) {

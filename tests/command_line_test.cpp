@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -14,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "kelvane/command_line.h"
 #include "kelvane/copy/progress_line.h"
 #include "support/temp_folder.h"
 #if KELVANE_TEST_SPREADSHEETS
@@ -21,6 +25,8 @@
 #endif
 
 extern char** environ;
+
+using namespace std::string_literals;
 
 using testing_support::TempFolder;
 
@@ -176,6 +182,35 @@ TEST_F(CommandLine, BadArgumentsExitTwoWithAMessage) {
         EXPECT_TRUE(refused.out.empty()) << args.back();
         EXPECT_NE(refused.err.find("kelvane --help"), std::string::npos) << refused.err;
     }
+}
+
+TEST_F(CommandLine, RefusalsSayWhatIsWrongWithTheNameGiven) {
+    const std::string file = folder.write("plain", "x");
+    const std::string fifo = folder / "pipe";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"check", src, dst, "third", "fourth"},
+         "check takes one SOURCE and one TARGET; also given: third fourth"},
+        {{"check", file, dst},
+         "source is a file, not a folder (a list file's name ends in .txt, .xls, .xlsx or "
+         ".csv): " +
+             file},
+        {{"check", src, fifo}, "target is a FIFO, not a folder: " + fifo},
+        {{"check", "", dst}, "SOURCE is empty"},
+        {{"check", src, " "}, "TARGET is blank"},
+        {{""}, "unknown command: \"\""},
+    };
+    for (const auto& [args, message] : cases) {
+        const Outcome refused = run(args);
+        EXPECT_EQ(refused.status, 2) << message;
+        EXPECT_NE(refused.err.find("kelvane: " + message + "\n"), std::string::npos) << refused.err;
+    }
+    // A --jobs value that names no number of workers is worth a warning
+    // whether or not anything is copied: the walks use it too.
+    const Outcome jobs = run({"check", src, dst, "--jobs", "abc"});
+    EXPECT_EQ(jobs.status, 0);
+    EXPECT_EQ(jobs.err,
+              "kelvane: --jobs takes a number from 1 to 64, not abc; working on 4 workers\n");
 }
 
 TEST_F(CommandLine, MissingFolderIsNamedAndExitsTwo) {
@@ -344,10 +379,66 @@ TEST_F(CommandLine, JobsOutsideOneToSixtyFourCopyOnTheDefaultWorkersAfterAWarnin
     folder.mkdir("dst");
     const Outcome refused = run({"check", src, dst, "--copy", "--jobs=65"});
     EXPECT_EQ(refused.status, 0);
-    EXPECT_NE(refused.err.find("--jobs takes a number from 1 to 64, not \"65\"; copying on 4"),
+    EXPECT_NE(refused.err.find("--jobs takes a number from 1 to 64, not 65; working on 4"),
               std::string::npos)
         << refused.err;
     EXPECT_EQ(refused.out, one.out);
+}
+
+TEST_F(CommandLine, ATargetInsideTheSourceIsLeftOutOfTheSourcesWalk) {
+    folder.write("src/a.txt", "a");
+    const std::string inside = folder.mkdir("src/bak");
+    for (const std::vector<std::string>& expected : {std::vector<std::string>{"/a.txt"}, {}}) {
+        const Outcome copied = run({"check", src, inside + "/", "--copy"});
+        EXPECT_EQ(copied.status, 0) << copied.err;
+        EXPECT_EQ(firstFields(blocks(copied.out)["[copy]"]), expected);
+    }
+    EXPECT_EQ(TempFolder::read(inside + "/a.txt"), "a");
+    EXPECT_FALSE(std::filesystem::exists(inside + "/bak"));
+}
+
+// Names as scripts read them back: quoted with escapes where a name holds what
+// a line cannot, else as they are; with -z as their bytes.
+TEST_F(CommandLine, EachPrintedNameReadsBackAsExactlyOneName) {
+    const std::vector<std::string> names = {"\"quoted",
+                                            "a\tb",
+                                            "a\xE2\x90\x89"
+                                            "b",
+                                            "back\\slash",
+                                            "bad\xFF",
+                                            "cr\r",
+                                            "line\nfeed"};
+    for (const std::string& name : names) folder.write("src/" + name, "x");
+    folder.write("dst/only", "o");
+    const Outcome checked = run({"check", src, dst, "--copy"});
+    EXPECT_EQ(checked.status, 0) << checked.err;
+    const std::vector<std::string> printed = {"/\"quoted",
+                                              "\"/a\\tb\"",
+                                              "/a\xE2\x90\x89"
+                                              "b",
+                                              "/back\\slash",
+                                              "\"/bad\\377\"",
+                                              "\"/cr\\r\"",
+                                              "\"/line\\nfeed\""};
+    auto found = blocks(checked.out);
+    EXPECT_EQ(firstFields(found["[dw_1]"]), printed);
+    EXPECT_EQ(firstFields(found["[copy]"]), printed);
+
+    std::filesystem::remove_all(dst);
+    folder.write("dst/only", "o");
+    folder.write("dst/cr\r/inside", "a folder where a file would go");
+    const Outcome raw = run({"check", src, dst, "--copy", "-z"});
+    EXPECT_EQ(raw.status, 1) << raw.err;
+    // Blocks dw_1 to dw_4, then the names copied and those that failed, an
+    // empty record between each two.
+    std::string expected;
+    for (const std::string& name : names) expected += "/" + name + '\0';
+    expected += "\0/cr\r/inside\0/only\0\0\0\0"s;
+    for (const std::string& name : names) {
+        if (name != "cr\r") expected += "/" + name + '\0';
+    }
+    expected += "\0/cr\r\0"s;
+    EXPECT_EQ(raw.out, expected);
 }
 
 TEST_F(CommandLine, AFailedCopyExitsOneAndSaysWhy) {
@@ -360,6 +451,48 @@ TEST_F(CommandLine, AFailedCopyExitsOneAndSaysWhy) {
               (std::vector<std::vector<std::string>>{{"/clash", "失败"}, {"/fine.txt", "成功"}}));
     EXPECT_NE(copied.err.find(dst + "/clash"), std::string::npos) << copied.err;
 }
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// With two workers the target is walked on a thread of its own while the
+// source is filled. Memory running out in the source's list ends the run
+// with status 2 and the reason, the thread joined, as with one worker.
+// (The sanitizers reserve more address space than any limit leaves.)
+TEST(CommandLineInProcess, MemoryRunningOutWhileTheTargetIsWalkedExitsTwoWithTheReason) {
+    TempFolder folder;
+    const std::string target = folder.mkdir("dst");
+    for (int i = 0; i < 100; ++i) folder.write("dst/f" + std::to_string(i), "x");
+    std::string names;
+    for (int i = 0; i < 1'000'000; ++i) names += "/folder/name" + std::to_string(i) + ".txt\n";
+    const std::string list = folder.write("names.txt", names);
+    names.clear();
+    names.shrink_to_fit();
+    for (const std::string jobs : {"1", "2"}) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // Room for the program as it stands and a thread, not for the list.
+            long pages = 0;
+            if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+                if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
+                std::fclose(statm);
+            }
+            const rlim_t room = static_cast<rlim_t>(pages) * ::sysconf(_SC_PAGESIZE) + (96 << 20);
+            const rlimit limit{room, room};
+            ::setrlimit(RLIMIT_AS, &limit);
+            std::ostringstream out, err;
+            const int status =
+                kelvane::runCommandLine({"check", list, target, "--jobs", jobs}, out, err);
+            const bool said = err.str().starts_with("kelvane: ") && out.str().empty();
+            ::_exit(status == kelvane::kExitBadInput && said ? 0 : 10 + status);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status))
+            << "ended by signal " << WTERMSIG(status) << " with --jobs " << jobs;
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "--jobs " << jobs;
+    }
+}
+#endif
 
 // What a terminal shows at the end of `bytes` on one line: "\r" returns to
 // the line's start, later text overwrites cell by cell (a CJK character, three

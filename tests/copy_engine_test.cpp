@@ -1,6 +1,7 @@
 // The copy engine, the name-reading rules and opening a listed file, on real
 // temporary folders and through the scripted Host.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -214,6 +215,14 @@ TEST_F(CopyEngine, MissingSourcesFailWithoutMakingFolders) {
     add(*list, folder / "gone/b/y.txt");
     EXPECT_EQ(copyFull(static_cast<long>(folder.path().size()) + 1).failed, 2);
     EXPECT_TRUE(std::filesystem::is_empty(dst));
+}
+
+TEST_F(CopyEngine, ASourceThatIsNoFileSaysWhatItIs) {
+    const std::string fifo = folder / "src/pipe";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    Copier copier(CopyPlan{NameReading::Relative, src, dst, 0, true});
+    EXPECT_EQ(copier.copy("/pipe").error, "the source is a FIFO, not a file: " + fifo);
+    EXPECT_EQ(copier.copy("/gone").error, "the source file does not exist: " + src + "/gone");
 }
 
 TEST_F(CopyEngine, FullNamesAreCutAtTheFirstNamesPosition) {

@@ -120,7 +120,7 @@ TEST_F(DeepTree, KelvaneWalkListsEveryLevelInListingOrderOnASmallStack) {
         if (level == kDepth) expected.push_back(nameAt(level, "z"));
     }
     EXPECT_EQ(column(grid, "md"), expected);
-    EXPECT_EQ(result.foldersSkipped, 0);
+    EXPECT_TRUE(result.skippedFolders.empty());
     EXPECT_EQ(grid.getitemnumber(grid.rowcount(), "xh"), static_cast<double>(expected.size()));
 }
 
@@ -154,60 +154,72 @@ TEST_F(DeepTree, CheckAndCopyOfTheDeepTreeMatchByteForByte) {
     EXPECT_EQ(summary.differing, 0);
 }
 
-// Deeper than PATH_MAX: the levels a path can still name are walked, the rest
-// is reported (kelvane counts a skipped folder, the command line says so,
-// torrin logs it as a failure), and nothing crashes.
+// Deeper than PATH_MAX (4096 bytes): no path names the deepest folders, yet
+// both programs reach them through their ancestors' handles, walk them and
+// copy them, and nothing is left out.
 class BeyondPathMax : public ::testing::Test {
   protected:
     static constexpr int kDepth = 2100;  // 2 bytes a level: past 4096 bytes
+    static constexpr int kFileEvery = 500;
 
     void SetUp() override {
         source_ = temp_.mkdir("s");
-        ASSERT_TRUE(hardening::makeDeepTree(source_, kDepth, "d", 500));
+        target_ = temp_.mkdir("t");
+        ASSERT_TRUE(hardening::makeDeepTree(source_, kDepth, "d", kFileEvery));
     }
-    void TearDown() override { hardening::removeTree(source_); }
+    void TearDown() override {
+        hardening::removeTree(source_);
+        hardening::removeTree(target_);
+    }
+
+    // Every file of the tree in walk order, as DeepTree has it.
+    static std::vector<std::string> allNames() {
+        std::vector<std::string> names;
+        for (int level = kDepth; level >= 0; --level) {
+            if (level % kFileEvery == 0) names.push_back(nameAt(level, "f"));
+            if (level == kDepth) names.push_back(nameAt(level, "z"));
+        }
+        return names;
+    }
+    static std::string nameAt(int level, const std::string& file) {
+        std::string name;
+        for (int i = 0; i < level; ++i) name += "/d";
+        return name + "/" + file;
+    }
 
     TempFolder temp_;
     std::string source_;
+    std::string target_;
 };
 
-TEST_F(BeyondPathMax, KelvaneWalkReportsTheUnreachableFolderAndKeepsTheRest) {
+TEST_F(BeyondPathMax, KelvaneChecksAndCopiesEveryLevel) {
     host::Grid grid(host::loadGridDefinition("htmd1"));
     host::NullProgress quiet;
     const kelvane::WalkResult result = kelvane::walkFolder(grid, source_, source_, {}, quiet);
-    EXPECT_EQ(result.foldersSkipped, 1);
-    // The files met are the levels above the cut, deepest first, with nothing
-    // missing between them.
-    const std::vector<std::string> names = column(grid, "md");
-    ASSERT_FALSE(names.empty());
-    EXPECT_EQ(names.back(), "/f");
-    const int reachable = static_cast<int>(names.size());
-    EXPECT_EQ(reachable, 5);  // levels 0, 500 .. 2000; the folders deeper than about 2040 are cut
-    for (int i = 0; i < reachable; ++i) {
-        std::string expected;
-        for (int level = 0; level < (reachable - 1 - i) * 500; ++level) expected += "/d";
-        EXPECT_EQ(names[static_cast<std::size_t>(i)], expected + "/f");
-    }
-}
+    EXPECT_TRUE(result.skippedFolders.empty());
+    EXPECT_EQ(column(grid, "md"), allNames());
 
-TEST_F(BeyondPathMax, CommandLineSaysWhatItCouldNotRead) {
-    const std::string target = temp_.mkdir("t");
     std::ostringstream out, err;
-    const int status = kelvane::runCommandLine({"check", source_, target}, out, err);
-    EXPECT_EQ(status, kelvane::kExitSuccess);
-    EXPECT_NE(err.str().find("could not be read"), std::string::npos) << err.str();
+    EXPECT_EQ(kelvane::runCommandLine({"check", source_, target_, "--copy"}, out, err),
+              kelvane::kExitSuccess)
+        << err.str();
+    EXPECT_EQ(err.str(), "");
+    EXPECT_EQ(host::readFile(target_ + nameAt(kDepth, "z")), "bottom");
+    // A second check finds both sides equal, down to the last level.
+    std::ostringstream again, againErr;
+    EXPECT_EQ(
+        kelvane::runCommandLine({"check", source_, target_, "--option", "4"}, again, againErr),
+        kelvane::kExitSuccess);
+    EXPECT_EQ(again.str().find("/z"), std::string::npos) << again.str();
 }
 
-TEST_F(BeyondPathMax, TorrinLogsWhatItCouldNotReachAndCopiesTheRest) {
-    const std::string target = temp_.mkdir("t");
+TEST_F(BeyondPathMax, TorrinCopiesEveryLevel) {
     host::NullProgress quiet;
-    const torrin::RunResult result = torrin::rcopy(torrinRun(source_, target, temp_), quiet);
-    hardening::removeTree(target);
-    EXPECT_EQ(result.cgcs, 5);
-    EXPECT_GE(result.cccs, 1);
-    const std::string log = logText(temp_);
-    EXPECT_NE(log.find("以下文件复制出错:"), std::string::npos) << log;
-    EXPECT_NE(log.find("复制文件部分成功"), std::string::npos) << log;
+    const torrin::RunResult result = torrin::rcopy(torrinRun(source_, target_, temp_), quiet);
+    EXPECT_EQ(result.cgcs, static_cast<long>(allNames().size())) << logText(temp_);
+    EXPECT_EQ(result.cccs, 0) << logText(temp_);
+    EXPECT_EQ(host::readFile(target_ + nameAt(kDepth, "z")), "bottom");
+    EXPECT_EQ(host::readFile(target_ + nameAt(2000, "f")), "2000");
 }
 
 // ---------------------------------------------------------------------------
@@ -416,7 +428,7 @@ TEST_F(Links, WalksEndAndListFilesOnlyOnce) {
     host::Grid grid(host::loadGridDefinition("htmd1"));
     const kelvane::WalkResult result = kelvane::walkFolder(grid, source_, source_, {}, quiet_);
     EXPECT_EQ(column(grid, "md"), (std::vector<std::string>{"/a/file", "/to-file"}));
-    EXPECT_EQ(result.foldersSkipped, 0);
+    EXPECT_TRUE(result.skippedFolders.empty());
 
     const torrin::RunResult copied = torrin::rcopy(torrinRun(source_, target_, temp_), quiet_);
     EXPECT_EQ(copied.cgcs, 2);
@@ -468,13 +480,33 @@ TEST_F(NoPermission, WalkSkipsAndCountsUnreadableFoldersAndGoesOn) {
         host::Grid grid(host::loadGridDefinition("htmd1"));
         host::NullProgress quiet;
         const kelvane::WalkResult result = kelvane::walkFolder(grid, source_, source_, {}, quiet);
-        std::string seen = std::to_string(result.foldersSkipped) + ":";
+        std::string seen;
+        for (const kelvane::SkippedFolder& skipped : result.skippedFolders)
+            seen += skipped.path.substr(source_.size()) + " (" + skipped.reason + "):";
         for (const std::string& name : column(grid, "md")) seen += name + ",";
         return seen;
     });
     // A folder that may be read but not entered still shows its names; their
     // copies fail later, row by row.
-    EXPECT_EQ(report, "1:/0 first,/locked/inside,/secret,/z last,");
+    EXPECT_EQ(report, "/closed (Permission denied):/0 first,/locked/inside,/secret,/z last,");
+}
+
+// A folder left out may hold what should have been copied: status 1, and
+// standard error names it; a file behind a folder that may not be searched
+// fails with the system's reason, not as missing.
+TEST_F(NoPermission, CommandLineNamesWhatItLeftOutAndWhyAndExitsOne) {
+    const std::string report = hardening::runUnprivileged([&]() -> std::string {
+        ::chmod((source_ + "/closed").c_str(), 0300);
+        ::chmod((source_ + "/locked").c_str(), 0600);
+        std::ostringstream out, err;
+        const int status =
+            kelvane::runCommandLine({"check", source_, target_, "--copy", "--jobs", "1"}, out, err);
+        return std::to_string(status) + "\n" + err.str();
+    });
+    EXPECT_EQ(report, "1\nkelvane: cannot read source sub-folder " + source_ +
+                          "/closed: Permission denied; it is left out\n"
+                          "kelvane: cannot read the source file \"" +
+                          source_ + "/locked/inside\": Permission denied\n");
 }
 
 TEST_F(NoPermission, KelvaneCopyMarksTheUnreadableFileFailedAndCopiesTheRest) {

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "common/file_attributes.h"
+#include "grid/grid.h"
 #include "host/clock.h"
 #include "host/fs.h"
-#include "grid/grid.h"
 #include "kelvane/inventory/folder_walk.h"
 #include "tests/support/temp_folder.h"
 
@@ -137,7 +137,7 @@ TEST_F(FolderWalk, EmptySubfoldersAddNothingAndAreNotSkips) {
     tree.write("z.txt", "");
     const WalkResult result = walk();
     EXPECT_EQ(names(), std::vector<std::string>{"/z.txt"});
-    EXPECT_EQ(result.foldersSkipped, 0);
+    EXPECT_TRUE(result.skippedFolders.empty());
 }
 
 TEST_F(FolderWalk, ProgressSeesEveryFileOnceWithARunningCount) {
@@ -223,7 +223,7 @@ TEST_F(UnreadableFolderWalk, IsSkippedAndTheWalkGoesOn) {
     ASSERT_EQ(::chmod((tree / "locked").c_str(), 0), 0);
     const WalkResult result = walk();
     EXPECT_EQ(names(), (std::vector<std::string>{"/0.txt", "/m/after.txt"}));
-    EXPECT_EQ(result.foldersSkipped, 1);
+    EXPECT_EQ(result.skippedFolders.size(), 1u);
 }
 
 TEST_F(UnreadableFolderWalk, FilesWhoseStatusCannotBeReadGetTheFileServicesFailureTexts) {

@@ -87,9 +87,18 @@ CopyOutcome Copier::copy(std::string_view name) {
     const CopyPaths where = paths(name);
     const std::string_view tail = std::string_view(where.target).substr(plan_.targetFolder.size());
     const std::string base(host::baseName(where.target));
+    // A source that cannot be copied, said in the system's words: a missing
+    // file, one behind a folder that may not be searched, a FIFO in its place.
     const auto missing = [&] {
         if (host::fileExists(where.source)) return false;
-        outcome.error = "the source file does not exist: " + where.source;
+        const host::EntryInfo found = host::lookUpEntry(where.source);
+        using Kind = host::EntryInfo::Kind;
+        if (found.kind == Kind::Missing)
+            outcome.error = "the source file does not exist: " + where.source;
+        else if (found.kind == Kind::Unreadable)
+            outcome.error = "cannot read the source file \"" + where.source + "\": " + found.text;
+        else
+            outcome.error = "the source is " + found.text + ", not a file: " + where.source;
         return true;
     };
     // Folders are made only for a file about to be copied into them: a list of

@@ -80,6 +80,9 @@ class Walker {
         }
         result_.listed = true;
         top.folderLength = folder_.size();
+        const std::string leaveOut = withoutTrailingSeparators(options_.leaveOut);
+        if (!leaveOut.empty() && !host::isSeparator(leaveOut.front()))
+            leftOut_ = folder_ + leaveOut + host::separator();
         stack_.push_back(std::move(top));
         enteredFolder();
 
@@ -108,9 +111,15 @@ class Walker {
         const std::size_t parentLength = folder_.size();
         folder_ += name;
         folder_ += host::separator();
+        if (folder_ == leftOut_) {
+            folder_.resize(parentLength);
+            return;
+        }
         Frame sub;
-        if (!host::listDirectory(folder_, options_.mask, sub.entries)) {
-            ++result_.foldersSkipped;
+        std::string reason;
+        if (!host::listDirectory(folder_, options_.mask, sub.entries, &reason)) {
+            folder_.resize(folder_.size() - 1);
+            result_.skippedFolders.push_back({folder_, std::move(reason)});
             folder_.resize(parentLength);
             return;
         }
@@ -203,6 +212,7 @@ class Walker {
     std::string folder_;    // the folder being listed, ending with a separator
     std::string relative_;  // its part after the root
     std::string name_;      // the current file's `md`
+    std::string leftOut_;   // the folder left out, as folder_ would name it
 
     host::FolderStatusReader reader_;
     bool readerTried_ = false;

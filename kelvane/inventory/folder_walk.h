@@ -5,9 +5,10 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
-#include "host/fs.h"
 #include "grid/grid.h"
+#include "host/fs.h"
 #include "host/progress.h"
 
 namespace kelvane {
@@ -20,13 +21,23 @@ struct WalkOptions {
     std::string condition;
     std::string conditionTime;  // "yyyy-mm-dd hh:mm:ss"; a time must be strictly greater
     std::string lengthUnit;     // `ctdwszf`
+    // A sub-folder below the top folder (its path below it, as
+    // host::pathInside gives it) whose whole subtree the walk leaves out: a
+    // target folder inside the source, so that what was copied there is not
+    // listed, and copied into itself, on the next run. Empty: none.
+    std::string leaveOut;
+};
+
+struct SkippedFolder {
+    std::string path;    // as the walk named it
+    std::string reason;  // the system's
 };
 
 struct WalkResult {
     bool listed = false;  // the top folder could be read and had entries
     long filesMet = 0;    // files listed, whether or not the condition kept them
     long rowsAppended = 0;
-    long foldersSkipped = 0;  // folders below the top that could not be read
+    std::vector<SkippedFolder> skippedFolders;  // folders below the top that could not be read
 };
 
 // Appends the files under `topFolder` to `grid` (a name list: md, xh, jg,

@@ -9,6 +9,7 @@
 #include "host/qt/busy.h"
 #include "host/qt/qt_text.h"
 #include "host/text.h"
+#include "kelvane/check/check_engine.h"
 #include "kelvane/inventory/folder_walk.h"
 #include "kelvane/window/w_htmd.h"
 
@@ -63,6 +64,11 @@ void ue_dir(w_htmd& window, const std::string& as_topdir, host::Grid& dw) {
 void ue_dir1(w_htmd& window, const std::string& as_topdir) {
     WalkOptions options;
     options.mask = window.lx;
+    // A target folder inside the source is left out of list 1: what the last
+    // copy put there is no part of the source.
+    const std::string target = window.fieldText(window.control<QLineEdit>("sle_2"));
+    if (!namesListFile(target) && !host::trim(target).empty())
+        options.leaveOut = host::pathInside(as_topdir, target).value_or("");
     walkInto(window, as_topdir, window.ls_path1, window.dw_1(), options);
 }
 

@@ -18,6 +18,7 @@ class w_htmd;
 void ue_dir(w_htmd& window, const std::string& as_topdir, host::Grid& dw);
 // Walks `as_topdir` into dw_1 (names relative to `ls_path1`) / dw_2 (relative
 // to `ls_path2`) with `lx`, without condition or length and time columns.
+// ue_dir1 leaves out the folder sle_2 names when it lies inside `as_topdir`.
 void ue_dir1(w_htmd& window, const std::string& as_topdir);
 void ue_dir2(w_htmd& window, const std::string& as_topdir);
 // The simple check's way in: the caller sets `ls_path1`/`ls_path2` and `lx`.
