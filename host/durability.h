@@ -61,9 +61,13 @@ class ExclusiveLock {
 
     // Busy when another holder has it; Failed (reason in `error`) when the
     // file cannot be made or opened.
-    Result tryTake(const std::string& path, std::string* error = nullptr) noexcept;
+    Result tryTake(const std::string& path, std::string* error = nullptr) noexcept {
+        return acquire(path, false, error);
+    }
     // Waits while another holder has it.
-    Result take(const std::string& path, std::string* error = nullptr) noexcept;
+    Result take(const std::string& path, std::string* error = nullptr) noexcept {
+        return acquire(path, true, error);
+    }
     void release() noexcept;
     bool held() const noexcept { return handle_ != kClosed; }
 

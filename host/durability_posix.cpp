@@ -11,25 +11,8 @@
 
 namespace host {
 
-namespace {
-
-bool fail(std::string* error, std::string_view what, const std::string& path, int code) noexcept {
-    if (error) {
-        try {
-            *error = std::string(what) + " \"" + path + "\": " + posix::systemReason(code);
-        } catch (...) {
-        }
-    }
-    errno = code;
-    return false;
-}
-
-std::string folderOf(const std::string& path) {
-    const std::string_view parent = parentPath(path);
-    return parent.empty() ? std::string(".") : std::string(parent);
-}
-
-}  // namespace
+using posix::fail;
+using posix::folderOf;
 
 bool flushFileSystem(const std::string& path, std::string* error) noexcept {
     const int fd = ::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -89,14 +72,6 @@ bool JournalFile::flush(std::string* error) noexcept {
 void JournalFile::close() noexcept {
     if (handle_ != kClosed) ::close(static_cast<int>(handle_));
     handle_ = kClosed;
-}
-
-ExclusiveLock::Result ExclusiveLock::tryTake(const std::string& path, std::string* error) noexcept {
-    return acquire(path, false, error);
-}
-
-ExclusiveLock::Result ExclusiveLock::take(const std::string& path, std::string* error) noexcept {
-    return acquire(path, true, error);
 }
 
 ExclusiveLock::Result ExclusiveLock::acquire(const std::string& path, bool wait,

@@ -9,19 +9,8 @@ namespace host {
 
 namespace {
 
-using windows::systemMessage;
+using windows::fail;
 using windows::systemPath;
-
-bool fail(std::string* error, std::string_view what, const std::string& path, DWORD code) noexcept {
-    if (error) {
-        try {
-            *error = std::string(what) + " \"" + path + "\": " + systemMessage(code);
-        } catch (...) {
-        }
-    }
-    ::SetLastError(code);
-    return false;
-}
 
 HANDLE handleOf(long long value) noexcept {
     return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(value));
@@ -88,14 +77,6 @@ bool JournalFile::flush(std::string* error) noexcept {
 void JournalFile::close() noexcept {
     if (handle_ != kClosed) ::CloseHandle(handleOf(handle_));
     handle_ = kClosed;
-}
-
-ExclusiveLock::Result ExclusiveLock::tryTake(const std::string& path, std::string* error) noexcept {
-    return acquire(path, false, error);
-}
-
-ExclusiveLock::Result ExclusiveLock::take(const std::string& path, std::string* error) noexcept {
-    return acquire(path, true, error);
 }
 
 ExclusiveLock::Result ExclusiveLock::acquire(const std::string& path, bool wait,

@@ -1,5 +1,6 @@
 // File content on POSIX: how the bytes of one file reach its copy.
 #include "host/file_content_posix.h"
+#include "host/paths.h"
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -266,6 +267,31 @@ const char* pseudoFileSystem(int fd) noexcept {
         default:
             return nullptr;
     }
+}
+
+bool failBecause(std::string* error, std::string_view what, const std::string& path,
+                 std::string_view reason, int code) noexcept {
+    if (error) {
+        try {
+            *error = std::string(what) + " \"" + path + "\": " + std::string(reason);
+        } catch (...) {
+        }
+    }
+    errno = code;
+    return false;
+}
+
+bool fail(std::string* error, std::string_view what, const std::string& path, int code) noexcept {
+    try {
+        return failBecause(error, what, path, systemReason(code), code);
+    } catch (...) {
+        return failBecause(error, what, path, {}, code);
+    }
+}
+
+std::string folderOf(const std::string& path) {
+    const std::string_view parent = parentPath(path);
+    return parent.empty() ? std::string(".") : std::string(parent);
 }
 
 }  // namespace posix

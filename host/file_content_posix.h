@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace host::posix {
 
@@ -21,6 +22,16 @@ const char* entryKind(mode_t mode) noexcept;
 // sysfs, debugfs and the like, whose files are made up as they are read and
 // may never end), or nullptr for any other.
 const char* pseudoFileSystem(int fd) noexcept;
+
+// Puts "<what> "<path>": <reason>" in `error` (when given), sets errno to
+// `code` and returns false: the one form of a failed file operation's report,
+// with the system's wording of `code` as the reason or one given.
+bool fail(std::string* error, std::string_view what, const std::string& path, int code) noexcept;
+bool failBecause(std::string* error, std::string_view what, const std::string& path,
+                 std::string_view reason, int code) noexcept;
+
+// The folder that holds `path` ("." when the path names none).
+std::string folderOf(const std::string& path);
 
 // Writes all of `data` at `*offset` (advanced) when given, else at the file's
 // position. False with errno set; the injected disk failure counts here.

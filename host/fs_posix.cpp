@@ -37,36 +37,13 @@
 namespace host {
 
 using posix::copyContent;
+using posix::fail;
+using posix::failBecause;
+using posix::folderOf;
 using posix::systemReason;
 using posix::writeAll;
 
 namespace {
-
-// Fails with `reason` in the message and `code` in errno.
-bool failBecause(std::string* error, std::string_view what, const std::string& path,
-                 std::string_view reason, int code) noexcept {
-    if (error) {
-        try {
-            *error = std::string(what) + " \"" + path + "\": " + std::string(reason);
-        } catch (...) {
-        }
-    }
-    errno = code;
-    return false;
-}
-
-bool fail(std::string* error, std::string_view what, const std::string& path, int code) noexcept {
-    try {
-        return failBecause(error, what, path, systemReason(code), code);
-    } catch (...) {
-        return failBecause(error, what, path, {}, code);
-    }
-}
-
-std::string folderOf(const std::string& path) {
-    const std::string_view parent = parentPath(path);
-    return parent.empty() ? std::string(".") : std::string(parent);
-}
 
 // The named-temporaries switch; -2 means "not yet read from the environment".
 std::atomic<int> namedSwitch{-2};

@@ -18,6 +18,7 @@ namespace host {
 
 namespace {
 
+using windows::fail;
 using windows::narrow;
 using windows::systemMessage;
 using windows::systemPath;
@@ -26,17 +27,6 @@ using windows::systemPath;
 constexpr DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                     FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                                     FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-
-bool fail(std::string* error, std::string_view what, const std::string& path, DWORD code) noexcept {
-    if (error) {
-        try {
-            *error = std::string(what) + " \"" + path + "\": " + systemMessage(code);
-        } catch (...) {
-        }
-    }
-    ::SetLastError(code);
-    return false;
-}
 
 class Handle {
   public:

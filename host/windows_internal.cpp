@@ -53,4 +53,15 @@ std::string systemMessage(DWORD code) {
     return narrow(text);
 }
 
+bool fail(std::string* error, std::string_view what, const std::string& path, DWORD code) noexcept {
+    if (error) {
+        try {
+            *error = std::string(what) + " \"" + path + "\": " + systemMessage(code);
+        } catch (...) {
+        }
+    }
+    ::SetLastError(code);
+    return false;
+}
+
 }  // namespace host::windows
