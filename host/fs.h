@@ -99,7 +99,7 @@ class TargetFolder {
     // POSIX: open folder descriptors; Windows: unused.
     int rootHandle_ = -1;
     int handle_ = -1;
-    bool flushEachCopy_ = false;
+    [[maybe_unused]] bool flushEachCopy_ = false;  // read on Windows only
 };
 // True for the names of the program's temporary files (copies, settings,
 // saved lists, exports); listings leave out these names and no others.
