@@ -476,7 +476,7 @@ TEST(CommandLineInProcess, MemoryRunningOutWhileTheTargetIsWalkedExitsTwoWithThe
                 if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
                 std::fclose(statm);
             }
-            const rlim_t room = static_cast<rlim_t>(pages) * ::sysconf(_SC_PAGESIZE) + (96 << 20);
+            const rlim_t room = static_cast<rlim_t>(pages) * ::sysconf(_SC_PAGESIZE) + (64 << 20);
             const rlimit limit{room, room};
             ::setrlimit(RLIMIT_AS, &limit);
             std::ostringstream out, err;
