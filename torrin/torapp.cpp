@@ -2,8 +2,6 @@
 
 #include "common/ordered_work.h"
 
-#include <algorithm>
-#include <cstdio>
 #include <ostream>
 
 #include "host/clock.h"
@@ -166,28 +164,6 @@ host::ExclusiveLock::Result lockSettings(const torapp& app, host::ExclusiveLock&
 
 namespace {
 
-// A name as a terminal can show it and a reader can tell it apart: valid
-// UTF-8 without control characters as it is; else each byte that is not
-// part of a valid character, a control byte and the backslash as "\xHH".
-std::string reportedName(std::string_view name) {
-    if (host::isValidUtf8(name) && std::none_of(name.begin(), name.end(), [](char c) {
-            return static_cast<unsigned char>(c) < 0x20 || c == 0x7F || c == '\\';
-        }))
-        return std::string(name);
-    std::string text;
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte < 0x7F && c != '\\') {
-            text += c;
-        } else {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-            text += escaped;
-        }
-    }
-    return text;
-}
-
 // The report of a run that has failures or did not run, for cron (which
 // mails what a job prints) and for systemd's journal.
 void reportRun(std::ostream& errors, const torapp& app, const RunResult& result) {
@@ -198,21 +174,21 @@ void reportRun(std::ostream& errors, const torapp& app, const RunResult& result)
             errors << "torrin: " << result.cccs << " of " << result.cccs + result.cgcs
                    << " copies failed:\n";
             for (const std::string& source : result.failedSources)
-                errors << "  " << reportedName(source) << "\n";
+                errors << "  " << host::quotedName(source) << "\n";
             if (result.cccs > static_cast<long>(result.failedSources.size()))
                 errors << "  and " << result.cccs - static_cast<long>(result.failedSources.size())
                        << " more\n";
         }
         if (!result.storeFailure.empty()) errors << "torrin: " << result.storeFailure << "\n";
     }
-    errors << "torrin: the log is " << reportedName(app.logfile()) << "\n" << std::flush;
+    errors << "torrin: the log is " << host::quotedName(app.logfile()) << "\n" << std::flush;
 }
 
 // A start that cannot run: the two-line log entry and the report.
 int refuseStart(const torapp& app, std::ostream& errors, const std::string& reason) {
     writeCheckFailure(app.logfile(), reason);
     errors << "torrin: the run did not start: " << reason << "\n"
-           << "torrin: the log is " << reportedName(app.logfile()) << "\n"
+           << "torrin: the log is " << host::quotedName(app.logfile()) << "\n"
            << std::flush;
     return kExitCheckFailed;
 }
@@ -228,13 +204,13 @@ int runDryRun(const torapp& app, std::ostream& out, std::ostream& errors) {
     }
     RunDescription run = runFromSettings(settings, app);
     run.planned = [&out](const std::string& source, const std::string& destination) {
-        out << reportedName(source) << '\t' << reportedName(destination) << '\n';
+        out << host::quotedName(source) << '\t' << host::quotedName(destination) << '\n';
     };
     host::NullProgress quiet;
     const RunResult result = rcopy(run, quiet);
     out << result.cgcs << (result.cgcs == 1 ? " file" : " files") << " would be copied\n";
     for (const std::string& source : result.failedSources)
-        errors << "torrin: would fail: " << reportedName(source) << "\n";
+        errors << "torrin: would fail: " << host::quotedName(source) << "\n";
     out.flush();
     return out ? kExitAllCopied : kExitCheckFailed;
 }
