@@ -5,6 +5,7 @@
 #include <chrono>
 #include <random>
 
+#include "host/fault_injection.h"
 #include "host/ini.h"
 #include "host/text.h"
 
@@ -84,6 +85,7 @@ OrderedWork::OrderedWork(WorkerPool* pool, std::size_t window)
                       : 1) {}
 
 OrderedWork::~OrderedWork() {
+    releaseHeld();
     std::unique_lock lock(mutex_);
     doneChanged_.wait(lock, [this] { return running_ == 0; });
 }
@@ -116,41 +118,70 @@ long OrderedWork::add(Work work, Finish finish) {
 
 void OrderedWork::postWork(Piece* piece, Work work) {
     try {
+        if (host::faults::workOrder() == host::faults::WorkOrder::LaterFirst) {
+            held_.push_back({piece, std::move(work)});
+            return;
+        }
         pool_->post([this, piece, work = std::move(work)](int thread) mutable {
-            std::exception_ptr failure;
-            try {
-                delayForTesting();
-                // Ends with this block, and so does all it holds: once the
-                // piece is marked done below, the owner may be gone.
-                const Work running = std::move(work);
-                running(thread);
-            } catch (...) {
-                failure = std::current_exception();
-            }
-            {
-                std::lock_guard lock(mutex_);
-                piece->failure = failure;
-                piece->done = true;
-                --running_;
-                if (workDelay.load() > 0) {
-                    for (const auto& earlier : pieces_) {
-                        if (earlier.get() == piece) break;
-                        if (!earlier->done) {
-                            ++outOfOrder;
-                            break;
-                        }
-                    }
-                }
-                // Under the lock: once it is released the owner may be gone.
-                doneChanged_.notify_all();
-            }
+            runWork(*piece, std::move(work), thread);
         });
     } catch (...) {
-        // Never posted: the piece fails, and its finish says so in its turn.
-        std::lock_guard lock(mutex_);
-        piece->failure = std::current_exception();
-        piece->done = true;
-        --running_;
+        abandon(*piece);
+    }
+}
+
+// Runs a piece's work on a worker and marks it done.
+void OrderedWork::runWork(Piece& piece, Work work, int thread) {
+    std::exception_ptr failure;
+    try {
+        delayForTesting();
+        // Ends with this block, and so does all it holds: once the piece is
+        // marked done below, the owner may be gone.
+        const Work running = std::move(work);
+        running(thread);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    std::lock_guard lock(mutex_);
+    piece.failure = failure;
+    piece.done = true;
+    --running_;
+    if (workDelay.load() > 0 || host::faults::workOrder() == host::faults::WorkOrder::LaterFirst) {
+        for (const auto& earlier : pieces_) {
+            if (earlier.get() == &piece) break;
+            if (!earlier->done) {
+                ++outOfOrder;
+                break;
+            }
+        }
+    }
+    // Under the lock: once it is released the owner may be gone.
+    doneChanged_.notify_all();
+}
+
+// Never run: the piece fails, and its finish says so in its turn.
+void OrderedWork::abandon(Piece& piece) noexcept {
+    std::lock_guard lock(mutex_);
+    piece.failure = std::current_exception();
+    piece.done = true;
+    --running_;
+}
+
+// The pieces held back so far go to one worker, which runs them the last
+// added first.
+void OrderedWork::releaseHeld() noexcept {
+    if (held_.empty()) return;
+    std::shared_ptr<std::vector<Held>> pieces;
+    try {
+        pieces = std::make_shared<std::vector<Held>>(std::move(held_));
+        held_.clear();
+        pool_->post([this, pieces](int thread) {
+            for (auto held = pieces->rbegin(); held != pieces->rend(); ++held)
+                runWork(*held->piece, std::move(held->work), thread);
+        });
+    } catch (...) {
+        for (const Held& held : pieces ? *pieces : held_) abandon(*held.piece);
+        held_.clear();
     }
 }
 
@@ -166,6 +197,7 @@ void OrderedWork::finishThrough(long number) {
 
 // Finishes the oldest piece, waiting for its work.
 void OrderedWork::finishFront() {
+    releaseHeld();
     std::unique_ptr<Piece> piece;
     {
         std::unique_lock lock(mutex_);

@@ -60,7 +60,8 @@ class WorkerPool {
 // Pieces of work, numbered from 0 as they are added. Each has a part that runs
 // on the pool (`work`) and a part that runs on the thread that adds them
 // (`finish`), in the order of the numbers, once the work is done. Without a
-// pool both run at once in add(), one piece after the other.
+// pool both run at once in add(), one piece after the other. Tests may force
+// the later pieces' work to complete first (host/fault_injection.h).
 class OrderedWork {
   public:
     using Work = std::function<void(int thread)>;
@@ -83,7 +84,8 @@ class OrderedWork {
     void finishAll() { finishThrough(added_ - 1); }
     // The number the next piece gets.
     long added() const noexcept { return added_; }
-    // Pieces whose work is posted to the pool and not yet done.
+    // Pieces whose work is posted to the pool (or held back by a test's order)
+    // and not yet done.
     long running();
 
   private:
@@ -92,7 +94,15 @@ class OrderedWork {
         bool done = false;
         std::exception_ptr failure;
     };
+    // A piece's work held back by the LaterFirst test order.
+    struct Held {
+        Piece* piece;
+        Work work;
+    };
     void postWork(Piece* piece, Work work);
+    void runWork(Piece& piece, Work work, int thread);
+    void abandon(Piece& piece) noexcept;
+    void releaseHeld() noexcept;
     void finishFront();
     void finishDone();
 
@@ -102,7 +112,8 @@ class OrderedWork {
     std::condition_variable doneChanged_;
     std::deque<std::unique_ptr<Piece>> pieces_;  // not yet finished, oldest first
     long added_ = 0;
-    long running_ = 0;  // posted to the pool and not yet done
+    long running_ = 0;        // posted to the pool (or held) and not yet done
+    std::vector<Held> held_;  // used by the adding thread only
 };
 
 // Workers with state of their own (each an open target folder, say) and the

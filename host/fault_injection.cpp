@@ -67,4 +67,32 @@ void setKillAtForTesting(std::string_view point, long count) noexcept {
     set(point, count);
 }
 
+namespace {
+// -1: not yet read from the environment.
+std::atomic<int> noOpenat2{-1};
+std::atomic<WorkOrder> order{WorkOrder::AsPosted};
+}  // namespace
+
+bool withoutOpenat2() noexcept {
+    int without = noOpenat2.load(std::memory_order_relaxed);
+    if (without < 0) {
+        const char* value = std::getenv("ZARVIK_TEST_WITHOUT_OPENAT2");
+        without = value && *value && std::string_view(value) != "0" ? 1 : 0;
+        noOpenat2.store(without);
+    }
+    return without == 1;
+}
+
+void setWithoutOpenat2ForTesting(bool without) noexcept {
+    noOpenat2.store(without ? 1 : 0);
+}
+
+WorkOrder workOrder() noexcept {
+    return order.load(std::memory_order_relaxed);
+}
+
+void setWorkOrderForTesting(WorkOrder newOrder) noexcept {
+    order.store(newOrder);
+}
+
 }  // namespace host::faults

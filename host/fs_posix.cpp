@@ -23,6 +23,7 @@
 
 #include "host/copy_switches.h"
 #include "host/durability.h"
+#include "host/fault_injection.h"
 #include "host/file_content_posix.h"
 #include "host/fs.h"
 #include "host/listing_order.h"
@@ -493,9 +494,10 @@ bool copyInto(const std::string& source, const OpenFolder& folder, const std::st
 // are made. -1 with errno set (EXDEV or ELOOP: a part leads outside).
 int openBeneath(int root, std::string_view relative) noexcept {
     static std::atomic<bool> withOpenat2{true};
+    const bool tryOpenat2 = !faults::withoutOpenat2();
     // Opens `path` (below the root) whose parent folder is open as `from`.
     auto open = [&](int from, const std::string& path) -> int {
-        if (withOpenat2.load()) {
+        if (tryOpenat2 && withOpenat2.load()) {
             // From the root, a link may lead anywhere below it. A path too
             // long for one call (a tree deeper than PATH_MAX) has its last
             // part resolved from its parent, beneath that.
@@ -514,7 +516,7 @@ int openBeneath(int root, std::string_view relative) noexcept {
     try {
         // The common case first: the whole folder is there.
         const std::string whole(relative.empty() ? "." : relative);
-        if (withOpenat2.load() && whole.size() < PATH_MAX) {
+        if (tryOpenat2 && withOpenat2.load() && whole.size() < PATH_MAX) {
             const int fd = open(root, whole);
             if (fd >= 0 || errno != ENOENT) return fd;
         }
@@ -524,7 +526,7 @@ int openBeneath(int root, std::string_view relative) noexcept {
             if (fd != root) ::close(fd);
         };
         std::size_t start = 0;
-        if (whole.size() >= PATH_MAX && withOpenat2.load()) {
+        if (whole.size() >= PATH_MAX && tryOpenat2 && withOpenat2.load()) {
             // Deeper than one call reaches: the longest leading part that
             // one call does, when it is there, and part after part from it.
             const std::size_t cut = relative.rfind('/', PATH_MAX - 1);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "grid/grid.h"
+#include "host/fault_injection.h"
 #include "host/fs.h"
 #include "host/paths.h"
 #include "host/progress.h"
@@ -260,6 +261,19 @@ TEST_F(CopyEngine, ALinkInTheTargetLeadingOutsideIsRefused) {
     EXPECT_EQ(copyRelative().failed, 2);
     EXPECT_FALSE(std::filesystem::exists(outside + "/x.txt"));
     EXPECT_FALSE(std::filesystem::exists(outside + "/new"));
+}
+
+// A link in the target to a folder in it: followed where folders are reached
+// with openat2 (it stays below the target), refused where they are reached
+// part by part, following no link. CTest runs this file both ways.
+TEST_F(CopyEngine, ALinkThatStaysInsideTheTargetIsFollowedOnlyWithOpenat2) {
+    folder.mkdir("dst/real");
+    std::filesystem::create_directory_symlink("real", dst + "/link");
+    folder.write("src/link/x.txt", "x");
+    add(*list, "/link/x.txt");
+    const bool partByPart = host::faults::withoutOpenat2();
+    EXPECT_EQ(copyRelative().failed, partByPart ? 1 : 0);
+    EXPECT_EQ(std::filesystem::exists(dst + "/real/x.txt"), !partByPart);
 }
 
 TEST_F(CopyEngine, AShorterFullNameCutIntoItsFileNameIsRefused) {

@@ -1,6 +1,8 @@
 # Hostile trees, failing disks and killed copies, on real folders (some parts
 # run as "nobody" or on a small tmpfs when the tests run as root).
 zarvik_test(hardening_trees_test SOURCES hardening_trees_test.cpp LIBS kelvane_core torrin_engine)
+# Links and hostile trees, also with the target's folders reached part by part.
+zarvik_without_openat2_run(hardening_trees_test)
 zarvik_test(hardening_disk_test SOURCES hardening_disk_test.cpp LIBS kelvane_core torrin_engine)
 target_compile_definitions(hardening_disk_test PRIVATE TORRIN_PROGRAM="$<TARGET_FILE:torrin>")
 add_dependencies(hardening_disk_test torrin)
@@ -13,6 +15,6 @@ if(zarvik_sanitize STREQUAL "thread")
   # ThreadSanitizer's instrumentation enlarges every frame, so the deep-tree
   # cases overflow the 1 MB stack they prove enough for the plain build (and
   # under ASan); the other cases still run.
-  set_property(TEST hardening_trees_test APPEND PROPERTY ENVIRONMENT
-               "GTEST_FILTER=-DeepTree.*OnASmallStack")
+  set_property(TEST hardening_trees_test hardening_trees_test_without_openat2
+               APPEND PROPERTY ENVIRONMENT "GTEST_FILTER=-DeepTree.*OnASmallStack")
 endif()

@@ -1,6 +1,8 @@
 // Several workers against one. The same sources are copied once by one
-// worker and once by many, with every copy held back a random while so that
-// copies complete out of their order; what each run leaves must be the same:
+// worker and twice by many: once with every copy held back a random while,
+// once with the later copies forced to complete first
+// (host::faults::WorkOrder::LaterFirst), so every wait the copies
+// need shows whenever it is missing. What each run leaves must be the same:
 // the target folder (names, bytes, modification times, permissions), torrin's
 // log and counts, kelvane's marks, and the progress either shows.
 //
@@ -20,6 +22,7 @@
 
 #include "common/ordered_work.h"
 #include "grid/grid.h"
+#include "host/fault_injection.h"
 #include "host/fs.h"
 #include "host/progress.h"
 #include "host/text.h"
@@ -35,6 +38,16 @@ using testing_support::TempFolder;
 
 constexpr int kManyWorkers = 8;
 constexpr int kSources = 3;
+
+using host::faults::WorkOrder;
+
+// Runs `body` with the ordered work completing in `order`.
+template <typename Body>
+void inOrder(WorkOrder order, const Body& body) {
+    host::faults::setWorkOrderForTesting(order);
+    body();
+    host::faults::setWorkOrderForTesting(WorkOrder::AsPosted);
+}
 
 // Every step a run reports, in order.
 struct StepRecord : host::ProgressSink {
@@ -88,14 +101,15 @@ class ParallelCopy : public ::testing::Test {
     }
 
     // Runs `copy` into a fresh target with the failing "bad" folder; with many
-    // workers every copy is delayed, and some must have completed early.
+    // workers every copy is delayed, or the later ones forced first, and some
+    // must have completed early.
     template <typename Copy>
-    std::string run(int workers, const Copy& copy) {
+    std::string run(int workers, WorkOrder order, const Copy& copy) {
         const std::string target = freshTarget(workers);
         host::setWriteFailureAfterBytesForTesting(0, target + testing_support::kSeparator + "bad");
         const long outOfOrder = common::outOfOrderCompletionsForTesting();
-        common::setWorkDelayForTesting(workers > 1 ? 3000 : 0);
-        copy(target, workers);
+        common::setWorkDelayForTesting(workers > 1 && order == WorkOrder::AsPosted ? 3000 : 0);
+        inOrder(order, [&] { copy(target, workers); });
         common::setWorkDelayForTesting(0);
         host::setWriteFailureAfterBytesForTesting(-1);
         if (workers > 1) {
@@ -130,24 +144,29 @@ class ParallelCopy : public ::testing::Test {
         StepRecord progress;
         std::map<std::string, std::string> target;
     };
-    // Runs `copy(target, workers, outcome)` with one worker and with many,
-    // expects the same outcome of both and returns the one-worker outcome.
+    // Runs `copy(target, workers, outcome)` with one worker and with many in
+    // either order, expects the same outcome of all and returns the
+    // one-worker outcome.
     template <typename Copy>
     Outcome sameWithOneAndMany(const Copy& copy) {
-        std::map<int, Outcome> outcomes;
-        for (const int workers : {1, kManyWorkers}) {
-            Outcome& outcome = outcomes[workers];
-            const std::string target =
-                run(workers, [&](const std::string& to, int count) { copy(to, count, outcome); });
+        std::vector<Outcome> outcomes;
+        for (const auto& [workers, order] :
+             {std::pair{1, WorkOrder::AsPosted}, std::pair{kManyWorkers, WorkOrder::AsPosted},
+              std::pair{kManyWorkers, WorkOrder::LaterFirst}}) {
+            Outcome& outcome = outcomes.emplace_back();
+            const std::string target = run(workers, order, [&](const std::string& to, int count) {
+                copy(to, count, outcome);
+            });
             outcome.target = snapshot(target);
             fs::remove_all(fsPath(target));
         }
-        const Outcome& one = outcomes[1];
-        const Outcome& many = outcomes[kManyWorkers];
-        EXPECT_EQ(many.lines, one.lines);
-        EXPECT_EQ(many.progress.steps, one.progress.steps);
-        EXPECT_EQ(many.target, one.target);
-        return outcomes[1];
+        for (std::size_t many = 1; many < outcomes.size(); ++many) {
+            SCOPED_TRACE(many == 1 ? "copies held back at random" : "later copies first");
+            EXPECT_EQ(outcomes[many].lines, outcomes[0].lines);
+            EXPECT_EQ(outcomes[many].progress.steps, outcomes[0].progress.steps);
+            EXPECT_EQ(outcomes[many].target, outcomes[0].target);
+        }
+        return outcomes[0];
     }
 
     TempFolder temp_;
@@ -233,6 +252,48 @@ TEST_F(ParallelCopy, KelvaneMarksAndTargetEndAsOneWorkerLeavesThem) {
                             .ends_with(std::string(3000, 'x')));
         }
     }
+}
+
+// A source row below the target: the copies of the rows before it land in
+// it before its walk, as one at a time, though the copies are held back as
+// long as the run does not wait for them.
+TEST(OrderedCopies, TorrinWalksARowAfterTheEarlierRowsCopiesLanded) {
+    const TempFolder temp;
+    temp.write("S/x/new.txt", "new");
+    const std::string target = temp.mkdir("T");
+    temp.mkdir("T/x");
+    torrin::RunDescription run;
+    run.sourceFolders = {temp / "S", temp / "T/x"};
+    run.target = target;
+    run.threshold = "2000-01-01 00:00:00";
+    run.logfile = temp / "log.txt";
+    run.workers = 4;
+    torrin::RunResult result;
+    host::NullProgress quiet;
+    inOrder(WorkOrder::LaterFirst, [&] { result = torrin::rcopy(run, quiet); });
+    EXPECT_EQ(result.cgcs, 2);
+    EXPECT_EQ(result.cccs, 0);
+    EXPECT_EQ(TempFolder::read(temp / "T/x/new.txt"), "new");
+    EXPECT_EQ(TempFolder::read(temp / "T/new.txt"), "new");
+}
+
+// The target inside the source: the row "/a.txt" writes the file the row
+// "/bak/a.txt" reads, which then copies what the earlier row left.
+TEST(OrderedCopies, KelvaneRowReadsWhatAnEarlierRowWrote) {
+    const TempFolder temp;
+    temp.write("S/a.txt", "new");
+    temp.write("S/bak/a.txt", "old");
+    host::Grid list(host::loadGridDefinition("htmd1"));
+    for (const char* name : {"/a.txt", "/bak/a.txt"})
+        list.setitem(list.insertrow(0), "md", testing_support::native(name));
+    kelvane::CopyPlan plan;
+    plan.sourceFolder = temp / "S";
+    plan.targetFolder = temp / "S/bak";
+    host::NullProgress quiet;
+    inOrder(WorkOrder::LaterFirst,
+            [&] { kelvane::copyShownRows(list, plan, quiet, {}, kManyWorkers); });
+    EXPECT_EQ(TempFolder::read(temp / "S/bak/a.txt"), "new");
+    EXPECT_EQ(TempFolder::read(temp / "S/bak/bak/a.txt"), "new");
 }
 
 }  // namespace

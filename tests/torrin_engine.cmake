@@ -1,1 +1,2 @@
 zarvik_test(torrin_engine_test SOURCES torrin_engine_test.cpp LIBS torrin_engine)
+zarvik_without_openat2_run(torrin_engine_test)
