@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -320,6 +321,30 @@ TEST_F(CommandLine, OptionListsMatchedNamesWhoseFilesDiffer) {
     ASSERT_EQ(found["[dw_3]"].rows.size(), 1u);
     EXPECT_EQ(found["[dw_3]"].rows[0], (std::vector<std::string>{"/longer.txt", "1"}));
     EXPECT_TRUE(found["[dw_1]"].rows.empty());
+}
+
+// Times shown and compared to the second, on both sides of a second
+// boundary: the last nanosecond of a second is still that second. The copy
+// keeps the time to the nanosecond.
+TEST_F(CommandLine, ModificationTimesCountWholeSecondsAndCopiesKeepTheirNanoseconds) {
+    constexpr std::time_t kSecond = 1700000000;
+    const auto make = [&](const std::string& relative, std::time_t seconds, long nanoseconds) {
+        TempFolder::setModified(folder.write(relative, "x"), seconds, nanoseconds);
+    };
+    make("src/one second.txt", kSecond, 1);
+    make("dst/one second.txt", kSecond, 999999999);
+    make("src/across.txt", kSecond, 999999999);
+    make("dst/across.txt", kSecond + 1, 0);
+    make("src/new.txt", kSecond, 999999999);
+    const Outcome checked = run({"check", src, dst, "--option", "2", "--copy"});
+    EXPECT_EQ(checked.status, 0) << checked.err;
+    auto found = blocks(checked.out);
+    EXPECT_EQ(firstFields(found["[dw_3]"]), std::vector<std::string>{"/across.txt"});
+    EXPECT_EQ(firstFields(found["[copy]"]), std::vector<std::string>{"/new.txt"});
+    struct stat copied {};
+    ASSERT_EQ(::stat((dst + "/new.txt").c_str(), &copied), 0);
+    EXPECT_EQ(copied.st_mtim.tv_sec, kSecond);
+    EXPECT_EQ(copied.st_mtim.tv_nsec, 999999999);
 }
 
 TEST_F(CommandLine, DuplicateNamesOfTextListsGoToTheirBlocks) {

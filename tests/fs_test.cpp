@@ -36,6 +36,14 @@ namespace {
 
 using testing_support::TempFolder;
 
+// Files are made under umask 022, the usual one, whatever the caller's, from
+// before the first test on: the file services read the umask once.
+class UmaskEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override { ::umask(022); }
+};
+const auto* const umaskEnvironment = ::testing::AddGlobalTestEnvironment(new UmaskEnvironment);
+
 // Every name in `folder`, hidden ones included, straight from the file system.
 std::set<std::string> namesIn(const std::string& folder) {
     std::set<std::string> names;
@@ -342,7 +350,8 @@ class SafeCopy : public ::testing::Test {
 
     void SetUp() override {
         source = temp.write("src/report.txt", "fresh content\n");
-        TempFolder::setModified(source, 1328231107);
+        // The last nanosecond of a second: a copy that rounds shows it.
+        TempFolder::setModified(source, 1328231107, 999999999);
         ASSERT_EQ(::chmod(source.c_str(), 0640), 0);
         targets = temp.mkdir("dst");
     }
@@ -359,6 +368,7 @@ TEST_F(SafeCopy, KeepsContentTimeAndMode) {
     ASSERT_TRUE(host::copyFileSafely(source, target, false, &error)) << error;
     EXPECT_EQ(TempFolder::read(target), "fresh content\n");
     EXPECT_EQ(modifiedOf(target).tv_sec, 1328231107);
+    EXPECT_EQ(modifiedOf(target).tv_nsec, 999999999);
     EXPECT_EQ(modeOf(target), 0640u);
     EXPECT_EQ(namesIn(targets), (std::set<std::string>{"report.txt"}));
 }
@@ -405,6 +415,19 @@ TEST_F(SafeCopy, WithReplaceTheTargetIsReplaced) {
     EXPECT_EQ(TempFolder::read(target), "fresh content\n");
     EXPECT_EQ(modeOf(target), 0640u);
     EXPECT_EQ(namesIn(targets), (std::set<std::string>{"report.txt"}));
+}
+
+// The test process's umask is 022 (see UmaskEnvironment): group and other
+// write bits of the source are kept all the same, also over an existing file.
+TEST_F(SafeCopy, ModesWithGroupAndOtherWriteBitsAreKept) {
+    for (const mode_t mode : {0664, 0666}) {
+        ASSERT_EQ(::chmod(source.c_str(), mode), 0);
+        const std::string target = targets + "/" + std::to_string(mode);
+        ASSERT_TRUE(host::copyFileSafely(source, target, false));
+        EXPECT_EQ(modeOf(target), mode);
+        ASSERT_TRUE(host::copyFileSafely(source, target, true));
+        EXPECT_EQ(modeOf(target), mode);
+    }
 }
 
 TEST_F(SafeCopy, ReadOnlySourceGivesReadOnlyCopy) {

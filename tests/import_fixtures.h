@@ -144,6 +144,42 @@ inline std::string xlsFormulaRecords(const std::string& head, const XlsFormula& 
 template <typename Bof>
 std::string xlsSheet(const std::vector<XlsCell>& cells, std::uint32_t& stringIndex, Bof bof);
 
+// The SST record of `strings` as real writers store long tables: each piece
+// of a string in one byte per character where all of its characters fit
+// (option 0x00), else in two (0x01), and the table spread over CONTINUE
+// records. Here every string of two characters or more is split in its
+// middle: its second half starts a CONTINUE record with an option byte of
+// its own, in the width that half needs, so a fixture's strings continue
+// both in the same width and in a changed one. A shorter string starts a
+// CONTINUE record whole, as a string whose head no longer fits does.
+inline std::string xlsSharedStrings(const std::vector<std::string>& strings) {
+    std::vector<std::string> records(1);
+    put32(records[0], static_cast<std::uint32_t>(strings.size()));
+    put32(records[0], static_cast<std::uint32_t>(strings.size()));
+    const auto putPiece = [](std::string& out, const std::string& wide) {
+        bool narrow = true;
+        for (std::size_t i = 1; i < wide.size(); i += 2) narrow = narrow && wide[i] == '\0';
+        out += narrow ? '\x00' : '\x01';
+        for (std::size_t i = 0; i < wide.size(); i += narrow ? 2 : 1) out += wide[i];
+    };
+    for (const std::string& text : strings) {
+        const std::string wide = utf16le(text);
+        const std::size_t units = wide.size() / 2;
+        if (units < 2) records.emplace_back();
+        put16(records.back(), static_cast<std::uint16_t>(units));
+        if (units < 2) {
+            putPiece(records.back(), wide);
+            continue;
+        }
+        putPiece(records.back(), wide.substr(0, units / 2 * 2));
+        records.emplace_back();
+        putPiece(records.back(), wide.substr(units / 2 * 2));
+    }
+    std::string out = biffRecord(0x00FC, records[0]);
+    for (std::size_t i = 1; i < records.size(); ++i) out += biffRecord(0x003C, records[i]);
+    return out;
+}
+
 // A BIFF8 workbook stream with `sheets` (each a list of cells), WINDOW1 naming
 // `activeTab`. With `encrypted` the globals carry a FILEPASS record, as a
 // password-protected file does.
@@ -191,16 +227,7 @@ inline std::string xlsWorkbookStream(const std::vector<std::vector<XlsCell>>& sh
     // Large enough that the stream is kept in ordinary sectors (4096 bytes and
     // more), not in the compound file's mini stream.
     globals += biffRecord(0x00EB, std::string(4200, '\0'));
-    std::string sst;
-    put32(sst, static_cast<std::uint32_t>(strings.size()));
-    put32(sst, static_cast<std::uint32_t>(strings.size()));
-    for (const std::string& text : strings) {
-        const std::string wide = utf16le(text);
-        put16(sst, static_cast<std::uint16_t>(wide.size() / 2));
-        sst += '\x01';
-        sst += wide;
-    }
-    globals += biffRecord(0x00FC, sst);
+    globals += xlsSharedStrings(strings);
     std::vector<std::size_t> boundSheetAt;
     for (std::size_t i = 0; i < sheets.size(); ++i) {
         boundSheetAt.push_back(globals.size() + 4);

@@ -389,7 +389,7 @@ TEST_F(SpreadsheetReading, XlsCellsOfEveryKind) {
     using import_fixtures::XlsCell;
     const std::vector<XlsCell> cells = {
         {0, 0, std::string("名称")},
-        {1, 0, std::string("\\a.txt")},
+        {1, 0, std::string("\\资料\\a.txt")},
         {2, 0, 42},
         {3, 0, 3.25},
         {4, 0, 45356.0, true},
@@ -398,10 +398,10 @@ TEST_F(SpreadsheetReading, XlsCellsOfEveryKind) {
     };
     const std::string path = folder.write("list.xls", import_fixtures::xlsFile(cells));
     EXPECT_EQ(readSpreadsheetColumn(path, 1),
-              (Cells{"名称", "\\a.txt", "42", "3.25", "2024-03-05", "", "last"}));
+              (Cells{"名称", "\\资料\\a.txt", "42", "3.25", "2024-03-05", "", "last"}));
     EXPECT_EQ(readSpreadsheetColumn(path, 2), (Cells{"", "B"}));
     EXPECT_EQ(readSpreadsheetColumn(path, 5), Cells{});
-    EXPECT_EQ(spreadsheetColumnLines(path, 1, 2), "\\a.txt\n42\n3.25\n2024-03-05\n\nlast\n");
+    EXPECT_EQ(spreadsheetColumnLines(path, 1, 2), "\\资料\\a.txt\n42\n3.25\n2024-03-05\n\nlast\n");
 }
 
 // The cells come back from the reading process in one answer: every row, in

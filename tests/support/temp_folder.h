@@ -13,8 +13,8 @@
 
 #include <random>
 #else
+#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 #endif
 
@@ -125,17 +125,20 @@ class TempFolder {
         std::filesystem::create_directories(fsPath(full));
         return full;
     }
-    // Sets the modification (and access) time of `full` to `seconds` since the epoch.
-    // Sets the modification time; the access time is set a day and more
-    // later, so a copy that takes one time for the other is caught.
-    static void setModified(const std::string& full, std::time_t seconds) {
+    // Sets the modification time of `full` to `seconds` since the epoch and
+    // `nanoseconds` more (Windows keeps steps of 100); the access time is set
+    // a day and more later, so a copy that takes one time for the other is
+    // caught.
+    static void setModified(const std::string& full, std::time_t seconds, long nanoseconds = 0) {
 #ifdef _WIN32
-        const auto fileTime = [](std::time_t at) {
+        const auto fileTime = [](std::time_t at, long nanoseconds) {
             // 100-nanosecond steps since 1601-01-01 UTC.
-            const auto steps = static_cast<unsigned long long>(at + 11644473600LL) * 10000000ULL;
+            const auto steps = static_cast<unsigned long long>(at + 11644473600LL) * 10000000ULL +
+                               static_cast<unsigned long long>(nanoseconds / 100);
             return FILETIME{static_cast<DWORD>(steps), static_cast<DWORD>(steps >> 32)};
         };
-        const FILETIME access = fileTime(seconds + kAccessLater), modified = fileTime(seconds);
+        const FILETIME access = fileTime(seconds + kAccessLater, 0),
+                       modified = fileTime(seconds, nanoseconds);
         HANDLE file = ::CreateFileW(fsPath(full).c_str(), FILE_WRITE_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -144,8 +147,9 @@ class TempFolder {
         if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
         if (!set) throw std::runtime_error("SetFileTime failed");
 #else
-        struct timeval times[2] = {{seconds + kAccessLater, 0}, {seconds, 0}};
-        if (::utimes(full.c_str(), times) != 0) throw std::runtime_error("utimes failed");
+        const struct timespec times[2] = {{seconds + kAccessLater, 0}, {seconds, nanoseconds}};
+        if (::utimensat(AT_FDCWD, full.c_str(), times, 0) != 0)
+            throw std::runtime_error("utimensat failed");
 #endif
     }
     static std::string read(const std::string& full) {
