@@ -19,6 +19,7 @@
 #include "host/paths.h"
 #include "host/temporary_names.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/unprivileged.h"
 
 // fstat fails on request with this error (0: never). A status that cannot be
 // read is something no file system offers on demand; the program's own calls
@@ -70,10 +71,6 @@ struct timespec modifiedOf(const std::string& path) {
     struct stat st;
     EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
     return st.st_mtim;
-}
-
-bool runningAsRoot() {
-    return ::geteuid() == 0;
 }
 
 // ---------------------------------------------------------------- path rules
@@ -315,13 +312,15 @@ TEST_F(Listing, UnreadableOrMissingFolderFails) {
     const std::string file = temp.write("file.txt", "x");
     EXPECT_FALSE(host::listDirectory(file, host::kListNormal, entries));
 
-    if (runningAsRoot()) GTEST_SKIP() << "root reads every folder";
     const std::string locked = temp.mkdir("locked");
     temp.write("locked/inside.txt", "x");
-    ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
-    entries = {{"stale", false}};
-    EXPECT_FALSE(host::listDirectory(locked, host::kListNormal, entries));
-    EXPECT_TRUE(entries.empty());
+    testing_support::giveToNobody(temp.path());
+    testing_support::asUnprivileged([&] {
+        ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
+        entries = {{"stale", false}};
+        EXPECT_FALSE(host::listDirectory(locked, host::kListNormal, entries));
+        EXPECT_TRUE(entries.empty());
+    });
 }
 
 TEST(TemporaryNames, MadeNamesAreRecognisedAndLookalikesAreNot) {
@@ -501,12 +500,13 @@ TEST_F(SafeCopy, SpecialSourcesAreRefusedWithoutHanging) {
 }
 
 TEST_F(SafeCopy, UnwritableTargetFolderFailsAndLeavesNothing) {
-    if (runningAsRoot()) GTEST_SKIP() << "root writes into every folder";
-    ASSERT_EQ(::chmod(targets.c_str(), 0555), 0);
-    std::string error;
-    EXPECT_FALSE(host::copyFileSafely(source, targets + "/report.txt", true, &error));
-    EXPECT_NE(error.find(targets), std::string::npos) << error;
-    ASSERT_EQ(::chmod(targets.c_str(), 0755), 0);
+    testing_support::giveToNobody(temp.path());
+    testing_support::asUnprivileged([&] {
+        ASSERT_EQ(::chmod(targets.c_str(), 0555), 0);
+        std::string error;
+        EXPECT_FALSE(host::copyFileSafely(source, targets + "/report.txt", true, &error));
+        EXPECT_NE(error.find(targets), std::string::npos) << error;
+    });
     EXPECT_TRUE(namesIn(targets).empty());
 }
 
@@ -591,10 +591,12 @@ TEST_F(AtomicWrite, FailureLeavesTheOldFileAndNoTemporary) {
     EXPECT_TRUE(host::folderExists(folder));
     EXPECT_EQ(namesIn(temp.path()), (std::set<std::string>{"folder-in-the-way"}));
 
-    if (runningAsRoot()) GTEST_SKIP() << "root writes into every folder";
     const std::string path = temp.write("ro/settings.ini", "old");
-    ASSERT_EQ(::chmod((temp / "ro").c_str(), 0555), 0);
-    EXPECT_FALSE(host::writeFileAtomically(path, "new"));
+    testing_support::giveToNobody(temp.path());
+    testing_support::asUnprivileged([&] {
+        ASSERT_EQ(::chmod((temp / "ro").c_str(), 0555), 0);
+        EXPECT_FALSE(host::writeFileAtomically(path, "new"));
+    });
     EXPECT_EQ(TempFolder::read(path), "old");
     EXPECT_EQ(namesIn(temp / "ro"), (std::set<std::string>{"settings.ini"}));
 }

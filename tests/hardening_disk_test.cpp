@@ -26,6 +26,7 @@
 #include "host/text.h"
 #include "kelvane/copy/copy_engine.h"
 #include "kelvane/inventory/folder_walk.h"
+#include "support/skips.h"
 #include "support/temp_folder.h"
 #include "torrin/engine/rcopy.h"
 
@@ -153,7 +154,9 @@ class SmallTarget : public DiskFull {
         source_ = temp_.mkdir("s");
         target_ = temp_.mkdir("t");
         disk_ = std::make_unique<hardening::SmallDisk>(target_, 1024);
-        if (!disk_->mounted()) GTEST_SKIP() << "no small disk: " << disk_->reason();
+        if (!disk_->mounted())
+            GTEST_SKIP() << testing_support::kSkipMountForbidden << "no small disk, "
+                         << disk_->reason();
         temp_.write("s/a", std::string(100000, 'a'));
         temp_.write("s/big", std::string(3000000, 'B'));
         temp_.write("s/c", std::string(100000, 'c'));
@@ -234,7 +237,8 @@ TEST_F(SettingsDisk, ReadOnlyFolderStillCopiesAndKeepsTheSettings) {
 
 TEST_F(SettingsDisk, FullDiskStillCopiesAndKeepsTheSettings) {
     hardening::SmallDisk disk(app_, 64);
-    if (!disk.mounted()) GTEST_SKIP() << "no small disk: " << disk.reason();
+    if (!disk.mounted())
+        GTEST_SKIP() << testing_support::kSkipMountForbidden << "no small disk, " << disk.reason();
     temp_.write("app/confi9.ini", kProfile);
     fillUp(app_);
     host::NullProgress quiet;

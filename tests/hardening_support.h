@@ -25,11 +25,10 @@
 #include "host/progress.h"
 #include "kelvane/copy/copy_engine.h"
 #include "kelvane/inventory/folder_walk.h"
+#include "support/unprivileged.h"
 #include "torrin/engine/rcopy.h"
 
 namespace hardening {
-
-inline constexpr uid_t kNobody = 65534;
 
 // Deep trees and crowded folders cost seconds of journal writes on a disk
 // file system; a memory file system, where there is one, keeps them quick.
@@ -39,68 +38,19 @@ inline bool preferMemoryTemporaryFolders() {
 }
 
 // Runs `body` as the user "nobody" in a child process when this process is
-// root, else in this process. Its text (empty for "all is well") comes back;
-// a child that dies reports how.
+// root (testing_support::runUnprivileged), with every grid definition read
+// first: a checkout under /root is closed to nobody.
 inline std::string runUnprivileged(const std::function<std::string()>& body) {
-    if (::geteuid() != 0) return body();
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0) return "pipe failed";
-    const pid_t child = ::fork();
-    if (child < 0) return "fork failed";
-    if (child == 0) {
-        ::close(pipeFds[0]);
-        std::string report;
-        try {
-            // What the bodies read from the build folder, read while still
-            // root: a checkout under /root is closed to nobody.
-            std::vector<host::ListingEntry> resources;
-            host::listDirectory(host::resourceDirectory(), host::kListNormal, resources);
-            for (const host::ListingEntry& entry : resources) {
-                if (entry.name.ends_with(".grid"))
-                    host::loadGridDefinition(entry.name.substr(0, entry.name.size() - 5));
-            }
-            if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
-                report = "cannot become nobody";
-            } else {
-                report = body();
-            }
-        } catch (const std::exception& error) {
-            // Never back into the test runner: the child would go on running
-            // the other tests as nobody.
-            report = std::string("exception: ") + error.what();
-        } catch (...) {
-            report = "exception";
-        }
-        const char* data = report.data();
-        std::size_t left = report.size();
-        while (left > 0) {
-            const ssize_t written = ::write(pipeFds[1], data, left);
-            if (written <= 0) break;
-            data += written;
-            left -= static_cast<std::size_t>(written);
-        }
-        ::_exit(0);
+    std::vector<host::ListingEntry> resources;
+    host::listDirectory(host::resourceDirectory(), host::kListNormal, resources);
+    for (const host::ListingEntry& entry : resources) {
+        if (entry.name.ends_with(".grid"))
+            host::loadGridDefinition(entry.name.substr(0, entry.name.size() - 5));
     }
-    ::close(pipeFds[1]);
-    std::string report;
-    char buffer[4096];
-    ssize_t got;
-    while ((got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0)
-        report.append(buffer, static_cast<std::size_t>(got));
-    ::close(pipeFds[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    if (!WIFEXITED(status)) return "the unprivileged child died: " + report;
-    return report;
+    return testing_support::runUnprivileged(body);
 }
 
-// Gives `path` and everything below it to "nobody" (when root), so an
-// unprivileged child can change and remove what the test made.
-inline void giveToNobody(const std::string& path) {
-    if (::geteuid() != 0) return;
-    const std::string command = "chown -R 65534:65534 '" + path + "'";
-    if (std::system(command.c_str()) != 0) return;
-}
+using testing_support::giveToNobody;
 
 // A tmpfs of `kilobytes` mounted on `folder` for the object's life. Mounting
 // needs root (or a mount namespace); when refused, `reason()` says why.

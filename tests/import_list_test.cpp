@@ -161,7 +161,7 @@ TEST_F(ListImport, RowsHiddenByAFilterAreLeftAlone) {
 }
 
 TEST_F(ListImport, SpreadsheetColumnFromTheStartRow) {
-    if (!kelvane::spreadsheetReaderAvailable()) GTEST_SKIP();
+    if (!kelvane::spreadsheetReaderAvailable()) GTEST_SKIP() << "this build reads no spreadsheets";
     const std::string path = folder.write("list.csv", "名称,长度\n  \\a.txt ,1\n\n\\b.txt,2\n");
     EXPECT_EQ(import(path, 2, 1), 2);
     EXPECT_EQ(column("md"), (Texts{"\\a.txt", "\\b.txt"}));

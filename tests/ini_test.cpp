@@ -8,6 +8,7 @@
 
 #include "host/ini.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/unprivileged.h"
 
 namespace {
 
@@ -200,28 +201,32 @@ TEST_F(IniStore, SaveLeavesNoTemporaryFile) {
 }
 
 TEST_F(IniStore, FailedSaveInReadOnlyFolderLeavesFileUnchanged) {
-    if (::geteuid() == 0) GTEST_SKIP() << "root ignores folder permissions";
     const std::string before = "[other]\r\na=1\r\n";
     put(before);
-    ASSERT_EQ(::chmod(folder_.path().c_str(), 0555), 0);
-    host::IniFile ini(path());
-    ini.write("other", "a", "2");
-    EXPECT_FALSE(ini.save());
-    EXPECT_FALSE(host::iniWrite(path(), "other", "b", "3"));
+    testing_support::giveToNobody(folder_.path());
+    testing_support::asUnprivileged([&] {
+        ASSERT_EQ(::chmod(folder_.path().c_str(), 0555), 0);
+        host::IniFile ini(path());
+        ini.write("other", "a", "2");
+        EXPECT_FALSE(ini.save());
+        EXPECT_FALSE(host::iniWrite(path(), "other", "b", "3"));
+    });
     ::chmod(folder_.path().c_str(), 0755);
     EXPECT_EQ(onDisk(), before);
     EXPECT_EQ(namesInFolder(), std::set<std::string>{"selmo1.ini"});
 }
 
 TEST_F(IniStore, UnreadableFileIsNeverOverwritten) {
-    if (::geteuid() == 0) GTEST_SKIP() << "root ignores file permissions";
     const std::string before = "[other]\r\na=1\r\nmany=settings\r\n";
     put(before);
-    ASSERT_EQ(::chmod(path().c_str(), 0200), 0);
-    host::IniFile ini(path());
-    EXPECT_EQ(ini.read("other", "a", "d"), "d");
-    ini.write("other", "a", "2");
-    EXPECT_FALSE(ini.save());
+    testing_support::giveToNobody(folder_.path());
+    testing_support::asUnprivileged([&] {
+        ASSERT_EQ(::chmod(path().c_str(), 0200), 0);
+        host::IniFile ini(path());
+        EXPECT_EQ(ini.read("other", "a", "d"), "d");
+        ini.write("other", "a", "2");
+        EXPECT_FALSE(ini.save());
+    });
     ::chmod(path().c_str(), 0644);
     EXPECT_EQ(onDisk(), before);
 }

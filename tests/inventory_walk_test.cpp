@@ -5,6 +5,7 @@
 
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "host/fs.h"
 #include "kelvane/inventory/folder_walk.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/unprivileged.h"
 
 namespace {
 
@@ -209,10 +211,13 @@ TEST_F(FolderWalk, LinkLoopEndsAndALinkToAFileIsListedAsTheFile) {
     EXPECT_EQ(names(), (std::vector<std::string>{"/real/f.txt", "/real/g.txt"}));
 }
 
+// Permissions bind no superuser: when the tests run as root, these walk as
+// "nobody".
 class UnreadableFolderWalk : public FolderWalk {
   protected:
-    void SetUp() override {
-        if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
+    void asUser(const std::function<void()>& body) {
+        testing_support::giveToNobody(tree.path());
+        testing_support::asUnprivileged(body);
     }
 };
 
@@ -220,21 +225,25 @@ TEST_F(UnreadableFolderWalk, IsSkippedAndTheWalkGoesOn) {
     tree.write("0.txt", "");
     tree.write("locked/hidden.txt", "");
     tree.write("m/after.txt", "");
-    ASSERT_EQ(::chmod((tree / "locked").c_str(), 0), 0);
-    const WalkResult result = walk();
-    EXPECT_EQ(names(), (std::vector<std::string>{"/0.txt", "/m/after.txt"}));
-    EXPECT_EQ(result.skippedFolders.size(), 1u);
+    asUser([&] {
+        ASSERT_EQ(::chmod((tree / "locked").c_str(), 0), 0);
+        const WalkResult result = walk();
+        EXPECT_EQ(names(), (std::vector<std::string>{"/0.txt", "/m/after.txt"}));
+        EXPECT_EQ(result.skippedFolders.size(), 1u);
+    });
 }
 
 TEST_F(UnreadableFolderWalk, FilesWhoseStatusCannotBeReadGetTheFileServicesFailureTexts) {
     // Readable but not searchable: the names list, their status does not.
     const std::string file = tree.write("nosearch/f.txt", "abc");
-    ASSERT_EQ(::chmod((tree / "nosearch").c_str(), 0444), 0);
-    walk(condition("1", "1000-01-01 00:00:00"));
-    ASSERT_EQ(grid.rowcount(), 1);
-    EXPECT_EQ(grid.getitemstring(1, "xgrq"), common::getft(file, 3));
-    EXPECT_EQ(grid.getitemstring(1, "cjrq"), common::getft(file, 1));
-    EXPECT_EQ(grid.getitemstring(1, "wjct"), "4194304KB");
+    asUser([&] {
+        ASSERT_EQ(::chmod((tree / "nosearch").c_str(), 0444), 0);
+        walk(condition("1", "1000-01-01 00:00:00"));
+        ASSERT_EQ(grid.rowcount(), 1);
+        EXPECT_EQ(grid.getitemstring(1, "xgrq"), common::getft(file, 3));
+        EXPECT_EQ(grid.getitemstring(1, "cjrq"), common::getft(file, 1));
+        EXPECT_EQ(grid.getitemstring(1, "wjct"), "4194304KB");
+    });
 }
 
 // --- browse conditions ---------------------------------------------------------------

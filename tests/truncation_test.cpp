@@ -9,6 +9,7 @@
 #include "host/paths.h"
 #include "host/progress.h"
 #include "kelvane/import/jqwz.h"
+#include "support/skips.h"
 
 using kelvane::cutNames;
 using kelvane::jqwz;
@@ -49,7 +50,8 @@ TEST(Jqwz, CountsChineseCharactersAsTwoBytes) {
 class PosixPaths : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (host::separator() != '/') GTEST_SKIP() << "POSIX path rules";
+        if (host::separator() != '/')
+            GTEST_SKIP() << testing_support::kSkipPlatformRules << "POSIX paths";
     }
 };
 

@@ -10,10 +10,11 @@
 #include <QTimer>
 
 #include "host/paths.h"
-#include "tests/support/scripted_host.h"
-#include "kelvane/window/w_put.h"
 #include "kelvane/window/w_htmd.h"
+#include "kelvane/window/w_put.h"
+#include "support/skips.h"
 #include "support/temp_folder.h"
+#include "tests/support/scripted_host.h"
 
 using host::ScriptedHost;
 using kelvane::putcs;
@@ -111,7 +112,8 @@ TEST_F(Truncation, TheFolderFieldsAndRootsAreLeftAlone) {
 class PutDialog : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (host::separator() != '/') GTEST_SKIP() << "POSIX path rules";
+        if (host::separator() != '/')
+            GTEST_SKIP() << testing_support::kSkipPlatformRules << "POSIX paths";
     }
     static void emptyField(QSpinBox* field) { field->findChild<QLineEdit*>()->clear(); }
 

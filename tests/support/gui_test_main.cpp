@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <QApplication>
 
+#include "support/skips.h"
+
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return testing_support::runAllTests();
 }
