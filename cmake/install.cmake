@@ -10,7 +10,11 @@
 
 set(CPACK_PACKAGE_NAME zarvik)
 set(CPACK_PACKAGE_VENDOR "Zarvik")
-set(CPACK_PACKAGE_CONTACT "Zarvik developers <zarvik@localhost>")
+# The package's maintainer: the Maintainer field, the copyright file's
+# contact and the changelog's signature.
+set(ZARVIK_MAINTAINER "Zarvik maintainers <maintainers@users.noreply.c-seed-ab2ff89f.example>"
+    CACHE STRING "Name and mail address of the package's maintainer")
+set(CPACK_PACKAGE_CONTACT "${ZARVIK_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "file check, incremental backup and incremental copy tools (kelvane, torrin)")
 set(CPACK_PACKAGE_DESCRIPTION
@@ -82,32 +86,51 @@ endif()
 install(TARGETS kelvane torrin RUNTIME DESTINATION bin)
 install(FILES ${ZARVIK_RESOURCES} DESTINATION share/zarvik)
 
-# Manual pages carry the project's version.
+# Manual pages carry the project's version and are installed compressed, as
+# Debian's policy asks; so are the changelog and the copyright file the
+# package's documentation folder must hold.
 string(TIMESTAMP ZARVIK_MAN_DATE "%Y-%m-%d" UTC)
+string(TIMESTAMP ZARVIK_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+string(TIMESTAMP ZARVIK_COPYRIGHT_YEARS "%Y" UTC)
+set(ZARVIK_LICENSE_NAME "other")
+set(ZARVIK_LICENSE_TEXT " No licence has been published for Zarvik; its developers reserve all rights.")
+configure_file(${CMAKE_SOURCE_DIR}/packaging/copyright.in ${CMAKE_BINARY_DIR}/doc/copyright @ONLY)
+configure_file(${CMAKE_SOURCE_DIR}/packaging/changelog.in ${CMAKE_BINARY_DIR}/doc/changelog @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/doc/copyright DESTINATION share/doc/zarvik)
+find_program(ZARVIK_GZIP gzip REQUIRED)
+set(compressed ${CMAKE_BINARY_DIR}/doc/changelog.gz)
 foreach(program kelvane torrin)
   configure_file(${CMAKE_SOURCE_DIR}/docs/man/${program}.1.in ${CMAKE_BINARY_DIR}/man/${program}.1
                  @ONLY)
-  install(FILES ${CMAKE_BINARY_DIR}/man/${program}.1 DESTINATION share/man/man1)
+  list(APPEND compressed ${CMAKE_BINARY_DIR}/man/${program}.1.gz)
+  install(FILES ${CMAKE_BINARY_DIR}/man/${program}.1.gz DESTINATION share/man/man1)
 endforeach()
+foreach(file ${compressed})
+  string(REGEX REPLACE "\\.gz$" "" plain ${file})
+  # -n: no name or time stamp inside, so the same page gives the same bytes.
+  add_custom_command(OUTPUT ${file} COMMAND ${ZARVIK_GZIP} -9nkf ${plain} DEPENDS ${plain}
+                     VERBATIM)
+endforeach()
+add_custom_target(compressed_documents ALL DEPENDS ${compressed})
+install(FILES ${CMAKE_BINARY_DIR}/doc/changelog.gz DESTINATION share/doc/zarvik)
 
 # Menu entries: both programs start in the per-user folder ~/zarvik through a
 # small starter, so the window finds the same confi9.ini and log.txt as the
 # scheduled `torrin exit`. The entries need the starter's absolute path, which
-# is only known at install time (cpack installs with its own prefix).
+# is only known at install time (cpack installs with its own prefix);
+# packaging/desktop-entries.cmake writes them then.
 install(PROGRAMS ${CMAKE_SOURCE_DIR}/packaging/start-in-folder DESTINATION libexec/zarvik
         RENAME start)
-install(CODE "
-  set(ZARVIK_START \"\${CMAKE_INSTALL_PREFIX}/libexec/zarvik/start\")
-  foreach(program kelvane torrin)
-    set(entry \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/share/applications/zarvik-\${program}.desktop\")
-    message(STATUS \"Installing: \${entry}\")
-    configure_file(\"${CMAKE_SOURCE_DIR}/packaging/\${program}.desktop.in\" \"\${entry}\" @ONLY)
-    list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${entry}\")
-  endforeach()
-")
+install(CODE "set(ZARVIK_PACKAGING \"${CMAKE_SOURCE_DIR}/packaging\")")
+install(SCRIPT ${CMAKE_SOURCE_DIR}/packaging/desktop-entries.cmake)
+# Each entry its own icon: kelvane's is the hand of its window, torrin's a
+# page copied (scripts/make_icons.py draws both).
 foreach(size 16 32 48 64)
-  foreach(program kelvane torrin)
-    install(FILES ${CMAKE_SOURCE_DIR}/packaging/icons/hand-${size}.png
+  foreach(program_icon kelvane:hand torrin:copier)
+    string(REPLACE ":" ";" program_icon ${program_icon})
+    list(GET program_icon 0 program)
+    list(GET program_icon 1 icon)
+    install(FILES ${CMAKE_SOURCE_DIR}/packaging/icons/${icon}-${size}.png
             DESTINATION share/icons/hicolor/${size}x${size}/apps RENAME zarvik-${program}.png)
   endforeach()
 endforeach()

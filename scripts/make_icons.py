@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Draws the two busy-indicator icons, resources/hand.ico and resources/flower.ico,
-and the menu icon of both programs (the hand, their window icon) as the PNGs of
-packaging/icons/ that the install puts in the hicolor theme.
+and the menu icons as the PNGs of packaging/icons/ that the install puts in the
+hicolor theme: kelvane's is the hand, its window icon; torrin's, a page copied
+onto another, tells it apart in the menu.
 
 Each icon holds a 32x32 and a 16x16 image stored as PNG (standard library
 only), the larger first for readers that take only one.
@@ -18,6 +19,10 @@ OUTLINE = (150, 90, 50)
 PETAL = (235, 70, 120)
 CENTRE = (250, 210, 40)
 STEM = (40, 150, 60)
+PAGE = (250, 250, 245)
+PAGE_BEHIND = (190, 205, 225)
+PAGE_RIM = (80, 100, 130)
+ARROW = (40, 150, 60)
 
 
 def inside_rounded_box(x, y, left, top, right, bottom, radius):
@@ -72,6 +77,31 @@ def flower(x, y):
     leaf_x, leaf_y = (x - 0.64) / 0.14, (y - 0.78) / 0.06
     if leaf_x ** 2 + leaf_y ** 2 <= 1:
         return STEM
+    return None
+
+
+PAGES = [
+    (0.12, 0.06, 0.60, 0.66, 0.05),  # the page copied
+    (0.36, 0.30, 0.84, 0.92, 0.05),  # its copy, in front
+]
+
+
+def copier(x, y):
+    """Two pages, the front one with a green arrow: a file copied."""
+    # The arrow: a shaft and a head pointing right, on the front page.
+    if 0.44 <= x <= 0.62 and 0.56 <= y <= 0.66:
+        return ARROW
+    if 0.62 <= x <= 0.78 and abs(y - 0.61) <= 0.14 * (0.78 - x) / 0.16:
+        return ARROW
+    for index in (1, 0):
+        page = PAGES[index]
+        if inside_rounded_box(x, y, *page):
+            rim = 0.04
+            near_edge = not all(inside_rounded_box(x + dx, y + dy, *page)
+                                for dx, dy in ((rim, 0), (-rim, 0), (0, rim), (0, -rim)))
+            if near_edge:
+                return PAGE_RIM
+            return PAGE if index == 1 else PAGE_BEHIND
     return None
 
 
@@ -130,8 +160,9 @@ def main():
     icons = os.path.join(folder, "..", "packaging", "icons")
     os.makedirs(icons, exist_ok=True)
     for size in (16, 32, 48, 64):
-        with open(os.path.join(icons, "hand-%d.png" % size), "wb") as out:
-            out.write(png(render(hand, size)))
+        for name, shape in (("hand", hand), ("copier", copier)):
+            with open(os.path.join(icons, "%s-%d.png" % (name, size)), "wb") as out:
+                out.write(png(render(shape, size)))
 
 
 if __name__ == "__main__":
