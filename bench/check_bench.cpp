@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_start.h"
 #include "grid/grid.h"
 #include "host/progress.h"
 #include "kelvane/check/check_engine.h"
@@ -176,6 +177,11 @@ void benchOption4(long pairs) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const int status = bench::start(argc, argv,
+                                        "usage: check_bench [NAMES-PER-LIST (1000000)] "
+                                        "[FILE-PAIRS (100000)]\n");
+        status >= 0)
+        return status;
     const long perList = argc > 1 ? std::atol(argv[1]) : 1000000;
     const long pairs = argc > 2 ? std::atol(argv[2]) : 100000;
     benchNames(perList);

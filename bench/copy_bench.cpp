@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_start.h"
 #include "host/fs.h"
 
 extern char** environ;
@@ -179,6 +180,8 @@ Settings parse(int argc, char** argv) {
             settings.bigMegabytes = value();
         } else if (arg == "--rounds") {
             settings.rounds = static_cast<int>(std::max(1L, value()));
+        } else if (arg.starts_with("-") || !settings.folder.empty()) {
+            throw std::runtime_error("unknown argument " + arg);
         } else {
             settings.folder = arg;
         }
@@ -189,11 +192,16 @@ Settings parse(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    constexpr const char* kUsage =
+        "usage: copy_bench [--files N] [--big-files N] [--big-mb M] [--rounds R] [FOLDER]\n"
+        "needs: rsync cp\n";
+    if (const int status = bench::start(argc, argv, kUsage, {"rsync", "cp"}); status >= 0)
+        return status;
     Settings settings;
     try {
         settings = parse(argc, argv);
     } catch (const std::exception& error) {
-        std::cerr << "copy_bench: " << error.what() << '\n';
+        std::cerr << "copy_bench: " << error.what() << '\n' << kUsage;
         return 2;
     }
     std::string base = settings.folder;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_start.h"
 #include "grid/grid.h"
 
 namespace {
@@ -19,7 +20,9 @@ double millisecondsSince(Clock::time_point start) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (const int status = bench::start(argc, argv, "usage: grid_bench\n"); status >= 0)
+        return status;
     constexpr long kRows = 1'000'000;
     host::Grid grid(host::loadGridDefinition("htmd1"));
 

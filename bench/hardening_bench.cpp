@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench/bench_start.h"
 #include "grid/grid.h"
 #include "host/fs.h"
 #include "host/progress.h"
@@ -27,6 +28,9 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const int status = bench::start(argc, argv, "usage: hardening_bench [FILES (200000)]\n");
+        status >= 0)
+        return status;
     const long files = argc > 1 ? std::atol(argv[1]) : 200000;
     std::string top = (std::filesystem::temp_directory_path() / "hardening-bench-XXXXXX").string();
     if (!::mkdtemp(top.data())) return 1;

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_start.h"
 #include "grid/grid.h"
 #include "host/progress.h"
 #include "host/text.h"
@@ -298,6 +299,13 @@ void hostileFiles(const std::string& self, const std::string& folder) {
 
 int main(int argc, char** argv) {
     if (argc == 3 && std::string(argv[1]) == "--import") return importInChild(argv[2]);
+    if (const int status = bench::start(argc, argv,
+                                        "usage: import_bench [TEXT-LINES (1000000)] "
+                                        "[SHEET-ROWS (1048576)]\n"
+                                        "needs: python3 (with python3-openpyxl)\n",
+                                        {"python3"});
+        status >= 0)
+        return status;
     const long lines = argc > 1 ? std::atol(argv[1]) : 1000000;
     const long rows = argc > 2 ? std::atol(argv[2]) : 1048576;
     std::string pattern = (std::filesystem::temp_directory_path() / "import-bench-XXXXXX").string();

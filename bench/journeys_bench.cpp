@@ -37,6 +37,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_start.h"
 #include "bench/tree_generator.h"
 
 extern char** environ;
@@ -218,6 +219,13 @@ void printTable(const std::vector<int>& jobs, const Journey& journey) {
 int main(int argc, char** argv) {
     if (argc >= 5 && std::strcmp(argv[1], "--launch") == 0)
         return launch(argv + 4, argv[3], argv[2]);
+    constexpr const char* kUsage =
+        "usage: journeys_bench [FILES (100000)] [--folder PARENT] [--jobs 1,2,4,8,16]\n"
+        "  each worker count is 1..64\n"
+        "needs: rsync find cp xargs\n";
+    if (const int status = bench::start(argc, argv, kUsage, {"rsync", "find", "cp", "xargs"});
+        status >= 0)
+        return status;
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     bench::TreeShape shape;
     shape.files = 100000;
@@ -235,9 +243,7 @@ int main(int argc, char** argv) {
         }
     }
     if (!usable || shape.files <= 0) {
-        std::fprintf(stderr,
-                     "usage: journeys_bench [files] [--folder PARENT] [--jobs 1,2,4,8,16]\n"
-                     "  each worker count is 1..64\n");
+        std::fputs(kUsage, stderr);
         return 2;
     }
     self = fs::canonical("/proc/self/exe").string();

@@ -6,9 +6,33 @@
 # Usage: bench/syscalls.sh KELVANE TORRIN [FOLDERS (100)] [FILES (100)] [NEWER (100)]
 # Prints each journey's calls by name and the calls per file of the tree.
 set -euo pipefail
+usage="usage: bench/syscalls.sh KELVANE TORRIN [FOLDERS (100)] [FILES (100)] [NEWER (100)]
+needs: strace"
+for argument in "$@"; do
+    case "$argument" in
+    -h | --help)
+        echo "$usage"
+        exit 0
+        ;;
+    esac
+done
+if (($# < 2)); then
+    echo "$usage" >&2
+    exit 2
+fi
+command -v strace >/dev/null || {
+    echo "syscalls.sh: strace is missing: it counts the calls (apt-get install strace)" >&2
+    exit 2
+}
+for program in "$1" "$2"; do
+    [[ -x "$program" ]] || {
+        echo "syscalls.sh: $program is not a program" >&2
+        exit 2
+    }
+done
 kelvane=$(realpath "$1") torrin=$(realpath "$2")
 folders=${3:-100} files=${4:-100} newer=${5:-100}
-work=$(mktemp -d /tmp/syscalls-XXXXXX)
+work=$(mktemp -d -t syscalls-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 total=$((folders * files)) every=$((folders * files / newer))
 n=0

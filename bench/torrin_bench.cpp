@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench/bench_start.h"
 #include "host/clock.h"
 #include "host/progress.h"
 #include "torrin/engine/rcopy.h"
@@ -109,6 +110,14 @@ void bigFilesRun(torrin::RunDescription run, const std::string& base, long count
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const int status = bench::start(argc, argv,
+                                        "usage: torrin_bench [FILES-IN-THE-LARGE-TREE (200000)] "
+                                        "[FILES-OF-THE-FIRST-RUN (100000)]\n"
+                                        "                    [BIG-FILES (3)] [BIG-MB (1024)]\n"
+                                        "needs: find xargs cp\n",
+                                        {"find", "xargs", "cp"});
+        status >= 0)
+        return status;
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const long treeFiles = argc > 1 ? std::atol(argv[1]) : 200000;
     const long firstRunFiles = argc > 2 ? std::atol(argv[2]) : 100000;

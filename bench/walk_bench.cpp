@@ -14,9 +14,10 @@
 #include <functional>
 #include <string>
 
+#include "bench/bench_start.h"
 #include "bench/tree_generator.h"
-#include "host/fs.h"
 #include "grid/grid.h"
+#include "host/fs.h"
 #include "host/progress.h"
 #include "kelvane/inventory/folder_walk.h"
 
@@ -66,6 +67,9 @@ long peakKilobytes() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    constexpr const char* kUsage =
+        "usage: walk_bench [FILES (200000)] [--keep] [--tree FOLDER]\nneeds: find\n";
+    if (const int status = bench::start(argc, argv, kUsage, {"find"}); status >= 0) return status;
     std::setvbuf(stdout, nullptr, _IOLBF, 0);  // figures show as they come, also into a file
     bench::TreeShape shape;
     bool keep = false;
@@ -81,7 +85,7 @@ int main(int argc, char** argv) {
         }
     }
     if (shape.files <= 0) {
-        std::fprintf(stderr, "usage: walk_bench [files] [--keep] [--tree FOLDER]\n");
+        std::fputs(kUsage, stderr);
         return 2;
     }
 
