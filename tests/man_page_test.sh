@@ -27,14 +27,15 @@ differ() {  # what, from --help, from the page
 differ "the synopsis" "$(options <<<"$help")" "$(section SYNOPSIS | options)"
 # Each option --help lists has an entry of its own in OPTIONS (a .TP
 # paragraph whose tag line names it), and no other does.
-listed=$(awk '/^[A-Z][a-z ]*:$/ {inside = ($0 == "Options:"); next}
+# (A section of --help starts with an unindented line ending in ":".)
+listed=$(awk '/^[^ ].*:$/ {inside = ($0 == "Options:"); next}
               inside && /^  --/ {print $1}' <<<"$help" | sort -u)
 usage=$(awk '/^Usage:/ {inside = 1; next} /^$/ {inside = 0}
              inside && $2 ~ /^--/ {print $2}' <<<"$help" | sort -u)
 entries=$(section OPTIONS | awk 'tag {if ($0 ~ /^\.B/) print; tag = 0} /^\.TP/ {tag = 1}' | options)
 differ "the options" "$(sort -u <<<"$listed"$'\n'"$usage" | sed '/^$/d')" "$entries"
 # The same exit statuses.
-statuses=$(awk '/^[A-Z][a-z ]*:$/ {inside = ($0 == "Exit status:"); next}
+statuses=$(awk '/^[^ ].*:$/ {inside = /^Exit status/; next}
                 inside && /^  [0-9]+  / {print $1}' <<<"$help" | sort -u)
 differ "the exit statuses" "$statuses" \
     "$(section 'EXIT STATUS' | awk 'tag {print $2; tag = 0} /^\.TP/ {tag = 1}' | sort -u)"
