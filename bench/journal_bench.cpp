@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_start.h"
 #include "host/fs.h"
 #include "host/paths.h"
 
@@ -30,14 +31,16 @@ struct Options {
     int jobs = 4;
 };
 
+constexpr const char* kUsage =
+    "usage: journal_bench [--folder DIR (/dev/shm)] [--files N (100000)] [--rounds R (7)]\n"
+    "                     [--jobs J (4)]\n"
+    "Times torrin's first run of N small files with its journal and flushes against\n"
+    "the same run without them, in R alternating rounds each (medians), and counts\n"
+    "the system calls of one run each with strace -c.\n"
+    "needs: strace\n";
+
 [[noreturn]] void usage(int status) {
-    std::fputs(
-        "Usage: journal_bench [--folder DIR (/dev/shm)] [--files N (100000)] [--rounds R (7)]\n"
-        "                     [--jobs J (4)]\n"
-        "Times torrin's first run of N small files with its journal and flushes against\n"
-        "the same run without them, in R alternating rounds each (medians), and counts\n"
-        "the system calls of one run each with strace -c.\n",
-        status == 0 ? stdout : stderr);
+    std::fputs(kUsage, status == 0 ? stdout : stderr);
     std::exit(status);
 }
 
@@ -45,7 +48,6 @@ Options parse(int argc, char** argv) {
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
-        if (argument == "--help") usage(0);
         if (i + 1 >= argc) usage(2);
         const std::string value = argv[++i];
         if (argument == "--folder")
@@ -110,11 +112,8 @@ double median(std::vector<double> values) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const int status = bench::start(argc, argv, kUsage, {"strace"}); status >= 0) return status;
     const Options options = parse(argc, argv);
-    if (std::system("command -v strace >/dev/null 2>&1") != 0) {
-        std::fputs("journal_bench: strace is missing (apt-get install strace)\n", stderr);
-        return 2;
-    }
     const std::string torrin = host::joinPath(host::programDirectory(), "torrin");
     if (!host::fileExists(torrin)) {
         std::fprintf(stderr, "journal_bench: %s is missing (build it first)\n", torrin.c_str());
