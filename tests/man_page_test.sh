@@ -11,8 +11,9 @@ text=$(sed 's/\\-/-/g' "$page")
 
 # The lines of a page section, from its .SH heading to the next.
 section() { awk -v name="$1" '/^\.SH / {inside = ($0 == ".SH " name); next} inside' <<<"$text"; }
-# The options named in some text, one per line, sorted.
-options() { grep -oE -- '--[a-z][a-z-]*' | sort -u; }
+# The options ("-z", "--null") named in some text, one per line, sorted; an
+# option starts a word or follows "[" or "|".
+options() { grep -oE -- '(^|[][ |])--?[a-z][a-z-]*' | sed 's/^[][ |]//' | sort -u; }
 
 status=0
 differ() {  # what, from --help, from the page
@@ -23,17 +24,18 @@ differ() {  # what, from --help, from the page
     fi
 }
 
-# Every option --help shows, in its usage lines or its option list.
-differ "the synopsis" "$(options <<<"$help")" "$(section SYNOPSIS | options)"
-# Each option --help lists has an entry of its own in OPTIONS (a .TP
-# paragraph whose tag line names it), and no other does.
-# (A section of --help starts with an unindented line ending in ":".)
+# The usage lines of --help against the synopsis. (A section of --help starts
+# with an unindented line ending in ":" and ends with an empty line.)
+usage=$(awk '/^Usage:/ {inside = 1; next} /^$/ {inside = 0} inside' <<<"$help")
+differ "the synopsis" "$(options <<<"$usage")" "$(section SYNOPSIS | options)"
+# Each option --help lists (its usage lines, its option list) has an entry of
+# its own in OPTIONS (a .TP paragraph whose tag line names it), and no other
+# does.
 listed=$(awk '/^[^ ].*:$/ {inside = ($0 == "Options:"); next}
-              inside && /^  --/ {print $1}' <<<"$help" | sort -u)
-usage=$(awk '/^Usage:/ {inside = 1; next} /^$/ {inside = 0}
-             inside && $2 ~ /^--/ {print $2}' <<<"$help" | sort -u)
-entries=$(section OPTIONS | awk 'tag {if ($0 ~ /^\.B/) print; tag = 0} /^\.TP/ {tag = 1}' | options)
-differ "the options" "$(sort -u <<<"$listed"$'\n'"$usage" | sed '/^$/d')" "$entries"
+              inside && /^  -/ {sub(/   .*/, ""); print}' <<<"$help")
+commands=$(awk '$2 ~ /^-/ {print $2}' <<<"$usage")
+entries=$(section OPTIONS | awk 'tag {if ($0 ~ /^\.B/) print; tag = 0} /^\.TP/ {tag = 1}')
+differ "the options" "$(options <<<"$listed"$'\n'"$commands")" "$(options <<<"$entries")"
 # The same exit statuses.
 statuses=$(awk '/^[^ ].*:$/ {inside = /^Exit status/; next}
                 inside && /^  [0-9]+  / {print $1}' <<<"$help" | sort -u)
