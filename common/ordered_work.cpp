@@ -1,5 +1,6 @@
 #include "common/ordered_work.h"
 
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <chrono>
@@ -218,6 +219,48 @@ void OrderedWork::finishDone() {
         }
         finishFront();
     }
+}
+
+void runEachIndex(WorkerPool& pool, std::size_t count,
+                  const std::function<void(std::size_t, int)>& work) {
+    struct Shared {
+        std::atomic<std::size_t> next{0};
+        std::atomic<bool> failed{false};
+        std::mutex mutex;
+        std::condition_variable ended;
+        std::exception_ptr failure;
+        int running = 0;
+    } shared;
+    const auto serve = [&](int thread) {
+        while (!shared.failed.load(std::memory_order_relaxed)) {
+            const std::size_t index = shared.next.fetch_add(1, std::memory_order_relaxed);
+            if (index >= count) return;
+            try {
+                delayForTesting();
+                work(index, thread);
+            } catch (...) {
+                std::lock_guard lock(shared.mutex);
+                if (!shared.failure) shared.failure = std::current_exception();
+                shared.failed.store(true);
+            }
+        }
+    };
+    const int helpers = static_cast<int>(
+        std::min<std::size_t>(static_cast<std::size_t>(pool.threads()), count > 0 ? count - 1 : 0));
+    shared.running = helpers;
+    for (int helper = 0; helper < helpers; ++helper) {
+        pool.post([&](int thread) {
+            serve(thread);
+            // Under the lock: once it is released the caller may return.
+            std::lock_guard lock(shared.mutex);
+            --shared.running;
+            shared.ended.notify_all();
+        });
+    }
+    serve(pool.threads());
+    std::unique_lock lock(shared.mutex);
+    shared.ended.wait(lock, [&] { return shared.running == 0; });
+    if (shared.failure) std::rethrow_exception(shared.failure);
 }
 
 void setWorkDelayForTesting(int microseconds) noexcept {

@@ -116,6 +116,15 @@ class OrderedWork {
     std::vector<Held> held_;  // used by the adding thread only
 };
 
+// Runs `work(index, thread)` for every index of [0, count) on the pool's
+// threads and on the calling thread (thread number pool.threads()), each
+// index taken by the next thread that is free, with no hand-over per index:
+// for many small pieces of work whose results the caller reads by index
+// afterwards. Returns once every piece has ended; the first exception a piece
+// threw comes out here, and no piece starts after it was thrown.
+void runEachIndex(WorkerPool& pool, std::size_t count,
+                  const std::function<void(std::size_t index, int thread)>& work);
+
 // Workers with state of their own (each an open target folder, say) and the
 // ordered work they do. The states are made before the threads and destroyed
 // after them, and the ordered work waits for its running pieces before either

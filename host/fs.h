@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -52,6 +53,37 @@ std::optional<FileTimes> fileTimes(const std::string& path) noexcept;
 // btrfs), else only its data ranges are copied, so holes stay holes.
 bool copyFileSafely(const std::string& source, const std::string& target, bool replace,
                     std::string* error = nullptr) noexcept;
+
+// How the bytes of two files compare.
+enum class ContentComparison { Same, Different, Unreadable };
+
+// Compares the contents of pairs of files, one pair after another; one per
+// thread. Each file is read once, front to back, small ones in one read, large
+// ones in large sequential reads. Files of one folder following each other
+// (pairs in name order) are opened relative to the folder, opened once.
+class ContentComparer {
+  public:
+    ContentComparer();
+    ~ContentComparer();
+    ContentComparer(const ContentComparer&) = delete;
+    ContentComparer& operator=(const ContentComparer&) = delete;
+
+    // Different when the lengths differ (no byte is read then) or at the
+    // first block that differs (reading stops there), Same when every byte is
+    // equal, Unreadable when either cannot be opened or read (with the path
+    // and the system's reason in `error` when given); a folder, FIFO or device
+    // is Unreadable, never waited on.
+    ContentComparison compare(const std::string& first, const std::string& second,
+                              std::string* error = nullptr) noexcept;
+
+  private:
+    struct Folder {
+        std::string path;
+        int handle = -1;  // POSIX: the open folder; Windows: unused
+    };
+    Folder folders_[2];
+    std::unique_ptr<char[]> blocks_;
+};
 
 // A run's target folder, opened once. Destinations below it are reached from
 // that handle, never by their path again, so a folder swapped for a link to

@@ -33,7 +33,7 @@ constexpr int kSheetColumn = 1;
 struct Arguments {
     std::string source;
     std::string target;
-    std::string option;  // "" or "1".."4"
+    std::string option;  // "" or "1".."5"
     bool hidden = true;  // the window's default: hidden files included
     bool copy = false;
     bool replace = true;
@@ -84,9 +84,9 @@ std::optional<Refusal> parse(const std::vector<std::string>& args, Arguments& pa
             parsed.help = true;
             return std::nullopt;
         } else if (const auto value = valueOf("--option", i)) {
-            if (value->empty()) return Refusal{"--option needs a value: 1, 2, 3 or 4"};
-            if (value != "1" && value != "2" && value != "3" && value != "4")
-                return Refusal{"--option takes 1, 2, 3 or 4, not \"" + *value + "\""};
+            if (value->empty()) return Refusal{"--option needs a value: 1, 2, 3, 4 or 5"};
+            if (value->size() != 1 || (*value)[0] < '1' || (*value)[0] > '5')
+                return Refusal{"--option takes 1, 2, 3, 4 or 5, not \"" + *value + "\""};
             parsed.option = *value;
         } else if (arg == "--no-hidden") {
             parsed.hidden = false;
@@ -348,6 +348,7 @@ int run(const Arguments& arguments, std::ostream& out, std::ostream& err) {
     }
     foldersLeftOut += targetFoldersLeftOut;
     settings.addszf = arguments.option;
+    settings.workers = arguments.jobs;
     bool zfmdxg = false;
     host::NullProgress quiet;
     mdhd({dw_1, dw_2, dw_3, dw_4}, settings, zfmdxg, quiet);
@@ -382,7 +383,7 @@ int run(const Arguments& arguments, std::ostream& out, std::ostream& err) {
 std::string commandLineHelp() {
     return R"(Usage:
   kelvane                 open the window
-  kelvane check SOURCE TARGET [--option 1|2|3|4] [--no-hidden] [--copy] [--no-replace]
+  kelvane check SOURCE TARGET [--option 1|2|3|4|5] [--no-hidden] [--copy] [--no-replace]
                 [--quiet] [--jobs N] [-z]
   kelvane --help          show this text
   kelvane --version       show the version
@@ -406,8 +407,9 @@ UTF-8, so each printed name reads back as exactly one name.
 
 Options:
   --option N    also compare the files of matched names: 1 length, 2
-                modification time, 3 both differ, 4 either differs; the names
-                whose files differ are listed in [dw_3]
+                modification time, 3 both differ, 4 either differs, 5 content
+                (every byte; a file that cannot be read counts as different);
+                the names whose files differ are listed in [dw_3]
   --no-hidden   leave hidden files out of the walks
   --copy        copy the names of [dw_1] from SOURCE into TARGET, creating
                 sub-folders, as "开始复制" does; prints a [copy] block with one
@@ -419,8 +421,9 @@ Options:
   --quiet       with --copy, no progress line; it is shown on standard error
                 only when that is a terminal (files done/total, bytes, rate,
                 current name) and wiped at the end
-  --jobs N      copy N files at once with --copy (1 to 64, default 4), and
-                above 1 walk SOURCE and TARGET at the same time; the output and
+  --jobs N      copy N files at once with --copy and compare N pairs at once
+                with --option 5 (1 to 64, default 4), and above 1 walk
+                SOURCE and TARGET at the same time; the output and
                 the target folder end the same whatever N. Give 1 for a
                 spinning disk or a USB stick, where work done at once only
                 makes the disk seek

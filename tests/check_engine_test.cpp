@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ordered_work.h"
 #include "grid/grid.h"
 #include "host/progress.h"
 #include "kelvane/check/check_engine.h"
@@ -313,6 +314,48 @@ TEST_F(CheckOptions, MissingFilesOnBothSidesCompareEqual) {
     EXPECT_EQ(duplicates(dw_3), (std::vector<Duplicate>{{"/half", 1}}));
 }
 
+TEST_F(CheckOptions, ContentOptionListsByteDifferencesInNameOrderFromTheWorkers) {
+    // Equal lengths and times throughout, so only the bytes tell; the large
+    // files span several reads and differ in their last byte.
+    const std::string large(700 * 1024, 'z');
+    std::string lastByte = large;
+    lastByte.back() = 'Z';
+    const std::vector<std::pair<std::string, std::string>> kinds = {
+        {large, large}, {large, lastByte}, {"abc", "abd"}, {"abc", "abcd"}};
+    std::vector<Duplicate> expected;
+    for (int i = 0; i < 24; ++i) {
+        const std::string name = "n" + std::to_string(10 + i);
+        const auto& [first, second] = kinds[static_cast<std::size_t>(i) % kinds.size()];
+        TempFolder::setModified(source.write(name, first), kTime);
+        TempFolder::setModified(target.write(name, second), kTime);
+        append(dw_1, {"/" + name});
+        append(dw_2, {"/" + name});
+        if (i % 4 != 0) expected.push_back({"/" + name, static_cast<long>(expected.size()) + 1});
+    }
+    // Missing on one side: it cannot be read, so it is not vouched for.
+    source.write("o-gone", "abc");
+    append(dw_1, {"/o-gone"});
+    append(dw_2, {"/o-gone"});
+    expected.push_back({"/o-gone", static_cast<long>(expected.size()) + 1});
+
+    check("4");
+    EXPECT_EQ(duplicates(dw_3), (std::vector<Duplicate>{{"/n13", 1},
+                                                        {"/n17", 2},
+                                                        {"/n21", 3},
+                                                        {"/n25", 4},
+                                                        {"/n29", 5},
+                                                        {"/n33", 6},
+                                                        {"/o-gone", 7}}));
+    dw_3.reset();
+    settings.workers = 3;
+    common::setWorkDelayForTesting(2000);  // the pairs end out of their order
+    const auto summary = check("5");
+    common::setWorkDelayForTesting(0);
+    EXPECT_EQ(summary.differing, static_cast<long>(expected.size()));
+    EXPECT_EQ(duplicates(dw_3), expected);
+    EXPECT_EQ(heading(), "文件的内容不同的名单");
+}
+
 TEST_F(CheckOptions, NamesWithApostrophesReachTheirFiles) {
     pair("it's~1.txt", 3, kTime, 5, kTime);
     check("1");
@@ -345,6 +388,8 @@ TEST(OptionRules, OnlyNumbersAreOptions) {
     EXPECT_FALSE(kelvane::optionInForce(""));
     EXPECT_FALSE(kelvane::optionInForce("附"));
     EXPECT_FALSE(kelvane::optionInForce("a"));
+    EXPECT_TRUE(kelvane::comparesContent("5"));
+    EXPECT_EQ(kelvane::optionHeading("6"), "文件的长度或修改日期不同的名单");
 }
 
 // The result filters and the list operations.

@@ -173,7 +173,7 @@ TEST_F(CommandLine, BadArgumentsExitTwoWithAMessage) {
     for (const std::vector<std::string>& args : {std::vector<std::string>{"check"},
                                                  {"check", src},
                                                  {"check", src, dst, "third"},
-                                                 {"check", src, dst, "--option", "5"},
+                                                 {"check", src, dst, "--option", "6"},
                                                  {"check", src, dst, "--option"},
                                                  {"check", src, dst, "--verbose"},
                                                  {"check", src, dst, "--copy", "--jobs"},
@@ -345,6 +345,21 @@ TEST_F(CommandLine, ModificationTimesCountWholeSecondsAndCopiesKeepTheirNanoseco
     ASSERT_EQ(::stat((dst + "/new.txt").c_str(), &copied), 0);
     EXPECT_EQ(copied.st_mtim.tv_sec, kSecond);
     EXPECT_EQ(copied.st_mtim.tv_nsec, 999999999);
+}
+
+TEST_F(CommandLine, ContentOptionListsFilesOneByteApart) {
+    constexpr std::time_t kTime = 1328259907;
+    for (const auto& [name, bytes] : {std::pair{"src/same.txt", "abc"},
+                                      {"dst/same.txt", "abc"},
+                                      {"src/edited.txt", "abc"},
+                                      {"dst/edited.txt", "abd"}})
+        TempFolder::setModified(folder.write(name, bytes), kTime);
+    const Outcome checked = run({"check", src, dst, "--option", "5", "--jobs", "2"});
+    EXPECT_EQ(checked.status, 0) << checked.err;
+    auto found = blocks(checked.out);
+    EXPECT_EQ(split(found["[dw_3]"].heading),
+              (std::vector<std::string>{"[dw_3]", "文件的内容不同的名单", "序号"}));
+    EXPECT_EQ(found["[dw_3]"].rows, (std::vector<std::vector<std::string>>{{"/edited.txt", "1"}}));
 }
 
 TEST_F(CommandLine, DuplicateNamesOfTextListsGoToTheirBlocks) {

@@ -109,7 +109,7 @@ TEST_F(MainWindow, DropDownListsHoldTheirItemsAndStartOnTheFirst) {
         return list.join('|');
     };
     EXPECT_EQ(items("ddlb_2"), utf8("附加核对选项:|1.文件的长度|2.文件修改日期|"
-                                    "3.文件的长度且修改日期|4.文件的长度或修改日期"));
+                                    "3.文件的长度且修改日期|4.文件的长度或修改日期|5.文件的内容"));
     EXPECT_EQ(items("ddlb_1"), utf8("全部|相同|不同"));
     EXPECT_EQ(items("ddlb_3"), utf8("附加浏览条件:|1.修改日期大于|2.创建日期大于|3.满足条件1或2"));
     EXPECT_EQ(items("ddlb_4"), utf8("文件长度单位:|1、字节|2、KB|3、MB"));

@@ -1,10 +1,13 @@
 #include "kelvane/check/check_engine.h"
 
 #include <cctype>
+#include <memory>
 #include <vector>
 
 #include "common/file_attributes.h"
+#include "common/ordered_work.h"
 #include "grid/redraw_pause.h"
+#include "host/fs.h"
 #include "host/text.h"
 
 namespace kelvane {
@@ -16,6 +19,12 @@ long appendDuplicate(host::Grid& duplicates, std::string_view name, double numbe
     duplicates.setitem(row, "dmd", name);
     duplicates.setitem(row, "dxh", number);
     return row;
+}
+
+void appendFinding(host::Grid& dw_3, std::string_view zml1) {
+    const long row = dw_3.insertrow(0);
+    dw_3.setitem(row, "dmd", zml1);
+    dw_3.setitem(row, "dxh", static_cast<double>(row));
 }
 
 std::string filterFor(std::string_view shown) {
@@ -30,6 +39,27 @@ std::string filterFor(std::string_view shown) {
     return expression + "'";
 }
 
+// For each name, whether its two files' contents differ (or either cannot be
+// read). The pairs are shared out among the workers as each becomes free: a
+// pair of small files costs little more than the hand-over would.
+std::vector<char> contentsDiffer(const std::vector<std::string_view>& names,
+                                 const CheckSettings& settings) {
+    // The calling thread is one of the workers.
+    common::WorkerPool pool(settings.workers > 1 ? settings.workers - 1 : 0);
+    std::vector<std::unique_ptr<host::ContentComparer>> comparers;
+    for (int thread = 0; thread <= pool.threads(); ++thread)
+        comparers.push_back(std::make_unique<host::ContentComparer>());
+    std::vector<char> differ(names.size());
+    common::runEachIndex(pool, names.size(), [&](std::size_t i, int thread) {
+        std::string fileall1 = settings.ls_path1, fileall2 = settings.ls_path2;
+        fileall1 += names[i];
+        fileall2 += names[i];
+        differ[i] = comparers[static_cast<std::size_t>(thread)]->compare(fileall1, fileall2) !=
+                    host::ContentComparison::Same;
+    });
+    return differ;
+}
+
 }  // namespace
 
 bool optionInForce(std::string_view addszf) {
@@ -40,7 +70,12 @@ std::string optionHeading(std::string_view addszf) {
     if (addszf == "1") return "文件的长度不同的名单";
     if (addszf == "2") return "文件的修改日期不同的名单";
     if (addszf == "3") return "文件的长度和修改日期都不同的名单";
+    if (comparesContent(addszf)) return "文件的内容不同的名单";
     return "文件的长度或修改日期不同的名单";
+}
+
+bool comparesContent(std::string_view addszf) noexcept {
+    return addszf == "5";
 }
 
 long removeDuplicates(host::Grid& list, host::Grid& duplicates) {
@@ -64,29 +99,25 @@ long removeDuplicates(host::Grid& list, host::Grid& duplicates) {
     return static_cast<long>(repeated.size());
 }
 
-bool addhd(const std::string& zml1, const CheckSettings& settings, host::Grid& dw_3) {
+bool filesDiffer(const std::string& zml1, const CheckSettings& settings) {
     const std::string fileall1 = settings.ls_path1 + zml1;
     const std::string fileall2 = settings.ls_path2 + zml1;
     const std::string_view option = settings.addszf;
+    if (comparesContent(option))
+        return host::ContentComparer().compare(fileall1, fileall2) != host::ContentComparison::Same;
     const bool lengths = option != "2";
     const bool times = option != "1";
     const bool lengthsDiffer = lengths && common::filel(fileall1) != common::filel(fileall2);
     const bool timesDiffer = times && common::getft(fileall1, 3) != common::getft(fileall2, 3);
-    bool differ = false;
-    if (option == "1") {
-        differ = lengthsDiffer;
-    } else if (option == "2") {
-        differ = timesDiffer;
-    } else if (option == "3") {
-        differ = lengthsDiffer && timesDiffer;
-    } else {
-        differ = lengthsDiffer || timesDiffer;
-    }
-    if (differ) {
-        const long row = dw_3.insertrow(0);
-        dw_3.setitem(row, "dmd", zml1);
-        dw_3.setitem(row, "dxh", static_cast<double>(row));
-    }
+    if (option == "1") return lengthsDiffer;
+    if (option == "2") return timesDiffer;
+    if (option == "3") return lengthsDiffer && timesDiffer;
+    return lengthsDiffer || timesDiffer;
+}
+
+bool addhd(const std::string& zml1, const CheckSettings& settings, host::Grid& dw_3) {
+    const bool differ = filesDiffer(zml1, settings);
+    if (differ) appendFinding(dw_3, zml1);
     return differ;
 }
 
@@ -104,6 +135,10 @@ CheckSummary mdhd(CheckGrids grids, const CheckSettings& settings, bool& zfmdxg,
     summary.duplicates1 = removeDuplicates(grids.dw_1, grids.dw_3);
     summary.duplicates2 = removeDuplicates(grids.dw_2, grids.dw_4);
 
+    // Contents are compared after the matching, on the workers: the names
+    // whose files to compare, in the order of list 1.
+    const bool content = option && comparesContent(settings.addszf);
+    std::vector<std::string_view> compared;
     const long count1 = grids.dw_1.rowcount();
     const long count2 = grids.dw_2.rowcount();
     const int md = grids.dw_1.columnIndex("md");
@@ -119,7 +154,19 @@ CheckSummary mdhd(CheckGrids grids, const CheckSettings& settings, bool& zfmdxg,
         grids.dw_1.setitem(row, "jg", kSame);
         grids.dw_2.setitem(partner, "jg", kSame);
         ++summary.matched;
-        if (option && addhd(std::string(name), settings, grids.dw_3)) ++summary.differing;
+        if (content) {
+            compared.push_back(name);
+        } else if (option && addhd(std::string(name), settings, grids.dw_3)) {
+            ++summary.differing;
+        }
+    }
+    if (content) {
+        const std::vector<char> differ = contentsDiffer(compared, settings);
+        for (std::size_t i = 0; i < compared.size(); ++i) {
+            if (!differ[i]) continue;
+            appendFinding(grids.dw_3, compared[i]);
+            ++summary.differing;
+        }
     }
 
     if (option) {

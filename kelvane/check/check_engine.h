@@ -32,9 +32,13 @@ struct CheckGrids {
 struct CheckSettings {
     std::string ls_path1;  // root of list 1: root + md is the file's full path
     std::string ls_path2;
-    // "1" length, "2" modification time, "3" both differ, any other number
-    // either differs; not a number: no file comparison.
+    // "1" length, "2" modification time, "3" both differ, "5" content, any
+    // other number either of length and time differs; not a number: no file
+    // comparison.
     std::string addszf;
+    // Pairs of files whose contents are compared at once ("5"); 1: one after
+    // the other. dw_3 lists them in the same order either way.
+    int workers = 1;
 };
 
 struct CheckSummary {
@@ -48,16 +52,22 @@ struct CheckSummary {
 bool optionInForce(std::string_view addszf);
 // The dw_3 heading for an option in force ("文件的长度不同的名单", ...).
 std::string optionHeading(std::string_view addszf);
+// True when `addszf` compares the files' contents.
+bool comparesContent(std::string_view addszf) noexcept;
 
 // Sorts `list` ascending by md and moves every repeated name after the first
 // of its run into `duplicates` (dmd = name, dxh = the row's xh), keeping the
 // run's first row. Empty names are never repeats. Returns the rows moved.
 long removeDuplicates(host::Grid& list, host::Grid& duplicates);
 
-// Compares the two files named `zml1` under the roots as `addszf` says
-// (lengths from common::filel, times from common::getft type 3) and appends
-// `zml1` to `dw_3` with dxh = its row number there when they differ. Returns
-// whether it did. A missing file compares by what filel/getft give for it.
+// Whether the two files named `zml1` under the roots differ as `addszf` says:
+// lengths from common::filel, times from common::getft type 3 (a missing file
+// compares by what those give for it), or their bytes (a file that cannot be
+// read counts as different). Touches no grid, so workers may call it.
+bool filesDiffer(const std::string& zml1, const CheckSettings& settings);
+
+// Appends `zml1` to `dw_3` with dxh = its row number there when filesDiffer.
+// Returns whether it did.
 bool addhd(const std::string& zml1, const CheckSettings& settings, host::Grid& dw_3);
 
 // The whole check: duplicates out of both lists, every name of list 1 found

@@ -9,6 +9,7 @@
 #include <QSignalBlocker>
 #include <memory>
 
+#include "common/ordered_work.h"
 #include "grid/redraw_pause.h"
 #include "host/qt/qt_text.h"
 #include "kelvane/check/check_engine.h"
@@ -95,7 +96,8 @@ void connectButton(w_htmd& window, const char* name, Script script) {
 
 void mdhd(w_htmd& window) {
     window.addszf = host::fromQString(window.control<QComboBox>("ddlb_2")->currentText().left(1));
-    CheckSettings settings{window.ls_path1, window.ls_path2, window.addszf};
+    CheckSettings settings{window.ls_path1, window.ls_path2, window.addszf,
+                           common::storedWorkers(window.profile())};
     mdhd({window.dw_1(), window.dw_2(), window.dw_3(), window.dw_4()}, settings, window.zfmdxg,
          window.busy());
 }
