@@ -37,8 +37,9 @@ struct Arguments {
     bool hidden = true;  // the window's default: hidden files included
     bool copy = false;
     bool replace = true;
-    bool quiet = false;  // no progress line even on a terminal
-    bool null = false;   // -z: names only, each ended by NUL
+    bool update = false;  // --copy also replaces the files the option found different
+    bool quiet = false;   // no progress line even on a terminal
+    bool null = false;    // -z: names only, each ended by NUL
     int jobs = common::kDefaultWorkers;
     std::string unusableJobs;  // a --jobs value that is not 1..64, to warn of
     bool help = false;
@@ -94,6 +95,8 @@ std::optional<Refusal> parse(const std::vector<std::string>& args, Arguments& pa
             parsed.copy = true;
         } else if (arg == "--no-replace") {
             parsed.replace = false;
+        } else if (arg == "--update") {
+            parsed.update = true;
         } else if (arg == "--quiet") {
             parsed.quiet = true;
         } else if (arg == "-z" || arg == "--null") {
@@ -114,6 +117,11 @@ std::optional<Refusal> parse(const std::vector<std::string>& args, Arguments& pa
             extra += ' ' + host::quotedName(positional[i]);
         return Refusal{"check takes one SOURCE and one TARGET; also given:" + extra};
     }
+    if (parsed.update && !parsed.copy) return Refusal{"--update works with --copy only"};
+    if (parsed.update && parsed.option.empty())
+        return Refusal{"--update needs --option 1 to 5: it copies what the option finds different"};
+    if (parsed.update && !parsed.replace)
+        return Refusal{"--update replaces files in TARGET and cannot go with --no-replace"};
     parsed.source = positional[0];
     parsed.target = positional[1];
     return std::nullopt;
@@ -219,30 +227,46 @@ std::vector<std::string> namesOf(const host::Grid& grid, const char* column) {
     return names;
 }
 
-// --copy: the rows of list 1 the check left shown, copied into the target,
-// one line each on `out` (with -z: the names copied, then the names that
-// failed, as two blocks of names).
+// --copy: the rows of list 1 the check left shown, with --update followed by
+// the option's findings (the rows of dw_3 after the repeated names of list 1),
+// copied into the target, one line each on `out` (with -z: the names copied,
+// then the names that failed, as two blocks of names).
 int copyDifferences(const Arguments& arguments, const CheckSettings& settings, host::Grid& dw_1,
-                    std::ostream& out, std::ostream& err) {
+                    const host::Grid& dw_3, long repeatedNames, std::ostream& out,
+                    std::ostream& err) {
+    std::optional<host::Grid> withFindings;
+    if (arguments.update) {
+        withFindings.emplace(host::loadGridDefinition("htmd1"));
+        const auto append = [&](std::string_view name) {
+            const long row = withFindings->insertrow(0);
+            withFindings->setitem(row, "md", name);
+        };
+        const int md = dw_1.columnIndex("md");
+        for (long row = 1; row <= dw_1.rowcount(); ++row) append(dw_1.textView(row, md));
+        const int dmd = dw_3.columnIndex("dmd");
+        for (long row = repeatedNames + 1; row <= dw_3.rowcount(); ++row)
+            append(dw_3.textView(row, dmd));
+    }
+    host::Grid& list = withFindings ? *withFindings : dw_1;
     CopyPlan plan;
     plan.reading = host::NameReading::Relative;
     plan.sourceFolder = settings.ls_path1;
     plan.targetFolder = settings.ls_path2;
     plan.replace = arguments.replace;
     if (!arguments.null) {
-        out << "[copy]\t" << dw_1.headerText(dw_1.columnIndex("md")) << '\t'
-            << dw_1.headerText(dw_1.columnIndex("jg")) << '\n';
+        out << "[copy]\t" << list.headerText(list.columnIndex("md")) << '\t'
+            << list.headerText(list.columnIndex("jg")) << '\n';
     }
     // The progress line is for a person at a terminal; a script or log
     // reading standard error gets only the messages.
     std::optional<ProgressLine> shown;
     if (!arguments.quiet && host::standardErrorIsTerminal())
-        shown.emplace(err, out, dw_1.rowcount(), host::standardErrorColumns(80));
+        shown.emplace(err, out, list.rowcount(), host::standardErrorColumns(80));
     host::NullProgress silent;
     host::ProgressSink& progress = shown ? static_cast<host::ProgressSink&>(*shown) : silent;
     std::vector<std::string> copied, failed;
     const CopySummary summary = copyShownRows(
-        dw_1, plan, progress,
+        list, plan, progress,
         [&](long, const std::string& name, const CopyPaths& paths, const CopyOutcome& outcome) {
             if (arguments.null) {
                 (outcome.copied ? copied : failed).push_back(name);
@@ -351,7 +375,7 @@ int run(const Arguments& arguments, std::ostream& out, std::ostream& err) {
     settings.workers = arguments.jobs;
     bool zfmdxg = false;
     host::NullProgress quiet;
-    mdhd({dw_1, dw_2, dw_3, dw_4}, settings, zfmdxg, quiet);
+    const CheckSummary checked = mdhd({dw_1, dw_2, dw_3, dw_4}, settings, zfmdxg, quiet);
     showRows(dw_1, dw_2, kDifferent);
 
     if (arguments.null) {
@@ -370,7 +394,8 @@ int run(const Arguments& arguments, std::ostream& out, std::ostream& err) {
     out.flush();
     int status = out ? kExitSuccess : kExitBadInput;
     if (arguments.copy) {
-        const int copied = copyDifferences(arguments, settings, dw_1, out, err);
+        const int copied =
+            copyDifferences(arguments, settings, dw_1, dw_3, checked.duplicates1, out, err);
         if (status == kExitSuccess) status = copied;
     }
     // A folder left out may hold what should have been checked and copied.
@@ -384,7 +409,7 @@ std::string commandLineHelp() {
     return R"(Usage:
   kelvane                 open the window
   kelvane check SOURCE TARGET [--option 1|2|3|4|5] [--no-hidden] [--copy] [--no-replace]
-                [--quiet] [--jobs N] [-z]
+                [--update] [--quiet] [--jobs N] [-z]
   kelvane --help          show this text
   kelvane --version       show the version
 
@@ -418,6 +443,11 @@ Options:
                 folders.
   --no-replace  with --copy, never overwrite a file already in TARGET (such a
                 copy fails)
+  --update      with --copy and --option, also copy the names the option
+                lists in [dw_3] (not the repeated names), replacing their
+                files in TARGET; the [copy] block lists them after the names
+                of [dw_1]. Refused (status 2) without --option or with
+                --no-replace
   --quiet       with --copy, no progress line; it is shown on standard error
                 only when that is a terminal (files done/total, bytes, rate,
                 current name) and wiped at the end

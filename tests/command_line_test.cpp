@@ -411,6 +411,33 @@ TEST_F(CommandLine, CopyCopiesListOnesDifferencesAndReportsEachFile) {
     EXPECT_TRUE(blocks(again.out)["[copy]"].rows.empty());
 }
 
+TEST_F(CommandLine, UpdateAlsoReplacesWhatTheOptionFoundDifferent) {
+    constexpr std::time_t kTime = 1328259907;
+    for (const auto& [name, bytes] : {std::pair{"src/new.txt", "n"},
+                                      {"src/edited.txt", "abc"},
+                                      {"dst/edited.txt", "abd"},
+                                      {"src/same.txt", "s"},
+                                      {"dst/same.txt", "s"}})
+        TempFolder::setModified(folder.write(name, bytes), kTime);
+    const Outcome updated = run({"check", src, dst, "--option", "5", "--copy", "--update"});
+    EXPECT_EQ(updated.status, 0) << updated.err;
+    auto found = blocks(updated.out);
+    EXPECT_EQ(firstFields(found["[dw_3]"]), std::vector<std::string>{"/edited.txt"});
+    EXPECT_EQ(found["[copy]"].rows, (std::vector<std::vector<std::string>>{
+                                        {"/new.txt", "成功"}, {"/edited.txt", "成功"}}));
+    EXPECT_EQ(TempFolder::read(dst + "/edited.txt"), "abc");
+
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"check", src, dst, "--copy", "--update"},
+          {"check", src, dst, "--option", "4", "--copy", "--update", "--no-replace"},
+          {"check", src, dst, "--option", "4", "--update"}}) {
+        const Outcome refused = run(args);
+        EXPECT_EQ(refused.status, 2) << args.back();
+        EXPECT_NE(refused.err.find("--update"), std::string::npos) << refused.err;
+        EXPECT_TRUE(refused.out.empty());
+    }
+}
+
 TEST_F(CommandLine, JobsOutsideOneToSixtyFourCopyOnTheDefaultWorkersAfterAWarning) {
     for (int i = 0; i < 20; ++i) folder.write("src/f" + std::to_string(i), std::to_string(i));
     const Outcome one = run({"check", src, dst, "--copy", "--jobs", "1"});
