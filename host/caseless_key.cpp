@@ -32,7 +32,7 @@ struct ClassRun {
 
 // A byte that does not begin valid UTF-8 travels as kRawByte + its value: no
 // character folds into it and it is written back unchanged.
-constexpr char32_t kRawByte = 0x110000;
+constexpr char32_t kRawByte = kNotACharacter;
 
 // The run of `table` whose first code point is the last one not after `c`.
 template <typename Run, std::size_t N>
@@ -116,6 +116,24 @@ void putInCanonicalOrder(std::u32string& text) {
 }
 
 }  // namespace
+
+std::u32string nameCharacters(std::string_view text, bool foldCase) {
+    std::u32string characters;
+    characters.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        char32_t c = 0;
+        std::size_t length = detail::decodeUtf8(text.substr(at), c);
+        if (length == 0) {
+            c = kRawByte + static_cast<unsigned char>(text[at]);
+            length = 1;
+        } else if (foldCase) {
+            c = folded(c);
+        }
+        characters += c;
+        at += length;
+    }
+    return characters;
+}
 
 std::string caselessKey(std::string_view text) {
     std::string key(text);

@@ -13,6 +13,8 @@ namespace host::windows_rules {
 
 inline constexpr char kSeparator = '\\';
 inline constexpr std::string_view kSeparatorText = "\\";
+// The file systems compare names ignoring case.
+inline constexpr bool kNamesIgnoreCase = true;
 // "\" is the separator; "/" is accepted too where a path is taken apart,
 // as the system itself accepts it.
 inline bool isSeparator(char c) noexcept {
@@ -46,6 +48,7 @@ namespace host::posix_rules {
 
 inline constexpr char kSeparator = '/';
 inline constexpr std::string_view kSeparatorText = "/";
+inline constexpr bool kNamesIgnoreCase = false;
 
 std::string joinPath(std::string_view folder, std::string_view name);
 std::string heldRoot(std::string_view chosenFolder);

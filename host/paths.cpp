@@ -22,6 +22,10 @@ bool isSeparator(char c) noexcept {
     return c == platform_rules::kSeparator || c == '/';
 }
 
+bool namesIgnoreCase() noexcept {
+    return platform_rules::kNamesIgnoreCase;
+}
+
 std::string joinPath(std::string_view folder, std::string_view name) {
     return platform_rules::joinPath(folder, name);
 }

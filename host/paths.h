@@ -14,6 +14,9 @@ std::string_view separatorText() noexcept;
 // True for the platform's separator; on Windows "/" as well, as the system
 // itself accepts it wherever a path is taken apart.
 bool isSeparator(char c) noexcept;
+// True where file names compare ignoring case (Windows), false where they
+// compare exactly (Linux; a FAT stick mounted there is the exception).
+bool namesIgnoreCase() noexcept;
 // `folder` + separator + `name`, without doubling a separator that `folder`
 // already ends with.
 std::string joinPath(std::string_view folder, std::string_view name);

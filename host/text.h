@@ -105,6 +105,12 @@ std::string utf16ToUtf8(std::u16string_view units);
 // "é" and "e" with a combining acute give one text. Bytes that are not UTF-8
 // stay as they are. For comparing only; never shown or used as a name.
 std::string caselessKey(std::string_view text);
+// The characters of a name, for matching it against patterns: each UTF-8
+// character as its code point, a byte that does not begin one as
+// kNotACharacter + its value; with `foldCase`, Unicode simple case folding of
+// each character, nothing else, as a file system that ignores case compares.
+inline constexpr char32_t kNotACharacter = 0x110000;
+std::u32string nameCharacters(std::string_view text, bool foldCase);
 // `bytes` for display: invalid UTF-8 sequences become U+FFFD. The stored text
 // is never changed by this.
 std::string displayText(std::string_view bytes);

@@ -37,9 +37,10 @@ struct Arguments {
     bool hidden = true;  // the window's default: hidden files included
     bool copy = false;
     bool replace = true;
-    bool update = false;  // --copy also replaces the files the option found different
-    bool quiet = false;   // no progress line even on a terminal
-    bool null = false;    // -z: names only, each ended by NUL
+    bool update = false;               // --copy also replaces the files the option found different
+    std::vector<std::string> exclude;  // --exclude and --exclude-from patterns, in order
+    bool quiet = false;                // no progress line even on a terminal
+    bool null = false;                 // -z: names only, each ended by NUL
     int jobs = common::kDefaultWorkers;
     std::string unusableJobs;  // a --jobs value that is not 1..64, to warn of
     bool help = false;
@@ -97,6 +98,18 @@ std::optional<Refusal> parse(const std::vector<std::string>& args, Arguments& pa
             parsed.replace = false;
         } else if (arg == "--update") {
             parsed.update = true;
+        } else if (const auto file = valueOf("--exclude-from", i)) {
+            if (file->empty()) return Refusal{"--exclude-from needs a file of patterns"};
+            std::string reason;
+            const std::optional<std::string> content = host::readFile(*file, &reason);
+            if (!content)
+                return Refusal{"cannot read the patterns of " + host::quotedName(*file) + ": " +
+                               reason};
+            for (std::string& pattern : common::patternsOfFile(*content))
+                parsed.exclude.push_back(std::move(pattern));
+        } else if (const auto pattern = valueOf("--exclude", i)) {
+            if (pattern->empty()) return Refusal{"--exclude needs a pattern"};
+            parsed.exclude.push_back(*pattern);
         } else if (arg == "--quiet") {
             parsed.quiet = true;
         } else if (arg == "-z" || arg == "--null") {
@@ -153,8 +166,9 @@ Refusal notAFolder(const std::string& argument, const std::string& which) {
 // gets the folder (empty for a list file). Each sub-folder that cannot be
 // read is named on `err` and counted in `foldersLeftOut`.
 std::optional<Refusal> fill(const std::string& argument, const std::string& which, int mask,
-                            const std::string& leaveOut, host::Grid& grid, std::string& root,
-                            long& foldersLeftOut, std::ostream& err) {
+                            const std::string& leaveOut, const common::ExcludePatterns& exclude,
+                            host::Grid& grid, std::string& root, long& foldersLeftOut,
+                            std::ostream& err) {
     host::NullProgress quiet;
     if (namesListFile(argument)) {
         if (!host::fileExists(argument))
@@ -179,6 +193,7 @@ std::optional<Refusal> fill(const std::string& argument, const std::string& whic
     WalkOptions options;
     options.mask = mask;
     options.leaveOut = leaveOut;
+    options.exclude = exclude;
     const WalkResult walked = walkFolder(grid, root, root, options, quiet);
     for (const SkippedFolder& skipped : walked.skippedFolders) {
         err << "kelvane: cannot read " << which << " sub-folder " << host::quotedName(skipped.path)
@@ -343,10 +358,11 @@ int run(const Arguments& arguments, std::ostream& out, std::ostream& err) {
     std::exception_ptr targetFailure;
     long foldersLeftOut = 0;
     long targetFoldersLeftOut = 0;
+    const common::ExcludePatterns exclude(arguments.exclude);
     const auto fillTarget = [&] {
         try {
-            targetRefused = fill(arguments.target, "target", mask, {}, dw_2, settings.ls_path2,
-                                 targetFoldersLeftOut, targetErr);
+            targetRefused = fill(arguments.target, "target", mask, {}, exclude, dw_2,
+                                 settings.ls_path2, targetFoldersLeftOut, targetErr);
         } catch (...) {
             targetFailure = std::current_exception();
         }
@@ -355,8 +371,9 @@ int run(const Arguments& arguments, std::ostream& out, std::ostream& err) {
     // declared after all it uses, it ends before they do.
     std::optional<std::jthread> targetWalk;
     if (arguments.jobs > 1) targetWalk.emplace(fillTarget);
-    const std::optional<Refusal> sourceRefused = fill(arguments.source, "source", mask, leaveOut,
-                                                      dw_1, settings.ls_path1, foldersLeftOut, err);
+    const std::optional<Refusal> sourceRefused =
+        fill(arguments.source, "source", mask, leaveOut, exclude, dw_1, settings.ls_path1,
+             foldersLeftOut, err);
     if (targetWalk)
         targetWalk.reset();
     else if (!sourceRefused)
@@ -409,7 +426,8 @@ std::string commandLineHelp() {
     return R"(Usage:
   kelvane                 open the window
   kelvane check SOURCE TARGET [--option 1|2|3|4|5] [--no-hidden] [--copy] [--no-replace]
-                [--update] [--quiet] [--jobs N] [-z]
+                [--update] [--exclude GLOB]... [--exclude-from FILE] [--quiet] [--jobs N]
+                [-z]
   kelvane --help          show this text
   kelvane --version       show the version
 
@@ -436,6 +454,18 @@ Options:
                 (every byte; a file that cannot be read counts as different);
                 the names whose files differ are listed in [dw_3]
   --no-hidden   leave hidden files out of the walks
+  --exclude GLOB
+                leave out of both walks the files and folders GLOB matches
+                (an excluded folder is never entered); may be given several
+                times. GLOB is matched against the path below SOURCE or
+                TARGET: * and ? within one name, ** across folders, a
+                trailing / matches folders only, a leading / anchors at
+                SOURCE or TARGET; without a / inside, a name at any depth.
+                Case counts (on Windows it does not). Examples: '*.tmp',
+                'node_modules/', '/build/', 'photos/**/*.raw'
+  --exclude-from FILE
+                the patterns of FILE, one per line (UTF-8; empty lines and
+                lines beginning with # are skipped), as --exclude
   --copy        copy the names of [dw_1] from SOURCE into TARGET, creating
                 sub-folders, as "开始复制" does; prints a [copy] block with one
                 line per file: the name and 成功 or 失败 (the reason of a

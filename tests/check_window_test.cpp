@@ -162,6 +162,19 @@ TEST_F(CheckWindow, StartCheckLeavesATargetInsideTheSourceOutOfListOne) {
     EXPECT_EQ(window->dw_2().rowcount(), 0);
 }
 
+TEST_F(CheckWindow, StartCheckLeavesOutWhatTheExcludeKeyNames) {
+    TempFolder source;
+    TempFolder target;
+    for (const char* name : {"a.txt", "a.tmp", "cache/x.txt"}) source.write(name, name);
+    for (const char* name : {"z.txt", "sub/z.tmp", "sub/cache/y.txt"}) target.write(name, name);
+    folder.write("selmo1.ini", "[other]\r\nexclude=*.tmp; cache/\r\n");
+    setField("sle_1", source.path());
+    setField("sle_2", target.path());
+    click("cb_16");
+    EXPECT_EQ(column(window->dw_1(), "md"), nativeNames({"/a.txt"}));
+    EXPECT_EQ(column(window->dw_2(), "md"), nativeNames({"/z.txt"}));
+}
+
 TEST_F(CheckWindow, StartCheckImportsListFilesByTheirEnding) {
     const std::string list1 = folder.write("names1.TXT", "\\a\n\\b\n\\b\n");
     const std::string list2 = folder.write("names2.txt", "\\b\n\\c\n");

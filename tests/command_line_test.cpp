@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -360,6 +361,33 @@ TEST_F(CommandLine, ContentOptionListsFilesOneByteApart) {
     EXPECT_EQ(split(found["[dw_3]"].heading),
               (std::vector<std::string>{"[dw_3]", "文件的内容不同的名单", "序号"}));
     EXPECT_EQ(found["[dw_3]"].rows, (std::vector<std::vector<std::string>>{{"/edited.txt", "1"}}));
+}
+
+// Patterns leave names out of both walks; an excluded folder is never even
+// opened, as the program's system calls show.
+TEST_F(CommandLine, ExcludedNamesLeaveBothListsAndTheirFoldersAreNeverOpened) {
+    for (const char* name : {"src/keep.txt", "src/a.tmp", "src/build/o.txt", "src/sub/build/b.txt",
+                             "src/web/node_modules/m.js", "dst/only.txt", "dst/deep/b.tmp",
+                             "dst/build/x.txt", "dst/node_modules/n.js"})
+        folder.write(name, name);
+    const std::string patterns = folder.write("patterns", "# made by hand\r\n*.tmp\r\n\r\n");
+    const std::string trace = folder / "trace";
+    const std::string command = "cd '" + folder.path() +
+                                "' && ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" strace -f -qq "
+                                "-e trace=open,openat,openat2 -o '" +
+                                trace + "' '" + KELVANE_PROGRAM +
+                                "' check src dst --exclude-from patterns "
+                                "--exclude=/build/ --exclude node_modules/ >out.txt";
+    ASSERT_EQ(std::system(command.c_str()), 0) << "strace is needed";
+    auto found = blocks(TempFolder::read(folder / "out.txt"));
+    EXPECT_EQ(firstFields(found["[dw_1]"]),
+              (std::vector<std::string>{"/keep.txt", "/sub/build/b.txt"}));
+    EXPECT_EQ(firstFields(found["[dw_2]"]), std::vector<std::string>{"/only.txt"});
+    const std::string calls = TempFolder::read(trace);
+    EXPECT_NE(calls.find("sub/build"), std::string::npos) << calls;
+    EXPECT_EQ(calls.find("node_modules"), std::string::npos) << calls;
+
+    EXPECT_EQ(run({"check", src, dst, "--exclude-from", folder / "absent"}).status, 2);
 }
 
 TEST_F(CommandLine, DuplicateNamesOfTextListsGoToTheirBlocks) {

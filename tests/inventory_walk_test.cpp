@@ -9,10 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "common/exclude_patterns.h"
 #include "common/file_attributes.h"
 #include "grid/grid.h"
 #include "host/clock.h"
 #include "host/fs.h"
+#include "host/paths.h"
 #include "kelvane/inventory/folder_walk.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/unprivileged.h"
@@ -322,6 +324,70 @@ TEST_F(BrowseCondition, LengthTextFollowsTheUnitAsFilelzfDoes) {
         EXPECT_EQ(grid.getitemstring(row, "wjct"), common::filelzf(sized, unit)) << unit;
         EXPECT_EQ(grid.getitemstring(row, "wjct"), expected) << unit;
     }
+}
+
+// --- exclude patterns ------------------------------------------------------------
+
+TEST(ExcludePatterns, GlobsMatchNamesAndPathsBelowTheWalkedFolder) {
+    struct Case {
+        const char* pattern;
+        const char* relative;
+        bool isFolder;
+        bool excluded;
+    };
+    const Case cases[] = {
+        {"*.tmp", "a.tmp", false, true},
+        {"*.tmp", "deep/er/a.tmp", false, true},  // a name at any depth
+        {"*.tmp", "a.tmpx", false, false},
+        {"?.txt", "中.txt", false, true},  // ? is one character, not one byte
+        {"?.txt", "ab.txt", false, false},
+        {"node_modules/", "web/node_modules", true, true},
+        {"node_modules/", "web/node_modules", false, false},  // folders only
+        {"/build/", "build", true, true},
+        {"/build/", "src/build", true, false},  // anchored at the walked folder
+        {"cache/*.bin", "a/cache/x.bin", false, true},
+        {"cache/*.bin", "cache/d/x.bin", false, false},  // * stays within a name
+        {"photos/**/*.raw", "photos/a.raw", false, true},
+        {"photos/**/*.raw", "x/photos/2024/06/a.raw", false, true},
+        {"photos/**/*.raw", "photosx/a.raw", false, false},
+        {"/a**z", "a/b/z", false, true},
+        {"*a*a*a*a*a*a*b", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaac", false, false},
+    };
+    for (const Case& c : cases) {
+        const common::ExcludePatterns patterns({c.pattern});
+        const std::string relative = testing_support::native(c.relative);
+        const std::size_t cut = relative.find_last_of(testing_support::kSeparator) + 1;
+        EXPECT_EQ(patterns.excludes(relative.substr(0, cut), relative.substr(cut), c.isFolder),
+                  c.excluded)
+            << c.pattern << " " << c.relative;
+    }
+    // Case counts only where file names ignore it.
+    const common::ExcludePatterns upper({"*.TMP", "ÉTÉ/"});
+    EXPECT_EQ(upper.excludes("", "a.tmp", false), host::namesIgnoreCase());
+    EXPECT_EQ(upper.excludes("", "été", true), host::namesIgnoreCase());
+    EXPECT_TRUE(upper.excludes("", "b.TMP", false));
+    // A path is left out by any folder it lies in.
+    const common::ExcludePatterns folders({"node_modules/"});
+    EXPECT_TRUE(folders.excludesPath(testing_support::native("web/node_modules/x/y.js"), false));
+    EXPECT_FALSE(folders.excludesPath(testing_support::native("web/x/node_modules"), false));
+    EXPECT_TRUE(common::ExcludePatterns({"", "/"}).empty());
+
+    EXPECT_EQ(common::patternsOfSetting(" *.tmp ; ;/build/;"),
+              (std::vector<std::string>{"*.tmp", "/build/"}));
+    EXPECT_EQ(common::patternsOfFile("# comment\r\n*.o\r\n\r\n build/\n"),
+              (std::vector<std::string>{"*.o", " build/"}));
+}
+
+TEST_F(FolderWalk, ExcludedNamesAreLeftOutRelativeToTheTopFolder) {
+    tree.write("top/keep.txt", "k");
+    tree.write("top/a.tmp", "t");
+    tree.write("top/out/x.txt", "x");
+    tree.write("top/sub/out/y.txt", "y");
+    tree.write("top/sub/z.tmp", "z");
+    WalkOptions options;
+    options.exclude = common::ExcludePatterns({"*.tmp", "/out/"});
+    walkFrom(tree / "top", options);
+    EXPECT_EQ(names(), testing_support::nativeNames({"/top/sub/out/y.txt", "/top/keep.txt"}));
 }
 
 }  // namespace

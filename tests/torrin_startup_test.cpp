@@ -244,12 +244,13 @@ TEST_F(UnattendedRun, ADryRunListsTheCopiesAndTouchesNothing) {
 // a platform that would fail at once if a GUI application were created.
 class UnattendedProgram : public ::testing::Test {
   protected:
-    int start(const std::string& arguments) {
-        const std::string command = "cd '" + folder.path() +
-                                    "' && env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb '" +
-                                    std::string(TORRIN_PROGRAM) + "' " + arguments + " >'" +
-                                    (output.path() + "/out") + "' 2>'" + (output.path() + "/err") +
-                                    "' </dev/null";
+    // `wrapper`: settings of the environment and a program that runs torrin
+    // (a tracer).
+    int start(const std::string& arguments, const std::string& wrapper = {}) {
+        const std::string command =
+            "cd '" + folder.path() + "' && env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb " +
+            wrapper + " '" + std::string(TORRIN_PROGRAM) + "' " + arguments + " >'" +
+            (output.path() + "/out") + "' 2>'" + (output.path() + "/err") + "' </dev/null";
         const int status = std::system(command.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
@@ -295,6 +296,37 @@ TEST_F(UnattendedProgram, ExitStatusOneWhenACopyFails) {
     EXPECT_NE(log().find(gbk("复制文件全部失败，失败数:1\r\n")), std::string::npos);
     EXPECT_EQ(errors(), "torrin: 1 of 1 copies failed:\n  " + (folder / "src/sub/b.txt") +
                             "\ntorrin: the log is " + (folder / "log.txt") + "\n");
+}
+
+// The "exclude" key leaves names out of every source's walk; an excluded
+// folder is never even opened, by the walk or by the workers reading ahead.
+TEST_F(UnattendedProgram, ExcludedNamesAreNotCopiedAndTheirFoldersNeverOpened) {
+    for (const char* name : {"src/keep.txt", "src/a.tmp", "src/sub/b.txt", "src/sub/skipped/c.txt",
+                             "src/skipped/d.txt", "src/skipped/deeper/e.txt"})
+        folder.write(name, name);
+    folder.mkdir("target");
+    folder.write("confi9.ini", "[other]\r\nmpath=" + (folder / "target") +
+                                   "\r\nfdt=2001-01-01 00:00:00\r\nypath1=" + (folder / "src") +
+                                   "\r\nqmljg=n\r\nexclude=*.tmp; skipped/\r\n");
+    const std::string trace = output.path() + "/trace";
+    // The leak check cannot stop the threads of a traced process.
+    EXPECT_EQ(start("exit",
+                    "ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" strace -f -qq -e "
+                    "trace=open,openat,openat2 -o '" +
+                        trace + "'"),
+              0)
+        << errors();
+    std::vector<std::string> copied;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder / "target"))
+        if (entry.is_regular_file())
+            copied.push_back(entry.path().lexically_relative(folder / "target"));
+    std::sort(copied.begin(), copied.end());
+    EXPECT_EQ(copied, (std::vector<std::string>{"keep.txt", "sub/b.txt"}));
+    const std::string calls = TempFolder::read(trace);
+    EXPECT_NE(calls.find("src/sub"), std::string::npos) << calls;
+    EXPECT_EQ(calls.find("skipped"), std::string::npos) << calls;
+    // Read, never written.
+    EXPECT_EQ(host::iniRead(folder / "confi9.ini", "other", "exclude", ""), "*.tmp; skipped/");
 }
 
 TEST_F(UnattendedProgram, OptionsPrintTheirTextAndAnUnknownOneIsRefused) {

@@ -144,6 +144,7 @@ RunDescription runFrom(const RunChoices& choices, const torapp& app) {
     run.logfile = app.logfile();
     run.profile = app.profile();
     run.workers = common::storedWorkers(app.profile());
+    run.exclude = common::ExcludePatterns(common::storedPatterns(app.profile()));
     if (!host::faults::journalSwitchedOff()) {
         run.journal = app.journal();
         run.retryList = app.retryList();

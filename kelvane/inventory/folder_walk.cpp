@@ -80,6 +80,7 @@ class Walker {
         }
         result_.listed = true;
         top.folderLength = folder_.size();
+        topLength_ = folder_.size();
         const std::string leaveOut = withoutTrailingSeparators(options_.leaveOut);
         if (!leaveOut.empty() && !host::isSeparator(leaveOut.front()))
             leftOut_ = folder_ + leaveOut + host::separator();
@@ -97,6 +98,11 @@ class Walker {
                 continue;
             }
             const host::ListingEntry& entry = frame.entries[frame.next++];
+            // An excluded folder is never listed, its files never met.
+            if (!options_.exclude.empty() &&
+                options_.exclude.excludes(std::string_view(folder_).substr(topLength_), entry.name,
+                                          entry.isFolder))
+                continue;
             if (entry.isFolder) {
                 descend(entry.name);
             } else {
@@ -209,10 +215,11 @@ class Walker {
 
     WalkResult result_;
     std::vector<Frame> stack_;
-    std::string folder_;    // the folder being listed, ending with a separator
-    std::string relative_;  // its part after the root
-    std::string name_;      // the current file's `md`
-    std::string leftOut_;   // the folder left out, as folder_ would name it
+    std::string folder_;         // the folder being listed, ending with a separator
+    std::string relative_;       // its part after the root
+    std::string name_;           // the current file's `md`
+    std::string leftOut_;        // the folder left out, as folder_ would name it
+    std::size_t topLength_ = 0;  // of the top folder's path in folder_, with its separator
 
     host::FolderStatusReader reader_;
     bool readerTried_ = false;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/exclude_patterns.h"
 #include "grid/grid.h"
 #include "host/fs.h"
 #include "host/progress.h"
@@ -26,6 +27,9 @@ struct WalkOptions {
     // target folder inside the source, so that what was copied there is not
     // listed, and copied into itself, on the next run. Empty: none.
     std::string leaveOut;
+    // Names below the top folder the walk leaves out; an excluded folder is
+    // never entered.
+    common::ExcludePatterns exclude;
 };
 
 struct SkippedFolder {

@@ -23,8 +23,11 @@ std::string firstCharacter(const QComboBox* list) {
     return host::gbkLeft(host::fromQString(list->currentText()), 1);
 }
 
+// `options` with the patterns of the settings file's "exclude" key, read
+// (never written) for each walk.
 void walkInto(w_htmd& window, const std::string& topFolder, const std::string& root,
-              host::Grid& grid, const WalkOptions& options) {
+              host::Grid& grid, WalkOptions& options) {
+    options.exclude = common::ExcludePatterns(common::storedPatterns(window.profile()));
     // The busy run refuses other operations and holds a close request, so the
     // grid being filled cannot go away under the walk.
     host::BusyRun run(window.busy());

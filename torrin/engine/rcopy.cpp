@@ -279,9 +279,11 @@ class CopyRun {
         const std::vector<RetryEntry> entries = std::move(retries_);
         for (const RetryEntry& entry : entries) {
             if (stopped_) break;
-            // Its row is gone from the settings: nothing to try any more.
+            // Its row is gone from the settings, or it is excluded now:
+            // nothing to try any more.
             if (std::find(header_.sources.begin(), header_.sources.end(), entry.row) ==
-                header_.sources.end())
+                    header_.sources.end() ||
+                run_.exclude.excludesPath(entry.relative, entry.isFolder))
                 continue;
             // Kept to the end of the run: the finishes of its copies read it.
             const ThresholdTest& threshold = retryThresholds_.emplace_back(entry.threshold);
@@ -406,6 +408,7 @@ class CopyRun {
             queueFailure(as_topdir, false);
             return nullptr;
         }
+        leaveOutExcluded(level->reading, zml1);
         if (level->reading.entries.empty()) return nullptr;
         std::vector<std::string> subFolders;
         for (const host::ListingEntry& entry : level->reading.entries) {
@@ -414,6 +417,24 @@ class CopyRun {
         }
         readAhead_.expect(subFolders);
         return level;
+    }
+
+    // What the patterns leave out goes before the walk or the workers look at
+    // it: an excluded folder is never read, ahead or otherwise.
+    void leaveOutExcluded(FolderReading& reading, const std::string& zml1) const {
+        if (run_.exclude.empty()) return;
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < reading.entries.size(); ++i) {
+            const host::ListingEntry& entry = reading.entries[i];
+            if (run_.exclude.excludes(zml1, entry.name, entry.isFolder)) continue;
+            if (kept != i) {
+                reading.entries[kept] = std::move(reading.entries[i]);
+                reading.statuses[kept] = reading.statuses[i];
+            }
+            ++kept;
+        }
+        reading.entries.resize(kept);
+        reading.statuses.resize(kept);
     }
 
     // The copies land there: walking it would copy the backup into itself.

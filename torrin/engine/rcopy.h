@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/exclude_patterns.h"
 #include "common/ordered_work.h"
 #include "host/progress.h"
 
@@ -25,6 +26,7 @@ struct RunDescription {
     std::string logfile;                     // full path of "log.txt"
     std::string profile;                     // full path of "confi9.ini" ("fdt" is stored there)
     int workers = common::kDefaultWorkers;   // files copied at once ("jobs"); 1: one at a time
+    common::ExcludePatterns exclude;         // names below each source folder left out ("exclude")
     // The journal of the run in progress and the list of failures to try
     // again (see run_records.h); empty: the run keeps neither, and stores the
     // threshold without first flushing the target to its device.
