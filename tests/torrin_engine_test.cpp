@@ -22,6 +22,7 @@
 #include "support/temp_folder.h"
 #include "support/unprivileged.h"
 #include "torrin/engine/rcopy.h"
+#include "torrin/engine/run_records.h"
 
 namespace {
 
@@ -450,6 +451,24 @@ TEST_F(CopyRunTest, AnExceptionOnTheWalkLeavesNoWorkerOnFreedState) {
         if (count == 150) throw std::runtime_error("no memory");
     };
     EXPECT_THROW(runCopy(), std::runtime_error);
+}
+
+// A journal cut short by a kill keeps its whole lines; names with the
+// journal's own separators read back as they were written.
+TEST(RunRecords, ATruncatedLastLineIsLeftOutAndNamesReadBack) {
+    const torrin::JournalHeader header{"/t", "2024-01-02 03:04:05", true, {"/a\tb", "/c\\d"}};
+    const std::string text = torrin::journalHeaderText(header) +
+                             torrin::journalEntryText({"/a\tb/x\ny", "x\ny"}) +
+                             torrin::journalEntryText({"/c\\d/z", "z"});
+    const auto whole = torrin::parseJournal(text);
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(whole->header, header);
+    ASSERT_EQ(whole->entries.size(), 2u);
+    EXPECT_EQ(whole->entries[0].source, "/a\tb/x\ny");
+    const auto cut = torrin::parseJournal(text.substr(0, text.size() - 3));
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(cut->entries.size(), 1u);
+    EXPECT_FALSE(torrin::parseJournal("zarvik-torrin-journal 1\ntarget\t/t\nbogus\nbegin\n"));
 }
 
 // --- the stored threshold ----------------------------------------------------
