@@ -6,8 +6,11 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "host/folder_status.h"
 
 namespace host::posix {
 
@@ -32,6 +35,10 @@ bool failBecause(std::string* error, std::string_view what, const std::string& p
 
 // The folder that holds `path` ("." when the path names none).
 std::string folderOf(const std::string& path);
+
+// The length and times of `name` in the open folder `folder`, a link
+// followed, as host::fileTimes reads them; nullopt when they cannot be read.
+std::optional<FileStatus> statusAt(int folder, const std::string& name) noexcept;
 
 // Writes all of `data` at `*offset` (advanced) when given, else at the file's
 // position. False with errno set; the injected disk failure counts here.

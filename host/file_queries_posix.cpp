@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -136,8 +137,9 @@ bool appendToFile(const std::string& path, std::string_view bytes) noexcept {
 }
 
 bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry>& entries,
-                   std::string* reason) {
+                   std::string* reason, std::vector<std::optional<FileStatus>>* statuses) {
     entries.clear();
+    if (statuses) statuses->clear();
     const auto failed = [reason](int code) {
         if (reason) *reason = systemReason(code);
         return false;
@@ -152,6 +154,7 @@ bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry
         ::close(opened);
         return failed(code);
     }
+    const std::unique_ptr<DIR, int (*)(DIR*)> closing(dir, &::closedir);
     // Bit 2 (hidden) and bit 4 (system) of the mask both bring in hidden names;
     // bit 16 brings in sub-folders.
     const bool withHidden = (mask & 6) != 0;
@@ -162,11 +165,7 @@ bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry
         errno = 0;
         const dirent* item = ::readdir(dir);
         if (!item) {
-            if (errno != 0) {
-                const int code = errno;
-                ::closedir(dir);
-                return failed(code);
-            }
+            if (errno != 0) return failed(errno);
             break;
         }
         const std::string_view name = item->d_name;
@@ -201,8 +200,14 @@ bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry
         if (isFolder && !withFolders) continue;
         found.add(std::string(name), isFolder);
     }
-    ::closedir(dir);
     found.sortInto(entries);
+    if (statuses) {
+        // From the folder still open: no path is resolved again per file.
+        statuses->resize(entries.size());
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            if (!entries[i].isFolder) (*statuses)[i] = posix::statusAt(dirFd, entries[i].name);
+        }
+    }
     return true;
 }
 

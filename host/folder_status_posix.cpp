@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "host/file_content_posix.h"
 #include "host/folder_status.h"
 #include "host/long_path_posix.h"
 
@@ -24,10 +25,14 @@ void FolderStatusReader::close() noexcept {
 
 std::optional<FileStatus> FolderStatusReader::status(const std::string& name) const noexcept {
     if (handle_ < 0) return std::nullopt;
+    return posix::statusAt(handle_, name);
+}
+
+std::optional<FileStatus> posix::statusAt(int folder, const std::string& name) noexcept {
     struct statx sx;
     // The same query as host::fileTimes plus the size, so the texts built from
     // it equal those of getft and filelzf.
-    if (::statx(handle_, name.c_str(), AT_STATX_SYNC_AS_STAT,
+    if (::statx(folder, name.c_str(), AT_STATX_SYNC_AS_STAT,
                 STATX_SIZE | STATX_MTIME | STATX_CTIME | STATX_BTIME, &sx) != 0)
         return std::nullopt;
     FileStatus status;

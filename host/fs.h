@@ -190,8 +190,14 @@ std::string listingText(const ListingEntry& entry);
 //   folded to lower case, ties broken by the raw bytes.
 // Returns false (and leaves `entries` empty) when the folder cannot be read,
 // with the system's reason in `reason` when given.
+// With `statuses`, the length and times of each file entry are read from the
+// same open folder, so a walk that needs them opens each folder once:
+// statuses[i] belongs to entries[i], nullopt for a folder and for a file
+// whose status could not be read this way (then ask the file itself), and
+// on Windows for every file (a listing's times can lag behind a file's).
 bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry>& entries,
-                   std::string* reason = nullptr);
+                   std::string* reason = nullptr,
+                   std::vector<std::optional<FileStatus>>* statuses = nullptr);
 
 // What `path` (links followed) names, for a message that says why it cannot
 // be used as it was meant.

@@ -619,8 +619,9 @@ void setWriteFailureAfterBytesForTesting(long long bytes, std::string folder) no
 }
 
 bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry>& entries,
-                   std::string* reason) {
+                   std::string* reason, std::vector<std::optional<FileStatus>>* statuses) {
     entries.clear();
+    if (statuses) statuses->clear();
     const auto failed = [reason](DWORD code) {
         if (reason) *reason = systemMessage(code);
         return false;
@@ -654,6 +655,10 @@ bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry
         return failed(code);
     }
     found.sortInto(entries);
+    // The times a listing gives can lag behind those of a file still open
+    // for writing (NTFS updates its folder's copy when the file is closed):
+    // each file's status is asked of the file itself.
+    if (statuses) statuses->assign(entries.size(), std::nullopt);
     return true;
 }
 

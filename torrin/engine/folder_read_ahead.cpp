@@ -1,6 +1,7 @@
 #include "torrin/engine/folder_read_ahead.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "host/paths.h"
 
@@ -18,20 +19,19 @@ constexpr int kFoldersPerTurn = 16;
 
 FolderReading readFolder(const std::string& folder, int mask) {
     FolderReading reading;
-    reading.listed = host::listDirectory(folder, mask, reading.entries);
-    if (!reading.listed || reading.entries.empty()) return reading;
-    // Read relative to the open folder, before any sub-folder is walked (so
-    // only one folder is open at a time per reader, however deep the tree):
-    // the system then does not resolve the whole path again for each of a
-    // million files. A file that cannot be read this way is asked by its
-    // full path.
-    reading.statuses.resize(reading.entries.size());
-    host::FolderStatusReader reader;
-    reader.open(folder);
+    // The statuses come from the same open folder as the names, before any
+    // sub-folder is walked (so one folder is open at a time per reader,
+    // however deep the tree), and the system does not resolve the whole
+    // path again for each of a million files.
+    reading.listed = host::listDirectory(folder, mask, reading.entries, nullptr, &reading.statuses);
+    if (!reading.listed) return reading;
+    // A file the listing could not tell about is asked by itself.
+    std::optional<host::FolderStatusReader> reader;
     for (std::size_t i = 0; i < reading.entries.size(); ++i) {
         const host::ListingEntry& entry = reading.entries[i];
-        if (entry.isFolder) continue;
-        reading.statuses[i] = reader.status(entry.name);
+        if (entry.isFolder || reading.statuses[i]) continue;
+        if (!reader) reader.emplace().open(folder);
+        reading.statuses[i] = reader->status(entry.name);
         if (reading.statuses[i]) continue;
         if (const auto times = host::fileTimes(host::joinPath(folder, entry.name)))
             reading.statuses[i] = host::FileStatus{0, times->modified, times->created};
