@@ -4,3 +4,8 @@ target_link_libraries(torrin_bench PRIVATE torrin_engine)
 add_executable(journal_bench journal_bench.cpp)
 target_link_libraries(journal_bench PRIVATE host)
 add_dependencies(journal_bench torrin)
+# torrin's incremental run (the program) against fd and find with cp (fd-find
+# from scripts/bench).
+add_executable(incremental_bench incremental_bench.cpp)
+target_link_libraries(incremental_bench PRIVATE host)
+add_dependencies(incremental_bench torrin)

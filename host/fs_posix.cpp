@@ -195,6 +195,21 @@ void removeLeftovers(int folder, const struct stat& st, const std::string& key,
     });
 }
 
+// A folder this process has just made holds no leftovers: the first copy
+// into it need not read it.
+void rememberMadeEmpty(int folder, const std::string& key) noexcept {
+    struct stat st;
+    if (::fstat(folder, &st) != 0) return;
+    try {
+        std::lock_guard lock(scanMutex);
+        if (scans.size() >= kMaxScans) scans.clear();
+        FolderScan scan;
+        rememberState(scan, st);
+        scans.insert_or_assign(key, std::move(scan));
+    } catch (...) {
+    }
+}
+
 // A copy of ours into a folder, from before it looks for leftovers until its
 // file has its name. Our own temporary files and renames change the folder;
 // none of that leaves a leftover, so when the last copy of ours there ends
@@ -491,8 +506,10 @@ bool copyInto(const std::string& source, const OpenFolder& folder, const std::st
 // open folder `root`, never leaving it: with openat2 and RESOLVE_BENEATH a
 // link is followed only while it stays below the root; without openat2 each
 // part is opened from the one before and no link is followed. Missing parts
-// are made. -1 with errno set (EXDEV or ELOOP: a part leads outside).
-int openBeneath(int root, std::string_view relative) noexcept {
+// are made; `madeLast` tells whether the folder itself was. -1 with errno set
+// (EXDEV or ELOOP: a part leads outside).
+int openBeneath(int root, std::string_view relative, bool& madeLast) noexcept {
+    madeLast = false;
     static std::atomic<bool> withOpenat2{true};
     const bool tryOpenat2 = !faults::withoutOpenat2();
     // Opens `path` (below the root) whose parent folder is open as `from`.
@@ -546,8 +563,10 @@ int openBeneath(int root, std::string_view relative) noexcept {
             start = stop + 1;
             if (part.empty()) continue;
             int next = open(current, prefix);
+            madeLast = false;
             if (next < 0 && errno == ENOENT) {
-                if (::mkdirat(current, part.c_str(), 0777) != 0 && errno != EEXIST) {
+                madeLast = ::mkdirat(current, part.c_str(), 0777) == 0;
+                if (!madeLast && errno != EEXIST) {
                     const int code = errno;
                     release(current);
                     errno = code;
@@ -602,7 +621,9 @@ TargetFolder::Reach TargetFolder::enter(std::string_view relative, std::string* 
         if (rootHandle_ < 0)
             rootHandle_ =
                 posix::openPath(root_.empty() ? "." : root_, O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (rootHandle_ >= 0) handle_ = openBeneath(rootHandle_, relative);
+        bool made = false;
+        if (rootHandle_ >= 0) handle_ = openBeneath(rootHandle_, relative, made);
+        if (handle_ >= 0 && made) rememberMadeEmpty(handle_, path_);
         if (handle_ >= 0) return Reach::Reached;
         const int code = errno;
         if (code == EXDEV || code == ELOOP) return Reach::Outside;

@@ -79,6 +79,30 @@ std::string folderKey(std::string_view folder) {
     return key;
 }
 
+std::string FolderKeys::of(std::string_view folder) {
+#ifdef _WIN32
+    // Junctions and mount points lead elsewhere without being links.
+    return folderKey(folder);
+#else
+    std::string_view trimmed = folder;
+    while (trimmed.size() > 1 && isSeparator(trimmed.back())) trimmed.remove_suffix(1);
+    const std::string_view leaf = baseName(trimmed);
+    const std::string_view parent = parentPath(trimmed);
+    if (leaf.empty() || leaf == "." || leaf == ".." || parent.empty()) return folderKey(folder);
+    // A link is followed wherever it leads; anything else adds its own name.
+    std::error_code error;
+    const auto status = std::filesystem::symlink_status(fsPath(trimmed), error);
+    if (status.type() == std::filesystem::file_type::symlink ||
+        (error && status.type() != std::filesystem::file_type::not_found))
+        return folderKey(folder);
+    if (parent != parent_) {
+        parentKey_ = folderKey(parent);
+        parent_.assign(parent);
+    }
+    return parentKey_ + sameFileKey(leaf) + separator();
+#endif
+}
+
 std::optional<std::string> pathInside(std::string_view folder, std::string_view path) {
     const std::optional<std::string> outer = resolved(folder);
     const std::optional<std::string> inner = resolved(path);

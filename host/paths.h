@@ -42,6 +42,17 @@ std::string sameFileKey(std::string_view path);
 // missing folders are made. Ends with a separator: a name's sameFileKey
 // appended gives the key of the file there.
 std::string folderKey(std::string_view folder);
+// folderKey of the folders of one walk, which come one after another below the
+// same parents: the last parent's key is kept, so a further folder costs one
+// look at its own name instead of one at each part of its path.
+class FolderKeys {
+  public:
+    std::string of(std::string_view folder);
+
+  private:
+    std::string parent_;
+    std::string parentKey_;
+};
 
 // `path` made absolute against `base` when it is relative, its "." and ".."
 // steps removed by the text alone (links are not followed) and its trailing

@@ -12,6 +12,7 @@
 #include "host/fs_path.h"
 #include "host/path_rules.h"
 #include "host/paths.h"
+#include "support/temp_folder.h"
 
 namespace {
 
@@ -194,5 +195,22 @@ TEST(Containment, OnlyASeparatorEndsTheFolderAndStepsAreResolved) {
     EXPECT_EQ(host::absoluteLexically("x/../src/", base), at("src"));
     EXPECT_EQ(host::absoluteLexically(at("x/../src"), "/elsewhere"), at("x/../src"));
 }
+
+#ifndef _WIN32
+// The keys a walk gets with its parents' keys kept are those each folder's own
+// resolution gives: through a link on the way, at a link itself, for folders
+// still to be made, and from one parent to another.
+TEST(FolderKeys, KeptParentsGiveWhatAWholeResolutionGives) {
+    testing_support::TempFolder folder;
+    folder.mkdir("t/real/\xc3\x89");
+    std::filesystem::create_directory_symlink("real", folder / "t/link");
+    host::FolderKeys keys;
+    for (const std::string relative :
+         {"t/real/\xc3\x89", "t/real/e\xcc\x81x/", "t/link", "t/link/\xc3\x89", "t/link/new/deeper",
+          "t/real/../link/\xc3\x89", "t/missing/a", "t/missing/b", "t/real"}) {
+        EXPECT_EQ(keys.of(folder / relative), host::folderKey(folder / relative)) << relative;
+    }
+}
+#endif
 
 }  // namespace

@@ -34,8 +34,14 @@ namespace {
 constexpr std::string_view kLineEnd = "\r\n";
 
 // Journal entries are flushed to the device in batches: once this many wait,
-// or as soon as the workers have run out of copies.
-constexpr long kJournalBatch = 512;
+// once the first of them has waited kJournalInterval, or when the workers
+// have run out of copies and the last flush is kIdleFlushGap old. Each flush
+// also flushes the target's whole file system, which on a disk shared with
+// other writers can take long: a run flushes ten times a second at most,
+// however sparse or dense its copies, and its first copies start at once.
+constexpr long kJournalBatch = 4096;
+constexpr std::chrono::milliseconds kJournalInterval{500};
+constexpr std::chrono::milliseconds kIdleFlushGap{100};
 
 // Any directory entry, a dangling link included, takes a name.
 bool nameTaken(const std::string& path) noexcept {
@@ -235,6 +241,7 @@ class CopyRun {
     // they describe, and every piece after them, wait with them.
     void journalCopy(const std::string& source, const std::string& destination) {
         if (!journal_.isOpen()) return;
+        if (journalPending_.empty()) firstPending_ = std::chrono::steady_clock::now();
         journalPending_ += journalEntryText({source, destination});
         ++pendingEntries_;
     }
@@ -261,6 +268,7 @@ class CopyRun {
                 return;
             }
             host::faults::reach(host::faults::kJournalFlushed);
+            lastFlush_ = std::chrono::steady_clock::now();
             journalPending_.clear();
             pendingEntries_ = 0;
         }
@@ -399,6 +407,7 @@ class CopyRun {
     // by the workers; null when it holds nothing to walk.
     [[gnu::noinline]] std::unique_ptr<Level> enter(const std::string& as_topdir,
                                                    const std::string& zml1) {
+        flushJournalWhenDue();
         auto level = std::make_unique<Level>();
         level->reading = readAhead_.take(as_topdir);
         if (!level->reading.listed) {
@@ -468,7 +477,7 @@ class CopyRun {
                                      : withSeparator(run_.target) + zml1,
                                  {},
                                  {}};
-            filenp->key = host::folderKey(filenp->folder);
+            filenp->key = folderKeys_.of(filenp->folder);
             filenp->refused = landsInSource(filenp->folder);
             const std::string_view root = run_.target;
             if (std::string_view(filenp->folder).substr(0, root.size()) == root)
@@ -482,9 +491,12 @@ class CopyRun {
         const std::string_view root = run_.target;
         if (!filenp->refused) {
             // A dry run makes no folder: its names are looked up by path.
-            filenp->reached = folder.substr(0, root.size()) == root &&
-                              (dryRun() || target_.enter(folder.substr(root.size())) ==
-                                               host::TargetFolder::Reach::Reached);
+            // Replacing, the walk chooses no name there: the worker that
+            // copies reaches the folder, and fails the copy if it cannot.
+            filenp->reached =
+                folder.substr(0, root.size()) == root &&
+                (dryRun() || run_.replace ||
+                 target_.enter(folder.substr(root.size())) == host::TargetFolder::Reach::Reached);
         }
         if (filenp->refused || !filenp->reached) {
             // Copies into the folder being walked would be met again, and
@@ -629,10 +641,20 @@ class CopyRun {
                 }
             });
         batch_.reset();
-        // The workers wait for the journal only as long as they have other
-        // copies to do, or until a batch of entries is together.
-        if (pendingEntries_ >= kJournalBatch ||
-            (!journalPending_.empty() && workers_.threads() > 0 && copies().running() == 0))
+        flushJournalWhenDue();
+    }
+
+    // The copies wait for their journal entries at most about one interval,
+    // however long the walk takes to find the next new file.
+    void flushJournalWhenDue() {
+        if (pendingEntries_ >= kJournalBatch || static_cast<long>(held_.size()) >= kJournalBatch) {
+            flushJournal();
+            return;
+        }
+        if (journalPending_.empty()) return;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - firstPending_ >= kJournalInterval ||
+            (copies().running() == 0 && now - lastFlush_ >= kIdleFlushGap))
             flushJournal();
     }
 
@@ -722,9 +744,12 @@ class CopyRun {
 
     // The journal, and the pieces waiting for its entries to reach the device.
     JournalHeader header_;
+    host::FolderKeys folderKeys_;
     host::JournalFile journal_;
     std::string journalPending_;
     long pendingEntries_ = 0;
+    std::chrono::steady_clock::time_point firstPending_;
+    std::chrono::steady_clock::time_point lastFlush_;  // the epoch before the first
     std::deque<std::pair<common::OrderedWork::Work, common::OrderedWork::Finish>> held_;
     std::vector<std::string> recordNotes_;  // log lines of the records, after the start
     // The interrupted run's destinations by source, in its order.
