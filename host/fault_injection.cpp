@@ -55,6 +55,33 @@ void reach(std::string_view point) noexcept {
     if (killPoint.point == point && --killPoint.remaining == 0) killProcessNow();
 }
 
+namespace {
+
+// Verified copies to come before the one damaged; -1: not yet read from the
+// environment; 0: none.
+std::atomic<long> copiesBeforeDamage{-1};
+
+}  // namespace
+
+bool corruptThisCopy() noexcept {
+    long left = copiesBeforeDamage.load();
+    if (left < 0) {
+        const char* value = std::getenv("ZARVIK_TEST_CORRUPT_COPY");
+        const long count = value ? std::strtol(value, nullptr, 10) : 0;
+        copiesBeforeDamage.compare_exchange_strong(left, count > 0 ? count : 0);
+        left = copiesBeforeDamage.load();
+    }
+    // Each copy takes one step; the one that takes the last is damaged.
+    while (left > 0) {
+        if (copiesBeforeDamage.compare_exchange_weak(left, left - 1)) return left == 1;
+    }
+    return false;
+}
+
+void setCorruptCopyForTesting(long count) noexcept {
+    copiesBeforeDamage.store(count > 0 ? count : 0);
+}
+
 bool journalSwitchedOff() noexcept {
     static const bool off = [] {
         const char* value = std::getenv("ZARVIK_TEST_NO_JOURNAL");

@@ -4,6 +4,11 @@
 //                                     the n-th time <point> is reached, so what
 //                                     a kill leaves behind is tested at exact
 //                                     moments instead of at random ones;
+//   ZARVIK_TEST_CORRUPT_COPY=<n>      the n-th copy that is verified gets its last
+//                                     byte changed on the device after it was
+//                                     written, checksummed and flushed, before
+//                                     it is read back: what a failing disk,
+//                                     cable or controller does to a copy;
 //   ZARVIK_TEST_NO_JOURNAL=1          torrin's runs keep no journal or retry
 //                                     list and flush nothing before storing the
 //                                     threshold, so a benchmark can tell what
@@ -28,6 +33,13 @@ inline constexpr std::string_view kJournalFlushed = "journal-flushed";    // a b
 inline constexpr std::string_view kThresholdStored = "threshold-stored";  // before the journal goes
 
 void reach(std::string_view point) noexcept;
+
+// True the n-th time a verified copy asks (ZARVIK_TEST_CORRUPT_COPY): that
+// copy is to be damaged before it is read back.
+bool corruptThisCopy() noexcept;
+// Sets the copy to damage in this process (as the environment does): the
+// `count`-th verified copy from now on; 0: none.
+void setCorruptCopyForTesting(long count) noexcept;
 
 // ZARVIK_TEST_NO_JOURNAL is set.
 bool journalSwitchedOff() noexcept;

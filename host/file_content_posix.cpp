@@ -17,6 +17,7 @@
 #include <climits>
 #include <cstdlib>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -24,6 +25,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/checksum.h"
 #include "host/copy_switches.h"
 #include "host/fs.h"
 
@@ -67,11 +69,13 @@ std::size_t injectedAllowance(int fd, std::size_t size) noexcept {
 // pass through a buffer.
 class RangeCopier {
   public:
-    RangeCopier(int from, int to) noexcept
+    // With `checksum`, every byte passes through the buffer and is added to it.
+    RangeCopier(int from, int to, Checksum* checksum) noexcept
         : from_(from),
           to_(to),
+          checksum_(checksum),
           killAfter_(detail::killCopyAfter()),
-          inKernel_(!injected.active.load() && killAfter_ < 0) {}
+          inKernel_(!injected.active.load() && killAfter_ < 0 && !checksum) {}
 
     // Copies [offset, end); `end` becomes where the source ended when it is
     // shorter now than when it was opened. False with errno set.
@@ -118,6 +122,7 @@ class RangeCopier {
                 if (errno == EINTR) continue;
                 return false;
             }
+            if (checksum_) checksum_->add(buffer, static_cast<std::size_t>(got));
             off_t at = offset;
             if (killAfter_ >= 0 && copied_ + got > killAfter_) {
                 writeAll(to_, buffer, static_cast<std::size_t>(killAfter_ - copied_), &at);
@@ -132,6 +137,7 @@ class RangeCopier {
 
     int from_;
     int to_;
+    Checksum* checksum_;
     long long killAfter_;
     bool inKernel_;
     long long copied_ = 0;
@@ -165,18 +171,26 @@ bool tryClone(int from, int to, dev_t fromDevice, dev_t toDevice) {
 // a moment and takes no more room than its source.
 }  // namespace
 
-bool copyContent(int from, int to, const struct stat& st, dev_t toDevice) noexcept {
+bool copyContent(int from, int to, const struct stat& st, dev_t toDevice,
+                 Checksum* checksum) noexcept {
     off_t size = st.st_size;
-    RangeCopier ranges(from, to);
+    RangeCopier ranges(from, to, checksum);
     if (size == 0) {
         // Empty, or a pseudo file that does not tell its length: read to its end.
         size = std::numeric_limits<off_t>::max();
         return ranges.copy(0, size);
     }
+    // A clone is never read: a checksum needs the bytes.
     try {
-        if (tryClone(from, to, st.st_dev, toDevice)) return true;
+        if (!checksum && tryClone(from, to, st.st_dev, toDevice)) return true;
     } catch (...) {
     }
+    // The holes read back as zeros: the checksum takes them as zeros.
+    off_t summed = 0;
+    const auto sumHoleUpTo = [&](off_t at) {
+        if (checksum && at > summed) checksum->addZeros(static_cast<std::uint64_t>(at - summed));
+        summed = std::max(summed, at);
+    };
     // A file with as many blocks as bytes has no hole; asking for them costs
     // two calls per file.
     const bool mayHaveHoles = static_cast<off_t>(st.st_blocks) * 512 < size;
@@ -199,17 +213,74 @@ bool copyContent(int from, int to, const struct stat& st, dev_t toDevice) noexce
             if (data >= end) break;
         }
         off_t reached = hole;
+        sumHoleUpTo(data);
         if (!ranges.copy(data, reached)) return false;
+        summed = reached;
         if (reached < hole) end = reached;  // the source got shorter meanwhile
         written = std::min(reached, end);
         offset = hole;
     }
+    sumHoleUpTo(end);
     if (written >= end) return true;
     // A hole at the end: the length is set. A file system that cannot set it
     // (some FUSE ones) gets the last byte, a zero, written instead.
     if (::ftruncate(to, end) == 0) return true;
     off_t last = end - 1;
     return writeAll(to, "", 1, &last);
+}
+
+ReadBack readBack(int fd, const Checksum::Digest& expected) noexcept {
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    // Large reads, aligned as O_DIRECT wants them on every disk there is.
+    constexpr std::size_t kBlock = 4 << 20;
+    constexpr std::size_t kAlignment = 4096;
+    void* memory = nullptr;
+    if (::posix_memalign(&memory, kAlignment, kBlock) != 0) {
+        errno = ENOMEM;
+        return ReadBack::Failed;
+    }
+    const std::unique_ptr<char, decltype(&std::free)> buffer(static_cast<char*>(memory),
+                                                             &std::free);
+    const int flags = ::fcntl(fd, F_GETFL);
+    bool direct = flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_DIRECT) == 0;
+    const auto restore = [&](ReadBack result) {
+        const int code = errno;
+        if (direct) ::fcntl(fd, F_SETFL, flags);
+        errno = code;
+        return result;
+    };
+    try {
+        for (;;) {
+            Checksum checksum;
+            bool refused = false;
+            for (off_t offset = 0;;) {
+                const ssize_t got = ::pread(fd, buffer.get(), kBlock, offset);
+                if (got < 0 && errno == EINTR) continue;
+                // An alignment the file system wants beyond the usual: read
+                // again without O_DIRECT, the cached pages dropped all the same.
+                if (got < 0 && direct && errno == EINVAL && offset == 0) {
+                    refused = true;
+                    break;
+                }
+                if (got < 0) return restore(ReadBack::Failed);
+                if (got == 0) break;
+                checksum.add(buffer.get(), static_cast<std::size_t>(got));
+                offset += got;
+                // Reading directly, only the end gives less: the next read
+                // would start where no block does.
+                if (direct && static_cast<std::size_t>(got) < kBlock) break;
+            }
+            if (!refused) {
+                return restore(checksum.digest() == expected ? ReadBack::Same
+                                                             : ReadBack::Different);
+            }
+            ::fcntl(fd, F_SETFL, flags);
+            direct = false;
+        }
+    } catch (...) {
+        errno = ENOMEM;
+        return restore(ReadBack::Failed);
+    }
 }
 
 bool writeAll(int fd, const char* data, std::size_t size, off_t* offset) noexcept {

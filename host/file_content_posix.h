@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "host/checksum.h"
 #include "host/folder_status.h"
 
 namespace host::posix {
@@ -46,6 +47,20 @@ bool writeAll(int fd, const char* data, std::size_t size, off_t* offset = nullpt
 
 // Copies the file `from`, whose status `st` was read when it was opened, into
 // the new empty file `to` on the device `toDevice`. False with errno set.
-bool copyContent(int from, int to, const struct stat& st, dev_t toDevice) noexcept;
+// With `checksum`, every byte of the copy as it will read back (its holes as
+// zeros) is added to it: the bytes then pass through a buffer, never cloned
+// or copied inside the kernel.
+bool copyContent(int from, int to, const struct stat& st, dev_t toDevice,
+                 Checksum* checksum = nullptr) noexcept;
+
+enum class ReadBack { Same, Different, Failed };
+// Reads the file `fd` (open for reading, its data flushed to the device) back
+// and compares its checksum with `expected`. What comes back is what the
+// device holds: the file's cached pages are dropped first, and it is read
+// with O_DIRECT where the file system allows. Where neither works (tmpfs,
+// whose pages are the file; FUSE file systems that keep a cache of their own)
+// it is read all the same, from memory. Failed, with errno set, when it
+// cannot be read.
+ReadBack readBack(int fd, const Checksum::Digest& expected) noexcept;
 
 }  // namespace host::posix

@@ -115,11 +115,21 @@ class TargetFolder {
     void leave() noexcept;
     // The path text of the destination, for messages.
     const std::string& path() const noexcept { return path_; }
+    // Whether the destination was removed since it was entered (a copy into
+    // it then fails; entering it again makes it anew).
+    bool destinationGone() const noexcept;
     // Whether any entry (a dangling link too) has this name in the destination.
     bool nameTaken(const std::string& name) const noexcept;
     // The length and times of the file `name` in the destination (a link is
     // not followed); nullopt when there is no such file.
     std::optional<FileStatus> statusOf(const std::string& name) const noexcept;
+    // Each copy that follows, once flushed and before it takes its name, is
+    // read back from the device (its cached pages dropped, or read around
+    // the cache, where the file system lets them; from memory on tmpfs and
+    // some FUSE file systems) and compared with a checksum taken while it was
+    // written. One that does not read back as written is removed, the
+    // target's file is left as it was, and the copy fails with that reason.
+    void setVerify(bool verify) noexcept { verify_ = verify; }
     // copyFileSafely into the destination under `name`.
     bool copyHere(const std::string& source, const std::string& name, bool replace,
                   std::string* error = nullptr) noexcept;
@@ -132,6 +142,7 @@ class TargetFolder {
     int rootHandle_ = -1;
     int handle_ = -1;
     [[maybe_unused]] bool flushEachCopy_ = false;  // read on Windows only
+    bool verify_ = false;
 };
 // True for the names of the program's temporary files (copies, settings,
 // saved lists, exports); listings leave out these names and no others.

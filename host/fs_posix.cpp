@@ -18,9 +18,11 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <unordered_map>
 
+#include "host/checksum.h"
 #include "host/copy_switches.h"
 #include "host/durability.h"
 #include "host/fault_injection.h"
@@ -97,11 +99,11 @@ void removeIfUnlocked(int folder, const std::string& name) noexcept {
 
 // Creates a new temporary file with a temporary name in the open `folder`,
 // locked; returns its descriptor (or -1 with errno set) and its name.
-int createNamed(int folder, std::string_view stem, mode_t mode, std::string& name) {
+int createNamed(int folder, std::string_view stem, mode_t mode, std::string& name,
+                int access = O_WRONLY) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         name = temporary_names::make(stem);
-        const int fd =
-            ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        const int fd = ::openat(folder, name.c_str(), access | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd < 0) {
             if (errno == EEXIST) continue;
             return -1;
@@ -352,18 +354,20 @@ class Temporary {
     Temporary(const Temporary&) = delete;
     Temporary& operator=(const Temporary&) = delete;
 
-    // Creates the file for a target named `base`; false with errno set.
-    bool create(std::string_view base, mode_t mode) {
+    // Creates the file for a target named `base`, for writing and, with
+    // `readable`, reading; false with errno set.
+    bool create(std::string_view base, mode_t mode, bool readable = false) {
+        const int access = readable ? O_RDWR : O_WRONLY;
         stem_ = temporary_names::stemOf(base);
         if (namelessPossible()) {
             // Nameless, nobody can reach it to remove it: it is locked only
             // if it ever gets a temporary name (see publish).
-            fd_ = ::openat(folder_.fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+            fd_ = ::openat(folder_.fd, ".", O_TMPFILE | access | O_CLOEXEC, mode);
             if (fd_ >= 0) return true;
             // Refused by the file system (FAT, network shares, overlays): a name.
             if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
         }
-        fd_ = createNamed(folder_.fd, stem_, mode, name_);
+        fd_ = createNamed(folder_.fd, stem_, mode, name_, access);
         return fd_ >= 0;
     }
 
@@ -425,9 +429,21 @@ class Temporary {
     std::string name_;  // empty while nameless and once published
 };
 
-// Copies `source` to `base` in the open `folder`; see copyFileSafely.
+// The damage the test seam does to a verified copy (faults::corruptThisCopy):
+// its last byte changed on the device, after it was flushed.
+void damageForTesting(int fd) noexcept {
+    struct stat st;
+    unsigned char byte = 0;
+    if (::fstat(fd, &st) != 0 || st.st_size == 0 || ::pread(fd, &byte, 1, st.st_size - 1) != 1)
+        return;
+    byte ^= 0xFF;
+    if (::pwrite(fd, &byte, 1, st.st_size - 1) == 1) ::fdatasync(fd);
+}
+
+// Copies `source` to `base` in the open `folder`; see copyFileSafely and
+// TargetFolder::setVerify.
 bool copyInto(const std::string& source, const OpenFolder& folder, const std::string& base,
-              bool replace, std::string* error) {
+              bool replace, bool verify, std::string* error) {
     const std::string target = joinPath(folder.path, base);
     // O_NONBLOCK keeps a FIFO from blocking the open; it is refused just below.
     const int from = posix::openPath(source, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -475,8 +491,10 @@ bool copyInto(const std::string& source, const OpenFolder& folder, const std::st
     // them all, which spares setting them afterwards.
     const mode_t mode = st.st_mode & 0777;
     const bool modeAtCreation = (mode & processUmask()) == 0;
+    std::optional<Checksum> checksum;
+    if (verify) checksum.emplace();
     Temporary to(folder);
-    if (!to.create(base, modeAtCreation ? mode : 0600)) {
+    if (!to.create(base, modeAtCreation ? mode : 0600, verify)) {
         const int code = errno;
         ::close(from);
         return fail(error, "cannot create a file in", folder.path, code);
@@ -486,13 +504,31 @@ bool copyInto(const std::string& source, const OpenFolder& folder, const std::st
         to.discard();
         return fail(error, what, path, code);
     };
-    if (!copyContent(from, to.fd(), st, folderStatus.st_dev))
+    if (!copyContent(from, to.fd(), st, folderStatus.st_dev, checksum ? &*checksum : nullptr))
         return abandon("cannot copy", source, errno);
     if (!modeAtCreation && !setMode(to.fd(), mode))
         return abandon("cannot set the mode of", target, errno);
     const timespec times[2] = {st.st_atim, st.st_mtim};
     if (::futimens(to.fd(), times) != 0) return abandon("cannot set the time of", target, errno);
     if (!to.flush()) return abandon("cannot write", target, errno);
+    if (verify) {
+        // On the device before it is read back from there.
+        if (::fdatasync(to.fd()) != 0) return abandon("cannot write", target, errno);
+        if (faults::corruptThisCopy()) damageForTesting(to.fd());
+        switch (posix::readBack(to.fd(), checksum->digest())) {
+            case posix::ReadBack::Same:
+                break;
+            case posix::ReadBack::Different:
+                ::close(from);
+                to.discard();
+                return failBecause(error, "cannot verify the copy", target,
+                                   "it reads back from the device with other bytes than were "
+                                   "written",
+                                   EIO);
+            case posix::ReadBack::Failed:
+                return abandon("cannot read back", target, errno);
+        }
+    }
     if (!to.publish(base, replace)) {
         const int code = errno;
         return abandon(code == EEXIST ? "will not replace" : "cannot rename to", target, code);
@@ -593,7 +629,7 @@ bool copyFileSafely(const std::string& source, const std::string& target, bool r
     try {
         const OpenFolder folder(folderOf(target));
         if (folder.fd < 0) return fail(error, "cannot create a file in", folder.path, errno);
-        return copyInto(source, folder, std::string(baseName(target)), replace, error);
+        return copyInto(source, folder, std::string(baseName(target)), replace, false, error);
     } catch (...) {
         return fail(error, "out of memory copying", source, ENOMEM);
     }
@@ -640,6 +676,11 @@ void TargetFolder::leave() noexcept {
     handle_ = -1;
 }
 
+bool TargetFolder::destinationGone() const noexcept {
+    struct stat st;
+    return handle_ >= 0 && (::fstat(handle_, &st) != 0 || st.st_nlink == 0);
+}
+
 bool TargetFolder::nameTaken(const std::string& name) const noexcept {
     struct stat st;
     return handle_ >= 0 && ::fstatat(handle_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
@@ -657,7 +698,7 @@ bool TargetFolder::copyHere(const std::string& source, const std::string& name, 
                             std::string* error) noexcept {
     try {
         if (handle_ < 0) return fail(error, "cannot create a file in", path_, EBADF);
-        return copyInto(source, OpenFolder{handle_, path_}, name, replace, error);
+        return copyInto(source, OpenFolder{handle_, path_}, name, replace, verify_, error);
     } catch (...) {
         return fail(error, "out of memory copying", source, ENOMEM);
     }

@@ -6,8 +6,11 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <optional>
 
+#include "host/checksum.h"
 #include "host/copy_switches.h"
+#include "host/fault_injection.h"
 #include "host/fs.h"
 #include "host/listing_order.h"
 #include "host/paths.h"
@@ -107,14 +110,18 @@ std::wstring temporaryStem(const std::wstring& base) {
 // It shares nothing, FILE_SHARE_DELETE least of all: while it is open no one
 // can delete or rename it, which is what tells a running writer's file from a
 // leftover. DELETE access lets it be renamed through this very handle.
+// `readable`: the file may be read through this handle and opened for
+// reading once more while it is open (to be read back from the device).
 HANDLE createTemporary(const std::wstring& folder, const std::wstring& base,
-                       std::wstring& temporaryPath) {
+                       std::wstring& temporaryPath, bool readable = false) {
     const std::string stem = narrow(temporaryStem(base));
     for (int attempt = 0; attempt < 100; ++attempt) {
         temporaryPath = wideJoin(folder, windows::widen(temporary_names::make(stem)));
         const HANDLE handle = ::CreateFileW(
-            temporaryPath.c_str(), GENERIC_WRITE | DELETE | FILE_WRITE_ATTRIBUTES, 0, nullptr,
-            CREATE_NEW, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+            temporaryPath.c_str(),
+            GENERIC_WRITE | DELETE | FILE_WRITE_ATTRIBUTES | (readable ? GENERIC_READ : 0),
+            readable ? FILE_SHARE_READ : 0, nullptr, CREATE_NEW,
+            FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (handle != INVALID_HANDLE_VALUE || ::GetLastError() != ERROR_FILE_EXISTS) return handle;
     }
     ::SetLastError(ERROR_FILE_EXISTS);
@@ -238,7 +245,8 @@ bool writeAll(HANDLE handle, const char* data, std::size_t size) noexcept {
     return true;
 }
 
-bool copyContent(HANDLE from, HANDLE to) noexcept {
+// With `checksum`, every byte copied is added to it.
+bool copyContent(HANDLE from, HANDLE to, Checksum* checksum = nullptr) noexcept {
     static constexpr DWORD kBufferSize = 1 << 20;
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[kBufferSize]);
     if (!buffer) {
@@ -251,12 +259,72 @@ bool copyContent(HANDLE from, HANDLE to) noexcept {
         DWORD got = 0;
         if (!::ReadFile(from, buffer.get(), kBufferSize, &got, nullptr)) return false;
         if (got == 0) return true;
+        if (checksum) checksum->add(buffer.get(), got);
         if (killAfter >= 0 && copied + got > killAfter) {
             writeAll(to, buffer.get(), static_cast<std::size_t>(killAfter - copied));
             ::TerminateProcess(::GetCurrentProcess(), 9);
         }
         if (!writeAll(to, buffer.get(), got)) return false;
         copied += got;
+    }
+}
+
+// The damage the test seam does to a verified copy (faults::corruptThisCopy):
+// its last byte changed on the device, after it was flushed.
+void damageForTesting(HANDLE file) noexcept {
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(file, &size) || size.QuadPart == 0) return;
+    const auto last = static_cast<std::uint64_t>(size.QuadPart - 1);
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(last);
+    at.OffsetHigh = static_cast<DWORD>(last >> 32);
+    unsigned char byte = 0;
+    DWORD done = 0;
+    if (!::ReadFile(file, &byte, 1, &done, &at) || done != 1) return;
+    byte ^= 0xFF;
+    if (::WriteFile(file, &byte, 1, &done, &at)) ::FlushFileBuffers(file);
+}
+
+enum class ReadBack { Same, Different, Failed };
+// Reads the flushed file at `path` back and compares its checksum with
+// `expected`: unbuffered, so what comes back is what the device holds; where
+// the file system refuses that (some network shares), through the cache.
+// Failed, with the system's error set, when it cannot be read.
+ReadBack readBack(const std::wstring& path, const Checksum::Digest& expected) noexcept {
+    constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const auto open = [&](DWORD flags) {
+        return ::CreateFileW(path.c_str(), GENERIC_READ, kShare, nullptr, OPEN_EXISTING, flags,
+                             nullptr);
+    };
+    HANDLE opened = open(FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN);
+    const bool unbuffered = opened != INVALID_HANDLE_VALUE;
+    if (!unbuffered) opened = open(FILE_FLAG_SEQUENTIAL_SCAN);
+    const Handle file(opened);
+    if (!file.valid()) return ReadBack::Failed;
+    // Whole pages: unbuffered reads want addresses and sizes in sectors.
+    constexpr DWORD kBlock = 4 << 20;
+    void* buffer = ::VirtualAlloc(nullptr, kBlock, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (!buffer) return ReadBack::Failed;
+    try {
+        Checksum checksum;
+        for (;;) {
+            DWORD got = 0;
+            if (!::ReadFile(file.get(), buffer, kBlock, &got, nullptr)) {
+                const DWORD code = ::GetLastError();
+                ::VirtualFree(buffer, 0, MEM_RELEASE);
+                ::SetLastError(code);
+                return ReadBack::Failed;
+            }
+            checksum.add(buffer, got);
+            // Unbuffered, only the end gives less, and nothing lies after it.
+            if (got == 0 || (unbuffered && got < kBlock)) break;
+        }
+        ::VirtualFree(buffer, 0, MEM_RELEASE);
+        return checksum.digest() == expected ? ReadBack::Same : ReadBack::Different;
+    } catch (...) {
+        ::VirtualFree(buffer, 0, MEM_RELEASE);
+        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return ReadBack::Failed;
     }
 }
 
@@ -399,8 +467,10 @@ std::optional<FileTimes> fileTimes(const std::string& path) noexcept {
 
 namespace {
 
+// `verify`: the copy, flushed, is read back from the device and compared with
+// the checksum taken while it was written before it takes its name.
 bool copyFile(const std::string& source, const std::string& target, bool replace, bool flush,
-              std::string* error) noexcept {
+              bool verify, std::string* error) noexcept {
     try {
         const std::wstring wideSource = systemPath(source);
         const std::wstring wideTarget = systemPath(target);
@@ -420,8 +490,10 @@ bool copyFile(const std::string& source, const std::string& target, bool replace
         const std::wstring base = wideBaseName(wideTarget);
         removeLeftovers(folder, base);
 
+        std::optional<Checksum> checksum;
+        if (verify) checksum.emplace();
         std::wstring temporary;
-        Handle to(createTemporary(folder, base, temporary));
+        Handle to(createTemporary(folder, base, temporary, verify));
         if (!to.valid())
             return fail(error, "cannot create a file in", narrow(folder), ::GetLastError());
         auto abandon = [&](std::string_view what, const std::string& path, DWORD code) {
@@ -429,13 +501,34 @@ bool copyFile(const std::string& source, const std::string& target, bool replace
             removeTemporary(temporary);
             return fail(error, what, path, code);
         };
-        if (!copyContent(from.get(), to.get()))
+        if (!copyContent(from.get(), to.get(), checksum ? &*checksum : nullptr))
             return abandon("cannot copy", source, ::GetLastError());
         // The last-write time travels with the copy, as the system's copy keeps it;
         // the creation time is the copy's own.
         if (!::SetFileTime(to.get(), nullptr, nullptr, &info.ftLastWriteTime))
             return abandon("cannot set the time of", target, ::GetLastError());
         from.close();
+        if (verify) {
+            if (!::FlushFileBuffers(to.get()))
+                return abandon("cannot write", target, ::GetLastError());
+            if (faults::corruptThisCopy()) damageForTesting(to.get());
+            switch (readBack(temporary, checksum->digest())) {
+                case ReadBack::Same:
+                    break;
+                case ReadBack::Different:
+                    to.close();
+                    removeTemporary(temporary);
+                    if (error) {
+                        *error = "cannot verify the copy \"" + target +
+                                 "\": it reads back from the device with other bytes than "
+                                 "were written";
+                    }
+                    ::SetLastError(ERROR_CRC);
+                    return false;
+                case ReadBack::Failed:
+                    return abandon("cannot read back", target, ::GetLastError());
+            }
+        }
         const DWORD code = finishTemporary(
             to, temporary, wideTarget, info.dwFileAttributes & kCopiedAttributes, replace, flush);
         if (code != ERROR_SUCCESS) {
@@ -452,7 +545,7 @@ bool copyFile(const std::string& source, const std::string& target, bool replace
 
 bool copyFileSafely(const std::string& source, const std::string& target, bool replace,
                     std::string* error) noexcept {
-    return copyFile(source, target, replace, false, error);
+    return copyFile(source, target, replace, false, false, error);
 }
 
 // Windows offers no lookup relative to an open folder that refuses to leave
@@ -491,6 +584,14 @@ void TargetFolder::leave() noexcept {
     handle_ = -1;
 }
 
+bool TargetFolder::destinationGone() const noexcept {
+    try {
+        return handle_ >= 0 && !folderExists(path_);
+    } catch (...) {
+        return false;
+    }
+}
+
 bool TargetFolder::nameTaken(const std::string& name) const noexcept {
     try {
         return ::GetFileAttributesW(systemPath(joinPath(path_, name)).c_str()) !=
@@ -521,7 +622,7 @@ bool TargetFolder::copyHere(const std::string& source, const std::string& name, 
                             std::string* error) noexcept {
     try {
         if (handle_ < 0) return fail(error, "cannot create a file in", path_, ERROR_INVALID_HANDLE);
-        return copyFile(source, joinPath(path_, name), replace, flushEachCopy_, error);
+        return copyFile(source, joinPath(path_, name), replace, flushEachCopy_, verify_, error);
     } catch (...) {
         return fail(error, "out of memory copying", source, ERROR_NOT_ENOUGH_MEMORY);
     }

@@ -38,6 +38,7 @@ struct Arguments {
     bool copy = false;
     bool replace = true;
     bool update = false;               // --copy also replaces the files the option found different
+    bool verify = false;               // --copy reads each copy back from the device
     std::vector<std::string> exclude;  // --exclude and --exclude-from patterns, in order
     bool quiet = false;                // no progress line even on a terminal
     bool null = false;                 // -z: names only, each ended by NUL
@@ -98,6 +99,8 @@ std::optional<Refusal> parse(const std::vector<std::string>& args, Arguments& pa
             parsed.replace = false;
         } else if (arg == "--update") {
             parsed.update = true;
+        } else if (arg == "--verify") {
+            parsed.verify = true;
         } else if (const auto file = valueOf("--exclude-from", i)) {
             if (file->empty()) return Refusal{"--exclude-from needs a file of patterns"};
             std::string reason;
@@ -131,6 +134,7 @@ std::optional<Refusal> parse(const std::vector<std::string>& args, Arguments& pa
         return Refusal{"check takes one SOURCE and one TARGET; also given:" + extra};
     }
     if (parsed.update && !parsed.copy) return Refusal{"--update works with --copy only"};
+    if (parsed.verify && !parsed.copy) return Refusal{"--verify works with --copy only"};
     if (parsed.update && parsed.option.empty())
         return Refusal{"--update needs --option 1 to 5: it copies what the option finds different"};
     if (parsed.update && !parsed.replace)
@@ -268,6 +272,7 @@ int copyDifferences(const Arguments& arguments, const CheckSettings& settings, h
     plan.sourceFolder = settings.ls_path1;
     plan.targetFolder = settings.ls_path2;
     plan.replace = arguments.replace;
+    plan.verify = arguments.verify;
     if (!arguments.null) {
         out << "[copy]\t" << list.headerText(list.columnIndex("md")) << '\t'
             << list.headerText(list.columnIndex("jg")) << '\n';
@@ -426,8 +431,8 @@ std::string commandLineHelp() {
     return R"(Usage:
   kelvane                 open the window
   kelvane check SOURCE TARGET [--option 1|2|3|4|5] [--no-hidden] [--copy] [--no-replace]
-                [--update] [--exclude GLOB]... [--exclude-from FILE] [--quiet] [--jobs N]
-                [-z]
+                [--update] [--verify] [--exclude GLOB]... [--exclude-from FILE]
+                [--quiet] [--jobs N] [-z]
   kelvane --help          show this text
   kelvane --version       show the version
 
@@ -478,6 +483,12 @@ Options:
                 files in TARGET; the [copy] block lists them after the names
                 of [dw_1]. Refused (status 2) without --option or with
                 --no-replace
+  --verify      with --copy, read each copy back from the disk once it is
+                written and flushed, before it takes its name, and compare
+                it with a checksum taken while copying; a copy that reads
+                back otherwise is removed, the file in TARGET stays as it
+                was, and the copy fails (1 in the exit status). On tmpfs and
+                some FUSE file systems the copy is read back from memory
   --quiet       with --copy, no progress line; it is shown on standard error
                 only when that is a terminal (files done/total, bytes, rate,
                 current name) and wiped at the end

@@ -1,7 +1,7 @@
 // kelvane without a window, for scheduled comparisons and backups:
 //   kelvane check SOURCE TARGET [--option 1|2|3|4|5] [--no-hidden] [--copy] [--no-replace]
-//                 [--update] [--exclude GLOB]... [--exclude-from FILE] [--quiet]
-//                 [--jobs N] [-z]
+//                 [--update] [--verify] [--exclude GLOB]... [--exclude-from FILE]
+//                 [--quiet] [--jobs N] [-z]
 //   kelvane --version
 // It drives the same engines as "开始核对" and "开始复制" and never creates a
 // GUI object, so it runs with no display.

@@ -466,6 +466,22 @@ TEST_F(CommandLine, UpdateAlsoReplacesWhatTheOptionFoundDifferent) {
     }
 }
 
+TEST_F(CommandLine, VerifyFailsACopyThatDoesNotReadBackAsWritten) {
+    folder.write("src/a.txt", "a");
+    folder.write("src/b.txt", "b");
+    // The second copy is damaged on the device after it was written.
+    ::setenv("ZARVIK_TEST_CORRUPT_COPY", "2", 1);
+    const Outcome copied = run({"check", src, dst, "--copy", "--verify", "--jobs", "1"});
+    ::unsetenv("ZARVIK_TEST_CORRUPT_COPY");
+    EXPECT_EQ(copied.status, 1);
+    EXPECT_EQ(blocks(copied.out)["[copy]"].rows,
+              (std::vector<std::vector<std::string>>{{"/a.txt", "成功"}, {"/b.txt", "失败"}}));
+    EXPECT_NE(copied.err.find("cannot verify the copy \"" + dst + "/b.txt\""), std::string::npos)
+        << copied.err;
+    EXPECT_FALSE(std::filesystem::exists(dst + "/b.txt"));
+    EXPECT_EQ(run({"check", src, dst, "--verify"}).status, 2);
+}
+
 TEST_F(CommandLine, JobsOutsideOneToSixtyFourCopyOnTheDefaultWorkersAfterAWarning) {
     for (int i = 0; i < 20; ++i) folder.write("src/f" + std::to_string(i), std::to_string(i));
     const Outcome one = run({"check", src, dst, "--copy", "--jobs", "1"});

@@ -22,6 +22,7 @@
 
 #include "grid/qt/grid_model.h"
 #include "grid/qt/grid_view.h"
+#include "host/fault_injection.h"
 #include "host/qt/qt_host.h"
 #include "kelvane/copy/open_listed_file.h"
 #include "kelvane/window/w_htmd.h"
@@ -137,6 +138,19 @@ TEST_F(CopyWindow, RelativeCopyTakesOnlyTheShownRowsAndEndsWithTheMessage) {
     EXPECT_EQ(TempFolder::read(dst + native("/a/new.txt")), "new");
     EXPECT_FALSE(std::filesystem::exists(testing_support::fsPath(dst + native("/same.txt"))));
     EXPECT_FALSE(window.busy().isBusy());
+}
+
+TEST_F(CopyWindow, TheVerifyKeyFailsACopyThatDoesNotReadBackAsWritten) {
+    folder.write("selmo1.ini", "[other]\r\nverify=y\r\njobs=1\r\n");
+    folder.write("src/a.txt", "a");
+    folder.write("src/b.txt", "b");
+    add(window.dw_1(), "/a.txt");
+    add(window.dw_1(), "/b.txt");
+    host::faults::setCorruptCopyForTesting(2);
+    copy();
+    host::faults::setCorruptCopyForTesting(0);
+    EXPECT_EQ(results(), (std::vector<std::string>{"成功", "失败"}));
+    EXPECT_FALSE(std::filesystem::exists(testing_support::fsPath(dst + native("/b.txt"))));
 }
 
 // Files named like temporary files are a user's: copied like any other, and

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "host/fault_injection.h"
 #include "host/fs.h"
 #include "host/paths.h"
 #include "host/temporary_names.h"
@@ -383,6 +384,34 @@ TEST_F(SafeCopy, CopiesLargeAndEmptyFiles) {
     EXPECT_EQ(TempFolder::read(targets + "/big.bin"), large);
     EXPECT_EQ(host::fileLength(targets + "/empty"), 0);
     expectNoTemporary();
+}
+
+// A verified copy is read back from the device before it takes its name: one
+// damaged on its way there fails, is removed, and leaves the target's file.
+TEST_F(SafeCopy, AVerifiedCopyThatReadsBackOtherwiseFailsAndLeavesTheTarget) {
+    // Data, a hole, data: the hole reads back as the zeros the checksum took.
+    const std::string sparse = temp / "src/sparse.bin";
+    const int fd = ::open(sparse.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_EQ(::pwrite(fd, "head", 4, 0), 4);
+    ASSERT_EQ(::pwrite(fd, "tail", 4, 5 << 20), 4);
+    ::close(fd);
+    const std::string target = temp.write("dst/report.txt", "old content");
+    host::TargetFolder folder(targets);
+    folder.setVerify(true);
+    ASSERT_EQ(folder.enter(""), host::TargetFolder::Reach::Reached);
+    std::string error;
+    ASSERT_TRUE(folder.copyHere(sparse, "sparse.bin", false, &error)) << error;
+    EXPECT_EQ(TempFolder::read(targets + "/sparse.bin"), TempFolder::read(sparse));
+
+    host::faults::setCorruptCopyForTesting(1);
+    EXPECT_FALSE(folder.copyHere(source, "report.txt", true, &error));
+    host::faults::setCorruptCopyForTesting(0);
+    EXPECT_NE(error.find("cannot verify the copy \"" + target +
+                         "\": it reads back from the device with other bytes"),
+              std::string::npos)
+        << error;
+    EXPECT_EQ(TempFolder::read(target), "old content");
+    EXPECT_EQ(namesIn(targets), (std::set<std::string>{"report.txt", "sparse.bin"}));
 }
 
 TEST_F(SafeCopy, WithoutReplaceAnExistingTargetIsUntouched) {

@@ -13,6 +13,7 @@
 
 #include "host/clock.h"
 #include "host/desktop.h"
+#include "host/fault_injection.h"
 #include "host/ini.h"
 #include "host/text.h"
 #include "support/temp_folder.h"
@@ -169,6 +170,18 @@ TEST_F(UnattendedRun, LeavesTheSettingsAsTheyWereExceptTheNewThreshold) {
     expected.replace(expected.find("2001-01-01 00:00:00"), 19, start);
     EXPECT_EQ(TempFolder::read(app.profile()), expected);
     EXPECT_TRUE(log().starts_with(gbk("开始时间:" + start + "\r\n")));
+}
+
+TEST_F(UnattendedRun, TheVerifyKeyFailsACopyThatDoesNotReadBackAsWritten) {
+    folder.write("src/a.txt", "a");
+    folder.write("target/a.txt", "old");
+    writeProfile(validProfile() + "verify=y\r\n");
+    host::faults::setCorruptCopyForTesting(1);
+    EXPECT_EQ(run(), torrin::kExitSomeFailed);
+    host::faults::setCorruptCopyForTesting(0);
+    EXPECT_EQ(TempFolder::read(folder / "target/a.txt"), "old");
+    EXPECT_NE(log().find(gbk("复制文件全部失败，失败数:1")), std::string::npos);
+    EXPECT_EQ(host::iniRead(app.profile(), "other", "verify", ""), "y");
 }
 
 TEST_F(UnattendedRun, AFailedCopyReturnsOne) {

@@ -1,6 +1,7 @@
 #include "torrin/torapp.h"
 
 #include "common/ordered_work.h"
+#include "common/stored_keys.h"
 
 #include <ostream>
 
@@ -145,6 +146,7 @@ RunDescription runFrom(const RunChoices& choices, const torapp& app) {
     run.profile = app.profile();
     run.workers = common::storedWorkers(app.profile());
     run.exclude = common::ExcludePatterns(common::storedPatterns(app.profile()));
+    run.verify = common::storedVerify(app.profile());
     if (!host::faults::journalSwitchedOff()) {
         run.journal = app.journal();
         run.retryList = app.retryList();

@@ -49,7 +49,9 @@ class FileKeys {
 
 }  // namespace
 
-Copier::Copier(CopyPlan plan) : plan_(std::move(plan)), target_(plan_.targetFolder) {}
+Copier::Copier(CopyPlan plan) : plan_(std::move(plan)), target_(plan_.targetFolder) {
+    target_.setVerify(plan_.verify);
+}
 
 CopyPaths Copier::paths(std::string_view name) const {
     if (plan_.reading == host::NameReading::Full) {
@@ -110,9 +112,10 @@ CopyOutcome Copier::copy(std::string_view name) {
     if (!insideTarget(where.target, tail, outcome.error)) return outcome;
     outcome.copied = target_.copyHere(where.source, base, plan_.replace, &outcome.error);
     if (!outcome.copied && folderKnown && missing()) return outcome;
-    if (!outcome.copied && folderKnown) {
-        // The folder was reached for an earlier row: it may have gone
-        // meanwhile, so reach and make it once more.
+    if (!outcome.copied && folderKnown && target_.destinationGone()) {
+        // The folder was reached for an earlier row and has gone meanwhile:
+        // reach and make it once more. Any other failure (a copy that did
+        // not verify among them) stands.
         target_.leave();
         if (!insideTarget(where.target, tail, outcome.error)) return outcome;
         outcome.error.clear();

@@ -29,6 +29,9 @@ struct CopyPlan {
     // the source folder in the first name; every name is cut there.
     long cut = 0;
     bool replace = true;  // cbx_2
+    // Each copy read back from the device and compared before it takes its
+    // name (host::TargetFolder::setVerify).
+    bool verify = false;
 };
 
 struct CopyPaths {

@@ -9,6 +9,7 @@
 #include <QTableView>
 
 #include "common/ordered_work.h"
+#include "common/stored_keys.h"
 #include "grid/qt/grid_view.h"
 #include "host/fs.h"
 #include "host/paths.h"
@@ -45,6 +46,7 @@ void cb_17_clicked(w_htmd& window) {
     CopyPlan plan;
     plan.targetFolder = target;
     plan.replace = window.control<QCheckBox>("cbx_2")->isChecked();
+    plan.verify = common::storedVerify(window.profile());
     plan.reading = host::listNameReading(
         n, [&](long row) { return dw_1.getitemstring(row, "md"); }, window.fieldText(sle_1));
     if (plan.reading == host::NameReading::Unfit) {

@@ -98,8 +98,10 @@ class CopyRun {
           target_(run.target),
           workers_(run.workers,
                    [&] {
-                       return std::make_unique<host::TargetFolder>(run.target,
-                                                                   !run.journal.empty());
+                       auto folder =
+                           std::make_unique<host::TargetFolder>(run.target, !run.journal.empty());
+                       folder->setVerify(run.verify);
+                       return folder;
                    }),
           readAhead_(&workers_.pool(), run.mask) {}
 

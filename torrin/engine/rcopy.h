@@ -27,6 +27,7 @@ struct RunDescription {
     std::string profile;                     // full path of "confi9.ini" ("fdt" is stored there)
     int workers = common::kDefaultWorkers;   // files copied at once ("jobs"); 1: one at a time
     common::ExcludePatterns exclude;         // names below each source folder left out ("exclude")
+    bool verify = false;  // each copy read back from the device and compared ("verify")
     // The journal of the run in progress and the list of failures to try
     // again (see run_records.h); empty: the run keeps neither, and stores the
     // threshold without first flushing the target to its device.
