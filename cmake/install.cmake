@@ -28,6 +28,9 @@ if(WIN32)
   # The zip holds the two programs at its top with resources\ beside them, as
   # the build tree does, a README.txt and an example confi9.ini.
   install(TARGETS kelvane torrin RUNTIME DESTINATION .)
+  if(WITH_GUI)
+    install(TARGETS torrin_window LIBRARY DESTINATION . RUNTIME DESTINATION .)
+  endif()
   install(FILES ${ZARVIK_RESOURCES} DESTINATION resources)
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/windows/README.txt DESTINATION .)
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/windows/confi9.ini DESTINATION example)
@@ -84,6 +87,10 @@ if(WIN32)
 endif()
 
 install(TARGETS kelvane torrin RUNTIME DESTINATION bin)
+if(WITH_GUI)
+  # torrin's window, loaded when it opens (torrin/window_loader.cpp).
+  install(TARGETS torrin_window LIBRARY DESTINATION ${ZARVIK_PRIVATE_LIBDIR})
+endif()
 install(FILES ${ZARVIK_RESOURCES} DESTINATION share/zarvik)
 
 # Manual pages carry the project's version and are installed compressed, as

@@ -280,11 +280,20 @@ TEST_F(UnattendedProgram, RunsWithoutADisplayAndUsesTheWorkingDirectory) {
     folder.write("confi9.ini", "[other]\r\nmpath=" + (folder / "target") +
                                    "\r\nfdt=2001-01-01 00:00:00\r\nypath1=" + (folder / "src") +
                                    "\r\nqmljg=n\r\n");
-    EXPECT_EQ(start("' exit '"), 0);
+    // The dynamic loader lists what it loads: the window's libraries are
+    // loaded only when the window opens.
+    const std::string loads = output.path() + "/loads";
+    EXPECT_EQ(start("' exit '", "LD_DEBUG=files LD_DEBUG_OUTPUT='" + loads + "'"), 0);
     EXPECT_EQ(errors(), "");
     EXPECT_EQ(TempFolder::read(folder / "target/a.txt"), "a");
     EXPECT_NE(log().find(gbk("成功复制全部应复制的文件数:1\r\n")), std::string::npos);
     EXPECT_NE(host::iniRead(folder / "confi9.ini", "other", "fdt", ""), "2001-01-01 00:00:00");
+    std::string loaded;
+    for (const auto& entry : std::filesystem::directory_iterator(output.path()))
+        if (entry.path().filename().string().starts_with("loads."))
+            loaded += TempFolder::read(entry.path().string());
+    EXPECT_NE(loaded.find("libc.so"), std::string::npos) << loaded;
+    EXPECT_EQ(loaded.find("libQt6"), std::string::npos) << loaded;
 }
 
 // Cron mails only what a job prints: a run that does not run, or has

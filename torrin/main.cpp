@@ -28,5 +28,5 @@ int main(int argc, char** argv) {
         case torrin::Command::Window:
             break;
     }
-    return torrin::runWindow(argc, argv, torrin::torapp(host::currentDirectory()));
+    return torrin::openWindow(argc, argv, torrin::torapp(host::currentDirectory()));
 }

@@ -5,7 +5,7 @@
 namespace torrin {
 
 // A build without Qt is an unattended-only program.
-int runWindow(int, char**, const torapp&) {
+int openWindow(int, char**, const torapp&) {
     std::fputs("torrin: built without its window; start it as \"torrin exit\"\n", stderr);
     return kExitCheckFailed;
 }
