@@ -7,8 +7,11 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <string>
+
+#include "host/listing_order.h"
 
 namespace bench {
 
@@ -44,6 +47,31 @@ constexpr std::int64_t kSpan = 284083200;
     throw std::runtime_error(std::string(what) + " " + path + ": " + std::strerror(errno));
 }
 
+// A folder of the tree when only the names are wanted.
+struct Node {
+    std::string name;
+    bool folder = false;
+    std::vector<std::unique_ptr<Node>> entries;
+};
+
+// Every file under `node` in walk order: each folder's entries in listing order.
+void listNames(const Node& node, const std::string& path, std::vector<std::string>& names) {
+    host::detail::ListingCollector collector;
+    for (const auto& entry : node.entries) collector.add(entry->name, entry->folder);
+    std::vector<host::ListingEntry> ordered;
+    collector.sortInto(ordered);
+    for (const host::ListingEntry& entry : ordered) {
+        if (!entry.isFolder) {
+            names.push_back(path + "/" + entry.name);
+            continue;
+        }
+        for (const auto& sub : node.entries) {
+            if (sub->folder && sub->name == entry.name)
+                listNames(*sub, path + "/" + entry.name, names);
+        }
+    }
+}
+
 class Generator {
   public:
     Generator(const TreeShape& shape) : random_(shape.seed), remaining_(shape.files) {}
@@ -55,6 +83,19 @@ class Generator {
         while (remaining_ > 0) fillFolder(top, root, 0, index++);
         ::close(top);
         return size_;
+    }
+
+    // The same draws as run(), the files and folders kept as nodes.
+    std::vector<std::string> names() {
+        Node root;
+        root.folder = true;
+        node_ = &root;
+        long index = 0;
+        while (remaining_ > 0) fillFolder(-1, {}, 0, index++);
+        std::vector<std::string> names;
+        names.reserve(static_cast<std::size_t>(size_.files));
+        listNames(root, {}, names);
+        return names;
     }
 
   private:
@@ -89,17 +130,21 @@ class Generator {
 
     void makeFile(int folder, const std::string& folderPath, long index) {
         const std::string file = name(index, false);
-        const int fd =
-            ::openat(folder, file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd < 0) fail("cannot create", folderPath + "/" + file);
         const off_t length =
             random_.below(8) == 0 ? random_.below(50'000'000) : random_.below(200'000);
-        if (::ftruncate(fd, length) != 0) fail("cannot size", folderPath + "/" + file);
         const std::int64_t modified = kEarliest + random_.below(kSpan);
-        const struct timespec times[2] = {{static_cast<time_t>(modified), 0},
-                                          {static_cast<time_t>(modified), 0}};
-        if (::futimens(fd, times) != 0) fail("cannot set the time of", folderPath + "/" + file);
-        ::close(fd);
+        if (node_) {
+            node_->entries.push_back(std::make_unique<Node>(Node{file, false, {}}));
+        } else {
+            const int fd =
+                ::openat(folder, file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            if (fd < 0) fail("cannot create", folderPath + "/" + file);
+            if (::ftruncate(fd, length) != 0) fail("cannot size", folderPath + "/" + file);
+            const struct timespec times[2] = {{static_cast<time_t>(modified), 0},
+                                              {static_cast<time_t>(modified), 0}};
+            if (::futimens(fd, times) != 0) fail("cannot set the time of", folderPath + "/" + file);
+            ::close(fd);
+        }
         ++size_.files;
         if (file.front() == '.') ++size_.hiddenFiles;
         --remaining_;
@@ -108,9 +153,16 @@ class Generator {
     void fillFolder(int parent, const std::string& parentPath, int depth, long index) {
         const std::string folderName = name(index, true);
         const std::string path = parentPath + "/" + folderName;
-        if (::mkdirat(parent, folderName.c_str(), 0755) != 0) fail("cannot create", path);
-        const int folder = ::openat(parent, folderName.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (folder < 0) fail("cannot open", path);
+        int folder = -1;
+        Node* const parentNode = node_;
+        if (node_) {
+            node_->entries.push_back(std::make_unique<Node>(Node{folderName, true, {}}));
+            node_ = node_->entries.back().get();
+        } else {
+            if (::mkdirat(parent, folderName.c_str(), 0755) != 0) fail("cannot create", path);
+            folder = ::openat(parent, folderName.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (folder < 0) fail("cannot open", path);
+        }
         ++size_.folders;
 
         // Mostly a handful of files; now and then a wide folder.
@@ -123,10 +175,15 @@ class Generator {
             for (long f = 0; f < share && remaining_ > 0; ++f) makeFile(folder, path, entry++);
             if (s < subfolders && remaining_ > 0) fillFolder(folder, path, depth + 1, entry++);
         }
-        ::close(folder);
+        if (node_) {
+            node_ = parentNode;
+        } else {
+            ::close(folder);
+        }
     }
 
     Random random_;
+    Node* node_ = nullptr;  // where names go when no files are made
     long remaining_;
     TreeSize size_;
 };
@@ -135,6 +192,10 @@ class Generator {
 
 TreeSize generateTree(const std::string& root, const TreeShape& shape) {
     return Generator(shape).run(root);
+}
+
+std::vector<std::string> generateNames(const TreeShape& shape) {
+    return Generator(shape).names();
 }
 
 }  // namespace bench

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace bench {
 
@@ -24,5 +25,10 @@ struct TreeSize {
 // hundred files. Lengths are sparse (no data written), times lie in
 // 2012..2020. Throws std::runtime_error with the path when a file cannot be made.
 TreeSize generateTree(const std::string& root, const TreeShape& shape);
+
+// The files generateTree would make for `shape`, without making them: each
+// file's path below the root with a leading "/", in the order a walk of that
+// tree lists them (each folder in listing order, depth first).
+std::vector<std::string> generateNames(const TreeShape& shape);
 
 }  // namespace bench

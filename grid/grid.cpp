@@ -30,12 +30,21 @@ std::string Grid::cellText(long row, int column) const {
     return impl_->cell(impl_->idAt(row), column);
 }
 
-std::string_view Grid::textView(long row, int column) const noexcept {
+TextPieces Grid::textPieces(long row, int column, TextBuffer& buffer) const noexcept {
     if (!impl_->validRow(row) || column < 0 || column >= impl_->columnCount() ||
         impl_->isNumber(column)) {
         return {};
     }
-    return impl_->texts[column][impl_->idAt(row)];
+    return impl_->texts[column].pieces(impl_->idAt(row), buffer);
+}
+
+std::string_view Grid::textView(long row, int column) const {
+    TextBuffer buffer;
+    const TextPieces pieces = textPieces(row, column, buffer);
+    if (pieces.head.empty() && pieces.tail.data() != buffer.bytes) return pieces.tail;
+    impl_->joined.clear();
+    pieces.appendTo(impl_->joined);
+    return impl_->joined;
 }
 
 long Grid::insertrow(long row) {
@@ -77,7 +86,7 @@ bool Grid::setitem(long row, std::string_view column, std::string_view text) {
     TextColumn& cells = d.texts[c];
     if (d.indexes[c].valid) {
         // Copies: a set may move the column's bytes, and `text` may be one of them.
-        std::string before(cells[id]);
+        std::string before = cells.text(id);
         std::string after(text);
         cells.set(id, after);
         d.indexCellChanged(c, static_cast<Position>(row - 1), before, after);
@@ -96,10 +105,10 @@ bool Grid::setitem(long row, std::string_view column, double number) {
     RowId id = d.idAt(row);
     if (d.indexes[c].valid) {
         std::string before = formatCellNumber(d.numbers[c][id]);
-        d.numbers[c][id] = number;
+        d.numbers[c].set(id, number);
         d.indexCellChanged(c, static_cast<Position>(row - 1), before, formatCellNumber(number));
     } else {
-        d.numbers[c][id] = number;
+        d.numbers[c].set(id, number);
     }
     if (d.announcing()) d.observer->rowChanged(row);
     return true;
@@ -118,7 +127,7 @@ double Grid::getitemnumber(long row, std::string_view column) const {
         double value = d.numbers[c][id];
         return std::isnan(value) ? 0 : value;
     }
-    std::string_view text = d.texts[c][id];
+    const std::string text = d.texts[c].text(id);
     return host::isNumber(text) ? parseCellNumber(text) : 0;
 }
 

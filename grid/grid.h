@@ -53,6 +53,31 @@ GridDefinition loadGridDefinition(const std::string& name);
 // neighbouring cell can be taken for it). The grid itself keeps the bytes.
 std::string tabSeparatedCell(std::string_view cell);
 
+// A text cell as two pieces whose concatenation is its text. Names of files
+// keep their folder part once per column (`head`, shared by every row of that
+// folder) and the rest beside the row (`tail`); other texts have an empty head.
+// The views are valid until the grid next changes, and for as long as the
+// TextBuffer the grid was given lives.
+struct TextPieces {
+    std::string_view head;
+    std::string_view tail;
+
+    std::size_t size() const noexcept { return head.size() + tail.size(); }
+    bool empty() const noexcept { return head.empty() && tail.empty(); }
+    std::string text() const;
+    void appendTo(std::string& out) const;
+};
+// Byte order, as std::string_view compares: negative, zero or positive.
+int compareTexts(const TextPieces& a, const TextPieces& b) noexcept;
+bool operator==(const TextPieces& a, const TextPieces& b) noexcept;
+bool operator==(const TextPieces& a, std::string_view b) noexcept;
+
+// Room for the text of a cell the grid keeps encoded (a short text, a time, a
+// length): TextPieces of such a cell point into it.
+struct TextBuffer {
+    char bytes[24];
+};
+
 // Observer of a grid's changes, for the view adapter.
 class GridObserver {
   public:
@@ -83,9 +108,13 @@ class Grid {
     // A cell's text by column index: a number column's value without a needless
     // ".0", "" for an empty cell or an invalid row or column.
     std::string cellText(long row, int column) const;
-    // A text cell without copying it, valid until the grid next changes; "" for
-    // a number column or an invalid row or column. For passes over many rows.
-    std::string_view textView(long row, int column) const noexcept;
+    // A text cell as one view, valid until the grid next changes or textView is
+    // called again (a name kept in two pieces is joined in the grid's own
+    // buffer); "" for a number column or an invalid row or column.
+    std::string_view textView(long row, int column) const;
+    // A text cell without copying it, for passes over many rows; empty pieces
+    // for a number column or an invalid row or column.
+    TextPieces textPieces(long row, int column, TextBuffer& buffer) const noexcept;
 
     // 0 appends at the end; otherwise inserts before shown row `row`. Returns the
     // new row's number, or -1 for an invalid row.

@@ -77,10 +77,27 @@ bool Grid::filter() {
     d.aboutToReset();
     std::vector<RowId> shown;
     std::vector<RowId> hidden;
-    shown.reserve(d.shown.size() + d.hidden.size());
-    std::string scratch;
-    for (RowId id : d.shown) (d.passes(id, scratch) ? shown : hidden).push_back(id);
-    for (RowId id : d.hidden) (d.passes(id, scratch) ? shown : hidden).push_back(id);
+    const int column = d.filterRule.column;
+    if (column < 0) {
+        shown = std::move(d.shown);
+        shown.reserve(shown.size() + d.hidden.size());
+        shown.insert(shown.end(), d.hidden.begin(), d.hidden.end());
+    } else if (d.isNumber(column)) {
+        for (RowId id : d.shown)
+            (d.cellEquals(id, column, d.filterRule.value) ? shown : hidden).push_back(id);
+        for (RowId id : d.hidden)
+            (d.cellEquals(id, column, d.filterRule.value) ? shown : hidden).push_back(id);
+    } else {
+        const TextColumn::Match passes = d.texts[column].matcher(d.filterRule.value);
+        // Counted first, so each list is made once at its size.
+        std::size_t passing = 0;
+        for (RowId id : d.shown) passing += passes(id);
+        for (RowId id : d.hidden) passing += passes(id);
+        shown.reserve(passing);
+        hidden.reserve(d.shown.size() + d.hidden.size() - passing);
+        for (RowId id : d.shown) (passes(id) ? shown : hidden).push_back(id);
+        for (RowId id : d.hidden) (passes(id) ? shown : hidden).push_back(id);
+    }
     d.shown = std::move(shown);
     d.hidden = std::move(hidden);
     d.dropIndexes();

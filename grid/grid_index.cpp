@@ -17,15 +17,15 @@ const Grid::Impl::ColumnIndex& Grid::Impl::indexFor(int column) const {
     while (capacity < count * 2) capacity *= 2;
     index.slots.assign(capacity, 0);
     std::vector<std::uint32_t> groupOf(count);
-    std::vector<std::size_t> groupHash;
+    std::vector<std::uint64_t> groupHash;
     std::vector<Position> groupFirst;
     std::vector<Position> groupSize;
     std::string scratch;
     std::string otherScratch;
-    std::hash<std::string_view> hasher;
+    TextBuffer buffer;
+    TextBuffer otherBuffer;
     for (std::size_t p = 0; p < count; ++p) {
-        std::string_view value = cellView(shown[p], column, scratch);
-        std::size_t hash = hasher(value);
+        const std::uint64_t hash = cellHash(shown[p], column);
         for (std::size_t slot = hash & (capacity - 1);; slot = (slot + 1) & (capacity - 1)) {
             std::uint64_t entry = index.slots[slot];
             if (entry == 0) {
@@ -39,7 +39,8 @@ const Grid::Impl::ColumnIndex& Grid::Impl::indexFor(int column) const {
             }
             auto group = static_cast<std::uint32_t>(entry - 1);
             if (groupHash[group] == hash &&
-                cellView(shown[groupFirst[group]], column, otherScratch) == value) {
+                cellPieces(shown[groupFirst[group]], column, otherBuffer, otherScratch) ==
+                    cellPieces(shown[p], column, buffer, scratch)) {
                 ++groupSize[group];
                 groupOf[p] = group;
                 break;
@@ -64,7 +65,7 @@ const Grid::Impl::ColumnIndex& Grid::Impl::indexFor(int column) const {
     for (std::uint64_t& entry : index.slots) {
         if (entry == 0) continue;
         auto group = static_cast<std::uint32_t>(entry - 1);
-        entry = (static_cast<std::uint64_t>(groupHash[group] >> 32) << 32) | (offsets[group] + 1u);
+        entry = ((groupHash[group] >> 32) << 32) | (offsets[group] + 1u);
     }
     index.baseCount = static_cast<Position>(count);
     index.valid = true;
@@ -74,23 +75,21 @@ const Grid::Impl::ColumnIndex& Grid::Impl::indexFor(int column) const {
 // The built positions holding `value`, ascending; empty when none.
 std::pair<const Position*, const Position*> Grid::Impl::basePositions(
     int column, const ColumnIndex& index, std::string_view value) const {
-    std::size_t hash = std::hash<std::string_view>()(value);
-    std::uint64_t tag = static_cast<std::uint64_t>(hash >> 32);
+    const std::uint64_t hash = TextColumn::hashText(value);
+    std::uint64_t tag = hash >> 32;
     std::size_t mask = index.slots.size() - 1;
-    std::string scratch;
     for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
         std::uint64_t entry = index.slots[slot];
         if (entry == 0) return {nullptr, nullptr};
         if ((entry >> 32) != tag) continue;
         const std::uint32_t* group = index.groups.data() + ((entry & 0xFFFFFFFFu) - 1);
-        if (cellView(group[1], column, scratch) == value) return {group + 2, group + 2 + group[0]};
+        if (cellEquals(group[1], column, value)) return {group + 2, group + 2 + group[0]};
     }
 }
 
 // A shown row appended at the end keeps every index current cheaply, until
 // the appended part outgrows the built one; then a rebuild is cheaper.
 void Grid::Impl::indexAppended(Position position, RowId id) {
-    std::string scratch;
     for (int c = 0; c < columnCount(); ++c) {
         ColumnIndex& index = indexes[c];
         if (!index.valid) continue;
@@ -98,7 +97,7 @@ void Grid::Impl::indexAppended(Position position, RowId id) {
             dropIndex(c);
             continue;
         }
-        index.tail[std::string(cellView(id, c, scratch))].push_back(position);
+        index.tail[cell(id, c)].push_back(position);
     }
 }
 
@@ -126,11 +125,10 @@ void Grid::Impl::indexCellChanged(int column, Position position, const std::stri
 
 // Removing the last shown row leaves every other position where it was.
 void Grid::Impl::indexLastRemoved(Position position, RowId id) {
-    std::string scratch;
     for (int c = 0; c < columnCount(); ++c) {
         ColumnIndex& index = indexes[c];
         if (!index.valid) continue;
-        auto found = index.tail.find(std::string(cellView(id, c, scratch)));
+        auto found = index.tail.find(cell(id, c));
         if (position < index.baseCount || found == index.tail.end() ||
             found->second.back() != position) {
             dropIndex(c);

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "grid/grid.h"
+#include "grid/number_column.h"
 #include "grid/text_column.h"
 #include "host/text.h"
 
@@ -87,10 +88,10 @@ struct Grid::Impl {
     GridDefinition definition;
     std::vector<std::string> headerTexts;
 
-    // Cells by column, indexed by row id; a number column keeps NaN for empty.
+    // Cells by column, indexed by row id; a number column reads NaN for empty.
     std::vector<TextColumn> texts;
-    std::vector<std::vector<double>> numbers;
-    std::vector<char> selected;  // by row id
+    std::vector<NumberColumn> numbers;
+    BlockArray<char> selected;  // by row id
     std::vector<RowId> freeIds;
 
     std::vector<RowId> shown;
@@ -144,7 +145,7 @@ struct Grid::Impl {
 
     std::string cell(RowId id, int column) const {
         if (isNumber(column)) return formatCellNumber(numbers[column][id]);
-        return std::string(texts[column][id]);
+        return texts[column].text(id);
     }
 
     bool validRow(long row) const { return row >= 1 && row <= static_cast<long>(shown.size()); }
@@ -160,7 +161,7 @@ struct Grid::Impl {
             selected.push_back(0);
             for (int c = 0; c < columnCount(); ++c) {
                 if (isNumber(c)) {
-                    numbers[c].push_back(kNull);
+                    numbers[c].emplace_back();
                 } else {
                     texts[c].emplace_back();
                 }
@@ -172,7 +173,7 @@ struct Grid::Impl {
     void releaseRow(RowId id) {
         for (int c = 0; c < columnCount(); ++c) {
             if (isNumber(c)) {
-                numbers[c][id] = kNull;
+                numbers[c].release(id);
             } else {
                 texts[c].release(id);
             }
@@ -181,13 +182,21 @@ struct Grid::Impl {
         freeIds.push_back(id);
     }
 
-    // A cell's text without copying it; number cells are formatted into `scratch`.
-    std::string_view cellView(RowId id, int column, std::string& scratch) const {
+    // A cell's text in pieces; number cells are formatted into `scratch`.
+    TextPieces cellPieces(RowId id, int column, TextBuffer& buffer, std::string& scratch) const {
         if (isNumber(column)) {
             scratch = formatCellNumber(numbers[column][id]);
-            return scratch;
+            return {{}, scratch};
         }
-        return texts[column][id];
+        return texts[column].pieces(id, buffer);
+    }
+    std::uint64_t cellHash(RowId id, int column) const {
+        if (isNumber(column)) return TextColumn::hashText(formatCellNumber(numbers[column][id]));
+        return texts[column].hash(id);
+    }
+    bool cellEquals(RowId id, int column, std::string_view value) const {
+        if (isNumber(column)) return formatCellNumber(numbers[column][id]) == value;
+        return texts[column].equals(id, value);
     }
 
     void dropIndex(int column) { indexes[column] = ColumnIndex(); }
@@ -223,27 +232,8 @@ struct Grid::Impl {
         if (redraw && observer) observer->rowsReset();
     }
 
-    bool passes(RowId id, std::string& scratch) const {
-        if (filterRule.column < 0) return true;
-        return cellView(id, filterRule.column, scratch) == filterRule.value;
-    }
-
-    // Sorting the shown rows by one key (grid_sort.cpp).
-    void sortBy(const SortKey& key);
-    void sortByNumber(const SortKey& key);
-
-    // Texts are compared 16 bytes at a time from keys held beside the row ids,
-    // so most comparisons touch no string; only runs that tie go a level deeper.
-    struct TextSortItem {
-        std::uint64_t high = 0;
-        std::uint64_t low = 0;
-        RowId id = 0;
-        std::uint8_t rest = 0;  // bytes left from this level, 17 meaning "more than 16"
-    };
-
-    static std::uint64_t bigEndianAt(std::string_view text, std::size_t offset);
-    void sortTextRange(TextSortItem* begin, TextSortItem* end, const SortKey& key,
-                       std::size_t offset);
+    // A text cell's text in one piece, for textView.
+    mutable std::string joined;
 };
 
 }  // namespace host

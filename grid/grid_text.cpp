@@ -41,7 +41,7 @@ long Grid::importtext(std::string_view text, long firstLine) {
             const std::string_view field = line.substr(start, tab - start);
             if (d.isNumber(c)) {
                 if (!trim(field).empty())
-                    d.numbers[c][id] = host::isNumber(field) ? parseCellNumber(field) : 0;
+                    d.numbers[c].set(id, host::isNumber(field) ? parseCellNumber(field) : 0);
             } else {
                 d.texts[c].set(id, field);
             }

@@ -1,159 +1,131 @@
-// One text column of the grid, packed into chunks of bytes.
+// One text column of the grid, kept small: a list of a million file names
+// must fit in a few tens of megabytes.
+//
+// Names of files are most of it, and the names of one folder share all but
+// their last part. A cell keeps the part up to its last separator ('/' or
+// '\') once per column, in a table of folders, and beside the row only the
+// folder's number and the rest of the name. Short texts (up to 7 bytes, no
+// separator), times ("yyyy-mm-dd hh:mm:ss") and lengths ("123.45KB",
+// "1024字节") live in the cell's own 8 bytes, as digits. While a column has
+// held no more than 255 different texts (the result column: "不同", "相同",
+// "成功", "失败") it keeps one byte per row and each text once. A column that
+// was never given a text holds nothing at all. Every cell reads back exactly
+// the bytes it was given.
+//
+// Views handed out (TextPieces) are valid until the next change to the column.
 #pragma once
 
-#include <algorithm>
+#include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+#include "grid/block_array.h"
+#include "grid/grid.h"
 
 namespace host {
 
 // Rows are addressed by a stable id; sorting, filtering and deleting move ids, never cells.
 using RowId = std::uint32_t;
 
-// Text cells of one column by row id, packed into 1 MiB chunks of bytes: each
-// cell is a 64-bit word (offset << 24 | length), so a cell costs 8 bytes plus
-// its text instead of a 32-byte string and a heap block. Fixed chunks, not one
-// growing buffer: a buffer grown by copying leaves its earlier copies behind in
-// the heap. A shorter or equal text is written over the old one; a longer one
-// is appended and the old bytes become garbage, reclaimed by compacting once
-// they outweigh the live ones. Texts longer than a chunk are kept apart. A
-// column that was never given a text holds nothing at all: a walk without a
-// browse condition leaves three of a list's six columns empty.
-//
-// A view returned by operator[] is valid until the next set on this column.
 class TextColumn {
   public:
-    std::string_view operator[](RowId id) const {
-        if (cells_.empty()) return {};
-        std::uint64_t cell = cells_[id];
-        std::size_t length = cell & kLengthMask;
-        if (length == 0) return {};
-        if (length == kLarge) return large_.at(id);
-        return {at(cell >> kLengthBits), length};
-    }
+    TextPieces pieces(RowId id, TextBuffer& buffer) const noexcept;
+    std::string text(RowId id) const;
+    bool equals(RowId id, std::string_view text) const noexcept;
+    // The hash of the cell's text, equal to hashText of that text.
+    std::uint64_t hash(RowId id) const noexcept;
+    static std::uint64_t hashText(std::string_view text) noexcept;
 
-    void set(RowId id, std::string_view text) {
-        if (cells_.empty()) {
-            if (text.empty()) return;
-            cells_.resize(size_, 0);
-        }
-        std::uint64_t cell = cells_[id];
-        std::size_t oldLength = cell & kLengthMask;
-        if (oldLength == kLarge) {
-            if (text.size() > kChunkSize) {
-                large_[id].assign(text);
-                return;
-            }
-            std::string keep(text);  // `text` may be the cell being erased
-            large_.erase(id);
-            cells_[id] = 0;
-            if (!keep.empty()) cells_[id] = pack(append(keep), keep.size());
-            return;
-        }
-        if (text.size() > kChunkSize) {
-            large_[id].assign(text);
-            garbage_ += oldLength;
-            cells_[id] = kLarge;
-            return;
-        }
-        if (text.size() <= oldLength) {
-            std::size_t offset = cell >> kLengthBits;
-            // memmove: `text` may lie in this column.
-            if (!text.empty()) std::memmove(at(offset), text.data(), text.size());
-            garbage_ += oldLength - text.size();
-            cells_[id] = text.empty() ? 0 : pack(offset, text.size());
-            return;
-        }
-        std::string keep;
-        if (!chunks_.empty() && text.data() >= chunks_.back().data() &&
-            text.data() < chunks_.back().data() + chunks_.back().size()) {
-            keep.assign(text);  // growing the last chunk would move the bytes `text` points at
-            text = keep;
-        }
-        garbage_ += oldLength;
-        cells_[id] = pack(append(text), text.size());
-        std::size_t total = used();
-        if (total > kChunkSize && garbage_ > total / 2) compact();
-    }
+    // `text` may be a view of this column's own cells.
+    void set(RowId id, std::string_view text);
+    void emplace_back();
+    void release(RowId id) noexcept;
 
-    void emplace_back() {
-        ++size_;
-        if (!cells_.empty()) cells_.push_back(0);
-    }
+    // Tells the cells equal to one text, faster than equals() for many rows.
+    class Match {
+      public:
+        bool operator()(RowId id) const noexcept;
 
-    void release(RowId id) {
-        if (cells_.empty()) return;
-        std::size_t length = cells_[id] & kLengthMask;
-        if (length == kLarge) {
-            large_.erase(id);
-        } else {
-            garbage_ += length;
-        }
-        cells_[id] = 0;
-    }
+      private:
+        friend class TextColumn;
+        const TextColumn* column_ = nullptr;
+        std::string value_;
+        int code_ = 0;            // coded column: the value's code, -1 when no cell has it
+        std::uint64_t word_ = 0;  // packed column: the value's cell, when kept in the cell
+        bool inWord_ = false;
+    };
+    Match matcher(std::string_view value) const;
+
+    // Orders the rows [begin, end) by their texts' bytes, equal texts in their
+    // given order (text_sort.cpp).
+    void sort(RowId* begin, RowId* end, bool ascending) const;
 
   private:
-    static constexpr unsigned kLengthBits = 24;
-    static constexpr std::uint64_t kLengthMask = (std::uint64_t{1} << kLengthBits) - 1;
-    // The length field's top value marks a cell kept in `large_`.
-    static constexpr std::size_t kLarge = kLengthMask;
+    enum class Mode : std::uint8_t { Empty, Coded, Packed };
+
+    struct Folder {
+        std::uint64_t offset = 0;  // of its bytes in the chunks
+        std::uint32_t length = 0;
+        std::uint32_t uses = 0;   // cells that name it
+        std::uint64_t state = 0;  // the running hash after its bytes
+    };
+
     static constexpr unsigned kChunkBits = 20;
     static constexpr std::size_t kChunkSize = std::size_t{1} << kChunkBits;
 
-    static std::uint64_t pack(std::size_t offset, std::size_t length) {
-        return (static_cast<std::uint64_t>(offset) << kLengthBits) | length;
-    }
-    const char* at(std::size_t offset) const {
+    // Packed cells.
+    TextPieces packedPieces(std::uint64_t cell, RowId id, TextBuffer& buffer) const noexcept;
+    void packedSet(RowId id, std::string_view text);
+    void releaseCell(RowId id, std::uint64_t cell) noexcept;
+    void toPacked();
+
+    // The folder table.
+    std::string_view folderText(std::uint32_t folder) const noexcept;
+    std::uint32_t internFolder(std::string_view path);
+    void insertSlot(std::uint32_t folder);
+    void useFolder(std::uint32_t folder) noexcept;
+    void dropFolder(std::uint32_t folder) noexcept;
+
+    // The chunks.
+    const char* at(std::uint64_t offset) const noexcept {
         return chunks_[offset >> kChunkBits].data() + (offset & (kChunkSize - 1));
     }
-    char* at(std::size_t offset) {
+    char* at(std::uint64_t offset) noexcept {
         return chunks_[offset >> kChunkBits].data() + (offset & (kChunkSize - 1));
     }
-    std::size_t used() const {
+    std::size_t used() const noexcept {
         return chunks_.empty() ? 0 : (chunks_.size() - 1) * kChunkSize + chunks_.back().size();
     }
+    std::uint64_t append(std::string_view first, std::string_view second = {});
+    bool inLastChunkOrLarge(std::string_view text) const noexcept;
+    void compact();
 
-    // Where `text` (no longer than a chunk) now starts; a text never spans two chunks.
-    std::size_t append(std::string_view text) {
-        if (chunks_.empty() || chunks_.back().size() + text.size() > kChunkSize) {
-            if (!chunks_.empty()) garbage_ += kChunkSize - chunks_.back().size();
-            chunks_.emplace_back();
-            // The first chunk starts small and grows, so a short list stays small.
-            chunks_.back().reserve(chunks_.size() == 1 ? std::size_t{4096} : kChunkSize);
-        }
-        std::vector<char>& chunk = chunks_.back();
-        if (chunk.size() + text.size() > chunk.capacity()) {
-            chunk.reserve(
-                std::min(kChunkSize, std::max(chunk.size() + text.size(), chunk.capacity() * 2)));
-        }
-        std::size_t offset = (chunks_.size() - 1) * kChunkSize + chunk.size();
-        chunk.insert(chunk.end(), text.begin(), text.end());
-        return offset;
-    }
+    // Sorting (text_sort.cpp); the ascending sorts return whether two texts were equal.
+    void sortCoded(RowId* begin, RowId* end, bool ascending) const;
+    bool sortPacked(RowId* begin, RowId* end) const;
+    bool sortWhole(RowId* begin, RowId* end) const;
 
-    // Rewrites the live cells in id order.
-    void compact() {
-        std::vector<std::vector<char>> old;
-        old.swap(chunks_);
-        garbage_ = 0;
-        for (std::uint64_t& cell : cells_) {
-            std::size_t length = cell & kLengthMask;
-            if (length == kLarge || length == 0) continue;
-            std::size_t offset = cell >> kLengthBits;
-            const char* from = old[offset >> kChunkBits].data() + (offset & (kChunkSize - 1));
-            cell = pack(append({from, length}), length);
-        }
-    }
-
-    std::vector<std::vector<char>> chunks_;
-    std::vector<std::uint64_t> cells_;  // empty until the column's first text
-    std::unordered_map<RowId, std::string> large_;
+    Mode mode_ = Mode::Empty;
     std::size_t size_ = 0;
-    std::size_t garbage_ = 0;  // dead bytes in the chunks, skipped chunk ends included
+
+    // Coded: 0 for an empty cell, else 1 + the index of the text in dictionary_.
+    BlockArray<std::uint8_t> codes_;
+    std::vector<std::string> dictionary_;
+
+    // Packed: one word per row (see text_column.cpp for its forms), the bytes
+    // of stored cells and of folders in 1 MiB chunks, texts longer than a
+    // chunk apart.
+    BlockArray<std::uint64_t> cells_;
+    std::vector<std::vector<char>> chunks_;
+    std::unordered_map<RowId, std::string> large_;
+    std::vector<Folder> folders_;
+    std::vector<std::uint32_t> slots_;  // folder + 1 by hash; 0 is an empty slot
+    std::uint32_t lastFolder_ = 0;
+    std::size_t garbage_ =
+        0;  // dead bytes in the chunks, skipped chunk ends and unused folders included
 };
 
 }  // namespace host

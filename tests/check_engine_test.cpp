@@ -1,7 +1,9 @@
 // The check engine on plain grids and real temporary folders.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -204,6 +206,59 @@ TEST_F(CheckEngine, MatchesTheFirstShownPartnerOnly) {
     check();
     EXPECT_EQ(rows(dw_2), (std::vector<Row>{{"n", 1, "相同"}}));
     EXPECT_EQ(dw_2.filteredcount(), 1);
+}
+
+// Lists of file names in many folders (names that share folders, names that
+// are prefixes of folders, empty names, repeats), with rows hidden by an
+// earlier check: every row ends as one search of list 2 per name of list 1
+// leaves it.
+TEST_F(CheckEngine, EveryNameFindsThePartnerASearchOfList2Would) {
+    std::mt19937 random(31);
+    auto pick = [&random](unsigned n) { return static_cast<int>(random() % n); };
+    auto name = [&] {
+        if (pick(40) == 0) return std::string();
+        std::string text = "/d" + std::to_string(pick(30));
+        if (pick(2)) text += (pick(2) ? "/e" : " e") + std::to_string(pick(5));
+        return text + (pick(4) ? "/f" + std::to_string(pick(60)) : std::string());
+    };
+    std::vector<std::string> names1, names2;
+    for (int i = 0; i < 1500; ++i) names1.push_back(name());
+    for (int i = 0; i < 1500; ++i) names2.push_back(name());
+    append(dw_1, names1);
+    append(dw_2, names2);
+    check();
+    kelvane::showRows(dw_1, dw_2, "不同");
+    for (int i = 0; i < 500; ++i) names1.push_back(name());
+    for (int i = 0; i < 500; ++i) names2.push_back(name());
+    append(dw_1, {names1.end() - 500, names1.end()});
+    append(dw_2, {names2.end() - 500, names2.end()});
+
+    // What the check must do, on the shown rows, the slow way.
+    auto shownRows = [](const Grid& list) { return rows(list); };
+    auto sortAndDrop = [](std::vector<Row> list) {
+        std::stable_sort(list.begin(), list.end(),
+                         [](const Row& a, const Row& b) { return a.md < b.md; });
+        std::vector<Row> kept;
+        for (const Row& row : list) {
+            if (!kept.empty() && !row.md.empty() && row.md == kept.back().md) continue;
+            kept.push_back(row);
+        }
+        return kept;
+    };
+    std::vector<Row> expected1 = sortAndDrop(shownRows(dw_1));
+    std::vector<Row> expected2 = sortAndDrop(shownRows(dw_2));
+    for (Row& row : expected1) {
+        if (row.md.empty()) continue;
+        for (Row& partner : expected2) {
+            if (partner.md == row.md) {
+                row.jg = partner.jg = "相同";
+                break;
+            }
+        }
+    }
+    check();
+    EXPECT_EQ(rows(dw_1), expected1);
+    EXPECT_EQ(rows(dw_2), expected2);
 }
 
 TEST_F(CheckEngine, ASecondCheckAppendsBelowTheFirstFindings) {

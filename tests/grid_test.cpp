@@ -356,6 +356,147 @@ TEST_F(NameListTest, FindAgreesWithAScanThroughRandomChanges) {
     }
 }
 
+// --- how texts are kept ---
+
+// Texts that look like the forms kept inside a cell (short texts, times,
+// lengths) or nearly so, names with either separator anywhere, and bytes that
+// are no text at all: each reads back as given, also when written over a
+// longer or a shorter one, and after the column has been rewritten. Both in a
+// column of few different texts and in one of many.
+class TextForms : public NameListTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(TextForms, EveryTextReadsBackAsItWasGiven) {
+    for (int i = 0; i < GetParam(); ++i) append("/filler " + std::to_string(i) + "/name");
+    const std::string big(std::size_t{1} << 20, 'x');
+    const std::vector<std::string> texts = {"",
+                                            "a",
+                                            "不同",
+                                            "1234567",
+                                            "a/b",
+                                            "/",
+                                            "\\",
+                                            "ab\\",
+                                            "/x/",
+                                            "//",
+                                            "a\\b/c",
+                                            "1.2.3",
+                                            "2019-03-04 05:06:07",
+                                            "2019-03-04 05:06:0",
+                                            "2019-03-04T05:06:07",
+                                            "0000-00-00 00:00:00",
+                                            "9999-99-99 99:99:99",
+                                            "123.45KB",
+                                            "1024字节",
+                                            "0.00MB",
+                                            "12345678901234MB",
+                                            "123456789012345MB",
+                                            ".KB",
+                                            "KB",
+                                            "字节",
+                                            "1,024字节",
+                                            "12345678",
+                                            "00000000000000",
+                                            "-12345678",
+                                            std::string("\0a\0b/\0", 6),
+                                            "\xff\xfe/\x80",
+                                            "/文件夹 1/报告 2.docx",
+                                            "/文件夹 1/报告 2.docx/",
+                                            big,
+                                            big + "/tail",
+                                            "/" + big.substr(10),
+                                            "head/" + big,
+                                            "medium/" + big.substr(700000),
+                                            big.substr(600000) + "/leaf"};
+    const long first = grid.rowcount() + 1;
+    for (const std::string& text : texts) append(text);
+    auto expectAll = [&](const std::vector<std::string>& expected, const char* when) {
+        ASSERT_EQ(grid.rowcount(), first - 1 + static_cast<long>(expected.size()));
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            EXPECT_EQ(grid.getitemstring(first + static_cast<long>(i), "md"), expected[i])
+                << when << ", row " << i + 1 << " of " << expected[i].size() << " bytes";
+        }
+        EXPECT_EQ(grid.getitemstring(first - 1, "md"),
+                  first > 1 ? "/filler " + std::to_string(first - 2) + "/name" : "");
+    };
+    expectAll(texts, "as given");
+    // Each cell written over with its neighbour's text: longer, shorter, another form.
+    std::vector<std::string> shifted(texts.begin() + 1, texts.end());
+    shifted.push_back(texts.front());
+    for (std::size_t i = 0; i < shifted.size(); ++i)
+        grid.setitem(first + static_cast<long>(i), "md", shifted[i]);
+    expectAll(shifted, "written over");
+    // A cell set from the column's own text, the same and a neighbour's.
+    grid.setitem(first + 4, "md", grid.textView(first + 4, 0));
+    grid.setitem(first + 5, "md", grid.textView(first + 6, 0));
+    shifted[5] = shifted[6];
+    expectAll(shifted, "set from the column");
+    // Enough growing rewrites of the long names, each in a new folder, to make
+    // the column rewrite itself without the folders left behind.
+    for (int round = 0; round < 6; ++round) {
+        for (std::size_t i = 0; i < shifted.size(); ++i) {
+            if (shifted[i].size() > 1000) {
+                shifted[i] = std::to_string(round) + "/" + shifted[i];
+                grid.setitem(first + static_cast<long>(i), "md", shifted[i]);
+            }
+        }
+    }
+    expectAll(shifted, "after the rewrites");
+    EXPECT_EQ(grid.getitemstring(first, "jg"), "不同");
+}
+
+INSTANTIATE_TEST_SUITE_P(FewOrMany, TextForms, ::testing::Values(0, 300));
+
+// The order of file names kept as folder and rest must be the order of the
+// whole texts: a folder's names interleave with its sub-folders' ("a b/",
+// "a-", "a.", "a/", "a0" and "a/"'s rows fall around each other), names end
+// in separators or are folders' own prefixes, and equal names keep their
+// order both ways.
+TEST_F(NameListTest, SortOrdersNamesAsWholeTextsWhateverTheirFolders) {
+    std::mt19937 random(27);
+    const std::vector<std::string> parts = {
+        "a", "a b", "a-", "a.", "a0", "ab", "B", "报告", "Ab", "", "a b c d e f g h i", "1234567"};
+    auto pick = [&random](std::size_t n) { return static_cast<std::size_t>(random() % n); };
+    std::vector<std::string> texts;
+    for (int i = 0; i < 4000; ++i) {
+        std::string text = pick(4) ? "/" : "";
+        const std::size_t depth = pick(5);
+        for (std::size_t d = 0; d < depth; ++d)
+            text += parts[pick(parts.size())] + (pick(3) ? "/" : "\\");
+        if (pick(8) != 0) text += parts[pick(parts.size())];
+        if (pick(10) == 0)
+            text = i % 2 ? "2020-01-0" + std::to_string(pick(10)) + " 00:00:00"
+                         : std::to_string(pick(1000)) + ".5KB";
+        texts.push_back(text);
+    }
+    for (const std::string& text : texts) append(text);
+    for (const bool ascending : {true, false}) {
+        std::vector<std::size_t> order(texts.size());
+        for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+        // From the given order each time: rows numbered as appended.
+        ASSERT_TRUE(grid.setsort("xh A"));
+        grid.sort();
+        std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            return ascending ? texts[a] < texts[b] : texts[b] < texts[a];
+        });
+        ASSERT_TRUE(grid.setsort(ascending ? "md A" : "md D"));
+        grid.sort();
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            ASSERT_EQ(grid.getitemnumber(static_cast<long>(i) + 1, "xh"),
+                      static_cast<double>(order[i] + 1))
+                << (ascending ? "ascending" : "descending") << " at " << i << ": "
+                << texts[order[i]];
+        }
+    }
+    // Only the shown rows take part.
+    for (long row = 1; row <= grid.rowcount(); row += 2) grid.setitem(row, "jg", "相同");
+    grid.setfilter("jg = '不同'");
+    grid.filter();
+    grid.setsort("md A");
+    grid.sort();
+    for (long row = 2; row <= grid.rowcount(); ++row)
+        ASSERT_LE(grid.getitemstring(row - 1, "md"), grid.getitemstring(row, "md")) << row;
+}
+
 // --- selection, header texts, footers ---
 
 // Cells that grow leave their old bytes behind until the column is rewritten;

@@ -42,18 +42,22 @@ std::string filterFor(std::string_view shown) {
 // For each name, whether its two files' contents differ (or either cannot be
 // read). The pairs are shared out among the workers as each becomes free: a
 // pair of small files costs little more than the hand-over would.
-std::vector<char> contentsDiffer(const std::vector<std::string_view>& names,
+// The names are read from `list` on the workers, which only read it.
+std::vector<char> contentsDiffer(const host::Grid& list, const std::vector<long>& rows,
                                  const CheckSettings& settings) {
+    const int md = list.columnIndex("md");
     // The calling thread is one of the workers.
     common::WorkerPool pool(settings.workers > 1 ? settings.workers - 1 : 0);
     std::vector<std::unique_ptr<host::ContentComparer>> comparers;
     for (int thread = 0; thread <= pool.threads(); ++thread)
         comparers.push_back(std::make_unique<host::ContentComparer>());
-    std::vector<char> differ(names.size());
-    common::runEachIndex(pool, names.size(), [&](std::size_t i, int thread) {
+    std::vector<char> differ(rows.size());
+    common::runEachIndex(pool, rows.size(), [&](std::size_t i, int thread) {
+        host::TextBuffer buffer;
+        const host::TextPieces name = list.textPieces(rows[i], md, buffer);
         std::string fileall1 = settings.ls_path1, fileall2 = settings.ls_path2;
-        fileall1 += names[i];
-        fileall2 += names[i];
+        name.appendTo(fileall1);
+        name.appendTo(fileall2);
         differ[i] = comparers[static_cast<std::size_t>(thread)]->compare(fileall1, fileall2) !=
                     host::ContentComparison::Same;
     });
@@ -84,14 +88,19 @@ long removeDuplicates(host::Grid& list, host::Grid& duplicates) {
     const int md = list.columnIndex("md");
     const long count = list.rowcount();
     std::vector<long> repeated;
-    std::string_view first;  // name of the run's first row; no copies on a million rows
+    // The name of the run's first row, read in place (no copies on a million
+    // rows), in the buffer the next row does not use.
+    host::TextBuffer buffers[2];
+    int spare = 0;
+    host::TextPieces first;
     for (long row = 1; row <= count; ++row) {
-        const std::string_view name = list.textView(row, md);
+        const host::TextPieces name = list.textPieces(row, md, buffers[spare]);
         if (!name.empty() && name == first) {
-            appendDuplicate(duplicates, name, list.getitemnumber(row, "xh"));
+            appendDuplicate(duplicates, name.text(), list.getitemnumber(row, "xh"));
             repeated.push_back(row);
         } else {
             first = name;
+            spare ^= 1;
         }
     }
     // One pass over the rows instead of a deletion (and a shift) per repeat.
@@ -135,36 +144,46 @@ CheckSummary mdhd(CheckGrids grids, const CheckSettings& settings, bool& zfmdxg,
     summary.duplicates1 = removeDuplicates(grids.dw_1, grids.dw_3);
     summary.duplicates2 = removeDuplicates(grids.dw_2, grids.dw_4);
 
-    // Contents are compared after the matching, on the workers: the names
-    // whose files to compare, in the order of list 1.
+    // Contents are compared after the matching, on the workers: the rows of
+    // list 1 whose files to compare, in their order.
     const bool content = option && comparesContent(settings.addszf);
-    std::vector<std::string_view> compared;
+    std::vector<long> compared;
     const long count1 = grids.dw_1.rowcount();
     const long count2 = grids.dw_2.rowcount();
-    const int md = grids.dw_1.columnIndex("md");
-    // The grid's find is indexed, so each name costs one hash lookup in list 2;
-    // names with "'" or "~" need no special path since nothing is quoted.
+    const int md1 = grids.dw_1.columnIndex("md");
+    const int md2 = grids.dw_2.columnIndex("md");
+    // Both lists are now in byte order of md and list 2 holds each name once,
+    // so one pass over both finds every name's partner, the row a search of
+    // list 2 for it would find, without an index of a million names. Names
+    // with "'" or "~" need no special path since nothing is quoted.
+    host::TextBuffer buffer1, buffer2;
+    std::string name;
+    long partner = 1;
     for (long row = 1; row <= count1; ++row) {
-        // Setting jg leaves the md cells, and so this view, as they are.
-        const std::string_view name = grids.dw_1.textView(row, md);
+        const host::TextPieces pieces = grids.dw_1.textPieces(row, md1, buffer1);
+        name.clear();
+        pieces.appendTo(name);
         progress.step(row, name);
         if (name.empty()) continue;
-        const long partner = grids.dw_2.find("md", name, 1, count2);
-        if (partner == 0) continue;
+        int order = -1;
+        while (partner <= count2 && (order = host::compareTexts(
+                                         grids.dw_2.textPieces(partner, md2, buffer2), pieces)) < 0)
+            ++partner;
+        if (partner > count2 || order != 0) continue;
         grids.dw_1.setitem(row, "jg", kSame);
         grids.dw_2.setitem(partner, "jg", kSame);
         ++summary.matched;
         if (content) {
-            compared.push_back(name);
-        } else if (option && addhd(std::string(name), settings, grids.dw_3)) {
+            compared.push_back(row);
+        } else if (option && addhd(name, settings, grids.dw_3)) {
             ++summary.differing;
         }
     }
     if (content) {
-        const std::vector<char> differ = contentsDiffer(compared, settings);
+        const std::vector<char> differ = contentsDiffer(grids.dw_1, compared, settings);
         for (std::size_t i = 0; i < compared.size(); ++i) {
             if (!differ[i]) continue;
-            appendFinding(grids.dw_3, compared[i]);
+            appendFinding(grids.dw_3, grids.dw_1.getitemstring(compared[i], "md"));
             ++summary.differing;
         }
     }
