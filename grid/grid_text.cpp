@@ -56,9 +56,9 @@ long Grid::importtext(std::string_view text, long firstLine) {
 }
 
 long Grid::importfile(const std::string& path, long firstLine) {
-    const std::optional<std::string> bytes = readFile(path);
+    std::optional<std::string> bytes = readFile(path);
     if (!bytes) return -1;
-    const std::optional<std::string> text = listFileText(*bytes);
+    const std::optional<std::string> text = listFileText(std::move(*bytes));
     if (!text) return -1;
     return importtext(*text, firstLine);
 }

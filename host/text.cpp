@@ -563,18 +563,27 @@ bool looksLikeUtf8(std::string_view bytes) noexcept {
     return weigh(bytes).saysUtf8();
 }
 
-std::string unknownTextToUtf8(std::string_view bytes) {
-    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") return std::string(bytes.substr(3));
+namespace {
+
+// The length of a UTF-8 byte-order mark at the start of `bytes`: 3 or 0.
+std::size_t utf8MarkLength(std::string_view bytes) noexcept {
+    return bytes.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+}
+
+// `bytes` in UTF-8 as unknownTextToUtf8 reads them when that takes a
+// conversion; nullopt when they are UTF-8 as they are (after their mark).
+std::optional<std::string> convertedToUtf8(std::string_view bytes) {
+    if (utf8MarkLength(bytes) > 0) return std::nullopt;
     const bool little = bytes.substr(0, 2) == "\xFF\xFE";
     if (little || bytes.substr(0, 2) == "\xFE\xFF")
         return utf16BytesToUtf8(bytes.substr(2), little);
     if (bytes.find('\0') != std::string_view::npos) {
         if (const int order = utf16ByteOrder(bytes)) return utf16BytesToUtf8(bytes, order == 1);
     }
-    if (detail::isAscii(bytes)) return std::string(bytes);
+    if (detail::isAscii(bytes)) return std::nullopt;
     const Evidence evidence = weigh(bytes);
     const bool utf8 = evidence.saysUtf8();
-    if (utf8 && !evidence.invalidUtf8Line) return std::string(bytes);
+    if (utf8 && !evidence.invalidUtf8Line) return std::nullopt;
     if (!utf8 && !evidence.invalidGbkLine) return gbkToUtf8(bytes);
     // Each line in the text's encoding, or in the other where it is invalid;
     // runs of lines in one encoding are converted at once.
@@ -605,10 +614,23 @@ std::string unknownTextToUtf8(std::string_view bytes) {
     return out;
 }
 
-std::optional<std::string> listFileText(std::string_view bytes) {
-    std::string text = unknownTextToUtf8(bytes);
-    if (text.find('\0') != std::string::npos) return std::nullopt;
-    return text;
+}  // namespace
+
+std::string unknownTextToUtf8(std::string_view bytes) {
+    if (std::optional<std::string> converted = convertedToUtf8(bytes)) return std::move(*converted);
+    return std::string(bytes.substr(utf8MarkLength(bytes)));
+}
+
+std::optional<std::string> listFileText(std::string bytes) {
+    // Text that is UTF-8 already (most lists) is kept, not copied: a list of a
+    // million names is then held once while it is read.
+    if (std::optional<std::string> converted = convertedToUtf8(bytes)) {
+        bytes = std::move(*converted);
+    } else {
+        bytes.erase(0, utf8MarkLength(bytes));
+    }
+    if (bytes.find('\0') != std::string::npos) return std::nullopt;
+    return bytes;
 }
 
 std::string displayText(std::string_view bytes) {

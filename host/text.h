@@ -76,8 +76,9 @@ std::string unknownTextToUtf8(std::string_view bytes);
 bool looksLikeUtf8(std::string_view bytes) noexcept;
 // A list file's bytes (a text list, a .csv) as unknownTextToUtf8 reads them;
 // nullopt when the text holds a NUL character, which no list does: the file is
-// binary, or UTF-16 of a shape not recognised.
-std::optional<std::string> listFileText(std::string_view bytes);
+// binary, or UTF-16 of a shape not recognised. Bytes that are UTF-8 already
+// come back as they were given, not copied.
+std::optional<std::string> listFileText(std::string bytes);
 // Calls visit(line) for each line of `text`, the line end left out. A line
 // ends at LF, CR LF or a lone CR; after a final line end there is no further
 // line. Neither UTF-8 nor GBK has a byte below 0x30 inside a character, so a

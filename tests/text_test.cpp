@@ -319,6 +319,11 @@ TEST(UnknownEncoding, Utf16WithoutAMarkIsToldByItsZeroBytes) {
     EXPECT_EQ(host::listFileText("keep.txt\0junk1"s), std::nullopt);
     EXPECT_EQ(host::listFileText(little.substr(0, little.size() - 1)), std::nullopt);
     EXPECT_EQ(host::listFileText("a.txt\r\n"), "a.txt\r\n");
+    // A list file reads as any text of unknown encoding, whether its bytes are
+    // kept (UTF-8, a mark dropped) or converted.
+    for (const std::string& bytes : {"\xEF\xBB\xBF\xC3\xA9.txt\n"s, "\xD5\xC5\xC8\xFD.doc\n"s,
+                                     little, "caf\xC3\xA9.txt\n\xD5\xC5.doc\n"s})
+        EXPECT_EQ(host::listFileText(bytes), host::unknownTextToUtf8(bytes)) << bytes;
 }
 
 // ---- Trimming, numbers, dates ----------------------------------------------

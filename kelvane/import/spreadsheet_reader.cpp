@@ -279,7 +279,7 @@ sheet::PackedColumn readColumn(const std::string& path, int column) {
     if (column < 1 || column > 16384) throw ListFileError(path, "列号超出范围");
     // The content decides the format; the extension only says whether plain
     // text is acceptable.
-    const std::string bytes = sheet::readWholeFile(path);
+    std::string bytes = sheet::readWholeFile(path);
 #ifdef KELVANE_WITH_SPREADSHEETS
     const std::string_view head = std::string_view(bytes).substr(0, 8);
     if (head == std::string_view("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8))
@@ -292,7 +292,7 @@ sheet::PackedColumn readColumn(const std::string& path, int column) {
         throw ListFileError(
             path, bytes.empty() ? "文件是空的，不是Excel工作簿" : "文件已损坏或不是Excel工作簿");
     }
-    const std::optional<std::string> text = host::listFileText(bytes);
+    const std::optional<std::string> text = host::listFileText(std::move(bytes));
     if (!text) throw ListFileError(path, sheet::kNotText);
     return packed(sheet::readDelimitedColumn(*text, extension == "csv" ? ',' : '\t', column));
 }

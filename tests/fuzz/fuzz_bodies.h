@@ -133,7 +133,7 @@ inline void textListBody(std::string_view input) {
     writeScratch(path, input);
     host::Grid grid(nameListDefinition());
     host::NullProgress progress;
-    const std::optional<std::string> decoded = host::listFileText(input);
+    const std::optional<std::string> decoded = host::listFileText(std::string(input));
     long added = 0;
     try {
         added = kelvane::importListFile(grid, path, 1, 1, progress);
