@@ -181,9 +181,13 @@ std::string IniFile::read(std::string_view section, std::string_view key,
 void IniFile::insertLine(std::size_t index, std::string raw) {
     Line line{std::move(raw), lineEnd_};
     if (index >= lines_.size()) {
-        // At the end: keep whether the file ends with a line end.
-        if (!lines_.empty() && (lines_.back().end.empty() || lines_.back().end == "\r"))
-            lines_.back().end = lineEnd_;
+        // At the end: keep whether the file ends with a line end. A line that
+        // itself ends with a carriage return ("[a\r", then the lone one that
+        // ended the file) keeps it before an LF, or it would read back shorter.
+        if (!lines_.empty() && (lines_.back().end.empty() || lines_.back().end == "\r")) {
+            Line& last = lines_.back();
+            last.end = !last.raw.empty() && last.raw.back() == '\r' ? "\r\n" : lineEnd_;
+        }
         if (!finalLineEnd_) line.end.clear();
         lines_.push_back(std::move(line));
     } else {
