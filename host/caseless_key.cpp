@@ -146,16 +146,7 @@ std::string caselessKey(std::string_view text) {
     // caseless match: folding may give a character that decomposes, or a
     // combining mark that no longer is one (U+0345).
     std::u32string decomposed;
-    for (std::size_t at = 0; at < text.size();) {
-        char32_t c = 0;
-        std::size_t length = detail::decodeUtf8(text.substr(at), c);
-        if (length == 0) {
-            c = kRawByte + static_cast<unsigned char>(text[at]);
-            length = 1;
-        }
-        decompose(c, decomposed);
-        at += length;
-    }
+    for (const char32_t c : nameCharacters(text, false)) decompose(c, decomposed);
     putInCanonicalOrder(decomposed);
     std::u32string folds;
     for (const char32_t c : decomposed) decompose(folded(c), folds);

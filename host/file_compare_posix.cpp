@@ -49,14 +49,10 @@ ssize_t readUpTo(int fd, char* buffer, std::size_t size) noexcept {
     return static_cast<ssize_t>(got);
 }
 
+// The failure report every file service gives, as a comparison's outcome.
 ContentComparison unreadable(std::string* error, std::string_view what, const std::string& path,
                              int code) noexcept {
-    if (error) {
-        try {
-            *error = std::string(what) + " \"" + path + "\": " + posix::systemReason(code);
-        } catch (...) {
-        }
-    }
+    posix::fail(error, what, path, code);
     return ContentComparison::Unreadable;
 }
 

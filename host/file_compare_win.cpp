@@ -41,14 +41,10 @@ bool readUpTo(HANDLE file, char* buffer, DWORD size, DWORD& got) noexcept {
     return true;
 }
 
+// The failure report every file service gives, as a comparison's outcome.
 ContentComparison unreadable(std::string* error, std::string_view what, const std::string& path,
                              DWORD code) noexcept {
-    if (error) {
-        try {
-            *error = std::string(what) + " \"" + path + "\": " + windows::systemMessage(code);
-        } catch (...) {
-        }
-    }
+    windows::fail(error, what, path, code);
     return ContentComparison::Unreadable;
 }
 
