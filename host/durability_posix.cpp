@@ -4,32 +4,31 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
+#include "host/descriptor_posix.h"
 #include "host/durability.h"
 #include "host/file_content_posix.h"
 #include "host/paths.h"
 
 namespace host {
 
+using posix::Descriptor;
 using posix::fail;
 using posix::folderOf;
 
 bool flushFileSystem(const std::string& path, std::string* error) noexcept {
-    const int fd = ::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return fail(error, "cannot open", path, errno);
-    const bool ok = ::syncfs(fd) == 0;
-    const int code = errno;
-    ::close(fd);
-    return ok || fail(error, "cannot flush the file system of", path, code);
+    const Descriptor fd(
+        ::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) return fail(error, "cannot open", path, errno);
+    return ::syncfs(fd.get()) == 0 || fail(error, "cannot flush the file system of", path, errno);
 }
 
 bool flushFolder(const std::string& folder, std::string* error) noexcept {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return fail(error, "cannot open", folder, errno);
-    const bool ok = ::fsync(fd) == 0 || errno == EINVAL || errno == ENOTSUP || errno == ENOSYS;
-    const int code = errno;
-    ::close(fd);
-    return ok || fail(error, "cannot flush", folder, code);
+    const Descriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd) return fail(error, "cannot open", folder, errno);
+    return ::fsync(fd.get()) == 0 || errno == EINVAL || errno == ENOTSUP || errno == ENOSYS ||
+           fail(error, "cannot flush", folder, errno);
 }
 
 bool removeFileDurably(const std::string& path, std::string* error) noexcept {
@@ -70,15 +69,15 @@ bool JournalFile::flush(std::string* error) noexcept {
 }
 
 void JournalFile::close() noexcept {
-    if (handle_ != kClosed) ::close(static_cast<int>(handle_));
-    handle_ = kClosed;
+    static_assert(kClosed == -1);
+    Descriptor::closeKept(handle_);
 }
 
 ExclusiveLock::Result ExclusiveLock::acquire(const std::string& path, bool wait,
                                              std::string* error) noexcept {
     release();
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
-    if (fd < 0) {
+    Descriptor fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666));
+    if (!fd) {
         fail(error, "cannot create", path, errno);
         return Result::Failed;
     }
@@ -86,22 +85,19 @@ ExclusiveLock::Result ExclusiveLock::acquire(const std::string& path, bool wait,
     // its own run in one process exclude each other as two processes do.
     int status;
     do {
-        status = ::flock(fd, LOCK_EX | (wait ? 0 : LOCK_NB));
+        status = ::flock(fd.get(), LOCK_EX | (wait ? 0 : LOCK_NB));
     } while (status != 0 && errno == EINTR);
     if (status != 0) {
-        const int code = errno;
-        ::close(fd);
-        if (code == EWOULDBLOCK) return Result::Busy;
-        fail(error, "cannot lock", path, code);
+        if (errno == EWOULDBLOCK) return Result::Busy;
+        fail(error, "cannot lock", path, errno);
         return Result::Failed;
     }
-    handle_ = fd;
+    handle_ = fd.release();
     return Result::Taken;
 }
 
 void ExclusiveLock::release() noexcept {
-    if (handle_ != kClosed) ::close(static_cast<int>(handle_));
-    handle_ = kClosed;
+    Descriptor::closeKept(handle_);
 }
 
 }  // namespace host

@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
+#include "host/descriptor_posix.h"
 #include "host/file_content_posix.h"
 #include "host/fs.h"
 #include "host/paths.h"
@@ -19,20 +21,6 @@ namespace {
 // cache while they are compared (larger ones compare slower from the page
 // cache), and on a disk the kernel reads ahead of a sequential reader anyway.
 constexpr std::size_t kBlock = 256 * 1024;
-
-class ReadOnlyFile {
-  public:
-    explicit ReadOnlyFile(int fd) noexcept : fd_(fd) {}
-    ~ReadOnlyFile() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    ReadOnlyFile(const ReadOnlyFile&) = delete;
-    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
-    int fd() const noexcept { return fd_; }
-
-  private:
-    int fd_;
-};
 
 // Reads up to `size` bytes; fewer only at the end of the file. -1 with errno set.
 ssize_t readUpTo(int fd, char* buffer, std::size_t size) noexcept {
@@ -61,9 +49,7 @@ ContentComparison unreadable(std::string* error, std::string_view what, const st
 ContentComparer::ContentComparer() = default;
 
 ContentComparer::~ContentComparer() {
-    for (const Folder& folder : folders_) {
-        if (folder.handle >= 0) ::close(folder.handle);
-    }
+    for (Folder& folder : folders_) posix::Descriptor::closeKept(folder.handle);
 }
 
 ContentComparison ContentComparer::compare(const std::string& first, const std::string& second,
@@ -71,28 +57,29 @@ ContentComparison ContentComparer::compare(const std::string& first, const std::
     const std::string* paths[2] = {&first, &second};
     // O_NONBLOCK: a FIFO is refused below, never waited on.
     constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
-    const auto open = [&](int side) noexcept {
+    const auto open = [&](int side) noexcept -> posix::Descriptor {
         const std::string& path = *paths[side];
         Folder& folder = folders_[side];
         try {
             const std::string_view parent = parentPath(path);
             if (!parent.empty() && parent != folder.path) {
-                if (folder.handle >= 0) ::close(folder.handle);
+                posix::Descriptor::closeKept(folder.handle);
                 folder.path.assign(parent);
                 folder.handle = ::open(folder.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
             }
             if (!parent.empty() && folder.handle >= 0)
-                return ::openat(folder.handle, std::string(baseName(path)).c_str(), kFlags);
+                return posix::Descriptor(
+                    ::openat(folder.handle, std::string(baseName(path)).c_str(), kFlags));
         } catch (...) {
             folder.path.clear();
         }
-        return ::open(path.c_str(), kFlags);
+        return posix::Descriptor(::open(path.c_str(), kFlags));
     };
-    const ReadOnlyFile files[2] = {ReadOnlyFile(open(0)), ReadOnlyFile(open(1))};
+    const posix::Descriptor files[2] = {open(0), open(1)};
     struct stat st[2];
     for (int i = 0; i < 2; ++i) {
-        if (files[i].fd() < 0) return unreadable(error, "cannot open", *paths[i], errno);
-        if (::fstat(files[i].fd(), &st[i]) != 0)
+        if (files[i].get() < 0) return unreadable(error, "cannot open", *paths[i], errno);
+        if (::fstat(files[i].get(), &st[i]) != 0)
             return unreadable(error, "cannot read the status of", *paths[i], errno);
         if (!S_ISREG(st[i].st_mode))
             return unreadable(error, "cannot compare", *paths[i],
@@ -105,8 +92,8 @@ ContentComparison ContentComparer::compare(const std::string& first, const std::
         if (!blocks_) return unreadable(error, "out of memory comparing", first, ENOMEM);
     }
     if (length > static_cast<off_t>(kBlock)) {
-        for (const ReadOnlyFile& file : files)
-            ::posix_fadvise(file.fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
+        for (const posix::Descriptor& file : files)
+            ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     }
     // The length the status gave is what is compared: a file that grows
     // meanwhile is compared as it was, one that shrinks ends early.
@@ -115,7 +102,7 @@ ContentComparison ContentComparer::compare(const std::string& first, const std::
         const auto want = static_cast<std::size_t>(std::min<off_t>(length - offset, kBlock));
         ssize_t got[2];
         for (int i = 0; i < 2; ++i) {
-            got[i] = readUpTo(files[i].fd(), block[i], want);
+            got[i] = readUpTo(files[i].get(), block[i], want);
             if (got[i] < 0) return unreadable(error, "cannot read", *paths[i], errno);
         }
         if (got[0] != got[1] ||

@@ -10,11 +10,12 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "host/descriptor_posix.h"
 #include "host/file_content_posix.h"
 #include "host/fs.h"
 #include "host/listing_order.h"
@@ -98,42 +99,31 @@ std::optional<std::string> readFile(const std::string& path, std::string* reason
         if (reason) *reason = systemReason(code);
         return std::nullopt;
     };
-    const int fd = openPath(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return failed(errno);
+    const posix::Descriptor fd = openPath(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (!fd) return failed(errno);
     struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        const int code = errno;
-        ::close(fd);
-        return failed(code);
-    }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return failed(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
-    }
+    if (::fstat(fd.get(), &st) != 0) return failed(errno);
+    if (!S_ISREG(st.st_mode)) return failed(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
     std::string bytes;
     bytes.reserve(static_cast<std::size_t>(st.st_size));
     char buffer[1 << 16];
     for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
         if (got == 0) break;
         if (got < 0) {
             if (errno == EINTR) continue;
-            const int code = errno;
-            ::close(fd);
-            return failed(code);
+            return failed(errno);
         }
         bytes.append(buffer, static_cast<std::size_t>(got));
     }
-    ::close(fd);
     return bytes;
 }
 
 bool appendToFile(const std::string& path, std::string_view bytes) noexcept {
-    const int fd = openPath(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
-    bool ok = writeAll(fd, bytes.data(), bytes.size());
-    if (::close(fd) != 0) ok = false;
-    return ok;
+    posix::Descriptor fd = openPath(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (!fd) return false;
+    const bool ok = writeAll(fd.get(), bytes.data(), bytes.size());
+    return fd.close() && ok;
 }
 
 bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry>& entries,
@@ -146,14 +136,11 @@ bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry
     };
     // Reached through its ancestors when its path is too long for one call:
     // a walk has no depth limit.
-    const int opened = openPath(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (opened < 0) return failed(errno);
-    DIR* dir = ::fdopendir(opened);
-    if (!dir) {
-        const int code = errno;
-        ::close(opened);
-        return failed(code);
-    }
+    posix::Descriptor opened = openPath(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (!opened) return failed(errno);
+    DIR* dir = ::fdopendir(opened.get());
+    if (!dir) return failed(errno);
+    opened.release();  // closedir closes it
     const std::unique_ptr<DIR, int (*)(DIR*)> closing(dir, &::closedir);
     // Bit 2 (hidden) and bit 4 (system) of the mask both bring in hidden names;
     // bit 16 brings in sub-folders.

@@ -2,6 +2,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <utility>
+
+#include "host/descriptor_posix.h"
 #include "host/file_content_posix.h"
 #include "host/folder_status.h"
 #include "host/long_path_posix.h"
@@ -14,13 +17,12 @@ FolderStatusReader::~FolderStatusReader() {
 
 bool FolderStatusReader::open(const std::string& folder) noexcept {
     close();
-    handle_ = posix::openPath(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    handle_ = posix::openPath(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC).release();
     return handle_ >= 0;
 }
 
 void FolderStatusReader::close() noexcept {
-    if (handle_ >= 0) ::close(handle_);
-    handle_ = -1;
+    posix::Descriptor::closeKept(handle_);
 }
 
 std::optional<FileStatus> FolderStatusReader::status(const std::string& name) const noexcept {

@@ -24,6 +24,7 @@
 
 #include "host/checksum.h"
 #include "host/copy_switches.h"
+#include "host/descriptor_posix.h"
 #include "host/durability.h"
 #include "host/fault_injection.h"
 #include "host/file_content_posix.h"
@@ -40,6 +41,7 @@
 namespace host {
 
 using posix::copyContent;
+using posix::Descriptor;
 using posix::fail;
 using posix::failBecause;
 using posix::folderOf;
@@ -84,37 +86,37 @@ bool lockForWriting(int fd) noexcept {
 // Removes the temporary file at `path` unless a writer holds it. A file
 // whose lock cannot be tested is kept: it may be a running copy's.
 void removeIfUnlocked(int folder, const std::string& name) noexcept {
-    const int fd = ::openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) return;
+    const Descriptor fd(
+        ::openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!fd) return;
     struct stat st;
     struct flock lock {};
     lock.l_type = F_RDLCK;
     lock.l_whence = SEEK_SET;
     // Removed while our lock is held, so a writer that made this name in the
     // same instant finds its lock refused or its file unlinked, and makes another.
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::fcntl(fd, F_OFD_SETLK, &lock) == 0)
+    if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) &&
+        ::fcntl(fd.get(), F_OFD_SETLK, &lock) == 0)
         ::unlinkat(folder, name.c_str(), 0);
-    ::close(fd);
 }
 
 // Creates a new temporary file with a temporary name in the open `folder`,
-// locked; returns its descriptor (or -1 with errno set) and its name.
-int createNamed(int folder, std::string_view stem, mode_t mode, std::string& name,
-                int access = O_WRONLY) {
+// locked; returns its descriptor (or none, with errno set) and its name.
+Descriptor createNamed(int folder, std::string_view stem, mode_t mode, std::string& name,
+                       int access = O_WRONLY) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         name = temporary_names::make(stem);
-        const int fd = ::openat(folder, name.c_str(), access | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd < 0) {
+        Descriptor fd(::openat(folder, name.c_str(), access | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+        if (!fd) {
             if (errno == EEXIST) continue;
-            return -1;
+            return fd;
         }
         struct stat st;
-        if (lockForWriting(fd) && ::fstat(fd, &st) == 0 && st.st_nlink > 0) return fd;
+        if (lockForWriting(fd.get()) && ::fstat(fd.get(), &st) == 0 && st.st_nlink > 0) return fd;
         // A remover of leftovers took the name first; it unlinks it.
-        ::close(fd);
     }
     errno = EEXIST;
-    return -1;
+    return Descriptor();
 }
 
 // Links a nameless file (through the descriptor `fd`) under `name` in the open
@@ -172,12 +174,10 @@ void removeLeftovers(int folder, const struct stat& st, const std::string& key,
     if (found == scans.end() || (!sameState(found->second, st) && !othersWriting)) {
         if (scans.size() >= kMaxScans) scans.clear();
         FolderScan scan;
-        const int listed = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        DIR* dir = listed >= 0 ? ::fdopendir(listed) : nullptr;
-        if (!dir) {
-            if (listed >= 0) ::close(listed);
-            return;
-        }
+        Descriptor listed(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        DIR* dir = listed ? ::fdopendir(listed.get()) : nullptr;
+        if (!dir) return;
+        listed.release();  // closedir closes it
         while (const dirent* entry = ::readdir(dir)) {
             if (isTemporaryName(entry->d_name)) scan.temporaryNames.emplace_back(entry->d_name);
         }
@@ -252,18 +252,13 @@ class FolderLock {
     explicit FolderLock(int folder) noexcept
         : fd_(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
         const int code = errno;
-        while (fd_ >= 0 && ::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+        while (fd_ && ::flock(fd_.get(), LOCK_EX) != 0 && errno == EINTR) {
         }
         errno = code;
     }
-    ~FolderLock() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FolderLock(const FolderLock&) = delete;
-    FolderLock& operator=(const FolderLock&) = delete;
 
   private:
-    int fd_;
+    Descriptor fd_;
 };
 
 // Moves the finished temporary file `temporary` to `target`, both in the open
@@ -323,22 +318,19 @@ bool setMode(int fd, mode_t mode) noexcept {
 
 // An open folder: the handle every name of a copy or an atomic write is
 // reached from, and the path text its messages and leftover scans name it by.
-// Made from a path it opens the folder (a link to one too) and closes it.
+// Made from a path it opens the folder (a link to one too) and owns it.
 struct OpenFolder {
     OpenFolder(int handle, std::string text) : fd(handle), path(std::move(text)) {}
     explicit OpenFolder(std::string text)
-        : fd(posix::openPath(text, O_PATH | O_DIRECTORY | O_CLOEXEC)),
-          path(std::move(text)),
-          owned(true) {}
-    ~OpenFolder() {
-        if (owned && fd >= 0) ::close(fd);
-    }
+        : owned(posix::openPath(text, O_PATH | O_DIRECTORY | O_CLOEXEC)),
+          fd(owned.get()),
+          path(std::move(text)) {}
     OpenFolder(const OpenFolder&) = delete;
     OpenFolder& operator=(const OpenFolder&) = delete;
 
+    Descriptor owned;
     int fd = -1;
     std::string path;
-    bool owned = false;
 };
 
 // The file a copy or an atomic write fills before it takes the target's name:
@@ -362,24 +354,26 @@ class Temporary {
         if (namelessPossible()) {
             // Nameless, nobody can reach it to remove it: it is locked only
             // if it ever gets a temporary name (see publish).
-            fd_ = ::openat(folder_.fd, ".", O_TMPFILE | access | O_CLOEXEC, mode);
-            if (fd_ >= 0) return true;
+            fd_.reset(::openat(folder_.fd, ".", O_TMPFILE | access | O_CLOEXEC, mode));
+            if (fd_) return true;
             // Refused by the file system (FAT, network shares, overlays): a name.
             if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
         }
         fd_ = createNamed(folder_.fd, stem_, mode, name_, access);
-        return fd_ >= 0;
+        return bool(fd_);
     }
 
-    int fd() const noexcept { return fd_; }
+    int fd() const noexcept { return fd_.get(); }
 
     // Reports what a file system tells only on close (a late write error), yet
     // keeps the file open, and so locked, through `dup`.
     bool flush() noexcept {
-        const int kept = ::dup(fd_);
-        if (kept < 0) return false;
-        const bool ok = ::close(fd_) == 0;
-        fd_ = kept;
+        Descriptor kept(::fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0));
+        if (!kept) return false;
+        const bool ok = fd_.close();
+        const int code = errno;
+        fd_ = std::move(kept);
+        errno = code;
         return ok;
     }
 
@@ -389,14 +383,14 @@ class Temporary {
         if (name_.empty()) {
             // A link refuses an existing name: the atomic "never replace", and
             // for a missing target (the usual case of a backup) the whole job.
-            if (linkNameless(fd_, folder_.fd, target)) return true;
+            if (linkNameless(fd_.get(), folder_.fd, target)) return true;
             if (errno != EEXIST || !replace) return false;
             // Linked under a temporary name, renamed over the target at once:
             // that name exists only for this instant, and is locked all along.
-            lockForWriting(fd_);
+            lockForWriting(fd_.get());
             for (int attempt = 0; attempt < 100; ++attempt) {
                 const std::string name = temporary_names::make(stem_);
-                if (linkNameless(fd_, folder_.fd, name)) {
+                if (linkNameless(fd_.get(), folder_.fd, name)) {
                     name_ = name;
                     break;
                 }
@@ -413,19 +407,18 @@ class Temporary {
 
     // Closes the file; a named one that never got its final name is removed.
     void discard() noexcept {
-        if (fd_ < 0 && name_.empty()) return;
+        if (!fd_ && name_.empty()) return;
         const int code = errno;
         if (!name_.empty()) ::unlinkat(folder_.fd, name_.c_str(), 0);
         name_.clear();
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
+        fd_.reset();
         errno = code;
     }
 
   private:
     const OpenFolder& folder_;
     std::string stem_;
-    int fd_ = -1;
+    Descriptor fd_;
     std::string name_;  // empty while nameless and once published
 };
 
@@ -446,24 +439,19 @@ bool copyInto(const std::string& source, const OpenFolder& folder, const std::st
               bool replace, bool verify, std::string* error) {
     const std::string target = joinPath(folder.path, base);
     // O_NONBLOCK keeps a FIFO from blocking the open; it is refused just below.
-    const int from = posix::openPath(source, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (from < 0) return fail(error, "cannot open", source, errno);
+    const Descriptor from = posix::openPath(source, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (!from) return fail(error, "cannot open", source, errno);
     struct stat st;
-    if (::fstat(from, &st) != 0) {
-        const int code = errno;
-        ::close(from);
-        return fail(error, "cannot read the status of", source, code);
-    }
+    if (::fstat(from.get(), &st) != 0)
+        return fail(error, "cannot read the status of", source, errno);
     if (!S_ISREG(st.st_mode)) {
-        ::close(from);
         return failBecause(error, "cannot copy", source,
                            std::string("not a file but ") + posix::entryKind(st.st_mode),
                            S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
     }
     // Its files are made up as they are read: some never end (a link to
     // /proc/self/pagemap would fill the target), and none is a file to keep.
-    if (const char* pseudo = posix::pseudoFileSystem(from)) {
-        ::close(from);
+    if (const char* pseudo = posix::pseudoFileSystem(from.get())) {
         return failBecause(error, "cannot copy", source,
                            std::string("a file of the system's pseudo file system ") + pseudo +
                                ", made up as it is read",
@@ -473,18 +461,13 @@ bool copyInto(const std::string& source, const OpenFolder& folder, const std::st
     // pays where it spares copying many bytes for nothing.
     struct stat existing;
     if (!replace && st.st_size >= kCheckTargetFirstFrom &&
-        ::fstatat(folder.fd, base.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
-        ::close(from);
+        ::fstatat(folder.fd, base.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0)
         return fail(error, "will not replace", target, EEXIST);
-    }
 
     const OwnWrite ownWrite(folder.fd, folder.path);
     struct stat folderStatus;
-    if (::fstat(folder.fd, &folderStatus) != 0) {
-        const int code = errno;
-        ::close(from);
-        return fail(error, "cannot create a file in", folder.path, code);
-    }
+    if (::fstat(folder.fd, &folderStatus) != 0)
+        return fail(error, "cannot create a file in", folder.path, errno);
     removeLeftovers(folder.fd, folderStatus, folder.path, base);
 
     // Made with the source's permission bits where the process's umask keeps
@@ -494,47 +477,38 @@ bool copyInto(const std::string& source, const OpenFolder& folder, const std::st
     std::optional<Checksum> checksum;
     if (verify) checksum.emplace();
     Temporary to(folder);
-    if (!to.create(base, modeAtCreation ? mode : 0600, verify)) {
-        const int code = errno;
-        ::close(from);
-        return fail(error, "cannot create a file in", folder.path, code);
-    }
-    auto abandon = [&](std::string_view what, const std::string& path, int code) {
-        ::close(from);
-        to.discard();
-        return fail(error, what, path, code);
-    };
-    if (!copyContent(from, to.fd(), st, folderStatus.st_dev, checksum ? &*checksum : nullptr))
-        return abandon("cannot copy", source, errno);
+    if (!to.create(base, modeAtCreation ? mode : 0600, verify))
+        return fail(error, "cannot create a file in", folder.path, errno);
+    // Every failure from here on leaves no file behind (the temporary one
+    // goes with `to`).
+    if (!copyContent(from.get(), to.fd(), st, folderStatus.st_dev, checksum ? &*checksum : nullptr))
+        return fail(error, "cannot copy", source, errno);
     if (!modeAtCreation && !setMode(to.fd(), mode))
-        return abandon("cannot set the mode of", target, errno);
+        return fail(error, "cannot set the mode of", target, errno);
     const timespec times[2] = {st.st_atim, st.st_mtim};
-    if (::futimens(to.fd(), times) != 0) return abandon("cannot set the time of", target, errno);
-    if (!to.flush()) return abandon("cannot write", target, errno);
+    if (::futimens(to.fd(), times) != 0)
+        return fail(error, "cannot set the time of", target, errno);
+    if (!to.flush()) return fail(error, "cannot write", target, errno);
     if (verify) {
         // On the device before it is read back from there.
-        if (::fdatasync(to.fd()) != 0) return abandon("cannot write", target, errno);
+        if (::fdatasync(to.fd()) != 0) return fail(error, "cannot write", target, errno);
         if (faults::corruptThisCopy()) damageForTesting(to.fd());
         switch (posix::readBack(to.fd(), checksum->digest())) {
             case posix::ReadBack::Same:
                 break;
             case posix::ReadBack::Different:
-                ::close(from);
-                to.discard();
                 return failBecause(error, "cannot verify the copy", target,
                                    "it reads back from the device with other bytes than were "
                                    "written",
                                    EIO);
             case posix::ReadBack::Failed:
-                return abandon("cannot read back", target, errno);
+                return fail(error, "cannot read back", target, errno);
         }
     }
     if (!to.publish(base, replace)) {
         const int code = errno;
-        return abandon(code == EEXIST ? "will not replace" : "cannot rename to", target, code);
+        return fail(error, code == EEXIST ? "will not replace" : "cannot rename to", target, code);
     }
-    ::close(from);
-    to.discard();
     return true;
 }
 
@@ -542,14 +516,14 @@ bool copyInto(const std::string& source, const OpenFolder& folder, const std::st
 // open folder `root`, never leaving it: with openat2 and RESOLVE_BENEATH a
 // link is followed only while it stays below the root; without openat2 each
 // part is opened from the one before and no link is followed. Missing parts
-// are made; `madeLast` tells whether the folder itself was. -1 with errno set
-// (EXDEV or ELOOP: a part leads outside).
-int openBeneath(int root, std::string_view relative, bool& madeLast) noexcept {
+// are made; `madeLast` tells whether the folder itself was. None with errno
+// set (EXDEV or ELOOP: a part leads outside).
+Descriptor openBeneath(int root, std::string_view relative, bool& madeLast) noexcept {
     madeLast = false;
     static std::atomic<bool> withOpenat2{true};
     const bool tryOpenat2 = !faults::withoutOpenat2();
     // Opens `path` (below the root) whose parent folder is open as `from`.
-    auto open = [&](int from, const std::string& path) -> int {
+    auto open = [&](int from, const std::string& path) -> Descriptor {
         if (tryOpenat2 && withOpenat2.load()) {
             // From the root, a link may lead anywhere below it. A path too
             // long for one call (a tree deeper than PATH_MAX) has its last
@@ -561,32 +535,33 @@ int openBeneath(int root, std::string_view relative, bool& madeLast) noexcept {
             const long fd =
                 ::syscall(SYS_openat2, fromRoot ? root : from,
                           fromRoot ? path.c_str() : baseName(path).data(), &how, sizeof how);
-            if (fd >= 0 || errno != ENOSYS) return static_cast<int>(fd);
+            if (fd >= 0 || errno != ENOSYS) return Descriptor(static_cast<int>(fd));
             withOpenat2.store(false);
         }
-        return ::openat(from, baseName(path).data(), O_PATH | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+        return Descriptor(
+            ::openat(from, baseName(path).data(), O_PATH | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
     };
     try {
         // The common case first: the whole folder is there.
         const std::string whole(relative.empty() ? "." : relative);
         if (tryOpenat2 && withOpenat2.load() && whole.size() < PATH_MAX) {
-            const int fd = open(root, whole);
-            if (fd >= 0 || errno != ENOENT) return fd;
+            Descriptor fd = open(root, whole);
+            if (fd || errno != ENOENT) return fd;
         }
-        // The walk starts at the root, which is not ours to close.
+        // The walk starts at the root, which is not ours: `current` names the
+        // folder reached, `owned` holds it once it is one we opened.
+        Descriptor owned;
         int current = root;
-        const auto release = [root](int fd) {
-            if (fd != root) ::close(fd);
-        };
         std::size_t start = 0;
         if (whole.size() >= PATH_MAX && tryOpenat2 && withOpenat2.load()) {
             // Deeper than one call reaches: the longest leading part that
             // one call does, when it is there, and part after part from it.
             const std::size_t cut = relative.rfind('/', PATH_MAX - 1);
             if (cut != std::string_view::npos && cut > 0) {
-                const int fd = open(root, std::string(relative.substr(0, cut)));
-                if (fd >= 0) {
-                    current = fd;
+                Descriptor fd = open(root, std::string(relative.substr(0, cut)));
+                if (fd) {
+                    owned = std::move(fd);
+                    current = owned.get();
                     start = cut + 1;
                 }
             }
@@ -598,27 +573,21 @@ int openBeneath(int root, std::string_view relative, bool& madeLast) noexcept {
             const std::string part(relative.substr(start, stop - start));
             start = stop + 1;
             if (part.empty()) continue;
-            int next = open(current, prefix);
+            Descriptor next = open(current, prefix);
             madeLast = false;
-            if (next < 0 && errno == ENOENT) {
+            if (!next && errno == ENOENT) {
                 madeLast = ::mkdirat(current, part.c_str(), 0777) == 0;
-                if (!madeLast && errno != EEXIST) {
-                    const int code = errno;
-                    release(current);
-                    errno = code;
-                    return -1;
-                }
+                if (!madeLast && errno != EEXIST) return Descriptor();
                 next = open(current, prefix);
             }
-            const int code = errno;
-            release(current);
-            current = next;
-            errno = code;
+            owned = std::move(next);
+            current = owned.get();
         }
-        return current == root ? ::fcntl(root, F_DUPFD_CLOEXEC, 0) : current;
+        if (current == root) return Descriptor(::fcntl(root, F_DUPFD_CLOEXEC, 0));
+        return owned;
     } catch (...) {
         errno = ENOMEM;
-        return -1;
+        return Descriptor();
     }
 }
 
@@ -637,28 +606,29 @@ bool copyFileSafely(const std::string& source, const std::string& target, bool r
 
 TargetFolder::TargetFolder(std::string root, bool flushEachCopy)
     : root_(std::move(root)), flushEachCopy_(flushEachCopy) {
-    rootHandle_ = posix::openPath(root_.empty() ? "." : root_, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    rootHandle_ =
+        posix::openPath(root_.empty() ? "." : root_, O_PATH | O_DIRECTORY | O_CLOEXEC).release();
 }
 
 TargetFolder::~TargetFolder() {
-    if (handle_ >= 0) ::close(handle_);
-    if (rootHandle_ >= 0) ::close(rootHandle_);
+    Descriptor::closeKept(handle_);
+    Descriptor::closeKept(rootHandle_);
 }
 
 TargetFolder::Reach TargetFolder::enter(std::string_view relative, std::string* error) noexcept {
     try {
         relative = detail::trimmedRelative(relative);
         if (handle_ >= 0 && relative == relative_) return Reach::Reached;
-        if (handle_ >= 0) ::close(handle_);
-        handle_ = -1;
+        Descriptor::closeKept(handle_);
         relative_.assign(relative);
         path_ = relative.empty() ? root_ : joinPath(root_, relative);
         // A root made after the run began is opened now.
         if (rootHandle_ < 0)
             rootHandle_ =
-                posix::openPath(root_.empty() ? "." : root_, O_PATH | O_DIRECTORY | O_CLOEXEC);
+                posix::openPath(root_.empty() ? "." : root_, O_PATH | O_DIRECTORY | O_CLOEXEC)
+                    .release();
         bool made = false;
-        if (rootHandle_ >= 0) handle_ = openBeneath(rootHandle_, relative, made);
+        if (rootHandle_ >= 0) handle_ = openBeneath(rootHandle_, relative, made).release();
         if (handle_ >= 0 && made) rememberMadeEmpty(handle_, path_);
         if (handle_ >= 0) return Reach::Reached;
         const int code = errno;
@@ -672,8 +642,7 @@ TargetFolder::Reach TargetFolder::enter(std::string_view relative, std::string* 
 }
 
 void TargetFolder::leave() noexcept {
-    if (handle_ >= 0) ::close(handle_);
-    handle_ = -1;
+    Descriptor::closeKept(handle_);
 }
 
 bool TargetFolder::destinationGone() const noexcept {

@@ -19,40 +19,31 @@ LongPath::LongPath(std::string_view path) noexcept {
             const std::size_t cut = path.rfind('/', start + PATH_MAX - 1);
             if (cut == std::string_view::npos || cut < start) {
                 // One name longer than any path: the system refuses it too.
-                if (folder_ >= 0) ::close(folder_);
+                opened_.reset();
                 folder_ = -1;
                 errno = ENAMETOOLONG;
                 return;
             }
             const std::string part(cut == 0 ? "/" : path.substr(start, cut - start));
             if (!part.empty()) {
-                const int next = ::openat(folder_, part.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-                const int code = errno;
-                if (folder_ >= 0) ::close(folder_);
-                folder_ = next;
-                if (next < 0) {
-                    errno = code;
-                    return;
-                }
+                opened_.reset(::openat(folder_, part.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+                folder_ = opened_.get();
+                if (!opened_) return;
             }
             start = cut + 1;
         }
         rest_.assign(start < path.size() ? path.substr(start) : std::string_view("."));
     } catch (...) {
-        if (folder_ >= 0) ::close(folder_);
+        opened_.reset();
         folder_ = -1;
         errno = ENOMEM;
     }
 }
 
-LongPath::~LongPath() {
-    if (folder_ >= 0) ::close(folder_);
-}
-
-int openPath(std::string_view path, int flags, mode_t mode) noexcept {
+Descriptor openPath(std::string_view path, int flags, mode_t mode) noexcept {
     const LongPath at(path);
-    if (at.folder() == -1) return -1;
-    return ::openat(at.folder(), at.rest(), flags, mode);
+    if (at.folder() == -1) return Descriptor();
+    return Descriptor(::openat(at.folder(), at.rest(), flags, mode));
 }
 
 int statPath(std::string_view path, struct stat& st, int flags) noexcept {

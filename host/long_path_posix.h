@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "host/descriptor_posix.h"
+
 namespace host::posix {
 
 // A path and where the system is to start resolving it. A path shorter than
@@ -20,7 +22,6 @@ namespace host::posix {
 class LongPath {
   public:
     explicit LongPath(std::string_view path) noexcept;
-    ~LongPath();
     LongPath(const LongPath&) = delete;
     LongPath& operator=(const LongPath&) = delete;
 
@@ -31,12 +32,13 @@ class LongPath {
 
   private:
     int folder_ = AT_FDCWD;
+    Descriptor opened_;  // the folder, when one was opened
     std::string rest_;
 };
 
 // open(2), stat(2) (lstat with AT_SYMLINK_NOFOLLOW in `flags`) and mkdir(2)
-// of a path of any length; -1 with errno set on failure.
-int openPath(std::string_view path, int flags, mode_t mode = 0) noexcept;
+// of a path of any length; none (-1) with errno set on failure.
+Descriptor openPath(std::string_view path, int flags, mode_t mode = 0) noexcept;
 int statPath(std::string_view path, struct stat& st, int flags = 0) noexcept;
 int makeFolderPath(std::string_view path, mode_t mode) noexcept;
 
