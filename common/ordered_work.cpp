@@ -5,6 +5,7 @@
 #include <charconv>
 #include <chrono>
 #include <random>
+#include <stdexcept>
 
 #include "host/fault_injection.h"
 #include "host/ini.h"
@@ -91,62 +92,107 @@ OrderedWork::~OrderedWork() {
     doneChanged_.wait(lock, [this] { return running_ == 0; });
 }
 
-long OrderedWork::add(Work work, Finish finish) {
+long OrderedWork::add(Work work, Finish finish, Keys keys) {
     auto owned = std::make_unique<Piece>();
     Piece* piece = owned.get();
     piece->finish = std::move(finish);
-    const long number = added_++;
-    if (!work || !pool_) {
-        if (work) {
-            try {
-                work(0);
-            } catch (...) {
-                piece->failure = std::current_exception();
-            }
-        }
-        piece->done = true;
+    piece->work = std::move(work);
+    if (piece->work) {
+        for (std::string& key : keys.writes) piece->keys.emplace_back(std::move(key), true);
+        for (std::string& key : keys.reads) piece->keys.emplace_back(std::move(key), false);
+        // One entry a key, written if any entry writes it.
+        std::stable_sort(piece->keys.begin(), piece->keys.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        piece->keys.erase(
+            std::unique(piece->keys.begin(), piece->keys.end(),
+                        [](const auto& a, const auto& b) { return a.first == b.first; }),
+            piece->keys.end());
     }
+    piece->keptBack = holding_ || kept_ > 0;
+    const long number = added_++;
+    piece->number = number;
     {
         std::lock_guard lock(mutex_);
         pieces_.push_back(std::move(owned));
-        if (!piece->done) ++running_;
+        for (const auto& [key, writes] : piece->keys) holders_[key].push_back({piece, writes});
     }
-    if (!piece->done) postWork(piece, std::move(work));
-    while (pieces_.size() > window_) finishFront();
+    if (piece->keptBack) {
+        ++kept_;
+        return number;
+    }
+    start(*piece);
+    finishPastWindow();
     finishDone();
     return number;
 }
 
-void OrderedWork::postWork(Piece* piece, Work work) {
-    try {
-        if (host::faults::workOrder() == host::faults::WorkOrder::LaterFirst) {
-            held_.push_back({piece, std::move(work)});
-            return;
+// Starts a piece's work: at once without a pool; on the pool once the
+// conflicting pieces before it have ended.
+void OrderedWork::start(Piece& piece) {
+    piece.keptBack = false;
+    if (!piece.work || !pool_) {
+        std::exception_ptr failure;
+        if (piece.work) {
+            try {
+                const Work running = std::move(piece.work);
+                running(0);
+            } catch (...) {
+                failure = std::current_exception();
+            }
         }
-        pool_->post([this, piece, work = std::move(work)](int thread) mutable {
-            runWork(*piece, std::move(work), thread);
-        });
+        std::lock_guard lock(mutex_);
+        piece.failure = failure;
+        piece.done = true;
+        forgetKeys(piece);
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    ++running_;
+    // Every piece before this one has started, so each holder ahead of it is
+    // one whose work has not ended.
+    for (const auto& [key, writes] : piece.keys) {
+        for (const Holder& holder : holders_[key]) {
+            if (holder.piece == &piece) break;
+            if (!writes && !holder.writes) continue;
+            holder.piece->dependents.push_back(&piece);
+            ++piece.waitingFor;
+        }
+    }
+    if (piece.waitingFor > 0) return;
+    if (host::faults::workOrder() == host::faults::WorkOrder::LaterFirst) {
+        try {
+            held_.push_back(&piece);
+        } catch (...) {
+            settle(piece, std::current_exception());
+        }
+        return;
+    }
+    post(piece);
+}
+
+// Under the lock.
+void OrderedWork::post(Piece& piece) {
+    try {
+        pool_->post([this, &piece](int thread) { runWork(piece, thread); });
     } catch (...) {
-        abandon(*piece);
+        // Never run: the piece fails, and its finish says so in its turn.
+        settle(piece, std::current_exception());
     }
 }
 
 // Runs a piece's work on a worker and marks it done.
-void OrderedWork::runWork(Piece& piece, Work work, int thread) {
+void OrderedWork::runWork(Piece& piece, int thread) {
     std::exception_ptr failure;
     try {
         delayForTesting();
         // Ends with this block, and so does all it holds: once the piece is
         // marked done below, the owner may be gone.
-        const Work running = std::move(work);
+        const Work running = std::move(piece.work);
         running(thread);
     } catch (...) {
         failure = std::current_exception();
     }
     std::lock_guard lock(mutex_);
-    piece.failure = failure;
-    piece.done = true;
-    --running_;
     if (workDelay.load() > 0 || host::faults::workOrder() == host::faults::WorkOrder::LaterFirst) {
         for (const auto& earlier : pieces_) {
             if (earlier.get() == &piece) break;
@@ -156,32 +202,48 @@ void OrderedWork::runWork(Piece& piece, Work work, int thread) {
             }
         }
     }
+    settle(piece, failure);
+}
+
+// Under the lock: marks a started piece done and starts the pieces that
+// waited for it alone.
+void OrderedWork::settle(Piece& piece, std::exception_ptr failure) {
+    piece.failure = failure;
+    piece.done = true;
+    --running_;
+    forgetKeys(piece);
+    for (Piece* later : piece.dependents) {
+        if (--later->waitingFor == 0) post(*later);
+    }
     // Under the lock: once it is released the owner may be gone.
     doneChanged_.notify_all();
 }
 
-// Never run: the piece fails, and its finish says so in its turn.
-void OrderedWork::abandon(Piece& piece) noexcept {
-    std::lock_guard lock(mutex_);
-    piece.failure = std::current_exception();
-    piece.done = true;
-    --running_;
+// Under the lock.
+void OrderedWork::forgetKeys(Piece& piece) {
+    for (const auto& [key, writes] : piece.keys) {
+        const auto found = holders_.find(key);
+        if (found == holders_.end()) continue;
+        std::erase_if(found->second, [&](const Holder& holder) { return holder.piece == &piece; });
+        if (found->second.empty()) holders_.erase(found);
+    }
 }
 
 // The pieces held back so far go to one worker, which runs them the last
 // added first.
 void OrderedWork::releaseHeld() noexcept {
     if (held_.empty()) return;
-    std::shared_ptr<std::vector<Held>> pieces;
+    std::shared_ptr<std::vector<Piece*>> pieces;
     try {
-        pieces = std::make_shared<std::vector<Held>>(std::move(held_));
+        pieces = std::make_shared<std::vector<Piece*>>(std::move(held_));
         held_.clear();
         pool_->post([this, pieces](int thread) {
             for (auto held = pieces->rbegin(); held != pieces->rend(); ++held)
-                runWork(*held->piece, std::move(held->work), thread);
+                runWork(**held, thread);
         });
     } catch (...) {
-        for (const Held& held : pieces ? *pieces : held_) abandon(*held.piece);
+        std::lock_guard lock(mutex_);
+        for (Piece* piece : pieces ? *pieces : held_) settle(*piece, std::current_exception());
         held_.clear();
     }
 }
@@ -191,9 +253,50 @@ long OrderedWork::running() {
     return running_;
 }
 
+bool OrderedWork::keptBack(const std::string& key) {
+    if (kept_ == 0) return false;
+    std::lock_guard lock(mutex_);
+    const auto found = holders_.find(key);
+    if (found == holders_.end()) return false;
+    return std::any_of(found->second.begin(), found->second.end(),
+                       [](const Holder& holder) { return holder.piece->keptBack; });
+}
+
+void OrderedWork::waitForKey(const std::string& key) {
+    if (keptBack(key)) throw std::logic_error("waiting for work kept back");
+    releaseHeld();
+    std::unique_lock lock(mutex_);
+    doneChanged_.wait(lock, [&] { return !holders_.contains(key); });
+}
+
+void OrderedWork::release() {
+    while (kept_ > 0) {
+        Piece& piece = *pieces_[pieces_.size() - kept_];
+        --kept_;
+        start(piece);
+        finishPastWindow();
+        finishDone();
+    }
+    holding_ = false;
+}
+
+void OrderedWork::discardKeptBack() {
+    std::lock_guard lock(mutex_);
+    for (; kept_ > 0; --kept_) {
+        forgetKeys(*pieces_.back());
+        pieces_.pop_back();
+    }
+    holding_ = false;
+}
+
 void OrderedWork::finishThrough(long number) {
-    const long finished = added_ - static_cast<long>(pieces_.size());
-    for (long next = finished; next <= number && !pieces_.empty(); ++next) finishFront();
+    while (pieces_.size() > kept_ && pieces_.front()->number <= number) finishFront();
+    if (!pieces_.empty() && pieces_.front()->number <= number)
+        throw std::logic_error("finishing work kept back");
+}
+
+void OrderedWork::finishPastWindow() {
+    while (pieces_.size() - kept_ > window_) finishFront();
 }
 
 // Finishes the oldest piece, waiting for its work.
@@ -215,7 +318,7 @@ void OrderedWork::finishDone() {
     for (;;) {
         {
             std::lock_guard lock(mutex_);
-            if (pieces_.empty() || !pieces_.front()->done) return;
+            if (pieces_.size() == kept_ || !pieces_.front()->done) return;
         }
         finishFront();
     }

@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace common {
@@ -62,58 +64,110 @@ class WorkerPool {
 // (`finish`), in the order of the numbers, once the work is done. Without a
 // pool both run at once in add(), one piece after the other. Tests may force
 // the later pieces' work to complete first (host/fault_injection.h).
+//
+// A piece may name the keys (files, say) its work reads and writes. Two pieces
+// conflict when one writes a key the other reads or writes: the later one's
+// work starts only once the earlier one's has ended, so they never run at
+// once and run in the order they were added, as one at a time would; pieces
+// that do not conflict run side by side. All of this is done by the thread
+// that adds the pieces.
 class OrderedWork {
   public:
     using Work = std::function<void(int thread)>;
     using Finish = std::function<void()>;
+    // The keys a piece's work reads and writes; a key in both is written.
+    struct Keys {
+        std::vector<std::string> reads;
+        std::vector<std::string> writes;
+    };
 
-    // At most `window` pieces (default: 32 per thread) are added and not yet
-    // finished; add() finishes the oldest first when there are more.
+    // At most `window` pieces (default: 32 per thread) are added, not kept
+    // back and not yet finished; add() finishes the oldest first when there
+    // are more.
     explicit OrderedWork(WorkerPool* pool, std::size_t window = 0);
-    // Waits for the work still running (its finish is not run).
+    // Waits for the work still running (its finish is not run); work kept
+    // back never runs.
     ~OrderedWork();
     OrderedWork(const OrderedWork&) = delete;
     OrderedWork& operator=(const OrderedWork&) = delete;
 
     // Returns the piece's number. `work` may be empty: the piece is done at
-    // once and only its finish waits for its turn. An exception from `work`
-    // comes out of the call that runs the piece's finish.
-    long add(Work work, Finish finish);
+    // once (its keys are not held) and only its finish waits for its turn. An
+    // exception from `work` comes out of the call that runs the piece's finish.
+    long add(Work work, Finish finish, Keys keys = {});
     // Finishes every piece up to and including `number`, waiting for its work.
     void finishThrough(long number);
     void finishAll() { finishThrough(added_ - 1); }
     // The number the next piece gets.
     long added() const noexcept { return added_; }
-    // Pieces whose work is posted to the pool (or held back by a test's order)
-    // and not yet done.
+    // Pieces whose work is started (posted to the pool, waiting for a
+    // conflicting piece, or held back by a test's order) and not yet done.
     long running();
 
+    // Waits until the work of every piece added so far that holds `key` has
+    // ended (its finish may still be to run): after it, what those pieces
+    // did to the key is there to see, and nothing of theirs changes it.
+    // A piece holding it that is kept back must be released first: waiting
+    // for it would never end (std::logic_error).
+    void waitForKey(const std::string& key);
+    // Whether a piece kept back holds `key`.
+    bool keptBack(const std::string& key);
+    // How many pieces are kept back.
+    std::size_t keptBackCount() const noexcept { return kept_; }
+
+    // Pieces added from now on are kept back: numbered, holding their keys
+    // and finished in their turn, but their work starts only at release(),
+    // and they do not count against the window. For work that may start only
+    // once something the adding thread does later is done (a journal written).
+    void holdBack() noexcept { holding_ = true; }
+    // Starts the work kept back, in its order, finishing the oldest pieces
+    // as add() does; pieces added after it start at once again.
+    void release();
+    // Drops the pieces kept back: neither their work nor their finish runs.
+    void discardKeptBack();
+
   private:
+    struct Piece;
+    struct Holder {
+        Piece* piece;
+        bool writes;
+    };
     struct Piece {
+        long number = 0;
         Finish finish;
+        Work work;                                       // until it starts
+        std::vector<std::pair<std::string, bool>> keys;  // each key once; true: written
+        std::vector<Piece*> dependents;                  // conflicting later pieces
+        int waitingFor = 0;  // conflicting earlier pieces whose work has not ended
+        bool keptBack = false;
         bool done = false;
         std::exception_ptr failure;
     };
-    // A piece's work held back by the LaterFirst test order.
-    struct Held {
-        Piece* piece;
-        Work work;
-    };
-    void postWork(Piece* piece, Work work);
-    void runWork(Piece& piece, Work work, int thread);
-    void abandon(Piece& piece) noexcept;
+    void start(Piece& piece);
+    void post(Piece& piece);
+    void runWork(Piece& piece, int thread);
+    void settle(Piece& piece, std::exception_ptr failure);
+    void forgetKeys(Piece& piece);
     void releaseHeld() noexcept;
     void finishFront();
     void finishDone();
+    void finishPastWindow();
 
     WorkerPool* pool_;
     std::size_t window_;
     std::mutex mutex_;
     std::condition_variable doneChanged_;
     std::deque<std::unique_ptr<Piece>> pieces_;  // not yet finished, oldest first
+    // The pieces holding each key whose work has not ended, oldest first.
+    std::unordered_map<std::string, std::vector<Holder>> holders_;
     long added_ = 0;
-    long running_ = 0;        // posted to the pool (or held) and not yet done
-    std::vector<Held> held_;  // used by the adding thread only
+    long running_ = 0;  // started on the pool and not yet done
+    // Used by the adding thread only: the pieces kept back (the last ones
+    // added), whether new ones are, and the pieces held back by the
+    // LaterFirst test order.
+    std::size_t kept_ = 0;
+    bool holding_ = false;
+    std::vector<Piece*> held_;
 };
 
 // Runs `work(index, thread)` for every index of [0, count) on the pool's

@@ -5,6 +5,7 @@
 // state or an unordered access fails the run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -12,12 +13,14 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "common/ordered_work.h"
+#include "host/fault_injection.h"
 #include "torrin/engine/folder_read_ahead.h"
 
 namespace {
@@ -170,6 +173,149 @@ TEST(OrderedWork, DestructionWaitsForQueuedAndRunningWork) {
         EXPECT_EQ(released, kPieces);
         EXPECT_EQ(finishedAfterFailure, 0);
     }
+}
+
+// ---------------------------------------------------------------------------
+// Keys: conflicting pieces run one at a time in their order; others do not wait.
+
+using host::faults::WorkOrder;
+
+// Runs `body` with the ordered work completing in `order`.
+template <typename Body>
+void inOrder(WorkOrder order, const Body& body) {
+    host::faults::setWorkOrderForTesting(order);
+    body();
+    host::faults::setWorkOrderForTesting(WorkOrder::AsPosted);
+}
+
+// Each piece reads one of five keys and writes another (or the same, or
+// nothing), chosen at random. While a piece runs, no piece that conflicts with
+// it runs, and each key sees its writes in the order the pieces were added,
+// each read between the writes around it; under LaterFirst, pieces that do not
+// conflict still complete out of their order.
+TEST(OrderedWork, PiecesSharingAKeyNeverOverlapAndKeepTheirOrder) {
+    for (const WorkOrder order : {WorkOrder::AsPosted, WorkOrder::LaterFirst}) {
+        inOrder(order, [&] {
+            common::setWorkDelayForTesting(order == WorkOrder::AsPosted ? 300 : 0);
+            const long outOfOrderBefore = common::outOfOrderCompletionsForTesting();
+            std::mutex mutex;
+            std::map<std::string, int> readers, writers;
+            std::map<std::string, std::vector<std::pair<long, bool>>> seen;  // number, written
+            int overlaps = 0;
+            std::vector<long> finished;
+            {
+                WorkerPool pool(4);
+                OrderedWork work(&pool, 16);
+                std::mt19937 random(7);
+                for (long piece = 0; piece < 300; ++piece) {
+                    const std::string read = "k" + std::to_string(random() % 5);
+                    const long written = static_cast<long>(random() % 6);
+                    OrderedWork::Keys keys{{read}, {}};
+                    if (written < 5) keys.writes.push_back("k" + std::to_string(written));
+                    // A key both read and written is written.
+                    OrderedWork::Keys declared = keys;
+                    if (declared.writes == declared.reads) declared.reads.clear();
+                    work.add(
+                        [&, piece, declared](int) {
+                            const auto access = [&](int change) {
+                                std::lock_guard lock(mutex);
+                                for (const std::string& key : declared.writes) {
+                                    if (change > 0 && (writers[key] > 0 || readers[key] > 0))
+                                        ++overlaps;
+                                    writers[key] += change;
+                                    if (change > 0) seen[key].emplace_back(piece, true);
+                                }
+                                for (const std::string& key : declared.reads) {
+                                    if (change > 0 && writers[key] > 0) ++overlaps;
+                                    readers[key] += change;
+                                    if (change > 0) seen[key].emplace_back(piece, false);
+                                }
+                            };
+                            access(1);
+                            std::this_thread::sleep_for(std::chrono::microseconds(50));
+                            access(-1);
+                        },
+                        [&finished, piece] { finished.push_back(piece); }, std::move(keys));
+                }
+                work.finishAll();
+            }
+            common::setWorkDelayForTesting(0);
+            EXPECT_EQ(overlaps, 0);
+            ASSERT_EQ(finished.size(), 300u);
+            EXPECT_TRUE(std::is_sorted(finished.begin(), finished.end()));
+            for (const auto& [key, accesses] : seen) {
+                for (std::size_t j = 1; j < accesses.size(); ++j) {
+                    for (std::size_t i = 0; i < j; ++i) {
+                        const auto [before, wrote] = accesses[i];
+                        const auto [after, writes] = accesses[j];
+                        if (wrote || writes) {
+                            EXPECT_LT(before, after) << key;
+                        }
+                    }
+                }
+            }
+            if (order == WorkOrder::LaterFirst) {
+                EXPECT_GT(common::outOfOrderCompletionsForTesting(), outOfOrderBefore);
+            }
+        });
+    }
+}
+
+// A wait for a key returns once every piece holding it has done its work,
+// whatever the order the workers take them in, and does not wait for pieces
+// that do not hold it.
+TEST(OrderedWork, AWaitForAKeyReturnsOnceItsHoldersAreDone) {
+    inOrder(WorkOrder::LaterFirst, [] {
+        WorkerPool pool(2);
+        OrderedWork work(&pool);
+        std::atomic<int> done{0};
+        const auto slow = [&done](int) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            ++done;
+        };
+        work.add(slow, [] {}, {{}, {"k"}});
+        work.add(slow, [] {}, {{"k"}, {}});
+        work.add([](int) {}, [] {}, {{}, {"other"}});
+        work.waitForKey("k");
+        EXPECT_EQ(done.load(), 2);
+        work.finishAll();
+    });
+    WorkerPool pool(2);
+    OrderedWork work(&pool);
+    Gate gate;
+    work.add([&gate](int) { gate.wait(); }, [] {}, {{}, {"other"}});
+    work.add([](int) {}, [] {}, {{}, {"k"}});
+    work.waitForKey("k");
+    gate.open();
+    work.finishAll();
+}
+
+// Work kept back starts at release(), in its turn, or never when dropped; a
+// wait for what it holds is refused rather than left to hang.
+TEST(OrderedWork, WorkKeptBackStartsAtReleaseOrNever) {
+    WorkerPool none(0);
+    OrderedWork work(&none);
+    std::vector<std::string> ran;
+    work.add([&](int) { ran.push_back("work 0"); }, [&] { ran.push_back("finish 0"); });
+    work.holdBack();
+    for (int piece = 1; piece <= 2; ++piece) {
+        const std::string number = std::to_string(piece);
+        work.add([&, number](int) { ran.push_back("work " + number); },
+                 [&, number] { ran.push_back("finish " + number); }, {{}, {"k"}});
+    }
+    EXPECT_EQ(ran, (std::vector<std::string>{"work 0", "finish 0"}));
+    EXPECT_TRUE(work.keptBack("k"));
+    EXPECT_THROW(work.waitForKey("k"), std::logic_error);
+    work.release();
+    EXPECT_EQ(ran, (std::vector<std::string>{"work 0", "finish 0", "work 1", "finish 1", "work 2",
+                                             "finish 2"}));
+    work.holdBack();
+    work.add([&](int) { ran.push_back("work 3"); }, [&] { ran.push_back("finish 3"); });
+    work.discardKeptBack();
+    work.add([&](int) { ran.push_back("work 4"); }, [&] { ran.push_back("finish 4"); });
+    work.finishAll();
+    EXPECT_EQ(ran.size(), 8u);
+    EXPECT_EQ(ran.back(), "finish 4");
 }
 
 // ---------------------------------------------------------------------------

@@ -277,6 +277,31 @@ TEST(OrderedCopies, TorrinWalksARowAfterTheEarlierRowsCopiesLanded) {
     EXPECT_EQ(TempFolder::read(temp / "T/new.txt"), "new");
 }
 
+// A name chosen while the copy that takes it is still under way (or waits
+// for its journal entry): "a.txt" finds "0a.txt" taken by the copy of the
+// file "0a.txt" before it, and takes "1a.txt".
+TEST(OrderedCopies, TorrinChoosesANameAfterTheCopyTakingItLanded) {
+    for (const bool journal : {false, true}) {
+        const TempFolder temp;
+        temp.write("S/0a.txt", "zero");
+        temp.write("S/a.txt", "new");
+        temp.write("T/a.txt", "old");
+        torrin::RunDescription run;
+        run.sourceFolders = {temp / "S"};
+        run.target = temp / "T";
+        run.threshold = "2000-01-01 00:00:00";
+        run.logfile = temp / "log.txt";
+        if (journal) run.journal = temp / "journal";
+        run.workers = 4;
+        torrin::RunResult result;
+        host::NullProgress quiet;
+        inOrder(WorkOrder::LaterFirst, [&] { result = torrin::rcopy(run, quiet); });
+        EXPECT_EQ(result.cgcs, 2) << journal;
+        EXPECT_EQ(TempFolder::read(temp / "T/0a.txt"), "zero") << journal;
+        EXPECT_EQ(TempFolder::read(temp / "T/1a.txt"), "new") << journal;
+    }
+}
+
 // The target inside the source: the row "/a.txt" writes the file the row
 // "/bak/a.txt" reads, which then copies what the earlier row left.
 TEST(OrderedCopies, KelvaneRowReadsWhatAnEarlierRowWrote) {
@@ -294,6 +319,25 @@ TEST(OrderedCopies, KelvaneRowReadsWhatAnEarlierRowWrote) {
             [&] { kelvane::copyShownRows(list, plan, quiet, {}, kManyWorkers); });
     EXPECT_EQ(TempFolder::read(temp / "S/bak/a.txt"), "new");
     EXPECT_EQ(TempFolder::read(temp / "S/bak/bak/a.txt"), "new");
+}
+
+// The other way round: the row "/a.txt" writes the file the earlier row
+// "/bak/a.txt" reads, which still copies what was there before.
+TEST(OrderedCopies, KelvaneRowWritesWhatAnEarlierRowReads) {
+    const TempFolder temp;
+    temp.write("S/a.txt", "new");
+    temp.write("S/bak/a.txt", "old");
+    host::Grid list(host::loadGridDefinition("htmd1"));
+    for (const char* name : {"/bak/a.txt", "/a.txt"})
+        list.setitem(list.insertrow(0), "md", testing_support::native(name));
+    kelvane::CopyPlan plan;
+    plan.sourceFolder = temp / "S";
+    plan.targetFolder = temp / "S/bak";
+    host::NullProgress quiet;
+    inOrder(WorkOrder::LaterFirst,
+            [&] { kelvane::copyShownRows(list, plan, quiet, {}, kManyWorkers); });
+    EXPECT_EQ(TempFolder::read(temp / "S/bak/a.txt"), "new");
+    EXPECT_EQ(TempFolder::read(temp / "S/bak/bak/a.txt"), "old");
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <unordered_map>
 #include <vector>
 
 #include "common/file_attributes.h"
@@ -135,8 +134,6 @@ CopySummary copyShownRows(host::Grid& list, const CopyPlan& plan, host::Progress
     std::vector<std::unique_ptr<Copier>> copiers;
     for (int worker = 0; worker < std::max(pool.threads(), 1); ++worker)
         copiers.push_back(std::make_unique<Copier>(plan));
-    // Targets of the copies not yet finished, with their numbers.
-    std::unordered_map<std::string, long> inFlight;
     struct Row {
         long row;
         std::string name;
@@ -150,21 +147,16 @@ CopySummary copyShownRows(host::Grid& list, const CopyPlan& plan, host::Progress
         CopyPaths paths = copiers.front()->paths(name);
         auto job = std::make_shared<Row>(Row{row, std::move(name), std::move(paths), {}});
         progress.step(row, job->name);
-        // A row whose target another copy still writes, or whose source it
-        // writes, waits for it: the later row lands last, and reads what the
-        // earlier one left, as one at a time.
-        std::string key = targetKeys(job->paths.target);
-        for (const std::string& path : {key, sourceKeys(job->paths.source)}) {
-            if (const auto found = inFlight.find(path); found != inFlight.end())
-                copies.finishThrough(found->second);
-        }
-        const long number = copies.added();
-        inFlight[key] = number;
+        // A row whose target another copy still reads or writes, or whose
+        // source it writes, waits for it: the later row lands last, and reads
+        // what the earlier one left, as one at a time.
+        common::OrderedWork::Keys keys{{sourceKeys(job->paths.source)},
+                                       {targetKeys(job->paths.target)}};
         copies.add(
             [job, &copiers](int worker) {
                 job->outcome = copiers[static_cast<std::size_t>(worker)]->copy(job->name);
             },
-            [&, job, number, key = std::move(key)] {
+            [&, job] {
                 if (job->outcome.copied) {
                     list.setitem(job->row, "jg", kCopied);
                     list.selectrow(job->row, true);
@@ -175,10 +167,8 @@ CopySummary copyShownRows(host::Grid& list, const CopyPlan& plan, host::Progress
                     ++summary.failed;
                 }
                 if (report) report(job->row, job->name, job->paths, job->outcome);
-                if (const auto found = inFlight.find(key);
-                    found != inFlight.end() && found->second == number)
-                    inFlight.erase(found);
-            });
+            },
+            std::move(keys));
     }
     copies.finishAll();
     return summary;

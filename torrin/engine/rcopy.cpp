@@ -240,12 +240,13 @@ class CopyRun {
     }
 
     // Journal entries wait in memory until a batch is flushed; the copies
-    // they describe, and every piece after them, wait with them.
+    // they describe, and every piece after them, are kept back with them.
     void journalCopy(const std::string& source, const std::string& destination) {
         if (!journal_.isOpen()) return;
         if (journalPending_.empty()) firstPending_ = std::chrono::steady_clock::now();
         journalPending_ += journalEntryText({source, destination});
         ++pendingEntries_;
+        copies().holdBack();
     }
 
     // Flushes the waiting entries (after the copies before them, so the
@@ -262,7 +263,7 @@ class CopyRun {
                 journal_.close();
                 journalPending_.clear();
                 pendingEntries_ = 0;
-                held_.clear();
+                copies().discardKeptBack();
                 stopped_ = true;
                 result_.storeFailure =
                     "无法写入设置文件夹，本次复制中止，下次将继续本次复制:" + error;
@@ -274,11 +275,7 @@ class CopyRun {
             journalPending_.clear();
             pendingEntries_ = 0;
         }
-        while (!held_.empty()) {
-            auto [work, finish] = std::move(held_.front());
-            held_.pop_front();
-            copies().add(std::move(work), std::move(finish));
-        }
+        copies().release();
     }
 
     // --- failures to try again ----------------------------------------------
@@ -509,10 +506,11 @@ class CopyRun {
         const std::optional<std::string> recorded = resumedName(yfilea, filenp->relative);
         // A name a copy still under way may take is settled first: the copy
         // in walk order before this one decides, as it does one at a time.
+        // A copy onto a name waits for the copies before it to that name by
+        // its key.
         std::string name;
         if (recorded || run_.replace) {
             name = recorded ? *recorded : ls_filename;
-            settle(filenp->key, name);
         } else if (dryRun()) {
             name = numberedName(ls_filename, [&](const std::string& candidate) {
                 return planned_.contains(filenp->key + host::sameFileKey(candidate)) ||
@@ -520,7 +518,7 @@ class CopyRun {
             });
         } else {
             name = numberedName(ls_filename, [&](const std::string& candidate) {
-                settle(filenp->key, candidate);
+                settle(filenp->key + host::sameFileKey(candidate));
                 return target_.nameTaken(candidate);
             });
         }
@@ -557,16 +555,13 @@ class CopyRun {
         return std::string(host::baseName(destination));
     }
 
-    // Waits for the copy under way to `name` in the destination whose key is
-    // `folderKey`, if any.
-    void settle(const std::string& folderKey, const std::string& name) {
-        if (inFlight_.empty()) return;
-        const auto found = inFlight_.find(folderKey + host::sameFileKey(name));
-        if (found == inFlight_.end()) return;
-        const long number = found->second;
-        handOver();
-        if (number >= copies().added()) flushJournal();
-        copies().finishThrough(number);
+    // Waits for the copies under way to the destination whose key is `key`.
+    void settle(const std::string& key) {
+        if (batch_ && std::any_of(batch_->copies.begin(), batch_->copies.end(),
+                                  [&](const Copy& copy) { return copy.key == key; }))
+            handOver();
+        if (copies().keptBack(key)) flushJournal();
+        copies().waitForKey(key);
     }
 
     struct Copy {
@@ -596,7 +591,6 @@ class CopyRun {
             batch_ = std::make_shared<Batch>();
             batch_->relative = relative;
         }
-        inFlight_[copy.key] = nextPiece();
         batch_->copies.push_back(std::move(copy));
         batch_->bytes += length;
         // One at a time each file is copied as soon as it is met.
@@ -622,8 +616,9 @@ class CopyRun {
     // Gives the batch being gathered to the workers.
     void handOver() {
         if (!batch_) return;
-        const long number = nextPiece();
-        addPiece(
+        common::OrderedWork::Keys keys;
+        for (const Copy& copy : batch_->copies) keys.writes.push_back(copy.key);
+        copies().add(
             [this, batch = batch_](int worker) {
                 host::TargetFolder& target = workers_.state(worker);
                 const bool reached =
@@ -631,17 +626,15 @@ class CopyRun {
                 for (Copy& copy : batch->copies)
                     copy.copied = reached && copyOne(target, copy, run_.replace);
             },
-            [this, batch = batch_, number] {
+            [this, batch = batch_] {
                 for (const Copy& copy : batch->copies) {
                     if (copy.copied)
                         ++result_.cgcs;
                     else
                         recordFailure(copy.source, false);
-                    if (const auto found = inFlight_.find(copy.key);
-                        found != inFlight_.end() && found->second == number)
-                        inFlight_.erase(found);
                 }
-            });
+            },
+            std::move(keys));
         batch_.reset();
         flushJournalWhenDue();
     }
@@ -649,7 +642,8 @@ class CopyRun {
     // The copies wait for their journal entries at most about one interval,
     // however long the walk takes to find the next new file.
     void flushJournalWhenDue() {
-        if (pendingEntries_ >= kJournalBatch || static_cast<long>(held_.size()) >= kJournalBatch) {
+        if (pendingEntries_ >= kJournalBatch ||
+            static_cast<long>(copies().keptBackCount()) >= kJournalBatch) {
             flushJournal();
             return;
         }
@@ -662,17 +656,6 @@ class CopyRun {
 
     common::OrderedWork& copies() { return workers_.work(); }
     bool dryRun() const { return static_cast<bool>(run_.planned); }
-
-    // The number the next piece of work gets.
-    long nextPiece() { return copies().added() + static_cast<long>(held_.size()); }
-
-    // Pieces wait, in their order, while journal entries before them wait.
-    void addPiece(common::OrderedWork::Work work, common::OrderedWork::Finish finish) {
-        if (journalPending_.empty() && held_.empty())
-            copies().add(std::move(work), std::move(finish));
-        else
-            held_.emplace_back(std::move(work), std::move(finish));
-    }
 
     // Every copy so far finished, in order.
     void finishAll() {
@@ -695,13 +678,13 @@ class CopyRun {
                 return;
             ++queued_;
         }
-        addPiece({}, [this, path, isFile] { recordFailure(path, !isFile); });
+        copies().add({}, [this, path, isFile] { recordFailure(path, !isFile); });
     }
 
     // A log line in its turn among the copies.
     void queueNote(std::string line) {
         handOver();
-        addPiece({}, [this, line = std::move(line)] { writeLog(line); });
+        copies().add({}, [this, line = std::move(line)] { writeLog(line); });
     }
 
     // A destination inside the source being walked, other than inside the
@@ -734,8 +717,6 @@ class CopyRun {
     // Each worker reaches its destinations from its own handle on the target.
     common::WorkersWithState<host::TargetFolder> workers_;
     FolderReadAhead readAhead_;
-    // Destinations of the copies not yet finished, with their numbers.
-    std::unordered_map<std::string, long> inFlight_;
     std::shared_ptr<Batch> batch_;  // being gathered
     long queued_ = 0;               // files and unreadable folders so far, in walk order
     RunResult result_;
@@ -744,7 +725,8 @@ class CopyRun {
     std::optional<std::string> targetBelowSource_;
     bool sourceBelowTarget_ = false;
 
-    // The journal, and the pieces waiting for its entries to reach the device.
+    // The journal, and its entries waiting to reach the device (the pieces
+    // after them are kept back in the ordered work until they do).
     JournalHeader header_;
     host::FolderKeys folderKeys_;
     host::JournalFile journal_;
@@ -752,8 +734,7 @@ class CopyRun {
     long pendingEntries_ = 0;
     std::chrono::steady_clock::time_point firstPending_;
     std::chrono::steady_clock::time_point lastFlush_;  // the epoch before the first
-    std::deque<std::pair<common::OrderedWork::Work, common::OrderedWork::Finish>> held_;
-    std::vector<std::string> recordNotes_;  // log lines of the records, after the start
+    std::vector<std::string> recordNotes_;             // log lines of the records, after the start
     // The interrupted run's destinations by source, in its order.
     std::unordered_map<std::string, std::deque<std::string>> resume_;
     bool stopped_ = false;  // the journal could not be written: nothing more is copied
