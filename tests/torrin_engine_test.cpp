@@ -282,7 +282,8 @@ TEST_F(CopyRunTest, OnlyEmptyRowsWalkNothing) {
 
 TEST(FreeName, PutsTheFirstFreeCounterInFrontOfTheWholeName) {
     TempFolder folder;
-    const std::string fpath = folder.path() + "/";
+    host::TargetFolder fpath(folder.path());
+    ASSERT_EQ(fpath.enter(""), host::TargetFolder::Reach::Reached);
     EXPECT_EQ(torrin::fzmccf(fpath, "a.txt"), "a.txt");
     folder.write("a.txt", "1");
     EXPECT_EQ(torrin::fzmccf(fpath, "a.txt"), "0a.txt");

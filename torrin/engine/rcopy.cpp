@@ -3,11 +3,9 @@
 #include <algorithm>
 #include <chrono>
 #include <deque>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string_view>
-#include <system_error>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -19,7 +17,6 @@
 #include "host/fault_injection.h"
 #include "host/folder_status.h"
 #include "host/fs.h"
-#include "host/fs_path.h"
 #include "host/ini.h"
 #include "host/paths.h"
 #include "host/text.h"
@@ -42,22 +39,6 @@ constexpr std::string_view kLineEnd = "\r\n";
 constexpr long kJournalBatch = 4096;
 constexpr std::chrono::milliseconds kJournalInterval{500};
 constexpr std::chrono::milliseconds kIdleFlushGap{100};
-
-// Any directory entry, a dangling link included, takes a name.
-bool nameTaken(const std::string& path) noexcept {
-    std::error_code error;
-    return std::filesystem::exists(std::filesystem::symlink_status(host::fsPath(path), error));
-}
-
-// The first of name, 0name, 1name, ... that `taken` does not refuse.
-template <typename Taken>
-std::string numberedName(const std::string& fname, const Taken& taken) {
-    if (!taken(fname)) return fname;
-    for (unsigned long long counter = 0;; ++counter) {
-        std::string candidate = std::to_string(counter) + fname;
-        if (!taken(candidate)) return candidate;
-    }
-}
 
 std::string withSeparator(std::string folder) {
     if (folder.empty() || !host::isSeparator(folder.back())) folder += host::separator();
@@ -86,6 +67,8 @@ struct Destination {
     std::string key;       // host::folderKey of the folder: its copies' keys start with it
     bool refused = false;
     bool reached = false;  // its folders are made and it is the target's destination
+    // A dry run's look at the destination, made the first time a name is chosen there.
+    std::shared_ptr<host::TargetFolder> existing;
 };
 
 class CopyRun {
@@ -471,11 +454,10 @@ class CopyRun {
         // All files of one folder share their destination; its folders are
         // made once, before the first copy into it.
         if (!filenp) {
-            filenp = Destination{run_.fullStructure
-                                     ? host::fullStructureFolder(run_.target, ls_path1_, zml1)
-                                     : withSeparator(run_.target) + zml1,
-                                 {},
-                                 {}};
+            filenp.emplace();
+            filenp->folder = run_.fullStructure
+                                 ? host::fullStructureFolder(run_.target, ls_path1_, zml1)
+                                 : withSeparator(run_.target) + zml1;
             filenp->key = folderKeys_.of(filenp->folder);
             filenp->refused = landsInSource(filenp->folder);
             const std::string_view root = run_.target;
@@ -512,14 +494,18 @@ class CopyRun {
         if (recorded || run_.replace) {
             name = recorded ? *recorded : ls_filename;
         } else if (dryRun()) {
-            name = numberedName(ls_filename, [&](const std::string& candidate) {
-                return planned_.contains(filenp->key + host::sameFileKey(candidate)) ||
-                       nameTaken(filenp->folder + candidate);
+            // The destination as it is, if it is there: opening it makes nothing.
+            if (!filenp->existing) {
+                filenp->existing = std::make_shared<host::TargetFolder>(filenp->folder);
+                filenp->existing->enter("");
+            }
+            name = fzmccf(*filenp->existing, ls_filename, [&](const std::string& candidate) {
+                return planned_.contains(filenp->key + host::sameFileKey(candidate));
             });
         } else {
-            name = numberedName(ls_filename, [&](const std::string& candidate) {
+            name = fzmccf(target_, ls_filename, [&](const std::string& candidate) {
                 settle(filenp->key + host::sameFileKey(candidate));
-                return target_.nameTaken(candidate);
+                return false;
             });
         }
         if (dryRun()) {
@@ -757,8 +743,16 @@ RunResult rcopy(const RunDescription& run, host::ProgressSink& progress) {
     return CopyRun(run, progress).rcopy();
 }
 
-std::string fzmccf(const std::string& fpath, const std::string& fname) {
-    return numberedName(fname, [&](const std::string& name) { return nameTaken(fpath + name); });
+std::string fzmccf(const host::TargetFolder& folder, const std::string& fname,
+                   const std::function<bool(const std::string& name)>& claimed) {
+    const auto taken = [&](const std::string& name) {
+        return (claimed && claimed(name)) || folder.nameTaken(name);
+    };
+    if (!taken(fname)) return fname;
+    for (unsigned long long counter = 0;; ++counter) {
+        std::string candidate = std::to_string(counter) + fname;
+        if (!taken(candidate)) return candidate;
+    }
 }
 
 std::vector<std::string> tjywjj(const std::string& yfolder) {
