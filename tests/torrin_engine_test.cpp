@@ -21,6 +21,7 @@
 #include "host/text.h"
 #include "support/temp_folder.h"
 #include "support/unprivileged.h"
+#include "torrin/engine/destination_names.h"
 #include "torrin/engine/rcopy.h"
 #include "torrin/engine/run_records.h"
 

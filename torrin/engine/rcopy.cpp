@@ -20,6 +20,7 @@
 #include "host/ini.h"
 #include "host/paths.h"
 #include "host/text.h"
+#include "torrin/engine/destination_names.h"
 #include "torrin/engine/folder_read_ahead.h"
 #include "torrin/engine/run_records.h"
 #include "torrin/engine/threshold.h"
@@ -51,13 +52,6 @@ std::string belowRow(const std::string& row, const std::string& path) {
     std::size_t start = row.size();
     while (start < path.size() && host::isSeparator(path[start])) ++start;
     return path.substr(start);
-}
-
-// Whether `a` names an earlier moment than `b` (both threshold texts).
-bool earlierThreshold(const std::string& a, const std::string& b) {
-    const auto first = thresholdInstant(a), second = thresholdInstant(b);
-    if (first && second) return *first < *second;
-    return a < b;
 }
 
 // Where the files of one source folder go, and whether they may go there.
@@ -741,18 +735,6 @@ class CopyRun {
 
 RunResult rcopy(const RunDescription& run, host::ProgressSink& progress) {
     return CopyRun(run, progress).rcopy();
-}
-
-std::string fzmccf(const host::TargetFolder& folder, const std::string& fname,
-                   const std::function<bool(const std::string& name)>& claimed) {
-    const auto taken = [&](const std::string& name) {
-        return (claimed && claimed(name)) || folder.nameTaken(name);
-    };
-    if (!taken(fname)) return fname;
-    for (unsigned long long counter = 0;; ++counter) {
-        std::string candidate = std::to_string(counter) + fname;
-        if (!taken(candidate)) return candidate;
-    }
 }
 
 std::vector<std::string> tjywjj(const std::string& yfolder) {

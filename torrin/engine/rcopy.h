@@ -12,10 +12,6 @@
 #include "common/ordered_work.h"
 #include "host/progress.h"
 
-namespace host {
-class TargetFolder;
-}
-
 namespace torrin {
 
 // What one run works from (the window's fields and options, or the settings
@@ -79,14 +75,6 @@ RunResult rcopy(const RunDescription& run, host::ProgressSink& progress);
 
 // How many failed sources a RunResult names.
 inline constexpr std::size_t kReportedFailures = 10;
-
-// The first name of fname, "0"+fname, "1"+fname, ... that no entry (a folder
-// or a dangling link too) has in `folder`'s destination
-// (host::TargetFolder::nameTaken) and that `claimed`, asked first when given,
-// does not say a copy not yet made has claimed. `claimed` may also wait for
-// the copies under way to that name to land.
-std::string fzmccf(const host::TargetFolder& folder, const std::string& fname,
-                   const std::function<bool(const std::string& name)>& claimed = {});
 
 // The folders of a stored folder list, one per grid row to append: the whole
 // text when it holds no ";", else each piece before a ";" (empty pieces too;

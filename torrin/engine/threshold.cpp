@@ -78,6 +78,12 @@ std::optional<std::time_t> thresholdInstant(std::string_view text) {
     return low;
 }
 
+bool earlierThreshold(const std::string& a, const std::string& b) {
+    const auto first = thresholdInstant(a), second = thresholdInstant(b);
+    if (first && second) return *first < *second;
+    return a < b;
+}
+
 ThresholdTest::ThresholdTest(std::string threshold)
     : text_(std::move(threshold)), instant_(thresholdInstant(text_)) {}
 

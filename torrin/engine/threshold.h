@@ -16,6 +16,10 @@ namespace torrin {
 // nullopt for a text not in that exact form or naming no real date and time.
 std::optional<std::time_t> thresholdInstant(std::string_view text);
 
+// Whether `a` names an earlier moment than `b` (both threshold texts; texts
+// that name none compare as text).
+bool earlierThreshold(const std::string& a, const std::string& b);
+
 class ThresholdTest {
   public:
     explicit ThresholdTest(std::string threshold);
