@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
-#include <chrono>
-#include <random>
 #include <stdexcept>
 
 #include "host/fault_injection.h"
@@ -12,20 +10,6 @@
 #include "host/text.h"
 
 namespace common {
-
-namespace {
-
-std::atomic<int> workDelay{0};
-std::atomic<long> outOfOrder{0};
-
-void delayForTesting() {
-    const int most = workDelay.load();
-    if (most <= 0) return;
-    thread_local std::minstd_rand random{std::random_device{}()};
-    std::this_thread::sleep_for(std::chrono::microseconds(random() % (most + 1)));
-}
-
-}  // namespace
 
 std::optional<int> parseWorkers(std::string_view text) {
     const std::string number = host::trim(text);
@@ -184,7 +168,7 @@ void OrderedWork::post(Piece& piece) {
 void OrderedWork::runWork(Piece& piece, int thread) {
     std::exception_ptr failure;
     try {
-        delayForTesting();
+        host::faults::delayWork();
         // Ends with this block, and so does all it holds: once the piece is
         // marked done below, the owner may be gone.
         const Work running = std::move(piece.work);
@@ -193,11 +177,11 @@ void OrderedWork::runWork(Piece& piece, int thread) {
         failure = std::current_exception();
     }
     std::lock_guard lock(mutex_);
-    if (workDelay.load() > 0 || host::faults::workOrder() == host::faults::WorkOrder::LaterFirst) {
+    if (host::faults::completionOrderWatched()) {
         for (const auto& earlier : pieces_) {
             if (earlier.get() == &piece) break;
             if (!earlier->done) {
-                ++outOfOrder;
+                host::faults::countOutOfOrderCompletion();
                 break;
             }
         }
@@ -339,7 +323,7 @@ void runEachIndex(WorkerPool& pool, std::size_t count,
             const std::size_t index = shared.next.fetch_add(1, std::memory_order_relaxed);
             if (index >= count) return;
             try {
-                delayForTesting();
+                host::faults::delayWork();
                 work(index, thread);
             } catch (...) {
                 std::lock_guard lock(shared.mutex);
@@ -364,14 +348,6 @@ void runEachIndex(WorkerPool& pool, std::size_t count,
     std::unique_lock lock(shared.mutex);
     shared.ended.wait(lock, [&] { return shared.running == 0; });
     if (shared.failure) std::rethrow_exception(shared.failure);
-}
-
-void setWorkDelayForTesting(int microseconds) noexcept {
-    workDelay.store(microseconds);
-}
-
-long outOfOrderCompletionsForTesting() noexcept {
-    return outOfOrder.load();
 }
 
 }  // namespace common

@@ -213,11 +213,4 @@ class WorkersWithState {
     std::optional<OrderedWork> work_;
 };
 
-// Test hooks, process-wide: each piece's work waits a random time of up to
-// `microseconds` before it starts, so pieces complete out of their order
-// (0: no wait); and the number of pieces whose work completed while an
-// earlier piece's had not, so a test can tell that they did.
-void setWorkDelayForTesting(int microseconds) noexcept;
-long outOfOrderCompletionsForTesting() noexcept;
-
 }  // namespace common

@@ -1,76 +1,99 @@
 #include "host/fault_injection.h"
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <mutex>
+#include <random>
 #include <string>
+#include <thread>
 
 namespace host::faults {
 
-void killProcessNow() noexcept;  // the platform's side
-
 namespace {
+
+// The environment's switches are read here, once, as the program starts: the
+// code the seams sit in only loads a flag.
+const char* environment(const char* name) noexcept {
+    const char* value = std::getenv(name);
+    return value && *value ? value : nullptr;
+}
+
+bool switchedOn(const char* name) noexcept {
+    const char* value = environment(name);
+    return value && std::string_view(value) != "0";
+}
+
+long long number(const char* name, long long unset) noexcept {
+    const char* value = environment(name);
+    return value ? std::strtoll(value, nullptr, 10) : unset;
+}
 
 struct KillPoint {
     std::mutex mutex;
     std::string point;
     long remaining = 0;
+    // 0: none; 1: set.
+    std::atomic<int> state{0};
+
+    void set(std::string_view newPoint, long count) noexcept {
+        try {
+            std::lock_guard lock(mutex);
+            point.assign(newPoint);
+            remaining = count;
+            state.store(newPoint.empty() || count <= 0 ? 0 : 1);
+        } catch (...) {
+            state.store(0);
+        }
+    }
+
+    KillPoint() {
+        const char* value = environment("ZARVIK_TEST_KILL_AT");
+        const std::string_view text = value ? value : "";
+        const std::size_t colon = text.rfind(':');
+        if (colon != std::string_view::npos)
+            set(text.substr(0, colon), std::strtol(value + colon + 1, nullptr, 10));
+    }
 };
 KillPoint killPoint;
-// -1: not yet read from the environment; 0: none; 1: set.
-std::atomic<int> state{-1};
 
-void set(std::string_view point, long count) noexcept {
-    try {
-        std::lock_guard lock(killPoint.mutex);
-        killPoint.point.assign(point);
-        killPoint.remaining = count;
-        state.store(point.empty() || count <= 0 ? 0 : 1);
-    } catch (...) {
-        state.store(0);
-    }
-}
+// -1: never.
+std::atomic<long long> killAfterBytes{std::max(-1LL, number("ZARVIK_TEST_KILL_COPY_AFTER", -1))};
+// Verified copies to come before the one damaged; 0: none.
+std::atomic<long> copiesBeforeDamage{
+    static_cast<long>(std::max(0LL, number("ZARVIK_TEST_CORRUPT_COPY", 0)))};
+const bool noJournal = switchedOn("ZARVIK_TEST_NO_JOURNAL");
+std::atomic<bool> noOpenat2{switchedOn("ZARVIK_TEST_WITHOUT_OPENAT2")};
+std::atomic<bool> namedOnly{switchedOn("ZARVIK_TEST_NAMED_TEMPORARIES")};
+const long long freeNameWait = std::max(0LL, number("ZARVIK_TEST_FREE_NAME_WAIT", 0));
 
-void readEnvironment() noexcept {
-    const char* value = std::getenv("ZARVIK_TEST_KILL_AT");
-    const std::string_view text = value ? value : "";
-    const std::size_t colon = text.rfind(':');
-    if (colon == std::string_view::npos) {
-        set({}, 0);
-        return;
-    }
-    set(text.substr(0, colon), std::strtol(value + colon + 1, nullptr, 10));
-}
+std::atomic<WorkOrder> order{WorkOrder::AsPosted};
+std::atomic<int> workDelay{0};
+std::atomic<long> outOfOrder{0};
 
 }  // namespace
 
 void reach(std::string_view point) noexcept {
-    int current = state.load(std::memory_order_relaxed);
-    if (current == 0) return;
-    if (current < 0) {
-        readEnvironment();
-        if (state.load() == 0) return;
-    }
+    if (killPoint.state.load(std::memory_order_relaxed) == 0) return;
     std::lock_guard lock(killPoint.mutex);
     if (killPoint.point == point && --killPoint.remaining == 0) killProcessNow();
 }
 
-namespace {
+void setKillAtForTesting(std::string_view point, long count) noexcept {
+    killPoint.set(point, count);
+}
 
-// Verified copies to come before the one damaged; -1: not yet read from the
-// environment; 0: none.
-std::atomic<long> copiesBeforeDamage{-1};
+long long killCopyAfter() noexcept {
+    return killAfterBytes.load(std::memory_order_relaxed);
+}
 
-}  // namespace
+void setKillCopyAfterBytesForTesting(long long bytes) noexcept {
+    killAfterBytes.store(bytes < 0 ? -1 : bytes);
+}
 
 bool corruptThisCopy() noexcept {
-    long left = copiesBeforeDamage.load();
-    if (left < 0) {
-        const char* value = std::getenv("ZARVIK_TEST_CORRUPT_COPY");
-        const long count = value ? std::strtol(value, nullptr, 10) : 0;
-        copiesBeforeDamage.compare_exchange_strong(left, count > 0 ? count : 0);
-        left = copiesBeforeDamage.load();
-    }
+    long left = copiesBeforeDamage.load(std::memory_order_relaxed);
     // Each copy takes one step; the one that takes the last is damaged.
     while (left > 0) {
         if (copiesBeforeDamage.compare_exchange_weak(left, left - 1)) return left == 1;
@@ -83,35 +106,27 @@ void setCorruptCopyForTesting(long count) noexcept {
 }
 
 bool journalSwitchedOff() noexcept {
-    static const bool off = [] {
-        const char* value = std::getenv("ZARVIK_TEST_NO_JOURNAL");
-        return value && *value && std::string_view(value) != "0";
-    }();
-    return off;
+    return noJournal;
 }
-
-void setKillAtForTesting(std::string_view point, long count) noexcept {
-    set(point, count);
-}
-
-namespace {
-// -1: not yet read from the environment.
-std::atomic<int> noOpenat2{-1};
-std::atomic<WorkOrder> order{WorkOrder::AsPosted};
-}  // namespace
 
 bool withoutOpenat2() noexcept {
-    int without = noOpenat2.load(std::memory_order_relaxed);
-    if (without < 0) {
-        const char* value = std::getenv("ZARVIK_TEST_WITHOUT_OPENAT2");
-        without = value && *value && std::string_view(value) != "0" ? 1 : 0;
-        noOpenat2.store(without);
-    }
-    return without == 1;
+    return noOpenat2.load(std::memory_order_relaxed);
 }
 
 void setWithoutOpenat2ForTesting(bool without) noexcept {
-    noOpenat2.store(without ? 1 : 0);
+    noOpenat2.store(without);
+}
+
+bool namedTemporaries() noexcept {
+    return namedOnly.load(std::memory_order_relaxed);
+}
+
+void setNamedTemporariesForTesting(bool named) noexcept {
+    namedOnly.store(named);
+}
+
+void waitBeforeTakingFreeName() noexcept {
+    if (freeNameWait > 0) std::this_thread::sleep_for(std::chrono::microseconds(freeNameWait));
 }
 
 WorkOrder workOrder() noexcept {
@@ -120,6 +135,29 @@ WorkOrder workOrder() noexcept {
 
 void setWorkOrderForTesting(WorkOrder newOrder) noexcept {
     order.store(newOrder);
+}
+
+void setWorkDelayForTesting(int microseconds) noexcept {
+    workDelay.store(microseconds);
+}
+
+void delayWork() {
+    const int most = workDelay.load(std::memory_order_relaxed);
+    if (most <= 0) return;
+    thread_local std::minstd_rand random{std::random_device{}()};
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % (most + 1)));
+}
+
+bool completionOrderWatched() noexcept {
+    return workDelay.load(std::memory_order_relaxed) > 0 || workOrder() == WorkOrder::LaterFirst;
+}
+
+void countOutOfOrderCompletion() noexcept {
+    ++outOfOrder;
+}
+
+long outOfOrderCompletionsForTesting() noexcept {
+    return outOfOrder.load();
 }
 
 }  // namespace host::faults

@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <linux/magic.h>
-#include <signal.h>
 #include <stdio.h>
 #include <sys/ioctl.h>
 #include <sys/vfs.h>
@@ -26,41 +25,13 @@
 #include <vector>
 
 #include "host/checksum.h"
-#include "host/copy_switches.h"
+#include "host/fault_injection.h"
 #include "host/fs.h"
 
 namespace host {
 namespace posix {
 
 namespace {
-
-// The injected "disk full": bytes left, and below which folder.
-struct InjectedFailure {
-    std::mutex mutex;
-    std::atomic<bool> active{false};
-    long long budget = 0;
-    std::string folder;  // with a trailing separator; empty: everywhere
-};
-InjectedFailure injected;
-
-// How many of `size` bytes the injected failure lets through to `fd`.
-std::size_t injectedAllowance(int fd, std::size_t size) noexcept {
-    if (!injected.active.load()) return size;
-    std::lock_guard lock(injected.mutex);
-    if (!injected.folder.empty()) {
-        char link[64];
-        std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-        char path[PATH_MAX + 1];
-        const ssize_t length = ::readlink(link, path, PATH_MAX);
-        if (length < 0 || std::string_view(path, static_cast<std::size_t>(length))
-                                  .substr(0, injected.folder.size()) != injected.folder)
-            return size;
-    }
-    const auto allowed =
-        static_cast<std::size_t>(std::min(injected.budget, static_cast<long long>(size)));
-    injected.budget -= static_cast<long long>(allowed);
-    return allowed;
-}
 
 // Copies the byte ranges of one file, each at its own offset so that the
 // holes between them stay holes. The kernel copies where it can; where it
@@ -74,8 +45,8 @@ class RangeCopier {
         : from_(from),
           to_(to),
           checksum_(checksum),
-          killAfter_(detail::killCopyAfter()),
-          inKernel_(!injected.active.load() && killAfter_ < 0 && !checksum) {}
+          killAfter_(faults::killCopyAfter()),
+          inKernel_(!faults::diskFullInjected() && killAfter_ < 0 && !checksum) {}
 
     // Copies [offset, end); `end` becomes where the source ended when it is
     // shorter now than when it was opened. False with errno set.
@@ -126,7 +97,7 @@ class RangeCopier {
             off_t at = offset;
             if (killAfter_ >= 0 && copied_ + got > killAfter_) {
                 writeAll(to_, buffer, static_cast<std::size_t>(killAfter_ - copied_), &at);
-                ::kill(::getpid(), SIGKILL);
+                faults::killProcessNow();
             }
             if (!writeAll(to_, buffer, static_cast<std::size_t>(got), &at)) return false;
             copied_ += got;
@@ -155,7 +126,7 @@ bool cloneMayWork(dev_t from, dev_t to) {
 }
 
 bool tryClone(int from, int to, dev_t fromDevice, dev_t toDevice) {
-    if (injected.active.load() || detail::killCopyAfter() >= 0 ||
+    if (faults::diskFullInjected() || faults::killCopyAfter() >= 0 ||
         !cloneMayWork(fromDevice, toDevice))
         return false;
     if (::ioctl(to, FICLONE, from) == 0) return true;
@@ -285,7 +256,7 @@ ReadBack readBack(int fd, const Checksum::Digest& expected) noexcept {
 
 bool writeAll(int fd, const char* data, std::size_t size, off_t* offset) noexcept {
     while (size > 0) {
-        const std::size_t allowed = injectedAllowance(fd, size);
+        const std::size_t allowed = faults::writeAllowance(fd, size);
         if (allowed == 0) {
             errno = ENOSPC;
             return false;
@@ -366,22 +337,5 @@ std::string folderOf(const std::string& path) {
 }
 
 }  // namespace posix
-
-void setWriteFailureAfterBytesForTesting(long long bytes, std::string folder) noexcept {
-    std::lock_guard lock(posix::injected.mutex);
-    posix::injected.budget = bytes;
-    posix::injected.folder.clear();
-    if (bytes >= 0 && !folder.empty()) {
-        // The descriptors name resolved paths.
-        if (char* resolved = ::realpath(folder.c_str(), nullptr)) {
-            posix::injected.folder = resolved;
-            ::free(resolved);
-        } else {
-            posix::injected.folder = std::move(folder);
-        }
-        posix::injected.folder += '/';
-    }
-    posix::injected.active.store(bytes >= 0);
-}
 
 }  // namespace host

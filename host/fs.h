@@ -160,24 +160,6 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes,
 // Appends `bytes` to `path`, creating it when missing.
 bool appendToFile(const std::string& path, std::string_view bytes) noexcept;
 
-// Test hook for a disk that fills up: once `bytes` more bytes have been
-// written by the writes above (copies, atomic writes, appends) into files
-// below `folder` (empty: any file), every further such write fails with
-// ENOSPC, after writing what still fits, as a full disk does. A negative
-// value ends the failure. Process-wide.
-void setWriteFailureAfterBytesForTesting(long long bytes, std::string folder = {}) noexcept;
-
-// Test switches, process-wide, also set by the environment so that a test
-// may give them to a program it starts:
-// - named temporary files even where the file system offers nameless ones
-//   (ZARVIK_TEST_NAMED_TEMPORARIES=1), so the fallback is tested everywhere;
-// - a copy stops the process (SIGKILL; on Windows, immediate termination)
-//   once it has written `bytes` bytes of one file's data and more are to
-//   come, that is in the middle of its data (ZARVIK_TEST_KILL_COPY_AFTER=bytes;
-//   negative: never).
-void setNamedTemporariesForTesting(bool named) noexcept;
-void setKillCopyAfterBytesForTesting(long long bytes) noexcept;
-
 // Attribute masks of the directory listing.
 inline constexpr int kListNormal = 16;      // folders and ordinary files, no hidden/system ones
 inline constexpr int kListEverything = 55;  // adds read-only, hidden, system and archive files

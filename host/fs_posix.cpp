@@ -23,7 +23,6 @@
 #include <unordered_map>
 
 #include "host/checksum.h"
-#include "host/copy_switches.h"
 #include "host/descriptor_posix.h"
 #include "host/durability.h"
 #include "host/fault_injection.h"
@@ -50,24 +49,11 @@ using posix::writeAll;
 
 namespace {
 
-// The named-temporaries switch; -2 means "not yet read from the environment".
-std::atomic<int> namedSwitch{-2};
-
-bool namedTemporariesForced() noexcept {
-    int named = namedSwitch.load();
-    if (named == -2) {
-        const char* value = std::getenv("ZARVIK_TEST_NAMED_TEMPORARIES");
-        named = value && *value && std::strcmp(value, "0") != 0 ? 1 : 0;
-        namedSwitch.store(named);
-    }
-    return named == 1;
-}
-
 // A nameless file is named through its /proc/self/fd link (AT_EMPTY_PATH
 // would need a privilege ordinary users lack); without /proc it cannot be.
 bool namelessPossible() noexcept {
     static const bool possible = ::access("/proc/self/fd", X_OK) == 0;
-    return possible && !namedTemporariesForced();
+    return possible && !faults::namedTemporaries();
 }
 
 // The writer's lock on its temporary file: an open-file-description lock, so
@@ -286,7 +272,7 @@ bool renameNoReplace(int folder, const std::string& temporary, const std::string
         errno = EEXIST;
         return false;
     }
-    if (const long long wait = detail::freeNameWait()) ::usleep(static_cast<useconds_t>(wait));
+    faults::waitBeforeTakingFreeName();
     return ::renameat(folder, temporary.c_str(), folder, target.c_str()) == 0;
 }
 
@@ -422,17 +408,6 @@ class Temporary {
     std::string name_;  // empty while nameless and once published
 };
 
-// The damage the test seam does to a verified copy (faults::corruptThisCopy):
-// its last byte changed on the device, after it was flushed.
-void damageForTesting(int fd) noexcept {
-    struct stat st;
-    unsigned char byte = 0;
-    if (::fstat(fd, &st) != 0 || st.st_size == 0 || ::pread(fd, &byte, 1, st.st_size - 1) != 1)
-        return;
-    byte ^= 0xFF;
-    if (::pwrite(fd, &byte, 1, st.st_size - 1) == 1) ::fdatasync(fd);
-}
-
 // Copies `source` to `base` in the open `folder`; see copyFileSafely and
 // TargetFolder::setVerify.
 bool copyInto(const std::string& source, const OpenFolder& folder, const std::string& base,
@@ -492,7 +467,7 @@ bool copyInto(const std::string& source, const OpenFolder& folder, const std::st
     if (verify) {
         // On the device before it is read back from there.
         if (::fdatasync(to.fd()) != 0) return fail(error, "cannot write", target, errno);
-        if (faults::corruptThisCopy()) damageForTesting(to.fd());
+        if (faults::corruptThisCopy()) faults::damageCopy(to.fd());
         switch (posix::readBack(to.fd(), checksum->digest())) {
             case posix::ReadBack::Same:
                 break;
@@ -617,7 +592,7 @@ TargetFolder::~TargetFolder() {
 
 TargetFolder::Reach TargetFolder::enter(std::string_view relative, std::string* error) noexcept {
     try {
-        relative = detail::trimmedRelative(relative);
+        relative = trimmedRelative(relative);
         if (handle_ >= 0 && relative == relative_) return Reach::Reached;
         Descriptor::closeKept(handle_);
         relative_.assign(relative);
@@ -706,10 +681,6 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes, std::s
     } catch (...) {
         return fail(error, "out of memory writing", path, ENOMEM);
     }
-}
-
-void setNamedTemporariesForTesting(bool named) noexcept {
-    namedSwitch.store(named ? 1 : 0);
 }
 
 }  // namespace host

@@ -9,7 +9,6 @@
 #include <optional>
 
 #include "host/checksum.h"
-#include "host/copy_switches.h"
 #include "host/fault_injection.h"
 #include "host/fs.h"
 #include "host/listing_order.h"
@@ -190,48 +189,9 @@ bool renameHeld(HANDLE handle, const std::wstring& target, bool replace) {
     return ::SetFileInformationByHandle(handle, FileRenameInfo, info, static_cast<DWORD>(bytes));
 }
 
-// The injected "disk full": bytes left, and below which folder.
-struct InjectedFailure {
-    std::mutex mutex;
-    std::atomic<bool> active{false};
-    long long budget = 0;
-    std::wstring folder;  // final path with a trailing separator; empty: everywhere
-};
-InjectedFailure injected;
-
-std::wstring finalPath(HANDLE handle) {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD got =
-            ::GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()), 0);
-        if (got == 0) return {};
-        if (got < path.size()) {
-            path.resize(got);
-            return path;
-        }
-        path.resize(got);
-    }
-}
-
-// How many of `size` bytes the injected failure lets through to `handle`.
-std::size_t injectedAllowance(HANDLE handle, std::size_t size) noexcept {
-    if (!injected.active.load()) return size;
-    try {
-        std::lock_guard lock(injected.mutex);
-        if (!injected.folder.empty() && !finalPath(handle).starts_with(injected.folder))
-            return size;
-        const auto allowed =
-            static_cast<std::size_t>(std::min(injected.budget, static_cast<long long>(size)));
-        injected.budget -= static_cast<long long>(allowed);
-        return allowed;
-    } catch (...) {
-        return size;
-    }
-}
-
 bool writeAll(HANDLE handle, const char* data, std::size_t size) noexcept {
     while (size > 0) {
-        const std::size_t allowed = injectedAllowance(handle, size);
+        const std::size_t allowed = faults::writeAllowance(handle, size);
         if (allowed == 0) {
             ::SetLastError(ERROR_DISK_FULL);
             return false;
@@ -253,7 +213,7 @@ bool copyContent(HANDLE from, HANDLE to, Checksum* checksum = nullptr) noexcept 
         ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return false;
     }
-    const long long killAfter = detail::killCopyAfter();
+    const long long killAfter = faults::killCopyAfter();
     long long copied = 0;
     for (;;) {
         DWORD got = 0;
@@ -262,27 +222,11 @@ bool copyContent(HANDLE from, HANDLE to, Checksum* checksum = nullptr) noexcept 
         if (checksum) checksum->add(buffer.get(), got);
         if (killAfter >= 0 && copied + got > killAfter) {
             writeAll(to, buffer.get(), static_cast<std::size_t>(killAfter - copied));
-            ::TerminateProcess(::GetCurrentProcess(), 9);
+            faults::killProcessNow();
         }
         if (!writeAll(to, buffer.get(), got)) return false;
         copied += got;
     }
-}
-
-// The damage the test seam does to a verified copy (faults::corruptThisCopy):
-// its last byte changed on the device, after it was flushed.
-void damageForTesting(HANDLE file) noexcept {
-    LARGE_INTEGER size;
-    if (!::GetFileSizeEx(file, &size) || size.QuadPart == 0) return;
-    const auto last = static_cast<std::uint64_t>(size.QuadPart - 1);
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(last);
-    at.OffsetHigh = static_cast<DWORD>(last >> 32);
-    unsigned char byte = 0;
-    DWORD done = 0;
-    if (!::ReadFile(file, &byte, 1, &done, &at) || done != 1) return;
-    byte ^= 0xFF;
-    if (::WriteFile(file, &byte, 1, &done, &at)) ::FlushFileBuffers(file);
 }
 
 enum class ReadBack { Same, Different, Failed };
@@ -511,7 +455,7 @@ bool copyFile(const std::string& source, const std::string& target, bool replace
         if (verify) {
             if (!::FlushFileBuffers(to.get()))
                 return abandon("cannot write", target, ::GetLastError());
-            if (faults::corruptThisCopy()) damageForTesting(to.get());
+            if (faults::corruptThisCopy()) faults::damageCopy(to.get());
             switch (readBack(temporary, checksum->digest())) {
                 case ReadBack::Same:
                     break;
@@ -558,7 +502,7 @@ TargetFolder::~TargetFolder() = default;
 
 TargetFolder::Reach TargetFolder::enter(std::string_view relative, std::string* error) noexcept {
     try {
-        relative = detail::trimmedRelative(relative);
+        relative = trimmedRelative(relative);
         if (handle_ >= 0 && relative == relative_) return Reach::Reached;
         handle_ = -1;
         relative_.assign(relative);
@@ -693,29 +637,6 @@ bool appendToFile(const std::string& path, std::string_view bytes) noexcept {
         return ok;
     } catch (...) {
         return false;
-    }
-}
-
-// Temporary files are always named here; the switch has nothing to force.
-void setNamedTemporariesForTesting(bool) noexcept {}
-
-void setWriteFailureAfterBytesForTesting(long long bytes, std::string folder) noexcept {
-    try {
-        std::lock_guard lock(injected.mutex);
-        injected.budget = bytes;
-        injected.folder.clear();
-        if (bytes >= 0 && !folder.empty()) {
-            // Handles name final paths; the folder is compared in the same form.
-            Handle opened(::CreateFileW(systemPath(folder).c_str(), FILE_READ_ATTRIBUTES,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                        nullptr));
-            injected.folder = opened.valid() ? finalPath(opened.get()) : systemPath(folder);
-            if (!injected.folder.empty() && injected.folder.back() != L'\\')
-                injected.folder += L'\\';
-        }
-        injected.active.store(bytes >= 0);
-    } catch (...) {
     }
 }
 

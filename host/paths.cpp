@@ -42,6 +42,12 @@ std::string_view parentPath(std::string_view path) noexcept {
     return platform_rules::parentPath(path);
 }
 
+std::string_view trimmedRelative(std::string_view relative) noexcept {
+    while (!relative.empty() && isSeparator(relative.front())) relative.remove_prefix(1);
+    while (!relative.empty() && isSeparator(relative.back())) relative.remove_suffix(1);
+    return relative;
+}
+
 std::string fullStructureFolder(std::string_view target, std::string_view sourceRoot,
                                 std::string_view relative) {
     return platform_rules::fullStructureFolder(target, sourceRoot, relative);

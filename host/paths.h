@@ -28,6 +28,9 @@ std::string_view baseName(std::string_view path) noexcept;
 // The part of `path` before its last separator ("" when there is none; "/" for
 // a file directly under "/").
 std::string_view parentPath(std::string_view path) noexcept;
+// A sub-folder path below a folder without the separators at its ends, so
+// "/a/b/", "a/b" and "a/b/" name one folder.
+std::string_view trimmedRelative(std::string_view relative) noexcept;
 
 // A text that is the same for two names the file system may take for one file:
 // caselessKey of the path (Windows, FAT and exFAT fold case; some systems

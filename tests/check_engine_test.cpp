@@ -10,6 +10,7 @@
 
 #include "common/ordered_work.h"
 #include "grid/grid.h"
+#include "host/fault_injection.h"
 #include "host/progress.h"
 #include "kelvane/check/check_engine.h"
 #include "support/temp_folder.h"
@@ -403,9 +404,9 @@ TEST_F(CheckOptions, ContentOptionListsByteDifferencesInNameOrderFromTheWorkers)
                                                         {"/o-gone", 7}}));
     dw_3.reset();
     settings.workers = 3;
-    common::setWorkDelayForTesting(2000);  // the pairs end out of their order
+    host::faults::setWorkDelayForTesting(2000);  // the pairs end out of their order
     const auto summary = check("5");
-    common::setWorkDelayForTesting(0);
+    host::faults::setWorkDelayForTesting(0);
     EXPECT_EQ(summary.differing, static_cast<long>(expected.size()));
     EXPECT_EQ(duplicates(dw_3), expected);
     EXPECT_EQ(heading(), "文件的内容不同的名单");

@@ -20,6 +20,7 @@
 
 #include "grid/grid.h"
 #include "hardening_support.h"
+#include "host/fault_injection.h"
 #include "host/fs.h"
 #include "host/ini.h"
 #include "host/progress.h"
@@ -66,7 +67,7 @@ class DiskFull : public ::testing::Test {
         temp_.write("s/c", std::string(10000, 'c'));
         temp_.write("t/b", "old b, complete");
     }
-    void TearDown() override { host::setWriteFailureAfterBytesForTesting(-1); }
+    void TearDown() override { host::faults::setWriteFailureAfterBytesForTesting(-1); }
 
     kelvane::CopySummary kelvaneCopy(host::Grid& list) {
         // One at a time: the injected full disk counts the bytes in copy order.
@@ -93,10 +94,10 @@ std::vector<std::string> column(const host::Grid& grid, const char* name) {
 
 TEST_F(DiskFull, KelvaneMarksTheCutCopyFailedAndKeepsTheOldTarget) {
     // "a" fits, "b" breaks off half-way, and the disk stays full for "c".
-    host::setWriteFailureAfterBytesForTesting(10000 + 100000, target_);
+    host::faults::setWriteFailureAfterBytesForTesting(10000 + 100000, target_);
     host::Grid list(host::loadGridDefinition("htmd1"));
     const kelvane::CopySummary summary = kelvaneCopy(list);
-    host::setWriteFailureAfterBytesForTesting(-1);
+    host::faults::setWriteFailureAfterBytesForTesting(-1);
 
     EXPECT_EQ(column(list, "md"), (std::vector<std::string>{"/a", "/b", "/c"}));
     EXPECT_EQ(column(list, "jg"), (std::vector<std::string>{"成功", "失败", "失败"}));
@@ -113,9 +114,9 @@ TEST_F(DiskFull, KelvaneMarksTheCutCopyFailedAndKeepsTheOldTarget) {
 }
 
 TEST_F(DiskFull, TorrinLogsEveryCutCopyAndKeepsTheOldTarget) {
-    host::setWriteFailureAfterBytesForTesting(10000 + 100000, target_);
+    host::faults::setWriteFailureAfterBytesForTesting(10000 + 100000, target_);
     const torrin::RunResult result = torrinCopy();
-    host::setWriteFailureAfterBytesForTesting(-1);
+    host::faults::setWriteFailureAfterBytesForTesting(-1);
 
     EXPECT_EQ(result.cgcs, 1);
     EXPECT_EQ(result.cccs, 2);
@@ -135,13 +136,13 @@ TEST_F(DiskFull, TorrinLogsEveryCutCopyAndKeepsTheOldTarget) {
 
 TEST_F(DiskFull, SettingsAreNeverHalfWritten) {
     const std::string profile = temp_.write("confi9.ini", "[other]\r\nfdt=2020-01-01 00:00:00\r\n");
-    host::setWriteFailureAfterBytesForTesting(10, temp_.path());
+    host::faults::setWriteFailureAfterBytesForTesting(10, temp_.path());
     host::IniFile file(profile);
     file.write("other", "fdt", "2030-06-06 06:06:06");
     file.write("other", "mpath", std::string(5000, 'm'));
     EXPECT_FALSE(file.save());
     EXPECT_FALSE(host::iniWrite(profile, "other", "fdt", "2031-01-01 00:00:00"));
-    host::setWriteFailureAfterBytesForTesting(-1);
+    host::faults::setWriteFailureAfterBytesForTesting(-1);
     EXPECT_EQ(TempFolder::read(profile), "[other]\r\nfdt=2020-01-01 00:00:00\r\n");
     EXPECT_EQ(rawNames(temp_.path()), (std::vector<std::string>{"confi9.ini", "s", "t"}));
 }

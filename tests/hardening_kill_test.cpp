@@ -20,6 +20,7 @@
 
 #include "grid/grid.h"
 #include "hardening_support.h"
+#include "host/fault_injection.h"
 #include "host/fs.h"
 #include "host/progress.h"
 #include "kelvane/copy/copy_engine.h"
@@ -65,7 +66,7 @@ constexpr long long kKillAfter = kFileSize / 2 + 3;
 bool killedMidWrite(const std::function<void()>& body) {
     const pid_t child = ::fork();
     if (child == 0) {
-        host::setKillCopyAfterBytesForTesting(kKillAfter);
+        host::faults::setKillCopyAfterBytesForTesting(kKillAfter);
         ::setenv("ZARVIK_TEST_KILL_COPY_AFTER", std::to_string(kKillAfter).c_str(), 1);
         body();
         ::_exit(0);

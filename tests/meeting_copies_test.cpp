@@ -15,6 +15,7 @@
 
 #include "common/ordered_work.h"
 #include "hardening_support.h"
+#include "host/fault_injection.h"
 #include "host/text.h"
 #include "support/mounted.h"
 #include "support/temp_folder.h"
@@ -63,10 +64,10 @@ class MeetingCopies : public ::testing::Test {
                                                "-" + std::to_string(workers);
                     fs::create_directory(target);
                     prepare(target);
-                    common::setWorkDelayForTesting(workers > 1 ? 3000 : 0);
+                    host::faults::setWorkDelayForTesting(workers > 1 ? 3000 : 0);
                     seen[workers] = program == "torrin" ? torrin(source, target, replace, workers)
                                                         : kelvane(source, target, replace, workers);
-                    common::setWorkDelayForTesting(0);
+                    host::faults::setWorkDelayForTesting(0);
                 }
                 SCOPED_TRACE(program + (replace ? " replacing" : " not replacing"));
                 EXPECT_EQ(seen[kManyWorkers].lines, seen[1].lines);

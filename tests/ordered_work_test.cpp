@@ -196,8 +196,8 @@ void inOrder(WorkOrder order, const Body& body) {
 TEST(OrderedWork, PiecesSharingAKeyNeverOverlapAndKeepTheirOrder) {
     for (const WorkOrder order : {WorkOrder::AsPosted, WorkOrder::LaterFirst}) {
         inOrder(order, [&] {
-            common::setWorkDelayForTesting(order == WorkOrder::AsPosted ? 300 : 0);
-            const long outOfOrderBefore = common::outOfOrderCompletionsForTesting();
+            host::faults::setWorkDelayForTesting(order == WorkOrder::AsPosted ? 300 : 0);
+            const long outOfOrderBefore = host::faults::outOfOrderCompletionsForTesting();
             std::mutex mutex;
             std::map<std::string, int> readers, writers;
             std::map<std::string, std::vector<std::pair<long, bool>>> seen;  // number, written
@@ -239,7 +239,7 @@ TEST(OrderedWork, PiecesSharingAKeyNeverOverlapAndKeepTheirOrder) {
                 }
                 work.finishAll();
             }
-            common::setWorkDelayForTesting(0);
+            host::faults::setWorkDelayForTesting(0);
             EXPECT_EQ(overlaps, 0);
             ASSERT_EQ(finished.size(), 300u);
             EXPECT_TRUE(std::is_sorted(finished.begin(), finished.end()));
@@ -255,7 +255,7 @@ TEST(OrderedWork, PiecesSharingAKeyNeverOverlapAndKeepTheirOrder) {
                 }
             }
             if (order == WorkOrder::LaterFirst) {
-                EXPECT_GT(common::outOfOrderCompletionsForTesting(), outOfOrderBefore);
+                EXPECT_GT(host::faults::outOfOrderCompletionsForTesting(), outOfOrderBefore);
             }
         });
     }

@@ -106,14 +106,16 @@ class ParallelCopy : public ::testing::Test {
     template <typename Copy>
     std::string run(int workers, WorkOrder order, const Copy& copy) {
         const std::string target = freshTarget(workers);
-        host::setWriteFailureAfterBytesForTesting(0, target + testing_support::kSeparator + "bad");
-        const long outOfOrder = common::outOfOrderCompletionsForTesting();
-        common::setWorkDelayForTesting(workers > 1 && order == WorkOrder::AsPosted ? 3000 : 0);
+        host::faults::setWriteFailureAfterBytesForTesting(
+            0, target + testing_support::kSeparator + "bad");
+        const long outOfOrder = host::faults::outOfOrderCompletionsForTesting();
+        host::faults::setWorkDelayForTesting(workers > 1 && order == WorkOrder::AsPosted ? 3000
+                                                                                         : 0);
         inOrder(order, [&] { copy(target, workers); });
-        common::setWorkDelayForTesting(0);
-        host::setWriteFailureAfterBytesForTesting(-1);
+        host::faults::setWorkDelayForTesting(0);
+        host::faults::setWriteFailureAfterBytesForTesting(-1);
         if (workers > 1) {
-            EXPECT_GT(common::outOfOrderCompletionsForTesting(), outOfOrder);
+            EXPECT_GT(host::faults::outOfOrderCompletionsForTesting(), outOfOrder);
         }
         return target;
     }

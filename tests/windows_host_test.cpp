@@ -12,6 +12,7 @@
 #include "host/clock.h"
 #include "host/desktop.h"
 #include "host/durability.h"
+#include "host/fault_injection.h"
 #include "host/folder_status.h"
 #include "host/fs.h"
 #include "host/paths.h"
@@ -367,13 +368,13 @@ TEST(WindowsFiles, PathsLongerThanMaxPathWork) {
 }
 
 TEST_F(WindowsSafeCopy, AFullDiskLeavesNoTargetAndNoTemporaryFile) {
-    host::setWriteFailureAfterBytesForTesting(5, temp_ / "dst");
+    host::faults::setWriteFailureAfterBytesForTesting(5, temp_ / "dst");
     std::string error;
     EXPECT_FALSE(host::copyFileSafely(source_, target_, false, &error));
     EXPECT_FALSE(host::writeFileAtomically(temp_ / "dst\\list.txt", "0123456789"));
     // Outside the folder writes go on.
     EXPECT_TRUE(host::writeFileAtomically(temp_ / "other.txt", "0123456789"));
-    host::setWriteFailureAfterBytesForTesting(-1);
+    host::faults::setWriteFailureAfterBytesForTesting(-1);
     EXPECT_TRUE(rawNames(temp_ / "dst").empty()) << error;
     ASSERT_TRUE(host::copyFileSafely(source_, target_, false, &error)) << error;
 }

@@ -12,7 +12,6 @@
 
 #include "common/file_attributes.h"
 #include "host/clock.h"
-#include "host/copy_switches.h"
 #include "host/durability.h"
 #include "host/fault_injection.h"
 #include "host/folder_status.h"
@@ -456,8 +455,7 @@ class CopyRun {
             filenp->refused = landsInSource(filenp->folder);
             const std::string_view root = run_.target;
             if (std::string_view(filenp->folder).substr(0, root.size()) == root)
-                filenp->relative =
-                    host::detail::trimmedRelative(filenp->folder.substr(root.size()));
+                filenp->relative = host::trimmedRelative(filenp->folder.substr(root.size()));
         }
         // Reached from the target folder's handle, so a folder swapped for a
         // link during the run cannot lead a copy outside the target. The
