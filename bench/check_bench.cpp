@@ -41,7 +41,7 @@ std::string nameOf(long id) {
     return buffer;
 }
 
-void fill(host::Grid& list, const std::vector<long>& ids) {
+void fill(grid::Grid& list, const std::vector<long>& ids) {
     list.setredraw(false);
     for (long id : ids) {
         const long row = list.insertrow(0);
@@ -53,10 +53,10 @@ void fill(host::Grid& list, const std::vector<long>& ids) {
 }
 
 struct Grids {
-    host::Grid dw_1{host::loadGridDefinition("htmd1")};
-    host::Grid dw_2{host::loadGridDefinition("htmd2")};
-    host::Grid dw_3{host::loadGridDefinition("cfmd1")};
-    host::Grid dw_4{host::loadGridDefinition("cfmd2")};
+    grid::Grid dw_1{grid::loadGridDefinition("htmd1")};
+    grid::Grid dw_2{grid::loadGridDefinition("htmd2")};
+    grid::Grid dw_3{grid::loadGridDefinition("cfmd1")};
+    grid::Grid dw_4{grid::loadGridDefinition("cfmd2")};
     kelvane::CheckGrids all() { return {dw_1, dw_2, dw_3, dw_4}; }
 };
 
@@ -144,7 +144,7 @@ void benchOption4(long pairs) {
         names.push_back(name);
     }
     const double making = secondsSince(start);
-    for (host::Grid* list : {&grids.dw_1, &grids.dw_2}) {
+    for (grid::Grid* list : {&grids.dw_1, &grids.dw_2}) {
         list->setredraw(false);
         for (const std::string& name : names) {
             const long row = list->insertrow(0);

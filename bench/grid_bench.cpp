@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     if (const int status = bench::start(argc, argv, "usage: grid_bench\n"); status >= 0)
         return status;
     constexpr long kRows = 1'000'000;
-    host::Grid grid(host::loadGridDefinition("htmd1"));
+    grid::Grid grid(grid::loadGridDefinition("htmd1"));
 
     // Names in a shuffled order, so the sort has real work to do.
     std::vector<std::string> names;

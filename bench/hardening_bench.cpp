@@ -47,8 +47,8 @@ int main(int argc, char** argv) {
     std::printf("create %ld files: %.2f s\n", files, secondsSince(start));
 
     host::NullProgress quiet;
-    host::Grid dw_1(host::loadGridDefinition("htmd1")), dw_2(host::loadGridDefinition("htmd2"));
-    host::Grid dw_3(host::loadGridDefinition("cfmd1")), dw_4(host::loadGridDefinition("cfmd2"));
+    grid::Grid dw_1(grid::loadGridDefinition("htmd1")), dw_2(grid::loadGridDefinition("htmd2"));
+    grid::Grid dw_3(grid::loadGridDefinition("cfmd1")), dw_4(grid::loadGridDefinition("cfmd2"));
     start = std::chrono::steady_clock::now();
     kelvane::walkFolder(dw_1, source, source, {}, quiet);
     std::printf("walk: %.2f s, %ld rows\n", secondsSince(start), dw_1.rowcount());
@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
     std::printf("check (option 4): %.2f s, %ld matched, %ld differing\n", secondsSince(start),
                 summary.matched, summary.differing);
 
-    host::Grid list(host::loadGridDefinition("htmd1"));
+    grid::Grid list(grid::loadGridDefinition("htmd1"));
     kelvane::walkFolder(list, source, source, {}, quiet);
     kelvane::CopyPlan plan;
     plan.sourceFolder = source;

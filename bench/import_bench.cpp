@@ -53,7 +53,7 @@ std::string nameOf(long id) {
 }
 
 void timeImport(const char* what, const std::string& path, long expected, int firstRow) {
-    host::Grid grid(host::loadGridDefinition("htmd1"));
+    grid::Grid grid(grid::loadGridDefinition("htmd1"));
     host::NullProgress progress;
     const Clock::time_point start = Clock::now();
     const long added = kelvane::importListFile(grid, path, firstRow, 1, progress);
@@ -79,7 +79,7 @@ void printPeak() {
 // The child's side: imports `path` as the list buttons do (column A from row
 // 2) and prints the row count, or the reason it was refused, and its peak.
 int importInChild(const std::string& path) {
-    host::Grid grid(host::loadGridDefinition("htmd1"));
+    grid::Grid grid(grid::loadGridDefinition("htmd1"));
     host::NullProgress progress;
     try {
         std::printf("%ld rows\n", kelvane::importListFile(grid, path, 2, 1, progress));

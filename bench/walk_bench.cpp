@@ -48,7 +48,7 @@ double shell(const std::string& command) {
 double timeWalk(const std::string& root, const kelvane::WalkOptions& options, long& rows) {
     double best = 0;
     for (int run = 0; run < 3; ++run) {
-        host::Grid grid(host::loadGridDefinition("htmd1"));
+        grid::Grid grid(grid::loadGridDefinition("htmd1"));
         host::NullProgress progress;
         const double taken =
             seconds([&] { kelvane::walkFolder(grid, root, root, options, progress); });

@@ -95,7 +95,7 @@ struct Window {
         QApplication::processEvents();
     }
     QTableView* table(int list) {
-        return window.control<host::GridView>(list == 1 ? "dw_1" : "dw_2")->tableView();
+        return window.control<grid::GridView>(list == 1 ? "dw_1" : "dw_2")->tableView();
     }
     // What a person sees once the event loop has run: both lists painted.
     void settle() {
@@ -108,7 +108,7 @@ struct Window {
     kelvane::w_htmd window;
 };
 
-void append(host::Grid& list, const std::vector<std::string>& names, std::size_t skipEvery) {
+void append(grid::Grid& list, const std::vector<std::string>& names, std::size_t skipEvery) {
     list.setredraw(false);
     for (std::size_t i = 0; i < names.size(); ++i) {
         if (skipEvery && i % skipEvery == 3) continue;
@@ -188,7 +188,7 @@ int lists(long files, int rounds, const std::string& folder) {
         // Rows in no order at all: sorted by a column of random numbers first.
         std::vector<double> times;
         for (int round = 0; round < rounds; ++round) {
-            host::Grid& list = window.dw_1();
+            grid::Grid& list = window.dw_1();
             list.setredraw(false);
             unsigned state = 12345u + static_cast<unsigned>(round);
             for (long row = 1; row <= list.rowcount(); ++row) {

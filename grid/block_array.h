@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-namespace host {
+namespace grid {
 
 // Growing never copies what is there or leaves a freed copy behind, which at
 // a million rows is what a doubling vector costs: its old and new copies at
@@ -43,4 +43,4 @@ class BlockArray {
     std::size_t size_ = 0;
 };
 
-}  // namespace host
+}  // namespace grid

@@ -4,7 +4,7 @@
 
 #include "grid/grid_internal.h"
 
-namespace host {
+namespace grid {
 
 Grid::Grid(GridDefinition definition) : impl_(std::make_unique<Impl>(std::move(definition))) {}
 Grid::~Grid() = default;
@@ -77,7 +77,7 @@ bool Grid::setitem(long row, std::string_view column, std::string_view text) {
     int c = columnIndex(column);
     if (c < 0 || !d.validRow(row)) return false;
     if (d.isNumber(c)) {
-        std::string trimmed = trim(text);
+        std::string trimmed = host::trim(text);
         if (trimmed.empty()) return setitem(row, column, kNull);
         if (!host::isNumber(trimmed)) return false;
         return setitem(row, column, parseCellNumber(trimmed));
@@ -232,4 +232,4 @@ bool Grid::redraw() const noexcept {
     return impl_->redraw;
 }
 
-}  // namespace host
+}  // namespace grid

@@ -16,7 +16,7 @@
 
 #include "host/host.h"
 
-namespace host {
+namespace grid {
 
 enum class ColumnType { Text, Number };
 
@@ -163,19 +163,20 @@ class Grid {
     // A file read as text; its encoding is decided by unknownTextToUtf8. -1
     // when it cannot be read or is no text (listFileText).
     long importfile(const std::string& path, long firstLine = 1);
-    long importclipboard(Host& host, long firstLine = 1);
+    long importclipboard(host::Host& host, long firstLine = 1);
     // The shown rows as tab-separated text, one line per row ended by "\r\n"
     // (the grid's whole-data text), UTF-8; cells as tabSeparatedCell gives them.
     std::string datatext() const;
     // Writes the shown rows: Text = tab-separated GBK (GB18030 beyond GBK), no
     // heading line; Csv = UTF-8 with BOM and a heading line; Xlsx = a sheet with a
     // heading row. False with `error` set when it cannot.
-    bool saveas(const std::string& path, SaveFormat format, std::string* error = nullptr) const;
+    bool saveas(const std::string& path, host::SaveFormat format,
+                std::string* error = nullptr) const;
     // Asks the user through `host` for the name and format, then saves; a name
     // ending in ".txt", ".csv" or ".xlsx" (any case) decides the format over
     // the dialog's filter. 1 on success, 0 when cancelled, -1 on failure
     // (reported through a message box).
-    int saveas(Host& host) const;
+    int saveas(host::Host& host) const;
 
     void setObserver(GridObserver* observer) noexcept;
     void setredraw(bool redraw);  // false: changes are announced once, at the next true
@@ -186,4 +187,4 @@ class Grid {
     std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace host
+}  // namespace grid

@@ -14,7 +14,7 @@
 #include "host/paths.h"
 #include "host/text.h"
 
-namespace host {
+namespace grid {
 
 namespace {
 
@@ -56,14 +56,15 @@ GridDefinition parseGridDefinition(std::string_view text) {
             text.substr(start, end == std::string_view::npos ? end : end - start);
         start = end == std::string_view::npos ? text.size() : end + 1;
         ++lineNumber;
-        std::string line = trim(raw.ends_with('\r') ? raw.substr(0, raw.size() - 1) : raw);
+        std::string line = host::trim(raw.ends_with('\r') ? raw.substr(0, raw.size() - 1) : raw);
         if (line.empty() || line.front() == '#') continue;
         std::string_view rest = line;
         std::string keyword = nextWord(rest);
         if (keyword == "grid") {
             if (!definition.name.empty()) fail(lineNumber, "second grid name");
             definition.name = nextWord(rest);
-            if (definition.name.empty() || !trim(rest).empty()) fail(lineNumber, "bad grid name");
+            if (definition.name.empty() || !host::trim(rest).empty())
+                fail(lineNumber, "bad grid name");
         } else if (keyword == "column") {
             ColumnDefinition column;
             column.name = nextWord(rest);
@@ -78,7 +79,7 @@ GridDefinition parseGridDefinition(std::string_view text) {
             column.declaredLength = parseCount(nextWord(rest), lineNumber, "declared length");
             column.headerObject = nextWord(rest);
             column.width = parseCount(nextWord(rest), lineNumber, "width");
-            column.headerText = trim(rest);
+            column.headerText = host::trim(rest);
             if (column.name.empty() || column.headerObject.empty()) {
                 fail(lineNumber, "column needs a name and a header object");
             }
@@ -88,9 +89,9 @@ GridDefinition parseGridDefinition(std::string_view text) {
             }
             definition.columns.push_back(std::move(column));
         } else if (keyword == "footer") {
-            definition.footerExpression = trim(rest);
+            definition.footerExpression = host::trim(rest);
         } else if (keyword == "rowcolour") {
-            definition.rowColourExpression = trim(rest);
+            definition.rowColourExpression = host::trim(rest);
         } else {
             fail(lineNumber, "unknown statement \"" + keyword + "\"");
         }
@@ -107,8 +108,8 @@ GridDefinition loadGridDefinition(const std::string& name) {
     static std::map<std::string, GridDefinition, std::less<>> loaded;
     std::lock_guard lock(mutex);
     if (const auto found = loaded.find(name); found != loaded.end()) return found->second;
-    std::string path = resourceDirectory() + "/" + name + ".grid";
-    std::optional<std::string> text = readFile(path);
+    std::string path = host::resourceDirectory() + "/" + name + ".grid";
+    std::optional<std::string> text = host::readFile(path);
     if (!text) throw std::runtime_error("cannot read " + path);
     try {
         return loaded.emplace(name, parseGridDefinition(*text)).first->second;
@@ -117,4 +118,4 @@ GridDefinition loadGridDefinition(const std::string& name) {
     }
 }
 
-}  // namespace host
+}  // namespace grid

@@ -17,7 +17,7 @@
 #include <xlsxwriter.h>
 #endif
 
-namespace host {
+namespace grid {
 
 namespace {
 
@@ -28,15 +28,15 @@ void setError(std::string* error, const std::string& text) {
 }
 
 // The format a typed name asks for; the filter's when its ending names none.
-SaveFormat formatOfName(std::string_view path, SaveFormat filterFormat) {
+host::SaveFormat formatOfName(std::string_view path, host::SaveFormat filterFormat) {
     const std::size_t dot = path.find_last_of('.');
     if (dot == std::string_view::npos) return filterFormat;
     std::string ending(path.substr(dot + 1));
     for (char& c : ending)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (ending == "txt") return SaveFormat::Text;
-    if (ending == "csv") return SaveFormat::Csv;
-    if (ending == "xlsx") return SaveFormat::Xlsx;
+    if (ending == "txt") return host::SaveFormat::Text;
+    if (ending == "csv") return host::SaveFormat::Csv;
+    if (ending == "xlsx") return host::SaveFormat::Xlsx;
     return filterFormat;
 }
 
@@ -93,7 +93,7 @@ std::size_t utf16Length(std::string_view utf8) {
 // HHHH, so the underscore that begins such a run is itself written as
 // "_x005F_" and the name reads back as it was.
 std::string sheetText(const std::string& text) {
-    std::string shown = isValidUtf8(text) ? text : displayText(text);
+    std::string shown = host::isValidUtf8(text) ? text : host::displayText(text);
     if (shown.find("_x") == std::string::npos) return shown;
     auto isHex = [](char c) {
         return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
@@ -114,14 +114,15 @@ std::string sheetText(const std::string& text) {
 // program's temporary names, so walks leave it out; it is removed on every
 // way out.
 std::string workbookScratchPath(const std::string& path) {
-    const std::string_view parent = parentPath(path);
-    return joinPath(parent.empty() ? "." : parent,
-                    temporary_names::make(temporary_names::stemOf(baseName(path))));
+    const std::string_view parent = host::parentPath(path);
+    return host::joinPath(
+        parent.empty() ? "." : parent,
+        host::temporary_names::make(host::temporary_names::stemOf(host::baseName(path))));
 }
 
 void removeScratch(const std::string& scratch) {
     std::error_code ignored;
-    std::filesystem::remove(fsPath(scratch), ignored);
+    std::filesystem::remove(host::fsPath(scratch), ignored);
 }
 
 // The workbook is written by the library to a scratch file, then its bytes go
@@ -139,7 +140,8 @@ bool saveXlsx(const Grid& grid, const std::string& path, std::string* error) {
         if (columns[c].type == ColumnType::Number) continue;
         for (long row = 0; row <= grid.rowcount(); ++row) {
             const std::string text = row == 0 ? grid.headerText(c) : grid.cellText(row, c);
-            if (utf16Length(isValidUtf8(text) ? text : displayText(text)) > kLongestCellText) {
+            if (utf16Length(host::isValidUtf8(text) ? text : host::displayText(text)) >
+                kLongestCellText) {
                 setError(error, kTextTooLong);
                 return false;
             }
@@ -176,9 +178,9 @@ bool saveXlsx(const Grid& grid, const std::string& path, std::string* error) {
         return false;
     }
     std::string reason;
-    const std::optional<std::string> bytes = readFile(temporary, &reason);
+    const std::optional<std::string> bytes = host::readFile(temporary, &reason);
     removeScratch(temporary);
-    if (!bytes || !writeFileAtomically(path, *bytes, &reason)) {
+    if (!bytes || !host::writeFileAtomically(path, *bytes, &reason)) {
         setError(error, kSaveFailed + path + "\n" + reason);
         return false;
     }
@@ -188,16 +190,16 @@ bool saveXlsx(const Grid& grid, const std::string& path, std::string* error) {
 
 }  // namespace
 
-bool Grid::saveas(const std::string& path, SaveFormat format, std::string* error) const {
+bool Grid::saveas(const std::string& path, host::SaveFormat format, std::string* error) const {
     std::string bytes;
     switch (format) {
-        case SaveFormat::Text:
-            bytes = utf8ToGbk(datatext());
+        case host::SaveFormat::Text:
+            bytes = host::utf8ToGbk(datatext());
             break;
-        case SaveFormat::Csv:
+        case host::SaveFormat::Csv:
             bytes = csvText(*this);
             break;
-        case SaveFormat::Xlsx:
+        case host::SaveFormat::Xlsx:
 #ifdef ZARVIK_WITH_XLSX
             return saveXlsx(*this, path, error);
 #else
@@ -206,15 +208,15 @@ bool Grid::saveas(const std::string& path, SaveFormat format, std::string* error
 #endif
     }
     std::string reason;
-    if (!writeFileAtomically(path, bytes, &reason)) {
+    if (!host::writeFileAtomically(path, bytes, &reason)) {
         setError(error, kSaveFailed + path + "\n" + reason);
         return false;
     }
     return true;
 }
 
-int Grid::saveas(Host& host) const {
-    SaveDialogResult answer = host.fileSaveDialog("另存为");
+int Grid::saveas(host::Host& host) const {
+    host::SaveDialogResult answer = host.fileSaveDialog("另存为");
     if (answer.code != 1) return 0;
     std::string error;
     if (saveas(answer.path, formatOfName(answer.path, answer.format), &error)) return 1;
@@ -222,4 +224,4 @@ int Grid::saveas(Host& host) const {
     return -1;
 }
 
-}  // namespace host
+}  // namespace grid

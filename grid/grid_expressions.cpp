@@ -5,7 +5,7 @@
 
 #include "grid/grid_internal.h"
 
-namespace host {
+namespace grid {
 
 bool Grid::setsort(std::string_view expression) {
     std::vector<Impl::SortKey> keys;
@@ -162,4 +162,4 @@ std::string Grid::footerText() const {
     return result;
 }
 
-}  // namespace host
+}  // namespace grid

@@ -4,7 +4,7 @@
 
 #include "grid/grid_internal.h"
 
-namespace host {
+namespace grid {
 
 // One pass groups the positions by value, a second lays the groups out flat;
 // kept whole so that the layout described at ColumnIndex is built in one place.
@@ -165,4 +165,4 @@ long Grid::find(std::string_view column, std::string_view value, long first, lon
     return static_cast<long>(*later) + 1;
 }
 
-}  // namespace host
+}  // namespace grid

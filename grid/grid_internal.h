@@ -25,7 +25,7 @@
 #include "grid/text_column.h"
 #include "host/text.h"
 
-namespace host {
+namespace grid {
 
 using Position = std::uint32_t;
 
@@ -42,7 +42,7 @@ inline std::string formatCellNumber(double value) {
 }
 
 inline double parseCellNumber(std::string_view text) {
-    std::string trimmed = trim(text);
+    std::string trimmed = host::trim(text);
     if (!trimmed.empty() && trimmed.front() == '+') trimmed.erase(0, 1);
     return std::strtod(trimmed.c_str(), nullptr);
 }
@@ -236,4 +236,4 @@ struct Grid::Impl {
     mutable std::string joined;
 };
 
-}  // namespace host
+}  // namespace grid

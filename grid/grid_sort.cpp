@@ -2,7 +2,7 @@
 // (number_column.h, text_sort.cpp).
 #include "grid/grid_internal.h"
 
-namespace host {
+namespace grid {
 
 bool Grid::sort() {
     Impl& d = *impl_;
@@ -23,4 +23,4 @@ bool Grid::sort() {
     return true;
 }
 
-}  // namespace host
+}  // namespace grid

@@ -5,7 +5,7 @@
 #include "grid/grid_internal.h"
 #include "host/fs.h"
 
-namespace host {
+namespace grid {
 
 namespace {
 
@@ -13,7 +13,7 @@ namespace {
 template <typename Visit>
 void forEachLineFrom(std::string_view text, long firstLine, Visit visit) {
     long lineNumber = 0;
-    forEachLine(text, [&](std::string_view line) {
+    host::forEachLine(text, [&](std::string_view line) {
         if (++lineNumber >= firstLine && !line.empty()) visit(line);
     });
 }
@@ -40,7 +40,7 @@ long Grid::importtext(std::string_view text, long firstLine) {
             const std::size_t tab = line.find('\t', start);
             const std::string_view field = line.substr(start, tab - start);
             if (d.isNumber(c)) {
-                if (!trim(field).empty())
+                if (!host::trim(field).empty())
                     d.numbers[c].set(id, host::isNumber(field) ? parseCellNumber(field) : 0);
             } else {
                 d.texts[c].set(id, field);
@@ -56,14 +56,14 @@ long Grid::importtext(std::string_view text, long firstLine) {
 }
 
 long Grid::importfile(const std::string& path, long firstLine) {
-    std::optional<std::string> bytes = readFile(path);
+    std::optional<std::string> bytes = host::readFile(path);
     if (!bytes) return -1;
-    const std::optional<std::string> text = listFileText(std::move(*bytes));
+    const std::optional<std::string> text = host::listFileText(std::move(*bytes));
     if (!text) return -1;
     return importtext(*text, firstLine);
 }
 
-long Grid::importclipboard(Host& host, long firstLine) {
+long Grid::importclipboard(host::Host& host, long firstLine) {
     return importtext(host.clipboardText(), firstLine);
 }
 
@@ -102,4 +102,4 @@ std::string Grid::datatext() const {
     return text;
 }
 
-}  // namespace host
+}  // namespace grid

@@ -13,7 +13,7 @@
 #include "grid/block_array.h"
 #include "grid/text_column.h"
 
-namespace host {
+namespace grid {
 
 class NumberColumn {
   public:
@@ -118,4 +118,4 @@ class NumberColumn {
     bool wide_ = false;
 };
 
-}  // namespace host
+}  // namespace grid

@@ -3,7 +3,7 @@
 
 #include "grid/grid.h"
 
-namespace host {
+namespace grid {
 
 // Turns the grid's redraw off for the guard's scope and puts back what it was
 // when the scope ends, also when it ends by an exception: repainting every
@@ -28,4 +28,4 @@ class RedrawPause {
     bool previous_;
 };
 
-}  // namespace host
+}  // namespace grid

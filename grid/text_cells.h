@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace host::text_cells {
+namespace grid::text_cells {
 
 inline constexpr std::uint64_t kStored = 0;
 inline constexpr std::uint64_t kShort = 1;
@@ -56,4 +56,4 @@ inline bool inChunks(std::uint64_t cell) noexcept {
     return isStored(cell) && length != 0 && length != kLarge;
 }
 
-}  // namespace host::text_cells
+}  // namespace grid::text_cells

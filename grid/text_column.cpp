@@ -23,7 +23,7 @@
 #include <array>
 #include <cstring>
 
-namespace host {
+namespace grid {
 
 using namespace text_cells;
 
@@ -526,4 +526,4 @@ bool TextColumn::Match::operator()(RowId id) const noexcept {
     return column_->equals(id, value_);
 }
 
-}  // namespace host
+}  // namespace grid

@@ -25,7 +25,7 @@
 #include "grid/block_array.h"
 #include "grid/grid.h"
 
-namespace host {
+namespace grid {
 
 // Rows are addressed by a stable id; sorting, filtering and deleting move ids, never cells.
 using RowId = std::uint32_t;
@@ -128,4 +128,4 @@ class TextColumn {
         0;  // dead bytes in the chunks, skipped chunk ends and unused folders included
 };
 
-}  // namespace host
+}  // namespace grid

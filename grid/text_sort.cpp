@@ -18,7 +18,7 @@
 #include "grid/text_cells.h"
 #include "grid/text_column.h"
 
-namespace host {
+namespace grid {
 
 using namespace text_cells;
 
@@ -389,4 +389,4 @@ bool TextColumn::sortPacked(RowId* begin, RowId* end) const {
     return equal;
 }
 
-}  // namespace host
+}  // namespace grid

@@ -171,7 +171,7 @@ Refusal notAFolder(const std::string& argument, const std::string& which) {
 // read is named on `err` and counted in `foldersLeftOut`.
 std::optional<Refusal> fill(const std::string& argument, const std::string& which, int mask,
                             const std::string& leaveOut, const common::ExcludePatterns& exclude,
-                            host::Grid& grid, std::string& root, long& foldersLeftOut,
+                            grid::Grid& grid, std::string& root, long& foldersLeftOut,
                             std::ostream& err) {
     host::NullProgress quiet;
     if (namesListFile(argument)) {
@@ -210,7 +210,7 @@ std::optional<Refusal> fill(const std::string& argument, const std::string& whic
 // One block: a heading line (never beginning with a tab or a separator: the
 // block's name, then the column headings), the shown rows, an empty line.
 // The names in column `names` are quoted where they must be (host::quotedName).
-void printBlock(std::ostream& out, std::string_view name, const host::Grid& grid,
+void printBlock(std::ostream& out, std::string_view name, const grid::Grid& grid,
                 const char* names) {
     out << '[' << name << ']';
     for (int column = 0; column < grid.columnCount(); ++column)
@@ -223,7 +223,7 @@ void printBlock(std::ostream& out, std::string_view name, const host::Grid& grid
         for (int column = 0; column < grid.columnCount(); ++column) {
             if (column > 0) line += '\t';
             const std::string cell = grid.cellText(row, column);
-            line += column == nameColumn ? host::quotedName(cell) : host::tabSeparatedCell(cell);
+            line += column == nameColumn ? host::quotedName(cell) : grid::tabSeparatedCell(cell);
         }
         line += '\n';
         out << line;
@@ -238,7 +238,7 @@ void printNames(std::ostream& out, bool first, const std::vector<std::string>& n
     for (const std::string& name : names) out << name << '\0';
 }
 
-std::vector<std::string> namesOf(const host::Grid& grid, const char* column) {
+std::vector<std::string> namesOf(const grid::Grid& grid, const char* column) {
     std::vector<std::string> names;
     names.reserve(static_cast<std::size_t>(grid.rowcount()));
     for (long row = 1; row <= grid.rowcount(); ++row)
@@ -250,12 +250,12 @@ std::vector<std::string> namesOf(const host::Grid& grid, const char* column) {
 // the option's findings (the rows of dw_3 after the repeated names of list 1),
 // copied into the target, one line each on `out` (with -z: the names copied,
 // then the names that failed, as two blocks of names).
-int copyDifferences(const Arguments& arguments, const CheckSettings& settings, host::Grid& dw_1,
-                    const host::Grid& dw_3, long repeatedNames, std::ostream& out,
+int copyDifferences(const Arguments& arguments, const CheckSettings& settings, grid::Grid& dw_1,
+                    const grid::Grid& dw_3, long repeatedNames, std::ostream& out,
                     std::ostream& err) {
-    std::optional<host::Grid> withFindings;
+    std::optional<grid::Grid> withFindings;
     if (arguments.update) {
-        withFindings.emplace(host::loadGridDefinition("htmd1"));
+        withFindings.emplace(grid::loadGridDefinition("htmd1"));
         const auto append = [&](std::string_view name) {
             const long row = withFindings->insertrow(0);
             withFindings->setitem(row, "md", name);
@@ -266,7 +266,7 @@ int copyDifferences(const Arguments& arguments, const CheckSettings& settings, h
         for (long row = repeatedNames + 1; row <= dw_3.rowcount(); ++row)
             append(dw_3.textView(row, dmd));
     }
-    host::Grid& list = withFindings ? *withFindings : dw_1;
+    grid::Grid& list = withFindings ? *withFindings : dw_1;
     CopyPlan plan;
     plan.reading = host::NameReading::Relative;
     plan.sourceFolder = settings.ls_path1;
@@ -335,10 +335,10 @@ int run(const Arguments& arguments, std::ostream& out, std::ostream& err) {
         err << "kelvane: --copy needs SOURCE and TARGET to be folders, not list files\n";
         return kExitBadInput;
     }
-    host::Grid dw_1(host::loadGridDefinition("htmd1"));
-    host::Grid dw_2(host::loadGridDefinition("htmd2"));
-    host::Grid dw_3(host::loadGridDefinition("cfmd1"));
-    host::Grid dw_4(host::loadGridDefinition("cfmd2"));
+    grid::Grid dw_1(grid::loadGridDefinition("htmd1"));
+    grid::Grid dw_2(grid::loadGridDefinition("htmd2"));
+    grid::Grid dw_3(grid::loadGridDefinition("cfmd1"));
+    grid::Grid dw_4(grid::loadGridDefinition("cfmd2"));
     const int mask = arguments.hidden ? host::kListEverything : host::kListNormal;
     CheckSettings settings;
     // Both sides are looked at before anything is walked, so a mistyped

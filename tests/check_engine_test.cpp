@@ -15,7 +15,7 @@
 #include "kelvane/check/check_engine.h"
 #include "support/temp_folder.h"
 
-using host::Grid;
+using grid::Grid;
 using testing_support::TempFolder;
 
 namespace {
@@ -84,10 +84,10 @@ class CheckEngine : public ::testing::Test {
         return kelvane::mdhd({dw_1, dw_2, dw_3, dw_4}, settings, zfmdxg, progress);
     }
 
-    Grid dw_1{host::loadGridDefinition("htmd1")};
-    Grid dw_2{host::loadGridDefinition("htmd2")};
-    Grid dw_3{host::loadGridDefinition("cfmd1")};
-    Grid dw_4{host::loadGridDefinition("cfmd2")};
+    Grid dw_1{grid::loadGridDefinition("htmd1")};
+    Grid dw_2{grid::loadGridDefinition("htmd2")};
+    Grid dw_3{grid::loadGridDefinition("cfmd1")};
+    Grid dw_4{grid::loadGridDefinition("cfmd2")};
     kelvane::CheckSettings settings;
     bool zfmdxg = false;
     host::NullProgress progress;

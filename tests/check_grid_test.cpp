@@ -8,7 +8,7 @@
 
 namespace {
 
-using host::Grid;
+using grid::Grid;
 
 class BulkRemoval : public ::testing::Test {
   protected:
@@ -26,10 +26,10 @@ class BulkRemoval : public ::testing::Test {
         return out;
     }
 
-    Grid grid{host::loadGridDefinition("htmd1")};
+    Grid grid{grid::loadGridDefinition("htmd1")};
 };
 
-struct CountingObserver : host::GridObserver {
+struct CountingObserver : grid::GridObserver {
     int resets = 0;
     int aboutToReset = 0;
     int other = 0;

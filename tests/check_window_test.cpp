@@ -30,7 +30,7 @@ class CheckWindow : public ::testing::Test {
         window = std::make_unique<w_htmd>(host, folder / "selmo1.ini", 1024, 768);
     }
 
-    void append(host::Grid& list, const std::vector<std::string>& names) {
+    void append(grid::Grid& list, const std::vector<std::string>& names) {
         for (const auto& name : names) {
             long row = list.insertrow(0);
             list.setitem(row, "xh", static_cast<double>(row));
@@ -38,7 +38,7 @@ class CheckWindow : public ::testing::Test {
             list.setitem(row, "jg", "不同");
         }
     }
-    static std::vector<std::string> column(const host::Grid& grid, const char* name) {
+    static std::vector<std::string> column(const grid::Grid& grid, const char* name) {
         std::vector<std::string> out;
         for (long r = 1; r <= grid.rowcount(); ++r) out.push_back(grid.getitemstring(r, name));
         return out;

@@ -29,11 +29,11 @@ using testing_support::TempFolder;
 
 namespace {
 
-std::unique_ptr<host::Grid> nameList() {
-    return std::make_unique<host::Grid>(host::loadGridDefinition("htmd1"));
+std::unique_ptr<grid::Grid> nameList() {
+    return std::make_unique<grid::Grid>(grid::loadGridDefinition("htmd1"));
 }
 
-void add(host::Grid& grid, const std::string& name, const std::string& jg = "不同") {
+void add(grid::Grid& grid, const std::string& name, const std::string& jg = "不同") {
     const long row = grid.insertrow(0);
     grid.setitem(row, "md", name);
     grid.setitem(row, "xh", static_cast<double>(row));
@@ -142,7 +142,7 @@ class CopyEngine : public ::testing::Test {
     TempFolder folder;
     std::string src;
     std::string dst;
-    std::unique_ptr<host::Grid> list;
+    std::unique_ptr<grid::Grid> list;
     host::NullProgress progress;
 };
 
@@ -339,7 +339,7 @@ class OpenListedFile : public ::testing::Test {
 
     TempFolder folder;
     ScriptedHost host;
-    std::unique_ptr<host::Grid> list;
+    std::unique_ptr<grid::Grid> list;
 };
 
 TEST_F(OpenListedFile, NotOnARowSaysTheListIsEmptyAlsoWhenItIsNot) {

@@ -60,7 +60,7 @@ class CopyWindow : public ::testing::Test {
 
     QLineEdit* sle_1() { return window.control<QLineEdit>("sle_1"); }
     QLineEdit* sle_2() { return window.control<QLineEdit>("sle_2"); }
-    void add(host::Grid& grid, const std::string& name, const std::string& jg = "不同") {
+    void add(grid::Grid& grid, const std::string& name, const std::string& jg = "不同") {
         const long row = grid.insertrow(0);
         grid.setitem(row, "md", native(name));
         grid.setitem(row, "xh", static_cast<double>(row));
@@ -239,7 +239,7 @@ TEST_F(CopyWindow, OtherScriptsAreRefusedWhileTheCopyRuns) {
     // back to what is in force, so the window never shows what it does not do.
     auto* shown = window.control<QComboBox>("ddlb_1");
     auto* list2 = window.control<QRadioButton>("rb_2");
-    auto* view = window.control<host::GridView>("dw_1");
+    auto* view = window.control<grid::GridView>("dw_1");
     bool clickedWhileBusy = false;
     QTimer::singleShot(0, [&] {
         clickedWhileBusy = window.busy().isBusy();
@@ -263,7 +263,7 @@ TEST_F(CopyWindow, OtherScriptsAreRefusedWhileTheCopyRuns) {
 
 class OpenByDoubleClick : public CopyWindow {
   protected:
-    host::GridView* view(const char* name) { return window.control<host::GridView>(name); }
+    grid::GridView* view(const char* name) { return window.control<grid::GridView>(name); }
 };
 
 TEST_F(OpenByDoubleClick, RowOfList1OpensUnderItsRoot) {
@@ -325,7 +325,7 @@ class RecordingQtHost : public host::QtHost {
 void openForReal(RecordingQtHost& desktop, const TempFolder& folder, const std::string& name,
                  const std::function<bool()>& done) {
     folder.write(name.substr(1), "x");
-    host::Grid list(host::loadGridDefinition("htmd1"));
+    grid::Grid list(grid::loadGridDefinition("htmd1"));
     list.setitem(list.insertrow(0), "md", name);
     kelvane::openListedFile(desktop, list, 1, folder.path(), true);
     QElapsedTimer waited;

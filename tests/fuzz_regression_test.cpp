@@ -185,7 +185,7 @@ TEST_F(DamagedXls, DamagedBiffStreamIsAnImportError) {
         EXPECT_NE(error.reason().find("损坏"), std::string::npos) << error.reason();
     }
 
-    host::Grid grid(fuzz::nameListDefinition());
+    grid::Grid grid(fuzz::nameListDefinition());
     grid.importtext("kept\n", 1);
     host::NullProgress progress;
     EXPECT_THROW(kelvane::importListFile(grid, path, 1, 1, progress), kelvane::ListFileError);

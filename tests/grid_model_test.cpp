@@ -18,8 +18,8 @@
 
 namespace {
 
-using host::Grid;
-using host::GridModel;
+using grid::Grid;
+using grid::GridModel;
 
 class GridModelTest : public ::testing::Test {
   protected:
@@ -47,7 +47,7 @@ class GridModelTest : public ::testing::Test {
 };
 
 TEST_F(GridModelTest, StaysConsistentThroughEveryKindOfChange) {
-    Grid grid(host::loadGridDefinition("htmd1"));
+    Grid grid(grid::loadGridDefinition("htmd1"));
     GridModel model(grid);
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
     append(grid, "c");
@@ -76,7 +76,7 @@ TEST_F(GridModelTest, StaysConsistentThroughEveryKindOfChange) {
 }
 
 TEST_F(GridModelTest, ObserverDrivenInsertionReachesTheView) {
-    Grid grid(host::loadGridDefinition("htmd1"));
+    Grid grid(grid::loadGridDefinition("htmd1"));
     GridModel model(grid);
     QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
     QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
@@ -89,7 +89,7 @@ TEST_F(GridModelTest, ObserverDrivenInsertionReachesTheView) {
 }
 
 TEST_F(GridModelTest, DisplayAndHeaderTexts) {
-    Grid grid(host::loadGridDefinition("htmd1"));
+    Grid grid(grid::loadGridDefinition("htmd1"));
     GridModel model(grid);
     append(grid, "名单");
     grid.insertrow(0);
@@ -112,7 +112,7 @@ TEST_F(GridModelTest, DisplayAndHeaderTexts) {
 }
 
 TEST_F(GridModelTest, SelectionAndCurrentRowColours) {
-    Grid grid(host::loadGridDefinition("frn1"));
+    Grid grid(grid::loadGridDefinition("frn1"));
     GridModel model(grid);
     for (int i = 0; i < 3; ++i) {
         grid.insertrow(0);
@@ -133,8 +133,8 @@ TEST_F(GridModelTest, SelectionAndCurrentRowColours) {
 }
 
 TEST_F(GridModelTest, ViewShowsFooterAndUsesFixedRowHeights) {
-    Grid grid(host::loadGridDefinition("cfmd1"));
-    host::GridView view(grid);
+    Grid grid(grid::loadGridDefinition("cfmd1"));
+    grid::GridView view(grid);
     ASSERT_NE(view.footerLabel(), nullptr);
     EXPECT_EQ(view.footerLabel()->text(), QString::fromUtf8("总数:0"));
     grid.insertrow(0);
@@ -146,10 +146,10 @@ TEST_F(GridModelTest, ViewShowsFooterAndUsesFixedRowHeights) {
     EXPECT_EQ(view.footerLabel()->text(), QString::fromUtf8("总数:0"));
     EXPECT_EQ(view.tableView()->verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
 
-    Grid list(host::loadGridDefinition("htmd1"));
-    host::GridView listView(list);
+    Grid list(grid::loadGridDefinition("htmd1"));
+    grid::GridView listView(list);
     EXPECT_EQ(listView.footerLabel(), nullptr);
-    QSignalSpy headerClicks(&listView, &host::GridView::headerClicked);
+    QSignalSpy headerClicks(&listView, &grid::GridView::headerClicked);
     emit listView.tableView()->horizontalHeader()->sectionClicked(0);
     EXPECT_EQ(headerClicks.count(), 1);
 }

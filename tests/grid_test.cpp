@@ -16,12 +16,12 @@
 
 namespace {
 
-using host::Grid;
+using grid::Grid;
 using host::SaveFormat;
 
 class NameListTest : public ::testing::Test {
   protected:
-    Grid grid{host::loadGridDefinition("htmd1")};
+    Grid grid{grid::loadGridDefinition("htmd1")};
 
     // Appends one entry the way the folder walk does.
     long append(const std::string& name, const std::string& result = "不同") {
@@ -48,7 +48,7 @@ class NameListTest : public ::testing::Test {
 // --- definitions ---
 
 TEST(GridDefinitionTest, ShippedDefinitionsCarryTheirColumnsAndHeaders) {
-    auto htmd1 = host::loadGridDefinition("htmd1");
+    auto htmd1 = grid::loadGridDefinition("htmd1");
     ASSERT_EQ(htmd1.columns.size(), 6u);
     std::vector<std::string> expected = {"md", "xh", "jg", "wjct", "xgrq", "cjrq"};
     std::vector<int> lengths = {256, 0, 5, 256, 13, 13};
@@ -60,13 +60,13 @@ TEST(GridDefinitionTest, ShippedDefinitionsCarryTheirColumnsAndHeaders) {
         EXPECT_EQ(htmd1.columns[i].declaredLength, lengths[i]);
         EXPECT_EQ(htmd1.columns[i].headerText, headers[i]);
         EXPECT_EQ(htmd1.columns[i].type,
-                  i == 1 ? host::ColumnType::Number : host::ColumnType::Text);
+                  i == 1 ? grid::ColumnType::Number : grid::ColumnType::Text);
     }
-    EXPECT_EQ(host::loadGridDefinition("htmd2").columns[0].headerText,
+    EXPECT_EQ(grid::loadGridDefinition("htmd2").columns[0].headerText,
               "目标文件夹文件名单(或名单2)");
 
-    auto cfmd1 = host::loadGridDefinition("cfmd1");
-    auto cfmd2 = host::loadGridDefinition("cfmd2");
+    auto cfmd1 = grid::loadGridDefinition("cfmd1");
+    auto cfmd2 = grid::loadGridDefinition("cfmd2");
     EXPECT_EQ(cfmd1.columns[0].headerText, "重复名单1");
     EXPECT_EQ(cfmd2.columns[0].headerText, "重复名单2");
     EXPECT_EQ(cfmd1.columns[0].declaredLength, 501);
@@ -74,7 +74,7 @@ TEST(GridDefinitionTest, ShippedDefinitionsCarryTheirColumnsAndHeaders) {
     EXPECT_EQ(cfmd1.footerExpression, "'总数:'+count(dmd for all)");
     EXPECT_EQ(cfmd2.footerExpression, "count(dmd for all)");
 
-    auto frn1 = host::loadGridDefinition("frn1");
+    auto frn1 = grid::loadGridDefinition("frn1");
     ASSERT_EQ(frn1.columns.size(), 1u);
     EXPECT_EQ(frn1.columns[0].name, "ypath");
     EXPECT_EQ(frn1.columns[0].declaredLength, 301);
@@ -87,7 +87,7 @@ TEST(GridDefinitionTest, ShippedDefinitionsCarryTheirColumnsAndHeaders) {
 TEST(GridDefinitionTest, MalformedDefinitionsAreRejectedWithTheLine) {
     auto message = [](const std::string& text) -> std::string {
         try {
-            host::parseGridDefinition(text);
+            grid::parseGridDefinition(text);
         } catch (const std::runtime_error& error) {
             return error.what();
         }
@@ -104,7 +104,7 @@ TEST(GridDefinitionTest, MalformedDefinitionsAreRejectedWithTheLine) {
               std::string::npos);
     EXPECT_EQ(message("\xEF\xBB\xBF# c\r\ngrid g\r\n\r\ncolumn a text 1 a_t 10 A b\r\n"),
               "accepted");
-    EXPECT_THROW(host::loadGridDefinition("no_such_grid"), std::runtime_error);
+    EXPECT_THROW(grid::loadGridDefinition("no_such_grid"), std::runtime_error);
 }
 
 // An installed program finds its definitions under <prefix>/share/zarvik from
@@ -546,7 +546,7 @@ TEST_F(NameListTest, SelectionFollowsItsRows) {
 }
 
 TEST(GridHeaderTest, ModifyChangesHeaderTexts) {
-    Grid grid(host::loadGridDefinition("cfmd1"));
+    Grid grid(grid::loadGridDefinition("cfmd1"));
     EXPECT_TRUE(grid.modify("dmd_t.text = '长度不同'"));
     EXPECT_EQ(grid.headerText(0), "长度不同");
     EXPECT_TRUE(grid.modify("dmd_t.text='a~'b'  dxh_t.text = \"号\""));
@@ -560,8 +560,8 @@ TEST(GridHeaderTest, ModifyChangesHeaderTexts) {
 }
 
 TEST(GridFooterTest, FootersCountTheShownRows) {
-    Grid total(host::loadGridDefinition("cfmd1"));
-    Grid count(host::loadGridDefinition("cfmd2"));
+    Grid total(grid::loadGridDefinition("cfmd1"));
+    Grid count(grid::loadGridDefinition("cfmd2"));
     EXPECT_EQ(total.footerText(), "总数:0");
     EXPECT_EQ(count.footerText(), "0");
     for (int i = 0; i < 3; ++i) {
@@ -573,12 +573,12 @@ TEST(GridFooterTest, FootersCountTheShownRows) {
     total.filter();
     EXPECT_EQ(total.footerText(), "总数:1");
     EXPECT_EQ(count.footerText(), "3");
-    EXPECT_EQ(Grid(host::loadGridDefinition("htmd1")).footerText(), "");
+    EXPECT_EQ(Grid(grid::loadGridDefinition("htmd1")).footerText(), "");
 }
 
 // --- notifications ---
 
-class RecordingObserver : public host::GridObserver {
+class RecordingObserver : public grid::GridObserver {
   public:
     std::vector<std::string> calls;
     void rowsReset() override { calls.push_back("reset"); }
@@ -693,7 +693,7 @@ TEST_F(GridExportTest, TextIsGbkWithoutHeadingAndSkipsHiddenRows) {
     grid.setfilter("");
     grid.filter();
     ASSERT_TRUE(grid.saveas(path, SaveFormat::Text));
-    Grid back(host::loadGridDefinition("htmd1"));
+    Grid back(grid::loadGridDefinition("htmd1"));
     EXPECT_EQ(back.importfile(path), 2);
     EXPECT_EQ(back.datatext(), grid.datatext());
 }

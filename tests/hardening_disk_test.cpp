@@ -69,7 +69,7 @@ class DiskFull : public ::testing::Test {
     }
     void TearDown() override { host::faults::setWriteFailureAfterBytesForTesting(-1); }
 
-    kelvane::CopySummary kelvaneCopy(host::Grid& list) {
+    kelvane::CopySummary kelvaneCopy(grid::Grid& list) {
         // One at a time: the injected full disk counts the bytes in copy order.
         return hardening::walkAndCopy(list, source_, target_, true, host::kListNormal, 1);
     }
@@ -85,7 +85,7 @@ class DiskFull : public ::testing::Test {
     std::string target_;
 };
 
-std::vector<std::string> column(const host::Grid& grid, const char* name) {
+std::vector<std::string> column(const grid::Grid& grid, const char* name) {
     std::vector<std::string> values;
     for (long row = 1; row <= grid.rowcount(); ++row)
         values.push_back(grid.getitemstring(row, name));
@@ -95,7 +95,7 @@ std::vector<std::string> column(const host::Grid& grid, const char* name) {
 TEST_F(DiskFull, KelvaneMarksTheCutCopyFailedAndKeepsTheOldTarget) {
     // "a" fits, "b" breaks off half-way, and the disk stays full for "c".
     host::faults::setWriteFailureAfterBytesForTesting(10000 + 100000, target_);
-    host::Grid list(host::loadGridDefinition("htmd1"));
+    grid::Grid list(grid::loadGridDefinition("htmd1"));
     const kelvane::CopySummary summary = kelvaneCopy(list);
     host::faults::setWriteFailureAfterBytesForTesting(-1);
 
@@ -107,7 +107,7 @@ TEST_F(DiskFull, KelvaneMarksTheCutCopyFailedAndKeepsTheOldTarget) {
     EXPECT_EQ(rawNames(target_), (std::vector<std::string>{"a", "b"}));
 
     // With room again the same list copies completely.
-    host::Grid again(host::loadGridDefinition("htmd1"));
+    grid::Grid again(grid::loadGridDefinition("htmd1"));
     EXPECT_EQ(kelvaneCopy(again).failed, 0);
     EXPECT_EQ(TempFolder::read(target_ + "/b"), std::string(200000, 'B'));
     EXPECT_EQ(rawNames(target_), (std::vector<std::string>{"a", "b", "c"}));
@@ -169,7 +169,7 @@ class SmallTarget : public DiskFull {
 };
 
 TEST_F(SmallTarget, KelvaneFailsTheFileThatDoesNotFitAndCopiesTheNext) {
-    host::Grid list(host::loadGridDefinition("htmd1"));
+    grid::Grid list(grid::loadGridDefinition("htmd1"));
     kelvaneCopy(list);
     EXPECT_EQ(column(list, "jg"), (std::vector<std::string>{"成功", "失败", "成功"}));
     EXPECT_EQ(TempFolder::read(target_ + "/big"), "old big, complete");

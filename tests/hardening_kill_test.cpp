@@ -94,7 +94,7 @@ class KilledCopy : public ::testing::Test {
     }
 
     void kelvaneCopy() {
-        host::Grid list(host::loadGridDefinition("htmd1"));
+        grid::Grid list(grid::loadGridDefinition("htmd1"));
         hardening::walkAndCopy(list, source_, target_, true);
     }
 
@@ -109,7 +109,7 @@ class KilledCopy : public ::testing::Test {
             EXPECT_TRUE(bytes == content('o', i) || bytes == content('N', i))
                 << "f" << i << " holds " << bytes.size() << " bytes";
         }
-        host::Grid grid(host::loadGridDefinition("htmd2"));
+        grid::Grid grid(grid::loadGridDefinition("htmd2"));
         host::NullProgress quiet;
         kelvane::WalkOptions everything;
         everything.mask = host::kListEverything;

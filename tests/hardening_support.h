@@ -45,7 +45,7 @@ inline std::string runUnprivileged(const std::function<std::string()>& body) {
     host::listDirectory(host::resourceDirectory(), host::kListNormal, resources);
     for (const host::ListingEntry& entry : resources) {
         if (entry.name.ends_with(".grid"))
-            host::loadGridDefinition(entry.name.substr(0, entry.name.size() - 5));
+            grid::loadGridDefinition(entry.name.substr(0, entry.name.size() - 5));
     }
     return testing_support::runUnprivileged(body);
 }
@@ -132,7 +132,7 @@ inline void removeTree(const std::string& path) {
 
 // Walks `source` into `list` as the simple check does, then copies the rows the
 // list shows into `target` as "开始复制" does in relative mode.
-inline kelvane::CopySummary walkAndCopy(host::Grid& list, const std::string& source,
+inline kelvane::CopySummary walkAndCopy(grid::Grid& list, const std::string& source,
                                         const std::string& target, bool replace = false,
                                         int mask = host::kListNormal,
                                         int workers = common::kDefaultWorkers) {

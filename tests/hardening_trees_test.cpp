@@ -42,7 +42,7 @@ const bool memoryTemporaryFolders = hardening::preferMemoryTemporaryFolders();
 
 constexpr const char* kOldThreshold = "2000-01-01 00:00:00";
 
-std::vector<std::string> column(const host::Grid& grid, const char* name) {
+std::vector<std::string> column(const grid::Grid& grid, const char* name) {
     std::vector<std::string> values;
     for (long row = 1; row <= grid.rowcount(); ++row)
         values.push_back(grid.getitemstring(row, name));
@@ -108,7 +108,7 @@ class DeepTree : public ::testing::Test {
 };
 
 TEST_F(DeepTree, KelvaneWalkListsEveryLevelInListingOrderOnASmallStack) {
-    host::Grid grid(host::loadGridDefinition("htmd1"));
+    grid::Grid grid(grid::loadGridDefinition("htmd1"));
     kelvane::WalkResult result;
     host::NullProgress quiet;
     onSmallStack([&] { result = kelvane::walkFolder(grid, source_, source_, {}, quiet); });
@@ -138,13 +138,13 @@ TEST_F(DeepTree, TorrinCopiesTheWholeDepthOnASmallStack) {
 
 TEST_F(DeepTree, CheckAndCopyOfTheDeepTreeMatchByteForByte) {
     const std::string target = temp_.mkdir("t");
-    host::Grid list(host::loadGridDefinition("htmd1"));
+    grid::Grid list(grid::loadGridDefinition("htmd1"));
     const kelvane::CopySummary copied = hardening::walkAndCopy(list, source_, target);
     EXPECT_EQ(copied.failed, 0);
 
     host::NullProgress quiet;
-    host::Grid dw_1(host::loadGridDefinition("htmd1")), dw_2(host::loadGridDefinition("htmd2"));
-    host::Grid dw_3(host::loadGridDefinition("cfmd1")), dw_4(host::loadGridDefinition("cfmd2"));
+    grid::Grid dw_1(grid::loadGridDefinition("htmd1")), dw_2(grid::loadGridDefinition("htmd2"));
+    grid::Grid dw_3(grid::loadGridDefinition("cfmd1")), dw_4(grid::loadGridDefinition("cfmd2"));
     kelvane::walkFolder(dw_1, source_, source_, {}, quiet);
     kelvane::walkFolder(dw_2, target, target, {}, quiet);
     bool zfmdxg = false;
@@ -193,7 +193,7 @@ class BeyondPathMax : public ::testing::Test {
 };
 
 TEST_F(BeyondPathMax, KelvaneChecksAndCopiesEveryLevel) {
-    host::Grid grid(host::loadGridDefinition("htmd1"));
+    grid::Grid grid(grid::loadGridDefinition("htmd1"));
     host::NullProgress quiet;
     const kelvane::WalkResult result = kelvane::walkFolder(grid, source_, source_, {}, quiet);
     EXPECT_TRUE(result.skippedFolders.empty());
@@ -245,8 +245,8 @@ class CrowdedFolder : public ::testing::Test {
 };
 
 TEST_F(CrowdedFolder, EveryFileIsListedOnceInOrderAndChecksAgainstItself) {
-    host::Grid dw_1(host::loadGridDefinition("htmd1")), dw_2(host::loadGridDefinition("htmd2"));
-    host::Grid dw_3(host::loadGridDefinition("cfmd1")), dw_4(host::loadGridDefinition("cfmd2"));
+    grid::Grid dw_1(grid::loadGridDefinition("htmd1")), dw_2(grid::loadGridDefinition("htmd2"));
+    grid::Grid dw_3(grid::loadGridDefinition("cfmd1")), dw_4(grid::loadGridDefinition("cfmd2"));
     host::NullProgress quiet;
     kelvane::walkFolder(dw_1, source_, source_, {}, quiet);
     kelvane::walkFolder(dw_2, source_, source_, {}, quiet);
@@ -300,7 +300,7 @@ class HostileNames : public ::testing::Test {
 };
 
 TEST_F(HostileNames, WalkListsEveryNameByteExact) {
-    host::Grid grid(host::loadGridDefinition("htmd1"));
+    grid::Grid grid(grid::loadGridDefinition("htmd1"));
     kelvane::walkFolder(grid, source_, source_, {}, quiet_);
     const std::vector<std::string> listed = column(grid, "md");
     EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()), expectedNames());
@@ -308,7 +308,7 @@ TEST_F(HostileNames, WalkListsEveryNameByteExact) {
 }
 
 TEST_F(HostileNames, CopyAndCheckKeepEveryByte) {
-    host::Grid list(host::loadGridDefinition("htmd1"));
+    grid::Grid list(grid::loadGridDefinition("htmd1"));
     const kelvane::CopySummary copied = hardening::walkAndCopy(list, source_, target_);
     EXPECT_EQ(copied.failed, 0);
     for (long row = 1; row <= list.rowcount(); ++row) {
@@ -317,8 +317,8 @@ TEST_F(HostileNames, CopyAndCheckKeepEveryByte) {
         EXPECT_EQ(TempFolder::read(target_ + name), TempFolder::read(source_ + name)) << name;
     }
 
-    host::Grid dw_1(host::loadGridDefinition("htmd1")), dw_2(host::loadGridDefinition("htmd2"));
-    host::Grid dw_3(host::loadGridDefinition("cfmd1")), dw_4(host::loadGridDefinition("cfmd2"));
+    grid::Grid dw_1(grid::loadGridDefinition("htmd1")), dw_2(grid::loadGridDefinition("htmd2"));
+    grid::Grid dw_3(grid::loadGridDefinition("cfmd1")), dw_4(grid::loadGridDefinition("cfmd2"));
     kelvane::walkFolder(dw_1, source_, source_, {}, quiet_);
     kelvane::walkFolder(dw_2, target_, target_, {}, quiet_);
     bool zfmdxg = false;
@@ -341,7 +341,7 @@ TEST_F(HostileNames, TorrinCopiesEveryNameByteExact) {
 // the bytes, the text export shows them as the control pictures ␉ ␊ ␍, and no
 // row or column of the export is shifted.
 TEST_F(HostileNames, TabSeparatedExportNeverMixesUpNeighbouringRows) {
-    host::Grid list(host::loadGridDefinition("htmd1"));
+    grid::Grid list(grid::loadGridDefinition("htmd1"));
     kelvane::walkFolder(list, source_, source_, {}, quiet_);
     const std::string text = list.datatext();
     std::vector<std::string> lines;
@@ -371,7 +371,7 @@ TEST_F(HostileNames, TabSeparatedExportNeverMixesUpNeighbouringRows) {
     // Saved as text and read back, every row keeps its own cells.
     const std::string saved = temp_ / "list.txt";
     ASSERT_TRUE(list.saveas(saved, host::SaveFormat::Text));
-    host::Grid back(host::loadGridDefinition("htmd1"));
+    grid::Grid back(grid::loadGridDefinition("htmd1"));
     EXPECT_EQ(back.importfile(saved), list.rowcount());
     for (long row = 1; row <= list.rowcount(); ++row) {
         EXPECT_EQ(back.getitemnumber(row, "xh"), list.getitemnumber(row, "xh"));
@@ -386,7 +386,7 @@ TEST_F(HostileNames, CommandLineKeepsOneLinePerRow) {
               kelvane::kExitSuccess);
     std::istringstream lines(out.str());
     std::string line;
-    const long columns = host::Grid(host::loadGridDefinition("htmd1")).columnCount();
+    const long columns = grid::Grid(grid::loadGridDefinition("htmd1")).columnCount();
     int rowsOfList1 = 0;
     bool inList1 = false;
     while (std::getline(lines, line)) {
@@ -425,7 +425,7 @@ class Links : public ::testing::Test {
 };
 
 TEST_F(Links, WalksEndAndListFilesOnlyOnce) {
-    host::Grid grid(host::loadGridDefinition("htmd1"));
+    grid::Grid grid(grid::loadGridDefinition("htmd1"));
     const kelvane::WalkResult result = kelvane::walkFolder(grid, source_, source_, {}, quiet_);
     EXPECT_EQ(column(grid, "md"), (std::vector<std::string>{"/a/file", "/to-file"}));
     EXPECT_TRUE(result.skippedFolders.empty());
@@ -443,7 +443,7 @@ TEST_F(Links, WalksEndAndListFilesOnlyOnce) {
 TEST_F(Links, ACopyNeverWritesThroughALinkOutOfTheTarget) {
     const std::string outside = temp_.mkdir("outside");
     ASSERT_EQ(::symlink(outside.c_str(), (target_ + "/a").c_str()), 0);
-    host::Grid list(host::loadGridDefinition("htmd1"));
+    grid::Grid list(grid::loadGridDefinition("htmd1"));
     hardening::walkAndCopy(list, source_, target_);
     EXPECT_EQ(list.getitemstring(1, "md"), "/a/file");
     EXPECT_EQ(list.getitemstring(1, "jg"), kelvane::kCopyFailed);
@@ -477,7 +477,7 @@ TEST_F(NoPermission, WalkSkipsAndCountsUnreadableFoldersAndGoesOn) {
     const std::string report = hardening::runUnprivileged([&]() -> std::string {
         ::chmod((source_ + "/closed").c_str(), 0300);
         ::chmod((source_ + "/locked").c_str(), 0600);
-        host::Grid grid(host::loadGridDefinition("htmd1"));
+        grid::Grid grid(grid::loadGridDefinition("htmd1"));
         host::NullProgress quiet;
         const kelvane::WalkResult result = kelvane::walkFolder(grid, source_, source_, {}, quiet);
         std::string seen;
@@ -512,7 +512,7 @@ TEST_F(NoPermission, CommandLineNamesWhatItLeftOutAndWhyAndExitsOne) {
 TEST_F(NoPermission, KelvaneCopyMarksTheUnreadableFileFailedAndCopiesTheRest) {
     const std::string report = hardening::runUnprivileged([&]() -> std::string {
         ::chmod((source_ + "/secret").c_str(), 0200);
-        host::Grid list(host::loadGridDefinition("htmd1"));
+        grid::Grid list(grid::loadGridDefinition("htmd1"));
         hardening::walkAndCopy(list, source_, target_);
         std::string seen;
         for (long row = 1; row <= list.rowcount(); ++row)
@@ -579,7 +579,7 @@ class Meddler : public host::ProgressSink {
 };
 
 TEST_F(ChangingFiles, KelvaneCopiesWhatIsThereAndFailsWhatIsGone) {
-    host::Grid list(host::loadGridDefinition("htmd1"));
+    grid::Grid list(grid::loadGridDefinition("htmd1"));
     host::NullProgress quiet;
     kelvane::walkFolder(list, source_, source_, {}, quiet);
     kelvane::CopyPlan plan;

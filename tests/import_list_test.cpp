@@ -11,7 +11,7 @@
 #include "kelvane/import/spreadsheet_reader.h"
 #include "support/temp_folder.h"
 
-using host::Grid;
+using grid::Grid;
 using kelvane::importListFile;
 using kelvane::ListFileError;
 using testing_support::TempFolder;
@@ -59,7 +59,7 @@ class ListImport : public ::testing::Test {
     }
 
     TempFolder folder;
-    Grid grid{host::loadGridDefinition("htmd1")};
+    Grid grid{grid::loadGridDefinition("htmd1")};
     host::NullProgress progress;
 };
 

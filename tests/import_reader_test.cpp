@@ -126,7 +126,7 @@ TEST_F(SpreadsheetReading, XlsxColumnWithStringsNumbersAndGaps) {
 TEST_F(SpreadsheetReading, ExportedNamesReadBackAsTheyWere) {
     const Cells names = {"x_x0041_y.txt", "_x005F_x0041_", "a_X00e9_b",   "__x0041__",
                          "_x12_",         "_x0041",        "ctl\x01name", "\\资料\\_x4E2D_.txt"};
-    host::Grid grid(host::loadGridDefinition("htmd1"));
+    grid::Grid grid(grid::loadGridDefinition("htmd1"));
     for (const std::string& name : names) {
         grid.insertrow(0);
         grid.setitem(grid.rowcount(), "md", name);

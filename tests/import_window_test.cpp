@@ -47,19 +47,19 @@ class ImportButtons : public ::testing::Test {
     std::string field(const char* name) const {
         return window->fieldText(window->control<QLineEdit>(name));
     }
-    static Texts cells(const host::Grid& grid, const char* column) {
+    static Texts cells(const grid::Grid& grid, const char* column) {
         Texts values;
         for (long row = 1; row <= grid.rowcount(); ++row)
             values.push_back(grid.getitemstring(row, column));
         return values;
     }
-    static std::vector<double> numbers(const host::Grid& grid) {
+    static std::vector<double> numbers(const grid::Grid& grid) {
         std::vector<double> values;
         for (long row = 1; row <= grid.rowcount(); ++row)
             values.push_back(grid.getitemnumber(row, "xh"));
         return values;
     }
-    static void addRows(host::Grid& grid, const Texts& names, const char* result) {
+    static void addRows(grid::Grid& grid, const Texts& names, const char* result) {
         for (const std::string& name : names) {
             const long row = grid.insertrow(0);
             grid.setitem(row, "xh", static_cast<double>(row));

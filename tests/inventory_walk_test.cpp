@@ -66,7 +66,7 @@ class FolderWalk : public ::testing::Test {
     }
 
     TempFolder tree;
-    host::Grid grid{host::loadGridDefinition("htmd1")};
+    grid::Grid grid{grid::loadGridDefinition("htmd1")};
     RecordingProgress progress;
 };
 

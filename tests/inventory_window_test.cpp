@@ -13,10 +13,10 @@
 #include "common/file_attributes.h"
 #include "host/clock.h"
 #include "host/fs.h"
-#include "tests/support/scripted_host.h"
-#include "kelvane/window/walk_scripts.h"
 #include "kelvane/window/w_htmd.h"
+#include "kelvane/window/walk_scripts.h"
 #include "support/temp_folder.h"
+#include "tests/support/scripted_host.h"
 
 namespace {
 
@@ -56,7 +56,7 @@ class WindowWalk : public ::testing::Test {
         host.chooseFolder(folder);
         click("cb_3");
     }
-    static std::vector<std::string> names(const host::Grid& grid) {
+    static std::vector<std::string> names(const grid::Grid& grid) {
         std::vector<std::string> values;
         for (long row = 1; row <= grid.rowcount(); ++row)
             values.push_back(grid.getitemstring(row, "md"));
@@ -164,7 +164,7 @@ TEST_F(WindowCondition, ModifiedAfterListsOnlyTheLaterFileWithLengthAndTimes) {
     browse(tree.path());
     EXPECT_EQ(window->szf, "1");
     EXPECT_EQ(window->ctdwszf, "1");
-    const host::Grid& grid = window->dw_1();
+    const grid::Grid& grid = window->dw_1();
     ASSERT_EQ(names(grid), nativeNames({"/sub/b.txt"}));
     EXPECT_EQ(grid.getitemstring(1, "wjct"), "5字节");
     EXPECT_EQ(grid.getitemstring(1, "xgrq"), host::localTimeText(kConditionSecond + 1));

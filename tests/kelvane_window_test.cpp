@@ -96,7 +96,7 @@ TEST_F(MainWindow, OpensWithTheTitleAndEveryControlCaption) {
     EXPECT_TRUE(window->control<QRadioButton>("rb_1")->isChecked());
     EXPECT_FALSE(window->control<QRadioButton>("rb_2")->isChecked());
     for (const char* grid : {"dw_1", "dw_2", "dw_3", "dw_4"}) {
-        EXPECT_NE(window->control<host::GridView>(grid), nullptr) << grid;
+        EXPECT_NE(window->control<grid::GridView>(grid), nullptr) << grid;
     }
 }
 
@@ -278,7 +278,7 @@ TEST_F(MainWindow, LayoutIsScaledToTheScreen) {
     auto* button = window->control<QPushButton>("cb_16");
     EXPECT_EQ(button->x(), 1015);               // 812 * 1.25
     EXPECT_EQ(button->font().pointSize(), 11);  // 9 * 1.25 cut
-    auto* grid = window->control<host::GridView>("dw_1");
+    auto* grid = window->control<grid::GridView>("dw_1");
     EXPECT_EQ(grid->width(), 482);  // 386 * 1.25 cut
     EXPECT_EQ(window->control<QPushButton>("cb_9")->font().pointSize(), 15);
 }

@@ -10,10 +10,10 @@
 
 #include "grid/qt/grid_model.h"
 #include "grid/qt/grid_view.h"
-#include "tests/support/scripted_host.h"
 #include "kelvane/window/list_clicks.h"
 #include "kelvane/window/w_htmd.h"
 #include "support/temp_folder.h"
+#include "tests/support/scripted_host.h"
 
 using kelvane::w_htmd;
 using testing_support::TempFolder;
@@ -32,7 +32,7 @@ class ListClicks : public ::testing::Test {
 
     // Rows "n01".."nNN" in xh order, xh counting down, so a sort by either
     // column visibly reorders them.
-    static void fill(host::Grid& grid, int rows) {
+    static void fill(grid::Grid& grid, int rows) {
         for (int i = 1; i <= rows; ++i) {
             long row = grid.insertrow(0);
             grid.setitem(row, "md", name(i));
@@ -42,8 +42,8 @@ class ListClicks : public ::testing::Test {
     }
     static std::string name(int i) { return (i < 10 ? "n0" : "n") + std::to_string(i); }
 
-    host::GridView* view(int list) const {
-        return window.control<host::GridView>(list == 1 ? "dw_1" : "dw_2");
+    grid::GridView* view(int list) const {
+        return window.control<grid::GridView>(list == 1 ? "dw_1" : "dw_2");
     }
     void clickRow(int list, long row, Qt::KeyboardModifiers keys) {
         QTableView* table = view(list)->tableView();
@@ -63,7 +63,7 @@ class ListClicks : public ::testing::Test {
         QTest::mouseClick(header->viewport(), Qt::LeftButton, keys, middle);
     }
     Rows selected(int list) {
-        host::Grid& grid = window.dw(list);
+        grid::Grid& grid = window.dw(list);
         Rows rows;
         for (long row = 1; row <= grid.rowcount(); ++row) {
             if (grid.isselected(row)) rows.insert(row);
@@ -71,7 +71,7 @@ class ListClicks : public ::testing::Test {
         return rows;
     }
     std::string names(int list) {
-        host::Grid& grid = window.dw(list);
+        grid::Grid& grid = window.dw(list);
         std::string out;
         for (long row = 1; row <= grid.rowcount(); ++row)
             out += grid.getitemstring(row, "md") + " ";
@@ -198,16 +198,16 @@ TEST_F(ListClicks, TheAnchorOutlivesAShrinkingList) {
 
 TEST_F(ListClicks, TheModelShowsTheGridsSelection) {
     clickRow(1, 4, Qt::ControlModifier);
-    const host::GridModel& model = view(1)->model();
-    EXPECT_TRUE(model.data(model.index(3, 0), host::GridModel::SelectedRole).toBool());
-    EXPECT_FALSE(model.data(model.index(2, 0), host::GridModel::SelectedRole).toBool());
+    const grid::GridModel& model = view(1)->model();
+    EXPECT_TRUE(model.data(model.index(3, 0), grid::GridModel::SelectedRole).toBool());
+    EXPECT_FALSE(model.data(model.index(2, 0), grid::GridModel::SelectedRole).toBool());
     EXPECT_NE(model.data(model.index(3, 0), Qt::BackgroundRole),
               model.data(model.index(2, 0), Qt::BackgroundRole));
 }
 
 // The rules without a view: a range far past the end stays cheap and safe.
 TEST(ListClickRules, ARangeFromAFarAnchorSelectsOnlyExistingRows) {
-    host::Grid grid(host::parseGridDefinition("grid g\ncolumn md text 256 md_t 100 名\n"));
+    grid::Grid grid(grid::parseGridDefinition("grid g\ncolumn md text 256 md_t 100 名\n"));
     for (int i = 0; i < 3; ++i) grid.insertrow(0);
     kelvane::ListClickState state;
     state.i_lng_lastrow = 2000000000;
@@ -221,7 +221,7 @@ TEST(ListClickRules, ARangeFromAFarAnchorSelectsOnlyExistingRows) {
 }
 
 TEST(ListClickRules, OnlyHeadingObjectsSort) {
-    host::Grid grid(host::parseGridDefinition("grid g\ncolumn md text 256 md 100 名\n"));
+    grid::Grid grid(grid::parseGridDefinition("grid g\ncolumn md text 256 md 100 名\n"));
     kelvane::ListClickState state;
     kelvane::headingClicked(grid, state, "md", {});
     EXPECT_FALSE(state.ib_flag);

@@ -88,7 +88,7 @@ TEST_P(LookalikeNames, AreListedCopiedAndNeverDeleted) {
     // kelvane copies as an ordinary user (root may do what a user may not,
     // AT_EMPTY_PATH among it), except on FAT, whose FUSE mount is root's alone.
     auto kelvaneCopy = [&]() -> std::string {
-        host::Grid list(host::loadGridDefinition("htmd1"));
+        grid::Grid list(grid::loadGridDefinition("htmd1"));
         const auto summary =
             hardening::walkAndCopy(list, top_ + "/s", top_ + "/t", true, host::kListEverything);
         return "listed " + std::to_string(list.rowcount()) + ", failed " +

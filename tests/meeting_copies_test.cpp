@@ -101,7 +101,7 @@ class MeetingCopies : public ::testing::Test {
 
     static Seen kelvane(const std::string& source, const std::string& target, bool replace,
                         int workers) {
-        host::Grid list(host::loadGridDefinition("htmd1"));
+        grid::Grid list(grid::loadGridDefinition("htmd1"));
         hardening::walkAndCopy(list, source, target, replace, host::kListNormal, workers);
         Seen seen;
         for (long row = 1; row <= list.rowcount(); ++row)

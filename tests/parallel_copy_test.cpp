@@ -218,7 +218,7 @@ TEST_F(ParallelCopy, KelvaneMarksAndTargetEndAsOneWorkerLeavesThem) {
                 // the sources' same names meet at one target. One other row lies
                 // between rows with the same target, so that both would be under
                 // way at once if nothing kept them apart.
-                host::Grid list(host::loadGridDefinition("htmd1"));
+                grid::Grid list(grid::loadGridDefinition("htmd1"));
                 int own = 0;
                 for (const std::string name : {"a.txt", "sub/x.txt", "bad/b.txt", "missing"}) {
                     for (int n = 1; n <= kSources; ++n, ++own) {
@@ -310,7 +310,7 @@ TEST(OrderedCopies, KelvaneRowReadsWhatAnEarlierRowWrote) {
     const TempFolder temp;
     temp.write("S/a.txt", "new");
     temp.write("S/bak/a.txt", "old");
-    host::Grid list(host::loadGridDefinition("htmd1"));
+    grid::Grid list(grid::loadGridDefinition("htmd1"));
     for (const char* name : {"/a.txt", "/bak/a.txt"})
         list.setitem(list.insertrow(0), "md", testing_support::native(name));
     kelvane::CopyPlan plan;
@@ -329,7 +329,7 @@ TEST(OrderedCopies, KelvaneRowWritesWhatAnEarlierRowReads) {
     const TempFolder temp;
     temp.write("S/a.txt", "new");
     temp.write("S/bak/a.txt", "old");
-    host::Grid list(host::loadGridDefinition("htmd1"));
+    grid::Grid list(grid::loadGridDefinition("htmd1"));
     for (const char* name : {"/bak/a.txt", "/a.txt"})
         list.setitem(list.insertrow(0), "md", testing_support::native(name));
     kelvane::CopyPlan plan;

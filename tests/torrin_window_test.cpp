@@ -96,7 +96,7 @@ TEST_F(CopyWindow, ShowsEveryControlWithItsCaption) {
     EXPECT_EQ(threshold(*window)->inputMask(), QStringLiteral("0000-00-00 00:00:00"));
     ASSERT_NE(window->control<QListWidget>("lb_1"), nullptr);
     EXPECT_TRUE(window->control<QListWidget>("lb_1")->isHidden());
-    host::GridView* grid = window->control<host::GridView>("dw_1");
+    grid::GridView* grid = window->control<grid::GridView>("dw_1");
     ASSERT_NE(grid, nullptr);
     EXPECT_EQ(grid->model().headerData(0, Qt::Horizontal).toString(), utf8("源文件夹"));
     EXPECT_EQ(grid->tableView()->selectionMode(), QAbstractItemView::NoSelection);
@@ -292,7 +292,7 @@ TEST_F(CopyWindowRun, RunsThenAsksWithCancelPreselectedAndOpensNothing) {
 TEST_F(CopyWindowRun, ARowClickedDuringTheRunMovesNothing) {
     auto window = readyWindow();
     addRows(*window, {folder / "src"});
-    host::GridView& view = window->gridView();
+    grid::GridView& view = window->gridView();
     bool clickedWhileBusy = false;
     QTimer::singleShot(0, [&] {
         clickedWhileBusy = window->busy().isBusy();

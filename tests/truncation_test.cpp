@@ -82,7 +82,7 @@ class RecordingProgress : public host::ProgressSink {
 class CutNames : public ::testing::Test {
   protected:
     CutNames()
-        : grid(host::parseGridDefinition("grid htmd1\n"
+        : grid(grid::parseGridDefinition("grid htmd1\n"
                                          "column md text 256 md_t 380 名单\n"
                                          "column xh number 0 xh_t 60 序号\n"
                                          "column jg text 5 jg_t 50 结果\n")) {}
@@ -101,7 +101,7 @@ class CutNames : public ::testing::Test {
     }
     using Names = std::vector<std::string>;
 
-    host::Grid grid;
+    grid::Grid grid;
     host::NullProgress quiet;
 };
 

@@ -32,7 +32,7 @@ class Truncation : public ::testing::Test {
   protected:
     Truncation() : window(host, folder / "selmo1.ini", 1024, 768) {}
 
-    void add(host::Grid& grid, const std::string& name) {
+    void add(grid::Grid& grid, const std::string& name) {
         long row = grid.insertrow(0);
         grid.setitem(row, "md", name);
         grid.setitem(row, "xh", static_cast<double>(row));

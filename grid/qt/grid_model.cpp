@@ -3,7 +3,7 @@
 #include <QBrush>
 #include <QRegularExpression>
 
-namespace host {
+namespace grid {
 
 namespace {
 
@@ -145,4 +145,4 @@ void GridModel::headerChanged() {
     if (grid_.columnCount() > 0) emit headerDataChanged(Qt::Horizontal, 0, grid_.columnCount() - 1);
 }
 
-}  // namespace host
+}  // namespace grid

@@ -8,7 +8,7 @@
 
 #include "grid/grid.h"
 
-namespace host {
+namespace grid {
 
 class GridModel : public QAbstractTableModel, public GridObserver {
     Q_OBJECT
@@ -60,4 +60,4 @@ class GridModel : public QAbstractTableModel, public GridObserver {
     std::optional<RowColours> rowColours_;
 };
 
-}  // namespace host
+}  // namespace grid

@@ -7,7 +7,7 @@
 
 #include "grid/qt/grid_model.h"
 
-namespace host {
+namespace grid {
 
 GridView::GridView(Grid& grid, QWidget* parent)
     : QWidget(parent),
@@ -68,4 +68,4 @@ void GridView::updateFooter() {
     if (footer_) footer_->setText(QString::fromUtf8(grid_.footerText()));
 }
 
-}  // namespace host
+}  // namespace grid

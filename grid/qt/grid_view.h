@@ -11,7 +11,7 @@
 class QLabel;
 class QTableView;
 
-namespace host {
+namespace grid {
 
 class GridModel;
 
@@ -47,4 +47,4 @@ class GridView : public QWidget {
     std::function<bool()> clicksAccepted_;
 };
 
-}  // namespace host
+}  // namespace grid

@@ -14,14 +14,14 @@ namespace kelvane {
 
 namespace {
 
-long appendDuplicate(host::Grid& duplicates, std::string_view name, double number) {
+long appendDuplicate(grid::Grid& duplicates, std::string_view name, double number) {
     const long row = duplicates.insertrow(0);
     duplicates.setitem(row, "dmd", name);
     duplicates.setitem(row, "dxh", number);
     return row;
 }
 
-void appendFinding(host::Grid& dw_3, std::string_view zml1) {
+void appendFinding(grid::Grid& dw_3, std::string_view zml1) {
     const long row = dw_3.insertrow(0);
     dw_3.setitem(row, "dmd", zml1);
     dw_3.setitem(row, "dxh", static_cast<double>(row));
@@ -43,7 +43,7 @@ std::string filterFor(std::string_view shown) {
 // read). The pairs are shared out among the workers as each becomes free: a
 // pair of small files costs little more than the hand-over would.
 // The names are read from `list` on the workers, which only read it.
-std::vector<char> contentsDiffer(const host::Grid& list, const std::vector<long>& rows,
+std::vector<char> contentsDiffer(const grid::Grid& list, const std::vector<long>& rows,
                                  const CheckSettings& settings) {
     const int md = list.columnIndex("md");
     // The calling thread is one of the workers.
@@ -53,8 +53,8 @@ std::vector<char> contentsDiffer(const host::Grid& list, const std::vector<long>
         comparers.push_back(std::make_unique<host::ContentComparer>());
     std::vector<char> differ(rows.size());
     common::runEachIndex(pool, rows.size(), [&](std::size_t i, int thread) {
-        host::TextBuffer buffer;
-        const host::TextPieces name = list.textPieces(rows[i], md, buffer);
+        grid::TextBuffer buffer;
+        const grid::TextPieces name = list.textPieces(rows[i], md, buffer);
         std::string fileall1 = settings.ls_path1, fileall2 = settings.ls_path2;
         name.appendTo(fileall1);
         name.appendTo(fileall2);
@@ -82,7 +82,7 @@ bool comparesContent(std::string_view addszf) noexcept {
     return addszf == "5";
 }
 
-long removeDuplicates(host::Grid& list, host::Grid& duplicates) {
+long removeDuplicates(grid::Grid& list, grid::Grid& duplicates) {
     list.setsort("md   A");
     list.sort();
     const int md = list.columnIndex("md");
@@ -90,11 +90,11 @@ long removeDuplicates(host::Grid& list, host::Grid& duplicates) {
     std::vector<long> repeated;
     // The name of the run's first row, read in place (no copies on a million
     // rows), in the buffer the next row does not use.
-    host::TextBuffer buffers[2];
+    grid::TextBuffer buffers[2];
     int spare = 0;
-    host::TextPieces first;
+    grid::TextPieces first;
     for (long row = 1; row <= count; ++row) {
-        const host::TextPieces name = list.textPieces(row, md, buffers[spare]);
+        const grid::TextPieces name = list.textPieces(row, md, buffers[spare]);
         if (!name.empty() && name == first) {
             appendDuplicate(duplicates, name.text(), list.getitemnumber(row, "xh"));
             repeated.push_back(row);
@@ -124,7 +124,7 @@ bool filesDiffer(const std::string& zml1, const CheckSettings& settings) {
     return lengthsDiffer || timesDiffer;
 }
 
-bool addhd(const std::string& zml1, const CheckSettings& settings, host::Grid& dw_3) {
+bool addhd(const std::string& zml1, const CheckSettings& settings, grid::Grid& dw_3) {
     const bool differ = filesDiffer(zml1, settings);
     if (differ) appendFinding(dw_3, zml1);
     return differ;
@@ -135,7 +135,7 @@ CheckSummary mdhd(CheckGrids grids, const CheckSettings& settings, bool& zfmdxg,
     // Repainting every changed row of a million would dominate the check; the
     // check ends with every list shown, as cb_16 (which pauses two of them
     // around its walks) and xsjg expect.
-    using host::RedrawPause;
+    using grid::RedrawPause;
     const RedrawPause pause1(grids.dw_1, RedrawPause::End::TurnOn),
         pause2(grids.dw_2, RedrawPause::End::TurnOn), pause3(grids.dw_3, RedrawPause::End::TurnOn),
         pause4(grids.dw_4, RedrawPause::End::TurnOn);
@@ -156,17 +156,17 @@ CheckSummary mdhd(CheckGrids grids, const CheckSettings& settings, bool& zfmdxg,
     // so one pass over both finds every name's partner, the row a search of
     // list 2 for it would find, without an index of a million names. Names
     // with "'" or "~" need no special path since nothing is quoted.
-    host::TextBuffer buffer1, buffer2;
+    grid::TextBuffer buffer1, buffer2;
     std::string name;
     long partner = 1;
     for (long row = 1; row <= count1; ++row) {
-        const host::TextPieces pieces = grids.dw_1.textPieces(row, md1, buffer1);
+        const grid::TextPieces pieces = grids.dw_1.textPieces(row, md1, buffer1);
         name.clear();
         pieces.appendTo(name);
         progress.step(row, name);
         if (name.empty()) continue;
         int order = -1;
-        while (partner <= count2 && (order = host::compareTexts(
+        while (partner <= count2 && (order = grid::compareTexts(
                                          grids.dw_2.textPieces(partner, md2, buffer2), pieces)) < 0)
             ++partner;
         if (partner > count2 || order != 0) continue;
@@ -197,9 +197,9 @@ CheckSummary mdhd(CheckGrids grids, const CheckSettings& settings, bool& zfmdxg,
     return summary;
 }
 
-void showRows(host::Grid& dw_1, host::Grid& dw_2, std::string_view shown) {
+void showRows(grid::Grid& dw_1, grid::Grid& dw_2, std::string_view shown) {
     const std::string expression = filterFor(shown);
-    for (host::Grid* grid : {&dw_1, &dw_2}) {
+    for (grid::Grid* grid : {&dw_1, &dw_2}) {
         grid->setfilter(expression);
         grid->filter();
     }
@@ -211,8 +211,8 @@ bool namesListFile(std::string_view field) {
     return ending == ".txt" || ending == ".xls" || ending == "xlsx" || ending == ".csv";
 }
 
-void hywjj(host::Grid& dw9, std::string_view lswjj) {
-    const host::RedrawPause pause(dw9);
+void hywjj(grid::Grid& dw9, std::string_view lswjj) {
+    const grid::RedrawPause pause(dw9);
     const long count = dw9.rowcount();
     const int md = dw9.columnIndex("md");
     std::string name;
@@ -223,12 +223,12 @@ void hywjj(host::Grid& dw9, std::string_view lswjj) {
     }
 }
 
-void invertSelection(host::Grid& list) {
-    const host::RedrawPause pause(list);
+void invertSelection(grid::Grid& list) {
+    const grid::RedrawPause pause(list);
     for (long row = 1; row <= list.rowcount(); ++row) list.selectrow(row, !list.isselected(row));
 }
 
-long removeSelected(host::Grid& list) {
+long removeSelected(grid::Grid& list) {
     std::vector<long> selected;
     for (long row = 1; row <= list.rowcount(); ++row) {
         if (list.isselected(row)) selected.push_back(row);

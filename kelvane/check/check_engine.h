@@ -23,10 +23,10 @@ inline constexpr std::string_view kDuplicateHeading1 = "重复名单1";
 
 // The four grids a check works on.
 struct CheckGrids {
-    host::Grid& dw_1;  // list 1
-    host::Grid& dw_2;  // list 2
-    host::Grid& dw_3;  // duplicates of list 1, then the option's findings
-    host::Grid& dw_4;  // duplicates of list 2
+    grid::Grid& dw_1;  // list 1
+    grid::Grid& dw_2;  // list 2
+    grid::Grid& dw_3;  // duplicates of list 1, then the option's findings
+    grid::Grid& dw_4;  // duplicates of list 2
 };
 
 struct CheckSettings {
@@ -58,7 +58,7 @@ bool comparesContent(std::string_view addszf) noexcept;
 // Sorts `list` ascending by md and moves every repeated name after the first
 // of its run into `duplicates` (dmd = name, dxh = the row's xh), keeping the
 // run's first row. Empty names are never repeats. Returns the rows moved.
-long removeDuplicates(host::Grid& list, host::Grid& duplicates);
+long removeDuplicates(grid::Grid& list, grid::Grid& duplicates);
 
 // Whether the two files named `zml1` under the roots differ as `addszf` says:
 // lengths from common::filel, times from common::getft type 3 (a missing file
@@ -68,7 +68,7 @@ bool filesDiffer(const std::string& zml1, const CheckSettings& settings);
 
 // Appends `zml1` to `dw_3` with dxh = its row number there when filesDiffer.
 // Returns whether it did.
-bool addhd(const std::string& zml1, const CheckSettings& settings, host::Grid& dw_3);
+bool addhd(const std::string& zml1, const CheckSettings& settings, grid::Grid& dw_3);
 
 // The whole check: duplicates out of both lists, every name of list 1 found
 // in list 2 marked kSame in both (the first shown row of list 2 with that
@@ -81,7 +81,7 @@ CheckSummary mdhd(CheckGrids grids, const CheckSettings& settings, bool& zfmdxg,
 
 // Shows only the rows whose jg is `shown` in both lists, list 1 first; "全部"
 // (or an empty text) shows every row.
-void showRows(host::Grid& dw_1, host::Grid& dw_2, std::string_view shown);
+void showRows(grid::Grid& dw_1, grid::Grid& dw_2, std::string_view shown);
 
 // True when a path field names a list file rather than a folder: its last four
 // characters, lower-cased, are ".txt", ".xls", "xlsx" or ".csv" (the formats the
@@ -89,10 +89,10 @@ void showRows(host::Grid& dw_1, host::Grid& dw_2, std::string_view shown);
 bool namesListFile(std::string_view field);
 
 // Puts `lswjj` in front of md of every shown row.
-void hywjj(host::Grid& dw9, std::string_view lswjj);
+void hywjj(grid::Grid& dw9, std::string_view lswjj);
 // Selects every shown row that was not selected and deselects the others.
-void invertSelection(host::Grid& list);
+void invertSelection(grid::Grid& list);
 // Deletes the selected shown rows; returns how many.
-long removeSelected(host::Grid& list);
+long removeSelected(grid::Grid& list);
 
 }  // namespace kelvane

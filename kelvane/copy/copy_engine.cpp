@@ -124,11 +124,11 @@ CopyOutcome Copier::copy(std::string_view name) {
     return outcome;
 }
 
-CopySummary copyShownRows(host::Grid& list, const CopyPlan& plan, host::ProgressSink& progress,
+CopySummary copyShownRows(grid::Grid& list, const CopyPlan& plan, host::ProgressSink& progress,
                           const CopyReport& report, int workers) {
     CopySummary summary;
     const long rows = list.rowcount();
-    const host::RedrawPause redraw(list);
+    const grid::RedrawPause redraw(list);
     common::WorkerPool pool(workers > 1 ? workers : 0);
     // Each worker reaches its target folders from its own handle.
     std::vector<std::unique_ptr<Copier>> copiers;

@@ -87,7 +87,7 @@ using CopyReport = std::function<void(long row, const std::string& name, const C
 // selected) or kCopyFailed (after the row is deselected); no other row's
 // selection changes. A failed row never stops the run. `progress` hears one
 // step per row, in order, as the row is handed to a worker.
-CopySummary copyShownRows(host::Grid& list, const CopyPlan& plan, host::ProgressSink& progress,
+CopySummary copyShownRows(grid::Grid& list, const CopyPlan& plan, host::ProgressSink& progress,
                           const CopyReport& report = {}, int workers = common::kDefaultWorkers);
 
 }  // namespace kelvane

@@ -5,7 +5,7 @@
 
 namespace kelvane {
 
-std::string listedFilePath(const host::Grid& list, long row, const std::string& root) {
+std::string listedFilePath(const grid::Grid& list, long row, const std::string& root) {
     const std::string name = list.getitemstring(row, "md");
     // The clicked row speaks first: when its own file exists under one reading
     // that one is right, whatever the other rows hold.
@@ -17,7 +17,7 @@ std::string listedFilePath(const host::Grid& list, long row, const std::string& 
     return reading == host::NameReading::Relative ? root + name : name;
 }
 
-void openListedFile(host::Host& host, const host::Grid& list, long row, const std::string& root,
+void openListedFile(host::Host& host, const grid::Grid& list, long row, const std::string& root,
                     bool list1) {
     if (row < 1 || row > list.rowcount()) {
         host.messageBox("提示", "数据窗口为空的情况下，不能通过双击打开源文件");

@@ -12,11 +12,11 @@ namespace kelvane {
 // The full path of row `row`'s name: a relative name gets `root` in front, a
 // full path stands as it is (the platform's name reading, the clicked row
 // first, then the list's rows in order).
-std::string listedFilePath(const host::Grid& list, long row, const std::string& root);
+std::string listedFilePath(const grid::Grid& list, long row, const std::string& root);
 
 // A double click on `row` of list 1 (`list1`) or list 2 (0: not on a row).
 // Every refusal and failure is told through a message box.
-void openListedFile(host::Host& host, const host::Grid& list, long row, const std::string& root,
+void openListedFile(host::Host& host, const grid::Grid& list, long row, const std::string& root,
                     bool list1);
 
 }  // namespace kelvane

@@ -31,12 +31,12 @@ int firstFolderCount() noexcept {
     return host::separator() == '/' ? 2 : 1;
 }
 
-long cutNames(host::Grid& grid, long start, host::ProgressSink& progress) {
+long cutNames(grid::Grid& grid, long start, host::ProgressSink& progress) {
     const long rows = grid.rowcount();
     // Position 1 keeps every name whole: nothing to write.
     if (start <= 1) return rows;
     // One refresh at the end instead of one per row, also when a row fails.
-    const host::RedrawPause redraw(grid);
+    const grid::RedrawPause redraw(grid);
     for (long row = 1; row <= rows; ++row) {
         const std::string name = grid.getitemstring(row, "md");
         grid.setitem(row, "md", host::gbkMid(name, start));

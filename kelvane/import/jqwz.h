@@ -34,6 +34,6 @@ int firstFolderCount() noexcept;
 // double-byte character drops that character rather than keeping half of it.
 // Rows hidden by the filter and every other column stay as they were. Returns
 // the number of rows cut.
-long cutNames(host::Grid& grid, long start, host::ProgressSink& progress);
+long cutNames(grid::Grid& grid, long start, host::ProgressSink& progress);
 
 }  // namespace kelvane

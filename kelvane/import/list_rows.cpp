@@ -25,8 +25,8 @@ std::string trimSpaces(std::string_view text) {
     return std::string(text.substr(first, last - first + 1));
 }
 
-void renumberShownRows(host::Grid& grid, bool trimNames, host::ProgressSink& progress) {
-    const host::RedrawPause redraw(grid);
+void renumberShownRows(grid::Grid& grid, bool trimNames, host::ProgressSink& progress) {
+    const grid::RedrawPause redraw(grid);
     for (long row = 1; row <= grid.rowcount(); ++row) {
         if (trimNames) {
             const std::string name = grid.getitemstring(row, "md");
@@ -39,7 +39,7 @@ void renumberShownRows(host::Grid& grid, bool trimNames, host::ProgressSink& pro
     }
 }
 
-long importListFile(host::Grid& grid, const std::string& path, int firstRow, int column,
+long importListFile(grid::Grid& grid, const std::string& path, int firstRow, int column,
                     host::ProgressSink& progress) {
     long added = 0;
     if (isTextListName(path)) {
@@ -53,7 +53,7 @@ long importListFile(host::Grid& grid, const std::string& path, int firstRow, int
     } else {
         // Read whole before the grid changes, so a failure leaves it as it was.
         const std::string lines = spreadsheetColumnLines(path, column, firstRow);
-        const host::RedrawPause redraw(grid);
+        const grid::RedrawPause redraw(grid);
         added = grid.importtext(lines);
     }
     renumberShownRows(grid, true, progress);

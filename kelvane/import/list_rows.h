@@ -20,13 +20,13 @@ std::string trimSpaces(std::string_view text);
 // Every shown row gets its row number in `xh` and "不同" in `jg`; with
 // `trimNames` its `md` loses leading and trailing spaces too. Rows hidden by a
 // filter are left alone.
-void renumberShownRows(host::Grid& grid, bool trimNames, host::ProgressSink& progress);
+void renumberShownRows(grid::Grid& grid, bool trimNames, host::ProgressSink& progress);
 
 // Appends the rows of list file `path` to `grid` (a text list whole, or column
 // `column` of a spreadsheet from row `firstRow`), then renumbers every shown
 // row with names trimmed. Returns the number of rows added. Throws
 // ListFileError, with `grid` untouched, when the file cannot be read.
-long importListFile(host::Grid& grid, const std::string& path, int firstRow, int column,
+long importListFile(grid::Grid& grid, const std::string& path, int firstRow, int column,
                     host::ProgressSink& progress);
 
 }  // namespace kelvane

@@ -63,7 +63,7 @@ struct Frame {
 
 class Walker {
   public:
-    Walker(host::Grid& grid, const std::string& root, const WalkOptions& options,
+    Walker(grid::Grid& grid, const std::string& root, const WalkOptions& options,
            host::ProgressSink& progress)
         : grid_(grid),
           options_(options),
@@ -207,7 +207,7 @@ class Walker {
         length_ = common::filelzf(path, options_.lengthUnit);
     }
 
-    host::Grid& grid_;
+    grid::Grid& grid_;
     const WalkOptions& options_;
     host::ProgressSink& progress_;
     const BrowseCondition condition_;
@@ -239,12 +239,12 @@ BrowseCondition browseCondition(const std::string& szf) noexcept {
     return BrowseCondition::Either;
 }
 
-WalkResult walkFolder(host::Grid& grid, const std::string& topFolder, const std::string& root,
+WalkResult walkFolder(grid::Grid& grid, const std::string& topFolder, const std::string& root,
                       const WalkOptions& options, host::ProgressSink& progress) {
     // An empty or blank folder text names no folder; read as a path it would
     // become the file system's root and list every file on the machine.
     if (host::trim(topFolder).empty()) return {};
-    const host::RedrawPause hold(grid);
+    const grid::RedrawPause hold(grid);
     return Walker(grid, root, options, progress).run(topFolder);
 }
 

@@ -53,7 +53,7 @@ struct WalkResult {
 // `progress`. Repainting of `grid` is held until the end. An empty or blank
 // `topFolder` lists nothing.
 // Throws only what the grid throws (std::bad_alloc).
-WalkResult walkFolder(host::Grid& grid, const std::string& topFolder, const std::string& root,
+WalkResult walkFolder(grid::Grid& grid, const std::string& topFolder, const std::string& root,
                       const WalkOptions& options, host::ProgressSink& progress);
 
 // The browse-condition kind of a `szf` text.

@@ -74,7 +74,7 @@ void radioClicked(w_htmd& window, const char* clicked, const char* other) {
 
 // Fills one list for the simple check: a list file is imported, anything else
 // is walked as the list's root folder.
-void fillList(w_htmd& window, QLineEdit* field, host::Grid& grid, std::string& root,
+void fillList(w_htmd& window, QLineEdit* field, grid::Grid& grid, std::string& root,
               void (*walk)(w_htmd&, const std::string&)) {
     const std::string text = window.fieldText(field);
     if (namesListFile(text)) {
@@ -121,7 +121,7 @@ void cb_16_clicked(w_htmd& window) {
     window.lx = window.control<QCheckBox>("cbx_1")->isChecked() ? 55 : 16;
     {
         host::BusyRun run(window.busy());
-        const host::RedrawPause pause1(window.dw_1()), pause2(window.dw_2());
+        const grid::RedrawPause pause1(window.dw_1()), pause2(window.dw_2());
         for (int n = 1; n <= 4; ++n) window.dw(n).reset();
         fillList(window, window.control<QLineEdit>("sle_1"), window.dw_1(), window.ls_path1,
                  &drwjj1);

@@ -30,7 +30,7 @@ constexpr const char* kTitle = "提示";
 
 void cb_17_clicked(w_htmd& window) {
     host::Host& host = window.hostServices();
-    host::Grid& dw_1 = window.dw_1();
+    grid::Grid& dw_1 = window.dw_1();
     const long n = dw_1.rowcount();
     if (n == 0) {
         host.messageBox(kTitle, "数字窗口1为空,表示没有要复制的文件");
@@ -102,14 +102,14 @@ class EmptyPlaceDoubleClicks : public QObject {
 };
 
 void connectList(w_htmd& window, const char* name, bool list1) {
-    auto* view = window.control<host::GridView>(name);
+    auto* view = window.control<grid::GridView>(name);
     auto open = [&window, list1](long row) {
         window.runScript([&window, list1, row] {
             openListedFile(window.hostServices(), list1 ? window.dw_1() : window.dw_2(), row,
                            list1 ? window.ls_path1 : window.ls_path2, list1);
         });
     };
-    QObject::connect(view, &host::GridView::doubleClicked, &window, open);
+    QObject::connect(view, &grid::GridView::doubleClicked, &window, open);
     QObject::connect(view->tableView()->horizontalHeader(), &QHeaderView::sectionDoubleClicked,
                      &window, [open] { open(0); });
     new EmptyPlaceDoubleClicks(view->tableView(), [open] { open(0); });

@@ -2,8 +2,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "kelvane/window/list_import.h"
 #include "kelvane/import/list_rows.h"
+#include "kelvane/window/list_import.h"
 #include "kelvane/window/scripts.h"
 #include "kelvane/window/w_htmd.h"
 
@@ -50,7 +50,7 @@ void cb_10_clicked(w_htmd& window) {
         host.messageBox("提示", "剪贴板中没有内容或不能粘贴");
         return;
     }
-    host::Grid& grid = window.chosenGrid();
+    grid::Grid& grid = window.chosenGrid();
     {
         host::BusyRun run(window.busy());
         grid.importtext(text);

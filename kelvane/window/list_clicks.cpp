@@ -6,8 +6,8 @@
 #include <cctype>
 #include <string>
 
-#include "grid/redraw_pause.h"
 #include "grid/qt/grid_view.h"
+#include "grid/redraw_pause.h"
 #include "host/qt/busy.h"
 #include "kelvane/window/scripts.h"
 #include "kelvane/window/w_htmd.h"
@@ -36,10 +36,10 @@ ClickKeys keysDown() {
     return {modifiers.testFlag(Qt::ControlModifier), modifiers.testFlag(Qt::ShiftModifier)};
 }
 
-void connectList(w_htmd& window, host::GridView* view, host::Grid& grid, ListClickState& state) {
+void connectList(w_htmd& window, grid::GridView* view, grid::Grid& grid, ListClickState& state) {
     view->setClicksAccepted([&window] { return !window.busy().isBusy(); });
     QObject::connect(
-        view, &host::GridView::headerClicked, &window, [&window, &grid, &state](int column) {
+        view, &grid::GridView::headerClicked, &window, [&window, &grid, &state](int column) {
             window.runScript([&] {
                 const auto& columns = grid.definition().columns;
                 if (column < 0 || column >= static_cast<int>(columns.size())) return;
@@ -47,14 +47,14 @@ void connectList(w_htmd& window, host::GridView* view, host::Grid& grid, ListCli
                                keysDown());
             });
         });
-    QObject::connect(view, &host::GridView::clicked, &window, [&window, &grid, &state](long row) {
+    QObject::connect(view, &grid::GridView::clicked, &window, [&window, &grid, &state](long row) {
         window.runScript([&] { rowClicked(grid, state, row, keysDown()); });
     });
 }
 
 }  // namespace
 
-void headingClicked(host::Grid& grid, ListClickState& state, std::string_view headerObject,
+void headingClicked(grid::Grid& grid, ListClickState& state, std::string_view headerObject,
                     ClickKeys keys) {
     // With Ctrl or Shift down a heading counts as "no row": nothing happens.
     if (keys.ctrl || keys.shift) return;
@@ -66,7 +66,7 @@ void headingClicked(host::Grid& grid, ListClickState& state, std::string_view he
     grid.sort();
 }
 
-void rowClicked(host::Grid& grid, ListClickState& state, long row, ClickKeys keys) {
+void rowClicked(grid::Grid& grid, ListClickState& state, long row, ClickKeys keys) {
     if (!keys.ctrl && !keys.shift) return;
     // Outside the rows there is no row to select.
     if (row < 1 || row > grid.rowcount()) return;
@@ -77,7 +77,7 @@ void rowClicked(host::Grid& grid, ListClickState& state, long row, ClickKeys key
             return;
         }
         // One refresh at the end instead of one per row.
-        const host::RedrawPause redraw(grid);
+        const grid::RedrawPause redraw(grid);
         grid.selectrow(0, false);
         // The anchor may lie past the end (the list shrank, or the anchor came
         // from the other list): only rows that exist are selected.
@@ -99,7 +99,7 @@ void connectListClickScripts(w_htmd& window) {
     auto* holder = new ListClickStateHolder(&window);
     for (int number : {1, 2}) {
         const std::string name = "dw_" + std::to_string(number);
-        auto* view = window.control<host::GridView>(name.c_str());
+        auto* view = window.control<grid::GridView>(name.c_str());
         // The grid's selection is the only one; the table must not add its own.
         view->tableView()->setSelectionMode(QAbstractItemView::NoSelection);
         connectList(window, view, window.dw(number), holder->state);

@@ -27,10 +27,10 @@ struct ClickKeys {
 
 // A click on the heading whose object is `headerObject` ("md_t"). Only a plain
 // click sorts, by the column the object is named after.
-void headingClicked(host::Grid& grid, ListClickState& state, std::string_view headerObject,
+void headingClicked(grid::Grid& grid, ListClickState& state, std::string_view headerObject,
                     ClickKeys keys);
 // A click on shown row `row` (1-based).
-void rowClicked(host::Grid& grid, ListClickState& state, long row, ClickKeys keys);
+void rowClicked(grid::Grid& grid, ListClickState& state, long row, ClickKeys keys);
 
 // The state the clicks of `window`'s lists share; null before
 // connectListClickScripts ran.

@@ -8,7 +8,7 @@
 
 namespace kelvane {
 
-int drwj(w_htmd& window, const std::string& str_savename, host::Grid& dw9) {
+int drwj(w_htmd& window, const std::string& str_savename, grid::Grid& dw9) {
     host::Host& host = window.hostServices();
     if (!isTextListName(str_savename) && !spreadsheetReaderAvailable()) {
         host.messageBox("信息提示", "连接EXCEL失败，请检查计算机中是否安装了EXCEL!");

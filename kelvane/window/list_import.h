@@ -18,6 +18,6 @@ class w_htmd;
 // Returns 1 after an import; -1 when the spreadsheet reader is not part of
 // this build or the file cannot be read or parsed: a message box has then said
 // so and `dw9` is untouched. Does not throw for file problems.
-int drwj(w_htmd& window, const std::string& str_savename, host::Grid& dw9);
+int drwj(w_htmd& window, const std::string& str_savename, grid::Grid& dw9);
 
 }  // namespace kelvane

@@ -21,7 +21,7 @@ void cb_11_clicked(w_htmd& window) {
     const long start = static_cast<long>(
         host::toInteger(host::fromQString(window.control<QSpinBox>("em_4")->text())));
     const bool list1 = window.list1Chosen();
-    host::Grid& grid = list1 ? window.dw_1() : window.dw_2();
+    grid::Grid& grid = list1 ? window.dw_1() : window.dw_2();
     if (grid.rowcount() < 1) {
         window.hostServices().messageBox("信息提示", list1 ? "数据窗口1无数据，不能进行截取操作!"
                                                            : "数据窗口2无数据，不能进行截取操作!");

@@ -198,7 +198,7 @@ w_htmd::w_htmd(host::Host& host, std::string profile, int screenWidth, int scree
     setWindowTitle(QStringLiteral("Zarvik文件核对与增量备份工具"));
     setWindowIcon(host::BusyIndicator::idleIcon());
     for (const char* name : {"htmd1", "htmd2", "cfmd1", "cfmd2"}) {
-        grids_.push_back(std::make_unique<host::Grid>(host::loadGridDefinition(name)));
+        grids_.push_back(std::make_unique<grid::Grid>(grid::loadGridDefinition(name)));
     }
     buildControls();
     busy_ = std::make_unique<host::BusyIndicator>(this, control<QLabel>("progress"));
@@ -220,7 +220,7 @@ w_htmd::w_htmd(host::Host& host, std::string profile, int screenWidth, int scree
 w_htmd::~w_htmd() {
     // The grid views observe grids_, which are destroyed before QWidget
     // deletes its children.
-    qDeleteAll(findChildren<host::GridView*>());
+    qDeleteAll(findChildren<grid::GridView*>());
 }
 
 // One pass over the layout table, one case per kind of control: longer than
@@ -275,8 +275,8 @@ void w_htmd::buildControls() {
                 }
                 break;
             case K::Grid: {
-                host::Grid& grid = *grids_[geometry.name[3] - '1'];
-                widget = new host::GridView(grid, this);
+                grid::Grid& grid = *grids_[geometry.name[3] - '1'];
+                widget = new grid::GridView(grid, this);
                 break;
             }
             default:

@@ -20,7 +20,7 @@ class QLabel;
 class QCloseEvent;
 class QAbstractButton;
 
-namespace host {
+namespace grid {
 class GridView;
 }
 
@@ -46,14 +46,14 @@ class w_htmd : public QWidget {
     int lx = 0;
     bool zfmdxg = false;
 
-    host::Grid& dw_1() { return *grids_[0]; }
-    host::Grid& dw_2() { return *grids_[1]; }
-    host::Grid& dw_3() { return *grids_[2]; }
-    host::Grid& dw_4() { return *grids_[3]; }
-    host::Grid& dw(int number) { return *grids_.at(number - 1); }
+    grid::Grid& dw_1() { return *grids_[0]; }
+    grid::Grid& dw_2() { return *grids_[1]; }
+    grid::Grid& dw_3() { return *grids_[2]; }
+    grid::Grid& dw_4() { return *grids_[3]; }
+    grid::Grid& dw(int number) { return *grids_.at(number - 1); }
     // List-wide operations act on list 1 while rb_1 is checked, else on list 2.
     bool list1Chosen() const;
-    host::Grid& chosenGrid() { return list1Chosen() ? dw_1() : dw_2(); }
+    grid::Grid& chosenGrid() { return list1Chosen() ? dw_1() : dw_2(); }
     host::Host& hostServices() { return host_; }
     host::BusyIndicator& busy() { return *busy_; }
     const std::string& profile() const { return profile_; }
@@ -91,7 +91,7 @@ class w_htmd : public QWidget {
 
     host::Host& host_;
     std::string profile_;
-    std::vector<std::unique_ptr<host::Grid>> grids_;
+    std::vector<std::unique_ptr<grid::Grid>> grids_;
     std::unique_ptr<host::BusyIndicator> busy_;
     host::FieldTexts fields_;
     bool settingsSaved_ = false;

@@ -26,7 +26,7 @@ std::string firstCharacter(const QComboBox* list) {
 // `options` with the patterns of the settings file's "exclude" key, read
 // (never written) for each walk.
 void walkInto(w_htmd& window, const std::string& topFolder, const std::string& root,
-              host::Grid& grid, WalkOptions& options) {
+              grid::Grid& grid, WalkOptions& options) {
     options.exclude = common::ExcludePatterns(common::storedPatterns(window.profile()));
     // The busy run refuses other operations and holds a close request, so the
     // grid being filled cannot go away under the walk.
@@ -54,7 +54,7 @@ void chooseFolderField(w_htmd& window, bool list1) {
 
 }  // namespace
 
-void ue_dir(w_htmd& window, const std::string& as_topdir, host::Grid& dw) {
+void ue_dir(w_htmd& window, const std::string& as_topdir, grid::Grid& dw) {
     WalkOptions options;
     options.mask = window.lx;
     options.condition = window.szf;
@@ -92,7 +92,7 @@ void drwjj2(w_htmd& window, const std::string& as_topdir) {
 void cb_3_clicked(w_htmd& window) {
     host::Host& host = window.hostServices();
     const bool list1 = window.list1Chosen();
-    host::Grid& grid = list1 ? window.dw_1() : window.dw_2();
+    grid::Grid& grid = list1 ? window.dw_1() : window.dw_2();
     std::string chosen;
     const bool wasChosen = chooseFolder(window, chosen);
     // Emptying comes before the dialog's answer is looked at: with "不累加导入"

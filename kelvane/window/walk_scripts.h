@@ -15,7 +15,7 @@ class w_htmd;
 // Walks `as_topdir` into `dw` with the window's `lx`, `szf`, `ctdwszf` and the
 // time in em_1; names are relative to the chosen list's root (`ls_path1` while
 // rb_1 is checked, else `ls_path2`).
-void ue_dir(w_htmd& window, const std::string& as_topdir, host::Grid& dw);
+void ue_dir(w_htmd& window, const std::string& as_topdir, grid::Grid& dw);
 // Walks `as_topdir` into dw_1 (names relative to `ls_path1`) / dw_2 (relative
 // to `ls_path2`) with `lx`, without condition or length and time columns.
 // ue_dir1 leaves out the folder sle_2 names when it lies inside `as_topdir`.

@@ -122,8 +122,8 @@ inline void iniBody(std::string_view input) {
     }
 }
 
-inline const host::GridDefinition& nameListDefinition() {
-    static const host::GridDefinition definition = host::loadGridDefinition("htmd1");
+inline const grid::GridDefinition& nameListDefinition() {
+    static const grid::GridDefinition definition = grid::loadGridDefinition("htmd1");
     return definition;
 }
 
@@ -131,7 +131,7 @@ inline const host::GridDefinition& nameListDefinition() {
 inline void textListBody(std::string_view input) {
     static const std::string path = scratchFile("txt");
     writeScratch(path, input);
-    host::Grid grid(nameListDefinition());
+    grid::Grid grid(nameListDefinition());
     host::NullProgress progress;
     const std::optional<std::string> decoded = host::listFileText(std::string(input));
     long added = 0;
@@ -151,7 +151,7 @@ inline void textListBody(std::string_view input) {
     }
 
     // Starting at line 3 leaves out at most the first two rows.
-    host::Grid later(nameListDefinition());
+    grid::Grid later(nameListDefinition());
     const long fromThird = later.importtext(*decoded, 3);
     FUZZ_CHECK(fromThird <= added && added - fromThird <= 2);
 }

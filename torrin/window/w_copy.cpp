@@ -43,7 +43,7 @@ w_copy::w_copy(host::Host& host, const torapp& app, QWidget* parent)
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       host_(host),
       app_(app),
-      grid_(std::make_unique<host::Grid>(host::loadGridDefinition("frn1"))) {
+      grid_(std::make_unique<grid::Grid>(grid::loadGridDefinition("frn1"))) {
     setWindowTitle(QStringLiteral("Zarvik文件增量复制小工具"));
     setWindowIcon(host::BusyIndicator::idleIcon());
     buildControls();
@@ -63,11 +63,11 @@ w_copy::~w_copy() {
     editingRow_ = 0;
     // The grid view observes grid_, which is destroyed before QWidget deletes
     // its children.
-    qDeleteAll(findChildren<host::GridView*>());
+    qDeleteAll(findChildren<grid::GridView*>());
 }
 
-host::GridView& w_copy::gridView() const {
-    return *control<host::GridView>("dw_1");
+grid::GridView& w_copy::gridView() const {
+    return *control<grid::GridView>("dw_1");
 }
 
 // The window from top to bottom, in the order it appears on the screen; kept
@@ -77,7 +77,7 @@ void w_copy::buildControls() {
 
     auto* sources = named(new QGroupBox(QStringLiteral("源文件夹列 表"), this), "gb_1");
     auto* sourcesLayout = new QHBoxLayout(sources);
-    auto* view = named(new host::GridView(*grid_, sources), "dw_1");
+    auto* view = named(new grid::GridView(*grid_, sources), "dw_1");
     sourcesLayout->addWidget(view, 1);
     auto* buttons = new QVBoxLayout;
     buttons->addWidget(makeButton("pb_2", "添加文件夹", sources));
@@ -154,14 +154,14 @@ void w_copy::connectScripts() {
     button("pb_1", &w_copy::pb_1_clicked);
     button("cb_1", &w_copy::cb_1_clicked);
 
-    host::GridView* view = &gridView();
+    grid::GridView* view = &gridView();
     view->setClicksAccepted([this] { return !busy_->isBusy(); });
-    connect(view, &host::GridView::clicked, this, [this](long row) {
+    connect(view, &grid::GridView::clicked, this, [this](long row) {
         runScript("dw_1.clicked", [this, row] { clickRow(row, clickModifiers_); });
     });
-    connect(view, &host::GridView::headerClicked, this,
+    connect(view, &grid::GridView::headerClicked, this,
             [this](int) { runScript("dw_1.clicked", [this] { clickHeader(clickModifiers_); }); });
-    connect(view, &host::GridView::doubleClicked, this,
+    connect(view, &grid::GridView::doubleClicked, this,
             [this](long row) { runScript("dw_1.doubleclicked", [this, row] { editCell(row); }); });
     connect(cellEditor_, &QLineEdit::returnPressed, this, [this] { commitEdit(); });
     // An editor left behind by scrolling would sit over another row.
@@ -188,7 +188,7 @@ void w_copy::open() {
     } else {
         control<QRadioButton>("rb_2")->setChecked(true);
     }
-    const host::RedrawPause redraw(*grid_);
+    const grid::RedrawPause redraw(*grid_);
     for (const std::string& folder : storedSourceFolders(settings)) {
         grid_->setitem(grid_->insertrow(0), "ypath", folder);
     }
@@ -291,7 +291,7 @@ void w_copy::cancelEdit() {
 
 bool w_copy::eventFilter(QObject* watched, QEvent* event) {
     if (destroying_) return false;
-    host::GridView* view = &gridView();
+    grid::GridView* view = &gridView();
     QTableView* table = view->tableView();
     const QEvent::Type type = event->type();
     if (watched == cellEditor_) {

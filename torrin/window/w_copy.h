@@ -20,7 +20,7 @@
 class QCloseEvent;
 class QLineEdit;
 
-namespace host {
+namespace grid {
 class GridView;
 }
 
@@ -43,8 +43,8 @@ class w_copy : public QWidget {
     std::string qmljg = "y";
     int lx = 55;
 
-    host::Grid& dw_1() { return *grid_; }
-    host::GridView& gridView() const;
+    grid::Grid& dw_1() { return *grid_; }
+    grid::GridView& gridView() const;
     host::Host& hostServices() { return host_; }
     host::BusyIndicator& busy() { return *busy_; }
     const torapp& app() const { return app_; }
@@ -104,7 +104,7 @@ class w_copy : public QWidget {
 
     host::Host& host_;
     torapp app_;
-    std::unique_ptr<host::Grid> grid_;
+    std::unique_ptr<grid::Grid> grid_;
     std::unique_ptr<host::BusyIndicator> busy_;
     host::FieldTexts fields_;
     QLineEdit* cellEditor_ = nullptr;

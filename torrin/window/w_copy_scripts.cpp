@@ -40,7 +40,7 @@ void w_copy::cb_6_clicked() {
 void w_copy::cb_9_clicked() {
     const long count = grid_->rowcount();
     if (count == 0) return;
-    const host::RedrawPause redraw(*grid_);
+    const grid::RedrawPause redraw(*grid_);
     for (long row = 1; row <= count; ++row) grid_->selectrow(row, !grid_->isselected(row));
 }
 
@@ -72,7 +72,7 @@ void w_copy::clickRow(long row, Qt::KeyboardModifiers modifiers) {
     if (row < 1 || row > count) return;
     if (modifiers & Qt::ShiftModifier) {
         const long anchor = i_lng_lastrow;
-        const host::RedrawPause redraw(*grid_);
+        const grid::RedrawPause redraw(*grid_);
         if (anchor != 0) grid_->selectrow(0, false);
         // With no anchor the range starts at row 0, which stands for every row.
         const long first = std::min(anchor, row);
