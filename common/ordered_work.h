@@ -69,8 +69,8 @@ class WorkerPool {
 // conflict when one writes a key the other reads or writes: the later one's
 // work starts only once the earlier one's has ended, so they never run at
 // once and run in the order they were added, as one at a time would; pieces
-// that do not conflict run side by side. All of this is done by the thread
-// that adds the pieces.
+// that do not conflict run side by side. Only the thread that adds the pieces
+// calls the members below.
 class OrderedWork {
   public:
     using Work = std::function<void(int thread)>;
@@ -95,7 +95,8 @@ class OrderedWork {
     // once (its keys are not held) and only its finish waits for its turn. An
     // exception from `work` comes out of the call that runs the piece's finish.
     long add(Work work, Finish finish, Keys keys = {});
-    // Finishes every piece up to and including `number`, waiting for its work.
+    // Finishes every piece up to and including `number`, waiting for its work
+    // (std::logic_error for a piece kept back: it must be released first).
     void finishThrough(long number);
     void finishAll() { finishThrough(added_ - 1); }
     // The number the next piece gets.
