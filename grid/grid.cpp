@@ -179,6 +179,7 @@ void Grid::reset() {
     d.hidden = {};
     d.freeIds = {};
     d.selected = {};
+    d.rowIds = 0;
     for (auto& column : d.texts) column = {};
     for (auto& column : d.numbers) column = {};
     d.dropIndexes();
@@ -192,8 +193,10 @@ std::string Grid::headerText(int column) const {
 
 bool Grid::selectrow(long row, bool selected) {
     Impl& d = *impl_;
+    if (selected && d.selected.empty()) d.selected.assign(d.rowIds, 0);
     if (row == 0) {
-        for (RowId id : d.shown) d.selected[id] = selected ? 1 : 0;
+        if (!d.selected.empty())
+            for (RowId id : d.shown) d.selected[id] = selected ? 1 : 0;
         if (d.announcing() && !d.shown.empty()) {
             d.observer->rowsAboutToBeReset();
             d.observer->rowsReset();
@@ -201,13 +204,14 @@ bool Grid::selectrow(long row, bool selected) {
         return true;
     }
     if (!d.validRow(row)) return false;
-    d.selected[d.idAt(row)] = selected ? 1 : 0;
+    if (!d.selected.empty()) d.selected[d.idAt(row)] = selected ? 1 : 0;
     if (d.announcing()) d.observer->rowChanged(row);
     return true;
 }
 
 bool Grid::isselected(long row) const noexcept {
-    return impl_->validRow(row) && impl_->selected[impl_->idAt(row)] != 0;
+    return impl_->validRow(row) && !impl_->selected.empty() &&
+           impl_->selected[impl_->idAt(row)] != 0;
 }
 
 void Grid::setObserver(GridObserver* observer) noexcept {

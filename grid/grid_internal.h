@@ -91,7 +91,8 @@ struct Grid::Impl {
     // Cells by column, indexed by row id; a number column reads NaN for empty.
     std::vector<TextColumn> texts;
     std::vector<NumberColumn> numbers;
-    BlockArray<char> selected;  // by row id
+    BlockArray<char> selected;  // by row id; empty until a row is first selected
+    std::size_t rowIds = 0;     // ids given out, free ones included
     std::vector<RowId> freeIds;
 
     std::vector<RowId> shown;
@@ -157,8 +158,8 @@ struct Grid::Impl {
             id = freeIds.back();
             freeIds.pop_back();
         } else {
-            id = static_cast<RowId>(selected.size());
-            selected.push_back(0);
+            id = static_cast<RowId>(rowIds++);
+            if (!selected.empty()) selected.push_back(0);
             for (int c = 0; c < columnCount(); ++c) {
                 if (isNumber(c)) {
                     numbers[c].emplace_back();
@@ -178,7 +179,7 @@ struct Grid::Impl {
                 texts[c].release(id);
             }
         }
-        selected[id] = 0;
+        if (!selected.empty()) selected[id] = 0;
         freeIds.push_back(id);
     }
 

@@ -1,7 +1,9 @@
 // One number column of the grid. Whole numbers (row numbers, mostly) take 4
 // bytes a row; the column turns to 8-byte doubles once it is given anything
 // else. An empty cell reads as NaN. A column that was never given a number
-// holds nothing at all.
+// holds nothing at all, and neither does one whose rows, from the first on,
+// hold their own numbers (1, 2, 3, ...: the row numbers a list is given as
+// it is filled) and are otherwise empty.
 #pragma once
 
 #include <algorithm>
@@ -19,14 +21,24 @@ class NumberColumn {
   public:
     double operator[](RowId id) const noexcept {
         if (wide_) return values_[id];
-        if (whole_.empty() || whole_[id] == kEmpty) return kNaN;
-        return whole_[id];
+        const std::int32_t value = wholeAt(id);
+        return value == kEmpty ? kNaN : value;
     }
 
     void set(RowId id, double value) {
         if (wide_) {
             values_[id] = value;
             return;
+        }
+        if (whole_.empty()) {
+            const bool own = value == static_cast<double>(id) + 1 && isWhole(value);
+            if (id < counted_ && own) return;
+            if (id == counted_ && own) {
+                ++counted_;
+                return;
+            }
+            if (id >= counted_ && std::isnan(value)) return;  // empty already
+            spell();
         }
         if (std::isnan(value)) {
             if (!whole_.empty()) whole_[id] = kEmpty;
@@ -55,12 +67,13 @@ class NumberColumn {
         }
     }
 
-    void release(RowId id) noexcept {
+    void release(RowId id) {
         if (wide_) {
             values_[id] = kNaN;
-        } else if (!whole_.empty()) {
-            whole_[id] = kEmpty;
+            return;
         }
+        if (id < counted_) spell();
+        if (!whole_.empty()) whole_[id] = kEmpty;
     }
 
     // Orders the rows [begin, end) by value, empty cells before every number,
@@ -72,7 +85,7 @@ class NumberColumn {
             // plain sort of words keeps equal values in order.
             std::vector<std::uint64_t> keys(given.size());
             for (std::size_t i = 0; i < given.size(); ++i) {
-                std::uint32_t key = whole_.empty() ? 0 : biased(whole_[given[i]]);
+                std::uint32_t key = biased(wholeAt(given[i]));
                 if (!ascending) key = ~key;
                 keys[i] = (static_cast<std::uint64_t>(key) << 32) | i;
             }
@@ -112,7 +125,23 @@ class NumberColumn {
         return static_cast<std::uint32_t>(value) ^ 0x80000000u;
     }
 
+    // A whole-number column's cell, kEmpty for an empty one.
+    std::int32_t wholeAt(RowId id) const noexcept {
+        if (!whole_.empty()) return whole_[id];
+        return id < counted_ ? static_cast<std::int32_t>(id + 1) : kEmpty;
+    }
+    // The rows that hold their own numbers written out, before any other
+    // number is kept.
+    void spell() {
+        whole_.assign(size_, kEmpty);
+        for (std::size_t id = 0; id < counted_; ++id)
+            whole_[id] = static_cast<std::int32_t>(id + 1);
+        counted_ = 0;
+    }
+
     std::size_t size_ = 0;
+    // While whole_ is empty: rows [0, counted_) hold id + 1, the others are empty.
+    std::size_t counted_ = 0;
     BlockArray<std::int32_t> whole_;  // empty until the column's first number
     BlockArray<double> values_;       // once a number is not whole
     bool wide_ = false;

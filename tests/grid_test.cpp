@@ -229,6 +229,56 @@ TEST_F(NameListTest, SortsNumbersNumericallyAndBySeveralKeys) {
     EXPECT_EQ(numbers(), (std::vector<long>{12, 10, 8, 6, 4, 2, 11, 9, 7, 5, 3, 1}));
 }
 
+// Row numbers given as rows are added are kept without a cell each; any
+// other value, an empty cell or a deleted row must read back as it would
+// from stored cells, and sort as such.
+TEST_F(NameListTest, RowNumbersKeptWithoutCellsReadAndSortAsStoredOnes) {
+    std::mt19937 random(27);
+    // Short runs from an empty grid: the first change that is no row's own
+    // number is the one that matters.
+    for (int run = 0; run < 300; ++run) {
+        grid.reset();
+        std::vector<std::string> model;  // xh of each shown row
+        for (int step = 0; step < 8; ++step) {
+            const long count = grid.rowcount();
+            const long row = count == 0 ? 0 : static_cast<long>(random() % count) + 1;
+            switch (count < 3 ? 0 : random() % 5) {
+                case 0:  // a row added with its own number, as a walk adds it
+                    model.push_back(std::to_string(append("n")));
+                    break;
+                case 4:  // a row added with no number (it may take a deleted row's place)
+                    grid.insertrow(0);
+                    model.emplace_back();
+                    break;
+                case 1:
+                    grid.setitem(row, "xh", static_cast<double>(row));
+                    model[row - 1] = std::to_string(row);
+                    break;
+                case 2: {
+                    const std::string value = random() % 2 ? "" : "2.5";
+                    grid.setitem(row, "xh", value);
+                    model[row - 1] = value;
+                    break;
+                }
+                default:
+                    grid.deleterow(row);
+                    model.erase(model.begin() + row - 1);
+            }
+            ASSERT_EQ(grid.rowcount(), static_cast<long>(model.size()));
+            for (long r = 1; r <= grid.rowcount(); ++r)
+                ASSERT_EQ(grid.getitemstring(r, "xh"), model[r - 1]) << run << " " << step;
+        }
+        ASSERT_TRUE(grid.setsort("xh D"));
+        grid.sort();
+        std::stable_sort(
+            model.begin(), model.end(), [](const std::string& a, const std::string& b) {
+                return (a.empty() ? -1e9 : std::stod(a)) > (b.empty() ? -1e9 : std::stod(b));
+            });
+        for (long r = 1; r <= grid.rowcount(); ++r)
+            ASSERT_EQ(grid.getitemstring(r, "xh"), model[r - 1]) << run;
+    }
+}
+
 TEST_F(NameListTest, BadSortExpressionsKeepTheOldOne) {
     EXPECT_FALSE(grid.setsort("zz A"));
     EXPECT_FALSE(grid.setsort("md X"));
