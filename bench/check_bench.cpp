@@ -83,7 +83,7 @@ void benchNames(long perList) {
     const double filling = secondsSince(start);
 
     kelvane::CheckSettings settings;
-    settings.addszf = "附";
+    settings.addszf = kelvane::CheckOption::None;
     bool zfmdxg = false;
     host::NullProgress progress;
     start = Clock::now();
@@ -155,7 +155,7 @@ void benchOption4(long pairs) {
         list->setredraw(true);
     }
 
-    kelvane::CheckSettings settings{source, target, "4"};
+    kelvane::CheckSettings settings{source, target, kelvane::CheckOption::LengthOrModified};
     bool zfmdxg = false;
     host::NullProgress progress;
     start = Clock::now();

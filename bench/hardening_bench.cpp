@@ -57,7 +57,8 @@ int main(int argc, char** argv) {
     start = std::chrono::steady_clock::now();
     bool zfmdxg = false;
     const auto summary =
-        kelvane::mdhd({dw_1, dw_2, dw_3, dw_4}, {source, source, "4"}, zfmdxg, quiet);
+        kelvane::mdhd({dw_1, dw_2, dw_3, dw_4},
+                      {source, source, kelvane::CheckOption::LengthOrModified}, zfmdxg, quiet);
     std::printf("check (option 4): %.2f s, %ld matched, %ld differing\n", secondsSince(start),
                 summary.matched, summary.differing);
 

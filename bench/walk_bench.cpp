@@ -113,7 +113,7 @@ int main(int argc, char** argv) {
     std::printf("walk without condition: %ld rows, %.3f s\n", rows, walkPlain);
 
     kelvane::WalkOptions condition = plain;
-    condition.condition = "3";
+    condition.condition = kelvane::BrowseCondition::Either;
     condition.conditionTime = "1000-01-01 00:00:00";  // keeps every file, columns filled
     condition.lengthUnit = "2";
     const double walkCondition = timeWalk(root, condition, rows);

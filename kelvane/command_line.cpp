@@ -33,7 +33,7 @@ constexpr int kSheetColumn = 1;
 struct Arguments {
     std::string source;
     std::string target;
-    std::string option;  // "" or "1".."5"
+    CheckOption option = CheckOption::None;
     bool hidden = true;  // the window's default: hidden files included
     bool copy = false;
     bool replace = true;
@@ -90,7 +90,7 @@ std::optional<Refusal> parse(const std::vector<std::string>& args, Arguments& pa
             if (value->empty()) return Refusal{"--option needs a value: 1, 2, 3, 4 or 5"};
             if (value->size() != 1 || (*value)[0] < '1' || (*value)[0] > '5')
                 return Refusal{"--option takes 1, 2, 3, 4 or 5, not \"" + *value + "\""};
-            parsed.option = *value;
+            parsed.option = checkOption(*value);
         } else if (arg == "--no-hidden") {
             parsed.hidden = false;
         } else if (arg == "--copy") {
@@ -135,7 +135,7 @@ std::optional<Refusal> parse(const std::vector<std::string>& args, Arguments& pa
     }
     if (parsed.update && !parsed.copy) return Refusal{"--update works with --copy only"};
     if (parsed.verify && !parsed.copy) return Refusal{"--verify works with --copy only"};
-    if (parsed.update && parsed.option.empty())
+    if (parsed.update && !optionInForce(parsed.option))
         return Refusal{"--update needs --option 1 to 5: it copies what the option finds different"};
     if (parsed.update && !parsed.replace)
         return Refusal{"--update replaces files in TARGET and cannot go with --no-replace"};

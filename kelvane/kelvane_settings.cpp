@@ -6,6 +6,18 @@
 
 namespace kelvane {
 
+namespace {
+
+// The digits of "hjlltj", in the order of ddlb_3's items.
+constexpr std::string_view kConditionDigits[] = {"0", "1", "2", "3"};
+
+BrowseCondition storedCondition(std::string_view hjlltj) noexcept {
+    const long long n = host::toInteger(hjlltj);
+    return n > 0 && n < 4 ? static_cast<BrowseCondition>(n) : BrowseCondition::None;
+}
+
+}  // namespace
+
 std::string profilePath(const std::string& ap_path) {
     return host::joinPath(ap_path, kSettingsFileName);
 }
@@ -13,7 +25,7 @@ std::string profilePath(const std::string& ap_path) {
 MainSettings loadMainSettings(const std::string& profile) {
     host::IniFile ini(profile);
     MainSettings settings;
-    settings.hjlltj = ini.read(kSettingsSection, "hjlltj", "0");
+    settings.hjlltj = storedCondition(ini.read(kSettingsSection, "hjlltj", "0"));
     settings.sle_1 = ini.read(kSettingsSection, "sle_1", "");
     settings.sle_2 = ini.read(kSettingsSection, "sle_2", "");
     settings.em_1rq = ini.read(kSettingsSection, "em_1rq", "");
@@ -26,19 +38,13 @@ bool saveMainSettings(const std::string& profile, const MainSettings& settings) 
     ini.write(kSettingsSection, "sle_1", settings.sle_1);
     ini.write(kSettingsSection, "sle_2", settings.sle_2);
     ini.write(kSettingsSection, "bkycwj", settings.bkycwj);
-    ini.write(kSettingsSection, "hjlltj", settings.hjlltj);
+    ini.write(kSettingsSection, "hjlltj", kConditionDigits[browseConditionItem(settings.hjlltj)]);
     ini.write(kSettingsSection, "em_1rq", settings.em_1rq);
     return ini.save();
 }
 
-int browseConditionItem(std::string_view szf) {
-    const long long n = host::toInteger(szf);
-    return (n > 0 && n < 4) ? static_cast<int>(n) : 0;
-}
-
-std::string hjlltjFromText(std::string_view ddlb3Text) {
-    std::string first = host::gbkLeft(ddlb3Text, 1);
-    return host::toInteger(first) >= 1 ? first : std::string("0");
+int browseConditionItem(BrowseCondition szf) noexcept {
+    return static_cast<int>(szf);
 }
 
 }  // namespace kelvane

@@ -5,13 +5,17 @@
 #include <string>
 #include <string_view>
 
+#include "kelvane/inventory/browse_condition.h"
+
 namespace kelvane {
 
 inline constexpr std::string_view kSettingsSection = "other";
 inline constexpr std::string_view kSettingsFileName = "selmo1.ini";
 
 struct MainSettings {
-    std::string hjlltj = "0";  // browse condition digit
+    // The browse condition, stored as its digit "0".."3" ("0": none); a stored
+    // text that is not an integer from 1 to 3 reads as none.
+    BrowseCondition hjlltj = BrowseCondition::None;
     std::string sle_1;
     std::string sle_2;
     std::string em_1rq;
@@ -27,11 +31,8 @@ MainSettings loadMainSettings(const std::string& profile);
 // the window, as a read-only working folder must not stop the program closing).
 bool saveMainSettings(const std::string& profile, const MainSettings& settings);
 
-// The 0-based item of the browse-condition list to select for `szf`: 1..3 for
-// the digits "1".."3", else 0 (the label item).
-int browseConditionItem(std::string_view szf);
-// The "hjlltj" value for the text shown by the browse-condition list: its first
-// character when that is an integer of at least 1, else "0".
-std::string hjlltjFromText(std::string_view ddlb3Text);
+// The 0-based item of the browse-condition list (ddlb_3) that shows `szf`:
+// 1..3 for a condition, 0 (the label item) for none.
+int browseConditionItem(BrowseCondition szf) noexcept;
 
 }  // namespace kelvane

@@ -80,7 +80,7 @@ std::string resultOf(const Grid& list, const std::string& name) {
 class CheckEngine : public ::testing::Test {
   protected:
     kelvane::CheckSummary check(const std::string& option = "附") {
-        settings.addszf = option;
+        settings.addszf = kelvane::checkOption(option);
         return kelvane::mdhd({dw_1, dw_2, dw_3, dw_4}, settings, zfmdxg, progress);
     }
 
@@ -439,13 +439,13 @@ TEST_F(CheckOptions, NoOptionTouchesNoFile) {
 }
 
 TEST(OptionRules, OnlyNumbersAreOptions) {
-    EXPECT_TRUE(kelvane::optionInForce("1"));
-    EXPECT_TRUE(kelvane::optionInForce("4"));
-    EXPECT_FALSE(kelvane::optionInForce(""));
-    EXPECT_FALSE(kelvane::optionInForce("附"));
-    EXPECT_FALSE(kelvane::optionInForce("a"));
-    EXPECT_TRUE(kelvane::comparesContent("5"));
-    EXPECT_EQ(kelvane::optionHeading("6"), "文件的长度或修改日期不同的名单");
+    EXPECT_TRUE(kelvane::optionInForce(kelvane::checkOption("1")));
+    EXPECT_TRUE(kelvane::optionInForce(kelvane::checkOption("4")));
+    EXPECT_FALSE(kelvane::optionInForce(kelvane::checkOption("")));
+    EXPECT_FALSE(kelvane::optionInForce(kelvane::checkOption("附")));
+    EXPECT_FALSE(kelvane::optionInForce(kelvane::checkOption("a")));
+    EXPECT_TRUE(kelvane::comparesContent(kelvane::checkOption("5")));
+    EXPECT_EQ(kelvane::optionHeading(kelvane::checkOption("6")), "文件的长度或修改日期不同的名单");
 }
 
 // The result filters and the list operations.

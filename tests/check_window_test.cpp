@@ -103,7 +103,7 @@ TEST_F(CheckWindow, OptionComparesFilesUnderTheRootsAndNamesTheHeading) {
     append(window->dw_2(), {"/same.txt", "/long.txt"});
     combo("ddlb_2")->setCurrentIndex(1);
     click("cb_4");
-    EXPECT_EQ(window->addszf, "1");
+    EXPECT_EQ(window->addszf, kelvane::CheckOption::Length);
     EXPECT_TRUE(window->zfmdxg);
     EXPECT_EQ(column(window->dw_3(), "dmd"), (std::vector<std::string>{"/same.txt", "/long.txt"}));
     EXPECT_EQ(column(window->dw_3(), "dxh"), (std::vector<std::string>{"3", "2"}));
@@ -115,7 +115,7 @@ TEST_F(CheckWindow, OptionComparesFilesUnderTheRootsAndNamesTheHeading) {
     combo("ddlb_2")->setCurrentIndex(0);
     click("cb_4");
     EXPECT_EQ(window->dw_3().headerText(0), "重复名单1");
-    EXPECT_FALSE(host::isNumber(window->addszf));
+    EXPECT_FALSE(kelvane::optionInForce(window->addszf));
 }
 
 TEST_F(CheckWindow, StartCheckWalksBothFoldersAfterEmptyingEveryGrid) {

@@ -149,7 +149,8 @@ TEST_F(DeepTree, CheckAndCopyOfTheDeepTreeMatchByteForByte) {
     kelvane::walkFolder(dw_2, target, target, {}, quiet);
     bool zfmdxg = false;
     const auto summary =
-        kelvane::mdhd({dw_1, dw_2, dw_3, dw_4}, {source_, target, "4"}, zfmdxg, quiet);
+        kelvane::mdhd({dw_1, dw_2, dw_3, dw_4},
+                      {source_, target, kelvane::CheckOption::LengthOrModified}, zfmdxg, quiet);
     EXPECT_EQ(summary.matched, dw_1.rowcount());
     EXPECT_EQ(summary.differing, 0);
 }
@@ -261,7 +262,8 @@ TEST_F(CrowdedFolder, EveryFileIsListedOnceInOrderAndChecksAgainstItself) {
 
     bool zfmdxg = false;
     const auto summary =
-        kelvane::mdhd({dw_1, dw_2, dw_3, dw_4}, {source_, source_, "3"}, zfmdxg, quiet);
+        kelvane::mdhd({dw_1, dw_2, dw_3, dw_4},
+                      {source_, source_, kelvane::CheckOption::LengthAndModified}, zfmdxg, quiet);
     EXPECT_EQ(summary.matched, kFiles);
     EXPECT_EQ(summary.duplicates1, 0);
     EXPECT_EQ(summary.differing, 0);
@@ -323,7 +325,8 @@ TEST_F(HostileNames, CopyAndCheckKeepEveryByte) {
     kelvane::walkFolder(dw_2, target_, target_, {}, quiet_);
     bool zfmdxg = false;
     const auto summary =
-        kelvane::mdhd({dw_1, dw_2, dw_3, dw_4}, {source_, target_, "4"}, zfmdxg, quiet_);
+        kelvane::mdhd({dw_1, dw_2, dw_3, dw_4},
+                      {source_, target_, kelvane::CheckOption::LengthOrModified}, zfmdxg, quiet_);
     EXPECT_EQ(summary.matched, static_cast<long>(expectedNames().size()));
     EXPECT_EQ(summary.differing, 0);
     for (long row = 1; row <= dw_1.rowcount(); ++row)

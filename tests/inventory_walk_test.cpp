@@ -16,6 +16,7 @@
 #include "host/fs.h"
 #include "host/paths.h"
 #include "kelvane/inventory/folder_walk.h"
+#include "kelvane/kelvane_settings.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/unprivileged.h"
 
@@ -59,7 +60,7 @@ class FolderWalk : public ::testing::Test {
     static WalkOptions condition(const std::string& szf, const std::string& time,
                                  const std::string& unit = "2") {
         WalkOptions options;
-        options.condition = szf;
+        options.condition = kelvane::browseCondition(szf);
         options.conditionTime = time;
         options.lengthUnit = unit;
         return options;
@@ -388,6 +389,21 @@ TEST_F(FolderWalk, ExcludedNamesAreLeftOutRelativeToTheTopFolder) {
     options.exclude = common::ExcludePatterns({"*.tmp", "/out/"});
     walkFrom(tree / "top", options);
     EXPECT_EQ(names(), testing_support::nativeNames({"/top/sub/out/y.txt", "/top/keep.txt"}));
+}
+
+// The setting "hjlltj" holds the condition as its digit: what is read is
+// written back as the same digit, and a text that names no condition of the
+// list (the window shows its label for it) goes back as "0".
+TEST(BrowseConditionSetting, StoredDigitsReadAndWriteBackUnchanged) {
+    TempFolder folder;
+    const std::string profile = kelvane::profilePath(folder.path());
+    for (const auto& [stored, written] : std::vector<std::pair<std::string, std::string>>{
+             {"0", "0"}, {"1", "1"}, {"2", "2"}, {"3", "3"}, {"4", "0"}, {"x", "0"}, {"", "0"}}) {
+        folder.write("selmo1.ini", "[other]\r\nhjlltj=" + stored + "\r\n");
+        ASSERT_TRUE(kelvane::saveMainSettings(profile, kelvane::loadMainSettings(profile)));
+        EXPECT_NE(TempFolder::read(profile).find("hjlltj=" + written + "\r\n"), std::string::npos)
+            << stored << ": " << TempFolder::read(profile);
+    }
 }
 
 }  // namespace

@@ -162,7 +162,7 @@ TEST_F(WindowCondition, ModifiedAfterListsOnlyTheLaterFileWithLengthAndTimes) {
     tree.write("sub/b.txt", "12345");
     TempFolder::setModified(tree / "sub/b.txt", kConditionSecond + 1);
     browse(tree.path());
-    EXPECT_EQ(window->szf, "1");
+    EXPECT_EQ(window->szf, kelvane::BrowseCondition::Modified);
     EXPECT_EQ(window->ctdwszf, "1");
     const grid::Grid& grid = window->dw_1();
     ASSERT_EQ(names(grid), nativeNames({"/sub/b.txt"}));
@@ -230,7 +230,7 @@ TEST_F(WindowWalk, AddFolderCancelledKeepsTheField) {
 }
 
 TEST_F(WindowWalk, SimpleCheckWalksIgnoreTheBrowseConditionAndUseTheirOwnList) {
-    window->szf = "1";
+    window->szf = kelvane::BrowseCondition::Modified;
     window->ctdwszf = "1";
     setTime("2999-01-01 00:00:00");
     window->lx = host::kListEverything;

@@ -166,7 +166,7 @@ TEST_F(MainWindow, BrowseConditionDigitSelectsItsItemAndShowsTheDate) {
         auto window = openWindow();
         EXPECT_EQ(window->control<QComboBox>("ddlb_3")->currentIndex(), item) << value;
         EXPECT_EQ(window->control<QLineEdit>("em_1")->isHidden(), item == 0) << value;
-        EXPECT_EQ(window->szf, value);
+        EXPECT_EQ(window->szf, static_cast<kelvane::BrowseCondition>(item)) << value;
     }
 }
 

@@ -66,20 +66,38 @@ std::vector<char> contentsDiffer(const grid::Grid& list, const std::vector<long>
 
 }  // namespace
 
-bool optionInForce(std::string_view addszf) {
-    return !addszf.empty() && host::isNumber(addszf);
+CheckOption checkOption(std::string_view addszf) noexcept {
+    if (addszf.empty() || !host::isNumber(addszf)) return CheckOption::None;
+    if (addszf == "1") return CheckOption::Length;
+    if (addszf == "2") return CheckOption::Modified;
+    if (addszf == "3") return CheckOption::LengthAndModified;
+    if (addszf == "5") return CheckOption::Content;
+    return CheckOption::LengthOrModified;
 }
 
-std::string optionHeading(std::string_view addszf) {
-    if (addszf == "1") return "文件的长度不同的名单";
-    if (addszf == "2") return "文件的修改日期不同的名单";
-    if (addszf == "3") return "文件的长度和修改日期都不同的名单";
-    if (comparesContent(addszf)) return "文件的内容不同的名单";
+bool optionInForce(CheckOption addszf) noexcept {
+    return addszf != CheckOption::None;
+}
+
+std::string optionHeading(CheckOption addszf) {
+    switch (addszf) {
+        case CheckOption::Length:
+            return "文件的长度不同的名单";
+        case CheckOption::Modified:
+            return "文件的修改日期不同的名单";
+        case CheckOption::LengthAndModified:
+            return "文件的长度和修改日期都不同的名单";
+        case CheckOption::Content:
+            return "文件的内容不同的名单";
+        case CheckOption::None:
+        case CheckOption::LengthOrModified:
+            break;
+    }
     return "文件的长度或修改日期不同的名单";
 }
 
-bool comparesContent(std::string_view addszf) noexcept {
-    return addszf == "5";
+bool comparesContent(CheckOption addszf) noexcept {
+    return addszf == CheckOption::Content;
 }
 
 long removeDuplicates(grid::Grid& list, grid::Grid& duplicates) {
@@ -111,16 +129,16 @@ long removeDuplicates(grid::Grid& list, grid::Grid& duplicates) {
 bool filesDiffer(const std::string& zml1, const CheckSettings& settings) {
     const std::string fileall1 = settings.ls_path1 + zml1;
     const std::string fileall2 = settings.ls_path2 + zml1;
-    const std::string_view option = settings.addszf;
+    const CheckOption option = settings.addszf;
     if (comparesContent(option))
         return host::ContentComparer().compare(fileall1, fileall2) != host::ContentComparison::Same;
-    const bool lengths = option != "2";
-    const bool times = option != "1";
+    const bool lengths = option != CheckOption::Modified;
+    const bool times = option != CheckOption::Length;
     const bool lengthsDiffer = lengths && common::filel(fileall1) != common::filel(fileall2);
     const bool timesDiffer = times && common::getft(fileall1, 3) != common::getft(fileall2, 3);
-    if (option == "1") return lengthsDiffer;
-    if (option == "2") return timesDiffer;
-    if (option == "3") return lengthsDiffer && timesDiffer;
+    if (option == CheckOption::Length) return lengthsDiffer;
+    if (option == CheckOption::Modified) return timesDiffer;
+    if (option == CheckOption::LengthAndModified) return lengthsDiffer && timesDiffer;
     return lengthsDiffer || timesDiffer;
 }
 

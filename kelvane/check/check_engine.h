@@ -12,6 +12,7 @@
 
 #include "grid/grid.h"
 #include "host/progress.h"
+#include "kelvane/check/check_option.h"
 
 namespace kelvane {
 
@@ -32,12 +33,9 @@ struct CheckGrids {
 struct CheckSettings {
     std::string ls_path1;  // root of list 1: root + md is the file's full path
     std::string ls_path2;
-    // "1" length, "2" modification time, "3" both differ, "5" content, any
-    // other number either of length and time differs; not a number: no file
-    // comparison.
-    std::string addszf;
-    // Pairs of files whose contents are compared at once ("5"); 1: one after
-    // the other. dw_3 lists them in the same order either way.
+    CheckOption addszf = CheckOption::None;
+    // Pairs of files whose contents are compared at once (Content); 1: one
+    // after the other. dw_3 lists them in the same order either way.
     int workers = 1;
 };
 
@@ -48,12 +46,8 @@ struct CheckSummary {
     long differing = 0;    // matched names the option listed in dw_3
 };
 
-// True when `addszf` selects a file comparison.
-bool optionInForce(std::string_view addszf);
 // The dw_3 heading for an option in force ("文件的长度不同的名单", ...).
-std::string optionHeading(std::string_view addszf);
-// True when `addszf` compares the files' contents.
-bool comparesContent(std::string_view addszf) noexcept;
+std::string optionHeading(CheckOption addszf);
 
 // Sorts `list` ascending by md and moves every repeated name after the first
 // of its run into `duplicates` (dmd = name, dxh = the row's xh), keeping the

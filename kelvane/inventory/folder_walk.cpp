@@ -68,7 +68,7 @@ class Walker {
         : grid_(grid),
           options_(options),
           progress_(progress),
-          condition_(browseCondition(options.condition)),
+          condition_(options.condition),
           cut_(withoutTrailingSeparators(root).size()) {}
 
     WalkResult run(const std::string& topFolder) {
@@ -232,7 +232,7 @@ class Walker {
 
 }  // namespace
 
-BrowseCondition browseCondition(const std::string& szf) noexcept {
+BrowseCondition browseCondition(std::string_view szf) noexcept {
     if (szf.empty() || !host::isNumber(szf)) return BrowseCondition::None;
     if (szf == "1") return BrowseCondition::Modified;
     if (szf == "2") return BrowseCondition::Created;

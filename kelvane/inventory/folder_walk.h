@@ -11,15 +11,14 @@
 #include "grid/grid.h"
 #include "host/fs.h"
 #include "host/progress.h"
+#include "kelvane/inventory/browse_condition.h"
 
 namespace kelvane {
 
 struct WalkOptions {
     int mask = host::kListNormal;  // `lx`
-    // `szf`: "1" modified after, "2" created after, any other number either;
-    // a text that is not a number (empty, the caption's first character) means
-    // no condition and no length or time columns.
-    std::string condition;
+    // `szf`; without one, no length or time columns.
+    BrowseCondition condition = BrowseCondition::None;
     std::string conditionTime;  // "yyyy-mm-dd hh:mm:ss"; a time must be strictly greater
     std::string lengthUnit;     // `ctdwszf`
     // A sub-folder below the top folder (its path below it, as
@@ -55,9 +54,5 @@ struct WalkResult {
 // Throws only what the grid throws (std::bad_alloc).
 WalkResult walkFolder(grid::Grid& grid, const std::string& topFolder, const std::string& root,
                       const WalkOptions& options, host::ProgressSink& progress);
-
-// The browse-condition kind of a `szf` text.
-enum class BrowseCondition { None, Modified, Created, Either };
-BrowseCondition browseCondition(const std::string& szf) noexcept;
 
 }  // namespace kelvane

@@ -95,7 +95,8 @@ void connectButton(w_htmd& window, const char* name, Script script) {
 }  // namespace
 
 void mdhd(w_htmd& window) {
-    window.addszf = host::fromQString(window.control<QComboBox>("ddlb_2")->currentText().left(1));
+    window.addszf =
+        checkOption(host::fromQString(window.control<QComboBox>("ddlb_2")->currentText().left(1)));
     CheckSettings settings{window.ls_path1, window.ls_path2, window.addszf,
                            common::storedWorkers(window.profile())};
     mdhd({window.dw_1(), window.dw_2(), window.dw_3(), window.dw_4()}, settings, window.zfmdxg,

@@ -374,8 +374,9 @@ void w_htmd::saveSettings() {
     settings.sle_1 = fieldText(control<QLineEdit>("sle_1"));
     settings.sle_2 = fieldText(control<QLineEdit>("sle_2"));
     settings.bkycwj = control<QCheckBox>("cbx_1")->isChecked() ? "y" : "n";
-    szf = host::gbkLeft(host::fromQString(control<QComboBox>("ddlb_3")->currentText()), 1);
-    settings.hjlltj = hjlltjFromText(szf);
+    szf = browseCondition(
+        host::gbkLeft(host::fromQString(control<QComboBox>("ddlb_3")->currentText()), 1));
+    settings.hjlltj = szf;
     settings.em_1rq = fieldText(control<QLineEdit>("em_1"));
     // A read-only working folder must not keep the window from closing.
     saveMainSettings(profile_, settings);

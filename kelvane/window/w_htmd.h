@@ -13,7 +13,9 @@
 #include "host/host.h"
 #include "host/qt/busy.h"
 #include "host/qt/script_window.h"
+#include "kelvane/check/check_option.h"
 #include "kelvane/f_resize.h"
+#include "kelvane/inventory/browse_condition.h"
 
 class QLineEdit;
 class QLabel;
@@ -40,8 +42,8 @@ class w_htmd : public QWidget {
     std::string ls_path1;
     std::string ls_path2;
     std::string bkycwj;
-    std::string szf;
-    std::string addszf;
+    BrowseCondition szf = BrowseCondition::None;
+    CheckOption addszf = CheckOption::None;
     std::string ctdwszf;
     int lx = 0;
     bool zfmdxg = false;

@@ -104,9 +104,9 @@ void cb_3_clicked(w_htmd& window) {
     }
     chosen = host::heldRoot(chosen);
 
-    window.szf = firstCharacter(window.control<QComboBox>("ddlb_3"));
+    window.szf = browseCondition(firstCharacter(window.control<QComboBox>("ddlb_3")));
     window.ctdwszf = firstCharacter(window.control<QComboBox>("ddlb_4"));
-    if (browseCondition(window.szf) != BrowseCondition::None) {
+    if (window.szf != BrowseCondition::None) {
         const std::string time = window.fieldText(window.control<QLineEdit>("em_1"));
         if (!host::isDate(host::gbkLeft(time, 10))) {
             host.messageBox(kTitle, "修改日期错误");
