@@ -186,13 +186,15 @@ void OrderedWork::runWork(Piece& piece, int thread) {
             }
         }
     }
-    settle(piece, failure);
+    // Moved: the worker keeps no hold on the exception, which the owner
+    // may have thrown and let go of before this thread would drop its own.
+    settle(piece, std::move(failure));
 }
 
 // Under the lock: marks a started piece done and starts the pieces that
 // waited for it alone.
 void OrderedWork::settle(Piece& piece, std::exception_ptr failure) {
-    piece.failure = failure;
+    piece.failure = std::move(failure);
     piece.done = true;
     --running_;
     forgetKeys(piece);
