@@ -183,6 +183,10 @@ struct Grid::Impl {
         freeIds.push_back(id);
     }
 
+    // Appends one row from a tab-separated line, fields into the columns in
+    // their order, without announcing it.
+    void appendLine(std::string_view line);
+
     // A cell's text in pieces; number cells are formatted into `scratch`.
     TextPieces cellPieces(RowId id, int column, TextBuffer& buffer, std::string& scratch) const {
         if (isNumber(column)) {

@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -94,29 +95,29 @@ std::optional<FileTimes> fileTimes(const std::string& path) noexcept {
     return FileTimes{st.st_mtime, st.st_ctime};
 }
 
-std::optional<std::string> readFile(const std::string& path, std::string* reason) {
-    auto failed = [&](int code) -> std::optional<std::string> {
+bool readFileInPieces(const std::string& path,
+                      const std::function<bool(std::string_view, std::uint64_t)>& take,
+                      std::string* reason) {
+    auto failed = [&](int code) {
         if (reason) *reason = systemReason(code);
-        return std::nullopt;
+        return false;
     };
     const posix::Descriptor fd = openPath(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (!fd) return failed(errno);
     struct stat st;
     if (::fstat(fd.get(), &st) != 0) return failed(errno);
     if (!S_ISREG(st.st_mode)) return failed(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
-    std::string bytes;
-    bytes.reserve(static_cast<std::size_t>(st.st_size));
+    const auto length = static_cast<std::uint64_t>(st.st_size);
     char buffer[1 << 16];
     for (;;) {
         const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-        if (got == 0) break;
+        if (got == 0) return true;
         if (got < 0) {
             if (errno == EINTR) continue;
             return failed(errno);
         }
-        bytes.append(buffer, static_cast<std::size_t>(got));
+        if (!take({buffer, static_cast<std::size_t>(got)}, length)) return false;
     }
-    return bytes;
 }
 
 bool appendToFile(const std::string& path, std::string_view bytes) noexcept {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -151,6 +152,14 @@ bool isTemporaryName(std::string_view name) noexcept;
 // Reads a whole file; nullopt when it cannot be read, with the system's reason
 // in `reason` when given. A FIFO or device is refused, never waited on.
 std::optional<std::string> readFile(const std::string& path, std::string* reason = nullptr);
+// Reads a file from its start in pieces of at most 64 KiB, handing each in
+// order to `take` with the file's length as it was when opened, so that a
+// large file is never held whole. The same refusals as readFile. False when
+// it cannot be read (the system's reason in `reason`) or when `take` returned
+// false, which stops the reading.
+bool readFileInPieces(const std::string& path,
+                      const std::function<bool(std::string_view piece, std::uint64_t length)>& take,
+                      std::string* reason = nullptr);
 // Replaces `path` with `bytes` atomically (a temporary file in the same folder,
 // made as copyFileSafely makes its own, then renamed), so a crash or a full
 // disk never leaves a half-written file. `durable`: the new content and its

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -572,10 +573,12 @@ bool TargetFolder::copyHere(const std::string& source, const std::string& name, 
     }
 }
 
-std::optional<std::string> readFile(const std::string& path, std::string* reason) {
-    auto failed = [&](DWORD code) -> std::optional<std::string> {
+bool readFileInPieces(const std::string& path,
+                      const std::function<bool(std::string_view, std::uint64_t)>& take,
+                      std::string* reason) {
+    auto failed = [&](DWORD code) {
         if (reason) *reason = systemMessage(code);
-        return std::nullopt;
+        return false;
     };
     Handle file(::CreateFileW(systemPath(path).c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -584,17 +587,15 @@ std::optional<std::string> readFile(const std::string& path, std::string* reason
     if (::GetFileType(file.get()) != FILE_TYPE_DISK) return failed(ERROR_INVALID_FUNCTION);
     LARGE_INTEGER size{};
     if (!::GetFileSizeEx(file.get(), &size)) return failed(::GetLastError());
-    std::string bytes;
-    bytes.reserve(static_cast<std::size_t>(size.QuadPart));
+    const auto length = static_cast<std::uint64_t>(size.QuadPart);
     char buffer[1 << 16];
     for (;;) {
         DWORD got = 0;
         if (!::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr))
             return failed(::GetLastError());
-        if (got == 0) break;
-        bytes.append(buffer, got);
+        if (got == 0) return true;
+        if (!take({buffer, got}, length)) return false;
     }
-    return bytes;
 }
 
 bool writeFileAtomically(const std::string& path, std::string_view bytes, std::string* error,

@@ -494,34 +494,9 @@ Reading utf8Reading(std::string_view line, bool& strong) noexcept {
 // What the lines of a text say about its encoding. A line both readings make
 // sense of says nothing: most short GBK names are valid UTF-8 too ("茅" is
 // the bytes of "é").
-struct Evidence {
-    long utf8Votes = 0;
-    long gbkVotes = 0;
-    bool invalidUtf8Line = false;
-    bool invalidGbkLine = false;
-
-    bool saysUtf8() const noexcept { return utf8Votes > gbkVotes; }
-};
-
-Evidence weigh(std::string_view text) noexcept {
-    Evidence evidence;
-    forEachLine(text, [&](std::string_view line) {
-        if (detail::isAscii(line)) return;
-        bool strong = false;
-        const Reading utf8 = utf8Reading(line, strong);
-        const Reading gbk = gbkReading(line);
-        evidence.invalidUtf8Line = evidence.invalidUtf8Line || utf8 == Reading::Invalid;
-        evidence.invalidGbkLine = evidence.invalidGbkLine || gbk == Reading::Invalid;
-        if (utf8 == Reading::Invalid) {
-            evidence.gbkVotes += gbk != Reading::Invalid;
-        } else if (gbk == Reading::Invalid) {
-            ++evidence.utf8Votes;
-        } else if (utf8 == Reading::Plausible && (gbk != Reading::Plausible || strong)) {
-            ++evidence.utf8Votes;
-        } else if (gbk == Reading::Plausible && utf8 != Reading::Plausible) {
-            ++evidence.gbkVotes;
-        }
-    });
+LineEvidence weigh(std::string_view text) noexcept {
+    LineEvidence evidence;
+    forEachLine(text, [&](std::string_view line) { evidence.add(line); });
     return evidence;
 }
 
@@ -559,6 +534,54 @@ std::string utf16BytesToUtf8(std::string_view bytes, bool little) {
 
 }  // namespace
 
+void LineEvidence::add(std::string_view line) noexcept {
+    if (detail::isAscii(line)) return;
+    nonAscii_ = true;
+    bool strong = false;
+    const Reading utf8 = utf8Reading(line, strong);
+    const Reading gbk = gbkReading(line);
+    invalidUtf8Line_ = invalidUtf8Line_ || utf8 == Reading::Invalid;
+    invalidGbkLine_ = invalidGbkLine_ || gbk == Reading::Invalid;
+    if (utf8 == Reading::Invalid) {
+        gbkVotes_ += gbk != Reading::Invalid;
+    } else if (gbk == Reading::Invalid) {
+        ++utf8Votes_;
+    } else if (utf8 == Reading::Plausible && (gbk != Reading::Plausible || strong)) {
+        ++utf8Votes_;
+    } else if (gbk == Reading::Plausible && utf8 != Reading::Plausible) {
+        ++gbkVotes_;
+    }
+}
+
+LineEncoding LineEvidence::encoding() const noexcept {
+    // ASCII reads the same in either encoding, and is kept as it is.
+    if (!nonAscii_) return LineEncoding::Utf8;
+    if (saysUtf8()) return invalidUtf8Line_ ? LineEncoding::Utf8ElseGbk : LineEncoding::Utf8;
+    return invalidGbkLine_ ? LineEncoding::GbkElseUtf8 : LineEncoding::Gbk;
+}
+
+bool lineIsUtf8(std::string_view line, LineEncoding encoding) noexcept {
+    switch (encoding) {
+        case LineEncoding::Utf8:
+            return true;
+        case LineEncoding::Gbk:
+            return false;
+        case LineEncoding::Utf8ElseGbk:
+            return isValidUtf8(line);
+        case LineEncoding::GbkElseUtf8:
+            // A line invalid in both is read as GBK, which keeps the bytes it
+            // cannot decode.
+            return gbkReading(line) == Reading::Invalid && isValidUtf8(line);
+    }
+    return true;
+}
+
+std::string_view lineInUtf8(std::string_view line, LineEncoding encoding, std::string& converted) {
+    if (lineIsUtf8(line, encoding)) return line;
+    converted = gbkToUtf8(line);
+    return converted;
+}
+
 bool looksLikeUtf8(std::string_view bytes) noexcept {
     return weigh(bytes).saysUtf8();
 }
@@ -581,12 +604,12 @@ std::optional<std::string> convertedToUtf8(std::string_view bytes) {
         if (const int order = utf16ByteOrder(bytes)) return utf16BytesToUtf8(bytes, order == 1);
     }
     if (detail::isAscii(bytes)) return std::nullopt;
-    const Evidence evidence = weigh(bytes);
-    const bool utf8 = evidence.saysUtf8();
-    if (utf8 && !evidence.invalidUtf8Line) return std::nullopt;
-    if (!utf8 && !evidence.invalidGbkLine) return gbkToUtf8(bytes);
+    const LineEncoding encoding = weigh(bytes).encoding();
+    if (encoding == LineEncoding::Utf8) return std::nullopt;
+    if (encoding == LineEncoding::Gbk) return gbkToUtf8(bytes);
     // Each line in the text's encoding, or in the other where it is invalid;
     // runs of lines in one encoding are converted at once.
+    const bool utf8 = encoding == LineEncoding::Utf8ElseGbk;
     std::string out;
     out.reserve(bytes.size() + (utf8 ? 0 : bytes.size() / 2));
     std::size_t runStart = 0;
@@ -601,10 +624,7 @@ std::optional<std::string> convertedToUtf8(std::string_view bytes) {
         runStart = end;
     };
     forEachLine(bytes, [&](std::string_view line) {
-        // A line invalid in both is read as GBK, which keeps the bytes it
-        // cannot decode.
-        const bool lineUtf8 =
-            utf8 ? isValidUtf8(line) : gbkReading(line) == Reading::Invalid && isValidUtf8(line);
+        const bool lineUtf8 = lineIsUtf8(line, encoding);
         if (lineUtf8 != runUtf8) {
             flush(static_cast<std::size_t>(line.data() - bytes.data()));
             runUtf8 = lineUtf8;

@@ -74,6 +74,34 @@ std::string unknownTextToUtf8(std::string_view bytes);
 // mixing ASCII and accented letters ("café") or a character of three or more
 // bytes still speaks for UTF-8. Invalid in one encoding is a vote for the other.
 bool looksLikeUtf8(std::string_view bytes) noexcept;
+// How unknownTextToUtf8 reads the lines of a text without a byte-order mark
+// or zero bytes, from the evidence of all of them.
+enum class LineEncoding {
+    Utf8,         // every line as it is
+    Gbk,          // every line from GBK
+    Utf8ElseGbk,  // UTF-8, a line invalid in it from GBK
+    GbkElseUtf8,  // GBK, a line invalid in it but valid UTF-8 as it is
+};
+// The evidence of a text read in pieces: given every line in order (line
+// ends left out), it decides as unknownTextToUtf8 decides for the whole text.
+class LineEvidence {
+  public:
+    void add(std::string_view line) noexcept;
+    bool saysUtf8() const noexcept { return utf8Votes_ > gbkVotes_; }
+    LineEncoding encoding() const noexcept;
+
+  private:
+    long utf8Votes_ = 0;
+    long gbkVotes_ = 0;
+    bool invalidUtf8Line_ = false;
+    bool invalidGbkLine_ = false;
+    bool nonAscii_ = false;
+};
+// True when `line` is kept as it is (it is UTF-8) in a text read as `encoding`.
+bool lineIsUtf8(std::string_view line, LineEncoding encoding) noexcept;
+// `line` in UTF-8 as a text read as `encoding` gives it: `line` itself when it
+// is kept, else its conversion, held in `converted`.
+std::string_view lineInUtf8(std::string_view line, LineEncoding encoding, std::string& converted);
 // A list file's bytes (a text list, a .csv) as unknownTextToUtf8 reads them;
 // nullopt when the text holds a NUL character, which no list does: the file is
 // binary, or UTF-16 of a shape not recognised. Bytes that are UTF-8 already

@@ -2,6 +2,7 @@
 // selection, header texts, footers, import and export.
 #include "grid/grid.h"
 #include "host/paths.h"
+#include "host/text.h"
 
 #include <gtest/gtest.h>
 
@@ -706,6 +707,49 @@ TEST_F(GridImportTest, FilesInUtf8WithOrWithoutBomAndInGbk) {
     EXPECT_EQ(names(), (std::vector<std::string>{"名单", "b", "名单", "不同"}));
     EXPECT_EQ(grid.getitemnumber(4, "xh"), 5);
     EXPECT_EQ(grid.importfile(folder / "missing.txt"), -1);
+}
+
+// A file is read in pieces of 64 KiB: a line end (CR LF too) or a character
+// split between two pieces, and the encoding the evidence of every line
+// decides, must give the rows of the whole text read at once.
+TEST_F(GridImportTest, AFileReadInPiecesGivesTheRowsOfItsWholeText) {
+    const auto text = [](std::string_view word, std::string_view odd, std::string_view start) {
+        std::string bytes(start);
+        long line = 0;
+        const auto fillTo = [&](std::size_t end) {
+            while (bytes.size() + 40 < end)
+                bytes += "d/" + std::string(word) + std::to_string(++line) + "\t7\n";
+            bytes.append(end - bytes.size(), 'x');
+        };
+        fillTo(65535);
+        bytes += "\r\n";  // the CR ends the first piece
+        fillTo(131071);
+        bytes += std::string(word) + "\n";  // a character across the second boundary
+        bytes += std::string(odd) + "\n";
+        fillTo(196607);
+        bytes += "\rlast " + std::string(word);  // a lone CR ends the third piece
+        return bytes;
+    };
+    const std::string utf8 = "名单", gbk = "\xC3\xFB\xB5\xA5";
+    // A line of the other encoding, invalid in the text's own.
+    const std::string gbkLine = "\xB2\xBB\xCD\xAC", utf8Line = "a\xE2\x82\xAC";
+    const std::string cases[] = {
+        text(utf8, "", ""), text(utf8, "", "\xEF\xBB\xBF\xEF\xBB\xBF"), text(utf8, gbkLine, ""),
+        text(gbk, "", ""),  text(gbk, utf8Line, "\x84\x31\x95\x33"),  // U+FEFF
+        text("ab", "", "")};
+    for (const std::string& bytes : cases) {
+        const std::string path = folder.write("list.txt", bytes);
+        // From a line after the first piece, so that every line end counts.
+        const long pastFirstPiece = std::count(bytes.begin(), bytes.begin() + 65535, '\n') + 3;
+        for (long firstLine : {1L, 3L, pastFirstPiece}) {
+            Grid whole(grid::loadGridDefinition("htmd1")),
+                pieces(grid::loadGridDefinition("htmd1"));
+            const long expected = whole.importtext(host::unknownTextToUtf8(bytes), firstLine);
+            EXPECT_GT(expected, 4000);
+            EXPECT_EQ(pieces.importfile(path, firstLine), expected);
+            EXPECT_EQ(pieces.datatext(), whole.datatext()) << bytes.substr(0, 12);
+        }
+    }
 }
 
 TEST_F(GridImportTest, ClipboardFromAStartLine) {
