@@ -25,8 +25,8 @@ std::string zeroTimeText() {
 }
 
 double lengthOf(const std::string& filen) {
-    const std::int64_t length = host::fileLength(filen);
-    return length < 0 ? kUnreadableLength : static_cast<double>(length);
+    const host::Result<std::int64_t> length = host::fileLength(filen);
+    return length ? static_cast<double>(*length) : kUnreadableLength;
 }
 
 }  // namespace
@@ -56,7 +56,8 @@ void cr_d(const std::string& filenp, const std::string& targetFolder) {
     for (std::size_t p = targetFolder.size() + 1; p < filenp.size(); ++p) {
         if (!host::isSeparator(filenp[p])) continue;
         const std::string folder = filenp.substr(0, p);
-        if (!host::folderExists(folder)) host::createFolder(folder);
+        // One that cannot be made fails the copy into it, which says why.
+        if (!host::folderExists(folder)) static_cast<void>(host::createFolder(folder));
     }
 }
 

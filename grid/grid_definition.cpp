@@ -109,7 +109,7 @@ GridDefinition loadGridDefinition(const std::string& name) {
     std::lock_guard lock(mutex);
     if (const auto found = loaded.find(name); found != loaded.end()) return found->second;
     std::string path = host::resourceDirectory() + "/" + name + ".grid";
-    std::optional<std::string> text = host::readFile(path);
+    host::Result<std::string> text = host::readFile(path);
     if (!text) throw std::runtime_error("cannot read " + path);
     try {
         return loaded.emplace(name, parseGridDefinition(*text)).first->second;

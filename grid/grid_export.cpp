@@ -177,11 +177,14 @@ bool saveXlsx(const Grid& grid, const std::string& path, std::string* error) {
         setError(error, kSaveFailed + path + "\n" + lxw_strerror(result));
         return false;
     }
-    std::string reason;
-    const std::optional<std::string> bytes = host::readFile(temporary, &reason);
+    const host::Result<std::string> bytes = host::readFile(temporary);
     removeScratch(temporary);
-    if (!bytes || !host::writeFileAtomically(path, *bytes, &reason)) {
-        setError(error, kSaveFailed + path + "\n" + reason);
+    if (!bytes) {
+        setError(error, kSaveFailed + path + "\n" + bytes.error().reasonText());
+        return false;
+    }
+    if (const host::Status written = host::writeFileAtomically(path, *bytes); !written) {
+        setError(error, kSaveFailed + path + "\n" + written.error().message());
         return false;
     }
     return true;
@@ -207,9 +210,8 @@ bool Grid::saveas(const std::string& path, host::SaveFormat format, std::string*
             return false;
 #endif
     }
-    std::string reason;
-    if (!host::writeFileAtomically(path, bytes, &reason)) {
-        setError(error, kSaveFailed + path + "\n" + reason);
+    if (const host::Status written = host::writeFileAtomically(path, bytes); !written) {
+        setError(error, kSaveFailed + path + "\n" + written.error().message());
         return false;
     }
     return true;

@@ -122,24 +122,25 @@ long Grid::importfile(const std::string& path, long firstLine) {
         ++lineCount;
         if (!marked) evidence.add(line);
     };
-    const bool weighed = host::readFileInPieces(path, [&](std::string_view piece, std::uint64_t) {
-        if (std::exchange(first, false)) {
-            if (piece.starts_with("\xFF\xFE") || piece.starts_with("\xFE\xFF")) {
+    const bool weighed =
+        host::readFileInPieces(path, [&](std::string_view piece, std::uint64_t) {
+            if (std::exchange(first, false)) {
+                if (piece.starts_with("\xFF\xFE") || piece.starts_with("\xFE\xFF")) {
+                    whole = true;
+                    return false;
+                }
+                marked = piece.starts_with(kUtf8Mark);
+                if (marked) piece.remove_prefix(kUtf8Mark.size());
+            }
+            if (piece.find('\0') != std::string_view::npos) {
                 whole = true;
                 return false;
             }
-            marked = piece.starts_with(kUtf8Mark);
-            if (marked) piece.remove_prefix(kUtf8Mark.size());
-        }
-        if (piece.find('\0') != std::string_view::npos) {
-            whole = true;
-            return false;
-        }
-        lines.feed(piece, weighLine);
-        return true;
-    });
+            lines.feed(piece, weighLine);
+            return true;
+        }).value_or(false);
     if (whole) {
-        std::optional<std::string> bytes = host::readFile(path);
+        host::Result<std::string> bytes = host::readFile(path);
         if (!bytes) return -1;
         const std::optional<std::string> text = host::listFileText(std::move(*bytes));
         if (!text) return -1;
@@ -164,11 +165,11 @@ long Grid::importfile(const std::string& path, long firstLine) {
         if (lineNumber >= firstLine && !text.empty()) d.appendLine(text);
     };
     const bool read = host::readFileInPieces(path, [&](std::string_view piece, std::uint64_t) {
-        if (std::exchange(first, false) && marked && piece.starts_with(kUtf8Mark))
-            piece.remove_prefix(kUtf8Mark.size());
-        lines.feed(piece, importLine);
-        return true;
-    });
+                          if (std::exchange(first, false) && marked && piece.starts_with(kUtf8Mark))
+                              piece.remove_prefix(kUtf8Mark.size());
+                          lines.feed(piece, importLine);
+                          return true;
+                      }).value_or(false);
     if (read) lines.finish(importLine);
     if (!read) {
         // The grid stays as it was, as when the file cannot be read at all.

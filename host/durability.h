@@ -1,11 +1,13 @@
 // What a run needs so that a power cut or a kill never loses what it vouched
 // for: flushing what was written to the device, a file written and flushed a
 // piece at a time (a journal), and an exclusive lock that ends with the process.
-// None of these functions throws.
+// None of these functions throws; a failure is a host::Failure in the result.
 #pragma once
 
 #include <string>
 #include <string_view>
+
+#include "host/result.h"
 
 namespace host {
 
@@ -13,16 +15,16 @@ namespace host {
 // syncfs), so copies made there survive a power cut. Windows has no such call
 // for an ordinary user; there each copy is flushed before it takes its name
 // (TargetFolder's flushed copies), and this does nothing.
-bool flushFileSystem(const std::string& path, std::string* error = nullptr) noexcept;
+Status flushFileSystem(const std::string& path) noexcept;
 
 // Flushes a folder's entries (names made, renamed or removed in it) to the
 // device. Some file systems (FUSE ones) cannot flush a folder and say so:
 // their names are then as durable as they get, and that is no failure.
-bool flushFolder(const std::string& folder, std::string* error = nullptr) noexcept;
+Status flushFolder(const std::string& folder) noexcept;
 
 // Removes `path` and flushes its folder, so the removal survives a power cut.
 // A missing file counts as removed.
-bool removeFileDurably(const std::string& path, std::string* error = nullptr) noexcept;
+Status removeFileDurably(const std::string& path) noexcept;
 
 // A file that grows by appends and is flushed to the device on demand.
 class JournalFile {
@@ -33,10 +35,10 @@ class JournalFile {
     JournalFile& operator=(const JournalFile&) = delete;
 
     // Opens an existing file for appending.
-    bool open(const std::string& path, std::string* error = nullptr) noexcept;
-    bool append(std::string_view bytes, std::string* error = nullptr) noexcept;
+    Status open(const std::string& path) noexcept;
+    Status append(std::string_view bytes) noexcept;
     // The data appended so far reaches the device.
-    bool flush(std::string* error = nullptr) noexcept;
+    Status flush() noexcept;
     void close() noexcept;
     bool isOpen() const noexcept { return handle_ != kClosed; }
 
@@ -52,27 +54,23 @@ class JournalFile {
 // removing a lock file lets two holders lock two different files.
 class ExclusiveLock {
   public:
-    enum class Result { Taken, Busy, Failed };
+    enum class Taking { Taken, Busy };
 
     ExclusiveLock() = default;
     ~ExclusiveLock() { release(); }
     ExclusiveLock(const ExclusiveLock&) = delete;
     ExclusiveLock& operator=(const ExclusiveLock&) = delete;
 
-    // Busy when another holder has it; Failed (reason in `error`) when the
-    // file cannot be made or opened.
-    Result tryTake(const std::string& path, std::string* error = nullptr) noexcept {
-        return acquire(path, false, error);
-    }
+    // Busy when another holder has it; a Failure when the file cannot be
+    // made or opened.
+    Result<Taking> tryTake(const std::string& path) noexcept { return acquire(path, false); }
     // Waits while another holder has it.
-    Result take(const std::string& path, std::string* error = nullptr) noexcept {
-        return acquire(path, true, error);
-    }
+    Result<Taking> take(const std::string& path) noexcept { return acquire(path, true); }
     void release() noexcept;
     bool held() const noexcept { return handle_ != kClosed; }
 
   private:
-    Result acquire(const std::string& path, bool wait, std::string* error) noexcept;
+    Result<Taking> acquire(const std::string& path, bool wait) noexcept;
 
     static constexpr long long kClosed = -1;
     long long handle_ = kClosed;

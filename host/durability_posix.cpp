@@ -17,27 +17,28 @@ using posix::Descriptor;
 using posix::fail;
 using posix::folderOf;
 
-bool flushFileSystem(const std::string& path, std::string* error) noexcept {
+Status flushFileSystem(const std::string& path) noexcept {
     const Descriptor fd(
         ::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd) return fail(error, "cannot open", path, errno);
-    return ::syncfs(fd.get()) == 0 || fail(error, "cannot flush the file system of", path, errno);
+    if (!fd) return fail("cannot open", path, errno);
+    if (::syncfs(fd.get()) != 0) return fail("cannot flush the file system of", path, errno);
+    return {};
 }
 
-bool flushFolder(const std::string& folder, std::string* error) noexcept {
+Status flushFolder(const std::string& folder) noexcept {
     const Descriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd) return fail(error, "cannot open", folder, errno);
-    return ::fsync(fd.get()) == 0 || errno == EINVAL || errno == ENOTSUP || errno == ENOSYS ||
-           fail(error, "cannot flush", folder, errno);
+    if (!fd) return fail("cannot open", folder, errno);
+    if (::fsync(fd.get()) != 0 && errno != EINVAL && errno != ENOTSUP && errno != ENOSYS)
+        return fail("cannot flush", folder, errno);
+    return {};
 }
 
-bool removeFileDurably(const std::string& path, std::string* error) noexcept {
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT)
-        return fail(error, "cannot remove", path, errno);
+Status removeFileDurably(const std::string& path) noexcept {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return fail("cannot remove", path, errno);
     try {
-        return flushFolder(folderOf(path), error);
+        return flushFolder(folderOf(path));
     } catch (...) {
-        return fail(error, "out of memory removing", path, ENOMEM);
+        return fail("out of memory removing", path, ENOMEM);
     }
 }
 
@@ -45,27 +46,29 @@ JournalFile::~JournalFile() {
     close();
 }
 
-bool JournalFile::open(const std::string& path, std::string* error) noexcept {
+Status JournalFile::open(const std::string& path) noexcept {
     close();
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) return fail(error, "cannot open", path, errno);
+    if (fd < 0) return fail("cannot open", path, errno);
     handle_ = fd;
     try {
         path_ = path;
     } catch (...) {
     }
-    return true;
+    return {};
 }
 
-bool JournalFile::append(std::string_view bytes, std::string* error) noexcept {
-    if (handle_ == kClosed) return fail(error, "cannot write", path_, EBADF);
-    return posix::writeAll(static_cast<int>(handle_), bytes.data(), bytes.size()) ||
-           fail(error, "cannot write", path_, errno);
+Status JournalFile::append(std::string_view bytes) noexcept {
+    if (handle_ == kClosed) return fail("cannot write", path_, EBADF);
+    if (!posix::writeAll(static_cast<int>(handle_), bytes.data(), bytes.size()))
+        return fail("cannot write", path_, errno);
+    return {};
 }
 
-bool JournalFile::flush(std::string* error) noexcept {
-    if (handle_ == kClosed) return fail(error, "cannot write", path_, EBADF);
-    return ::fdatasync(static_cast<int>(handle_)) == 0 || fail(error, "cannot flush", path_, errno);
+Status JournalFile::flush() noexcept {
+    if (handle_ == kClosed) return fail("cannot write", path_, EBADF);
+    if (::fdatasync(static_cast<int>(handle_)) != 0) return fail("cannot flush", path_, errno);
+    return {};
 }
 
 void JournalFile::close() noexcept {
@@ -73,14 +76,10 @@ void JournalFile::close() noexcept {
     Descriptor::closeKept(handle_);
 }
 
-ExclusiveLock::Result ExclusiveLock::acquire(const std::string& path, bool wait,
-                                             std::string* error) noexcept {
+Result<ExclusiveLock::Taking> ExclusiveLock::acquire(const std::string& path, bool wait) noexcept {
     release();
     Descriptor fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666));
-    if (!fd) {
-        fail(error, "cannot create", path, errno);
-        return Result::Failed;
-    }
+    if (!fd) return fail("cannot create", path, errno);
     // flock belongs to this open file, not to the process, so a window and
     // its own run in one process exclude each other as two processes do.
     int status;
@@ -88,12 +87,11 @@ ExclusiveLock::Result ExclusiveLock::acquire(const std::string& path, bool wait,
         status = ::flock(fd.get(), LOCK_EX | (wait ? 0 : LOCK_NB));
     } while (status != 0 && errno == EINTR);
     if (status != 0) {
-        if (errno == EWOULDBLOCK) return Result::Busy;
-        fail(error, "cannot lock", path, errno);
-        return Result::Failed;
+        if (errno == EWOULDBLOCK) return Taking::Busy;
+        return fail("cannot lock", path, errno);
     }
     handle_ = fd.release();
-    return Result::Taken;
+    return Taking::Taken;
 }
 
 void ExclusiveLock::release() noexcept {

@@ -22,18 +22,19 @@ long long valueOf(HANDLE handle) noexcept {
 
 }  // namespace
 
-bool flushFileSystem(const std::string&, std::string*) noexcept {
+Status flushFileSystem(const std::string&) noexcept {
     // Each copy of a run is flushed before it takes its name.
-    return true;
+    return {};
 }
 
-bool removeFileDurably(const std::string& path, std::string* error) noexcept {
+Status removeFileDurably(const std::string& path) noexcept {
     try {
-        if (::DeleteFileW(systemPath(path).c_str())) return true;
+        if (::DeleteFileW(systemPath(path).c_str())) return {};
         const DWORD code = ::GetLastError();
-        return code == ERROR_FILE_NOT_FOUND || fail(error, "cannot remove", path, code);
+        if (code == ERROR_FILE_NOT_FOUND) return {};
+        return fail("cannot remove", path, code);
     } catch (...) {
-        return fail(error, "out of memory removing", path, ERROR_NOT_ENOUGH_MEMORY);
+        return fail("out of memory removing", path, ERROR_NOT_ENOUGH_MEMORY);
     }
 }
 
@@ -41,37 +42,38 @@ JournalFile::~JournalFile() {
     close();
 }
 
-bool JournalFile::open(const std::string& path, std::string* error) noexcept {
+Status JournalFile::open(const std::string& path) noexcept {
     close();
     try {
         const HANDLE file =
             ::CreateFileW(systemPath(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return fail(error, "cannot open", path, ::GetLastError());
+        if (file == INVALID_HANDLE_VALUE) return fail("cannot open", path, ::GetLastError());
         handle_ = valueOf(file);
         path_ = path;
-        return true;
+        return {};
     } catch (...) {
-        return fail(error, "out of memory opening", path, ERROR_NOT_ENOUGH_MEMORY);
+        return fail("out of memory opening", path, ERROR_NOT_ENOUGH_MEMORY);
     }
 }
 
-bool JournalFile::append(std::string_view bytes, std::string* error) noexcept {
-    if (handle_ == kClosed) return fail(error, "cannot write", path_, ERROR_INVALID_HANDLE);
+Status JournalFile::append(std::string_view bytes) noexcept {
+    if (handle_ == kClosed) return fail("cannot write", path_, ERROR_INVALID_HANDLE);
     while (!bytes.empty()) {
         DWORD wrote = 0;
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
         if (!::WriteFile(handleOf(handle_), bytes.data(), chunk, &wrote, nullptr) || wrote == 0)
-            return fail(error, "cannot write", path_, ::GetLastError());
+            return fail("cannot write", path_, ::GetLastError());
         bytes.remove_prefix(wrote);
     }
-    return true;
+    return {};
 }
 
-bool JournalFile::flush(std::string* error) noexcept {
-    if (handle_ == kClosed) return fail(error, "cannot write", path_, ERROR_INVALID_HANDLE);
-    return ::FlushFileBuffers(handleOf(handle_)) ||
-           fail(error, "cannot flush", path_, ::GetLastError());
+Status JournalFile::flush() noexcept {
+    if (handle_ == kClosed) return fail("cannot write", path_, ERROR_INVALID_HANDLE);
+    if (!::FlushFileBuffers(handleOf(handle_)))
+        return fail("cannot flush", path_, ::GetLastError());
+    return {};
 }
 
 void JournalFile::close() noexcept {
@@ -79,8 +81,7 @@ void JournalFile::close() noexcept {
     handle_ = kClosed;
 }
 
-ExclusiveLock::Result ExclusiveLock::acquire(const std::string& path, bool wait,
-                                             std::string* error) noexcept {
+Result<ExclusiveLock::Taking> ExclusiveLock::acquire(const std::string& path, bool wait) noexcept {
     release();
     try {
         const std::wstring wide = systemPath(path);
@@ -91,19 +92,16 @@ ExclusiveLock::Result ExclusiveLock::acquire(const std::string& path, bool wait,
                                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
             if (file != INVALID_HANDLE_VALUE) {
                 handle_ = valueOf(file);
-                return Result::Taken;
+                return Taking::Taken;
             }
             const DWORD code = ::GetLastError();
-            if (code != ERROR_SHARING_VIOLATION && code != ERROR_LOCK_VIOLATION) {
-                fail(error, "cannot create", path, code);
-                return Result::Failed;
-            }
-            if (!wait) return Result::Busy;
+            if (code != ERROR_SHARING_VIOLATION && code != ERROR_LOCK_VIOLATION)
+                return fail("cannot create", path, code);
+            if (!wait) return Taking::Busy;
             ::Sleep(100);
         }
     } catch (...) {
-        fail(error, "out of memory locking", path, ERROR_NOT_ENOUGH_MEMORY);
-        return Result::Failed;
+        return fail("out of memory locking", path, ERROR_NOT_ENOUGH_MEMORY);
     }
 }
 

@@ -37,13 +37,6 @@ ssize_t readUpTo(int fd, char* buffer, std::size_t size) noexcept {
     return static_cast<ssize_t>(got);
 }
 
-// The failure report every file service gives, as a comparison's outcome.
-ContentComparison unreadable(std::string* error, std::string_view what, const std::string& path,
-                             int code) noexcept {
-    posix::fail(error, what, path, code);
-    return ContentComparison::Unreadable;
-}
-
 }  // namespace
 
 ContentComparer::ContentComparer() = default;
@@ -52,11 +45,13 @@ ContentComparer::~ContentComparer() {
     for (Folder& folder : folders_) posix::Descriptor::closeKept(folder.handle);
 }
 
-ContentComparison ContentComparer::compare(const std::string& first, const std::string& second,
-                                           std::string* error) noexcept {
+Result<ContentComparison> ContentComparer::compare(const std::string& first,
+                                                   const std::string& second) noexcept {
+    using posix::fail;
     const std::string* paths[2] = {&first, &second};
     // O_NONBLOCK: a FIFO is refused below, never waited on.
     constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
+    int openError[2] = {0, 0};
     const auto open = [&](int side) noexcept -> posix::Descriptor {
         const std::string& path = *paths[side];
         Folder& folder = folders_[side];
@@ -67,29 +62,33 @@ ContentComparison ContentComparer::compare(const std::string& first, const std::
                 folder.path.assign(parent);
                 folder.handle = ::open(folder.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
             }
-            if (!parent.empty() && folder.handle >= 0)
-                return posix::Descriptor(
+            if (!parent.empty() && folder.handle >= 0) {
+                posix::Descriptor file(
                     ::openat(folder.handle, std::string(baseName(path)).c_str(), kFlags));
+                openError[side] = errno;
+                return file;
+            }
         } catch (...) {
             folder.path.clear();
         }
-        return posix::Descriptor(::open(path.c_str(), kFlags));
+        posix::Descriptor file(::open(path.c_str(), kFlags));
+        openError[side] = errno;
+        return file;
     };
     const posix::Descriptor files[2] = {open(0), open(1)};
     struct stat st[2];
     for (int i = 0; i < 2; ++i) {
-        if (files[i].get() < 0) return unreadable(error, "cannot open", *paths[i], errno);
+        if (!files[i]) return fail("cannot open", *paths[i], openError[i]);
         if (::fstat(files[i].get(), &st[i]) != 0)
-            return unreadable(error, "cannot read the status of", *paths[i], errno);
+            return fail("cannot read the status of", *paths[i], errno);
         if (!S_ISREG(st[i].st_mode))
-            return unreadable(error, "cannot compare", *paths[i],
-                              S_ISDIR(st[i].st_mode) ? EISDIR : EINVAL);
+            return fail("cannot compare", *paths[i], S_ISDIR(st[i].st_mode) ? EISDIR : EINVAL);
     }
     if (st[0].st_size != st[1].st_size) return ContentComparison::Different;
     const off_t length = st[0].st_size;
     if (!blocks_) {
         blocks_.reset(new (std::nothrow) char[2 * kBlock]);
-        if (!blocks_) return unreadable(error, "out of memory comparing", first, ENOMEM);
+        if (!blocks_) return fail("out of memory comparing", first, ENOMEM);
     }
     if (length > static_cast<off_t>(kBlock)) {
         for (const posix::Descriptor& file : files)
@@ -103,7 +102,7 @@ ContentComparison ContentComparer::compare(const std::string& first, const std::
         ssize_t got[2];
         for (int i = 0; i < 2; ++i) {
             got[i] = readUpTo(files[i].get(), block[i], want);
-            if (got[i] < 0) return unreadable(error, "cannot read", *paths[i], errno);
+            if (got[i] < 0) return fail("cannot read", *paths[i], errno);
         }
         if (got[0] != got[1] ||
             std::memcmp(block[0], block[1], static_cast<std::size_t>(got[0])) != 0)

@@ -17,16 +17,20 @@ class ReadOnlyFile {
     explicit ReadOnlyFile(const std::string& path)
         : handle_(::CreateFileW(windows::systemPath(path).c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)) {}
+                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)),
+          openError_(::GetLastError()) {}
     ~ReadOnlyFile() {
         if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
     }
     ReadOnlyFile(const ReadOnlyFile&) = delete;
     ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
     HANDLE get() const noexcept { return handle_; }
+    // Why it could not be opened (read before the other file is opened).
+    DWORD openError() const noexcept { return openError_; }
 
   private:
     HANDLE handle_;
+    DWORD openError_;
 };
 
 // Reads up to `size` bytes; fewer only at the end of the file.
@@ -41,32 +45,26 @@ bool readUpTo(HANDLE file, char* buffer, DWORD size, DWORD& got) noexcept {
     return true;
 }
 
-// The failure report every file service gives, as a comparison's outcome.
-ContentComparison unreadable(std::string* error, std::string_view what, const std::string& path,
-                             DWORD code) noexcept {
-    windows::fail(error, what, path, code);
-    return ContentComparison::Unreadable;
-}
-
 }  // namespace
 
 ContentComparer::ContentComparer() = default;
 ContentComparer::~ContentComparer() = default;
 
 // Windows opens no file relative to an open folder: each file by its path.
-ContentComparison ContentComparer::compare(const std::string& first, const std::string& second,
-                                           std::string* error) noexcept {
+Result<ContentComparison> ContentComparer::compare(const std::string& first,
+                                                   const std::string& second) noexcept {
+    using windows::fail;
     try {
         const std::string* paths[2] = {&first, &second};
         const ReadOnlyFile files[2] = {ReadOnlyFile(first), ReadOnlyFile(second)};
         LARGE_INTEGER length[2];
         for (int i = 0; i < 2; ++i) {
             if (files[i].get() == INVALID_HANDLE_VALUE)
-                return unreadable(error, "cannot open", *paths[i], ::GetLastError());
+                return fail("cannot open", *paths[i], files[i].openError());
             if (::GetFileType(files[i].get()) != FILE_TYPE_DISK)
-                return unreadable(error, "cannot compare", *paths[i], ERROR_INVALID_FUNCTION);
+                return fail("cannot compare", *paths[i], ERROR_INVALID_FUNCTION);
             if (!::GetFileSizeEx(files[i].get(), &length[i]))
-                return unreadable(error, "cannot read the status of", *paths[i], ::GetLastError());
+                return fail("cannot read the status of", *paths[i], ::GetLastError());
         }
         if (length[0].QuadPart != length[1].QuadPart) return ContentComparison::Different;
         if (!blocks_) blocks_ = std::make_unique<char[]>(2 * kBlock);
@@ -77,7 +75,7 @@ ContentComparison ContentComparer::compare(const std::string& first, const std::
             DWORD got[2] = {0, 0};
             for (int i = 0; i < 2; ++i) {
                 if (!readUpTo(files[i].get(), block[i], want, got[i]))
-                    return unreadable(error, "cannot read", *paths[i], ::GetLastError());
+                    return fail("cannot read", *paths[i], ::GetLastError());
             }
             if (got[0] != got[1] || std::memcmp(block[0], block[1], got[0]) != 0)
                 return ContentComparison::Different;
@@ -86,7 +84,7 @@ ContentComparison ContentComparer::compare(const std::string& first, const std::
         }
         return ContentComparison::Same;
     } catch (...) {
-        return unreadable(error, "out of memory comparing", first, ERROR_NOT_ENOUGH_MEMORY);
+        return fail("out of memory comparing", first, ERROR_NOT_ENOUGH_MEMORY);
     }
 }
 

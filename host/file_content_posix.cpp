@@ -311,24 +311,15 @@ const char* pseudoFileSystem(int fd) noexcept {
     }
 }
 
-bool failBecause(std::string* error, std::string_view what, const std::string& path,
-                 std::string_view reason, int code) noexcept {
-    if (error) {
-        try {
-            *error = std::string(what) + " \"" + path + "\": " + std::string(reason);
-        } catch (...) {
-        }
-    }
+Failure failBecause(std::string_view what, const std::string& path, std::string_view reason,
+                    int code) {
+    Failure failure{std::string(what), path, code, std::string(reason)};
     errno = code;
-    return false;
+    return failure;
 }
 
-bool fail(std::string* error, std::string_view what, const std::string& path, int code) noexcept {
-    try {
-        return failBecause(error, what, path, systemReason(code), code);
-    } catch (...) {
-        return failBecause(error, what, path, {}, code);
-    }
+Failure fail(std::string_view what, const std::string& path, int code) {
+    return failBecause(what, path, {}, code);
 }
 
 std::string folderOf(const std::string& path) {
@@ -337,5 +328,9 @@ std::string folderOf(const std::string& path) {
 }
 
 }  // namespace posix
+
+std::string Failure::reasonText() const {
+    return reason.empty() ? posix::systemReason(code) : reason;
+}
 
 }  // namespace host

@@ -12,6 +12,7 @@
 
 #include "host/checksum.h"
 #include "host/folder_status.h"
+#include "host/result.h"
 
 namespace host::posix {
 
@@ -27,12 +28,11 @@ const char* entryKind(mode_t mode) noexcept;
 // may never end), or nullptr for any other.
 const char* pseudoFileSystem(int fd) noexcept;
 
-// Puts "<what> "<path>": <reason>" in `error` (when given), sets errno to
-// `code` and returns false: the one form of a failed file operation's report,
-// with the system's wording of `code` as the reason or one given.
-bool fail(std::string* error, std::string_view what, const std::string& path, int code) noexcept;
-bool failBecause(std::string* error, std::string_view what, const std::string& path,
-                 std::string_view reason, int code) noexcept;
+// The failure of `what` on `path` with the system's error `code` (errno is set
+// to it too), worded by the system or, failBecause, by the reason given.
+Failure fail(std::string_view what, const std::string& path, int code);
+Failure failBecause(std::string_view what, const std::string& path, std::string_view reason,
+                    int code);
 
 // The folder that holds `path` ("." when the path names none).
 std::string folderOf(const std::string& path);

@@ -26,6 +26,7 @@
 
 namespace host {
 
+using posix::fail;
 using posix::openPath;
 using posix::statPath;
 using posix::systemReason;
@@ -41,13 +42,14 @@ bool folderExists(const std::string& path) noexcept {
     return statPath(path, st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool createFolder(const std::string& path) noexcept {
-    return posix::makeFolderPath(path, 0777) == 0;
+Status createFolder(const std::string& path) {
+    if (posix::makeFolderPath(path, 0777) != 0) return fail("cannot create", path, errno);
+    return {};
 }
 
-std::int64_t fileLength(const std::string& path) noexcept {
+Result<std::int64_t> fileLength(const std::string& path) {
     struct stat st;
-    if (statPath(path, st) != 0) return -1;
+    if (statPath(path, st) != 0) return fail("cannot read the status of", path, errno);
     return static_cast<std::int64_t>(st.st_size);
 }
 
@@ -95,18 +97,14 @@ std::optional<FileTimes> fileTimes(const std::string& path) noexcept {
     return FileTimes{st.st_mtime, st.st_ctime};
 }
 
-bool readFileInPieces(const std::string& path,
-                      const std::function<bool(std::string_view, std::uint64_t)>& take,
-                      std::string* reason) {
-    auto failed = [&](int code) {
-        if (reason) *reason = systemReason(code);
-        return false;
-    };
+Result<bool> readFileInPieces(const std::string& path,
+                              const std::function<bool(std::string_view, std::uint64_t)>& take) {
     const posix::Descriptor fd = openPath(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (!fd) return failed(errno);
+    if (!fd) return fail("cannot open", path, errno);
     struct stat st;
-    if (::fstat(fd.get(), &st) != 0) return failed(errno);
-    if (!S_ISREG(st.st_mode)) return failed(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+    if (::fstat(fd.get(), &st) != 0) return fail("cannot read the status of", path, errno);
+    if (!S_ISREG(st.st_mode))
+        return fail("cannot read", path, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
     const auto length = static_cast<std::uint64_t>(st.st_size);
     char buffer[1 << 16];
     for (;;) {
@@ -114,27 +112,25 @@ bool readFileInPieces(const std::string& path,
         if (got == 0) return true;
         if (got < 0) {
             if (errno == EINTR) continue;
-            return failed(errno);
+            return fail("cannot read", path, errno);
         }
         if (!take({buffer, static_cast<std::size_t>(got)}, length)) return false;
     }
 }
 
-bool appendToFile(const std::string& path, std::string_view bytes) noexcept {
+Status appendToFile(const std::string& path, std::string_view bytes) noexcept {
     posix::Descriptor fd = openPath(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (!fd) return false;
-    const bool ok = writeAll(fd.get(), bytes.data(), bytes.size());
-    return fd.close() && ok;
+    if (!fd) return fail("cannot open", path, errno);
+    if (!writeAll(fd.get(), bytes.data(), bytes.size())) return fail("cannot write", path, errno);
+    if (!fd.close()) return fail("cannot write", path, errno);
+    return {};
 }
 
-bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry>& entries,
-                   std::string* reason, std::vector<std::optional<FileStatus>>* statuses) {
+Status listDirectory(const std::string& folder, int mask, std::vector<ListingEntry>& entries,
+                     std::vector<std::optional<FileStatus>>* statuses) {
     entries.clear();
     if (statuses) statuses->clear();
-    const auto failed = [reason](int code) {
-        if (reason) *reason = systemReason(code);
-        return false;
-    };
+    const auto failed = [&folder](int code) { return fail("cannot list", folder, code); };
     // Reached through its ancestors when its path is too long for one call:
     // a walk has no depth limit.
     posix::Descriptor opened = openPath(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -196,7 +192,7 @@ bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry
             if (!entries[i].isFolder) (*statuses)[i] = posix::statusAt(dirFd, entries[i].name);
         }
     }
-    return true;
+    return {};
 }
 
 EntryInfo lookUpEntry(const std::string& path) {

@@ -33,9 +33,9 @@ std::optional<FileStatus> FolderStatusReader::status(const std::string& name) co
         // equal those of getft.
         const std::string path = joinPath(folder_, name);
         const std::optional<FileTimes> times = fileTimes(path);
-        const std::int64_t length = fileLength(path);
-        if (!times || length < 0) return std::nullopt;
-        return FileStatus{length, times->modified, times->created};
+        const Result<std::int64_t> length = fileLength(path);
+        if (!times || !length) return std::nullopt;
+        return FileStatus{*length, times->modified, times->created};
     } catch (...) {
         return std::nullopt;
     }

@@ -1,6 +1,8 @@
 // File services. Paths are byte strings used unchanged for every system call,
 // so a file whose name is not valid UTF-8 is still found, listed and copied.
-// None of these functions throws; failures are return values.
+// None of these functions throws; a failure is a host::Failure in the result
+// (host/result.h), whose message names the operation, the path and the
+// system's reason.
 #pragma once
 
 #include <cstdint>
@@ -13,15 +15,16 @@
 #include <vector>
 
 #include "host/folder_status.h"
+#include "host/result.h"
 
 namespace host {
 
 bool fileExists(const std::string& path) noexcept;    // a regular file (or a link to one)
 bool folderExists(const std::string& path) noexcept;  // a folder (or a link to one)
-// Creates one folder; its parent must exist. True on success.
-bool createFolder(const std::string& path) noexcept;
-// Length in bytes (64-bit exact), or -1 when the file's status cannot be read.
-std::int64_t fileLength(const std::string& path) noexcept;
+// Creates one folder; its parent must exist.
+Status createFolder(const std::string& path);
+// Length in bytes (64-bit exact), or why the file's status cannot be read.
+Result<std::int64_t> fileLength(const std::string& path);
 // The process's working directory, without a trailing separator (except "/").
 std::string currentDirectory();
 // The folder that holds the running program.
@@ -40,8 +43,8 @@ std::optional<FileTimes> fileTimes(const std::string& path) noexcept;
 
 // Copies `source` to `target` without ever leaving a partial target. The
 // modification time and permission bits of the source are kept. With `replace`
-// false an existing target is never touched and the copy fails. On failure
-// `error` (when given) gets a text with the path and the system's reason.
+// false an existing target is never touched and the copy fails ("will not
+// replace", with the system's "file exists" code).
 // Where the file system allows (Linux: O_TMPFILE) the bytes go to a file
 // without a name, which is linked under the target's name only when complete
 // (over an existing target, with `replace`: linked under a temporary name that
@@ -52,11 +55,10 @@ std::optional<FileTimes> fileTimes(const std::string& path) noexcept;
 // nothing else is ever removed.
 // The data is cloned where the file system shares blocks between files (XFS,
 // btrfs), else only its data ranges are copied, so holes stay holes.
-bool copyFileSafely(const std::string& source, const std::string& target, bool replace,
-                    std::string* error = nullptr) noexcept;
+Status copyFileSafely(const std::string& source, const std::string& target, bool replace) noexcept;
 
 // How the bytes of two files compare.
-enum class ContentComparison { Same, Different, Unreadable };
+enum class ContentComparison { Same, Different };
 
 // Compares the contents of pairs of files, one pair after another; one per
 // thread. Each file is read once, front to back, small ones in one read, large
@@ -71,11 +73,9 @@ class ContentComparer {
 
     // Different when the lengths differ (no byte is read then) or at the
     // first block that differs (reading stops there), Same when every byte is
-    // equal, Unreadable when either cannot be opened or read (with the path
-    // and the system's reason in `error` when given); a folder, FIFO or device
-    // is Unreadable, never waited on.
-    ContentComparison compare(const std::string& first, const std::string& second,
-                              std::string* error = nullptr) noexcept;
+    // equal, a Failure when either cannot be opened or read; a folder, FIFO
+    // or device fails, never waited on.
+    Result<ContentComparison> compare(const std::string& first, const std::string& second) noexcept;
 
   private:
     struct Folder {
@@ -105,13 +105,13 @@ class TargetFolder {
     TargetFolder(const TargetFolder&) = delete;
     TargetFolder& operator=(const TargetFolder&) = delete;
 
-    enum class Reach { Reached, Outside, Failed };
+    enum class Reach { Reached, Outside };
     // Makes the sub-folder `relative` below the root (empty: the root itself)
     // the destination of the copies that follow, making its missing folders.
     // The folder stays open, so entering it again costs nothing. Outside when
-    // a part leads out of the root (no folder is made there); Failed, with
-    // the path and the system's reason in `error`, when it cannot be made.
-    Reach enter(std::string_view relative, std::string* error = nullptr) noexcept;
+    // a part leads out of the root (no folder is made there); a Failure when
+    // it cannot be made.
+    Result<Reach> enter(std::string_view relative) noexcept;
     // Forgets the destination, so the next enter reaches it afresh.
     void leave() noexcept;
     // The path text of the destination, for messages.
@@ -132,8 +132,7 @@ class TargetFolder {
     // target's file is left as it was, and the copy fails with that reason.
     void setVerify(bool verify) noexcept { verify_ = verify; }
     // copyFileSafely into the destination under `name`.
-    bool copyHere(const std::string& source, const std::string& name, bool replace,
-                  std::string* error = nullptr) noexcept;
+    Status copyHere(const std::string& source, const std::string& name, bool replace) noexcept;
 
   private:
     std::string root_;
@@ -149,25 +148,24 @@ class TargetFolder {
 // saved lists, exports); listings leave out these names and no others.
 bool isTemporaryName(std::string_view name) noexcept;
 
-// Reads a whole file; nullopt when it cannot be read, with the system's reason
-// in `reason` when given. A FIFO or device is refused, never waited on.
-std::optional<std::string> readFile(const std::string& path, std::string* reason = nullptr);
+// Reads a whole file. A FIFO or device is refused, never waited on.
+Result<std::string> readFile(const std::string& path);
 // Reads a file from its start in pieces of at most 64 KiB, handing each in
 // order to `take` with the file's length as it was when opened, so that a
-// large file is never held whole. The same refusals as readFile. False when
-// it cannot be read (the system's reason in `reason`) or when `take` returned
-// false, which stops the reading.
-bool readFileInPieces(const std::string& path,
-                      const std::function<bool(std::string_view piece, std::uint64_t length)>& take,
-                      std::string* reason = nullptr);
+// large file is never held whole. The same refusals as readFile. True when
+// the whole file was read, false when `take` returned false, which stops the
+// reading; a Failure when it cannot be read.
+Result<bool> readFileInPieces(
+    const std::string& path,
+    const std::function<bool(std::string_view piece, std::uint64_t length)>& take);
 // Replaces `path` with `bytes` atomically (a temporary file in the same folder,
 // made as copyFileSafely makes its own, then renamed), so a crash or a full
 // disk never leaves a half-written file. `durable`: the new content and its
 // name reach the device before this returns, so they also survive a power cut.
-bool writeFileAtomically(const std::string& path, std::string_view bytes,
-                         std::string* error = nullptr, bool durable = false) noexcept;
+Status writeFileAtomically(const std::string& path, std::string_view bytes,
+                           bool durable = false) noexcept;
 // Appends `bytes` to `path`, creating it when missing.
-bool appendToFile(const std::string& path, std::string_view bytes) noexcept;
+Status appendToFile(const std::string& path, std::string_view bytes) noexcept;
 
 // Attribute masks of the directory listing.
 inline constexpr int kListNormal = 16;      // folders and ordinary files, no hidden/system ones
@@ -190,16 +188,14 @@ std::string listingText(const ListingEntry& entry);
 //   left out; under kListEverything they are listed;
 // - entries are sorted by their listing text, bytes compared with ASCII letters
 //   folded to lower case, ties broken by the raw bytes.
-// Returns false (and leaves `entries` empty) when the folder cannot be read,
-// with the system's reason in `reason` when given.
+// A failure leaves `entries` empty.
 // With `statuses`, the length and times of each file entry are read from the
 // same open folder, so a walk that needs them opens each folder once:
 // statuses[i] belongs to entries[i], nullopt for a folder and for a file
 // whose status could not be read this way (then ask the file itself), and
 // on Windows for every file (a listing's times can lag behind a file's).
-bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry>& entries,
-                   std::string* reason = nullptr,
-                   std::vector<std::optional<FileStatus>>* statuses = nullptr);
+Status listDirectory(const std::string& folder, int mask, std::vector<ListingEntry>& entries,
+                     std::vector<std::optional<FileStatus>>* statuses = nullptr);
 
 // What `path` (links followed) names, for a message that says why it cannot
 // be used as it was meant.

@@ -410,24 +410,23 @@ class Temporary {
 
 // Copies `source` to `base` in the open `folder`; see copyFileSafely and
 // TargetFolder::setVerify.
-bool copyInto(const std::string& source, const OpenFolder& folder, const std::string& base,
-              bool replace, bool verify, std::string* error) {
+Status copyInto(const std::string& source, const OpenFolder& folder, const std::string& base,
+                bool replace, bool verify) {
     const std::string target = joinPath(folder.path, base);
     // O_NONBLOCK keeps a FIFO from blocking the open; it is refused just below.
     const Descriptor from = posix::openPath(source, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (!from) return fail(error, "cannot open", source, errno);
+    if (!from) return fail("cannot open", source, errno);
     struct stat st;
-    if (::fstat(from.get(), &st) != 0)
-        return fail(error, "cannot read the status of", source, errno);
+    if (::fstat(from.get(), &st) != 0) return fail("cannot read the status of", source, errno);
     if (!S_ISREG(st.st_mode)) {
-        return failBecause(error, "cannot copy", source,
+        return failBecause("cannot copy", source,
                            std::string("not a file but ") + posix::entryKind(st.st_mode),
                            S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
     }
     // Its files are made up as they are read: some never end (a link to
     // /proc/self/pagemap would fill the target), and none is a file to keep.
     if (const char* pseudo = posix::pseudoFileSystem(from.get())) {
-        return failBecause(error, "cannot copy", source,
+        return failBecause("cannot copy", source,
                            std::string("a file of the system's pseudo file system ") + pseudo +
                                ", made up as it is read",
                            EINVAL);
@@ -437,12 +436,12 @@ bool copyInto(const std::string& source, const OpenFolder& folder, const std::st
     struct stat existing;
     if (!replace && st.st_size >= kCheckTargetFirstFrom &&
         ::fstatat(folder.fd, base.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0)
-        return fail(error, "will not replace", target, EEXIST);
+        return fail("will not replace", target, EEXIST);
 
     const OwnWrite ownWrite(folder.fd, folder.path);
     struct stat folderStatus;
     if (::fstat(folder.fd, &folderStatus) != 0)
-        return fail(error, "cannot create a file in", folder.path, errno);
+        return fail("cannot create a file in", folder.path, errno);
     removeLeftovers(folder.fd, folderStatus, folder.path, base);
 
     // Made with the source's permission bits where the process's umask keeps
@@ -453,38 +452,37 @@ bool copyInto(const std::string& source, const OpenFolder& folder, const std::st
     if (verify) checksum.emplace();
     Temporary to(folder);
     if (!to.create(base, modeAtCreation ? mode : 0600, verify))
-        return fail(error, "cannot create a file in", folder.path, errno);
+        return fail("cannot create a file in", folder.path, errno);
     // Every failure from here on leaves no file behind (the temporary one
     // goes with `to`).
     if (!copyContent(from.get(), to.fd(), st, folderStatus.st_dev, checksum ? &*checksum : nullptr))
-        return fail(error, "cannot copy", source, errno);
+        return fail("cannot copy", source, errno);
     if (!modeAtCreation && !setMode(to.fd(), mode))
-        return fail(error, "cannot set the mode of", target, errno);
+        return fail("cannot set the mode of", target, errno);
     const timespec times[2] = {st.st_atim, st.st_mtim};
-    if (::futimens(to.fd(), times) != 0)
-        return fail(error, "cannot set the time of", target, errno);
-    if (!to.flush()) return fail(error, "cannot write", target, errno);
+    if (::futimens(to.fd(), times) != 0) return fail("cannot set the time of", target, errno);
+    if (!to.flush()) return fail("cannot write", target, errno);
     if (verify) {
         // On the device before it is read back from there.
-        if (::fdatasync(to.fd()) != 0) return fail(error, "cannot write", target, errno);
+        if (::fdatasync(to.fd()) != 0) return fail("cannot write", target, errno);
         if (faults::corruptThisCopy()) faults::damageCopy(to.fd());
         switch (posix::readBack(to.fd(), checksum->digest())) {
             case posix::ReadBack::Same:
                 break;
             case posix::ReadBack::Different:
-                return failBecause(error, "cannot verify the copy", target,
+                return failBecause("cannot verify the copy", target,
                                    "it reads back from the device with other bytes than were "
                                    "written",
                                    EIO);
             case posix::ReadBack::Failed:
-                return fail(error, "cannot read back", target, errno);
+                return fail("cannot read back", target, errno);
         }
     }
     if (!to.publish(base, replace)) {
         const int code = errno;
-        return fail(error, code == EEXIST ? "will not replace" : "cannot rename to", target, code);
+        return fail(code == EEXIST ? "will not replace" : "cannot rename to", target, code);
     }
-    return true;
+    return {};
 }
 
 // Opens `relative` (parts separated by "/", no "." or ".." part) below the
@@ -568,14 +566,13 @@ Descriptor openBeneath(int root, std::string_view relative, bool& madeLast) noex
 
 }  // namespace
 
-bool copyFileSafely(const std::string& source, const std::string& target, bool replace,
-                    std::string* error) noexcept {
+Status copyFileSafely(const std::string& source, const std::string& target, bool replace) noexcept {
     try {
         const OpenFolder folder(folderOf(target));
-        if (folder.fd < 0) return fail(error, "cannot create a file in", folder.path, errno);
-        return copyInto(source, folder, std::string(baseName(target)), replace, false, error);
+        if (folder.fd < 0) return fail("cannot create a file in", folder.path, errno);
+        return copyInto(source, folder, std::string(baseName(target)), replace, false);
     } catch (...) {
-        return fail(error, "out of memory copying", source, ENOMEM);
+        return fail("out of memory copying", source, ENOMEM);
     }
 }
 
@@ -590,7 +587,7 @@ TargetFolder::~TargetFolder() {
     Descriptor::closeKept(rootHandle_);
 }
 
-TargetFolder::Reach TargetFolder::enter(std::string_view relative, std::string* error) noexcept {
+Result<TargetFolder::Reach> TargetFolder::enter(std::string_view relative) noexcept {
     try {
         relative = trimmedRelative(relative);
         if (handle_ >= 0 && relative == relative_) return Reach::Reached;
@@ -608,11 +605,9 @@ TargetFolder::Reach TargetFolder::enter(std::string_view relative, std::string* 
         if (handle_ >= 0) return Reach::Reached;
         const int code = errno;
         if (code == EXDEV || code == ELOOP) return Reach::Outside;
-        fail(error, "cannot create a file in", path_, code);
-        return Reach::Failed;
+        return fail("cannot create a file in", path_, code);
     } catch (...) {
-        fail(error, "out of memory opening", root_, ENOMEM);
-        return Reach::Failed;
+        return fail("out of memory opening", root_, ENOMEM);
     }
 }
 
@@ -638,18 +633,17 @@ std::optional<FileStatus> TargetFolder::statusOf(const std::string& name) const 
     return FileStatus{st.st_size, st.st_mtim.tv_sec, st.st_ctim.tv_sec};
 }
 
-bool TargetFolder::copyHere(const std::string& source, const std::string& name, bool replace,
-                            std::string* error) noexcept {
+Status TargetFolder::copyHere(const std::string& source, const std::string& name,
+                              bool replace) noexcept {
     try {
-        if (handle_ < 0) return fail(error, "cannot create a file in", path_, EBADF);
-        return copyInto(source, OpenFolder{handle_, path_}, name, replace, verify_, error);
+        if (handle_ < 0) return fail("cannot create a file in", path_, EBADF);
+        return copyInto(source, OpenFolder{handle_, path_}, name, replace, verify_);
     } catch (...) {
-        return fail(error, "out of memory copying", source, ENOMEM);
+        return fail("out of memory copying", source, ENOMEM);
     }
 }
 
-bool writeFileAtomically(const std::string& path, std::string_view bytes, std::string* error,
-                         bool durable) noexcept {
+Status writeFileAtomically(const std::string& path, std::string_view bytes, bool durable) noexcept {
     try {
         // Through a link the file it names is replaced, not the link.
         std::string real = path;
@@ -662,10 +656,10 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes, std::s
         }
         const bool exists = ::stat(real.c_str(), &st) == 0;
         const OpenFolder folder(folderOf(real));
-        if (folder.fd < 0) return fail(error, "cannot create a file in", folder.path, errno);
+        if (folder.fd < 0) return fail("cannot create a file in", folder.path, errno);
         Temporary file(folder);
         if (!file.create(baseName(real), 0666))
-            return fail(error, "cannot create a file in", folder.path, errno);
+            return fail("cannot create a file in", folder.path, errno);
         const bool ok = writeAll(file.fd(), bytes.data(), bytes.size()) &&
                         (!exists || setMode(file.fd(), st.st_mode & 07777)) &&
                         (!durable || ::fdatasync(file.fd()) == 0) && file.flush() &&
@@ -673,13 +667,13 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes, std::s
         if (!ok) {
             const int code = errno;
             file.discard();
-            return fail(error, "cannot write", real, code);
+            return fail("cannot write", real, code);
         }
         // The new name is an entry of the folder: flushed with it.
-        if (durable) return flushFolder(folder.path, error);
-        return true;
+        if (durable) return flushFolder(folder.path);
+        return {};
     } catch (...) {
-        return fail(error, "out of memory writing", path, ENOMEM);
+        return fail("out of memory writing", path, ENOMEM);
     }
 }
 

@@ -22,6 +22,7 @@ namespace host {
 namespace {
 
 using windows::fail;
+using windows::failBecause;
 using windows::narrow;
 using windows::systemMessage;
 using windows::systemPath;
@@ -335,24 +336,18 @@ bool folderExists(const std::string& path) noexcept {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool createFolder(const std::string& path) noexcept {
-    try {
-        return ::CreateDirectoryW(systemPath(path).c_str(), nullptr) != 0;
-    } catch (...) {
-        return false;
-    }
+Status createFolder(const std::string& path) {
+    if (!::CreateDirectoryW(systemPath(path).c_str(), nullptr))
+        return fail("cannot create", path, ::GetLastError());
+    return {};
 }
 
-std::int64_t fileLength(const std::string& path) noexcept {
-    try {
-        WIN32_FILE_ATTRIBUTE_DATA data;
-        if (!::GetFileAttributesExW(systemPath(path).c_str(), GetFileExInfoStandard, &data))
-            return -1;
-        return static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) |
-                                         data.nFileSizeLow);
-    } catch (...) {
-        return -1;
-    }
+Result<std::int64_t> fileLength(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(systemPath(path).c_str(), GetFileExInfoStandard, &data))
+        return fail("cannot read the status of", path, ::GetLastError());
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) |
+                                     data.nFileSizeLow);
 }
 
 std::string currentDirectory() {
@@ -414,22 +409,22 @@ namespace {
 
 // `verify`: the copy, flushed, is read back from the device and compared with
 // the checksum taken while it was written before it takes its name.
-bool copyFile(const std::string& source, const std::string& target, bool replace, bool flush,
-              bool verify, std::string* error) noexcept {
+Status copyFile(const std::string& source, const std::string& target, bool replace, bool flush,
+                bool verify) noexcept {
     try {
         const std::wstring wideSource = systemPath(source);
         const std::wstring wideTarget = systemPath(target);
         Handle from(::CreateFileW(wideSource.c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        if (!from.valid()) return fail(error, "cannot open", source, ::GetLastError());
+        if (!from.valid()) return fail("cannot open", source, ::GetLastError());
         BY_HANDLE_FILE_INFORMATION info;
         if (!::GetFileInformationByHandle(from.get(), &info))
-            return fail(error, "cannot read the status of", source, ::GetLastError());
+            return fail("cannot read the status of", source, ::GetLastError());
         if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            return fail(error, "cannot copy", source, ERROR_ACCESS_DENIED);
+            return fail("cannot copy", source, ERROR_ACCESS_DENIED);
         if (!replace && ::GetFileAttributesW(wideTarget.c_str()) != INVALID_FILE_ATTRIBUTES)
-            return fail(error, "will not replace", target, ERROR_FILE_EXISTS);
+            return fail("will not replace", target, ERROR_FILE_EXISTS);
 
         const std::wstring folder = wideFolderOf(wideTarget);
         const std::wstring base = wideBaseName(wideTarget);
@@ -439,12 +434,11 @@ bool copyFile(const std::string& source, const std::string& target, bool replace
         if (verify) checksum.emplace();
         std::wstring temporary;
         Handle to(createTemporary(folder, base, temporary, verify));
-        if (!to.valid())
-            return fail(error, "cannot create a file in", narrow(folder), ::GetLastError());
+        if (!to.valid()) return fail("cannot create a file in", narrow(folder), ::GetLastError());
         auto abandon = [&](std::string_view what, const std::string& path, DWORD code) {
             to.close();
             removeTemporary(temporary);
-            return fail(error, what, path, code);
+            return fail(what, path, code);
         };
         if (!copyContent(from.get(), to.get(), checksum ? &*checksum : nullptr))
             return abandon("cannot copy", source, ::GetLastError());
@@ -463,13 +457,10 @@ bool copyFile(const std::string& source, const std::string& target, bool replace
                 case ReadBack::Different:
                     to.close();
                     removeTemporary(temporary);
-                    if (error) {
-                        *error = "cannot verify the copy \"" + target +
-                                 "\": it reads back from the device with other bytes than "
-                                 "were written";
-                    }
-                    ::SetLastError(ERROR_CRC);
-                    return false;
+                    return failBecause("cannot verify the copy", target,
+                                       "it reads back from the device with other bytes than "
+                                       "were written",
+                                       ERROR_CRC);
                 case ReadBack::Failed:
                     return abandon("cannot read back", target, ::GetLastError());
             }
@@ -478,19 +469,18 @@ bool copyFile(const std::string& source, const std::string& target, bool replace
             to, temporary, wideTarget, info.dwFileAttributes & kCopiedAttributes, replace, flush);
         if (code != ERROR_SUCCESS) {
             const bool exists = code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS;
-            return fail(error, exists ? "will not replace" : "cannot rename to", target, code);
+            return fail(exists ? "will not replace" : "cannot rename to", target, code);
         }
-        return true;
+        return {};
     } catch (...) {
-        return fail(error, "out of memory copying", source, ERROR_NOT_ENOUGH_MEMORY);
+        return fail("out of memory copying", source, ERROR_NOT_ENOUGH_MEMORY);
     }
 }
 
 }  // namespace
 
-bool copyFileSafely(const std::string& source, const std::string& target, bool replace,
-                    std::string* error) noexcept {
-    return copyFile(source, target, replace, false, false, error);
+Status copyFileSafely(const std::string& source, const std::string& target, bool replace) noexcept {
+    return copyFile(source, target, replace, false, false);
 }
 
 // Windows offers no lookup relative to an open folder that refuses to leave
@@ -501,7 +491,7 @@ TargetFolder::TargetFolder(std::string root, bool flushEachCopy)
 
 TargetFolder::~TargetFolder() = default;
 
-TargetFolder::Reach TargetFolder::enter(std::string_view relative, std::string* error) noexcept {
+Result<TargetFolder::Reach> TargetFolder::enter(std::string_view relative) noexcept {
     try {
         relative = trimmedRelative(relative);
         if (handle_ >= 0 && relative == relative_) return Reach::Reached;
@@ -512,16 +502,15 @@ TargetFolder::Reach TargetFolder::enter(std::string_view relative, std::string* 
         for (std::size_t p = root_.size() + 1; p <= path_.size(); ++p) {
             if (p < path_.size() && !isSeparator(path_[p])) continue;
             const std::string folder = path_.substr(0, p);
-            if (!folderExists(folder) && !createFolder(folder) && !folderExists(folder)) {
-                fail(error, "cannot create a file in", path_, ::GetLastError());
-                return Reach::Failed;
-            }
+            if (folderExists(folder)) continue;
+            if (const Status made = createFolder(folder); !made && !folderExists(folder))
+                return fail("cannot create a file in", path_,
+                            static_cast<DWORD>(made.error().code));
         }
         handle_ = 0;
         return Reach::Reached;
     } catch (...) {
-        fail(error, "out of memory opening", root_, ERROR_NOT_ENOUGH_MEMORY);
-        return Reach::Failed;
+        return fail("out of memory opening", root_, ERROR_NOT_ENOUGH_MEMORY);
     }
 }
 
@@ -563,55 +552,50 @@ std::optional<FileStatus> TargetFolder::statusOf(const std::string& name) const 
     }
 }
 
-bool TargetFolder::copyHere(const std::string& source, const std::string& name, bool replace,
-                            std::string* error) noexcept {
+Status TargetFolder::copyHere(const std::string& source, const std::string& name,
+                              bool replace) noexcept {
     try {
-        if (handle_ < 0) return fail(error, "cannot create a file in", path_, ERROR_INVALID_HANDLE);
-        return copyFile(source, joinPath(path_, name), replace, flushEachCopy_, verify_, error);
+        if (handle_ < 0) return fail("cannot create a file in", path_, ERROR_INVALID_HANDLE);
+        return copyFile(source, joinPath(path_, name), replace, flushEachCopy_, verify_);
     } catch (...) {
-        return fail(error, "out of memory copying", source, ERROR_NOT_ENOUGH_MEMORY);
+        return fail("out of memory copying", source, ERROR_NOT_ENOUGH_MEMORY);
     }
 }
 
-bool readFileInPieces(const std::string& path,
-                      const std::function<bool(std::string_view, std::uint64_t)>& take,
-                      std::string* reason) {
-    auto failed = [&](DWORD code) {
-        if (reason) *reason = systemMessage(code);
-        return false;
-    };
+Result<bool> readFileInPieces(const std::string& path,
+                              const std::function<bool(std::string_view, std::uint64_t)>& take) {
     Handle file(::CreateFileW(systemPath(path).c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file.valid()) return failed(::GetLastError());
-    if (::GetFileType(file.get()) != FILE_TYPE_DISK) return failed(ERROR_INVALID_FUNCTION);
+    if (!file.valid()) return fail("cannot open", path, ::GetLastError());
+    if (::GetFileType(file.get()) != FILE_TYPE_DISK)
+        return fail("cannot read", path, ERROR_INVALID_FUNCTION);
     LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(file.get(), &size)) return failed(::GetLastError());
+    if (!::GetFileSizeEx(file.get(), &size))
+        return fail("cannot read the status of", path, ::GetLastError());
     const auto length = static_cast<std::uint64_t>(size.QuadPart);
     char buffer[1 << 16];
     for (;;) {
         DWORD got = 0;
         if (!::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr))
-            return failed(::GetLastError());
+            return fail("cannot read", path, ::GetLastError());
         if (got == 0) return true;
         if (!take({buffer, got}, length)) return false;
     }
 }
 
-bool writeFileAtomically(const std::string& path, std::string_view bytes, std::string* error,
-                         bool durable) noexcept {
+Status writeFileAtomically(const std::string& path, std::string_view bytes, bool durable) noexcept {
     try {
         const std::wstring wide = systemPath(path);
         const std::wstring folder = wideFolderOf(wide);
         std::wstring temporary;
         Handle file(createTemporary(folder, wideBaseName(wide), temporary));
-        if (!file.valid())
-            return fail(error, "cannot create a file in", narrow(folder), ::GetLastError());
+        if (!file.valid()) return fail("cannot create a file in", narrow(folder), ::GetLastError());
         if (!writeAll(file.get(), bytes.data(), bytes.size())) {
             const DWORD code = ::GetLastError();
             file.close();
             removeTemporary(temporary);
-            return fail(error, "cannot write", path, code);
+            return fail("cannot write", path, code);
         }
         // The new content keeps the attributes of the file it replaces.
         const DWORD existing = ::GetFileAttributesW(wide.c_str());
@@ -619,36 +603,33 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes, std::s
                                      ? FILE_ATTRIBUTE_NORMAL
                                      : (existing & kCopiedAttributes & ~FILE_ATTRIBUTE_READONLY);
         const DWORD code = finishTemporary(file, temporary, wide, attributes, true, durable);
-        if (code != ERROR_SUCCESS) return fail(error, "cannot write", path, code);
-        return true;
+        if (code != ERROR_SUCCESS) return fail("cannot write", path, code);
+        return {};
     } catch (...) {
-        return fail(error, "out of memory writing", path, ERROR_NOT_ENOUGH_MEMORY);
+        return fail("out of memory writing", path, ERROR_NOT_ENOUGH_MEMORY);
     }
 }
 
-bool appendToFile(const std::string& path, std::string_view bytes) noexcept {
+Status appendToFile(const std::string& path, std::string_view bytes) noexcept {
     try {
         // Shared for reading and writing, as the log is opened "shared".
         Handle file(::CreateFileW(systemPath(path).c_str(), FILE_APPEND_DATA,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file.valid()) return false;
-        bool ok = writeAll(file.get(), bytes.data(), bytes.size());
-        if (!file.close()) ok = false;
-        return ok;
+        if (!file.valid()) return fail("cannot open", path, ::GetLastError());
+        if (!writeAll(file.get(), bytes.data(), bytes.size()) || !file.close())
+            return fail("cannot write", path, ::GetLastError());
+        return {};
     } catch (...) {
-        return false;
+        return fail("out of memory writing", path, ERROR_NOT_ENOUGH_MEMORY);
     }
 }
 
-bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry>& entries,
-                   std::string* reason, std::vector<std::optional<FileStatus>>* statuses) {
+Status listDirectory(const std::string& folder, int mask, std::vector<ListingEntry>& entries,
+                     std::vector<std::optional<FileStatus>>* statuses) {
     entries.clear();
     if (statuses) statuses->clear();
-    const auto failed = [reason](DWORD code) {
-        if (reason) *reason = systemMessage(code);
-        return false;
-    };
+    const auto failed = [&folder](DWORD code) { return fail("cannot list", folder, code); };
     WIN32_FIND_DATAW data;
     const std::wstring pattern = systemPath(joinPath(folder, "*"));
     FindHandle find(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
@@ -682,7 +663,7 @@ bool listDirectory(const std::string& folder, int mask, std::vector<ListingEntry
     // for writing (NTFS updates its folder's copy when the file is closed):
     // each file's status is asked of the file itself.
     if (statuses) statuses->assign(entries.size(), std::nullopt);
-    return true;
+    return {};
 }
 
 EntryInfo lookUpEntry(const std::string& path) {

@@ -91,7 +91,7 @@ bool usableName(std::string_view name, bool isSection) {
 }  // namespace
 
 IniFile::IniFile(std::string path) : path_(std::move(path)) {
-    std::optional<std::string> content = readFile(path_);
+    Result<std::string> content = readFile(path_);
     if (!content) {
         std::error_code error;
         unreadable_ =
@@ -240,7 +240,10 @@ bool IniFile::save(bool durable, std::string* error) {
         if (error) *error = "cannot read \"" + path_ + "\", so it is not overwritten";
         return false;
     }
-    if (!writeFileAtomically(path_, content(), error, durable)) return false;
+    if (const Status written = writeFileAtomically(path_, content(), durable); !written) {
+        if (error) *error = written.error().message();
+        return false;
+    }
     dirty_ = false;
     return true;
 }

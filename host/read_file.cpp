@@ -7,17 +7,15 @@
 
 namespace host {
 
-std::optional<std::string> readFile(const std::string& path, std::string* reason) {
+Result<std::string> readFile(const std::string& path) {
     std::string bytes;
-    const bool read = readFileInPieces(
-        path,
-        [&bytes](std::string_view piece, std::uint64_t length) {
+    const Result<bool> read =
+        readFileInPieces(path, [&bytes](std::string_view piece, std::uint64_t length) {
             if (bytes.empty()) bytes.reserve(static_cast<std::size_t>(length));
             bytes.append(piece);
             return true;
-        },
-        reason);
-    if (!read) return std::nullopt;
+        });
+    if (!read) return read.error();
     return bytes;
 }
 

@@ -53,15 +53,23 @@ std::string systemMessage(DWORD code) {
     return narrow(text);
 }
 
-bool fail(std::string* error, std::string_view what, const std::string& path, DWORD code) noexcept {
-    if (error) {
-        try {
-            *error = std::string(what) + " \"" + path + "\": " + systemMessage(code);
-        } catch (...) {
-        }
-    }
+Failure failBecause(std::string_view what, const std::string& path, std::string_view reason,
+                    DWORD code) {
+    Failure failure{std::string(what), path, static_cast<int>(code), std::string(reason)};
     ::SetLastError(code);
-    return false;
+    return failure;
+}
+
+Failure fail(std::string_view what, const std::string& path, DWORD code) {
+    return failBecause(what, path, {}, code);
 }
 
 }  // namespace host::windows
+
+namespace host {
+
+std::string Failure::reasonText() const {
+    return reason.empty() ? windows::systemMessage(static_cast<DWORD>(code)) : reason;
+}
+
+}  // namespace host

@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "host/result.h"
+
 namespace host::windows {
 
 std::wstring widen(std::string_view utf8);
@@ -24,10 +26,12 @@ std::wstring systemPath(std::string_view utf8);
 std::string narrow(std::wstring_view utf16);
 // The system's text for an error code, in UTF-8, without the trailing line end.
 std::string systemMessage(DWORD code);
-// Puts "<what> "<path>": <message>" in `error` (when given), sets the last
-// error to `code` and returns false: the one form of a failed file
-// operation's report.
-bool fail(std::string* error, std::string_view what, const std::string& path, DWORD code) noexcept;
+// The failure of `what` on `path` with the system's error `code` (the last
+// error is set to it too), worded by the system or, failBecause, by the
+// reason given.
+Failure fail(std::string_view what, const std::string& path, DWORD code);
+Failure failBecause(std::string_view what, const std::string& path, std::string_view reason,
+                    DWORD code);
 
 // 100-nanosecond ticks between 1601-01-01 and 1970-01-01 (both UTC).
 inline constexpr std::int64_t kEpochDifferenceTicks = 116444736000000000LL;

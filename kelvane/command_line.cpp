@@ -103,11 +103,10 @@ std::optional<Refusal> parse(const std::vector<std::string>& args, Arguments& pa
             parsed.verify = true;
         } else if (const auto file = valueOf("--exclude-from", i)) {
             if (file->empty()) return Refusal{"--exclude-from needs a file of patterns"};
-            std::string reason;
-            const std::optional<std::string> content = host::readFile(*file, &reason);
+            const host::Result<std::string> content = host::readFile(*file);
             if (!content)
                 return Refusal{"cannot read the patterns of " + host::quotedName(*file) + ": " +
-                               reason};
+                               content.error().reasonText()};
             for (std::string& pattern : common::patternsOfFile(*content))
                 parsed.exclude.push_back(std::move(pattern));
         } else if (const auto pattern = valueOf("--exclude", i)) {
@@ -189,10 +188,9 @@ std::optional<Refusal> fill(const std::string& argument, const std::string& whic
     }
     if (!host::folderExists(argument)) return notAFolder(argument, which);
     std::vector<host::ListingEntry> entries;
-    std::string reason;
-    if (!host::listDirectory(argument, mask, entries, &reason))
+    if (const host::Status listed = host::listDirectory(argument, mask, entries); !listed)
         return Refusal{"cannot read " + which + " folder " + host::quotedName(argument) + ": " +
-                       reason};
+                       listed.error().reasonText()};
     root = host::heldRoot(argument);
     WalkOptions options;
     options.mask = mask;
@@ -298,7 +296,13 @@ int copyDifferences(const Arguments& arguments, const CheckSettings& settings, g
                 if (shown) shown->finish();
                 err << "kelvane: " << outcome.error << '\n';
             }
-            if (shown) shown->fileDone(outcome.copied ? host::fileLength(paths.source) : 0);
+            if (shown) {
+                std::int64_t length = 0;
+                if (outcome.copied) {
+                    if (const auto read = host::fileLength(paths.source)) length = *read;
+                }
+                shown->fileDone(length);
+            }
         },
         arguments.jobs);
     if (shown) shown->finish();

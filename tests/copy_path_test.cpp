@@ -18,12 +18,14 @@
 #include "host/fs.h"
 #include "kelvane/copy/copy_engine.h"
 #include "support/mounted.h"
+#include "support/result_text.h"
 #include "support/temp_folder.h"
 #include "torrin/engine/rcopy.h"
 
 namespace {
 
 using testing_support::Mounted;
+using testing_support::reportedIn;
 using testing_support::TempFolder;
 
 struct Layout {
@@ -70,7 +72,7 @@ TEST_P(SparseCopy, KeepsHolesBytesTimeAndMode) {
     ::close(fd);
 
     std::string error;
-    ASSERT_TRUE(host::copyFileSafely(source, top + "/copy.img", false, &error)) << error;
+    ASSERT_TRUE(reportedIn(host::copyFileSafely(source, top + "/copy.img", false), error)) << error;
     const Layout from = layoutOf(source), to = layoutOf(top + "/copy.img");
     EXPECT_EQ(to.size, from.size);
     EXPECT_EQ(to.data, from.data);

@@ -19,6 +19,7 @@
 #include "host/fs.h"
 #include "host/paths.h"
 #include "host/temporary_names.h"
+#include "tests/support/result_text.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/unprivileged.h"
 
@@ -36,6 +37,8 @@ extern "C" int fstat(int fd, struct stat* st) noexcept {
 
 namespace {
 
+using testing_support::reasonIn;
+using testing_support::reportedIn;
 using testing_support::TempFolder;
 
 // Files are made under umask 022, the usual one, whatever the caller's, from
@@ -146,7 +149,7 @@ TEST_F(FileServices, LengthIsExactBeyondFourGibibytes) {
     ::close(fd);
     EXPECT_EQ(host::fileLength(path), 5368709120LL);
     EXPECT_EQ(host::fileLength(temp.write("e", "")), 0);
-    EXPECT_EQ(host::fileLength(temp / "missing"), -1);
+    EXPECT_FALSE(host::fileLength(temp / "missing"));
 }
 
 TEST_F(FileServices, WorkingAndProgramFolders) {
@@ -178,7 +181,18 @@ TEST_F(FileServices, ReadAndAppend) {
     EXPECT_TRUE(host::appendToFile(path, "one\r\n"));
     EXPECT_TRUE(host::appendToFile(path, std::string("two\0\r\n", 6)));
     EXPECT_EQ(host::readFile(path), std::string("one\r\ntwo\0\r\n", 11));
-    EXPECT_FALSE(host::appendToFile(temp / "missing/log.txt", "x"));
+    // A log that cannot be written says which and why.
+    const host::Status appended = host::appendToFile(temp / "missing/log.txt", "x");
+    ASSERT_FALSE(appended);
+    EXPECT_EQ(appended.error().message(),
+              "cannot open \"" + temp / "missing/log.txt" + "\": " + std::strerror(ENOENT));
+    EXPECT_EQ(appended.error().code, ENOENT);
+    // A full disk reports the path and the system's "no space" too.
+    host::faults::setWriteFailureAfterBytesForTesting(0);
+    const host::Status full = host::appendToFile(path, "three");
+    host::faults::setWriteFailureAfterBytesForTesting(-1);
+    ASSERT_FALSE(full);
+    EXPECT_EQ(full.error().message(), "cannot write \"" + path + "\": " + std::strerror(ENOSPC));
 }
 
 TEST_F(FileServices, ReadingAFifoDoesNotHang) {
@@ -191,9 +205,9 @@ TEST_F(FileServices, AStatusThatCannotBeReadGivesItsOwnReason) {
     const std::string path = temp.write("a.txt", "x");
     std::string reason;
     failingStatus = EIO;
-    const auto read = host::readFile(path, &reason);
+    const bool read = reasonIn(host::readFile(path), reason);
     failingStatus = 0;
-    EXPECT_FALSE(read.has_value());
+    EXPECT_FALSE(read);
     EXPECT_EQ(reason, std::strerror(EIO));
 }
 
@@ -365,7 +379,7 @@ class SafeCopy : public ::testing::Test {
 TEST_F(SafeCopy, KeepsContentTimeAndMode) {
     const std::string target = targets + "/report.txt";
     std::string error;
-    ASSERT_TRUE(host::copyFileSafely(source, target, false, &error)) << error;
+    ASSERT_TRUE(reportedIn(host::copyFileSafely(source, target, false), error)) << error;
     EXPECT_EQ(TempFolder::read(target), "fresh content\n");
     EXPECT_EQ(modifiedOf(target).tv_sec, 1328231107);
     EXPECT_EQ(modifiedOf(target).tv_nsec, 999999999);
@@ -400,11 +414,11 @@ TEST_F(SafeCopy, AVerifiedCopyThatReadsBackOtherwiseFailsAndLeavesTheTarget) {
     folder.setVerify(true);
     ASSERT_EQ(folder.enter(""), host::TargetFolder::Reach::Reached);
     std::string error;
-    ASSERT_TRUE(folder.copyHere(sparse, "sparse.bin", false, &error)) << error;
+    ASSERT_TRUE(reportedIn(folder.copyHere(sparse, "sparse.bin", false), error)) << error;
     EXPECT_EQ(TempFolder::read(targets + "/sparse.bin"), TempFolder::read(sparse));
 
     host::faults::setCorruptCopyForTesting(1);
-    EXPECT_FALSE(folder.copyHere(source, "report.txt", true, &error));
+    EXPECT_FALSE(reportedIn(folder.copyHere(source, "report.txt", true), error));
     host::faults::setCorruptCopyForTesting(0);
     EXPECT_NE(error.find("cannot verify the copy \"" + target +
                          "\": it reads back from the device with other bytes"),
@@ -418,7 +432,7 @@ TEST_F(SafeCopy, WithoutReplaceAnExistingTargetIsUntouched) {
     const std::string target = temp.write("dst/report.txt", "old content");
     TempFolder::setModified(target, 1000000000);
     std::string error;
-    EXPECT_FALSE(host::copyFileSafely(source, target, false, &error));
+    EXPECT_FALSE(reportedIn(host::copyFileSafely(source, target, false), error));
     EXPECT_NE(error.find(target), std::string::npos) << error;
     EXPECT_EQ(TempFolder::read(target), "old content");
     EXPECT_EQ(modifiedOf(target).tv_sec, 1000000000);
@@ -439,7 +453,7 @@ TEST_F(SafeCopy, WithReplaceTheTargetIsReplaced) {
     const std::string target = temp.write("dst/report.txt", "old content that is longer");
     ASSERT_EQ(::chmod(target.c_str(), 0444), 0);
     std::string error;
-    ASSERT_TRUE(host::copyFileSafely(source, target, true, &error)) << error;
+    ASSERT_TRUE(reportedIn(host::copyFileSafely(source, target, true), error)) << error;
     EXPECT_EQ(TempFolder::read(target), "fresh content\n");
     EXPECT_EQ(modeOf(target), 0640u);
     EXPECT_EQ(namesIn(targets), (std::set<std::string>{"report.txt"}));
@@ -498,7 +512,7 @@ TEST_F(SafeCopy, OnlyUnlockedTaggedLeftoversOfTheSameTargetAreRemoved) {
 TEST_F(SafeCopy, MissingSourceFailsNamingThePath) {
     const std::string missing = temp / "src/missing.txt";
     std::string error;
-    EXPECT_FALSE(host::copyFileSafely(missing, targets + "/missing.txt", true, &error));
+    EXPECT_FALSE(reportedIn(host::copyFileSafely(missing, targets + "/missing.txt", true), error));
     EXPECT_NE(error.find(missing), std::string::npos) << error;
     EXPECT_NE(error.find("No such file"), std::string::npos) << error;
     EXPECT_TRUE(namesIn(targets).empty());
@@ -507,7 +521,8 @@ TEST_F(SafeCopy, MissingSourceFailsNamingThePath) {
 
 TEST_F(SafeCopy, MissingTargetFolderFailsNamingThePath) {
     std::string error;
-    EXPECT_FALSE(host::copyFileSafely(source, temp / "nowhere/report.txt", true, &error));
+    EXPECT_FALSE(
+        reportedIn(host::copyFileSafely(source, temp / "nowhere/report.txt", true), error));
     EXPECT_NE(error.find(temp / "nowhere"), std::string::npos) << error;
     EXPECT_FALSE(host::folderExists(temp / "nowhere"));
 }
@@ -516,14 +531,14 @@ TEST_F(SafeCopy, SpecialSourcesAreRefusedWithoutHanging) {
     const std::string fifo = temp / "src/pipe";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     std::string error;
-    EXPECT_FALSE(host::copyFileSafely(fifo, targets + "/pipe", true, &error));
+    EXPECT_FALSE(reportedIn(host::copyFileSafely(fifo, targets + "/pipe", true), error));
     EXPECT_EQ(error, "cannot copy \"" + fifo + "\": not a file but a FIFO");
     EXPECT_FALSE(host::copyFileSafely(temp / "src", targets + "/src", true));
     // A link to a file the system makes up as it is read: /proc/self/pagemap
     // would never end; status ends, and must fail all the same.
     const std::string link = temp / "src/endless";
     ASSERT_EQ(::symlink("/proc/self/status", link.c_str()), 0);
-    EXPECT_FALSE(host::copyFileSafely(link, targets + "/endless", true, &error));
+    EXPECT_FALSE(reportedIn(host::copyFileSafely(link, targets + "/endless", true), error));
     EXPECT_NE(error.find("pseudo file system proc"), std::string::npos) << error;
     EXPECT_TRUE(namesIn(targets).empty());
 }
@@ -533,7 +548,8 @@ TEST_F(SafeCopy, UnwritableTargetFolderFailsAndLeavesNothing) {
     testing_support::asUnprivileged([&] {
         ASSERT_EQ(::chmod(targets.c_str(), 0555), 0);
         std::string error;
-        EXPECT_FALSE(host::copyFileSafely(source, targets + "/report.txt", true, &error));
+        EXPECT_FALSE(
+            reportedIn(host::copyFileSafely(source, targets + "/report.txt", true), error));
         EXPECT_NE(error.find(targets), std::string::npos) << error;
     });
     EXPECT_TRUE(namesIn(targets).empty());
@@ -553,7 +569,7 @@ TEST_F(SafeCopy, AwkwardNamesAreCopiedByteForByte) {
         const std::string from = temp.write("src/" + name, name);
         const std::string to = host::joinPath(deep, name);
         std::string error;
-        ASSERT_TRUE(host::copyFileSafely(from, to, false, &error)) << error;
+        ASSERT_TRUE(reportedIn(host::copyFileSafely(from, to, false), error)) << error;
         EXPECT_GT(to.size(), 300u);
         EXPECT_EQ(TempFolder::read(to), name);
         EXPECT_FALSE(host::copyFileSafely(from, to, false));
@@ -584,11 +600,12 @@ class AtomicWrite : public ::testing::Test {
 TEST_F(AtomicWrite, CreatesAndReplaces) {
     const std::string path = temp / "settings.ini";
     std::string error;
-    ASSERT_TRUE(host::writeFileAtomically(path, "first", &error)) << error;
+    ASSERT_TRUE(reportedIn(host::writeFileAtomically(path, "first"), error)) << error;
     EXPECT_EQ(TempFolder::read(path), "first");
-    ASSERT_TRUE(host::writeFileAtomically(path, std::string("sec\0nd", 6), &error)) << error;
+    ASSERT_TRUE(reportedIn(host::writeFileAtomically(path, std::string("sec\0nd", 6)), error))
+        << error;
     EXPECT_EQ(TempFolder::read(path), std::string("sec\0nd", 6));
-    ASSERT_TRUE(host::writeFileAtomically(path, "", &error)) << error;
+    ASSERT_TRUE(reportedIn(host::writeFileAtomically(path, ""), error)) << error;
     EXPECT_EQ(host::fileLength(path), 0);
     EXPECT_EQ(namesIn(temp.path()), (std::set<std::string>{"settings.ini"}));
 }
@@ -612,7 +629,7 @@ TEST_F(AtomicWrite, ReplacesTheFileALinkNamesNotTheLink) {
 
 TEST_F(AtomicWrite, FailureLeavesTheOldFileAndNoTemporary) {
     std::string error;
-    EXPECT_FALSE(host::writeFileAtomically(temp / "missing/x.ini", "x", &error));
+    EXPECT_FALSE(reportedIn(host::writeFileAtomically(temp / "missing/x.ini", "x"), error));
     EXPECT_NE(error.find(temp / "missing"), std::string::npos) << error;
 
     const std::string folder = temp.mkdir("folder-in-the-way");

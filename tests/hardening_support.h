@@ -42,7 +42,7 @@ inline bool preferMemoryTemporaryFolders() {
 // first: a checkout under /root is closed to nobody.
 inline std::string runUnprivileged(const std::function<std::string()>& body) {
     std::vector<host::ListingEntry> resources;
-    host::listDirectory(host::resourceDirectory(), host::kListNormal, resources);
+    static_cast<void>(host::listDirectory(host::resourceDirectory(), host::kListNormal, resources));
     for (const host::ListingEntry& entry : resources) {
         if (entry.name.ends_with(".grid"))
             grid::loadGridDefinition(entry.name.substr(0, entry.name.size() - 5));

@@ -9,11 +9,13 @@
 #include "host/text.h"
 #include "kelvane/import/list_rows.h"
 #include "kelvane/import/spreadsheet_reader.h"
+#include "support/result_text.h"
 #include "support/temp_folder.h"
 
 using grid::Grid;
 using kelvane::importListFile;
 using kelvane::ListFileError;
+using testing_support::reasonIn;
 using testing_support::TempFolder;
 
 namespace {
@@ -191,7 +193,7 @@ TEST_F(ListImport, AMissingTextListNamesTheReason) {
         EXPECT_EQ(error.path(), folder / "missing.txt");
         // The system's own reason, as the file service words it on each platform.
         std::string reason;
-        ASSERT_FALSE(host::readFile(folder / "missing.txt", &reason));
+        ASSERT_FALSE(reasonIn(host::readFile(folder / "missing.txt"), reason));
         EXPECT_NE(error.reason().find(reason), std::string::npos) << error.reason();
     }
 }

@@ -15,6 +15,7 @@
 #include "kelvane/import/spreadsheet_reader.h"
 #include "kelvane/window/list_import.h"
 #include "kelvane/window/w_htmd.h"
+#include "support/result_text.h"
 #include "support/temp_folder.h"
 #include "tests/support/scripted_host.h"
 
@@ -27,6 +28,7 @@ namespace {
 using kelvane::w_htmd;
 using Message = host::ScriptedHost::Message;
 using Texts = std::vector<std::string>;
+using testing_support::reasonIn;
 using testing_support::TempFolder;
 
 const Message kFinished{"信息提示", "导入完成!"};
@@ -120,7 +122,7 @@ TEST_F(ImportButtons, AnUnreadableListIsReportedAndNotCalledFinished) {
     EXPECT_NE(host.messages[0].text.find(missing), std::string::npos);
     // The system's own reason, as the file service words it on each platform.
     std::string reason;
-    ASSERT_FALSE(host::readFile(missing, &reason));
+    ASSERT_FALSE(reasonIn(host::readFile(missing), reason));
     ASSERT_FALSE(reason.empty());
     EXPECT_NE(host.messages[0].text.find(reason), std::string::npos) << host.messages[0].text;
     EXPECT_EQ(cells(window->dw_1(), "md"), Texts{" \\kept "});

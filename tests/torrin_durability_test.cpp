@@ -201,7 +201,7 @@ TEST(RetryList, FailuresAreCopiedByTheNextRunAlthoughTheThresholdMovedOn) {
 TEST(Overlap, ASecondRunOnTheSameSettingsChangesNothing) {
     Backup backup(4);
     host::ExclusiveLock running;
-    ASSERT_EQ(torrin::lockSettings(backup.app, running, false), host::ExclusiveLock::Result::Taken);
+    ASSERT_EQ(torrin::lockSettings(backup.app, running, false), host::ExclusiveLock::Taking::Taken);
     const std::string before = TempFolder::read(backup.app.profile());
     std::string errors;
     EXPECT_EQ(backup.run(&errors), torrin::kExitCheckFailed);

@@ -351,7 +351,7 @@ TEST_F(CopyWindowRun, AScheduledRunsThresholdSurvivesTheWindowAndItsStart) {
     auto window = readyWindow();
     window->setFieldText(threshold(*window), "2001-01-01 00:00:00");
     host::ExclusiveLock scheduled;
-    ASSERT_EQ(torrin::lockSettings(app, scheduled, false), host::ExclusiveLock::Result::Taken);
+    ASSERT_EQ(torrin::lockSettings(app, scheduled, false), host::ExclusiveLock::Taking::Taken);
     click(*window, "cb_1");
     EXPECT_EQ(host.messages, (std::vector<Message>{{"提示", "另一次复制正在进行，本次未运行"}}));
     EXPECT_FALSE(std::filesystem::exists(folder / "target/a.txt"));

@@ -18,6 +18,7 @@
 #include "host/paths.h"
 #include "host/temporary_names.h"
 #include "host/text.h"
+#include "tests/support/result_text.h"
 #include "tests/support/skips.h"
 #include "tests/support/windows_temp_folder.h"
 
@@ -25,6 +26,8 @@
 
 namespace {
 
+using testing_support::reasonIn;
+using testing_support::reportedIn;
 using testing_support::sameTime;
 using testing_support::utcFileTime;
 using testing_support::wide;
@@ -113,7 +116,7 @@ TEST(WindowsNames, ChineseNamesGoThroughTheWideApi) {
     EXPECT_TRUE(host::fileExists(file));
     EXPECT_TRUE(host::folderExists(folder));
     EXPECT_FALSE(host::fileExists(folder));
-    EXPECT_EQ(host::readFile(file), std::optional<std::string>("内容"));
+    EXPECT_EQ(host::readFile(file), std::string("内容"));
     EXPECT_EQ(listing(temp.path(), host::kListNormal), std::vector<std::string>{"[资料]"});
     EXPECT_EQ(listing(folder, host::kListNormal), std::vector<std::string>{"报告.txt"});
 }
@@ -239,7 +242,7 @@ TEST(WindowsLengths, SixtyFourBitLengthsAreExact) {
     EXPECT_EQ(host::fileLength(file), 5368709120LL);
     EXPECT_EQ(common::filel(file), 5368709120.0);
     EXPECT_EQ(common::filelzf(file, "3"), "5120MB");
-    EXPECT_EQ(host::fileLength(temp / "missing"), -1);
+    EXPECT_FALSE(host::fileLength(temp / "missing"));
     EXPECT_EQ(common::filel(temp / "missing"), 4294967295.0);
 }
 
@@ -270,7 +273,7 @@ class WindowsSafeCopy : public ::testing::Test {
 
 TEST_F(WindowsSafeCopy, CopiesContentAndKeepsTheLastWriteTime) {
     std::string error;
-    ASSERT_TRUE(host::copyFileSafely(source_, target_, false, &error)) << error;
+    ASSERT_TRUE(reportedIn(host::copyFileSafely(source_, target_, false), error)) << error;
     EXPECT_EQ(WindowsTempFolder::read(target_), "new content");
     FILETIME created{}, written{};
     ASSERT_TRUE(WindowsTempFolder::times(target_, created, written));
@@ -281,7 +284,7 @@ TEST_F(WindowsSafeCopy, CopiesContentAndKeepsTheLastWriteTime) {
 TEST_F(WindowsSafeCopy, WithoutReplaceAnExistingTargetIsKept) {
     temp_.write("dst\\a.txt", "old");
     std::string error;
-    EXPECT_FALSE(host::copyFileSafely(source_, target_, false, &error));
+    EXPECT_FALSE(reportedIn(host::copyFileSafely(source_, target_, false), error));
     EXPECT_NE(error.find(target_), std::string::npos) << error;
     EXPECT_EQ(WindowsTempFolder::read(target_), "old");
     EXPECT_EQ(rawNames(temp_ / "dst"), std::vector<std::string>{"a.txt"});
@@ -290,7 +293,7 @@ TEST_F(WindowsSafeCopy, WithoutReplaceAnExistingTargetIsKept) {
 TEST_F(WindowsSafeCopy, WithReplaceAnExistingTargetIsReplaced) {
     temp_.write("dst\\a.txt", "old and longer than the new one");
     std::string error;
-    ASSERT_TRUE(host::copyFileSafely(source_, target_, true, &error)) << error;
+    ASSERT_TRUE(reportedIn(host::copyFileSafely(source_, target_, true), error)) << error;
     EXPECT_EQ(WindowsTempFolder::read(target_), "new content");
     EXPECT_EQ(rawNames(temp_ / "dst"), std::vector<std::string>{"a.txt"});
 }
@@ -330,9 +333,10 @@ TEST_F(WindowsSafeCopy, OnlyAnUnlockedTaggedLeftoverIsRemovedAndNoneIsListed) {
 
 TEST_F(WindowsSafeCopy, AMissingSourceOrFolderFailsWithTheReason) {
     std::string error;
-    EXPECT_FALSE(host::copyFileSafely(temp_ / "src\\missing.txt", target_, true, &error));
+    EXPECT_FALSE(
+        reportedIn(host::copyFileSafely(temp_ / "src\\missing.txt", target_, true), error));
     EXPECT_NE(error.find("missing.txt"), std::string::npos) << error;
-    EXPECT_FALSE(host::copyFileSafely(temp_ / "src", target_, true, &error));
+    EXPECT_FALSE(reportedIn(host::copyFileSafely(temp_ / "src", target_, true), error));
     EXPECT_FALSE(host::fileExists(target_));
 }
 
@@ -351,18 +355,20 @@ TEST(WindowsFiles, PathsLongerThanMaxPathWork) {
     EXPECT_TRUE(host::fileTimes(file).has_value());
     const std::string copy = folder + "\\b.txt";
     std::string error;
-    ASSERT_TRUE(host::copyFileSafely(file, copy, false, &error)) << error;
-    EXPECT_EQ(host::readFile(copy), std::optional<std::string>("deep"));
+    ASSERT_TRUE(reportedIn(host::copyFileSafely(file, copy, false), error)) << error;
+    EXPECT_EQ(host::readFile(copy), std::string("deep"));
     EXPECT_EQ(listing(folder, host::kListNormal), (std::vector<std::string>{"a.txt", "b.txt"}));
     ASSERT_TRUE(host::appendToFile(copy, "er"));
-    EXPECT_EQ(host::readFile(copy), std::optional<std::string>("deeper"));
+    EXPECT_EQ(host::readFile(copy), std::string("deeper"));
     // A copy's destination that deep, reached from its target folder, and
     // walked like any folder.
     host::TargetFolder target(temp.path());
     const std::string relative = folder.substr(temp.path().size() + 1) + "\\新";
-    ASSERT_EQ(target.enter(relative, &error), host::TargetFolder::Reach::Reached) << error;
-    ASSERT_TRUE(target.copyHere(copy, "c.txt", false, &error)) << error;
-    EXPECT_EQ(host::readFile(folder + "\\新\\c.txt"), std::optional<std::string>("deeper"));
+    const host::Result<host::TargetFolder::Reach> reached = target.enter(relative);
+    if (!reached) error = reached.error().message();
+    ASSERT_EQ(reached, host::TargetFolder::Reach::Reached) << error;
+    ASSERT_TRUE(reportedIn(target.copyHere(copy, "c.txt", false), error)) << error;
+    EXPECT_EQ(host::readFile(folder + "\\新\\c.txt"), std::string("deeper"));
     EXPECT_EQ(listing(folder, host::kListNormal),
               (std::vector<std::string>{"[新]", "a.txt", "b.txt"}));
 }
@@ -370,13 +376,13 @@ TEST(WindowsFiles, PathsLongerThanMaxPathWork) {
 TEST_F(WindowsSafeCopy, AFullDiskLeavesNoTargetAndNoTemporaryFile) {
     host::faults::setWriteFailureAfterBytesForTesting(5, temp_ / "dst");
     std::string error;
-    EXPECT_FALSE(host::copyFileSafely(source_, target_, false, &error));
+    EXPECT_FALSE(reportedIn(host::copyFileSafely(source_, target_, false), error));
     EXPECT_FALSE(host::writeFileAtomically(temp_ / "dst\\list.txt", "0123456789"));
     // Outside the folder writes go on.
     EXPECT_TRUE(host::writeFileAtomically(temp_ / "other.txt", "0123456789"));
     host::faults::setWriteFailureAfterBytesForTesting(-1);
     EXPECT_TRUE(rawNames(temp_ / "dst").empty()) << error;
-    ASSERT_TRUE(host::copyFileSafely(source_, target_, false, &error)) << error;
+    ASSERT_TRUE(reportedIn(host::copyFileSafely(source_, target_, false), error)) << error;
 }
 
 TEST(WindowsFiles, AtomicWriteReplacesAndAppendAdds) {
@@ -388,7 +394,7 @@ TEST(WindowsFiles, AtomicWriteReplacesAndAppendAdds) {
     ASSERT_TRUE(host::appendToFile(file, "\r\nthree"));
     EXPECT_EQ(WindowsTempFolder::read(file), "two\r\nthree");
     std::string reason;
-    EXPECT_FALSE(host::readFile(temp / "missing.ini", &reason));
+    EXPECT_FALSE(reasonIn(host::readFile(temp / "missing.ini"), reason));
     EXPECT_FALSE(reason.empty());
 }
 
@@ -397,11 +403,11 @@ TEST(WindowsFiles, AtomicWriteReplacesAndAppendAdds) {
 TEST(WindowsFiles, LockExcludesAndJournalAppends) {
     WindowsTempFolder temp;
     host::ExclusiveLock first, second;
-    EXPECT_EQ(first.tryTake(temp / "confi9.lock"), host::ExclusiveLock::Result::Taken);
-    EXPECT_EQ(second.tryTake(temp / "confi9.lock"), host::ExclusiveLock::Result::Busy);
+    EXPECT_EQ(first.tryTake(temp / "confi9.lock"), host::ExclusiveLock::Taking::Taken);
+    EXPECT_EQ(second.tryTake(temp / "confi9.lock"), host::ExclusiveLock::Taking::Busy);
     first.release();
-    EXPECT_EQ(second.tryTake(temp / "confi9.lock"), host::ExclusiveLock::Result::Taken);
-    ASSERT_TRUE(host::writeFileAtomically(temp / "journal", "head\n", nullptr, true));
+    EXPECT_EQ(second.tryTake(temp / "confi9.lock"), host::ExclusiveLock::Taking::Taken);
+    ASSERT_TRUE(host::writeFileAtomically(temp / "journal", "head\n", true));
     host::JournalFile journal;
     ASSERT_TRUE(journal.open(temp / "journal"));
     EXPECT_TRUE(journal.append("one\n") && journal.flush());

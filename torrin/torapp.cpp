@@ -114,7 +114,8 @@ std::optional<std::string> preRunCheck(const std::string& threshold, std::size_t
 void appendLogLines(const std::string& logfile, const std::vector<std::string>& lines) {
     std::string text;
     for (const std::string& line : lines) text += line + "\r\n";
-    host::appendToFile(logfile, host::utf8ToGbk(text));
+    // A log that cannot be written stops nothing, and has nowhere to say so.
+    static_cast<void>(host::appendToFile(logfile, host::utf8ToGbk(text)));
 }
 
 void writeCheckFailure(const std::string& logfile, const std::string& reason) {
@@ -160,9 +161,9 @@ RunDescription runFromSettings(const Settings& settings, const torapp& app) {
                    app);
 }
 
-host::ExclusiveLock::Result lockSettings(const torapp& app, host::ExclusiveLock& lock, bool wait,
-                                         std::string* error) {
-    return wait ? lock.take(app.lockfile(), error) : lock.tryTake(app.lockfile(), error);
+host::Result<host::ExclusiveLock::Taking> lockSettings(const torapp& app, host::ExclusiveLock& lock,
+                                                       bool wait) {
+    return wait ? lock.take(app.lockfile()) : lock.tryTake(app.lockfile());
 }
 
 namespace {
@@ -221,15 +222,12 @@ int runDryRun(const torapp& app, std::ostream& out, std::ostream& errors) {
 int runUnattended(const torapp& app, std::ostream& errors) {
     try {
         host::ExclusiveLock lock;
-        std::string reason;
-        switch (lockSettings(app, lock, false, &reason)) {
-            case host::ExclusiveLock::Result::Busy:
-                return refuseStart(app, errors, std::string(kAnotherRunLine));
-            case host::ExclusiveLock::Result::Failed:
-                return refuseStart(app, errors, "无法写入设置文件夹，本次未运行:" + reason);
-            case host::ExclusiveLock::Result::Taken:
-                break;
-        }
+        const host::Result<host::ExclusiveLock::Taking> taking = lockSettings(app, lock, false);
+        if (!taking)
+            return refuseStart(app, errors,
+                               "无法写入设置文件夹，本次未运行:" + taking.error().message());
+        if (*taking == host::ExclusiveLock::Taking::Busy)
+            return refuseStart(app, errors, std::string(kAnotherRunLine));
         const Settings settings = loadSettings(app.profile());
         // The grid's rows count, empty ones included, as the window would show them.
         const std::size_t rows = storedSourceFolders(settings).size();
@@ -246,7 +244,7 @@ int runUnattended(const torapp& app, std::ostream& errors) {
     } catch (...) {
         const std::string report = unexpectedErrorText("torapp", "exit", std::current_exception());
         errors << report << std::flush;
-        host::appendToFile(app.logfile(), host::utf8ToGbk(report));
+        static_cast<void>(host::appendToFile(app.logfile(), host::utf8ToGbk(report)));
         return kExitUnexpectedError;
     }
 }

@@ -105,10 +105,10 @@ inline constexpr std::string_view kAnotherRunLine = "另一次复制正在进行
 // settings to after it has stored its threshold, and the window holds it
 // while it writes the settings, so two runs never share a journal or a
 // target and the window never writes back a threshold a run has moved on.
-// Taken: it is held. Busy: another run has it. Failed: the folder takes no
-// lock file (the reason in `error`).
-host::ExclusiveLock::Result lockSettings(const torapp& app, host::ExclusiveLock& lock, bool wait,
-                                         std::string* error = nullptr);
+// Taken: it is held. Busy: another run has it. A Failure: the folder takes
+// no lock file.
+host::Result<host::ExclusiveLock::Taking> lockSettings(const torapp& app, host::ExclusiveLock& lock,
+                                                       bool wait);
 
 // The unattended start: lock the settings, load them, check, run, and return
 // the exit status. Shows nothing and processes no events. The settings are

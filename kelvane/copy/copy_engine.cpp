@@ -71,16 +71,16 @@ bool Copier::insideTarget(const std::string& target, std::string_view tail, std:
     // Each folder is reached from the target folder's handle and made there,
     // so a link inside the target folder, or one put there during the run,
     // can never have folders made or bytes written at its other end.
-    switch (target_.enter(host::parentPath(tail), &error)) {
-        case host::TargetFolder::Reach::Reached:
-            return true;
-        case host::TargetFolder::Reach::Outside:
-            error = "outside the target folder: " + target;
-            return false;
-        case host::TargetFolder::Reach::Failed:
-            return false;
+    const host::Result<host::TargetFolder::Reach> reached = target_.enter(host::parentPath(tail));
+    if (!reached) {
+        error = reached.error().message();
+        return false;
     }
-    return false;
+    if (*reached == host::TargetFolder::Reach::Outside) {
+        error = "outside the target folder: " + target;
+        return false;
+    }
+    return true;
 }
 
 CopyOutcome Copier::copy(std::string_view name) {
@@ -109,7 +109,12 @@ CopyOutcome Copier::copy(std::string_view name) {
     const bool folderKnown = target_.path() == host::parentPath(where.target);
     if (!folderKnown && missing()) return outcome;
     if (!insideTarget(where.target, tail, outcome.error)) return outcome;
-    outcome.copied = target_.copyHere(where.source, base, plan_.replace, &outcome.error);
+    const auto copyHere = [&] {
+        const host::Status copied = target_.copyHere(where.source, base, plan_.replace);
+        outcome.copied = bool(copied);
+        if (!copied) outcome.error = copied.error().message();
+    };
+    copyHere();
     if (!outcome.copied && folderKnown && missing()) return outcome;
     if (!outcome.copied && folderKnown && target_.destinationGone()) {
         // The folder was reached for an earlier row and has gone meanwhile:
@@ -118,7 +123,7 @@ CopyOutcome Copier::copy(std::string_view name) {
         target_.leave();
         if (!insideTarget(where.target, tail, outcome.error)) return outcome;
         outcome.error.clear();
-        outcome.copied = target_.copyHere(where.source, base, plan_.replace, &outcome.error);
+        copyHere();
     }
     if (!outcome.copied) target_.leave();
     return outcome;

@@ -224,9 +224,8 @@ void PackedColumn::reserve(std::size_t cells, std::size_t bytes) {
 }
 
 std::string readWholeFile(const std::string& path) {
-    std::string reason;
-    std::optional<std::string> bytes = host::readFile(path, &reason);
-    if (!bytes) throw ListFileError(path, "无法读取文件：" + reason);
+    host::Result<std::string> bytes = host::readFile(path);
+    if (!bytes) throw ListFileError(path, "无法读取文件：" + bytes.error().reasonText());
     return std::move(*bytes);
 }
 

@@ -122,10 +122,10 @@ class Walker {
             return;
         }
         Frame sub;
-        std::string reason;
-        if (!host::listDirectory(folder_, options_.mask, sub.entries, &reason)) {
+        if (const host::Status listed = host::listDirectory(folder_, options_.mask, sub.entries);
+            !listed) {
             folder_.resize(folder_.size() - 1);
-            result_.skippedFolders.push_back({folder_, std::move(reason)});
+            result_.skippedFolders.push_back({folder_, listed.error().reasonText()});
             folder_.resize(parentLength);
             return;
         }

@@ -23,7 +23,7 @@ FolderReading readFolder(const std::string& folder, int mask) {
     // sub-folder is walked (so one folder is open at a time per reader,
     // however deep the tree), and the system does not resolve the whole
     // path again for each of a million files.
-    reading.listed = host::listDirectory(folder, mask, reading.entries, nullptr, &reading.statuses);
+    reading.listed = bool(host::listDirectory(folder, mask, reading.entries, &reading.statuses));
     if (!reading.listed) return reading;
     // A file the listing could not tell about is asked by itself.
     std::optional<host::FolderStatusReader> reader;

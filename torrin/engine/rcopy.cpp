@@ -121,7 +121,7 @@ class CopyRun {
         if (dryRun()) return;
         std::string bytes = host::utf8ToGbk(line);
         bytes += kLineEnd;
-        host::appendToFile(run_.logfile, bytes);
+        static_cast<void>(host::appendToFile(run_.logfile, bytes));
     }
 
     // --- the records beside the settings -----------------------------------
@@ -137,8 +137,8 @@ class CopyRun {
             if (!host::trim(row).empty()) header_.sources.push_back(row);
         }
         std::string text = journalHeaderText(header_);
-        std::string error;
-        if (const auto earlier = host::readFile(run_.journal, &error)) {
+        const host::Result<std::string> earlier = host::readFile(run_.journal);
+        if (earlier) {
             const auto journal = parseJournal(*earlier);
             if (journal && journal->header == header_) {
                 result_.resumed = true;
@@ -151,22 +151,26 @@ class CopyRun {
                 // Another target, other sources or another threshold: kept for
                 // whoever wants to look, and this run starts afresh.
                 const std::string aside = run_.journal + ".set-aside";
-                if (!host::writeFileAtomically(aside, *earlier, &error, true)) return refuse(error);
+                if (const host::Status kept = host::writeFileAtomically(aside, *earlier, true);
+                    !kept)
+                    return refuse(kept.error().message());
                 recordNotes_.push_back("上次中断的复制与当前设置不符，其记录已另存为:" + aside);
             }
         } else if (host::fileExists(run_.journal)) {
-            return refuse(error);
+            return refuse(earlier.error().reasonText());
         }
         if (!run_.retryList.empty()) {
-            if (const auto list = host::readFile(run_.retryList, &error))
+            if (const host::Result<std::string> list = host::readFile(run_.retryList))
                 retries_ = parseRetryList(*list);
             else if (host::fileExists(run_.retryList))
-                return refuse(error);
+                return refuse(list.error().reasonText());
         }
         if (dryRun()) return true;
-        if (!host::writeFileAtomically(run_.journal, text, &error, true) ||
-            !journal_.open(run_.journal, &error))
-            return refuse(error);
+        if (const host::Status started = host::writeFileAtomically(run_.journal, text, true);
+            !started)
+            return refuse(started.error().message());
+        if (const host::Status opened = journal_.open(run_.journal); !opened)
+            return refuse(opened.error().message());
         return true;
     }
 
@@ -188,19 +192,21 @@ class CopyRun {
             return;
         }
         if (stopped_) return;
-        std::string error;
-        if (!host::flushFileSystem(run_.target, &error)) return failToStore(error);
+        if (const host::Status flushed = host::flushFileSystem(run_.target); !flushed)
+            return failToStore(flushed.error().message());
         if (!run_.retryList.empty()) {
-            const bool stored = newRetries_.empty()
-                                    ? host::removeFileDurably(run_.retryList, &error)
-                                    : host::writeFileAtomically(
-                                          run_.retryList, retryListText(newRetries_), &error, true);
-            if (!stored) return failToStore(error);
+            const host::Status stored =
+                newRetries_.empty()
+                    ? host::removeFileDurably(run_.retryList)
+                    : host::writeFileAtomically(run_.retryList, retryListText(newRetries_), true);
+            if (!stored) return failToStore(stored.error().message());
         }
+        std::string error;
         if (!storeThreshold(true, &error)) return failToStore(error);
         host::faults::reach(host::faults::kThresholdStored);
         journal_.close();
-        if (!host::removeFileDurably(run_.journal, &error)) failToStore(error);
+        if (const host::Status removed = host::removeFileDurably(run_.journal); !removed)
+            failToStore(removed.error().message());
     }
 
     bool storeThreshold(bool durable, std::string* error = nullptr) {
@@ -230,9 +236,11 @@ class CopyRun {
     // the copies they describe start.
     void flushJournal() {
         if (!journalPending_.empty()) {
-            std::string error;
-            if (!host::flushFileSystem(run_.target, &error) ||
-                !journal_.append(journalPending_, &error) || !journal_.flush(&error)) {
+            host::Status written = host::flushFileSystem(run_.target);
+            if (written) written = journal_.append(journalPending_);
+            if (written) written = journal_.flush();
+            if (!written) {
+                const std::string error = written.error().message();
                 // Copies the journal cannot vouch for would be copied again,
                 // or passed over, after a kill: the run stops here, and the
                 // next one continues it from what the journal holds.
@@ -307,7 +315,8 @@ class CopyRun {
         const std::string_view name = host::baseName(path);
         if (parent != listedParent_) {
             listedParent_ = parent;
-            parentListed_ = host::listDirectory(parent, host::kListEverything, parentEntries_);
+            parentListed_ =
+                bool(host::listDirectory(parent, host::kListEverything, parentEntries_));
         }
         if (!parentListed_) return false;
         return std::none_of(parentEntries_.begin(), parentEntries_.end(),
@@ -489,7 +498,8 @@ class CopyRun {
             // The destination as it is, if it is there: opening it makes nothing.
             if (!filenp->existing) {
                 filenp->existing = std::make_shared<host::TargetFolder>(filenp->folder);
-                filenp->existing->enter("");
+                // One that cannot be opened has no name taken.
+                static_cast<void>(filenp->existing->enter(""));
             }
             name = fzmccf(*filenp->existing, ls_filename, [&](const std::string& candidate) {
                 return planned_.contains(filenp->key + host::sameFileKey(candidate));

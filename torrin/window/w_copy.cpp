@@ -222,7 +222,7 @@ void w_copy::saveSettings() {
     // After a run that holds the settings ends; a read-only working folder
     // must not keep the window from closing.
     host::ExclusiveLock lock;
-    lockSettings(app_, lock, true);
+    static_cast<void>(lockSettings(app_, lock, true));
     saveCloseSettings(app_.profile(), state);
 }
 

@@ -63,7 +63,7 @@ void w_copy::pb_1_clicked() {
     // Stored at once, so the choice survives a program that ends abnormally;
     // after a run that holds the settings ends.
     host::ExclusiveLock lock;
-    lockSettings(app_, lock, true);
+    static_cast<void>(lockSettings(app_, lock, true));
     saveTarget(app_.profile(), ls_path2);
 }
 
@@ -120,16 +120,14 @@ void w_copy::cb_1_clicked() {
     {
         // One run at a time per settings folder, a scheduled one included.
         host::ExclusiveLock lock;
-        std::string reason;
-        switch (lockSettings(app_, lock, false, &reason)) {
-            case host::ExclusiveLock::Result::Busy:
-                host_.messageBox(kTitle, std::string(kAnotherRunLine));
-                return;
-            case host::ExclusiveLock::Result::Failed:
-                host_.messageBox(kTitle, "无法写入设置文件夹，本次未运行:" + reason);
-                return;
-            case host::ExclusiveLock::Result::Taken:
-                break;
+        const host::Result<host::ExclusiveLock::Taking> taking = lockSettings(app_, lock, false);
+        if (!taking) {
+            host_.messageBox(kTitle, "无法写入设置文件夹，本次未运行:" + taking.error().message());
+            return;
+        }
+        if (*taking == host::ExclusiveLock::Taking::Busy) {
+            host_.messageBox(kTitle, std::string(kAnotherRunLine));
+            return;
         }
         host::BusyRun running(busy());
         result = rcopy(run, busy());

@@ -1,0 +1,9 @@
+#include "host/result.h"
+
+namespace host {
+
+std::string Failure::message() const {
+    return op + " \"" + path + "\": " + reasonText();
+}
+
+}  // namespace host
