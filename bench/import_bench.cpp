@@ -27,8 +27,8 @@
 
 #include "bench/bench_start.h"
 #include "grid/grid.h"
+#include "host/encoding.h"
 #include "host/progress.h"
-#include "host/text.h"
 #include "kelvane/import/list_rows.h"
 #include "kelvane/import/spreadsheet_reader.h"
 

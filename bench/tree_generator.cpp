@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "host/listing_order.h"
+#include "base/listing_order.h"
 
 namespace bench {
 
@@ -56,11 +56,11 @@ struct Node {
 
 // Every file under `node` in walk order: each folder's entries in listing order.
 void listNames(const Node& node, const std::string& path, std::vector<std::string>& names) {
-    host::detail::ListingCollector collector;
+    base::detail::ListingCollector collector;
     for (const auto& entry : node.entries) collector.add(entry->name, entry->folder);
-    std::vector<host::ListingEntry> ordered;
+    std::vector<base::ListingEntry> ordered;
     collector.sortInto(ordered);
-    for (const host::ListingEntry& entry : ordered) {
+    for (const base::ListingEntry& entry : ordered) {
         if (!entry.isFolder) {
             names.push_back(path + "/" + entry.name);
             continue;

@@ -2,9 +2,10 @@
 
 #include <algorithm>
 
+#include "base/caseless_key.h"
+#include "base/text.h"
 #include "host/ini.h"
 #include "host/paths.h"
-#include "host/text.h"
 
 namespace common {
 
@@ -56,7 +57,7 @@ ExcludePatterns::ExcludePatterns(const std::vector<std::string>& patterns) {
 }
 
 std::u32string ExcludePatterns::charactersOf(std::string_view text) const {
-    std::u32string characters = host::nameCharacters(text, host::namesIgnoreCase());
+    std::u32string characters = base::nameCharacters(text, host::namesIgnoreCase());
     for (char32_t& c : characters) {
         if (c < 0x80 && host::isSeparator(static_cast<char>(c))) c = kSeparator;
     }
@@ -153,7 +154,7 @@ std::vector<std::string> patternsOfSetting(std::string_view value) {
     while (start <= value.size()) {
         std::size_t end = value.find(';', start);
         if (end == std::string_view::npos) end = value.size();
-        std::string pattern = host::trim(value.substr(start, end - start));
+        std::string pattern = base::trim(value.substr(start, end - start));
         if (!pattern.empty()) patterns.push_back(std::move(pattern));
         start = end + 1;
     }

@@ -2,10 +2,10 @@
 
 #include <cstdint>
 
+#include "base/numbers_and_dates.h"
 #include "host/clock.h"
 #include "host/fs.h"
 #include "host/paths.h"
-#include "host/text.h"
 
 namespace common {
 
@@ -20,8 +20,8 @@ std::string zeroTimeText() {
     long offset = host::utcOffsetSeconds();
     if (offset <= 0) return "1601-01-01 00:00:00";
     offset %= 86400;
-    return "1601-01-01 " + host::formatNumber(offset / 3600, "00") + ":" +
-           host::formatNumber(offset / 60 % 60, "00") + ":" + host::formatNumber(offset % 60, "00");
+    return "1601-01-01 " + base::formatNumber(offset / 3600, "00") + ":" +
+           base::formatNumber(offset / 60 % 60, "00") + ":" + base::formatNumber(offset % 60, "00");
 }
 
 double lengthOf(const std::string& filen) {
@@ -43,9 +43,9 @@ double filel(const std::string& filen) {
 
 std::string filelzf(const std::string& filen, std::string_view ctdwszf) {
     const double length = lengthOf(filen);
-    if (ctdwszf == "1") return host::formatDecimal(length, 0) + "字节";
-    if (ctdwszf == "3") return host::formatDecimal(length * 0.0009765625 * 0.0009765625, 2) + "MB";
-    return host::formatDecimal(length * 0.0009765625, 2) + "KB";
+    if (ctdwszf == "1") return base::formatDecimal(length, 0) + "字节";
+    if (ctdwszf == "3") return base::formatDecimal(length * 0.0009765625 * 0.0009765625, 2) + "MB";
+    return base::formatDecimal(length * 0.0009765625, 2) + "KB";
 }
 
 void cr_d(const std::string& filenp, const std::string& targetFolder) {

@@ -5,14 +5,14 @@
 #include <charconv>
 #include <stdexcept>
 
+#include "base/text.h"
 #include "host/fault_injection.h"
 #include "host/ini.h"
-#include "host/text.h"
 
 namespace common {
 
 std::optional<int> parseWorkers(std::string_view text) {
-    const std::string number = host::trim(text);
+    const std::string number = base::trim(text);
     int workers = 0;
     const auto [end, error] =
         std::from_chars(number.data(), number.data() + number.size(), workers);

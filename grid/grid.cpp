@@ -2,6 +2,8 @@
 // notifications the view adapter hears.
 #include <algorithm>
 
+#include "base/numbers_and_dates.h"
+#include "base/text.h"
 #include "grid/grid_internal.h"
 
 namespace grid {
@@ -77,9 +79,9 @@ bool Grid::setitem(long row, std::string_view column, std::string_view text) {
     int c = columnIndex(column);
     if (c < 0 || !d.validRow(row)) return false;
     if (d.isNumber(c)) {
-        std::string trimmed = host::trim(text);
+        std::string trimmed = base::trim(text);
         if (trimmed.empty()) return setitem(row, column, kNull);
-        if (!host::isNumber(trimmed)) return false;
+        if (!base::isNumber(trimmed)) return false;
         return setitem(row, column, parseCellNumber(trimmed));
     }
     RowId id = d.idAt(row);
@@ -128,7 +130,7 @@ double Grid::getitemnumber(long row, std::string_view column) const {
         return std::isnan(value) ? 0 : value;
     }
     const std::string text = d.texts[c].text(id);
-    return host::isNumber(text) ? parseCellNumber(text) : 0;
+    return base::isNumber(text) ? parseCellNumber(text) : 0;
 }
 
 bool Grid::deleterow(long row) {

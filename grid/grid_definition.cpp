@@ -9,10 +9,10 @@
 #include <optional>
 #include <stdexcept>
 
+#include "base/text.h"
 #include "grid/grid.h"
 #include "host/fs.h"
 #include "host/paths.h"
-#include "host/text.h"
 
 namespace grid {
 
@@ -56,14 +56,14 @@ GridDefinition parseGridDefinition(std::string_view text) {
             text.substr(start, end == std::string_view::npos ? end : end - start);
         start = end == std::string_view::npos ? text.size() : end + 1;
         ++lineNumber;
-        std::string line = host::trim(raw.ends_with('\r') ? raw.substr(0, raw.size() - 1) : raw);
+        std::string line = base::trim(raw.ends_with('\r') ? raw.substr(0, raw.size() - 1) : raw);
         if (line.empty() || line.front() == '#') continue;
         std::string_view rest = line;
         std::string keyword = nextWord(rest);
         if (keyword == "grid") {
             if (!definition.name.empty()) fail(lineNumber, "second grid name");
             definition.name = nextWord(rest);
-            if (definition.name.empty() || !host::trim(rest).empty())
+            if (definition.name.empty() || !base::trim(rest).empty())
                 fail(lineNumber, "bad grid name");
         } else if (keyword == "column") {
             ColumnDefinition column;
@@ -79,7 +79,7 @@ GridDefinition parseGridDefinition(std::string_view text) {
             column.declaredLength = parseCount(nextWord(rest), lineNumber, "declared length");
             column.headerObject = nextWord(rest);
             column.width = parseCount(nextWord(rest), lineNumber, "width");
-            column.headerText = host::trim(rest);
+            column.headerText = base::trim(rest);
             if (column.name.empty() || column.headerObject.empty()) {
                 fail(lineNumber, "column needs a name and a header object");
             }
@@ -89,9 +89,9 @@ GridDefinition parseGridDefinition(std::string_view text) {
             }
             definition.columns.push_back(std::move(column));
         } else if (keyword == "footer") {
-            definition.footerExpression = host::trim(rest);
+            definition.footerExpression = base::trim(rest);
         } else if (keyword == "rowcolour") {
-            definition.rowColourExpression = host::trim(rest);
+            definition.rowColourExpression = base::trim(rest);
         } else {
             fail(lineNumber, "unknown statement \"" + keyword + "\"");
         }

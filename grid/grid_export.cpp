@@ -6,12 +6,13 @@
 #include <optional>
 #include <system_error>
 
+#include "base/temporary_names.h"
+#include "base/text.h"
 #include "grid/grid.h"
+#include "host/encoding.h"
 #include "host/fs.h"
 #include "host/fs_path.h"
 #include "host/paths.h"
-#include "host/temporary_names.h"
-#include "host/text.h"
 
 #ifdef ZARVIK_WITH_XLSX
 #include <xlsxwriter.h>
@@ -93,7 +94,7 @@ std::size_t utf16Length(std::string_view utf8) {
 // HHHH, so the underscore that begins such a run is itself written as
 // "_x005F_" and the name reads back as it was.
 std::string sheetText(const std::string& text) {
-    std::string shown = host::isValidUtf8(text) ? text : host::displayText(text);
+    std::string shown = base::isValidUtf8(text) ? text : base::displayText(text);
     if (shown.find("_x") == std::string::npos) return shown;
     auto isHex = [](char c) {
         return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
@@ -117,7 +118,7 @@ std::string workbookScratchPath(const std::string& path) {
     const std::string_view parent = host::parentPath(path);
     return host::joinPath(
         parent.empty() ? "." : parent,
-        host::temporary_names::make(host::temporary_names::stemOf(host::baseName(path))));
+        base::temporary_names::make(base::temporary_names::stemOf(host::baseName(path))));
 }
 
 void removeScratch(const std::string& scratch) {
@@ -140,7 +141,7 @@ bool saveXlsx(const Grid& grid, const std::string& path, std::string* error) {
         if (columns[c].type == ColumnType::Number) continue;
         for (long row = 0; row <= grid.rowcount(); ++row) {
             const std::string text = row == 0 ? grid.headerText(c) : grid.cellText(row, c);
-            if (utf16Length(host::isValidUtf8(text) ? text : host::displayText(text)) >
+            if (utf16Length(base::isValidUtf8(text) ? text : base::displayText(text)) >
                 kLongestCellText) {
                 setError(error, kTextTooLong);
                 return false;

@@ -3,6 +3,7 @@
 // ("'总数:'+count(dmd for all)").
 #include <cctype>
 
+#include "base/numbers_and_dates.h"
 #include "grid/grid_internal.h"
 
 namespace grid {
@@ -57,14 +58,14 @@ bool Grid::setfilter(std::string_view expression) {
                    !std::isspace(static_cast<unsigned char>(expression[at])))
                 ++at;
             std::string_view literal = expression.substr(start, at - start);
-            if (!host::isNumber(literal)) return false;
+            if (!base::isNumber(literal)) return false;
             rule.value = formatCellNumber(parseCellNumber(literal));
         } else {
             return false;
         }
         skipBlanks(expression, at);
         if (at != expression.size()) return false;
-        if (impl_->isNumber(rule.column) && host::isNumber(rule.value)) {
+        if (impl_->isNumber(rule.column) && base::isNumber(rule.value)) {
             rule.value = formatCellNumber(parseCellNumber(rule.value));
         }
     }

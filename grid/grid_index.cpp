@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "base/numbers_and_dates.h"
 #include "grid/grid_internal.h"
 
 namespace grid {
@@ -149,7 +150,7 @@ long Grid::find(std::string_view column, std::string_view value, long first, lon
     if (first > last) return 0;
     const auto& index = d.indexFor(c);
     std::string normalised;
-    if (d.isNumber(c) && host::isNumber(value)) {
+    if (d.isNumber(c) && base::isNumber(value)) {
         normalised = formatCellNumber(parseCellNumber(value));
         value = normalised;
     }

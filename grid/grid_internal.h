@@ -20,10 +20,11 @@
 #include <utility>
 #include <vector>
 
+#include "base/numbers_and_dates.h"
+#include "base/text.h"
 #include "grid/grid.h"
 #include "grid/number_column.h"
 #include "grid/text_column.h"
-#include "host/text.h"
 
 namespace grid {
 
@@ -42,7 +43,7 @@ inline std::string formatCellNumber(double value) {
 }
 
 inline double parseCellNumber(std::string_view text) {
-    std::string trimmed = host::trim(text);
+    std::string trimmed = base::trim(text);
     if (!trimmed.empty() && trimmed.front() == '+') trimmed.erase(0, 1);
     return std::strtod(trimmed.c_str(), nullptr);
 }

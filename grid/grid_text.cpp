@@ -4,7 +4,11 @@
 #include <optional>
 #include <utility>
 
+#include "base/numbers_and_dates.h"
+#include "base/text.h"
+#include "base/text_encoding.h"
 #include "grid/grid_internal.h"
+#include "host/encoding.h"
 #include "host/fs.h"
 
 namespace grid {
@@ -15,7 +19,7 @@ namespace {
 template <typename Visit>
 void forEachLineFrom(std::string_view text, long firstLine, Visit visit) {
     long lineNumber = 0;
-    host::forEachLine(text, [&](std::string_view line) {
+    base::forEachLine(text, [&](std::string_view line) {
         if (++lineNumber >= firstLine && !line.empty()) visit(line);
     });
 }
@@ -77,8 +81,8 @@ void Grid::Impl::appendLine(std::string_view line) {
         const std::size_t tab = line.find('\t', start);
         const std::string_view field = line.substr(start, tab - start);
         if (isNumber(c)) {
-            if (!host::trim(field).empty())
-                numbers[c].set(id, host::isNumber(field) ? parseCellNumber(field) : 0);
+            if (!base::trim(field).empty())
+                numbers[c].set(id, base::isNumber(field) ? parseCellNumber(field) : 0);
         } else {
             texts[c].set(id, field);
         }
@@ -114,7 +118,7 @@ long Grid::importfile(const std::string& path, long firstLine) {
     // whole beside its rows: once for what decides the encoding (the
     // evidence of every line), once into the rows. A text that needs the
     // whole of itself to be read (UTF-16, zero bytes) is read whole.
-    host::LineEvidence evidence;
+    base::LineEvidence evidence;
     PieceLines lines;
     bool marked = false, first = true, whole = false;
     long lineCount = 0;
@@ -149,7 +153,7 @@ long Grid::importfile(const std::string& path, long firstLine) {
     if (!weighed) return -1;
     lines.finish(weighLine);
 
-    const host::LineEncoding encoding = marked ? host::LineEncoding::Utf8 : evidence.encoding();
+    const base::LineEncoding encoding = marked ? base::LineEncoding::Utf8 : evidence.encoding();
     const std::size_t before = d.shown.size();
     d.shown.reserve(before + static_cast<std::size_t>(lineCount));
     std::string converted;

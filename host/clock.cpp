@@ -4,8 +4,6 @@
 #include <ctime>
 #include <string>
 
-#include "host/text.h"
-
 namespace host {
 namespace {
 

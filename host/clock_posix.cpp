@@ -3,8 +3,8 @@
 #include <ctime>
 #include <string>
 
+#include "base/numbers_and_dates.h"
 #include "host/clock.h"
-#include "host/text.h"
 
 namespace host {
 
@@ -22,14 +22,14 @@ bool parseLocalTimeText(const std::string& text, std::time_t& seconds) noexcept 
     if (space == std::string::npos) return false;
     std::string_view date = std::string_view(text).substr(0, space);
     std::string_view time = std::string_view(text).substr(space + 1);
-    if (!isDate(date) || !isTime(time)) return false;
+    if (!base::isDate(date) || !base::isTime(time)) return false;
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
     // Both parts are validated above, so the scan only has to pick the numbers.
     if (std::sscanf(text.c_str(), "%d-%d-%d %d:%d", &year, &month, &day, &hour, &minute) != 5)
         return false;
     std::size_t secondColon = time.find(':', time.find(':') + 1);
     if (secondColon != std::string_view::npos)
-        second = static_cast<int>(toInteger(time.substr(secondColon + 1, 2)));
+        second = static_cast<int>(base::toInteger(time.substr(secondColon + 1, 2)));
     std::tm local{};
     local.tm_year = year - 1900;
     local.tm_mon = month - 1;

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string>
 
+#include "base/numbers_and_dates.h"
 #include "host/clock.h"
-#include "host/text.h"
 #include "host/windows_internal.h"
 
 namespace host {
@@ -28,14 +28,14 @@ bool parseLocalTimeText(const std::string& text, std::time_t& seconds) noexcept 
     if (space == std::string::npos) return false;
     const std::string_view date = std::string_view(text).substr(0, space);
     const std::string_view time = std::string_view(text).substr(space + 1);
-    if (!isDate(date) || !isTime(time)) return false;
+    if (!base::isDate(date) || !base::isTime(time)) return false;
     int year = 0, month = 0, day = 0, hour = 0, minute = 0;
     if (std::sscanf(text.c_str(), "%d-%d-%d %d:%d", &year, &month, &day, &hour, &minute) != 5)
         return false;
     int second = 0;
     const std::size_t secondColon = time.find(':', time.find(':') + 1);
     if (secondColon != std::string_view::npos)
-        second = static_cast<int>(toInteger(time.substr(secondColon + 1, 2)));
+        second = static_cast<int>(base::toInteger(time.substr(secondColon + 1, 2)));
     SYSTEMTIME parts{};
     parts.wYear = static_cast<WORD>(year);
     parts.wMonth = static_cast<WORD>(month);

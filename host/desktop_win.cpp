@@ -1,6 +1,6 @@
 #include "host/desktop.h"
 
-#include "host/path_rules.h"
+#include "base/path_rules.h"
 #include "host/windows_internal.h"
 
 #include <shellapi.h>
@@ -35,7 +35,7 @@ void appendQuoted(std::wstring& line, const std::wstring& arg) {
 }  // namespace
 
 ProgramStart folderOpener(const std::string& folder) {
-    return {"explorer.exe", {windows_rules::folderForShell(folder)}};
+    return {"explorer.exe", {base::windows_rules::folderForShell(folder)}};
 }
 
 ProgramStart fileOpener(const std::string& path) {

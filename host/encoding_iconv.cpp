@@ -11,8 +11,9 @@
 #include <string_view>
 #include <vector>
 
-#include "host/text.h"
-#include "host/text_internal.h"
+#include "base/text_encoding.h"
+#include "base/text_internal.h"
+#include "host/encoding.h"
 
 namespace host {
 namespace {
@@ -137,15 +138,16 @@ int gb18030Width(char32_t codePoint) noexcept {
 }  // namespace detail
 
 std::string utf8ToGbk(std::string_view utf8) {
-    if (detail::isAscii(utf8)) return std::string(utf8);
+    if (base::detail::isAscii(utf8)) return std::string(utf8);
     Converter& converter = toGb18030();
-    return detail::utf8ToGbkByRuns(utf8, [&converter](std::string_view run, std::string& out) {
+    return base::detail::utf8ToGbkByRuns(utf8, [&converter](std::string_view run,
+                                                            std::string& out) {
         char32_t codePoint = 0;
         while (!run.empty()) {
             run.remove_prefix(converter.convert(run, out));
             if (run.empty()) break;
             // A character the converter refuses keeps its own bytes.
-            std::size_t length = std::max<std::size_t>(1, detail::decodeUtf8(run, codePoint));
+            std::size_t length = std::max<std::size_t>(1, base::detail::decodeUtf8(run, codePoint));
             out.append(run.substr(0, length));
             run.remove_prefix(length);
         }
@@ -153,7 +155,7 @@ std::string utf8ToGbk(std::string_view utf8) {
 }
 
 std::string gbkToUtf8(std::string_view gbk) {
-    if (detail::isAscii(gbk)) return std::string(gbk);
+    if (base::detail::isAscii(gbk)) return std::string(gbk);
     std::string out;
     out.reserve(gbk.size() + gbk.size() / 2);
     Converter& converter = fromGb18030();

@@ -10,8 +10,10 @@
 #include <string>
 #include <string_view>
 
-#include "host/text.h"
-#include "host/text_internal.h"
+#include "base/text.h"
+#include "base/text_encoding.h"
+#include "base/text_internal.h"
+#include "host/encoding.h"
 #include "host/windows_internal.h"
 
 namespace host {
@@ -92,7 +94,7 @@ char32_t supplementaryOf(std::string_view code) noexcept {
     return c <= kLastCodePoint ? c : 0;
 }
 
-void appendUtf8(char32_t c, std::string& out) {
+void base::appendUtf8(char32_t c, std::string& out) {
     out += static_cast<char>(0xF0 | (c >> 18));
     out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
     out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
@@ -160,13 +162,13 @@ int gb18030Width(char32_t codePoint) noexcept {
 }  // namespace detail
 
 std::string utf8ToGbk(std::string_view utf8) {
-    if (detail::isAscii(utf8)) return std::string(utf8);
-    return detail::utf8ToGbkByRuns(utf8, [](std::string_view run, std::string& out) {
+    if (base::detail::isAscii(utf8)) return std::string(utf8);
+    return base::detail::utf8ToGbkByRuns(utf8, [](std::string_view run, std::string& out) {
         if (encode(windows::widen(run), out)) return;
         // One character at a time; one the code page refuses keeps its own bytes.
         char32_t codePoint = 0;
         while (!run.empty()) {
-            const std::size_t length = detail::decodeUtf8(run, codePoint);
+            const std::size_t length = base::detail::decodeUtf8(run, codePoint);
             const std::string_view one = run.substr(0, length);
             if (codePoint >= kFirstSupplementary)
                 appendSupplementary(codePoint, out);
@@ -178,7 +180,7 @@ std::string utf8ToGbk(std::string_view utf8) {
 }
 
 std::string gbkToUtf8(std::string_view gbk) {
-    if (detail::isAscii(gbk)) return std::string(gbk);
+    if (base::detail::isAscii(gbk)) return std::string(gbk);
     std::string out;
     out.reserve(gbk.size() + gbk.size() / 2);
     std::string_view rest = gbk;
@@ -196,7 +198,7 @@ std::string gbkToUtf8(std::string_view gbk) {
                 const std::size_t length = sequenceLength(run);
                 const char32_t supplementary = length == 4 ? supplementaryOf(run.substr(0, 4)) : 0;
                 if (supplementary != 0) {
-                    appendUtf8(supplementary, out);
+                    base::appendUtf8(supplementary, out);
                     run.remove_prefix(length);
                 } else if (length > 0 && decode(run.substr(0, length), out)) {
                     run.remove_prefix(length);

@@ -24,7 +24,7 @@
 #include <utility>
 #include <vector>
 
-#include "host/checksum.h"
+#include "base/checksum.h"
 #include "host/fault_injection.h"
 #include "host/fs.h"
 
@@ -41,7 +41,7 @@ namespace {
 class RangeCopier {
   public:
     // With `checksum`, every byte passes through the buffer and is added to it.
-    RangeCopier(int from, int to, Checksum* checksum) noexcept
+    RangeCopier(int from, int to, base::Checksum* checksum) noexcept
         : from_(from),
           to_(to),
           checksum_(checksum),
@@ -108,7 +108,7 @@ class RangeCopier {
 
     int from_;
     int to_;
-    Checksum* checksum_;
+    base::Checksum* checksum_;
     long long killAfter_;
     bool inKernel_;
     long long copied_ = 0;
@@ -143,7 +143,7 @@ bool tryClone(int from, int to, dev_t fromDevice, dev_t toDevice) {
 }  // namespace
 
 bool copyContent(int from, int to, const struct stat& st, dev_t toDevice,
-                 Checksum* checksum) noexcept {
+                 base::Checksum* checksum) noexcept {
     off_t size = st.st_size;
     RangeCopier ranges(from, to, checksum);
     if (size == 0) {
@@ -200,7 +200,7 @@ bool copyContent(int from, int to, const struct stat& st, dev_t toDevice,
     return writeAll(to, "", 1, &last);
 }
 
-ReadBack readBack(int fd, const Checksum::Digest& expected) noexcept {
+ReadBack readBack(int fd, const base::Checksum::Digest& expected) noexcept {
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
     // Large reads, aligned as O_DIRECT wants them on every disk there is.
     constexpr std::size_t kBlock = 4 << 20;
@@ -222,7 +222,7 @@ ReadBack readBack(int fd, const Checksum::Digest& expected) noexcept {
     };
     try {
         for (;;) {
-            Checksum checksum;
+            base::Checksum checksum;
             bool refused = false;
             for (off_t offset = 0;;) {
                 const ssize_t got = ::pread(fd, buffer.get(), kBlock, offset);

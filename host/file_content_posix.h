@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "host/checksum.h"
+#include "base/checksum.h"
 #include "host/folder_status.h"
 #include "host/result.h"
 
@@ -51,7 +51,7 @@ bool writeAll(int fd, const char* data, std::size_t size, off_t* offset = nullpt
 // zeros) is added to it: the bytes then pass through a buffer, never cloned
 // or copied inside the kernel.
 bool copyContent(int from, int to, const struct stat& st, dev_t toDevice,
-                 Checksum* checksum = nullptr) noexcept;
+                 base::Checksum* checksum = nullptr) noexcept;
 
 enum class ReadBack { Same, Different, Failed };
 // Reads the file `fd` (open for reading, its data flushed to the device) back
@@ -61,6 +61,6 @@ enum class ReadBack { Same, Different, Failed };
 // whose pages are the file; FUSE file systems that keep a cache of their own)
 // it is read all the same, from memory. Failed, with errno set, when it
 // cannot be read.
-ReadBack readBack(int fd, const Checksum::Digest& expected) noexcept;
+ReadBack readBack(int fd, const base::Checksum::Digest& expected) noexcept;
 
 }  // namespace host::posix

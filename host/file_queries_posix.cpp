@@ -16,13 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "base/listing_order.h"
+#include "base/temporary_names.h"
 #include "host/descriptor_posix.h"
 #include "host/file_content_posix.h"
 #include "host/fs.h"
-#include "host/listing_order.h"
 #include "host/long_path_posix.h"
 #include "host/paths.h"
-#include "host/temporary_names.h"
 
 namespace host {
 
@@ -144,7 +144,7 @@ Status listDirectory(const std::string& folder, int mask, std::vector<ListingEnt
     const bool withHidden = (mask & 6) != 0;
     const bool withFolders = (mask & 16) != 0;
     const int dirFd = ::dirfd(dir);
-    detail::ListingCollector found;
+    base::detail::ListingCollector found;
     for (;;) {
         errno = 0;
         const dirent* item = ::readdir(dir);

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/listing_order.h"
+#include "base/temporary_names.h"
 #include "host/folder_status.h"
 #include "host/result.h"
 
@@ -50,7 +52,7 @@ std::optional<FileTimes> fileTimes(const std::string& path) noexcept;
 // (over an existing target, with `replace`: linked under a temporary name that
 // is renamed over the target in the same instant); elsewhere (FAT, network
 // shares, Windows) they go to a file with a temporary name (see
-// host/temporary_names.h), locked while it is written. Unlocked temporary
+// base/temporary_names.h), locked while it is written. Unlocked temporary
 // files of earlier, killed copies to the same target are removed first;
 // nothing else is ever removed.
 // The data is cloned where the file system shares blocks between files (XFS,
@@ -144,9 +146,7 @@ class TargetFolder {
     [[maybe_unused]] bool flushEachCopy_ = false;  // read on Windows only
     bool verify_ = false;
 };
-// True for the names of the program's temporary files (copies, settings,
-// saved lists, exports); listings leave out these names and no others.
-bool isTemporaryName(std::string_view name) noexcept;
+using base::isTemporaryName;
 
 // Reads a whole file. A FIFO or device is refused, never waited on.
 Result<std::string> readFile(const std::string& path);
@@ -171,12 +171,9 @@ Status appendToFile(const std::string& path, std::string_view bytes) noexcept;
 inline constexpr int kListNormal = 16;      // folders and ordinary files, no hidden/system ones
 inline constexpr int kListEverything = 55;  // adds read-only, hidden, system and archive files
 
-struct ListingEntry {
-    std::string name;  // bare name, bytes as the file system gave them
-    bool isFolder = false;
-};
-// The listing text of an entry: the bare name of a file, "[" name "]" of a folder.
-std::string listingText(const ListingEntry& entry);
+// A listing's entries and their order are the same on every platform.
+using base::ListingEntry;
+using base::listingText;
 
 // Lists one folder's entries into `entries` (replacing its content). Rules, the
 // same for every walk of both programs:

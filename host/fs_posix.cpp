@@ -22,22 +22,24 @@
 #include <system_error>
 #include <unordered_map>
 
-#include "host/checksum.h"
+#include "base/checksum.h"
+#include "base/listing_order.h"
+#include "base/temporary_names.h"
 #include "host/descriptor_posix.h"
 #include "host/durability.h"
 #include "host/fault_injection.h"
 #include "host/file_content_posix.h"
 #include "host/fs.h"
-#include "host/listing_order.h"
 #include "host/long_path_posix.h"
 #include "host/paths.h"
-#include "host/temporary_names.h"
 
 #ifndef RENAME_NOREPLACE
 #define RENAME_NOREPLACE (1 << 0)
 #endif
 
 namespace host {
+
+namespace temporary_names = base::temporary_names;
 
 using posix::copyContent;
 using posix::Descriptor;
@@ -448,7 +450,7 @@ Status copyInto(const std::string& source, const OpenFolder& folder, const std::
     // them all, which spares setting them afterwards.
     const mode_t mode = st.st_mode & 0777;
     const bool modeAtCreation = (mode & processUmask()) == 0;
-    std::optional<Checksum> checksum;
+    std::optional<base::Checksum> checksum;
     if (verify) checksum.emplace();
     Temporary to(folder);
     if (!to.create(base, modeAtCreation ? mode : 0600, verify))

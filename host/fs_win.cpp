@@ -9,15 +9,17 @@
 #include <mutex>
 #include <optional>
 
-#include "host/checksum.h"
+#include "base/checksum.h"
+#include "base/listing_order.h"
+#include "base/temporary_names.h"
 #include "host/fault_injection.h"
 #include "host/fs.h"
-#include "host/listing_order.h"
 #include "host/paths.h"
-#include "host/temporary_names.h"
 #include "host/windows_internal.h"
 
 namespace host {
+
+namespace temporary_names = base::temporary_names;
 
 namespace {
 
@@ -208,7 +210,7 @@ bool writeAll(HANDLE handle, const char* data, std::size_t size) noexcept {
 }
 
 // With `checksum`, every byte copied is added to it.
-bool copyContent(HANDLE from, HANDLE to, Checksum* checksum = nullptr) noexcept {
+bool copyContent(HANDLE from, HANDLE to, base::Checksum* checksum = nullptr) noexcept {
     static constexpr DWORD kBufferSize = 1 << 20;
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[kBufferSize]);
     if (!buffer) {
@@ -236,7 +238,7 @@ enum class ReadBack { Same, Different, Failed };
 // `expected`: unbuffered, so what comes back is what the device holds; where
 // the file system refuses that (some network shares), through the cache.
 // Failed, with the system's error set, when it cannot be read.
-ReadBack readBack(const std::wstring& path, const Checksum::Digest& expected) noexcept {
+ReadBack readBack(const std::wstring& path, const base::Checksum::Digest& expected) noexcept {
     constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     const auto open = [&](DWORD flags) {
         return ::CreateFileW(path.c_str(), GENERIC_READ, kShare, nullptr, OPEN_EXISTING, flags,
@@ -252,7 +254,7 @@ ReadBack readBack(const std::wstring& path, const Checksum::Digest& expected) no
     void* buffer = ::VirtualAlloc(nullptr, kBlock, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     if (!buffer) return ReadBack::Failed;
     try {
-        Checksum checksum;
+        base::Checksum checksum;
         for (;;) {
             DWORD got = 0;
             if (!::ReadFile(file.get(), buffer, kBlock, &got, nullptr)) {
@@ -430,7 +432,7 @@ Status copyFile(const std::string& source, const std::string& target, bool repla
         const std::wstring base = wideBaseName(wideTarget);
         removeLeftovers(folder, base);
 
-        std::optional<Checksum> checksum;
+        std::optional<base::Checksum> checksum;
         if (verify) checksum.emplace();
         std::wstring temporary;
         Handle to(createTemporary(folder, base, temporary, verify));
@@ -641,7 +643,7 @@ Status listDirectory(const std::string& folder, int mask, std::vector<ListingEnt
     const bool withHidden = (mask & 2) != 0;
     const bool withSystem = (mask & 4) != 0;
     const bool withFolders = (mask & 16) != 0;
-    detail::ListingCollector found;
+    base::detail::ListingCollector found;
     do {
         const std::wstring_view wideName = data.cFileName;
         if (wideName == L"." || wideName == L"..") continue;

@@ -4,42 +4,42 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/path_rules.h"
 #include "host/fs.h"
 #include "host/fs_path.h"
-#include "host/path_rules.h"
 
 namespace host {
 
 char separator() noexcept {
-    return platform_rules::kSeparator;
+    return base::platform_rules::kSeparator;
 }
 
 std::string_view separatorText() noexcept {
-    return platform_rules::kSeparatorText;
+    return base::platform_rules::kSeparatorText;
 }
 
 bool isSeparator(char c) noexcept {
-    return c == platform_rules::kSeparator || c == '/';
+    return c == base::platform_rules::kSeparator || c == '/';
 }
 
 bool namesIgnoreCase() noexcept {
-    return platform_rules::kNamesIgnoreCase;
+    return base::platform_rules::kNamesIgnoreCase;
 }
 
 std::string joinPath(std::string_view folder, std::string_view name) {
-    return platform_rules::joinPath(folder, name);
+    return base::platform_rules::joinPath(folder, name);
 }
 
 std::string heldRoot(std::string_view chosenFolder) {
-    return platform_rules::heldRoot(chosenFolder);
+    return base::platform_rules::heldRoot(chosenFolder);
 }
 
 std::string_view baseName(std::string_view path) noexcept {
-    return platform_rules::baseName(path);
+    return base::platform_rules::baseName(path);
 }
 
 std::string_view parentPath(std::string_view path) noexcept {
-    return platform_rules::parentPath(path);
+    return base::platform_rules::parentPath(path);
 }
 
 std::string_view trimmedRelative(std::string_view relative) noexcept {
@@ -50,7 +50,7 @@ std::string_view trimmedRelative(std::string_view relative) noexcept {
 
 std::string fullStructureFolder(std::string_view target, std::string_view sourceRoot,
                                 std::string_view relative) {
-    return platform_rules::fullStructureFolder(target, sourceRoot, relative);
+    return base::platform_rules::fullStructureFolder(target, sourceRoot, relative);
 }
 
 std::string absoluteLexically(std::string_view path, std::string_view base) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/path_rules.h"
+
 namespace host {
 
 // The path separator: "\" on Windows, "/" on POSIX.
@@ -78,30 +80,7 @@ std::optional<std::string> pathInside(std::string_view folder, std::string_view 
 std::string fullStructureFolder(std::string_view target, std::string_view sourceRoot,
                                 std::string_view relative);
 
-// How the names of a list become file paths.
-enum class NameReading {
-    Relative,  // below the list's root: root + name
-    Full,      // a full path, used as it stands
-    Unfit,     // neither form: the copy refuses such a list
-};
-
-// The Windows rule, from the first name alone: "\" first is relative (network
-// names "\\server\share\..." too, whose root is then put in front of them),
-// ":" second is a full path with its drive.
-inline NameReading windowsNameReading(std::string_view firstName) noexcept {
-    if (!firstName.empty() && firstName.front() == '\\') return NameReading::Relative;
-    if (firstName.size() >= 2 && firstName[1] == ':') return NameReading::Full;
-    return NameReading::Unfit;
-}
-
-// The POSIX rule. Full paths begin with "/" just like relative names, so the
-// files decide: the first name in list order (names 1..count from `nameAt`)
-// whose file exists under either reading settles it: full when the name
-// itself is a file and `root` + name is not, relative otherwise. Relative when
-// no name's file exists; unfit when the first name does not begin with "/".
-NameReading posixNameReading(long count, const std::function<std::string(long)>& nameAt,
-                             std::string_view root,
-                             const std::function<bool(const std::string&)>& fileExists);
+using base::NameReading;
 
 // The platform's rule over names 1..count, with the file system's existence
 // test where the rule needs one.

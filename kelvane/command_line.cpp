@@ -9,12 +9,12 @@
 #include <string_view>
 #include <thread>
 
+#include "base/text.h"
 #include "grid/grid.h"
 #include "host/fs.h"
 #include "host/paths.h"
 #include "host/progress.h"
 #include "host/terminal.h"
-#include "host/text.h"
 #include "kelvane/check/check_engine.h"
 #include "kelvane/copy/copy_engine.h"
 #include "kelvane/copy/progress_line.h"
@@ -63,7 +63,7 @@ std::optional<Refusal> parse(const std::vector<std::string>& args, Arguments& pa
         parsed.help = true;
         return std::nullopt;
     }
-    if (args[0] != "check") return Refusal{"unknown command: " + host::quotedName(args[0])};
+    if (args[0] != "check") return Refusal{"unknown command: " + base::quotedName(args[0])};
     std::vector<std::string> positional;
     bool optionsEnded = false;
     // The value of `option` at args[i], given as "OPTION VALUE" (then i moves
@@ -105,7 +105,7 @@ std::optional<Refusal> parse(const std::vector<std::string>& args, Arguments& pa
             if (file->empty()) return Refusal{"--exclude-from needs a file of patterns"};
             const host::Result<std::string> content = host::readFile(*file);
             if (!content)
-                return Refusal{"cannot read the patterns of " + host::quotedName(*file) + ": " +
+                return Refusal{"cannot read the patterns of " + base::quotedName(*file) + ": " +
                                content.error().reasonText()};
             for (std::string& pattern : common::patternsOfFile(*content))
                 parsed.exclude.push_back(std::move(pattern));
@@ -122,14 +122,14 @@ std::optional<Refusal> parse(const std::vector<std::string>& args, Arguments& pa
             parsed.jobs = jobs.value_or(common::kDefaultWorkers);
             if (!jobs) parsed.unusableJobs = *value;
         } else {
-            return Refusal{"unknown option: " + host::quotedName(arg)};
+            return Refusal{"unknown option: " + base::quotedName(arg)};
         }
     }
     if (positional.size() < 2) return Refusal{"check needs a SOURCE and a TARGET"};
     if (positional.size() > 2) {
         std::string extra;
         for (std::size_t i = 2; i < positional.size(); ++i)
-            extra += ' ' + host::quotedName(positional[i]);
+            extra += ' ' + base::quotedName(positional[i]);
         return Refusal{"check takes one SOURCE and one TARGET; also given:" + extra};
     }
     if (parsed.update && !parsed.copy) return Refusal{"--update works with --copy only"};
@@ -146,7 +146,7 @@ std::optional<Refusal> parse(const std::vector<std::string>& args, Arguments& pa
 // Why `argument`, which names no list file, cannot be walked as a folder.
 Refusal notAFolder(const std::string& argument, const std::string& which) {
     const host::EntryInfo found = host::lookUpEntry(argument);
-    const std::string name = host::quotedName(argument);
+    const std::string name = base::quotedName(argument);
     switch (found.kind) {
         case host::EntryInfo::Kind::Missing:
             return {which + " folder does not exist: " + name};
@@ -175,13 +175,13 @@ std::optional<Refusal> fill(const std::string& argument, const std::string& whic
     host::NullProgress quiet;
     if (namesListFile(argument)) {
         if (!host::fileExists(argument))
-            return Refusal{which + " list file does not exist: " + host::quotedName(argument)};
+            return Refusal{which + " list file does not exist: " + base::quotedName(argument)};
         if (!isTextListName(argument) && !spreadsheetReaderAvailable())
-            return Refusal{"this build cannot read spreadsheets: " + host::quotedName(argument)};
+            return Refusal{"this build cannot read spreadsheets: " + base::quotedName(argument)};
         try {
             importListFile(grid, argument, kSheetFirstRow, kSheetColumn, quiet);
         } catch (const ListFileError& error) {
-            return Refusal{"cannot read " + which + " list file " + host::quotedName(error.path()) +
+            return Refusal{"cannot read " + which + " list file " + base::quotedName(error.path()) +
                            ": " + error.reason()};
         }
         return std::nullopt;
@@ -189,7 +189,7 @@ std::optional<Refusal> fill(const std::string& argument, const std::string& whic
     if (!host::folderExists(argument)) return notAFolder(argument, which);
     std::vector<host::ListingEntry> entries;
     if (const host::Status listed = host::listDirectory(argument, mask, entries); !listed)
-        return Refusal{"cannot read " + which + " folder " + host::quotedName(argument) + ": " +
+        return Refusal{"cannot read " + which + " folder " + base::quotedName(argument) + ": " +
                        listed.error().reasonText()};
     root = host::heldRoot(argument);
     WalkOptions options;
@@ -198,7 +198,7 @@ std::optional<Refusal> fill(const std::string& argument, const std::string& whic
     options.exclude = exclude;
     const WalkResult walked = walkFolder(grid, root, root, options, quiet);
     for (const SkippedFolder& skipped : walked.skippedFolders) {
-        err << "kelvane: cannot read " << which << " sub-folder " << host::quotedName(skipped.path)
+        err << "kelvane: cannot read " << which << " sub-folder " << base::quotedName(skipped.path)
             << ": " << skipped.reason << "; it is left out\n";
     }
     foldersLeftOut += static_cast<long>(walked.skippedFolders.size());
@@ -207,7 +207,7 @@ std::optional<Refusal> fill(const std::string& argument, const std::string& whic
 
 // One block: a heading line (never beginning with a tab or a separator: the
 // block's name, then the column headings), the shown rows, an empty line.
-// The names in column `names` are quoted where they must be (host::quotedName).
+// The names in column `names` are quoted where they must be (base::quotedName).
 void printBlock(std::ostream& out, std::string_view name, const grid::Grid& grid,
                 const char* names) {
     out << '[' << name << ']';
@@ -221,7 +221,7 @@ void printBlock(std::ostream& out, std::string_view name, const grid::Grid& grid
         for (int column = 0; column < grid.columnCount(); ++column) {
             if (column > 0) line += '\t';
             const std::string cell = grid.cellText(row, column);
-            line += column == nameColumn ? host::quotedName(cell) : grid::tabSeparatedCell(cell);
+            line += column == nameColumn ? base::quotedName(cell) : grid::tabSeparatedCell(cell);
         }
         line += '\n';
         out << line;
@@ -289,7 +289,7 @@ int copyDifferences(const Arguments& arguments, const CheckSettings& settings, g
             if (arguments.null) {
                 (outcome.copied ? copied : failed).push_back(name);
             } else {
-                out << host::quotedName(name) << '\t' << (outcome.copied ? kCopied : kCopyFailed)
+                out << base::quotedName(name) << '\t' << (outcome.copied ? kCopied : kCopyFailed)
                     << '\n';
             }
             if (!outcome.copied) {
@@ -322,14 +322,14 @@ int copyDifferences(const Arguments& arguments, const CheckSettings& settings, g
 int run(const Arguments& arguments, std::ostream& out, std::ostream& err) {
     if (!arguments.unusableJobs.empty()) {
         err << "kelvane: --jobs takes a number from 1 to " << common::kMaxWorkers << ", not "
-            << host::quotedName(arguments.unusableJobs) << "; working on " << arguments.jobs
+            << base::quotedName(arguments.unusableJobs) << "; working on " << arguments.jobs
             << " workers\n";
     }
     for (const auto& [argument, which] :
          {std::pair{&arguments.source, "SOURCE"}, std::pair{&arguments.target, "TARGET"}}) {
         // Read as a path, an empty text would be the working folder (or, to
         // some, the root); neither is what anybody meant.
-        if (host::trim(*argument).empty()) {
+        if (base::trim(*argument).empty()) {
             err << "kelvane: " << which << " is " << (argument->empty() ? "empty" : "blank")
                 << "\n";
             return kExitBadInput;

@@ -1,8 +1,9 @@
 #include "kelvane/kelvane_settings.h"
 
+#include "base/numbers_and_dates.h"
+#include "host/gbk_positions.h"
 #include "host/ini.h"
 #include "host/paths.h"
-#include "host/text.h"
 
 namespace kelvane {
 
@@ -12,7 +13,7 @@ namespace {
 constexpr std::string_view kConditionDigits[] = {"0", "1", "2", "3"};
 
 BrowseCondition storedCondition(std::string_view hjlltj) noexcept {
-    const long long n = host::toInteger(hjlltj);
+    const long long n = base::toInteger(hjlltj);
     return n > 0 && n < 4 ? static_cast<BrowseCondition>(n) : BrowseCondition::None;
 }
 

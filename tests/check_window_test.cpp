@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "host/text.h"
+#include "base/numbers_and_dates.h"
 #include "kelvane/window/w_htmd.h"
 #include "support/temp_folder.h"
 #include "tests/support/scripted_host.h"

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/path_rules.h"
 #include "grid/grid.h"
 #include "host/fault_injection.h"
 #include "host/fs.h"
@@ -43,21 +44,21 @@ void add(grid::Grid& grid, const std::string& name, const std::string& jg = "不
 // ---- the name-reading rules ------------------------------------------------
 
 TEST(WindowsNameReading, BackslashFirstIsRelativeDriveColonIsFullElseUnfit) {
-    EXPECT_EQ(host::windowsNameReading("\\a\\b.txt"), NameReading::Relative);
-    EXPECT_EQ(host::windowsNameReading("C:\\data\\a.txt"), NameReading::Full);
-    EXPECT_EQ(host::windowsNameReading("abc.txt"), NameReading::Unfit);
-    EXPECT_EQ(host::windowsNameReading(""), NameReading::Unfit);
-    EXPECT_EQ(host::windowsNameReading("/a/b.txt"), NameReading::Unfit);
+    EXPECT_EQ(base::windowsNameReading("\\a\\b.txt"), NameReading::Relative);
+    EXPECT_EQ(base::windowsNameReading("C:\\data\\a.txt"), NameReading::Full);
+    EXPECT_EQ(base::windowsNameReading("abc.txt"), NameReading::Unfit);
+    EXPECT_EQ(base::windowsNameReading(""), NameReading::Unfit);
+    EXPECT_EQ(base::windowsNameReading("/a/b.txt"), NameReading::Unfit);
 }
 
 TEST(WindowsNameReading, NetworkNamesReadRelative) {
-    EXPECT_EQ(host::windowsNameReading("\\\\server\\share\\a.txt"), NameReading::Relative);
+    EXPECT_EQ(base::windowsNameReading("\\\\server\\share\\a.txt"), NameReading::Relative);
 }
 
 class PosixNameReading : public ::testing::Test {
   protected:
     NameReading read(const std::vector<std::string>& names, const std::string& root) {
-        return host::posixNameReading(
+        return base::posixNameReading(
             static_cast<long>(names.size()),
             [&](long i) { return names.at(static_cast<std::size_t>(i - 1)); }, root,
             [&](const std::string& path) {

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "base/temporary_names.h"
 #include "host/fault_injection.h"
 #include "host/fs.h"
 #include "host/paths.h"
-#include "host/temporary_names.h"
 #include "tests/support/result_text.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/unprivileged.h"
@@ -314,7 +314,7 @@ TEST_F(Listing, OnlyTheProgramsTaggedTemporaryNamesAreLeftOut) {
     temp.write("a.txt", "x");
     temp.write(".a.txt.0123abcd.partial", "a user's file");
     temp.write(".a.txt.0123456789abcdef.partial", "a user's file");
-    temp.write(host::temporary_names::make("a.txt"), "ours");
+    temp.write(base::temporary_names::make("a.txt"), "ours");
     EXPECT_EQ(listingTexts(temp.path(), host::kListEverything),
               (std::vector<std::string>{".a.txt.0123456789abcdef.partial",
                                         ".a.txt.0123abcd.partial", "a.txt"}));
@@ -339,7 +339,7 @@ TEST_F(Listing, UnreadableOrMissingFolderFails) {
 }
 
 TEST(TemporaryNames, MadeNamesAreRecognisedAndLookalikesAreNot) {
-    namespace names = host::temporary_names;
+    namespace names = base::temporary_names;
     const std::string made = names::make("中文.txt");
     EXPECT_TRUE(host::isTemporaryName(made)) << made;
     EXPECT_TRUE(names::isFor(made, "中文.txt"));
@@ -483,7 +483,7 @@ TEST_F(SafeCopy, ReadOnlySourceGivesReadOnlyCopy) {
 // unlocked: a running copy (here: a file held with the writer's lock) and
 // every user file, whatever it looks like, stay.
 TEST_F(SafeCopy, OnlyUnlockedTaggedLeftoversOfTheSameTargetAreRemoved) {
-    namespace names = host::temporary_names;
+    namespace names = base::temporary_names;
     const std::string killed = names::make("report.txt");
     const std::string running = names::make("report.txt");
     const std::string otherTarget = names::make("report.txt.x");
@@ -583,8 +583,8 @@ TEST_F(SafeCopy, LeftoverOfALongNameIsRemoved) {
     // The temporary name of a name too long to carry whole holds its first 226 bytes.
     const std::string name = std::string(250, 'L');
     const std::string from = temp.write("src/" + name, "long");
-    temp.write("dst/" + host::temporary_names::make(std::string(226, 'L')), "killed");
-    const std::string other = host::temporary_names::make(std::string(225, 'L'));
+    temp.write("dst/" + base::temporary_names::make(std::string(226, 'L')), "killed");
+    const std::string other = base::temporary_names::make(std::string(225, 'L'));
     temp.write("dst/" + other, "other target");
     ASSERT_TRUE(host::copyFileSafely(from, targets + "/" + name, false));
     EXPECT_EQ(namesIn(targets), (std::set<std::string>{name, other}));

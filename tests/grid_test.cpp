@@ -2,7 +2,7 @@
 // selection, header texts, footers, import and export.
 #include "grid/grid.h"
 #include "host/paths.h"
-#include "host/text.h"
+#include "host/encoding.h"
 
 #include <gtest/gtest.h>
 

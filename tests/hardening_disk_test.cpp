@@ -20,11 +20,11 @@
 
 #include "grid/grid.h"
 #include "hardening_support.h"
+#include "host/encoding.h"
 #include "host/fault_injection.h"
 #include "host/fs.h"
 #include "host/ini.h"
 #include "host/progress.h"
-#include "host/text.h"
 #include "kelvane/copy/copy_engine.h"
 #include "kelvane/inventory/folder_walk.h"
 #include "support/skips.h"

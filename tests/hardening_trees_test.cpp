@@ -24,9 +24,9 @@
 
 #include "grid/grid.h"
 #include "hardening_support.h"
+#include "host/encoding.h"
 #include "host/fs.h"
 #include "host/progress.h"
-#include "host/text.h"
 #include "kelvane/check/check_engine.h"
 #include "kelvane/command_line.h"
 #include "kelvane/copy/copy_engine.h"

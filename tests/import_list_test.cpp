@@ -3,10 +3,11 @@
 // failed import leaving the list as it was.
 #include <gtest/gtest.h>
 
+#include "base/text.h"
 #include "grid/grid.h"
+#include "host/encoding.h"
 #include "host/fs.h"
 #include "host/progress.h"
-#include "host/text.h"
 #include "kelvane/import/list_rows.h"
 #include "kelvane/import/spreadsheet_reader.h"
 #include "support/result_text.h"
@@ -115,7 +116,7 @@ TEST_F(ListImport, GbkTextIsDetected) {
 // must still read them as GBK.
 TEST_F(ListImport, GbkThatLooksLikeUtf8IsGbk) {
     const std::string gbk = host::utf8ToGbk("md\n/郑伟.txt\n/谢强.doc\n/目录.txt\n");
-    ASSERT_TRUE(host::isValidUtf8(gbk));
+    ASSERT_TRUE(base::isValidUtf8(gbk));
     import(folder.write("gbk.txt", gbk));
     Texts expected = {"md", "/郑伟.txt", "/谢强.doc", "/目录.txt"};
     if (kelvane::spreadsheetReaderAvailable()) {

@@ -6,7 +6,7 @@
 #include <xlsxwriter.h>
 
 #include "grid/grid.h"
-#include "host/text.h"
+#include "host/encoding.h"
 #include "import_fixtures.h"
 #include "kelvane/import/spreadsheet_internal.h"
 #include "kelvane/import/spreadsheet_reader.h"

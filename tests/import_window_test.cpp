@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "host/encoding.h"
 #include "host/fs.h"
-#include "host/text.h"
 #include "kelvane/import/spreadsheet_reader.h"
 #include "kelvane/window/list_import.h"
 #include "kelvane/window/w_htmd.h"

@@ -14,7 +14,7 @@
 #include <stdexcept>
 
 #include "grid/qt/grid_view.h"
-#include "host/text.h"
+#include "host/encoding.h"
 #include "kelvane/window/kelapp.h"
 #include "kelvane/window/w_htmd.h"
 #include "support/temp_folder.h"

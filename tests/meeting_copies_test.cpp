@@ -15,8 +15,8 @@
 
 #include "common/ordered_work.h"
 #include "hardening_support.h"
+#include "host/encoding.h"
 #include "host/fault_injection.h"
-#include "host/text.h"
 #include "support/mounted.h"
 #include "support/temp_folder.h"
 

@@ -22,10 +22,10 @@
 
 #include "common/ordered_work.h"
 #include "grid/grid.h"
+#include "host/encoding.h"
 #include "host/fault_injection.h"
 #include "host/fs.h"
 #include "host/progress.h"
-#include "host/text.h"
 #include "kelvane/copy/copy_engine.h"
 #include "support/temp_folder.h"
 #include "torrin/engine/rcopy.h"

@@ -9,15 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "base/path_rules.h"
 #include "host/fs_path.h"
-#include "host/path_rules.h"
 #include "host/paths.h"
 #include "support/temp_folder.h"
 
 namespace {
 
-namespace win = host::windows_rules;
-namespace posix = host::posix_rules;
+namespace win = base::windows_rules;
+namespace posix = base::posix_rules;
 
 struct HeldRootCase {
     std::string chosen;

@@ -7,8 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "base/caseless_key.h"
+#include "base/numbers_and_dates.h"
+#include "base/text.h"
+#include "base/text_encoding.h"
 #include "host/clock.h"
-#include "host/text.h"
+#include "host/encoding.h"
+#include "host/gbk_positions.h"
 
 namespace {
 
@@ -122,7 +127,7 @@ TEST(GbkPositions, LengthsAgreeWithTheBytesWrittenToDisk) {
     };
     for (const std::string& text : samples)
         EXPECT_EQ(host::gbkLength(text), static_cast<long>(host::utf8ToGbk(text).size()))
-            << host::displayText(text);
+            << base::displayText(text);
 }
 
 // ---- Encoding conversions --------------------------------------------------
@@ -159,7 +164,7 @@ TEST(Conversion, RoundTripsAreByteIdentical) {
                                    "\xD6",          "\x81 x\x82",       "\x84\x31\xA5\x30",
                                    "a\xB1\xB8\x7F", "\xFE\x39\xFE\x39", "\x95\x32\x82\x36"};
     for (const std::string& gbk : samples)
-        EXPECT_EQ(host::utf8ToGbk(host::gbkToUtf8(gbk)), gbk) << host::displayText(gbk);
+        EXPECT_EQ(host::utf8ToGbk(host::gbkToUtf8(gbk)), gbk) << base::displayText(gbk);
     for (const std::string& utf8 : {"a\xFF中"s, kPath + "\x80"})
         EXPECT_EQ(host::gbkToUtf8(host::utf8ToGbk(utf8)), utf8);
 }
@@ -170,7 +175,7 @@ TEST(Conversion, EveryTwoByteCodeRoundTrips) {
         for (int trail = 0x40; trail <= 0xFE; ++trail)
             if (trail != 0x7F) all += {static_cast<char>(lead), static_cast<char>(trail)};
     std::string utf8 = host::gbkToUtf8(all);
-    EXPECT_TRUE(host::isValidUtf8(utf8));
+    EXPECT_TRUE(base::isValidUtf8(utf8));
     EXPECT_EQ(host::utf8ToGbk(utf8), all);
 }
 
@@ -180,22 +185,22 @@ TEST(Conversion, ArbitraryBytesRoundTrip) {
         std::string bytes(1 + random() % 24, '\0');
         for (char& c : bytes)
             c = static_cast<char>(random() % 4 == 0 ? '0' + random() % 10 : random());
-        ASSERT_EQ(host::utf8ToGbk(host::gbkToUtf8(bytes)), bytes) << host::displayText(bytes);
+        ASSERT_EQ(host::utf8ToGbk(host::gbkToUtf8(bytes)), bytes) << base::displayText(bytes);
     }
 }
 
 TEST(Conversion, Utf8ValidityAndDisplay) {
-    EXPECT_TRUE(host::isValidUtf8("中文" + kGrinning));
-    EXPECT_TRUE(host::isValidUtf8("\xEF\xBB\xBFok"));
-    EXPECT_FALSE(host::isValidUtf8("\xC0\xAF"));          // overlong "/"
-    EXPECT_FALSE(host::isValidUtf8("\xED\xA0\x80"));      // surrogate
-    EXPECT_FALSE(host::isValidUtf8("\xF4\x90\x80\x80"));  // above U+10FFFF
-    EXPECT_FALSE(host::isValidUtf8("\xE4\xB8"));
-    EXPECT_EQ(host::displayText("a\xFF"
+    EXPECT_TRUE(base::isValidUtf8("中文" + kGrinning));
+    EXPECT_TRUE(base::isValidUtf8("\xEF\xBB\xBFok"));
+    EXPECT_FALSE(base::isValidUtf8("\xC0\xAF"));          // overlong "/"
+    EXPECT_FALSE(base::isValidUtf8("\xED\xA0\x80"));      // surrogate
+    EXPECT_FALSE(base::isValidUtf8("\xF4\x90\x80\x80"));  // above U+10FFFF
+    EXPECT_FALSE(base::isValidUtf8("\xE4\xB8"));
+    EXPECT_EQ(base::displayText("a\xFF"
                                 "b"),
               "a\xEF\xBF\xBD"
               "b");
-    EXPECT_EQ(host::displayText("中文"), "中文");
+    EXPECT_EQ(base::displayText("中文"), "中文");
 }
 
 // Spellings a file system may take for one name give one key; others differ.
@@ -213,12 +218,12 @@ TEST(Conversion, CaselessKeysJoinOnlyOneNamesSpellings) {
     };
     for (const auto& spellings : sameName) {
         for (const std::string& spelling : spellings)
-            EXPECT_EQ(host::caselessKey(spelling), host::caselessKey(spellings.front()))
-                << host::displayText(spelling);
+            EXPECT_EQ(base::caselessKey(spelling), base::caselessKey(spellings.front()))
+                << base::displayText(spelling);
     }
     for (const auto& [one, other] : std::vector<std::pair<std::string, std::string>>{
              {"\xC3\xA9", "e"}, {"资料1", "资料2"}, {"\xFF", "\xFE"}, {"\xC3\x9F", "ss"}}) {
-        EXPECT_NE(host::caselessKey(one), host::caselessKey(other)) << host::displayText(one);
+        EXPECT_NE(base::caselessKey(one), base::caselessKey(other)) << base::displayText(one);
     }
 }
 
@@ -235,11 +240,11 @@ TEST(UnknownEncoding, EveryShortLevelOneGbkNameIsGbk) {
     std::size_t validUtf8 = 0;
     for (const std::string& one : characters) {
         const std::string name = "/" + one + ".txt";
-        validUtf8 += host::isValidUtf8(name);
-        ASSERT_EQ(host::unknownTextToUtf8(name), host::gbkToUtf8(name)) << host::displayText(name);
+        validUtf8 += base::isValidUtf8(name);
+        ASSERT_EQ(host::unknownTextToUtf8(name), host::gbkToUtf8(name)) << base::displayText(name);
         for (const std::string& two : characters) {
             const std::string pair = "/" + one + two + ".txt";
-            if (host::looksLikeUtf8(pair)) FAIL() << host::gbkToUtf8(pair);
+            if (base::looksLikeUtf8(pair)) FAIL() << host::gbkToUtf8(pair);
         }
     }
     EXPECT_GT(validUtf8, 600u);  // the trap is real
@@ -282,7 +287,7 @@ TEST(UnknownEncoding, TheWholeListDecidesWhatEachAmbiguousNameIs) {
 
     // 璐娟芳 in GBK is valid UTF-8 (贾 and a Hangul syllable): its list decides.
     const std::string gbk = host::utf8ToGbk("张三.docx\n李四.xlsx\n璐娟芳.docx\n");
-    ASSERT_TRUE(host::isValidUtf8(host::utf8ToGbk("璐娟芳.docx")));
+    ASSERT_TRUE(base::isValidUtf8(host::utf8ToGbk("璐娟芳.docx")));
     EXPECT_EQ(host::unknownTextToUtf8(gbk), "张三.docx\n李四.xlsx\n璐娟芳.docx\n");
 }
 
@@ -329,91 +334,91 @@ TEST(UnknownEncoding, Utf16WithoutAMarkIsToldByItsZeroBytes) {
 // ---- Trimming, numbers, dates ----------------------------------------------
 
 TEST(TextValues, TrimRemovesSpacesAndTabs) {
-    EXPECT_EQ(host::trim(" \t a b \t"), "a b");
-    EXPECT_EQ(host::trimLeft("  a "), "a ");
-    EXPECT_EQ(host::trimRight("  a \t"), "  a");
-    EXPECT_EQ(host::trim("   "), "");
-    EXPECT_EQ(host::trim("　中　"), "　中　");  // full-width blanks are text
+    EXPECT_EQ(base::trim(" \t a b \t"), "a b");
+    EXPECT_EQ(base::trimLeft("  a "), "a ");
+    EXPECT_EQ(base::trimRight("  a \t"), "  a");
+    EXPECT_EQ(base::trim("   "), "");
+    EXPECT_EQ(base::trim("　中　"), "　中　");  // full-width blanks are text
 }
 
 TEST(TextValues, NumberTest) {
     for (const char* yes : {"12", "-3", "+4.5", "1e3", " 7 ", "0.5", ".5", "5."})
-        EXPECT_TRUE(host::isNumber(yes)) << yes;
+        EXPECT_TRUE(base::isNumber(yes)) << yes;
     for (const char* no : {"", " ", "x", "3x", "1e", "-", ".", "1 2", "0x10", "１２"})
-        EXPECT_FALSE(host::isNumber(no)) << no;
+        EXPECT_FALSE(base::isNumber(no)) << no;
 }
 
 TEST(TextValues, IntegerValueIsZeroWhenNotANumber) {
-    EXPECT_EQ(host::toInteger("12"), 12);
-    EXPECT_EQ(host::toInteger(" 7 "), 7);
-    EXPECT_EQ(host::toInteger("x"), 0);
-    EXPECT_EQ(host::toInteger("3x"), 0);
-    EXPECT_EQ(host::toInteger("-1"), -1);
-    EXPECT_EQ(host::toInteger("+4"), 4);
-    EXPECT_EQ(host::toInteger(""), 0);
-    EXPECT_EQ(host::toInteger("3.7"), 3);
-    EXPECT_EQ(host::toInteger("-3.7"), -3);
-    EXPECT_EQ(host::toInteger("1e3"), 1000);
-    EXPECT_EQ(host::toInteger("9223372036854775807"), 9223372036854775807LL);
-    EXPECT_EQ(host::toInteger("-9223372036854775808"), -9223372036854775807LL - 1);
-    EXPECT_EQ(host::toInteger("99999999999999999999"), 0);
+    EXPECT_EQ(base::toInteger("12"), 12);
+    EXPECT_EQ(base::toInteger(" 7 "), 7);
+    EXPECT_EQ(base::toInteger("x"), 0);
+    EXPECT_EQ(base::toInteger("3x"), 0);
+    EXPECT_EQ(base::toInteger("-1"), -1);
+    EXPECT_EQ(base::toInteger("+4"), 4);
+    EXPECT_EQ(base::toInteger(""), 0);
+    EXPECT_EQ(base::toInteger("3.7"), 3);
+    EXPECT_EQ(base::toInteger("-3.7"), -3);
+    EXPECT_EQ(base::toInteger("1e3"), 1000);
+    EXPECT_EQ(base::toInteger("9223372036854775807"), 9223372036854775807LL);
+    EXPECT_EQ(base::toInteger("-9223372036854775808"), -9223372036854775807LL - 1);
+    EXPECT_EQ(base::toInteger("99999999999999999999"), 0);
 }
 
 TEST(TextValues, DatesFollowTheCalendar) {
-    EXPECT_TRUE(host::isDate("2024-02-29"));
-    EXPECT_FALSE(host::isDate("2023-02-29"));
-    EXPECT_FALSE(host::isDate("2023-13-01"));
-    EXPECT_TRUE(host::isDate("2000-02-29"));
-    EXPECT_FALSE(host::isDate("1900-02-29"));
-    EXPECT_FALSE(host::isDate("2024-04-31"));
-    EXPECT_TRUE(host::isDate("2024-12-31"));
-    EXPECT_TRUE(host::isDate("2024-4-5"));
-    EXPECT_FALSE(host::isDate("2024-00-10"));
-    EXPECT_FALSE(host::isDate("2024-01-00"));
-    EXPECT_FALSE(host::isDate("24-01-01"));
-    EXPECT_FALSE(host::isDate("2024-01-01 "));
-    EXPECT_FALSE(host::isDate("2024/01/01x"));
-    EXPECT_FALSE(host::isDate(""));
+    EXPECT_TRUE(base::isDate("2024-02-29"));
+    EXPECT_FALSE(base::isDate("2023-02-29"));
+    EXPECT_FALSE(base::isDate("2023-13-01"));
+    EXPECT_TRUE(base::isDate("2000-02-29"));
+    EXPECT_FALSE(base::isDate("1900-02-29"));
+    EXPECT_FALSE(base::isDate("2024-04-31"));
+    EXPECT_TRUE(base::isDate("2024-12-31"));
+    EXPECT_TRUE(base::isDate("2024-4-5"));
+    EXPECT_FALSE(base::isDate("2024-00-10"));
+    EXPECT_FALSE(base::isDate("2024-01-00"));
+    EXPECT_FALSE(base::isDate("24-01-01"));
+    EXPECT_FALSE(base::isDate("2024-01-01 "));
+    EXPECT_FALSE(base::isDate("2024/01/01x"));
+    EXPECT_FALSE(base::isDate(""));
 }
 
 TEST(TextValues, TimesOfDay) {
-    EXPECT_TRUE(host::isTime("00:00:00"));
-    EXPECT_TRUE(host::isTime("23:59:59"));
-    EXPECT_TRUE(host::isTime("9:5:7"));
-    EXPECT_TRUE(host::isTime("12:30"));
-    EXPECT_FALSE(host::isTime("24:00:00"));
-    EXPECT_FALSE(host::isTime("12:60:00"));
-    EXPECT_FALSE(host::isTime("12:00:60"));
-    EXPECT_FALSE(host::isTime("12"));
-    EXPECT_FALSE(host::isTime("12:30:"));
-    EXPECT_FALSE(host::isTime("123:00:00"));
-    EXPECT_FALSE(host::isTime(""));
+    EXPECT_TRUE(base::isTime("00:00:00"));
+    EXPECT_TRUE(base::isTime("23:59:59"));
+    EXPECT_TRUE(base::isTime("9:5:7"));
+    EXPECT_TRUE(base::isTime("12:30"));
+    EXPECT_FALSE(base::isTime("24:00:00"));
+    EXPECT_FALSE(base::isTime("12:60:00"));
+    EXPECT_FALSE(base::isTime("12:00:60"));
+    EXPECT_FALSE(base::isTime("12"));
+    EXPECT_FALSE(base::isTime("12:30:"));
+    EXPECT_FALSE(base::isTime("123:00:00"));
+    EXPECT_FALSE(base::isTime(""));
 }
 
 TEST(TextValues, NumberPatterns) {
-    EXPECT_EQ(host::formatNumber(7, "0000"), "0007");
-    EXPECT_EQ(host::formatNumber(2024, "0000"), "2024");
-    EXPECT_EQ(host::formatNumber(5, "00"), "05");
-    EXPECT_EQ(host::formatNumber(12345, "00"), "12345");
-    EXPECT_EQ(host::formatNumber(-5, "00"), "-05");
-    EXPECT_EQ(host::formatNumber(0, "00"), "00");
-    EXPECT_EQ(host::formatNumber(42, ""), "42");
+    EXPECT_EQ(base::formatNumber(7, "0000"), "0007");
+    EXPECT_EQ(base::formatNumber(2024, "0000"), "2024");
+    EXPECT_EQ(base::formatNumber(5, "00"), "05");
+    EXPECT_EQ(base::formatNumber(12345, "00"), "12345");
+    EXPECT_EQ(base::formatNumber(-5, "00"), "-05");
+    EXPECT_EQ(base::formatNumber(0, "00"), "00");
+    EXPECT_EQ(base::formatNumber(42, ""), "42");
 }
 
 TEST(TextValues, DecimalsRoundAndDropTrailingZeros) {
-    EXPECT_EQ(host::formatDecimal(1536.0 / 1024, 2), "1.5");
-    EXPECT_EQ(host::formatDecimal(0.00146, 2), "0");
-    EXPECT_EQ(host::formatDecimal(4194304, 2), "4194304");
-    EXPECT_EQ(host::formatDecimal(1.53125, 2), "1.53");
-    EXPECT_EQ(host::formatDecimal(2.675, 2), "2.68");  // rounds the written value
-    EXPECT_EQ(host::formatDecimal(0.125, 2), "0.13");
-    EXPECT_EQ(host::formatDecimal(9.999, 2), "10");
-    EXPECT_EQ(host::formatDecimal(99.96, 1), "100");
-    EXPECT_EQ(host::formatDecimal(-1.25, 1), "-1.3");
-    EXPECT_EQ(host::formatDecimal(-0.001, 2), "0");
-    EXPECT_EQ(host::formatDecimal(2.5, 0), "3");
-    EXPECT_EQ(host::formatDecimal(0, 2), "0");
-    EXPECT_EQ(host::formatDecimal(1e15 + 0.5, 1), "1000000000000000.5");
+    EXPECT_EQ(base::formatDecimal(1536.0 / 1024, 2), "1.5");
+    EXPECT_EQ(base::formatDecimal(0.00146, 2), "0");
+    EXPECT_EQ(base::formatDecimal(4194304, 2), "4194304");
+    EXPECT_EQ(base::formatDecimal(1.53125, 2), "1.53");
+    EXPECT_EQ(base::formatDecimal(2.675, 2), "2.68");  // rounds the written value
+    EXPECT_EQ(base::formatDecimal(0.125, 2), "0.13");
+    EXPECT_EQ(base::formatDecimal(9.999, 2), "10");
+    EXPECT_EQ(base::formatDecimal(99.96, 1), "100");
+    EXPECT_EQ(base::formatDecimal(-1.25, 1), "-1.3");
+    EXPECT_EQ(base::formatDecimal(-0.001, 2), "0");
+    EXPECT_EQ(base::formatDecimal(2.5, 0), "3");
+    EXPECT_EQ(base::formatDecimal(0, 2), "0");
+    EXPECT_EQ(base::formatDecimal(1e15 + 0.5, 1), "1000000000000000.5");
 }
 
 // ---- Clock and local time --------------------------------------------------

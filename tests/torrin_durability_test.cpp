@@ -19,9 +19,9 @@
 #include "hardening_support.h"
 #include "host/clock.h"
 #include "host/durability.h"
+#include "host/encoding.h"
 #include "host/fault_injection.h"
 #include "host/ini.h"
-#include "host/text.h"
 #include "support/temp_folder.h"
 #include "torrin/torapp.h"
 

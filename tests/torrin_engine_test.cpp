@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "host/clock.h"
+#include "host/encoding.h"
 #include "host/fs.h"
 #include "host/ini.h"
 #include "host/paths.h"
-#include "host/text.h"
 #include "support/temp_folder.h"
 #include "support/unprivileged.h"
 #include "torrin/engine/destination_names.h"

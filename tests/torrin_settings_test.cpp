@@ -2,8 +2,8 @@
 // and read back grouped, and what the window's close keeps or writes.
 #include <gtest/gtest.h>
 
+#include "host/encoding.h"
 #include "host/ini.h"
-#include "host/text.h"
 #include "support/temp_folder.h"
 #include "torrin/torrin_settings.h"
 

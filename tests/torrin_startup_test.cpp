@@ -13,9 +13,9 @@
 
 #include "host/clock.h"
 #include "host/desktop.h"
+#include "host/encoding.h"
 #include "host/fault_injection.h"
 #include "host/ini.h"
-#include "host/text.h"
 #include "support/temp_folder.h"
 #include "torrin/torapp.h"
 

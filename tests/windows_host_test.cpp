@@ -7,17 +7,18 @@
 #include <string>
 #include <vector>
 
+#include "base/temporary_names.h"
 #include "common/file_attributes.h"
 #include "host/arguments.h"
 #include "host/clock.h"
 #include "host/desktop.h"
 #include "host/durability.h"
+#include "host/encoding.h"
 #include "host/fault_injection.h"
 #include "host/folder_status.h"
 #include "host/fs.h"
+#include "host/gbk_positions.h"
 #include "host/paths.h"
-#include "host/temporary_names.h"
-#include "host/text.h"
 #include "tests/support/result_text.h"
 #include "tests/support/skips.h"
 #include "tests/support/windows_temp_folder.h"
@@ -84,7 +85,7 @@ TEST(WindowsListingOrder, SortsByListingTextWithAsciiFoldedAndSkipsOnlyOurTempor
     temp.write("A.txt", "");
     temp.write("中文.txt", "");
     temp.write(".b.txt.0123abcd.partial", "a user's file");
-    temp.write(host::temporary_names::make("b.txt"), "");
+    temp.write(base::temporary_names::make("b.txt"), "");
     temp.mkdir("z");
     EXPECT_EQ(
         listing(temp.path(), host::kListEverything),
@@ -309,7 +310,7 @@ TEST_F(WindowsSafeCopy, AttributesTravelWithTheCopy) {
 // Only an unlocked tagged leftover of the same target goes: a running copy's
 // file (open without FILE_SHARE_DELETE) and a user's lookalike stay.
 TEST_F(WindowsSafeCopy, OnlyAnUnlockedTaggedLeftoverIsRemovedAndNoneIsListed) {
-    namespace names = host::temporary_names;
+    namespace names = base::temporary_names;
     temp_.write("dst\\" + names::make("a.txt"), "half");
     const std::string running = names::make("a.txt");
     const std::string other = names::make("other.txt");

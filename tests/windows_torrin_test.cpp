@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "host/clock.h"
+#include "host/encoding.h"
 #include "host/fs.h"
 #include "host/ini.h"
 #include "host/progress.h"
-#include "host/text.h"
 #include "tests/support/windows_temp_folder.h"
 #include "torrin/engine/rcopy.h"
 #include "torrin/engine/run_records.h"

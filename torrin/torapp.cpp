@@ -5,11 +5,12 @@
 
 #include <ostream>
 
+#include "base/text.h"
 #include "host/clock.h"
+#include "host/encoding.h"
 #include "host/fault_injection.h"
 #include "host/fs.h"
 #include "host/paths.h"
-#include "host/text.h"
 
 namespace torrin {
 
@@ -40,7 +41,7 @@ std::string torapp::retryList() const {
 }
 
 bool isUnattended(std::string_view commandLine) {
-    return host::trim(commandLine) == "exit";
+    return base::trim(commandLine) == "exit";
 }
 
 CommandLine readCommandLine(int argc, const char* const* argv) {
@@ -126,7 +127,7 @@ std::vector<std::string> foldersToWalk(const std::vector<std::string>& rows,
                                        const std::string& startFolder) {
     std::vector<std::string> folders;
     for (const std::string& row : rows) {
-        if (!host::trim(row).empty()) folders.push_back(host::absoluteLexically(row, startFolder));
+        if (!base::trim(row).empty()) folders.push_back(host::absoluteLexically(row, startFolder));
     }
     return folders;
 }
@@ -178,21 +179,21 @@ void reportRun(std::ostream& errors, const torapp& app, const RunResult& result)
             errors << "torrin: " << result.cccs << " of " << result.cccs + result.cgcs
                    << " copies failed:\n";
             for (const std::string& source : result.failedSources)
-                errors << "  " << host::quotedName(source) << "\n";
+                errors << "  " << base::quotedName(source) << "\n";
             if (result.cccs > static_cast<long>(result.failedSources.size()))
                 errors << "  and " << result.cccs - static_cast<long>(result.failedSources.size())
                        << " more\n";
         }
         if (!result.storeFailure.empty()) errors << "torrin: " << result.storeFailure << "\n";
     }
-    errors << "torrin: the log is " << host::quotedName(app.logfile()) << "\n" << std::flush;
+    errors << "torrin: the log is " << base::quotedName(app.logfile()) << "\n" << std::flush;
 }
 
 // A start that cannot run: the two-line log entry and the report.
 int refuseStart(const torapp& app, std::ostream& errors, const std::string& reason) {
     writeCheckFailure(app.logfile(), reason);
     errors << "torrin: the run did not start: " << reason << "\n"
-           << "torrin: the log is " << host::quotedName(app.logfile()) << "\n"
+           << "torrin: the log is " << base::quotedName(app.logfile()) << "\n"
            << std::flush;
     return kExitCheckFailed;
 }
@@ -208,13 +209,13 @@ int runDryRun(const torapp& app, std::ostream& out, std::ostream& errors) {
     }
     RunDescription run = runFromSettings(settings, app);
     run.planned = [&out](const std::string& source, const std::string& destination) {
-        out << host::quotedName(source) << '\t' << host::quotedName(destination) << '\n';
+        out << base::quotedName(source) << '\t' << base::quotedName(destination) << '\n';
     };
     host::NullProgress quiet;
     const RunResult result = rcopy(run, quiet);
     out << result.cgcs << (result.cgcs == 1 ? " file" : " files") << " would be copied\n";
     for (const std::string& source : result.failedSources)
-        errors << "torrin: would fail: " << host::quotedName(source) << "\n";
+        errors << "torrin: would fail: " << base::quotedName(source) << "\n";
     out.flush();
     return out ? kExitAllCopied : kExitCheckFailed;
 }

@@ -1,8 +1,9 @@
 #include "torrin/torrin_settings.h"
 
+#include "base/numbers_and_dates.h"
+#include "host/gbk_positions.h"
 #include "host/ini.h"
 #include "host/paths.h"
-#include "host/text.h"
 #include "torrin/engine/rcopy.h"
 
 namespace torrin {
@@ -58,7 +59,7 @@ std::array<std::string, 3> dealSourceFolders(const std::vector<std::string>& row
 }
 
 bool isValidThreshold(std::string_view text) {
-    return host::isDate(host::gbkLeft(text, 10)) && host::isTime(host::gbkRight(text, 8));
+    return base::isDate(host::gbkLeft(text, 10)) && base::isTime(host::gbkRight(text, 8));
 }
 
 bool saveCloseSettings(const std::string& profile, const CloseState& state) {

@@ -4,11 +4,12 @@
 #include <memory>
 #include <vector>
 
+#include "base/numbers_and_dates.h"
 #include "common/file_attributes.h"
 #include "common/ordered_work.h"
 #include "grid/redraw_pause.h"
 #include "host/fs.h"
-#include "host/text.h"
+#include "host/gbk_positions.h"
 
 namespace kelvane {
 
@@ -67,7 +68,7 @@ std::vector<char> contentsDiffer(const grid::Grid& list, const std::vector<long>
 }  // namespace
 
 CheckOption checkOption(std::string_view addszf) noexcept {
-    if (addszf.empty() || !host::isNumber(addszf)) return CheckOption::None;
+    if (addszf.empty() || !base::isNumber(addszf)) return CheckOption::None;
     if (addszf == "1") return CheckOption::Length;
     if (addszf == "2") return CheckOption::Modified;
     if (addszf == "3") return CheckOption::LengthAndModified;

@@ -7,8 +7,8 @@
 #include "common/file_attributes.h"
 #include "grid/redraw_pause.h"
 #include "host/fs.h"
+#include "host/gbk_positions.h"
 #include "host/paths.h"
-#include "host/text.h"
 
 namespace kelvane {
 

@@ -1,8 +1,8 @@
 #include "kelvane/import/jqwz.h"
 
 #include "grid/redraw_pause.h"
+#include "host/gbk_positions.h"
 #include "host/paths.h"
-#include "host/text.h"
 
 namespace kelvane {
 

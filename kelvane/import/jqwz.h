@@ -1,7 +1,7 @@
 // Where a list's names are cut: the leading part cb_11 removes from every name,
 // and the position of the separator that ends a full path's source folder
 // (jqwz), which w_put previews and the copy uses. Positions count GBK bytes
-// (a Chinese character counts 2), 1-based, as host/text.h does.
+// (a Chinese character counts 2), 1-based, as host/gbk_positions.h does.
 #pragma once
 
 #include <string>

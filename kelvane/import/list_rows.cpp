@@ -1,7 +1,7 @@
 #include "kelvane/import/list_rows.h"
 
 #include "grid/redraw_pause.h"
-#include "host/text.h"
+#include "host/encoding.h"
 #include "kelvane/import/spreadsheet_internal.h"
 #include "kelvane/import/spreadsheet_reader.h"
 

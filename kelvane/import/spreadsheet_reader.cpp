@@ -7,8 +7,8 @@
 #include <cstring>
 #include <optional>
 
+#include "host/encoding.h"
 #include "host/fs.h"
-#include "host/text.h"
 #include "kelvane/import/spreadsheet_internal.h"
 
 namespace kelvane {

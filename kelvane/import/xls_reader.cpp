@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/text.h"
+#include "base/text.h"
 #include "kelvane/import/compound_file.h"
 #include "kelvane/import/spreadsheet_internal.h"
 #include "kelvane/import/spreadsheet_reader.h"
@@ -138,7 +138,7 @@ class PieceReader {
             units += static_cast<char16_t>((options & 0x01) ? le16(take(2), 0) : byte());
         }
         skip(runs * 4 + extra);
-        return host::utf16ToUtf8(units);
+        return base::utf16ToUtf8(units);
     }
 
   private:

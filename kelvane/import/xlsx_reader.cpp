@@ -14,7 +14,7 @@
 #include <memory>
 #include <optional>
 
-#include "host/text.h"
+#include "base/text.h"
 #include "kelvane/import/spreadsheet_internal.h"
 #include "kelvane/import/spreadsheet_reader.h"
 
@@ -70,7 +70,7 @@ std::string decodeEscapes(std::string_view text) {
         if (text[i] == '_' && i + 6 < text.size() && text[i + 1] == 'x' && text[i + 6] == '_' &&
             std::from_chars(text.data() + i + 2, text.data() + i + 6, code, 16).ptr ==
                 text.data() + i + 6) {
-            host::appendUtf8(out, code);
+            base::appendUtf8(out, code);
             i += 6;
         } else {
             out += text[i];

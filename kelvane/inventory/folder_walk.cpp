@@ -7,12 +7,13 @@
 #include <utility>
 #include <vector>
 
+#include "base/numbers_and_dates.h"
+#include "base/text.h"
 #include "common/file_attributes.h"
 #include "grid/redraw_pause.h"
 #include "host/clock.h"
 #include "host/folder_status.h"
 #include "host/paths.h"
-#include "host/text.h"
 
 namespace kelvane {
 
@@ -31,9 +32,9 @@ std::string withoutTrailingSeparators(std::string_view folder) {
 // filelzf's text for a known length; kept beside filelzf's rule and compared
 // with it by the tests.
 std::string lengthText(double length, std::string_view unit) {
-    if (unit == "1") return host::formatDecimal(length, 0) + "字节";
-    if (unit == "3") return host::formatDecimal(length * 0.0009765625 * 0.0009765625, 2) + "MB";
-    return host::formatDecimal(length * 0.0009765625, 2) + "KB";
+    if (unit == "1") return base::formatDecimal(length, 0) + "字节";
+    if (unit == "3") return base::formatDecimal(length * 0.0009765625 * 0.0009765625, 2) + "MB";
+    return base::formatDecimal(length * 0.0009765625, 2) + "KB";
 }
 
 // Neighbouring files often share a time; formatting it once saves the
@@ -233,7 +234,7 @@ class Walker {
 }  // namespace
 
 BrowseCondition browseCondition(std::string_view szf) noexcept {
-    if (szf.empty() || !host::isNumber(szf)) return BrowseCondition::None;
+    if (szf.empty() || !base::isNumber(szf)) return BrowseCondition::None;
     if (szf == "1") return BrowseCondition::Modified;
     if (szf == "2") return BrowseCondition::Created;
     return BrowseCondition::Either;
@@ -243,7 +244,7 @@ WalkResult walkFolder(grid::Grid& grid, const std::string& topFolder, const std:
                       const WalkOptions& options, host::ProgressSink& progress) {
     // An empty or blank folder text names no folder; read as a path it would
     // become the file system's root and list every file on the machine.
-    if (host::trim(topFolder).empty()) return {};
+    if (base::trim(topFolder).empty()) return {};
     const grid::RedrawPause hold(grid);
     return Walker(grid, root, options, progress).run(topFolder);
 }

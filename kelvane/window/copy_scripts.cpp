@@ -8,13 +8,14 @@
 #include <QPushButton>
 #include <QTableView>
 
+#include "base/numbers_and_dates.h"
 #include "common/ordered_work.h"
 #include "common/stored_keys.h"
 #include "grid/qt/grid_view.h"
 #include "host/fs.h"
+#include "host/gbk_positions.h"
 #include "host/paths.h"
 #include "host/qt/busy.h"
-#include "host/text.h"
 #include "kelvane/copy/copy_engine.h"
 #include "kelvane/copy/open_listed_file.h"
 #include "kelvane/import/jqwz.h"
@@ -55,7 +56,7 @@ void cb_17_clicked(w_htmd& window) {
     }
     if (plan.reading == host::NameReading::Full) {
         const std::string text = w_put::openModal(host, {name1, target}, &window);
-        plan.cut = jqwz(name1, static_cast<long>(host::toInteger(text)));
+        plan.cut = jqwz(name1, static_cast<long>(base::toInteger(text)));
         window.setFieldText(sle_1, plan.cut > 0 ? host::gbkLeft(name1, plan.cut - 1) : "");
         const std::string source = window.fieldText(sle_1);
         if (source.empty()) {

@@ -2,8 +2,8 @@
 #include <QPushButton>
 #include <QSpinBox>
 
+#include "base/numbers_and_dates.h"
 #include "host/qt/qt_text.h"
-#include "host/text.h"
 #include "kelvane/import/jqwz.h"
 #include "kelvane/window/scripts.h"
 #include "kelvane/window/w_htmd.h"
@@ -19,7 +19,7 @@ constexpr int kFirstCutPosition = 1;
 void cb_11_clicked(w_htmd& window) {
     // An emptied field reads as 0, which keeps the names whole, as 1 does.
     const long start = static_cast<long>(
-        host::toInteger(host::fromQString(window.control<QSpinBox>("em_4")->text())));
+        base::toInteger(host::fromQString(window.control<QSpinBox>("em_4")->text())));
     const bool list1 = window.list1Chosen();
     grid::Grid& grid = list1 ? window.dw_1() : window.dw_2();
     if (grid.rowcount() < 1) {

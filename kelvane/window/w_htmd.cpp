@@ -17,8 +17,8 @@
 #include <exception>
 
 #include "grid/qt/grid_view.h"
+#include "host/gbk_positions.h"
 #include "host/qt/qt_text.h"
-#include "host/text.h"
 #include "kelvane/kelvane_settings.h"
 #include "kelvane/window/scripts.h"
 

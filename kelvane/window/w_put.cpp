@@ -10,11 +10,11 @@
 #include <QVBoxLayout>
 #include <utility>
 
+#include "base/numbers_and_dates.h"
 #include "host/paths.h"
 #include "host/qt/busy.h"
 #include "host/qt/qt_text.h"
 #include "host/qt/script_window.h"
-#include "host/text.h"
 #include "kelvane/import/jqwz.h"
 
 namespace kelvane {
@@ -111,7 +111,7 @@ std::string w_put::openModal(host::Host& host, const putcs& parameter, QWidget* 
 }
 
 long w_put::count() const {
-    return static_cast<long>(host::toInteger(host::fromQString(em_1_->text())));
+    return static_cast<long>(base::toInteger(host::fromQString(em_1_->text())));
 }
 
 void w_put::cb_2_clicked() {

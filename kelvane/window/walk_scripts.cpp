@@ -4,11 +4,13 @@
 #include <QComboBox>
 #include <QLineEdit>
 
+#include "base/numbers_and_dates.h"
+#include "base/text.h"
 #include "host/fs.h"
+#include "host/gbk_positions.h"
 #include "host/paths.h"
 #include "host/qt/busy.h"
 #include "host/qt/qt_text.h"
-#include "host/text.h"
 #include "kelvane/check/check_engine.h"
 #include "kelvane/inventory/folder_walk.h"
 #include "kelvane/window/w_htmd.h"
@@ -70,7 +72,7 @@ void ue_dir1(w_htmd& window, const std::string& as_topdir) {
     // A target folder inside the source is left out of list 1: what the last
     // copy put there is no part of the source.
     const std::string target = window.fieldText(window.control<QLineEdit>("sle_2"));
-    if (!namesListFile(target) && !host::trim(target).empty())
+    if (!namesListFile(target) && !base::trim(target).empty())
         options.leaveOut = host::pathInside(as_topdir, target).value_or("");
     walkInto(window, as_topdir, window.ls_path1, window.dw_1(), options);
 }
@@ -108,11 +110,11 @@ void cb_3_clicked(w_htmd& window) {
     window.ctdwszf = firstCharacter(window.control<QComboBox>("ddlb_4"));
     if (window.szf != BrowseCondition::None) {
         const std::string time = window.fieldText(window.control<QLineEdit>("em_1"));
-        if (!host::isDate(host::gbkLeft(time, 10))) {
+        if (!base::isDate(host::gbkLeft(time, 10))) {
             host.messageBox(kTitle, "修改日期错误");
             return;
         }
-        if (!host::isTime(host::gbkRight(time, 8))) {
+        if (!base::isTime(host::gbkRight(time, 8))) {
             host.messageBox(kTitle, "修改日期时间错误");
             return;
         }

@@ -16,10 +16,12 @@
 #include <string_view>
 #include <vector>
 
+#include "base/text.h"
 #include "grid/grid.h"
+#include "host/encoding.h"
+#include "host/gbk_positions.h"
 #include "host/ini.h"
 #include "host/progress.h"
-#include "host/text.h"
 #include "kelvane/import/list_rows.h"
 #include "kelvane/import/spreadsheet_internal.h"
 #include "kelvane/import/spreadsheet_reader.h"
@@ -113,7 +115,7 @@ inline void iniBody(std::string_view input) {
 
     // Values handed in are UTF-8; a line break cannot be stored and becomes a
     // blank. A name that would break the file is refused and changes nothing.
-    if (host::isValidUtf8(section) && host::isValidUtf8(key) && host::isValidUtf8(value) &&
+    if (base::isValidUtf8(section) && base::isValidUtf8(key) && base::isValidUtf8(value) &&
         !startsWith(value, "\xEF\xBB\xBF")) {
         std::string expected(value);
         for (char& c : expected)
@@ -217,9 +219,9 @@ inline bool holdsPrivateUse(std::string_view text) {
 
 // GBK conversion and the display text of arbitrary bytes.
 inline void gbkConversionBody(std::string_view input) {
-    const bool valid = host::isValidUtf8(input);
-    const std::string shown = host::displayText(input);
-    FUZZ_CHECK(host::isValidUtf8(shown));
+    const bool valid = base::isValidUtf8(input);
+    const std::string shown = base::displayText(input);
+    FUZZ_CHECK(base::isValidUtf8(shown));
     if (valid) FUZZ_CHECK(shown == input);
 
     // UTF-8 survives the way to disk and back. Known gap: the private-use
@@ -234,7 +236,7 @@ inline void gbkConversionBody(std::string_view input) {
     const std::string decoded = host::gbkToUtf8(input);
     const std::string encoded = host::utf8ToGbk(decoded);
     FUZZ_CHECK(host::gbkToUtf8(encoded) == decoded);
-    if (host::isValidUtf8(decoded)) FUZZ_CHECK(encoded.size() <= input.size());
+    if (base::isValidUtf8(decoded)) FUZZ_CHECK(encoded.size() <= input.size());
 }
 
 // The GBK position helpers. Input: start, count, from (8 bytes each), the
@@ -275,7 +277,7 @@ inline void gbkPositionsBody(std::string_view input) {
     } else {
         FUZZ_CHECK(found == 0);
         // In UTF-8 every match starts on a character boundary.
-        if (from <= 1 && !needle.empty() && host::isValidUtf8(text) && host::isValidUtf8(needle))
+        if (from <= 1 && !needle.empty() && base::isValidUtf8(text) && base::isValidUtf8(needle))
             FUZZ_CHECK(text.find(needle) == std::string_view::npos);
     }
 }

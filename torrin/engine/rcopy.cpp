@@ -10,15 +10,16 @@
 #include <unordered_set>
 #include <utility>
 
+#include "base/text.h"
 #include "common/file_attributes.h"
 #include "host/clock.h"
 #include "host/durability.h"
+#include "host/encoding.h"
 #include "host/fault_injection.h"
 #include "host/folder_status.h"
 #include "host/fs.h"
 #include "host/ini.h"
 #include "host/paths.h"
-#include "host/text.h"
 #include "torrin/engine/destination_names.h"
 #include "torrin/engine/folder_read_ahead.h"
 #include "torrin/engine/run_records.h"
@@ -93,7 +94,7 @@ class CopyRun {
         retryEarlierFailures();
         for (const std::string& row : run_.sourceFolders) {
             // An empty or blank row would walk the whole file system from its root.
-            if (stopped_ || host::trim(row).empty()) continue;
+            if (stopped_ || base::trim(row).empty()) continue;
             if (!beginRow(row, runThreshold_)) continue;
             ue_dir(ls_path1_, std::string());
         }
@@ -134,7 +135,7 @@ class CopyRun {
         if (run_.journal.empty()) return true;
         header_ = JournalHeader{run_.target, run_.threshold, run_.fullStructure, {}};
         for (const std::string& row : run_.sourceFolders) {
-            if (!host::trim(row).empty()) header_.sources.push_back(row);
+            if (!base::trim(row).empty()) header_.sources.push_back(row);
         }
         std::string text = journalHeaderText(header_);
         const host::Result<std::string> earlier = host::readFile(run_.journal);

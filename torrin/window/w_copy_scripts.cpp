@@ -5,11 +5,12 @@
 #include <QRadioButton>
 #include <algorithm>
 
+#include "base/numbers_and_dates.h"
 #include "grid/redraw_pause.h"
 #include "host/desktop.h"
 #include "host/fs.h"
+#include "host/gbk_positions.h"
 #include "host/ini.h"
-#include "host/text.h"
 #include "torrin/window/w_copy.h"
 
 namespace torrin {
@@ -94,11 +95,11 @@ void w_copy::clickHeader(Qt::KeyboardModifiers modifiers) {
 
 void w_copy::cb_1_clicked() {
     const std::string shown = fieldText(control<QLineEdit>("em_1"));
-    if (!host::isDate(host::gbkLeft(shown, 10))) {
+    if (!base::isDate(host::gbkLeft(shown, 10))) {
         host_.messageBox(kTitle, "修改（或 创建）日期错误");
         return;
     }
-    if (!host::isTime(host::gbkRight(shown, 8))) {
+    if (!base::isTime(host::gbkRight(shown, 8))) {
         host_.messageBox(kTitle, "修改（或 创建）日期时间错误");
         return;
     }

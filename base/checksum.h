@@ -9,7 +9,7 @@
 
 struct XXH3_state_s;
 
-namespace host {
+namespace base {
 
 class Checksum {
   public:
@@ -35,4 +35,4 @@ class Checksum {
     XXH3_state_s* state_;
 };
 
-}  // namespace host
+}  // namespace base

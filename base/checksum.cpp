@@ -1,11 +1,11 @@
-#include "host/checksum.h"
+#include "base/checksum.h"
 
 #include <xxhash.h>
 
 #include <algorithm>
 #include <new>
 
-namespace host {
+namespace base {
 
 Checksum::Checksum() : state_(XXH3_createState()) {
     if (!state_) throw std::bad_alloc();
@@ -34,4 +34,4 @@ Checksum::Digest Checksum::digest() const noexcept {
     return {hash.low64, hash.high64};
 }
 
-}  // namespace host
+}  // namespace base

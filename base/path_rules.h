@@ -7,9 +7,36 @@
 #include <string>
 #include <string_view>
 
-#include "host/paths.h"
+namespace base {
 
-namespace host::windows_rules {
+// How the names of a list become file paths.
+enum class NameReading {
+    Relative,  // below the list's root: root + name
+    Full,      // a full path, used as it stands
+    Unfit,     // neither form: the copy refuses such a list
+};
+
+// The Windows rule, from the first name alone: "\" first is relative (network
+// names "\\server\share\..." too, whose root is then put in front of them),
+// ":" second is a full path with its drive.
+inline NameReading windowsNameReading(std::string_view firstName) noexcept {
+    if (!firstName.empty() && firstName.front() == '\\') return NameReading::Relative;
+    if (firstName.size() >= 2 && firstName[1] == ':') return NameReading::Full;
+    return NameReading::Unfit;
+}
+
+// The POSIX rule. Full paths begin with "/" just like relative names, so the
+// files decide: the first name in list order (names 1..count from `nameAt`)
+// whose file exists under either reading settles it: full when the name
+// itself is a file and `root` + name is not, relative otherwise. Relative when
+// no name's file exists; unfit when the first name does not begin with "/".
+NameReading posixNameReading(long count, const std::function<std::string(long)>& nameAt,
+                             std::string_view root,
+                             const std::function<bool(const std::string&)>& fileExists);
+
+}  // namespace base
+
+namespace base::windows_rules {
 
 inline constexpr char kSeparator = '\\';
 inline constexpr std::string_view kSeparatorText = "\\";
@@ -42,9 +69,9 @@ inline NameReading nameReading(std::string_view firstName) noexcept {
 // drive's current folder, so it gets its root separator back.
 std::string folderForShell(std::string_view folder);
 
-}  // namespace host::windows_rules
+}  // namespace base::windows_rules
 
-namespace host::posix_rules {
+namespace base::posix_rules {
 
 inline constexpr char kSeparator = '/';
 inline constexpr std::string_view kSeparatorText = "/";
@@ -62,13 +89,13 @@ inline NameReading nameReading(long count, const std::function<std::string(long)
     return posixNameReading(count, nameAt, root, fileExists);
 }
 
-}  // namespace host::posix_rules
+}  // namespace base::posix_rules
 
-namespace host {
+namespace base {
 // The running platform's rules, the one place where the choice is made.
 #ifdef _WIN32
 namespace platform_rules = windows_rules;
 #else
 namespace platform_rules = posix_rules;
 #endif
-}  // namespace host
+}  // namespace base

@@ -1,6 +1,6 @@
-#include "host/path_rules.h"
+#include "base/path_rules.h"
 
-namespace host::windows_rules {
+namespace base::windows_rules {
 
 namespace {
 
@@ -67,4 +67,4 @@ std::string folderForShell(std::string_view folder) {
     return shown;
 }
 
-}  // namespace host::windows_rules
+}  // namespace base::windows_rules

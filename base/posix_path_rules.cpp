@@ -1,9 +1,9 @@
 #include <string>
 #include <string_view>
 
-#include "host/path_rules.h"
+#include "base/path_rules.h"
 
-namespace host {
+namespace base {
 
 namespace posix_rules {
 
@@ -69,4 +69,4 @@ NameReading posixNameReading(long count, const std::function<std::string(long)>&
     return NameReading::Relative;
 }
 
-}  // namespace host
+}  // namespace base

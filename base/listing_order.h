@@ -6,9 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "host/fs.h"
+namespace base {
 
-namespace host::detail {
+struct ListingEntry {
+    std::string name;  // bare name, bytes as the file system gave them
+    bool isFolder = false;
+};
+// The listing text of an entry: the bare name of a file, "[" name "]" of a folder.
+std::string listingText(const ListingEntry& entry);
+
+namespace detail {
 
 class ListingCollector {
   public:
@@ -24,4 +31,6 @@ class ListingCollector {
     std::vector<Keyed> found_;
 };
 
-}  // namespace host::detail
+}  // namespace detail
+
+}  // namespace base

@@ -1,8 +1,8 @@
-#include "host/listing_order.h"
+#include "base/listing_order.h"
 
 #include <algorithm>
 
-namespace host {
+namespace base {
 
 namespace {
 int compareListing(const std::string& a, const std::string& b) noexcept {
@@ -40,4 +40,4 @@ void ListingCollector::sortInto(std::vector<ListingEntry>& entries) {
 }
 
 }  // namespace detail
-}  // namespace host
+}  // namespace base

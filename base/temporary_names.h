@@ -12,7 +12,13 @@
 #include <string>
 #include <string_view>
 
-namespace host::temporary_names {
+namespace base {
+
+// True for the names of the program's temporary files (copies, settings,
+// saved lists, exports); listings leave out these names and no others.
+bool isTemporaryName(std::string_view name) noexcept;
+
+namespace temporary_names {
 
 inline constexpr std::string_view kTag = ".zarvik-tmp";
 inline constexpr std::size_t kRandomLength = 16;
@@ -29,4 +35,6 @@ std::string_view stemOf(std::string_view base) noexcept;
 // True when `name` is a temporary name made for the stem `stem`.
 bool isFor(std::string_view name, std::string_view stem) noexcept;
 
-}  // namespace host::temporary_names
+}  // namespace temporary_names
+
+}  // namespace base

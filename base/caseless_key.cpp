@@ -1,13 +1,14 @@
-// host::caselessKey: the text two spellings of one name share on a file
+// base::caselessKey: the text two spellings of one name share on a file
 // system that ignores case or normalizes accents.
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
 
-#include "host/text.h"
-#include "host/text_internal.h"
+#include "base/caseless_key.h"
+#include "base/text.h"
+#include "base/text_internal.h"
 
-namespace host {
+namespace base {
 
 namespace {
 
@@ -28,7 +29,7 @@ struct ClassRun {
     int combiningClass;
 };
 
-#include "host/unicode_tables.inc"
+#include "base/unicode_tables.inc"
 
 // A byte that does not begin valid UTF-8 travels as kRawByte + its value: no
 // character folds into it and it is written back unchanged.
@@ -161,4 +162,4 @@ std::string caselessKey(std::string_view text) {
     return key;
 }
 
-}  // namespace host
+}  // namespace base

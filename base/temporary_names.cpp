@@ -1,4 +1,4 @@
-#include "host/temporary_names.h"
+#include "base/temporary_names.h"
 
 #include <algorithm>
 #include <chrono>
@@ -6,9 +6,7 @@
 #include <random>
 #include <thread>
 
-#include "host/fs.h"
-
-namespace host {
+namespace base {
 
 namespace {
 
@@ -78,4 +76,4 @@ bool isTemporaryName(std::string_view name) noexcept {
                        isLowerHex);
 }
 
-}  // namespace host
+}  // namespace base
