@@ -16,6 +16,8 @@
 
 #include <set>
 #include <stdexcept>
+#include <tuple>
+#include <vector>
 
 #include "grid/qt/grid_model.h"
 #include "grid/qt/grid_view.h"
@@ -52,7 +54,7 @@ class CopyWindow : public ::testing::Test {
         }
     }
     static void click(w_copy& window, const char* button) {
-        window.control<QPushButton>(button)->click();
+        window.findChild<QPushButton*>(button)->click();
     }
     static std::set<long> selected(w_copy& window) {
         std::set<long> rows;
@@ -61,7 +63,7 @@ class CopyWindow : public ::testing::Test {
         }
         return rows;
     }
-    static QLineEdit* threshold(w_copy& window) { return window.control<QLineEdit>("em_1"); }
+    static QLineEdit* threshold(w_copy& window) { return window.em_1(); }
 
     TempFolder folder;
     torrin::torapp app{folder.path()};
@@ -73,30 +75,51 @@ TEST_F(CopyWindow, ShowsEveryControlWithItsCaption) {
     EXPECT_EQ(window->windowTitle(), utf8("Zarvik文件增量复制小工具"));
     EXPECT_FALSE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_TRUE(window->windowFlags() & Qt::WindowMinimizeButtonHint);
-    const std::map<const char*, const char*> buttons = {
-        {"pb_2", "添加文件夹"}, {"cb_6", "移除所选"}, {"cb_9", "反向选择"}, {"cb_8", "全部移除"},
-        {"cb_11", "另存为"},    {"pb_1", "浏览..."},  {"cb_1", "开始复制"},
+    // Each control is reached through its member, which must be the control
+    // of that name.
+    const auto expectNamed = [](const QObject* control, const char* name) {
+        ASSERT_NE(control, nullptr) << name;
+        EXPECT_EQ(control->objectName(), QString::fromLatin1(name));
     };
-    for (const auto& [name, caption] : buttons) {
-        ASSERT_NE(window->control<QPushButton>(name), nullptr) << name;
-        EXPECT_EQ(window->control<QPushButton>(name)->text(), utf8(caption)) << name;
+    const std::vector<std::tuple<QPushButton*, const char*, const char*>> buttons = {
+        {window->pb_2(), "pb_2", "添加文件夹"}, {window->cb_6(), "cb_6", "移除所选"},
+        {window->cb_9(), "cb_9", "反向选择"},   {window->cb_8(), "cb_8", "全部移除"},
+        {window->cb_11(), "cb_11", "另存为"},   {window->pb_1(), "pb_1", "浏览..."},
+        {window->cb_1(), "cb_1", "开始复制"},
+    };
+    for (const auto& [button, name, caption] : buttons) {
+        expectNamed(button, name);
+        EXPECT_EQ(button->text(), utf8(caption)) << name;
     }
-    const std::map<const char*, const char*> labels = {
-        {"st_1", "目标文件夹："}, {"st_2", "修改日期大于："}, {"st_3", "或创建日期大于："}};
-    for (const auto& [name, caption] : labels) {
-        EXPECT_EQ(window->control<QLabel>(name)->text(), utf8(caption)) << name;
+    const std::vector<std::tuple<QLabel*, const char*, const char*>> labels = {
+        {window->st_1(), "st_1", "目标文件夹："},
+        {window->st_2(), "st_2", "修改日期大于："},
+        {window->st_3(), "st_3", "或创建日期大于："}};
+    for (const auto& [label, name, caption] : labels) {
+        expectNamed(label, name);
+        EXPECT_EQ(label->text(), utf8(caption)) << name;
     }
-    EXPECT_EQ(window->control<QGroupBox>("gb_1")->title(), utf8("源文件夹列 表"));
-    EXPECT_EQ(window->control<QGroupBox>("gb_2")->title(), QString());
-    EXPECT_EQ(window->control<QCheckBox>("cbx_1")->text(), utf8("替换同名文件"));
-    EXPECT_EQ(window->control<QCheckBox>("cbx_4")->text(), utf8("包括隐藏文件"));
-    EXPECT_EQ(window->control<QRadioButton>("rb_1")->text(), utf8("保留全目录结构"));
-    EXPECT_EQ(window->control<QRadioButton>("rb_2")->text(), utf8("保留子目录结构"));
-    EXPECT_TRUE(window->control<QLineEdit>("sle_2")->isReadOnly());
+    expectNamed(window->gb_1(), "gb_1");
+    expectNamed(window->gb_2(), "gb_2");
+    expectNamed(window->cbx_1(), "cbx_1");
+    expectNamed(window->cbx_4(), "cbx_4");
+    expectNamed(window->rb_1(), "rb_1");
+    expectNamed(window->rb_2(), "rb_2");
+    expectNamed(window->sle_2(), "sle_2");
+    expectNamed(window->em_1(), "em_1");
+    expectNamed(window->progress(), "progress");
+    expectNamed(&window->gridView(), "dw_1");
+    EXPECT_EQ(window->gb_1()->title(), utf8("源文件夹列 表"));
+    EXPECT_EQ(window->gb_2()->title(), QString());
+    EXPECT_EQ(window->cbx_1()->text(), utf8("替换同名文件"));
+    EXPECT_EQ(window->cbx_4()->text(), utf8("包括隐藏文件"));
+    EXPECT_EQ(window->rb_1()->text(), utf8("保留全目录结构"));
+    EXPECT_EQ(window->rb_2()->text(), utf8("保留子目录结构"));
+    EXPECT_TRUE(window->sle_2()->isReadOnly());
     EXPECT_EQ(threshold(*window)->inputMask(), QStringLiteral("0000-00-00 00:00:00"));
-    ASSERT_NE(window->control<QListWidget>("lb_1"), nullptr);
-    EXPECT_TRUE(window->control<QListWidget>("lb_1")->isHidden());
-    grid::GridView* grid = window->control<grid::GridView>("dw_1");
+    expectNamed(window->lb_1(), "lb_1");
+    EXPECT_TRUE(window->lb_1()->isHidden());
+    grid::GridView* grid = &window->gridView();
     ASSERT_NE(grid, nullptr);
     EXPECT_EQ(grid->model().headerData(0, Qt::Horizontal).toString(), utf8("源文件夹"));
     EXPECT_EQ(grid->tableView()->selectionMode(), QAbstractItemView::NoSelection);
@@ -104,11 +127,11 @@ TEST_F(CopyWindow, ShowsEveryControlWithItsCaption) {
 
 TEST_F(CopyWindow, FirstStartShowsTheDefaults) {
     auto window = openWindow();
-    EXPECT_EQ(window->fieldText(window->control<QLineEdit>("sle_2")), "");
+    EXPECT_EQ(window->fieldText(window->sle_2()), "");
     EXPECT_EQ(window->fieldText(threshold(*window)), "");
-    EXPECT_TRUE(window->control<QCheckBox>("cbx_1")->isChecked());
-    EXPECT_TRUE(window->control<QCheckBox>("cbx_4")->isChecked());
-    EXPECT_TRUE(window->control<QRadioButton>("rb_1")->isChecked());
+    EXPECT_TRUE(window->cbx_1()->isChecked());
+    EXPECT_TRUE(window->cbx_4()->isChecked());
+    EXPECT_TRUE(window->rb_1()->isChecked());
     EXPECT_EQ(window->dw_1().rowcount(), 0);
     EXPECT_EQ(window->lx, 55);
 }
@@ -118,11 +141,11 @@ TEST_F(CopyWindow, OpenRestoresTheSettingsWithFoldersGroupedByKey) {
         "[other]\r\nmpath=/备份\r\nfdt=2024-01-02 03:04:05\r\nbkycwj=n\r\nsfth=n\r\n"
         "qmljg=n\r\nypath1=A;D;\r\nypath2=B;E;\r\nypath3=C\r\n");
     auto window = openWindow();
-    EXPECT_EQ(window->fieldText(window->control<QLineEdit>("sle_2")), "/备份");
+    EXPECT_EQ(window->fieldText(window->sle_2()), "/备份");
     EXPECT_EQ(window->fieldText(threshold(*window)), "2024-01-02 03:04:05");
-    EXPECT_FALSE(window->control<QCheckBox>("cbx_1")->isChecked());
-    EXPECT_FALSE(window->control<QCheckBox>("cbx_4")->isChecked());
-    EXPECT_TRUE(window->control<QRadioButton>("rb_2")->isChecked());
+    EXPECT_FALSE(window->cbx_1()->isChecked());
+    EXPECT_FALSE(window->cbx_4()->isChecked());
+    EXPECT_TRUE(window->rb_2()->isChecked());
     EXPECT_EQ(window->lx, 16);
     EXPECT_EQ(rows(*window), (std::vector<std::string>{"A", "D", "B", "E", "C"}));
 }
@@ -131,8 +154,8 @@ TEST_F(CopyWindow, CloseDealsFiveFoldersAndTheNextStartListsThemGrouped) {
     {
         auto window = openWindow();
         addRows(*window, {"A", "B", "C", "D", "E"});
-        window->control<QCheckBox>("cbx_1")->setChecked(false);
-        window->control<QRadioButton>("rb_2")->setChecked(true);
+        window->cbx_1()->setChecked(false);
+        window->rb_2()->setChecked(true);
         window->setFieldText(threshold(*window), "2024-01-02 03:04:05");
         window->close();
     }
@@ -213,12 +236,12 @@ TEST_F(CopyWindow, BrowseStoresTheTargetAtOnceAndKeepsItOnCancel) {
     auto window = openWindow();
     host.chooseFolder("/bak/目标");
     click(*window, "pb_1");
-    EXPECT_EQ(window->fieldText(window->control<QLineEdit>("sle_2")), "/bak/目标");
+    EXPECT_EQ(window->fieldText(window->sle_2()), "/bak/目标");
     EXPECT_EQ(window->ls_path2, "/bak/目标");
     // Before any close: an abnormal end keeps it.
     EXPECT_EQ(stored("mpath"), "/bak/目标");
     click(*window, "pb_1");
-    EXPECT_EQ(window->fieldText(window->control<QLineEdit>("sle_2")), "/bak/目标");
+    EXPECT_EQ(window->fieldText(window->sle_2()), "/bak/目标");
     EXPECT_EQ(host.messages, (std::vector<Message>{{"提示", "目标文件夹选择被取消"}}));
     EXPECT_EQ(host.dialogTitles,
               std::vector<std::string>(2, "选择欲放置更名后的文件所在的目标文件夹"));
@@ -234,7 +257,7 @@ TEST_F(CopyWindow, StartValidatesDateTimeAndTargetInThatOrder) {
     QTest::keyClicks(threshold(*window), "2024010212");
     click(*window, "cb_1");
     window->setFieldText(threshold(*window), "2024-01-02 12:00:00");
-    window->setFieldText(window->control<QLineEdit>("sle_2"), folder / "missing");
+    window->setFieldText(window->sle_2(), folder / "missing");
     click(*window, "cb_1");
     EXPECT_EQ(host.messages, (std::vector<Message>{{"提示", "修改（或 创建）日期错误"},
                                                    {"提示", "修改（或 创建）日期错误"},
@@ -246,7 +269,7 @@ TEST_F(CopyWindow, StartValidatesDateTimeAndTargetInThatOrder) {
 TEST_F(CopyWindow, StartWithAnEmptyGridDoesNothing) {
     auto window = openWindow();
     window->setFieldText(threshold(*window), "2024-01-02 12:00:00");
-    window->setFieldText(window->control<QLineEdit>("sle_2"), folder.mkdir("target"));
+    window->setFieldText(window->sle_2(), folder.mkdir("target"));
     click(*window, "cb_1");
     EXPECT_TRUE(host.messages.empty());
     EXPECT_FALSE(std::filesystem::exists(app.logfile()));
@@ -264,14 +287,14 @@ class CopyWindowRun : public CopyWindow {
         auto window = openWindow();
         addRows(*window, {folder / "src"});
         window->setFieldText(threshold(*window), "2001-01-01 00:00:00");
-        window->setFieldText(window->control<QLineEdit>("sle_2"), folder / "target");
+        window->setFieldText(window->sle_2(), folder / "target");
         return window;
     }
 };
 
 TEST_F(CopyWindowRun, RunsThenAsksWithCancelPreselectedAndOpensNothing) {
     auto window = readyWindow();
-    window->control<QRadioButton>("rb_2")->setChecked(true);
+    window->rb_2()->setChecked(true);
     click(*window, "cb_1");
     EXPECT_EQ(TempFolder::read(folder / "target/a.txt"), "a");
     EXPECT_EQ(TempFolder::read(folder / "target/sub/b.txt"), "b");
@@ -482,7 +505,7 @@ TEST_F(CopyWindowClicks, DoubleClickEditsTheCellAndLeavingCommitsIt) {
     EXPECT_EQ(window->dw_1().getitemstring(3, "ypath"), "a");
     // Committed when the grid loses the focus.
     ASSERT_TRUE(editor->hasFocus());
-    window->control<QPushButton>("cb_9")->setFocus();
+    window->cb_9()->setFocus();
     EXPECT_FALSE(window->isEditing());
     EXPECT_EQ(window->dw_1().getitemstring(3, "ypath"), "/new");
 }

@@ -47,7 +47,7 @@ w_copy::w_copy(host::Host& host, const torapp& app, QWidget* parent)
     setWindowTitle(QStringLiteral("Zarvik文件增量复制小工具"));
     setWindowIcon(host::BusyIndicator::idleIcon());
     buildControls();
-    busy_ = std::make_unique<host::BusyIndicator>(this, control<QLabel>("progress"));
+    busy_ = std::make_unique<host::BusyIndicator>(this, progress_);
     open();
     connectScripts();
     resize(640, 520);
@@ -63,11 +63,8 @@ w_copy::~w_copy() {
     editingRow_ = 0;
     // The grid view observes grid_, which is destroyed before QWidget deletes
     // its children.
-    qDeleteAll(findChildren<grid::GridView*>());
-}
-
-grid::GridView& w_copy::gridView() const {
-    return *control<grid::GridView>("dw_1");
+    delete dw_1_;
+    dw_1_ = nullptr;
 }
 
 // The window from top to bottom, in the order it appears on the screen; kept
@@ -75,61 +72,69 @@ grid::GridView& w_copy::gridView() const {
 void w_copy::buildControls() {
     auto* outer = new QVBoxLayout(this);
 
-    auto* sources = named(new QGroupBox(QStringLiteral("源文件夹列 表"), this), "gb_1");
-    auto* sourcesLayout = new QHBoxLayout(sources);
-    auto* view = named(new grid::GridView(*grid_, sources), "dw_1");
-    sourcesLayout->addWidget(view, 1);
+    gb_1_ = named(new QGroupBox(QStringLiteral("源文件夹列 表"), this), "gb_1");
+    auto* sourcesLayout = new QHBoxLayout(gb_1_);
+    dw_1_ = named(new grid::GridView(*grid_, gb_1_), "dw_1");
+    sourcesLayout->addWidget(dw_1_, 1);
     auto* buttons = new QVBoxLayout;
-    buttons->addWidget(makeButton("pb_2", "添加文件夹", sources));
-    buttons->addWidget(makeButton("cb_6", "移除所选", sources));
-    buttons->addWidget(makeButton("cb_9", "反向选择", sources));
-    buttons->addWidget(makeButton("cb_8", "全部移除", sources));
-    buttons->addWidget(makeButton("cb_11", "另存为", sources));
+    pb_2_ = makeButton("pb_2", "添加文件夹", gb_1_);
+    cb_6_ = makeButton("cb_6", "移除所选", gb_1_);
+    cb_9_ = makeButton("cb_9", "反向选择", gb_1_);
+    cb_8_ = makeButton("cb_8", "全部移除", gb_1_);
+    cb_11_ = makeButton("cb_11", "另存为", gb_1_);
+    for (QPushButton* button : {pb_2_, cb_6_, cb_9_, cb_8_, cb_11_}) buttons->addWidget(button);
     buttons->addStretch(1);
     sourcesLayout->addLayout(buttons);
-    outer->addWidget(sources, 1);
+    outer->addWidget(gb_1_, 1);
 
-    auto* options = named(new QGroupBox(QString(), this), "gb_2");
-    auto* grid = new QGridLayout(options);
-    grid->addWidget(named(new QLabel(QStringLiteral("目标文件夹："), options), "st_1"), 0, 0);
-    auto* target = named(new QLineEdit(options), "sle_2");
-    target->setReadOnly(true);
-    grid->addWidget(target, 0, 1, 1, 3);
-    grid->addWidget(makeButton("pb_1", "浏览...", options), 0, 4);
-    grid->addWidget(named(new QLabel(QStringLiteral("修改日期大于："), options), "st_2"), 1, 0);
-    auto* threshold = named(new QLineEdit(options), "em_1");
-    threshold->setInputMask(QStringLiteral("0000-00-00 00:00:00"));
-    grid->addWidget(threshold, 1, 1, 2, 1, Qt::AlignVCenter);
-    grid->addWidget(named(new QCheckBox(QStringLiteral("替换同名文件"), options), "cbx_1"), 1, 2);
-    grid->addWidget(named(new QCheckBox(QStringLiteral("包括隐藏文件"), options), "cbx_4"), 1, 3);
-    grid->addWidget(named(new QLabel(QStringLiteral("或创建日期大于："), options), "st_3"), 2, 0);
-    grid->addWidget(named(new QRadioButton(QStringLiteral("保留全目录结构"), options), "rb_1"), 2,
-                    2);
-    grid->addWidget(named(new QRadioButton(QStringLiteral("保留子目录结构"), options), "rb_2"), 2,
-                    3);
+    gb_2_ = named(new QGroupBox(QString(), this), "gb_2");
+    auto* grid = new QGridLayout(gb_2_);
+    st_1_ = named(new QLabel(QStringLiteral("目标文件夹："), gb_2_), "st_1");
+    grid->addWidget(st_1_, 0, 0);
+    sle_2_ = named(new QLineEdit(gb_2_), "sle_2");
+    sle_2_->setReadOnly(true);
+    grid->addWidget(sle_2_, 0, 1, 1, 3);
+    pb_1_ = makeButton("pb_1", "浏览...", gb_2_);
+    grid->addWidget(pb_1_, 0, 4);
+    st_2_ = named(new QLabel(QStringLiteral("修改日期大于："), gb_2_), "st_2");
+    grid->addWidget(st_2_, 1, 0);
+    em_1_ = named(new QLineEdit(gb_2_), "em_1");
+    em_1_->setInputMask(QStringLiteral("0000-00-00 00:00:00"));
+    grid->addWidget(em_1_, 1, 1, 2, 1, Qt::AlignVCenter);
+    cbx_1_ = named(new QCheckBox(QStringLiteral("替换同名文件"), gb_2_), "cbx_1");
+    grid->addWidget(cbx_1_, 1, 2);
+    cbx_4_ = named(new QCheckBox(QStringLiteral("包括隐藏文件"), gb_2_), "cbx_4");
+    grid->addWidget(cbx_4_, 1, 3);
+    st_3_ = named(new QLabel(QStringLiteral("或创建日期大于："), gb_2_), "st_3");
+    grid->addWidget(st_3_, 2, 0);
+    rb_1_ = named(new QRadioButton(QStringLiteral("保留全目录结构"), gb_2_), "rb_1");
+    grid->addWidget(rb_1_, 2, 2);
+    rb_2_ = named(new QRadioButton(QStringLiteral("保留子目录结构"), gb_2_), "rb_2");
+    grid->addWidget(rb_2_, 2, 3);
     grid->setColumnStretch(1, 1);
-    outer->addWidget(options);
+    outer->addWidget(gb_2_);
 
     auto* bottom = new QHBoxLayout;
-    auto* progress = named(new QLabel(this), "progress");
-    progress->hide();
-    bottom->addWidget(progress, 1);
-    auto* start = makeButton("cb_1", "开始复制", this);
-    QFont bold = start->font();
+    progress_ = named(new QLabel(this), "progress");
+    progress_->hide();
+    bottom->addWidget(progress_, 1);
+    cb_1_ = makeButton("cb_1", "开始复制", this);
+    QFont bold = cb_1_->font();
     bold.setBold(true);
-    start->setFont(bold);
-    bottom->addWidget(start);
+    cb_1_->setFont(bold);
+    bottom->addWidget(cb_1_);
     outer->addLayout(bottom);
 
     // lb_1 is a folder lister the scripts may address by name; the engine
     // lists folders itself, so it stays hidden.
-    named(new QListWidget(this), "lb_1")->hide();
+    lb_1_ = named(new QListWidget(this), "lb_1");
+    lb_1_->hide();
 
-    control<QRadioButton>("rb_1")->setChecked(true);
+    rb_1_->setChecked(true);
 
     // The grid's own selection is the only one; Qt's would interfere with the
     // click rules of this window.
-    QTableView* table = view->tableView();
+    QTableView* table = dw_1_->tableView();
     table->setSelectionMode(QAbstractItemView::NoSelection);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->viewport()->installEventFilter(this);
@@ -141,18 +146,18 @@ void w_copy::buildControls() {
 }
 
 void w_copy::connectScripts() {
-    const auto button = [this](const char* name, void (w_copy::*script)()) {
-        connect(control<QPushButton>(name), &QPushButton::clicked, this, [this, name, script] {
+    const auto button = [this](QPushButton* control, const char* name, void (w_copy::*script)()) {
+        connect(control, &QPushButton::clicked, this, [this, name, script] {
             runScript(std::string(name) + ".clicked", [this, script] { (this->*script)(); });
         });
     };
-    button("pb_2", &w_copy::pb_2_clicked);
-    button("cb_6", &w_copy::cb_6_clicked);
-    button("cb_9", &w_copy::cb_9_clicked);
-    button("cb_8", &w_copy::cb_8_clicked);
-    button("cb_11", &w_copy::cb_11_clicked);
-    button("pb_1", &w_copy::pb_1_clicked);
-    button("cb_1", &w_copy::cb_1_clicked);
+    button(pb_2_, "pb_2", &w_copy::pb_2_clicked);
+    button(cb_6_, "cb_6", &w_copy::cb_6_clicked);
+    button(cb_9_, "cb_9", &w_copy::cb_9_clicked);
+    button(cb_8_, "cb_8", &w_copy::cb_8_clicked);
+    button(cb_11_, "cb_11", &w_copy::cb_11_clicked);
+    button(pb_1_, "pb_1", &w_copy::pb_1_clicked);
+    button(cb_1_, "cb_1", &w_copy::cb_1_clicked);
 
     grid::GridView* view = &gridView();
     view->setClicksAccepted([this] { return !busy_->isBusy(); });
@@ -174,19 +179,19 @@ void w_copy::connectScripts() {
 
 void w_copy::open() {
     const Settings settings = loadSettings(app_.profile());
-    setFieldText(control<QLineEdit>("sle_2"), settings.mpath);
-    setFieldText(control<QLineEdit>("em_1"), settings.fdt);
+    setFieldText(sle_2_, settings.mpath);
+    setFieldText(em_1_, settings.fdt);
     storedThreshold_ = settings.fdt;
     bkycwj = settings.bkycwj;
     sfth = settings.sfth;
     qmljg = settings.qmljg;
-    control<QCheckBox>("cbx_4")->setChecked(isOn(bkycwj));
+    cbx_4_->setChecked(isOn(bkycwj));
     lx = listMask(bkycwj);
-    control<QCheckBox>("cbx_1")->setChecked(isOn(sfth));
+    cbx_1_->setChecked(isOn(sfth));
     if (isOn(qmljg)) {
-        control<QRadioButton>("rb_1")->setChecked(true);
+        rb_1_->setChecked(true);
     } else {
-        control<QRadioButton>("rb_2")->setChecked(true);
+        rb_2_->setChecked(true);
     }
     const grid::RedrawPause redraw(*grid_);
     for (const std::string& folder : storedSourceFolders(settings)) {
@@ -203,7 +208,7 @@ std::vector<std::string> w_copy::sourceRows() const {
 }
 
 std::string w_copy::effectiveThreshold() const {
-    const std::string shown = fieldText(control<QLineEdit>("em_1"));
+    const std::string shown = fieldText(em_1_);
     if (hasRun_ && shown == lastRun_.endTime) return shownEndStandsFor_;
     return shown;
 }
@@ -211,13 +216,13 @@ std::string w_copy::effectiveThreshold() const {
 void w_copy::saveSettings() {
     commitEdit();
     CloseState state;
-    state.replace = control<QCheckBox>("cbx_1")->isChecked();
-    state.includeHidden = control<QCheckBox>("cbx_4")->isChecked();
-    state.fullStructure = control<QRadioButton>("rb_1")->isChecked();
+    state.replace = cbx_1_->isChecked();
+    state.includeHidden = cbx_4_->isChecked();
+    state.fullStructure = rb_1_->isChecked();
     const std::string threshold = effectiveThreshold();
     // Left out (an invalid text keeps the stored one) unless the user changed it.
     state.threshold = threshold != storedThreshold_ ? threshold : std::string();
-    state.target = fieldText(control<QLineEdit>("sle_2"));
+    state.target = fieldText(sle_2_);
     state.rows = sourceRows();
     // After a run that holds the settings ends; a read-only working folder
     // must not keep the window from closing.

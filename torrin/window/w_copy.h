@@ -17,8 +17,14 @@
 #include "torrin/engine/rcopy.h"
 #include "torrin/torapp.h"
 
+class QCheckBox;
 class QCloseEvent;
+class QGroupBox;
+class QLabel;
 class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QRadioButton;
 
 namespace grid {
 class GridView;
@@ -44,17 +50,35 @@ class w_copy : public QWidget {
     int lx = 55;
 
     grid::Grid& dw_1() { return *grid_; }
-    grid::GridView& gridView() const;
+    grid::GridView& gridView() const { return *dw_1_; }
     host::Host& hostServices() { return host_; }
     host::BusyIndicator& busy() { return *busy_; }
     const torapp& app() const { return app_; }
     // The last run from this window, when there was one.
     const RunResult* lastRun() const { return hasRun_ ? &lastRun_ : nullptr; }
 
-    template <typename T>
-    T* control(const char* name) const {
-        return host::findControl<T>(*this, name);
-    }
+    // The controls, named as the scripts know them (also their object names).
+    QGroupBox* gb_1() const noexcept { return gb_1_; }
+    QPushButton* pb_2() const noexcept { return pb_2_; }
+    QPushButton* cb_6() const noexcept { return cb_6_; }
+    QPushButton* cb_9() const noexcept { return cb_9_; }
+    QPushButton* cb_8() const noexcept { return cb_8_; }
+    QPushButton* cb_11() const noexcept { return cb_11_; }
+    QGroupBox* gb_2() const noexcept { return gb_2_; }
+    QLabel* st_1() const noexcept { return st_1_; }
+    QLineEdit* sle_2() const noexcept { return sle_2_; }
+    QPushButton* pb_1() const noexcept { return pb_1_; }
+    QLabel* st_2() const noexcept { return st_2_; }
+    QLineEdit* em_1() const noexcept { return em_1_; }
+    QCheckBox* cbx_1() const noexcept { return cbx_1_; }
+    QCheckBox* cbx_4() const noexcept { return cbx_4_; }
+    QLabel* st_3() const noexcept { return st_3_; }
+    QRadioButton* rb_1() const noexcept { return rb_1_; }
+    QRadioButton* rb_2() const noexcept { return rb_2_; }
+    QLabel* progress() const noexcept { return progress_; }
+    QPushButton* cb_1() const noexcept { return cb_1_; }
+    QListWidget* lb_1() const noexcept { return lb_1_; }
+
     // Path and date fields as bytes: unchanged since set, the bytes they were
     // set from (a name that is not valid UTF-8 survives).
     std::string fieldText(const QLineEdit* field) const;
@@ -105,6 +129,28 @@ class w_copy : public QWidget {
     host::Host& host_;
     torapp app_;
     std::unique_ptr<grid::Grid> grid_;
+    // Children of the window, which owns and deletes them.
+    QGroupBox* gb_1_ = nullptr;
+    grid::GridView* dw_1_ = nullptr;
+    QPushButton* pb_2_ = nullptr;
+    QPushButton* cb_6_ = nullptr;
+    QPushButton* cb_9_ = nullptr;
+    QPushButton* cb_8_ = nullptr;
+    QPushButton* cb_11_ = nullptr;
+    QGroupBox* gb_2_ = nullptr;
+    QLabel* st_1_ = nullptr;
+    QLineEdit* sle_2_ = nullptr;
+    QPushButton* pb_1_ = nullptr;
+    QLabel* st_2_ = nullptr;
+    QLineEdit* em_1_ = nullptr;
+    QCheckBox* cbx_1_ = nullptr;
+    QCheckBox* cbx_4_ = nullptr;
+    QLabel* st_3_ = nullptr;
+    QRadioButton* rb_1_ = nullptr;
+    QRadioButton* rb_2_ = nullptr;
+    QLabel* progress_ = nullptr;
+    QPushButton* cb_1_ = nullptr;
+    QListWidget* lb_1_ = nullptr;
     std::unique_ptr<host::BusyIndicator> busy_;
     host::FieldTexts fields_;
     QLineEdit* cellEditor_ = nullptr;

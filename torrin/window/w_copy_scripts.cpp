@@ -60,7 +60,7 @@ void w_copy::pb_1_clicked() {
         return;
     }
     ls_path2 = chosen.path;
-    setFieldText(control<QLineEdit>("sle_2"), ls_path2);
+    setFieldText(sle_2_, ls_path2);
     // Stored at once, so the choice survives a program that ends abnormally;
     // after a run that holds the settings ends.
     host::ExclusiveLock lock;
@@ -94,7 +94,7 @@ void w_copy::clickHeader(Qt::KeyboardModifiers modifiers) {
 }
 
 void w_copy::cb_1_clicked() {
-    const std::string shown = fieldText(control<QLineEdit>("em_1"));
+    const std::string shown = fieldText(em_1_);
     if (!base::isDate(host::gbkLeft(shown, 10))) {
         host_.messageBox(kTitle, "修改（或 创建）日期错误");
         return;
@@ -103,16 +103,16 @@ void w_copy::cb_1_clicked() {
         host_.messageBox(kTitle, "修改（或 创建）日期时间错误");
         return;
     }
-    const std::string target = fieldText(control<QLineEdit>("sle_2"));
+    const std::string target = fieldText(sle_2_);
     if (!host::folderExists(target)) {
         host_.messageBox(kTitle, "目标文件夹不存在");
         return;
     }
-    qmljg = optionText(control<QRadioButton>("rb_1")->isChecked());
-    sfth = optionText(control<QCheckBox>("cbx_1")->isChecked());
+    qmljg = optionText(rb_1_->isChecked());
+    sfth = optionText(cbx_1_->isChecked());
     commitEdit();
     if (grid_->rowcount() == 0) return;
-    bkycwj = optionText(control<QCheckBox>("cbx_4")->isChecked());
+    bkycwj = optionText(cbx_4_->isChecked());
     lx = listMask(bkycwj);
 
     const RunDescription run =
@@ -142,7 +142,7 @@ void w_copy::cb_1_clicked() {
     const bool stored = lastRun_.storeFailure.empty();
     shownEndStandsFor_ = stored ? lastRun_.startTime : run.threshold;
     if (stored) storedThreshold_ = lastRun_.startTime;
-    setFieldText(control<QLineEdit>("em_1"), lastRun_.endTime);
+    setFieldText(em_1_, lastRun_.endTime);
     if (!stored) host_.messageBox(kTitle, lastRun_.storeFailure);
 
     setWindowIcon(host::BusyIndicator::alternateIcon());
