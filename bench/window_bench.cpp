@@ -94,9 +94,7 @@ struct Window {
         window.show();
         QApplication::processEvents();
     }
-    QTableView* table(int list) {
-        return window.control<grid::GridView>(list == 1 ? "dw_1" : "dw_2")->tableView();
-    }
+    QTableView* table(int list) { return window.gridView(list).tableView(); }
     // What a person sees once the event loop has run: both lists painted.
     void settle() {
         QApplication::processEvents();
@@ -127,7 +125,7 @@ int lists(long files, int rounds, const std::string& folder) {
     const std::vector<std::string> names = bench::generateNames(shape);
     Window w(folder);
     auto& window = w.window;
-    auto* ddlb_1 = window.control<QComboBox>("ddlb_1");
+    auto* ddlb_1 = window.ddlb_1();
     QHeaderView* heading = w.table(1)->horizontalHeader();
     const auto clickName = [&] { emit heading->sectionClicked(0); };
     const auto show = [&](const char* shown) { ddlb_1->setCurrentText(QString::fromUtf8(shown)); };
@@ -161,7 +159,7 @@ int lists(long files, int rounds, const std::string& folder) {
     });
 
     auto start = Clock::now();
-    window.control<QPushButton>("cb_4")->click();
+    window.cb_4()->click();
     w.settle();
     std::printf("核对名单 (check): %.0f ms; list 1 shows %ld rows, list 2 %ld\n",
                 millisecondsSince(start), window.dw_1().rowcount(), window.dw_2().rowcount());
@@ -245,10 +243,10 @@ int lists(long files, int rounds, const std::string& folder) {
 int check(const std::string& source, const std::string& target, const std::string& folder) {
     Window w(folder);
     auto& window = w.window;
-    window.setFieldText(window.control<QLineEdit>("sle_1"), source);
-    window.setFieldText(window.control<QLineEdit>("sle_2"), target);
+    window.setFieldText(window.sle_1(), source);
+    window.setFieldText(window.sle_2(), target);
     const auto start = Clock::now();
-    window.control<QPushButton>("cb_16")->click();
+    window.cb_16()->click();
     w.settle();
     const double seconds = millisecondsSince(start) / 1000;
     if (w.host.messages.empty() || w.host.messages.back() != "核对结束") {

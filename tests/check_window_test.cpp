@@ -43,11 +43,11 @@ class CheckWindow : public ::testing::Test {
         for (long r = 1; r <= grid.rowcount(); ++r) out.push_back(grid.getitemstring(r, name));
         return out;
     }
-    void click(const char* button) { window->control<QPushButton>(button)->click(); }
-    QComboBox* combo(const char* name) { return window->control<QComboBox>(name); }
+    void click(const char* button) { window->findChild<QPushButton*>(button)->click(); }
+    QComboBox* combo(const char* name) { return window->findChild<QComboBox*>(name); }
     void chooseShown(int item) { combo("ddlb_1")->setCurrentIndex(item); }
     void setField(const char* name, const std::string& text) {
-        window->setFieldText(window->control<QLineEdit>(name), text);
+        window->setFieldText(window->findChild<QLineEdit*>(name), text);
     }
     host::ScriptedHost::Message lastMessage() const {
         return host.messages.empty() ? host::ScriptedHost::Message{} : host.messages.back();
@@ -211,11 +211,11 @@ TEST_F(CheckWindow, StartCheckTakesTheHiddenFilesOptionIntoLx) {
     source.write(".hidden", "x");
     setField("sle_1", source.path());
     setField("sle_2", folder / "missing");
-    window->control<QCheckBox>("cbx_1")->setChecked(false);
+    window->cbx_1()->setChecked(false);
     click("cb_16");
     EXPECT_EQ(window->lx, 16);
     EXPECT_EQ(window->dw_1().rowcount(), 0);
-    window->control<QCheckBox>("cbx_1")->setChecked(true);
+    window->cbx_1()->setChecked(true);
     click("cb_16");
     EXPECT_EQ(window->lx, 55);
     EXPECT_EQ(column(window->dw_1(), "md"), nativeNames({"/.hidden"}));
@@ -224,8 +224,8 @@ TEST_F(CheckWindow, StartCheckTakesTheHiddenFilesOptionIntoLx) {
 TEST_F(CheckWindow, ListTwoChosenEmptiesListTwoButRemovalAndInversionStayOnListOne) {
     append(window->dw_1(), {"1", "2", "3", "4"});
     append(window->dw_2(), {"x"});
-    window->control<QRadioButton>("rb_2")->click();
-    EXPECT_FALSE(window->control<QRadioButton>("rb_1")->isChecked());
+    window->rb_2()->click();
+    EXPECT_FALSE(window->rb_1()->isChecked());
     window->dw_1().selectrow(1, true);
     window->dw_1().selectrow(3, true);
     click("cb_20");
@@ -237,8 +237,8 @@ TEST_F(CheckWindow, ListTwoChosenEmptiesListTwoButRemovalAndInversionStayOnListO
     click("cb_2");
     EXPECT_EQ(window->dw_2().rowcount(), 0);
     EXPECT_EQ(window->dw_1().rowcount(), 2);
-    window->control<QRadioButton>("rb_1")->click();
-    EXPECT_FALSE(window->control<QRadioButton>("rb_2")->isChecked());
+    window->rb_1()->click();
+    EXPECT_FALSE(window->rb_2()->isChecked());
     click("cb_2");
     EXPECT_EQ(window->dw_1().rowcount(), 0);
     EXPECT_TRUE(host.messages.empty());
@@ -267,7 +267,7 @@ TEST_F(CheckWindow, RestoreFolderActsOnTheChosenListOnlyAndRepeats) {
     click("cb_18");
     click("cb_18");
     EXPECT_EQ(column(window->dw_1(), "md"), (std::vector<std::string>{"/src/src/a"}));
-    window->control<QRadioButton>("rb_2")->click();
+    window->rb_2()->click();
     click("cb_18");
     EXPECT_EQ(column(window->dw_2(), "md"), (std::vector<std::string>{"/dst/b"}));
     EXPECT_EQ(column(window->dw_1(), "md"), (std::vector<std::string>{"/src/src/a"}));
@@ -281,7 +281,7 @@ TEST_F(CheckWindow, SaveAsWritesTheChosenOrDuplicateGridAndCancelKeepsEverything
     window->dw_4().setitem(1, "dxh", 7.0);
     host.saveAnswers.push_back({1, folder / "list1.txt", host::SaveFormat::Text});
     click("cb_5");
-    window->control<QRadioButton>("rb_2")->click();
+    window->rb_2()->click();
     host.saveAnswers.push_back({1, folder / "list2.txt", host::SaveFormat::Text});
     click("cb_5");
     host.saveAnswers.push_back({1, folder / "dups2.txt", host::SaveFormat::Text});

@@ -58,15 +58,15 @@ class CopyWindow : public ::testing::Test {
         window.setFieldText(sle_2(), dst);
     }
 
-    QLineEdit* sle_1() { return window.control<QLineEdit>("sle_1"); }
-    QLineEdit* sle_2() { return window.control<QLineEdit>("sle_2"); }
+    QLineEdit* sle_1() { return window.sle_1(); }
+    QLineEdit* sle_2() { return window.sle_2(); }
     void add(grid::Grid& grid, const std::string& name, const std::string& jg = "不同") {
         const long row = grid.insertrow(0);
         grid.setitem(row, "md", native(name));
         grid.setitem(row, "xh", static_cast<double>(row));
         grid.setitem(row, "jg", jg);
     }
-    void copy() { window.control<QPushButton>("cb_17")->click(); }
+    void copy() { window.cb_17()->click(); }
     // Answers w_put with `count` once the copy opens it.
     void answerDialog(int count) {
         QTimer::singleShot(0, [this, count] {
@@ -173,11 +173,11 @@ TEST_F(CopyWindow, ClearedReplaceBoxKeepsTheTargetChecked) {
     folder.write("src/x.txt", "new");
     folder.write("dst/x.txt", "old");
     add(window.dw_1(), "/x.txt");
-    window.control<QCheckBox>("cbx_2")->setChecked(false);
+    window.cbx_2()->setChecked(false);
     copy();
     EXPECT_EQ(results(), std::vector<std::string>{"失败"});
     EXPECT_EQ(TempFolder::read(dst + native("/x.txt")), "old");
-    window.control<QCheckBox>("cbx_2")->setChecked(true);
+    window.cbx_2()->setChecked(true);
     copy();
     EXPECT_EQ(results(), std::vector<std::string>{"成功"});
     EXPECT_EQ(TempFolder::read(dst + native("/x.txt")), "new");
@@ -237,13 +237,13 @@ TEST_F(CopyWindow, OtherScriptsAreRefusedWhileTheCopyRuns) {
     // "全部移除" must not empty list 1 under it.
     // The drop-down, the radio buttons and a row clicked meanwhile are put
     // back to what is in force, so the window never shows what it does not do.
-    auto* shown = window.control<QComboBox>("ddlb_1");
-    auto* list2 = window.control<QRadioButton>("rb_2");
-    auto* view = window.control<grid::GridView>("dw_1");
+    auto* shown = window.ddlb_1();
+    auto* list2 = window.rb_2();
+    auto* view = &window.gridView(1);
     bool clickedWhileBusy = false;
     QTimer::singleShot(0, [&] {
         clickedWhileBusy = window.busy().isBusy();
-        window.control<QPushButton>("cb_2")->click();
+        window.cb_2()->click();
         shown->setCurrentIndex(2);
         list2->click();
         emit view->tableView()->clicked(view->tableView()->model()->index(4, 0));
@@ -251,7 +251,7 @@ TEST_F(CopyWindow, OtherScriptsAreRefusedWhileTheCopyRuns) {
     copy();
     EXPECT_TRUE(clickedWhileBusy);
     EXPECT_EQ(shown->currentIndex(), 0);
-    EXPECT_TRUE(window.control<QRadioButton>("rb_1")->isChecked());
+    EXPECT_TRUE(window.rb_1()->isChecked());
     EXPECT_FALSE(list2->isChecked());
     EXPECT_EQ(view->model().currentRow(), 0);
     EXPECT_EQ(window.dw_1().rowcount(), 20);
@@ -263,7 +263,7 @@ TEST_F(CopyWindow, OtherScriptsAreRefusedWhileTheCopyRuns) {
 
 class OpenByDoubleClick : public CopyWindow {
   protected:
-    grid::GridView* view(const char* name) { return window.control<grid::GridView>(name); }
+    grid::GridView* view(const char* name) { return window.findChild<grid::GridView*>(name); }
 };
 
 TEST_F(OpenByDoubleClick, RowOfList1OpensUnderItsRoot) {

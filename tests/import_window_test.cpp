@@ -40,14 +40,14 @@ class ImportButtons : public ::testing::Test {
         host.messages.clear();
     }
 
-    void click(const char* button) { window->control<QPushButton>(button)->click(); }
-    void chooseList2() { window->control<QRadioButton>("rb_2")->setChecked(true); }
+    void click(const char* button) { window->findChild<QPushButton*>(button)->click(); }
+    void chooseList2() { window->rb_2()->setChecked(true); }
     void setStart(int row, int column) {
-        window->control<QSpinBox>("em_2")->setValue(row);
-        window->control<QSpinBox>("em_3")->setValue(column);
+        window->em_2()->setValue(row);
+        window->em_3()->setValue(column);
     }
     std::string field(const char* name) const {
-        return window->fieldText(window->control<QLineEdit>(name));
+        return window->fieldText(window->findChild<QLineEdit*>(name));
     }
     static Texts cells(const grid::Grid& grid, const char* column) {
         Texts values;

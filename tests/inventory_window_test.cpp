@@ -40,17 +40,15 @@ class WindowWalk : public ::testing::Test {
         setTime("2001-01-01 01:01:01");
     }
 
-    void click(const char* button) { window->control<QPushButton>(button)->click(); }
+    void click(const char* button) { window->findChild<QPushButton*>(button)->click(); }
     void setChecked(const char* box, bool checked) {
-        window->control<QCheckBox>(box)->setChecked(checked);
+        window->findChild<QCheckBox*>(box)->setChecked(checked);
     }
-    void setCondition(int item) { window->control<QComboBox>("ddlb_3")->setCurrentIndex(item); }
-    void setUnit(int item) { window->control<QComboBox>("ddlb_4")->setCurrentIndex(item); }
-    void setTime(const std::string& text) {
-        window->setFieldText(window->control<QLineEdit>("em_1"), text);
-    }
+    void setCondition(int item) { window->ddlb_3()->setCurrentIndex(item); }
+    void setUnit(int item) { window->ddlb_4()->setCurrentIndex(item); }
+    void setTime(const std::string& text) { window->setFieldText(window->em_1(), text); }
     std::string field(const char* name) const {
-        return window->fieldText(window->control<QLineEdit>(name));
+        return window->fieldText(window->findChild<QLineEdit*>(name));
     }
     void browse(const std::string& folder) {
         host.chooseFolder(folder);
@@ -86,7 +84,7 @@ TEST_F(WindowWalk, BrowseFillsList1WithRelativeNamesAndSaysDone) {
 }
 
 TEST_F(WindowWalk, BrowseWithList2ChosenFillsList2) {
-    window->control<QRadioButton>("rb_2")->setChecked(true);
+    window->rb_2()->setChecked(true);
     browse(tree.path() + "/");
     EXPECT_EQ(names(window->dw_2()), nativeNames({"/sub/b.txt", "/a.txt"}));
     EXPECT_EQ(window->dw_1().rowcount(), 0);
@@ -236,7 +234,7 @@ TEST_F(WindowWalk, SimpleCheckWalksIgnoreTheBrowseConditionAndUseTheirOwnList) {
     window->lx = host::kListEverything;
     window->ls_path1 = tree.path();
     window->ls_path2 = tree / "sub";
-    window->control<QRadioButton>("rb_2")->setChecked(true);  // not looked at
+    window->rb_2()->setChecked(true);  // not looked at
     kelvane::drwjj1(*window, window->ls_path1);
     kelvane::drwjj2(*window, window->ls_path2);
     EXPECT_EQ(names(window->dw_1()), nativeNames({"/.hidden", "/sub/b.txt", "/a.txt"}));
@@ -250,7 +248,7 @@ TEST_F(WindowWalk, UeDirTakesNamesRelativeToTheChosenListsRoot) {
     window->ls_path1 = tree.path();
     window->ls_path2 = tree / "sub";
     kelvane::ue_dir(*window, tree / "sub", window->dw_2());
-    window->control<QRadioButton>("rb_2")->setChecked(true);
+    window->rb_2()->setChecked(true);
     kelvane::ue_dir(*window, tree / "sub", window->dw_2());
     EXPECT_EQ(names(window->dw_2()), nativeNames({"/sub/b.txt", "/b.txt"}));
 }

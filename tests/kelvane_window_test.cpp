@@ -12,6 +12,10 @@
 #include <QSpinBox>
 #include <QTest>
 #include <stdexcept>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "grid/qt/grid_view.h"
 #include "host/encoding.h"
@@ -47,22 +51,44 @@ class MainWindow : public ::testing::Test {
 TEST_F(MainWindow, OpensWithTheTitleAndEveryControlCaption) {
     auto window = openWindow();
     EXPECT_EQ(window->windowTitle(), utf8("Zarvik文件核对与增量备份工具"));
-    const std::map<const char*, const char*> buttons = {
-        {"cb_12", "添加文件夹"}, {"cb_14", "添加文件"},  {"cb_16", "开始核对"},
-        {"cb_13", "添加文件夹"}, {"cb_15", "添加文件"},  {"cb_17", "开始复制"},
-        {"cb_4", "核对名单"},    {"cb_9", "退出(&Q)"},   {"cb_1", "导入文件"},
-        {"cb_10", "粘贴导入"},   {"cb_20", "反向选择"},  {"cb_19", "移除所选"},
-        {"cb_2", "全部移除"},    {"cb_5", "另存为"},     {"cb_18", "还原文件夹"},
-        {"cb_11", "名单截取"},   {"cb_3", "浏览文件夹"}, {"cb_7", "另存为"},
-        {"cb_6", "复制"},        {"cb_8", "另存为"},     {"cb_21", "复制"},
+    // Each control the scripts use is reached through its member, which must
+    // be the control of that name.
+    const auto expectNamed = [](const QObject* control, const char* name) {
+        ASSERT_NE(control, nullptr) << name;
+        EXPECT_EQ(control->objectName(), QString::fromLatin1(name));
     };
-    for (const auto& [name, caption] : buttons) {
-        auto* button = window->control<QPushButton>(name);
-        ASSERT_NE(button, nullptr) << name;
+    const std::vector<std::tuple<QPushButton*, const char*, const char*>> buttons = {
+        {window->cb_12(), "cb_12", "添加文件夹"}, {window->cb_14(), "cb_14", "添加文件"},
+        {window->cb_16(), "cb_16", "开始核对"},   {window->cb_13(), "cb_13", "添加文件夹"},
+        {window->cb_15(), "cb_15", "添加文件"},   {window->cb_17(), "cb_17", "开始复制"},
+        {window->cb_4(), "cb_4", "核对名单"},     {window->cb_9(), "cb_9", "退出(&Q)"},
+        {window->cb_1(), "cb_1", "导入文件"},     {window->cb_10(), "cb_10", "粘贴导入"},
+        {window->cb_20(), "cb_20", "反向选择"},   {window->cb_19(), "cb_19", "移除所选"},
+        {window->cb_2(), "cb_2", "全部移除"},     {window->cb_5(), "cb_5", "另存为"},
+        {window->cb_18(), "cb_18", "还原文件夹"}, {window->cb_11(), "cb_11", "名单截取"},
+        {window->cb_3(), "cb_3", "浏览文件夹"},   {window->cb_7(), "cb_7", "另存为"},
+        {window->cb_6(), "cb_6", "复制"},         {window->cb_8(), "cb_8", "另存为"},
+        {window->cb_21(), "cb_21", "复制"},
+    };
+    for (const auto& [button, name, caption] : buttons) {
+        expectNamed(button, name);
         EXPECT_EQ(button->text(), utf8(caption)) << name;
     }
+    const std::vector<std::pair<const QObject*, const char*>> others = {
+        {window->sle_1(), "sle_1"},       {window->sle_2(), "sle_2"},
+        {window->em_1(), "em_1"},         {window->em_2(), "em_2"},
+        {window->em_3(), "em_3"},         {window->em_4(), "em_4"},
+        {window->cbx_1(), "cbx_1"},       {window->cbx_2(), "cbx_2"},
+        {window->cbx_3(), "cbx_3"},       {window->cbx_4(), "cbx_4"},
+        {window->rb_1(), "rb_1"},         {window->rb_2(), "rb_2"},
+        {window->ddlb_1(), "ddlb_1"},     {window->ddlb_2(), "ddlb_2"},
+        {window->ddlb_3(), "ddlb_3"},     {window->ddlb_4(), "ddlb_4"},
+        {window->lb_1(), "lb_1"},         {window->lb_2(), "lb_2"},
+        {window->progress(), "progress"},
+    };
+    for (const auto& [control, name] : others) expectNamed(control, name);
     for (const char* bold : {"cb_16", "cb_17", "cb_4"}) {
-        EXPECT_TRUE(window->control<QPushButton>(bold)->font().bold()) << bold;
+        EXPECT_TRUE(window->findChild<QPushButton*>(bold)->font().bold()) << bold;
     }
     const std::map<const char*, const char*> labels = {
         {"st_1", "源文件夹："}, {"st_4", "或名单1:"},     {"st_3", "目标文件夹："},
@@ -70,8 +96,8 @@ TEST_F(MainWindow, OpensWithTheTitleAndEveryControlCaption) {
         {"st_6", "列"},         {"st_7", "开始截取位置"},
     };
     for (const auto& [name, caption] : labels) {
-        ASSERT_NE(window->control<QLabel>(name), nullptr) << name;
-        EXPECT_EQ(window->control<QLabel>(name)->text(), utf8(caption)) << name;
+        ASSERT_NE(window->findChild<QLabel*>(name), nullptr) << name;
+        EXPECT_EQ(window->findChild<QLabel*>(name)->text(), utf8(caption)) << name;
     }
     const std::map<const char*, const char*> groups = {
         {"gb_4", "简易核对模式"},
@@ -81,22 +107,22 @@ TEST_F(MainWindow, OpensWithTheTitleAndEveryControlCaption) {
         {"gb_2", "导入EXCEL表的起始行、列"},
     };
     for (const auto& [name, caption] : groups) {
-        EXPECT_EQ(window->control<QGroupBox>(name)->title(), utf8(caption)) << name;
+        EXPECT_EQ(window->findChild<QGroupBox*>(name)->title(), utf8(caption)) << name;
     }
     for (const char* name : {"gb_3", "gb_7", "gb_8", "gb_9"}) {
-        EXPECT_TRUE(window->control<QGroupBox>(name)->title().isEmpty()) << name;
+        EXPECT_TRUE(window->findChild<QGroupBox*>(name)->title().isEmpty()) << name;
     }
-    EXPECT_EQ(window->control<QCheckBox>("cbx_1")->text(), utf8("包括隐藏文件"));
-    EXPECT_EQ(window->control<QCheckBox>("cbx_2")->text(), utf8("替换同名文件"));
-    EXPECT_EQ(window->control<QCheckBox>("cbx_3")->text(), utf8("包括隐藏文件"));
-    EXPECT_EQ(window->control<QCheckBox>("cbx_4")->text(), utf8("不累加导入"));
-    EXPECT_TRUE(window->control<QCheckBox>("cbx_2")->isChecked());
-    EXPECT_TRUE(window->control<QCheckBox>("cbx_4")->isChecked());
-    EXPECT_EQ(window->control<QRadioButton>("rb_1")->text(), utf8("数据窗口1"));
-    EXPECT_TRUE(window->control<QRadioButton>("rb_1")->isChecked());
-    EXPECT_FALSE(window->control<QRadioButton>("rb_2")->isChecked());
-    for (const char* grid : {"dw_1", "dw_2", "dw_3", "dw_4"}) {
-        EXPECT_NE(window->control<grid::GridView>(grid), nullptr) << grid;
+    EXPECT_EQ(window->cbx_1()->text(), utf8("包括隐藏文件"));
+    EXPECT_EQ(window->cbx_2()->text(), utf8("替换同名文件"));
+    EXPECT_EQ(window->cbx_3()->text(), utf8("包括隐藏文件"));
+    EXPECT_EQ(window->cbx_4()->text(), utf8("不累加导入"));
+    EXPECT_TRUE(window->cbx_2()->isChecked());
+    EXPECT_TRUE(window->cbx_4()->isChecked());
+    EXPECT_EQ(window->rb_1()->text(), utf8("数据窗口1"));
+    EXPECT_TRUE(window->rb_1()->isChecked());
+    EXPECT_FALSE(window->rb_2()->isChecked());
+    for (int number = 1; number <= 4; ++number) {
+        expectNamed(&window->gridView(number), ("dw_" + std::to_string(number)).c_str());
     }
 }
 
@@ -104,7 +130,7 @@ TEST_F(MainWindow, DropDownListsHoldTheirItemsAndStartOnTheFirst) {
     auto window = openWindow();
     auto items = [&](const char* name) {
         QStringList list;
-        auto* box = window->control<QComboBox>(name);
+        auto* box = window->findChild<QComboBox*>(name);
         for (int i = 0; i < box->count(); ++i) list << box->itemText(i);
         return list.join('|');
     };
@@ -114,12 +140,12 @@ TEST_F(MainWindow, DropDownListsHoldTheirItemsAndStartOnTheFirst) {
     EXPECT_EQ(items("ddlb_3"), utf8("附加浏览条件:|1.修改日期大于|2.创建日期大于|3.满足条件1或2"));
     EXPECT_EQ(items("ddlb_4"), utf8("文件长度单位:|1、字节|2、KB|3、MB"));
     for (const char* name : {"ddlb_1", "ddlb_2", "ddlb_3", "ddlb_4"}) {
-        EXPECT_EQ(window->control<QComboBox>(name)->currentIndex(), 0) << name;
+        EXPECT_EQ(window->findChild<QComboBox*>(name)->currentIndex(), 0) << name;
     }
-    EXPECT_EQ(window->control<QSpinBox>("em_2")->value(), 2);
-    EXPECT_EQ(window->control<QSpinBox>("em_2")->maximum(), 26);
-    EXPECT_EQ(window->control<QSpinBox>("em_3")->value(), 1);
-    EXPECT_EQ(window->control<QSpinBox>("em_4")->maximum(), 100);
+    EXPECT_EQ(window->em_2()->value(), 2);
+    EXPECT_EQ(window->em_2()->maximum(), 26);
+    EXPECT_EQ(window->em_3()->value(), 1);
+    EXPECT_EQ(window->em_4()->maximum(), 100);
 }
 
 // The edit masks show their numbers inside their fields. A font whose glyph
@@ -130,7 +156,7 @@ TEST_F(MainWindow, EditMasksShowTheirNumbersInsideTheirFields) {
     auto window = openWindow();
     window->show();
     for (const auto& [name, text] : {std::pair{"em_2", "2"}, {"em_3", "1"}, {"em_4", "1"}}) {
-        auto* spin = window->control<QSpinBox>(name);
+        auto* spin = window->findChild<QSpinBox*>(name);
         EXPECT_EQ(spin->text(), text) << name;
         auto* field = spin->findChild<QLineEdit*>();
         ASSERT_NE(field, nullptr) << name;
@@ -145,17 +171,17 @@ TEST_F(MainWindow, EditMasksShowTheirNumbersInsideTheirFields) {
 
 TEST_F(MainWindow, FirstStartWithoutSettingsUsesTheDefaults) {
     auto window = openWindow();
-    EXPECT_TRUE(window->control<QLineEdit>("sle_1")->text().isEmpty());
-    EXPECT_TRUE(window->control<QLineEdit>("sle_2")->text().isEmpty());
+    EXPECT_TRUE(window->sle_1()->text().isEmpty());
+    EXPECT_TRUE(window->sle_2()->text().isEmpty());
     EXPECT_TRUE(window->ls_path1.empty());
     EXPECT_TRUE(window->ls_path2.empty());
-    EXPECT_EQ(window->control<QComboBox>("ddlb_3")->currentText(), utf8("附加浏览条件:"));
-    EXPECT_TRUE(window->control<QLineEdit>("em_1")->isHidden());
-    EXPECT_EQ(window->fieldText(window->control<QLineEdit>("em_1")), "");
-    EXPECT_TRUE(window->control<QCheckBox>("cbx_1")->isChecked());
-    EXPECT_TRUE(window->control<QCheckBox>("cbx_3")->isChecked());
-    EXPECT_TRUE(window->control<QListWidget>("lb_1")->isHidden());
-    EXPECT_TRUE(window->control<QListWidget>("lb_2")->isHidden());
+    EXPECT_EQ(window->ddlb_3()->currentText(), utf8("附加浏览条件:"));
+    EXPECT_TRUE(window->em_1()->isHidden());
+    EXPECT_EQ(window->fieldText(window->em_1()), "");
+    EXPECT_TRUE(window->cbx_1()->isChecked());
+    EXPECT_TRUE(window->cbx_3()->isChecked());
+    EXPECT_TRUE(window->lb_1()->isHidden());
+    EXPECT_TRUE(window->lb_2()->isHidden());
     EXPECT_TRUE(host.messages.empty());
 }
 
@@ -164,48 +190,48 @@ TEST_F(MainWindow, BrowseConditionDigitSelectsItsItemAndShowsTheDate) {
              {"1", 1}, {"2", 2}, {"3", 3}, {"4", 0}, {"0", 0}, {"-1", 0}, {"x", 0}, {"", 0}}) {
         writeProfile("[other]\r\nhjlltj=" + value + "\r\n");
         auto window = openWindow();
-        EXPECT_EQ(window->control<QComboBox>("ddlb_3")->currentIndex(), item) << value;
-        EXPECT_EQ(window->control<QLineEdit>("em_1")->isHidden(), item == 0) << value;
+        EXPECT_EQ(window->ddlb_3()->currentIndex(), item) << value;
+        EXPECT_EQ(window->em_1()->isHidden(), item == 0) << value;
         EXPECT_EQ(window->szf, static_cast<kelvane::BrowseCondition>(item)) << value;
     }
 }
 
 TEST_F(MainWindow, ChoosingABrowseConditionShowsTheDateAndTheLabelHidesIt) {
     auto window = openWindow();
-    auto* condition = window->control<QComboBox>("ddlb_3");
+    auto* condition = window->ddlb_3();
     condition->setCurrentIndex(2);
-    EXPECT_FALSE(window->control<QLineEdit>("em_1")->isHidden());
+    EXPECT_FALSE(window->em_1()->isHidden());
     condition->setCurrentIndex(0);
-    EXPECT_TRUE(window->control<QLineEdit>("em_1")->isHidden());
+    EXPECT_TRUE(window->em_1()->isHidden());
 }
 
 TEST_F(MainWindow, OnlyLowerCaseYIncludesHiddenFiles) {
     writeProfile("[other]\r\nbkycwj=Y\r\n");
     auto window = openWindow();
-    EXPECT_FALSE(window->control<QCheckBox>("cbx_1")->isChecked());
-    EXPECT_FALSE(window->control<QCheckBox>("cbx_3")->isChecked());
+    EXPECT_FALSE(window->cbx_1()->isChecked());
+    EXPECT_FALSE(window->cbx_3()->isChecked());
     EXPECT_EQ(window->bkycwj, "Y");
 }
 
 TEST_F(MainWindow, OnlyTheFirstHiddenFilesBoxIsSaved) {
     {
         auto window = openWindow();
-        window->control<QCheckBox>("cbx_3")->setChecked(false);
+        window->cbx_3()->setChecked(false);
         window->close();
     }
     auto window = openWindow();
-    EXPECT_TRUE(window->control<QCheckBox>("cbx_1")->isChecked());
-    EXPECT_TRUE(window->control<QCheckBox>("cbx_3")->isChecked());
+    EXPECT_TRUE(window->cbx_1()->isChecked());
+    EXPECT_TRUE(window->cbx_3()->isChecked());
 }
 
 TEST_F(MainWindow, ClosingWritesTheFiveSettings) {
     {
         auto window = openWindow();
-        window->control<QLineEdit>("sle_1")->setText(utf8("/数据/源"));
-        window->control<QLineEdit>("sle_2")->setText("/backup");
-        window->control<QComboBox>("ddlb_3")->setCurrentIndex(2);
-        window->control<QLineEdit>("em_1")->setText("2020-05-06 07:08:09");
-        window->control<QCheckBox>("cbx_1")->setChecked(false);
+        window->sle_1()->setText(utf8("/数据/源"));
+        window->sle_2()->setText("/backup");
+        window->ddlb_3()->setCurrentIndex(2);
+        window->em_1()->setText("2020-05-06 07:08:09");
+        window->cbx_1()->setChecked(false);
         window->close();
     }
     EXPECT_EQ(host::gbkToUtf8(profileBytes()),
@@ -213,14 +239,14 @@ TEST_F(MainWindow, ClosingWritesTheFiveSettings) {
               "em_1rq=2020-05-06 07:08:09\r\n");
     auto window = openWindow();
     EXPECT_EQ(window->ls_path1, "/数据/源");
-    EXPECT_EQ(window->control<QComboBox>("ddlb_3")->currentIndex(), 2);
+    EXPECT_EQ(window->ddlb_3()->currentIndex(), 2);
 }
 
 TEST_F(MainWindow, ClosingWithTheLabelItemWritesZero) {
     writeProfile("[other]\r\nhjlltj=3\r\n");
     {
         auto window = openWindow();
-        window->control<QComboBox>("ddlb_3")->setCurrentIndex(0);
+        window->ddlb_3()->setCurrentIndex(0);
         window->close();
     }
     EXPECT_NE(host::gbkToUtf8(profileBytes()).find("hjlltj=0\r\n"), std::string::npos);
@@ -275,12 +301,12 @@ TEST_F(MainWindow, AnUnwritableSettingsFileDoesNotStopTheWindowClosing) {
 
 TEST_F(MainWindow, LayoutIsScaledToTheScreen) {
     auto window = openWindow(1280, 1024);
-    auto* button = window->control<QPushButton>("cb_16");
+    auto* button = window->cb_16();
     EXPECT_EQ(button->x(), 1015);               // 812 * 1.25
     EXPECT_EQ(button->font().pointSize(), 11);  // 9 * 1.25 cut
-    auto* grid = window->control<grid::GridView>("dw_1");
+    auto* grid = &window->gridView(1);
     EXPECT_EQ(grid->width(), 482);  // 386 * 1.25 cut
-    EXPECT_EQ(window->control<QPushButton>("cb_9")->font().pointSize(), 15);
+    EXPECT_EQ(window->cb_9()->font().pointSize(), 15);
 }
 
 TEST_F(MainWindow, AFailingScriptEndsWithAMessageAndTheWindowStaysOpen) {

@@ -42,9 +42,7 @@ class ListClicks : public ::testing::Test {
     }
     static std::string name(int i) { return (i < 10 ? "n0" : "n") + std::to_string(i); }
 
-    grid::GridView* view(int list) const {
-        return window.control<grid::GridView>(list == 1 ? "dw_1" : "dw_2");
-    }
+    grid::GridView* view(int list) const { return &window.gridView(list); }
     void clickRow(int list, long row, Qt::KeyboardModifiers keys) {
         QTableView* table = view(list)->tableView();
         const QModelIndex index = table->model()->index(static_cast<int>(row - 1), 0);

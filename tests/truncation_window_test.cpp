@@ -39,8 +39,8 @@ class Truncation : public ::testing::Test {
         grid.setitem(row, "jg", "不同");
     }
     void cut(int start) {
-        window.control<QSpinBox>("em_4")->setValue(start);
-        window.control<QPushButton>("cb_11")->click();
+        window.em_4()->setValue(start);
+        window.cb_11()->click();
     }
     ScriptedHost::Message lastMessage() const {
         return host.messages.empty() ? ScriptedHost::Message{} : host.messages.back();
@@ -52,7 +52,7 @@ class Truncation : public ::testing::Test {
 };
 
 TEST_F(Truncation, StartPositionOpensAtOneWithinZeroToHundred) {
-    auto* em_4 = window.control<QSpinBox>("em_4");
+    auto* em_4 = window.em_4();
     EXPECT_EQ(em_4->value(), 1);
     EXPECT_EQ(em_4->minimum(), 0);
     EXPECT_EQ(em_4->maximum(), 100);
@@ -69,7 +69,7 @@ TEST_F(Truncation, EmptyChosenListIsRefusedWithItsNumber) {
     host.messages.clear();
     window.dw_2().reset();
     add(window.dw_1(), "\\b.txt");
-    window.control<QRadioButton>("rb_2")->setChecked(true);
+    window.rb_2()->setChecked(true);
     cut(3);
     EXPECT_EQ(
         host.messages,
@@ -81,7 +81,7 @@ TEST_F(Truncation, CutsTheChosenListOnlyAndSaysItIsDone) {
     add(window.dw_1(), "\\文件夹\\甲.txt");
     add(window.dw_2(), "\\文件夹\\甲.txt");
     add(window.dw_2(), "\\文件夹\\子\\乙.txt");
-    window.control<QRadioButton>("rb_2")->setChecked(true);
+    window.rb_2()->setChecked(true);
     cut(9);
     EXPECT_EQ(lastMessage(), (ScriptedHost::Message{"信息提示", "截取完成!"}));
     EXPECT_EQ(window.dw_2().getitemstring(1, "md"), "甲.txt");
@@ -95,9 +95,9 @@ TEST_F(Truncation, ZeroOrAnEmptiedFieldKeepsNamesWhole) {
     cut(0);
     EXPECT_EQ(lastMessage().text, "截取完成!");
     EXPECT_EQ(window.dw_1().getitemstring(1, "md"), "\\目录\\a.txt");
-    auto* em_4 = window.control<QSpinBox>("em_4");
+    auto* em_4 = window.em_4();
     em_4->findChild<QLineEdit*>()->clear();
-    window.control<QPushButton>("cb_11")->click();
+    window.cb_11()->click();
     EXPECT_EQ(window.dw_1().getitemstring(1, "md"), "\\目录\\a.txt");
 }
 

@@ -1,6 +1,6 @@
 // What the two programs' windows share on the Qt side: fields that keep the
-// bytes they were set from, the guarded run of a control's script, and
-// naming and finding controls by the names the scripts use.
+// bytes they were set from, the guarded run of a control's script, and the
+// names the scripts know controls by.
 #pragma once
 
 #include <QCloseEvent>
@@ -57,11 +57,6 @@ template <typename T>
 T* named(T* widget, const char* name) {
     widget->setObjectName(QString::fromLatin1(name));
     return widget;
-}
-// A control by its name ("cb_16", "dw_1", ...); nullptr when there is none.
-template <typename T>
-T* findControl(const QObject& window, const char* name) {
-    return window.findChild<T*>(QString::fromLatin1(name));
 }
 
 }  // namespace host

@@ -25,7 +25,7 @@ namespace {
 
 void cb_20_clicked(w_htmd& window) {
     if (window.dw_1().rowcount() == 0) return;
-    auto* button = window.control<QPushButton>("cb_20");
+    auto* button = window.cb_20();
     QFont font = button->font();
     font.setItalic(true);
     button->setFont(font);
@@ -51,7 +51,7 @@ void cb_18_clicked(w_htmd& window) {
 }
 
 void ddlb_1_modified(w_htmd& window) {
-    const std::string shown = host::fromQString(window.control<QComboBox>("ddlb_1")->currentText());
+    const std::string shown = host::fromQString(window.ddlb_1()->currentText());
     showRows(window.dw_1(), window.dw_2(), shown);
 }
 
@@ -60,16 +60,15 @@ void ddlb_1_modified(w_htmd& window) {
 constexpr const char* kShownInForce = "shownInForce";
 
 void showChoiceInForce(w_htmd& window, int index) {
-    auto* ddlb_1 = window.control<QComboBox>("ddlb_1");
+    auto* ddlb_1 = window.ddlb_1();
     const QSignalBlocker quiet(ddlb_1);
     ddlb_1->setCurrentIndex(index);
     ddlb_1->setProperty(kShownInForce, index);
 }
 
 // rb_1 and rb_2 keep each other's opposite, whatever the click did.
-void radioClicked(w_htmd& window, const char* clicked, const char* other) {
-    const bool checked = window.control<QRadioButton>(clicked)->isChecked();
-    window.control<QRadioButton>(other)->setChecked(!checked);
+void radioClicked(QRadioButton* clicked, QRadioButton* other) {
+    other->setChecked(!clicked->isChecked());
 }
 
 // Fills one list for the simple check: a list file is imported, anything else
@@ -86,17 +85,16 @@ void fillList(w_htmd& window, QLineEdit* field, grid::Grid& grid, std::string& r
 }
 
 template <typename Script>
-void connectButton(w_htmd& window, const char* name, Script script) {
-    QObject::connect(
-        window.control<QPushButton>(name), &QPushButton::clicked, &window,
-        [&window, script] { window.runScript([&window, script] { script(window); }); });
+void connectButton(w_htmd& window, QPushButton* button, Script script) {
+    QObject::connect(button, &QPushButton::clicked, &window, [&window, script] {
+        window.runScript([&window, script] { script(window); });
+    });
 }
 
 }  // namespace
 
 void mdhd(w_htmd& window) {
-    window.addszf =
-        checkOption(host::fromQString(window.control<QComboBox>("ddlb_2")->currentText().left(1)));
+    window.addszf = checkOption(host::fromQString(window.ddlb_2()->currentText().left(1)));
     CheckSettings settings{window.ls_path1, window.ls_path2, window.addszf,
                            common::storedWorkers(window.profile())};
     mdhd({window.dw_1(), window.dw_2(), window.dw_3(), window.dw_4()}, settings, window.zfmdxg,
@@ -119,55 +117,56 @@ void cb_4_clicked(w_htmd& window) {
 }
 
 void cb_16_clicked(w_htmd& window) {
-    window.lx = window.control<QCheckBox>("cbx_1")->isChecked() ? 55 : 16;
+    window.lx = window.cbx_1()->isChecked() ? 55 : 16;
     {
         host::BusyRun run(window.busy());
         const grid::RedrawPause pause1(window.dw_1()), pause2(window.dw_2());
         for (int n = 1; n <= 4; ++n) window.dw(n).reset();
-        fillList(window, window.control<QLineEdit>("sle_1"), window.dw_1(), window.ls_path1,
-                 &drwjj1);
-        fillList(window, window.control<QLineEdit>("sle_2"), window.dw_2(), window.ls_path2,
-                 &drwjj2);
+        fillList(window, window.sle_1(), window.dw_1(), window.ls_path1, &drwjj1);
+        fillList(window, window.sle_2(), window.dw_2(), window.ls_path2, &drwjj2);
         mdhd(window);
     }
     xsjg(window);
 }
 
 void connectCheckScripts(w_htmd& window) {
-    connectButton(window, "cb_4", cb_4_clicked);
-    connectButton(window, "cb_16", cb_16_clicked);
-    connectButton(window, "cb_20", cb_20_clicked);
-    connectButton(window, "cb_19", cb_19_clicked);
-    connectButton(window, "cb_18", cb_18_clicked);
-    connectButton(window, "cb_2", [](w_htmd& w) { w.chosenGrid().reset(); });
-    connectButton(window, "cb_5", [](w_htmd& w) { w.chosenGrid().saveas(w.hostServices()); });
-    connectButton(window, "cb_7", [](w_htmd& w) { w.dw_3().saveas(w.hostServices()); });
-    connectButton(window, "cb_8", [](w_htmd& w) { w.dw_4().saveas(w.hostServices()); });
-    connectButton(window, "cb_6",
+    connectButton(window, window.cb_4(), cb_4_clicked);
+    connectButton(window, window.cb_16(), cb_16_clicked);
+    connectButton(window, window.cb_20(), cb_20_clicked);
+    connectButton(window, window.cb_19(), cb_19_clicked);
+    connectButton(window, window.cb_18(), cb_18_clicked);
+    connectButton(window, window.cb_2(), [](w_htmd& w) { w.chosenGrid().reset(); });
+    connectButton(window, window.cb_5(),
+                  [](w_htmd& w) { w.chosenGrid().saveas(w.hostServices()); });
+    connectButton(window, window.cb_7(), [](w_htmd& w) { w.dw_3().saveas(w.hostServices()); });
+    connectButton(window, window.cb_8(), [](w_htmd& w) { w.dw_4().saveas(w.hostServices()); });
+    connectButton(window, window.cb_6(),
                   [](w_htmd& w) { w.hostServices().setClipboardText(w.dw_3().datatext()); });
-    connectButton(window, "cb_21",
+    connectButton(window, window.cb_21(),
                   [](w_htmd& w) { w.hostServices().setClipboardText(w.dw_4().datatext()); });
 
     // The list chosen while the window was free; a click refused while it is
     // busy puts both radio buttons back to it.
-    auto* rb_1 = window.control<QRadioButton>("rb_1");
-    auto* rb_2 = window.control<QRadioButton>("rb_2");
+    auto* rb_1 = window.rb_1();
+    auto* rb_2 = window.rb_2();
     auto list1InForce = std::make_shared<bool>(rb_1->isChecked());
     QObject::connect(rb_1, &QRadioButton::toggled, &window, [&window, list1InForce](bool checked) {
         if (!window.busy().isBusy()) *list1InForce = checked;
     });
-    const auto radio = [&window, rb_1, rb_2, list1InForce](const char* clicked, const char* other) {
-        if (window.runScript([&window, clicked, other] { radioClicked(window, clicked, other); }))
-            return;
+    const auto radio = [&window, rb_1, rb_2, list1InForce](QRadioButton* clicked,
+                                                           QRadioButton* other) {
+        if (window.runScript([clicked, other] { radioClicked(clicked, other); })) return;
         const QSignalBlocker quiet1(rb_1);
         const QSignalBlocker quiet2(rb_2);
         rb_1->setChecked(*list1InForce);
         rb_2->setChecked(!*list1InForce);
     };
-    QObject::connect(rb_1, &QRadioButton::clicked, &window, [radio] { radio("rb_1", "rb_2"); });
-    QObject::connect(rb_2, &QRadioButton::clicked, &window, [radio] { radio("rb_2", "rb_1"); });
+    QObject::connect(rb_1, &QRadioButton::clicked, &window,
+                     [radio, rb_1, rb_2] { radio(rb_1, rb_2); });
+    QObject::connect(rb_2, &QRadioButton::clicked, &window,
+                     [radio, rb_1, rb_2] { radio(rb_2, rb_1); });
 
-    auto* ddlb_1 = window.control<QComboBox>("ddlb_1");
+    auto* ddlb_1 = window.ddlb_1();
     ddlb_1->setProperty(kShownInForce, ddlb_1->currentIndex());
     QObject::connect(ddlb_1, &QComboBox::currentIndexChanged, &window,
                      [&window, ddlb_1](int index) {

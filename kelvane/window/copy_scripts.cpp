@@ -37,8 +37,8 @@ void cb_17_clicked(w_htmd& window) {
         host.messageBox(kTitle, "数字窗口1为空,表示没有要复制的文件");
         return;
     }
-    auto* sle_1 = window.control<QLineEdit>("sle_1");
-    const std::string target = window.fieldText(window.control<QLineEdit>("sle_2"));
+    auto* sle_1 = window.sle_1();
+    const std::string target = window.fieldText(window.sle_2());
     if (!host::folderExists(target)) {
         host.messageBox(kTitle, "目标文件夹不存在，不能复制文件");
         return;
@@ -46,7 +46,7 @@ void cb_17_clicked(w_htmd& window) {
     const std::string name1 = dw_1.getitemstring(1, "md");
     CopyPlan plan;
     plan.targetFolder = target;
-    plan.replace = window.control<QCheckBox>("cbx_2")->isChecked();
+    plan.replace = window.cbx_2()->isChecked();
     plan.verify = common::storedVerify(window.profile());
     plan.reading = host::listNameReading(
         n, [&](long row) { return dw_1.getitemstring(row, "md"); }, window.fieldText(sle_1));
@@ -102,8 +102,7 @@ class EmptyPlaceDoubleClicks : public QObject {
     std::function<void()> handler_;
 };
 
-void connectList(w_htmd& window, const char* name, bool list1) {
-    auto* view = window.control<grid::GridView>(name);
+void connectList(w_htmd& window, grid::GridView* view, bool list1) {
     auto open = [&window, list1](long row) {
         window.runScript([&window, list1, row] {
             openListedFile(window.hostServices(), list1 ? window.dw_1() : window.dw_2(), row,
@@ -119,10 +118,10 @@ void connectList(w_htmd& window, const char* name, bool list1) {
 }  // namespace
 
 void connectCopyScripts(w_htmd& window) {
-    QObject::connect(window.control<QPushButton>("cb_17"), &QPushButton::clicked, &window,
+    QObject::connect(window.cb_17(), &QPushButton::clicked, &window,
                      [&window] { window.runScript([&window] { cb_17_clicked(window); }); });
-    connectList(window, "dw_1", true);
-    connectList(window, "dw_2", false);
+    connectList(window, &window.gridView(1), true);
+    connectList(window, &window.gridView(2), false);
 }
 
 }  // namespace kelvane

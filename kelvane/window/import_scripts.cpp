@@ -37,10 +37,10 @@ void cb_1_clicked(w_htmd& window) {
         window.hostServices().messageBox("信息提示", "导入完成!");
 }
 
-void addListFile(w_htmd& window, const char* field) {
+void addListFile(w_htmd& window, QLineEdit* field) {
     const std::string path = chooseListFile(window);
     if (path.empty()) return;
-    window.setFieldText(window.control<QLineEdit>(field), path);
+    window.setFieldText(field, path);
 }
 
 void cb_10_clicked(w_htmd& window) {
@@ -60,19 +60,19 @@ void cb_10_clicked(w_htmd& window) {
     host.messageBox("信息提示", "导入完成!");
 }
 
-void connectButton(w_htmd& window, const char* name, void (*script)(w_htmd&)) {
-    QObject::connect(
-        window.control<QPushButton>(name), &QPushButton::clicked, &window,
-        [&window, script] { window.runScript([&window, script] { script(window); }); });
+void connectButton(w_htmd& window, QPushButton* button, void (*script)(w_htmd&)) {
+    QObject::connect(button, &QPushButton::clicked, &window, [&window, script] {
+        window.runScript([&window, script] { script(window); });
+    });
 }
 
 }  // namespace
 
 void connectImportScripts(w_htmd& window) {
-    connectButton(window, "cb_1", cb_1_clicked);
-    connectButton(window, "cb_14", [](w_htmd& w) { addListFile(w, "sle_1"); });
-    connectButton(window, "cb_15", [](w_htmd& w) { addListFile(w, "sle_2"); });
-    connectButton(window, "cb_10", cb_10_clicked);
+    connectButton(window, window.cb_1(), cb_1_clicked);
+    connectButton(window, window.cb_14(), [](w_htmd& w) { addListFile(w, w.sle_1()); });
+    connectButton(window, window.cb_15(), [](w_htmd& w) { addListFile(w, w.sle_2()); });
+    connectButton(window, window.cb_10(), cb_10_clicked);
 }
 
 }  // namespace kelvane

@@ -98,8 +98,7 @@ ListClickState* listClickState(const w_htmd& window) {
 void connectListClickScripts(w_htmd& window) {
     auto* holder = new ListClickStateHolder(&window);
     for (int number : {1, 2}) {
-        const std::string name = "dw_" + std::to_string(number);
-        auto* view = window.control<grid::GridView>(name.c_str());
+        grid::GridView* view = &window.gridView(number);
         // The grid's selection is the only one; the table must not add its own.
         view->tableView()->setSelectionMode(QAbstractItemView::NoSelection);
         connectList(window, view, window.dw(number), holder->state);

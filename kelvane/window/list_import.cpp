@@ -14,8 +14,8 @@ int drwj(w_htmd& window, const std::string& str_savename, grid::Grid& dw9) {
         host.messageBox("信息提示", "连接EXCEL失败，请检查计算机中是否安装了EXCEL!");
         return -1;
     }
-    const int eh = window.control<QSpinBox>("em_2")->value();
-    const int el = window.control<QSpinBox>("em_3")->value();
+    const int eh = window.em_2()->value();
+    const int el = window.em_3()->value();
     std::string failure;
     {
         host::BusyRun run(window.busy());

@@ -18,8 +18,7 @@ constexpr int kFirstCutPosition = 1;
 
 void cb_11_clicked(w_htmd& window) {
     // An emptied field reads as 0, which keeps the names whole, as 1 does.
-    const long start = static_cast<long>(
-        base::toInteger(host::fromQString(window.control<QSpinBox>("em_4")->text())));
+    const long start = static_cast<long>(base::toInteger(host::fromQString(window.em_4()->text())));
     const bool list1 = window.list1Chosen();
     grid::Grid& grid = list1 ? window.dw_1() : window.dw_2();
     if (grid.rowcount() < 1) {
@@ -37,8 +36,8 @@ void cb_11_clicked(w_htmd& window) {
 }  // namespace
 
 void connectTruncationScripts(w_htmd& window) {
-    window.control<QSpinBox>("em_4")->setValue(kFirstCutPosition);
-    QObject::connect(window.control<QPushButton>("cb_11"), &QPushButton::clicked, &window,
+    window.em_4()->setValue(kFirstCutPosition);
+    QObject::connect(window.cb_11(), &QPushButton::clicked, &window,
                      [&window] { window.runScript([&] { cb_11_clicked(window); }); });
 }
 

@@ -15,6 +15,7 @@
 #include <QSpinBox>
 #include <algorithm>
 #include <exception>
+#include <stdexcept>
 
 #include "grid/qt/grid_view.h"
 #include "host/gbk_positions.h"
@@ -183,6 +184,18 @@ QSpinBox* makeSpin(QWidget* parent, int minimum, int maximum, int value) {
     return spin;
 }
 
+// The control made for the layout table's entry `name`, of type T; the one
+// place where a control is found by its name, once, while the window is made.
+template <typename T>
+T* madeControl(const std::vector<QWidget*>& controls, const char* name) {
+    for (std::size_t i = 0; i < kLayout.size() && i < controls.size(); ++i) {
+        if (kLayout[i].name != name) continue;
+        if (auto* control = qobject_cast<T*>(controls[i])) return control;
+        break;
+    }
+    throw std::logic_error(std::string("w_htmd: no control ") + name + " of its type");
+}
+
 }  // namespace
 
 const std::vector<ControlGeometry>& w_htmd::designLayout() {
@@ -201,7 +214,7 @@ w_htmd::w_htmd(host::Host& host, std::string profile, int screenWidth, int scree
         grids_.push_back(std::make_unique<grid::Grid>(grid::loadGridDefinition(name)));
     }
     buildControls();
-    busy_ = std::make_unique<host::BusyIndicator>(this, control<QLabel>("progress"));
+    busy_ = std::make_unique<host::BusyIndicator>(this, progress_);
     if (screenWidth <= 0 || screenHeight <= 0) {
         const QSize screen = QGuiApplication::primaryScreen()->size();
         screenWidth = screen.width();
@@ -220,7 +233,8 @@ w_htmd::w_htmd(host::Host& host, std::string profile, int screenWidth, int scree
 w_htmd::~w_htmd() {
     // The grid views observe grids_, which are destroyed before QWidget
     // deletes its children.
-    qDeleteAll(findChildren<grid::GridView*>());
+    qDeleteAll(views_);
+    views_.clear();
 }
 
 // One pass over the layout table, one case per kind of control: longer than
@@ -285,21 +299,22 @@ void w_htmd::buildControls() {
         }
         host::named(widget, geometry.name.c_str());
         widget->setFont(controlFont(geometry.textSize, bold));
+        controls_.push_back(widget);
     }
+    bindControls();
 
-    auto* progress = control<QLabel>("progress");
-    progress->setWordWrap(true);
-    progress->setAlignment(Qt::AlignTop | Qt::AlignLeft);
-    progress->hide();
+    progress_->setWordWrap(true);
+    progress_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    progress_->hide();
 
-    control<QCheckBox>("cbx_1")->setChecked(true);
-    control<QCheckBox>("cbx_2")->setChecked(true);
-    control<QCheckBox>("cbx_3")->setChecked(true);
-    control<QCheckBox>("cbx_4")->setChecked(true);
-    control<QRadioButton>("rb_1")->setChecked(true);
+    cbx_1_->setChecked(true);
+    cbx_2_->setChecked(true);
+    cbx_3_->setChecked(true);
+    cbx_4_->setChecked(true);
+    rb_1_->setChecked(true);
 
     // The exit button: Alt+Q by its caption, Esc as the window's cancel button.
-    auto* exitButton = control<QPushButton>("cb_9");
+    QPushButton* exitButton = cb_9_;
     QFont exitFont = exitButton->font();
     exitFont.setFamilies(
         {QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Micro Hei")});
@@ -308,9 +323,55 @@ void w_htmd::buildControls() {
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, exitButton, &QPushButton::click);
 
-    auto* browseCondition = control<QComboBox>("ddlb_3");
-    connect(browseCondition, &QComboBox::currentIndexChanged, this,
-            [this](int index) { control<QLineEdit>("em_1")->setVisible(index != 0); });
+    connect(ddlb_3_, &QComboBox::currentIndexChanged, this,
+            [this](int index) { em_1_->setVisible(index != 0); });
+}
+
+void w_htmd::bindControls() {
+    sle_1_ = madeControl<QLineEdit>(controls_, "sle_1");
+    sle_2_ = madeControl<QLineEdit>(controls_, "sle_2");
+    em_1_ = madeControl<QLineEdit>(controls_, "em_1");
+    em_2_ = madeControl<QSpinBox>(controls_, "em_2");
+    em_3_ = madeControl<QSpinBox>(controls_, "em_3");
+    em_4_ = madeControl<QSpinBox>(controls_, "em_4");
+    cbx_1_ = madeControl<QCheckBox>(controls_, "cbx_1");
+    cbx_2_ = madeControl<QCheckBox>(controls_, "cbx_2");
+    cbx_3_ = madeControl<QCheckBox>(controls_, "cbx_3");
+    cbx_4_ = madeControl<QCheckBox>(controls_, "cbx_4");
+    rb_1_ = madeControl<QRadioButton>(controls_, "rb_1");
+    rb_2_ = madeControl<QRadioButton>(controls_, "rb_2");
+    ddlb_1_ = madeControl<QComboBox>(controls_, "ddlb_1");
+    ddlb_2_ = madeControl<QComboBox>(controls_, "ddlb_2");
+    ddlb_3_ = madeControl<QComboBox>(controls_, "ddlb_3");
+    ddlb_4_ = madeControl<QComboBox>(controls_, "ddlb_4");
+    lb_1_ = madeControl<QListWidget>(controls_, "lb_1");
+    lb_2_ = madeControl<QListWidget>(controls_, "lb_2");
+    progress_ = madeControl<QLabel>(controls_, "progress");
+    cb_1_ = madeControl<QPushButton>(controls_, "cb_1");
+    cb_2_ = madeControl<QPushButton>(controls_, "cb_2");
+    cb_3_ = madeControl<QPushButton>(controls_, "cb_3");
+    cb_4_ = madeControl<QPushButton>(controls_, "cb_4");
+    cb_5_ = madeControl<QPushButton>(controls_, "cb_5");
+    cb_6_ = madeControl<QPushButton>(controls_, "cb_6");
+    cb_7_ = madeControl<QPushButton>(controls_, "cb_7");
+    cb_8_ = madeControl<QPushButton>(controls_, "cb_8");
+    cb_9_ = madeControl<QPushButton>(controls_, "cb_9");
+    cb_10_ = madeControl<QPushButton>(controls_, "cb_10");
+    cb_11_ = madeControl<QPushButton>(controls_, "cb_11");
+    cb_12_ = madeControl<QPushButton>(controls_, "cb_12");
+    cb_13_ = madeControl<QPushButton>(controls_, "cb_13");
+    cb_14_ = madeControl<QPushButton>(controls_, "cb_14");
+    cb_15_ = madeControl<QPushButton>(controls_, "cb_15");
+    cb_16_ = madeControl<QPushButton>(controls_, "cb_16");
+    cb_17_ = madeControl<QPushButton>(controls_, "cb_17");
+    cb_18_ = madeControl<QPushButton>(controls_, "cb_18");
+    cb_19_ = madeControl<QPushButton>(controls_, "cb_19");
+    cb_20_ = madeControl<QPushButton>(controls_, "cb_20");
+    cb_21_ = madeControl<QPushButton>(controls_, "cb_21");
+    views_ = {madeControl<grid::GridView>(controls_, "dw_1"),
+              madeControl<grid::GridView>(controls_, "dw_2"),
+              madeControl<grid::GridView>(controls_, "dw_3"),
+              madeControl<grid::GridView>(controls_, "dw_4")};
 }
 
 void w_htmd::applyLayout(int screenWidth, int screenHeight) {
@@ -318,8 +379,10 @@ void w_htmd::applyLayout(int screenWidth, int screenHeight) {
                                 kDesignClientHeight};
     const ResizeResult result = f_resize(screenWidth, screenHeight, window, kLayout);
     resize(result.windowWidth, result.windowHeight);
-    for (const ControlGeometry& geometry : result.controls) {
-        QWidget* widget = control<QWidget>(geometry.name.c_str());
+    // f_resize keeps the order of the layout table, which is controls_'s.
+    for (std::size_t i = 0; i < result.controls.size(); ++i) {
+        const ControlGeometry& geometry = result.controls[i];
+        QWidget* widget = controls_.at(i);
         widget->setGeometry(geometry.x, geometry.y, geometry.width, geometry.height);
         QFont font = widget->font();
         font.setPointSize(
@@ -333,7 +396,7 @@ void w_htmd::applyLayout(int screenWidth, int screenHeight) {
 }
 
 bool w_htmd::list1Chosen() const {
-    return control<QRadioButton>("rb_1")->isChecked();
+    return rb_1_->isChecked();
 }
 
 std::string w_htmd::fieldText(const QLineEdit* field) const {
@@ -345,39 +408,38 @@ void w_htmd::setFieldText(QLineEdit* field, const std::string& text) {
 }
 
 void w_htmd::open() {
-    control<QListWidget>("lb_1")->hide();
-    control<QListWidget>("lb_2")->hide();
-    control<QComboBox>("ddlb_1")->setCurrentIndex(0);
-    control<QComboBox>("ddlb_2")->setCurrentIndex(0);
-    control<QComboBox>("ddlb_4")->setCurrentIndex(0);
+    lb_1_->hide();
+    lb_2_->hide();
+    ddlb_1_->setCurrentIndex(0);
+    ddlb_2_->setCurrentIndex(0);
+    ddlb_4_->setCurrentIndex(0);
 
     const MainSettings settings = loadMainSettings(profile_);
     szf = settings.hjlltj;
     const int item = browseConditionItem(szf);
-    control<QComboBox>("ddlb_3")->setCurrentIndex(item);
-    control<QLineEdit>("em_1")->setVisible(item != 0);
+    ddlb_3_->setCurrentIndex(item);
+    em_1_->setVisible(item != 0);
 
-    setFieldText(control<QLineEdit>("sle_1"), settings.sle_1);
-    setFieldText(control<QLineEdit>("sle_2"), settings.sle_2);
-    setFieldText(control<QLineEdit>("em_1"), settings.em_1rq);
+    setFieldText(sle_1_, settings.sle_1);
+    setFieldText(sle_2_, settings.sle_2);
+    setFieldText(em_1_, settings.em_1rq);
     ls_path1 = settings.sle_1;
     ls_path2 = settings.sle_2;
 
     bkycwj = settings.bkycwj;
     const bool includeHidden = bkycwj == "y";
-    control<QCheckBox>("cbx_1")->setChecked(includeHidden);
-    control<QCheckBox>("cbx_3")->setChecked(includeHidden);
+    cbx_1_->setChecked(includeHidden);
+    cbx_3_->setChecked(includeHidden);
 }
 
 void w_htmd::saveSettings() {
     MainSettings settings;
-    settings.sle_1 = fieldText(control<QLineEdit>("sle_1"));
-    settings.sle_2 = fieldText(control<QLineEdit>("sle_2"));
-    settings.bkycwj = control<QCheckBox>("cbx_1")->isChecked() ? "y" : "n";
-    szf = browseCondition(
-        host::gbkLeft(host::fromQString(control<QComboBox>("ddlb_3")->currentText()), 1));
+    settings.sle_1 = fieldText(sle_1_);
+    settings.sle_2 = fieldText(sle_2_);
+    settings.bkycwj = cbx_1_->isChecked() ? "y" : "n";
+    szf = browseCondition(host::gbkLeft(host::fromQString(ddlb_3_->currentText()), 1));
     settings.hjlltj = szf;
-    settings.em_1rq = fieldText(control<QLineEdit>("em_1"));
+    settings.em_1rq = fieldText(em_1_);
     // A read-only working folder must not keep the window from closing.
     saveMainSettings(profile_, settings);
 }

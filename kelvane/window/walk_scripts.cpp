@@ -51,7 +51,7 @@ void chooseFolderField(w_htmd& window, bool list1) {
         return;
     }
     (list1 ? window.ls_path1 : window.ls_path2) = chosen;
-    window.setFieldText(window.control<QLineEdit>(list1 ? "sle_1" : "sle_2"), chosen);
+    window.setFieldText((list1 ? window.sle_1() : window.sle_2()), chosen);
 }
 
 }  // namespace
@@ -60,7 +60,7 @@ void ue_dir(w_htmd& window, const std::string& as_topdir, grid::Grid& dw) {
     WalkOptions options;
     options.mask = window.lx;
     options.condition = window.szf;
-    options.conditionTime = window.fieldText(window.control<QLineEdit>("em_1"));
+    options.conditionTime = window.fieldText(window.em_1());
     options.lengthUnit = window.ctdwszf;
     const std::string root = window.list1Chosen() ? window.ls_path1 : window.ls_path2;
     walkInto(window, as_topdir, root, dw, options);
@@ -71,7 +71,7 @@ void ue_dir1(w_htmd& window, const std::string& as_topdir) {
     options.mask = window.lx;
     // A target folder inside the source is left out of list 1: what the last
     // copy put there is no part of the source.
-    const std::string target = window.fieldText(window.control<QLineEdit>("sle_2"));
+    const std::string target = window.fieldText(window.sle_2());
     if (!namesListFile(target) && !base::trim(target).empty())
         options.leaveOut = host::pathInside(as_topdir, target).value_or("");
     walkInto(window, as_topdir, window.ls_path1, window.dw_1(), options);
@@ -99,17 +99,17 @@ void cb_3_clicked(w_htmd& window) {
     const bool wasChosen = chooseFolder(window, chosen);
     // Emptying comes before the dialog's answer is looked at: with "不累加导入"
     // even a cancelled choice leaves the list empty.
-    if (window.control<QCheckBox>("cbx_4")->isChecked()) grid.reset();
+    if (window.cbx_4()->isChecked()) grid.reset();
     if (!wasChosen) {
         host.messageBox(kTitle, "文件夹选择被取消");
         return;
     }
     chosen = host::heldRoot(chosen);
 
-    window.szf = browseCondition(firstCharacter(window.control<QComboBox>("ddlb_3")));
-    window.ctdwszf = firstCharacter(window.control<QComboBox>("ddlb_4"));
+    window.szf = browseCondition(firstCharacter(window.ddlb_3()));
+    window.ctdwszf = firstCharacter(window.ddlb_4());
     if (window.szf != BrowseCondition::None) {
-        const std::string time = window.fieldText(window.control<QLineEdit>("em_1"));
+        const std::string time = window.fieldText(window.em_1());
         if (!base::isDate(host::gbkLeft(time, 10))) {
             host.messageBox(kTitle, "修改日期错误");
             return;
@@ -119,14 +119,13 @@ void cb_3_clicked(w_htmd& window) {
             return;
         }
     }
-    window.lx =
-        window.control<QCheckBox>("cbx_3")->isChecked() ? host::kListEverything : host::kListNormal;
+    window.lx = window.cbx_3()->isChecked() ? host::kListEverything : host::kListNormal;
 
     // The root is taken only now, together with the field that shows it, so a
     // refused browse never leaves the list's root naming a folder nobody sees.
     std::string& root = list1 ? window.ls_path1 : window.ls_path2;
     root = chosen;
-    window.setFieldText(window.control<QLineEdit>(list1 ? "sle_1" : "sle_2"), root);
+    window.setFieldText((list1 ? window.sle_1() : window.sle_2()), root);
     // The walk holds the grid's repainting until it ends, also on an exception.
     ue_dir(window, root, grid);
     host.messageBox(kTitle, "完成");
