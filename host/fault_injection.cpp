@@ -34,14 +34,16 @@ struct KillPoint {
     std::mutex mutex;
     std::string point;
     long remaining = 0;
+    int signal = 0;  // 0: SIGKILL
     // 0: none; 1: set.
     std::atomic<int> state{0};
 
-    void set(std::string_view newPoint, long count) noexcept {
+    void set(std::string_view newPoint, long count, int newSignal) noexcept {
         try {
             std::lock_guard lock(mutex);
             point.assign(newPoint);
             remaining = count;
+            signal = newSignal;
             state.store(newPoint.empty() || count <= 0 ? 0 : 1);
         } catch (...) {
             state.store(0);
@@ -51,9 +53,12 @@ struct KillPoint {
     KillPoint() {
         const char* value = environment("ZARVIK_TEST_KILL_AT");
         const std::string_view text = value ? value : "";
-        const std::size_t colon = text.rfind(':');
-        if (colon != std::string_view::npos)
-            set(text.substr(0, colon), std::strtol(value + colon + 1, nullptr, 10));
+        const std::size_t colon = text.find(':');
+        if (colon == std::string_view::npos) return;
+        char* end = nullptr;
+        const long count = std::strtol(value + colon + 1, &end, 10);
+        set(text.substr(0, colon), count,
+            *end == ':' ? static_cast<int>(std::strtol(end + 1, nullptr, 10)) : 0);
     }
 };
 KillPoint killPoint;
@@ -77,11 +82,15 @@ std::atomic<long> outOfOrder{0};
 void reach(std::string_view point) noexcept {
     if (killPoint.state.load(std::memory_order_relaxed) == 0) return;
     std::lock_guard lock(killPoint.mutex);
-    if (killPoint.point == point && --killPoint.remaining == 0) killProcessNow();
+    if (killPoint.point != point || --killPoint.remaining != 0) return;
+    if (killPoint.signal != 0)
+        signalProcessNow(killPoint.signal);
+    else
+        killProcessNow();
 }
 
-void setKillAtForTesting(std::string_view point, long count) noexcept {
-    killPoint.set(point, count);
+void setKillAtForTesting(std::string_view point, long count, int signal) noexcept {
+    killPoint.set(point, count, signal);
 }
 
 long long killCopyAfter() noexcept {

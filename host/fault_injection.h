@@ -8,6 +8,9 @@
 //                                     the n-th time <point> is reached, so what
 //                                     a kill leaves behind is tested at exact
 //                                     moments instead of at random ones;
+//                                     <point>:<n>:<signal> sends that signal
+//                                     instead (POSIX), as a stop asked for at
+//                                     that moment;
 //   ZARVIK_TEST_KILL_COPY_AFTER=<n>   killed the same way once a copy has
 //                                     written n bytes of one file's data and
 //                                     more are to come, in the middle of it;
@@ -53,8 +56,8 @@ inline constexpr std::string_view kThresholdStored = "threshold-stored";  // bef
 
 void reach(std::string_view point) noexcept;
 // Sets the kill point in this process (as the environment does); an empty
-// point clears it.
-void setKillAtForTesting(std::string_view point, long count) noexcept;
+// point clears it. `signal` 0: SIGKILL.
+void setKillAtForTesting(std::string_view point, long count, int signal = 0) noexcept;
 
 // The bytes of one file's data after which a copy kills the process; -1: never.
 long long killCopyAfter() noexcept;
@@ -62,6 +65,8 @@ void setKillCopyAfterBytesForTesting(long long bytes) noexcept;
 // Ends the process at once, as a kill does: SIGKILL, or on Windows an
 // immediate termination.
 void killProcessNow() noexcept;
+// Sends `signal` to the process (on Windows, ends it with status 128 + signal).
+void signalProcessNow(int signal) noexcept;
 
 // --- Damaged copies ------------------------------------------------------
 

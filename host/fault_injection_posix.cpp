@@ -21,6 +21,10 @@ void killProcessNow() noexcept {
     ::kill(::getpid(), SIGKILL);
 }
 
+void signalProcessNow(int signal) noexcept {
+    ::kill(::getpid(), signal);
+}
+
 void damageCopy(int fd) noexcept {
     struct stat st;
     unsigned char byte = 0;

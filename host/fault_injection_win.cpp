@@ -14,6 +14,11 @@ void killProcessNow() noexcept {
     ::TerminateProcess(::GetCurrentProcess(), 137);
 }
 
+void signalProcessNow(int signal) noexcept {
+    // No signals here: ended as by the signal's default action.
+    ::TerminateProcess(::GetCurrentProcess(), 128 + static_cast<unsigned>(signal));
+}
+
 void damageCopy(void* file) noexcept {
     LARGE_INTEGER size;
     if (!::GetFileSizeEx(file, &size) || size.QuadPart == 0) return;

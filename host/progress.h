@@ -1,6 +1,8 @@
-// How long-running engines report progress: a count, the current item, and a
-// chance to let the window process events. Implementations throttle what
-// reaches the screen; engines call step() once per item.
+// How long-running engines report progress: a count and the current item, and
+// learn whether they are asked to stop. Implementations throttle what reaches
+// the screen; engines call step() once per item and poll stopRequested()
+// between items: once it is true they start nothing new, let the items in
+// flight end, and return what was done.
 #pragma once
 
 #include <string_view>
@@ -11,6 +13,8 @@ class ProgressSink {
   public:
     virtual ~ProgressSink() = default;
     virtual void step(long count, std::string_view current) = 0;
+    // May be called from any thread of the run.
+    virtual bool stopRequested() const noexcept { return false; }
 };
 
 // Reports nothing (tests, benchmarks).

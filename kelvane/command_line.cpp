@@ -14,6 +14,7 @@
 #include "host/fs.h"
 #include "host/paths.h"
 #include "host/progress.h"
+#include "host/stop_signals.h"
 #include "host/terminal.h"
 #include "kelvane/check/check_engine.h"
 #include "kelvane/copy/copy_engine.h"
@@ -172,7 +173,8 @@ std::optional<Refusal> fill(const std::string& argument, const std::string& whic
                             const std::string& leaveOut, const common::ExcludePatterns& exclude,
                             grid::Grid& grid, std::string& root, long& foldersLeftOut,
                             std::ostream& err) {
-    host::NullProgress quiet;
+    host::NullProgress none;
+    host::StopOnSignals quiet(none);
     if (namesListFile(argument)) {
         if (!host::fileExists(argument))
             return Refusal{which + " list file does not exist: " + base::quotedName(argument)};
@@ -244,6 +246,13 @@ std::vector<std::string> namesOf(const grid::Grid& grid, const char* column) {
     return names;
 }
 
+// A run a stop signal cut short: said on `err`; the signal's status.
+int stopped(std::ostream& err) {
+    const int status = host::stopSignalStatus();
+    err << "kelvane: stopped by " << host::stopSignalName(status) << '\n';
+    return status;
+}
+
 // --copy: the rows of list 1 the check left shown, with --update followed by
 // the option's findings (the rows of dw_3 after the repeated names of list 1),
 // copied into the target, one line each on `out` (with -z: the names copied,
@@ -281,7 +290,7 @@ int copyDifferences(const Arguments& arguments, const CheckSettings& settings, g
     if (!arguments.quiet && host::standardErrorIsTerminal())
         shown.emplace(err, out, list.rowcount(), host::standardErrorColumns(80));
     host::NullProgress silent;
-    host::ProgressSink& progress = shown ? static_cast<host::ProgressSink&>(*shown) : silent;
+    host::StopOnSignals progress(shown ? static_cast<host::ProgressSink&>(*shown) : silent);
     std::vector<std::string> copied, failed;
     const CopySummary summary = copyShownRows(
         list, plan, progress,
@@ -316,6 +325,7 @@ int copyDifferences(const Arguments& arguments, const CheckSettings& settings, g
     // Output that did not arrive outweighs a failed copy: whoever reads it
     // cannot know what was copied.
     if (!out) return kExitBadInput;
+    if (summary.stopped) return stopped(err);
     return summary.failed > 0 ? kExitIncomplete : kExitSuccess;
 }
 
@@ -400,8 +410,13 @@ int run(const Arguments& arguments, std::ostream& out, std::ostream& err) {
     settings.addszf = arguments.option;
     settings.workers = arguments.jobs;
     bool zfmdxg = false;
-    host::NullProgress quiet;
+    host::NullProgress none;
+    host::StopOnSignals quiet(none);
+    // Lists of a walk or a check cut short would be taken for the truth:
+    // none is printed.
+    if (host::stopSignalStatus() != 0) return stopped(err);
     const CheckSummary checked = mdhd({dw_1, dw_2, dw_3, dw_4}, settings, zfmdxg, quiet);
+    if (checked.stopped) return stopped(err);
     showRows(dw_1, dw_2, kDifferent);
 
     if (arguments.null) {
@@ -511,7 +526,11 @@ Exit status:
   1  at least one copy failed, or a sub-folder could not be read and was left
      out (standard error names each)
   2  bad arguments, a missing folder, a list file that cannot be read, or
-     output that could not be written (2 wins over 1)
+     output that could not be written (2 wins over all others)
+  130  stopped by SIGINT (Ctrl+C): the copies under way end and are listed,
+       no other is begun; a walk or a check cut short prints no lists
+       (130 and 143 win over 1)
+  143  stopped by SIGTERM, as by SIGINT
 )";
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "host/arguments.h"
+#include "host/stop_signals.h"
 #include "kelvane/command_line.h"
 #include "kelvane/window_start.h"
 
@@ -13,6 +14,7 @@ int main(int argc, char** argv) {
         // Decided before any Qt object exists: QApplication would want a display.
         std::ios::sync_with_stdio(false);
         host::ignoreBrokenPipes();
+        host::catchStopSignals();
         const int status =
             kelvane::runCommandLine(host::programArguments(argc, argv), std::cout, std::cerr);
         std::cout.flush();

@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +19,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "kelvane/command_line.h"
@@ -690,6 +693,44 @@ TEST(ProgressLineTest, RedrawsAtMostTenTimesASecondWithinTheWidth) {
     EXPECT_GE(draws, 15u);
     EXPECT_LE(draws, 21u);
     EXPECT_EQ(visibleLine(err.str()), "");
+}
+
+// A stop signal in the middle of --copy (sent by the program to itself the
+// third time a copy takes its name): the copies under way end and are
+// listed, no other is begun, the status names the signal, and the next run
+// copies the rest.
+TEST_F(CommandLine, AStopSignalEndsTheCopyWithTheFilesUnderWayListed) {
+    constexpr int kFiles = 40;
+    for (int i = 0; i < kFiles; ++i)
+        folder.write("src/f" + std::to_string(100 + i) + ".txt", std::to_string(i));
+    for (const auto& [signal, status, jobs] :
+         {std::tuple{SIGTERM, 143, "1"}, std::tuple{SIGINT, 130, "4"}}) {
+        SCOPED_TRACE(jobs);
+        std::filesystem::remove_all(dst);
+        std::filesystem::create_directory(dst);
+        ::setenv("ZARVIK_TEST_KILL_AT", ("copy-done:3:" + std::to_string(signal)).c_str(), 1);
+        const Outcome stopped = run({"check", src, dst, "--copy", "--jobs", jobs});
+        ::unsetenv("ZARVIK_TEST_KILL_AT");
+        EXPECT_EQ(stopped.status, status);
+        EXPECT_NE(stopped.err.find("kelvane: stopped by"), std::string::npos) << stopped.err;
+        // The block lists exactly the files the target holds, each copied.
+        auto found = blocks(stopped.out);
+        std::vector<std::string> listed = firstFields(found["[copy]"]);
+        for (const auto& row : found["[copy]"].rows) EXPECT_EQ(row.at(1), "成功");
+        std::vector<std::string> there;
+        for (const auto& entry : std::filesystem::directory_iterator(dst))
+            there.push_back("/" + entry.path().filename().string());
+        std::sort(listed.begin(), listed.end());
+        std::sort(there.begin(), there.end());
+        EXPECT_EQ(listed, there);
+        if (std::string(jobs) == "1") {
+            EXPECT_EQ(there.size(), 3u);
+        }
+        EXPECT_GE(there.size(), 3u);
+        EXPECT_LT(there.size(), std::size_t(kFiles));
+        EXPECT_EQ(run({"check", src, dst, "--copy"}).status, 0);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dst), {}), kFiles);
+    }
 }
 
 }  // namespace

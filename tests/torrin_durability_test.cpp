@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <iterator>
@@ -22,8 +23,10 @@
 #include "host/encoding.h"
 #include "host/fault_injection.h"
 #include "host/ini.h"
+#include "host/progress.h"
 #include "support/temp_folder.h"
 #include "torrin/torapp.h"
+#include "torrin/torrin_settings.h"
 
 namespace {
 
@@ -240,6 +243,80 @@ TEST(StoreOrder, TheThresholdIsWrittenAfterTheCopiesAreFlushed) {
             call->find("link") != std::string::npos || call->find("rename") != std::string::npos;
         EXPECT_FALSE(names && call->find("confi9.") == std::string::npos) << *call;
     }
+}
+
+// Asks for a stop once `steps` files have been handed to the workers.
+class StopAfter : public host::ProgressSink {
+  public:
+    explicit StopAfter(long steps) : steps_(steps) {}
+    void step(long count, std::string_view) override {
+        if (count >= steps_) stop_ = true;
+    }
+    bool stopRequested() const noexcept override { return stop_; }
+
+  private:
+    long steps_;
+    std::atomic<bool> stop_{false};
+};
+
+// Stopped in the middle (as the window's Esc and a stop signal stop it), a
+// run lets its copies under way end, logs what it did, stores no threshold
+// and keeps its journal; the next run continues it and ends where one
+// uninterrupted run ends.
+TEST(StoppedRun, TheNextRunEndsWhereOneUninterruptedRunEnds) {
+    for (const int workers : {1, 4}) {
+        Backup reference(workers);
+        ASSERT_EQ(reference.run(), torrin::kExitAllCopied);
+        const auto expected = treeOf(reference.folder / "target");
+        for (const long steps : {1L, 7L, 20L}) {
+            SCOPED_TRACE(std::to_string(steps) + " steps, " + std::to_string(workers) + " workers");
+            Backup backup(workers);
+            StopAfter stop(steps);
+            const torrin::RunResult stopped = torrin::rcopy(
+                torrin::runFromSettings(torrin::loadSettings(backup.app.profile()), backup.app),
+                stop);
+            EXPECT_TRUE(stopped.stopped);
+            EXPECT_EQ(stopped.cccs, 0);
+            EXPECT_LT(stopped.cgcs, Backup::kCopies);
+            EXPECT_EQ(treeOf(backup.folder / "target").size(), 2u + stopped.cgcs);
+            EXPECT_NE(backup.log().find(std::string(torrin::kStoppedLine) + "成功数：" +
+                                        std::to_string(stopped.cgcs) + "；失败数:0\r\n"),
+                      std::string::npos)
+                << backup.log();
+            EXPECT_EQ(backup.fdt(), "2001-01-01 00:00:00");
+            EXPECT_TRUE(std::filesystem::exists(backup.app.journal()));
+
+            EXPECT_EQ(backup.run(), torrin::kExitAllCopied);
+            EXPECT_EQ(differences(expected, treeOf(backup.folder / "target")), "");
+            EXPECT_NE(backup.log().find("继续上次中断的复制\r\n"), std::string::npos);
+            EXPECT_EQ(backup.fdt(), host::localTimeText(backup.clock.now() - 1));
+        }
+    }
+}
+
+// SIGTERM to "torrin exit" (sent by the program to itself the fifth time a
+// copy takes its name): status 143, a report, a log true to the copies made,
+// no threshold stored; the next run completes the copy.
+TEST(StoppedRun, TorrinExitEndsWith143OnSigterm) {
+    Backup reference(1);
+    ASSERT_EQ(reference.run(), torrin::kExitAllCopied);
+    Backup backup(1);
+    const std::string command = "cd '" + backup.folder.path() +
+                                "' && ZARVIK_TEST_KILL_AT=copy-done:5:" + std::to_string(SIGTERM) +
+                                " '" + TORRIN_PROGRAM + "' exit 2>errors.txt";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 143);
+    EXPECT_NE(TempFolder::read(backup.folder / "errors.txt").find("torrin: stopped by termination"),
+              std::string::npos);
+    EXPECT_EQ(treeOf(backup.folder / "target").size(), 2u + 5u);
+    EXPECT_NE(backup.log().find(std::string(torrin::kStoppedLine) + "成功数：5；失败数:0\r\n"),
+              std::string::npos)
+        << backup.log();
+    EXPECT_EQ(backup.fdt(), "2001-01-01 00:00:00");
+    EXPECT_EQ(backup.run(), torrin::kExitAllCopied);
+    EXPECT_EQ(differences(treeOf(reference.folder / "target"), treeOf(backup.folder / "target")),
+              "");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "host/fs.h"
+#include "host/stop_signals.h"
 #include "torrin/torapp.h"
 #include "torrin/window_start.h"
 
@@ -24,6 +25,7 @@ int main(int argc, char** argv) {
             return torrin::runDryRun(torrin::torapp(host::currentDirectory()), std::cout,
                                      std::cerr);
         case torrin::Command::Unattended:
+            host::catchStopSignals();
             return torrin::runUnattended(torrin::torapp(host::currentDirectory()), std::cerr);
         case torrin::Command::Window:
             break;

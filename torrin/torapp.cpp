@@ -11,6 +11,7 @@
 #include "host/fault_injection.h"
 #include "host/fs.h"
 #include "host/paths.h"
+#include "host/stop_signals.h"
 
 namespace torrin {
 
@@ -98,7 +99,12 @@ Exit status of "torrin exit":
      (threshold, source folders, target folder), another run holds this
      folder, or the folder takes no writes (lock, journal, threshold)
   3  an unexpected error
-On 1, 2 and 3 a short report goes to standard error; a clean run prints nothing.
+  130  stopped by SIGINT (Ctrl+C): the copies under way end, no threshold is
+       stored, and the next run continues the copy (130 and 143 win over 1;
+       2 wins over them)
+  143  stopped by SIGTERM, as by SIGINT
+On 1, 2, 3, 130 and 143 a short report goes to standard error; a clean run
+prints nothing.
 )";
 }
 
@@ -185,6 +191,9 @@ void reportRun(std::ostream& errors, const torapp& app, const RunResult& result)
                        << " more\n";
         }
         if (!result.storeFailure.empty()) errors << "torrin: " << result.storeFailure << "\n";
+        if (result.stopped)
+            errors << "torrin: stopped by " << host::stopSignalName(host::stopSignalStatus())
+                   << " after " << result.cgcs << " copies; the next run continues the copy\n";
     }
     errors << "torrin: the log is " << base::quotedName(app.logfile()) << "\n" << std::flush;
 }
@@ -234,10 +243,12 @@ int runUnattended(const torapp& app, std::ostream& errors) {
         const std::size_t rows = storedSourceFolders(settings).size();
         if (auto failure = preRunCheck(settings.fdt, rows, settings.mpath))
             return refuseStart(app, errors, *failure);
-        host::NullProgress quiet;
+        host::NullProgress none;
+        host::StopOnSignals quiet(none);
         const RunResult result = rcopy(runFromSettings(settings, app), quiet);
         const int status = !result.refusal.empty() || !result.storeFailure.empty()
                                ? kExitCheckFailed
+                           : result.stopped  ? host::stopSignalStatus()
                            : result.cccs > 0 ? kExitSomeFailed
                                              : kExitAllCopied;
         if (status != kExitAllCopied) reportRun(errors, app, result);

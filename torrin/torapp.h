@@ -61,6 +61,8 @@ inline constexpr int kExitAllCopied = 0;
 inline constexpr int kExitSomeFailed = 1;
 inline constexpr int kExitCheckFailed = 2;
 inline constexpr int kExitUnexpectedError = 3;
+// A run stopped by a signal leaves with host::kExitInterrupted (SIGINT) or
+// host::kExitTerminated (SIGTERM).
 
 // The checks before an unattended run, in their order: the threshold, the
 // source folders, the target folder. The second log line of the first that

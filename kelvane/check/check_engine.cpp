@@ -45,7 +45,8 @@ std::string filterFor(std::string_view shown) {
 // pair of small files costs little more than the hand-over would.
 // The names are read from `list` on the workers, which only read it.
 std::vector<char> contentsDiffer(const grid::Grid& list, const std::vector<long>& rows,
-                                 const CheckSettings& settings) {
+                                 const CheckSettings& settings,
+                                 const host::ProgressSink& progress) {
     const int md = list.columnIndex("md");
     // The calling thread is one of the workers.
     common::WorkerPool pool(settings.workers > 1 ? settings.workers - 1 : 0);
@@ -54,6 +55,8 @@ std::vector<char> contentsDiffer(const grid::Grid& list, const std::vector<long>
         comparers.push_back(std::make_unique<host::ContentComparer>());
     std::vector<char> differ(rows.size());
     common::runEachIndex(pool, rows.size(), [&](std::size_t i, int thread) {
+        // Asked to stop, the pairs not yet begun are left; the caller drops them all.
+        if (progress.stopRequested()) return;
         grid::TextBuffer buffer;
         const grid::TextPieces name = list.textPieces(rows[i], md, buffer);
         std::string fileall1 = settings.ls_path1, fileall2 = settings.ls_path2;
@@ -179,6 +182,10 @@ CheckSummary mdhd(CheckGrids grids, const CheckSettings& settings, bool& zfmdxg,
     std::string name;
     long partner = 1;
     for (long row = 1; row <= count1; ++row) {
+        if (progress.stopRequested()) {
+            summary.stopped = true;
+            break;
+        }
         const grid::TextPieces pieces = grids.dw_1.textPieces(row, md1, buffer1);
         name.clear();
         pieces.appendTo(name);
@@ -198,9 +205,11 @@ CheckSummary mdhd(CheckGrids grids, const CheckSettings& settings, bool& zfmdxg,
             ++summary.differing;
         }
     }
-    if (content) {
-        const std::vector<char> differ = contentsDiffer(grids.dw_1, compared, settings);
-        for (std::size_t i = 0; i < compared.size(); ++i) {
+    if (content && !summary.stopped) {
+        const std::vector<char> differ = contentsDiffer(grids.dw_1, compared, settings, progress);
+        // Findings of a comparison cut short would not be the option's.
+        summary.stopped = progress.stopRequested();
+        for (std::size_t i = 0; i < compared.size() && !summary.stopped; ++i) {
             if (!differ[i]) continue;
             appendFinding(grids.dw_3, grids.dw_1.getitemstring(compared[i], "md"));
             ++summary.differing;

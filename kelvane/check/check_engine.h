@@ -44,6 +44,9 @@ struct CheckSummary {
     long duplicates2 = 0;  // rows moved from list 2 to dw_4
     long matched = 0;      // names marked kSame in both lists
     long differing = 0;    // matched names the option listed in dw_3
+    // Asked to stop: the names after the last one matched were not matched,
+    // and the files of the matched ones not all compared.
+    bool stopped = false;
 };
 
 // The dw_3 heading for an option in force ("文件的长度不同的名单", ...).

@@ -6,6 +6,7 @@
 
 #include "common/file_attributes.h"
 #include "grid/redraw_pause.h"
+#include "host/fault_injection.h"
 #include "host/fs.h"
 #include "host/gbk_positions.h"
 #include "host/paths.h"
@@ -125,7 +126,10 @@ CopyOutcome Copier::copy(std::string_view name) {
         outcome.error.clear();
         copyHere();
     }
-    if (!outcome.copied) target_.leave();
+    if (!outcome.copied)
+        target_.leave();
+    else
+        host::faults::reach(host::faults::kCopyDone);
     return outcome;
 }
 
@@ -144,10 +148,16 @@ CopySummary copyShownRows(grid::Grid& list, const CopyPlan& plan, host::Progress
         std::string name;
         CopyPaths paths;
         CopyOutcome outcome;
+        bool begun = false;  // a stop leaves the rows queued behind it unbegun
     };
     common::OrderedWork copies(&pool);
     FileKeys targetKeys, sourceKeys;
     for (long row = 1; row <= rows; ++row) {
+        // The copies under way end and are marked; no other row is begun.
+        if (progress.stopRequested()) {
+            summary.stopped = true;
+            break;
+        }
         std::string name = list.getitemstring(row, "md");
         CopyPaths paths = copiers.front()->paths(name);
         auto job = std::make_shared<Row>(Row{row, std::move(name), std::move(paths), {}});
@@ -158,11 +168,15 @@ CopySummary copyShownRows(grid::Grid& list, const CopyPlan& plan, host::Progress
         common::OrderedWork::Keys keys{{sourceKeys(job->paths.source)},
                                        {targetKeys(job->paths.target)}};
         copies.add(
-            [job, &copiers](int worker) {
+            [job, &copiers, &progress](int worker) {
+                if (progress.stopRequested()) return;
+                job->begun = true;
                 job->outcome = copiers[static_cast<std::size_t>(worker)]->copy(job->name);
             },
             [&, job] {
-                if (job->outcome.copied) {
+                if (!job->begun) {
+                    summary.stopped = true;
+                } else if (job->outcome.copied) {
                     list.setitem(job->row, "jg", kCopied);
                     list.selectrow(job->row, true);
                     ++summary.copied;
@@ -171,7 +185,7 @@ CopySummary copyShownRows(grid::Grid& list, const CopyPlan& plan, host::Progress
                     list.setitem(job->row, "jg", kCopyFailed);
                     ++summary.failed;
                 }
-                if (report) report(job->row, job->name, job->paths, job->outcome);
+                if (report && job->begun) report(job->row, job->name, job->paths, job->outcome);
             },
             std::move(keys));
     }

@@ -73,6 +73,7 @@ class Copier {
 struct CopySummary {
     long copied = 0;
     long failed = 0;
+    bool stopped = false;  // asked to stop: the rows after the last one marked were not copied
 };
 
 // Called after each row with its number, name, paths and outcome.
@@ -86,7 +87,9 @@ using CopyReport = std::function<void(long row, const std::string& name, const C
 // one worker leaves them. Each row's jg becomes kCopied (then the row is
 // selected) or kCopyFailed (after the row is deselected); no other row's
 // selection changes. A failed row never stops the run. `progress` hears one
-// step per row, in order, as the row is handed to a worker.
+// step per row, in order, as the row is handed to a worker; once it asks for
+// a stop no further row is begun (rows queued but not yet begun are left
+// unmarked and unreported), and the rows under way end and are marked.
 CopySummary copyShownRows(grid::Grid& list, const CopyPlan& plan, host::ProgressSink& progress,
                           const CopyReport& report = {}, int workers = common::kDefaultWorkers);
 

@@ -98,6 +98,10 @@ class Walker {
                 }
                 continue;
             }
+            if (progress_.stopRequested()) {
+                result_.stopped = true;
+                break;
+            }
             const host::ListingEntry& entry = frame.entries[frame.next++];
             // An excluded folder is never listed, its files never met.
             if (!options_.exclude.empty() &&

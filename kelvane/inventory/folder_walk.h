@@ -41,6 +41,7 @@ struct WalkResult {
     long filesMet = 0;    // files listed, whether or not the condition kept them
     long rowsAppended = 0;
     std::vector<SkippedFolder> skippedFolders;  // folders below the top that could not be read
+    bool stopped = false;  // asked to stop, it left the files after the last row appended
 };
 
 // Appends the files under `topFolder` to `grid` (a name list: md, xh, jg,
@@ -49,8 +50,9 @@ struct WalkResult {
 // file name; with `topFolder` equal to `root` that is the path below the root
 // with a leading separator. Each folder is listed once; a folder that cannot
 // be read is skipped and the walk goes on. Reports every file met to
-// `progress`. Repainting of `grid` is held until the end. An empty or blank
-// `topFolder` lists nothing.
+// `progress`, and stops before the next entry once it asks for a stop.
+// Repainting of `grid` is held until the end. An empty or blank `topFolder`
+// lists nothing.
 // Throws only what the grid throws (std::bad_alloc).
 WalkResult walkFolder(grid::Grid& grid, const std::string& topFolder, const std::string& root,
                       const WalkOptions& options, host::ProgressSink& progress);

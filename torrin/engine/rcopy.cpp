@@ -94,7 +94,7 @@ class CopyRun {
         retryEarlierFailures();
         for (const std::string& row : run_.sourceFolders) {
             // An empty or blank row would walk the whole file system from its root.
-            if (stopped_ || base::trim(row).empty()) continue;
+            if (stopping() || base::trim(row).empty()) continue;
             if (!beginRow(row, runThreshold_)) continue;
             ue_dir(ls_path1_, std::string());
         }
@@ -102,7 +102,10 @@ class CopyRun {
         commitRecords();
 
         result_.endTime = host::nowText();
-        if (result_.cccs == 0) {
+        if (result_.stopped) {
+            writeLog(std::string(kStoppedLine) + "成功数：" + std::to_string(result_.cgcs) +
+                     "；失败数:" + std::to_string(result_.cccs));
+        } else if (result_.cccs == 0) {
             writeLog("成功复制全部应复制的文件数:" + std::to_string(result_.cgcs));
         } else if (result_.cgcs == 0) {
             writeLog("复制文件全部失败，失败数:" + std::to_string(result_.cccs));
@@ -270,7 +273,7 @@ class CopyRun {
     void retryEarlierFailures() {
         const std::vector<RetryEntry> entries = std::move(retries_);
         for (const RetryEntry& entry : entries) {
-            if (stopped_) break;
+            if (stopping()) break;
             // Its row is gone from the settings, or it is excluded now:
             // nothing to try any more.
             if (std::find(header_.sources.begin(), header_.sources.end(), entry.row) ==
@@ -375,7 +378,7 @@ class CopyRun {
         const std::unique_ptr<Level> level = enter(as_topdir, zml1);
         if (!level) return 0;
         const std::vector<host::ListingEntry>& entries = level->reading.entries;
-        for (std::size_t i = 0; i < entries.size() && !stopped_; ++i) {
+        for (std::size_t i = 0; i < entries.size() && !stopping(); ++i) {
             if (!entries[i].isFolder) {
                 copyIfNewer(as_topdir, entries[i].name, level->reading.statuses[i], zml1,
                             level->filenp);
@@ -561,6 +564,7 @@ class CopyRun {
         // destination has when that copy was completed.
         std::optional<host::FileStatus> recorded;
         bool copied = false;
+        bool begun = false;  // a stop leaves the copies queued behind it unbegun
     };
     // Copies into one destination folder, handed to one worker together:
     // fewer hand-overs, and workers that seldom write into the same folder at
@@ -612,12 +616,17 @@ class CopyRun {
                 host::TargetFolder& target = workers_.state(worker);
                 const bool reached =
                     target.enter(batch->relative) == host::TargetFolder::Reach::Reached;
-                for (Copy& copy : batch->copies)
+                for (Copy& copy : batch->copies) {
+                    if (progress_.stopRequested()) break;
+                    copy.begun = true;
                     copy.copied = reached && copyOne(target, copy, run_.replace);
+                }
             },
             [this, batch = batch_] {
                 for (const Copy& copy : batch->copies) {
-                    if (copy.copied)
+                    if (!copy.begun)
+                        stopping();
+                    else if (copy.copied)
                         ++result_.cgcs;
                     else
                         recordFailure(copy.source, false);
@@ -645,6 +654,18 @@ class CopyRun {
 
     common::OrderedWork& copies() { return workers_.work(); }
     bool dryRun() const { return static_cast<bool>(run_.planned); }
+
+    // Whether the walk is to go on no further: the journal failed, or a stop
+    // was asked for. A stopped run lets its copies under way end, keeps its
+    // journal and stores no threshold, as a killed one does, so the next run
+    // continues it.
+    bool stopping() {
+        if (!stopped_ && progress_.stopRequested()) {
+            stopped_ = true;
+            result_.stopped = true;
+        }
+        return stopped_;
+    }
 
     // Every copy so far finished, in order.
     void finishAll() {
@@ -726,7 +747,7 @@ class CopyRun {
     std::vector<std::string> recordNotes_;             // log lines of the records, after the start
     // The interrupted run's destinations by source, in its order.
     std::unordered_map<std::string, std::deque<std::string>> resume_;
-    bool stopped_ = false;  // the journal could not be written: nothing more is copied
+    bool stopped_ = false;  // the journal could not be written, or a stop was asked for
 
     // Failures: kept by an earlier run, tried again by this one, kept for the next.
     std::vector<RetryEntry> retries_;

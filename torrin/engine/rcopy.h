@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/exclude_patterns.h"
@@ -53,15 +54,20 @@ struct RunResult {
     // its journal could not be written); the next run continues it. The log
     // line that says why.
     std::string storeFailure;
-    bool resumed = false;                    // it continued an interrupted run
+    bool resumed = false;  // it continued an interrupted run
+    // It was asked to stop (host::ProgressSink::stopRequested): it copied
+    // what it had begun, stored no threshold and kept its journal, so the
+    // next run continues it; the log says so in kStoppedLine.
+    bool stopped = false;
     std::vector<std::string> failedSources;  // the first failures, for a short report
 };
 
 // Runs one copy run on `run.workers` threads; what it writes to the target,
 // the log and the profile is the same whatever their number. `progress` gets
 // one step per qualifying file, in walk order, as the file is handed to a
-// worker (the window passes its busy indication; the unattended run passes a
-// host::NullProgress and processes no events). Never throws for a file or a
+// worker (the window passes its busy indication; the unattended run passes
+// one that asks for a stop on SIGINT or SIGTERM). Once `progress` asks for a
+// stop, no further copy is begun (see RunResult::stopped). Never throws for a file or a
 // folder that fails: those are counted, logged, and the run goes on.
 //
 // With a journal, the run is durable: each copy is recorded before it starts,
@@ -72,6 +78,10 @@ struct RunResult {
 // copied, any other is copied again to the same name. Failures are kept in
 // the retry list and tried first by the next run.
 RunResult rcopy(const RunDescription& run, host::ProgressSink& progress);
+
+// The log line of a stopped run, before its counts.
+inline constexpr std::string_view kStoppedLine =
+    "复制被中止，复制条件时间未更新，下次将继续本次复制。";
 
 // How many failed sources a RunResult names.
 inline constexpr std::size_t kReportedFailures = 10;
