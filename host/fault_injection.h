@@ -65,7 +65,8 @@ void setKillCopyAfterBytesForTesting(long long bytes) noexcept;
 // Ends the process at once, as a kill does: SIGKILL, or on Windows an
 // immediate termination.
 void killProcessNow() noexcept;
-// Sends `signal` to the process (on Windows, ends it with status 128 + signal).
+// Raises `signal` in the calling thread (on Windows, ends the process with
+// status 128 + signal).
 void signalProcessNow(int signal) noexcept;
 
 // --- Damaged copies ------------------------------------------------------
