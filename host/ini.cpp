@@ -27,18 +27,12 @@ IniFile::IniFile(std::string path) : path_(std::move(path)), text_({}, gbkToUtf8
 IniFile::IniFile(std::string path, std::string_view content)
     : path_(std::move(path)), text_(content, gbkToUtf8, utf8ToGbk) {}
 
-bool IniFile::save(bool durable, std::string* error) {
-    if (!text_.changed()) return true;
-    if (unreadable_) {
-        if (error) *error = "cannot read \"" + path_ + "\", so it is not overwritten";
-        return false;
-    }
-    if (const Status written = writeFileAtomically(path_, content(), durable); !written) {
-        if (error) *error = written.error().message();
-        return false;
-    }
+Status IniFile::save(bool durable) {
+    if (!text_.changed()) return {};
+    if (unreadable_) return Failure{"will not overwrite", path_, 0, "it exists but cannot be read"};
+    if (Status written = writeFileAtomically(path_, content(), durable); !written) return written;
     text_.markSaved();
-    return true;
+    return {};
 }
 
 std::string iniRead(const std::string& file, std::string_view section, std::string_view key,
@@ -46,7 +40,7 @@ std::string iniRead(const std::string& file, std::string_view section, std::stri
     return IniFile(file).read(section, key, defaultValue);
 }
 
-bool iniWrite(const std::string& file, std::string_view section, std::string_view key,
+Status iniWrite(const std::string& file, std::string_view section, std::string_view key,
               std::string_view value) {
     IniFile ini(file);
     ini.write(section, key, value);

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "base/ini_text.h"
+#include "host/result.h"
 
 namespace host {
 
@@ -26,11 +27,11 @@ class IniFile {
     void write(std::string_view section, std::string_view key, std::string_view value) {
         text_.write(section, key, value);
     }
-    // Writes the file atomically when anything changed. False when it could not
-    // be written (a read-only folder), with the reason in `error` when given;
-    // the file on disk is then unchanged. `durable`: the file and its folder
-    // are flushed to the device before it returns.
-    bool save(bool durable = false, std::string* error = nullptr);
+    // Writes the file atomically when anything changed. A failure (a read-only
+    // folder, a file that exists but could not be read) leaves the file on
+    // disk unchanged. `durable`: the file and its folder are flushed to the
+    // device before it returns.
+    Status save(bool durable = false);
     // The bytes save() would write.
     std::string content() const { return text_.content(); }
 
@@ -45,7 +46,7 @@ class IniFile {
 // One-shot helpers in the style of the platform's profile calls.
 std::string iniRead(const std::string& file, std::string_view section, std::string_view key,
                     std::string_view defaultValue);
-bool iniWrite(const std::string& file, std::string_view section, std::string_view key,
+Status iniWrite(const std::string& file, std::string_view section, std::string_view key,
               std::string_view value);
 
 }  // namespace host

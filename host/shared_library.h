@@ -5,11 +5,13 @@
 
 #include <string>
 
+#include "host/result.h"
+
 namespace host {
 
 // The address of `symbol` in the shared library at `path`, which stays loaded
 // for the rest of the process (its own dependencies are looked up beside it
-// on Windows); nullptr with the system's reason in `reason`.
-void* librarySymbol(const std::string& path, const char* symbol, std::string* reason) noexcept;
+// on Windows).
+Result<void*> librarySymbol(const std::string& path, const char* symbol) noexcept;
 
 }  // namespace host

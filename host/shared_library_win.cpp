@@ -3,17 +3,16 @@
 
 namespace host {
 
-void* librarySymbol(const std::string& path, const char* symbol, std::string* reason) noexcept {
+Result<void*> librarySymbol(const std::string& path, const char* symbol) noexcept {
     try {
         // The library's own DLLs (Qt's) are looked up in its folder first.
         const HMODULE library = ::LoadLibraryExW(windows::systemPath(path).c_str(), nullptr,
                                                  LOAD_WITH_ALTERED_SEARCH_PATH);
         FARPROC address = library ? ::GetProcAddress(library, symbol) : nullptr;
-        if (!address && reason) *reason = windows::systemMessage(::GetLastError());
-        return reinterpret_cast<void*>(address);
+        if (address) return reinterpret_cast<void*>(address);
+        return Failure{"cannot load", path, static_cast<int>(::GetLastError()), {}};
     } catch (...) {
-        if (reason) reason->clear();
-        return nullptr;
+        return Failure{"out of memory loading", path, ERROR_NOT_ENOUGH_MEMORY, {}};
     }
 }
 

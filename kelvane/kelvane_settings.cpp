@@ -34,7 +34,7 @@ MainSettings loadMainSettings(const std::string& profile) {
     return settings;
 }
 
-bool saveMainSettings(const std::string& profile, const MainSettings& settings) {
+host::Status saveMainSettings(const std::string& profile, const MainSettings& settings) {
     host::IniFile ini(profile);
     ini.write(kSettingsSection, "sle_1", settings.sle_1);
     ini.write(kSettingsSection, "sle_2", settings.sle_2);

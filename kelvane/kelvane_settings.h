@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "host/result.h"
 #include "kelvane/inventory/browse_condition.h"
 
 namespace kelvane {
@@ -27,9 +28,9 @@ std::string profilePath(const std::string& ap_path);
 
 // Missing file, section or key gives the defaults above; never throws.
 MainSettings loadMainSettings(const std::string& profile);
-// Writes all five keys; false when the file could not be written (ignored by
-// the window, as a read-only working folder must not stop the program closing).
-bool saveMainSettings(const std::string& profile, const MainSettings& settings);
+// Writes all five keys. A failure leaves the file as it was (the window lets
+// it go: a read-only working folder must not stop the program closing).
+host::Status saveMainSettings(const std::string& profile, const MainSettings& settings);
 
 // The 0-based item of the browse-condition list (ddlb_3) that shows `szf`:
 // 1..3 for a condition, 0 (the label item) for none.

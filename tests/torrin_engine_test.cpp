@@ -476,7 +476,7 @@ TEST(RunRecords, ATruncatedLastLineIsLeftOutAndNamesReadBack) {
 // --- the stored threshold ----------------------------------------------------
 
 TEST_F(CopyRunTest, FdtIsTheStartTimeOneSecondBackAndStoredOnlyAfterTheCopies) {
-    host::iniWrite(run_.profile, "other", "mpath", "/somewhere");
+    ASSERT_TRUE(host::iniWrite(run_.profile, "other", "mpath", "/somewhere"));
     sourceFile("a.txt", kNewer);
     std::string fdtAtFirstCopy = "<none>";
     hook_.onStep = [&](long, const std::string&) {

@@ -378,7 +378,7 @@ TEST_F(CopyWindowRun, AScheduledRunsThresholdSurvivesTheWindowAndItsStart) {
     click(*window, "cb_1");
     EXPECT_EQ(host.messages, (std::vector<Message>{{"提示", "另一次复制正在进行，本次未运行"}}));
     EXPECT_FALSE(std::filesystem::exists(folder / "target/a.txt"));
-    host::iniWrite(app.profile(), "other", "fdt", "2024-06-07 08:09:10");
+    ASSERT_TRUE(host::iniWrite(app.profile(), "other", "fdt", "2024-06-07 08:09:10"));
     scheduled.release();
     window->close();
     EXPECT_EQ(stored("fdt"), "2024-06-07 08:09:10");

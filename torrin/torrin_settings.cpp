@@ -62,7 +62,7 @@ bool isValidThreshold(std::string_view text) {
     return base::isDate(host::gbkLeft(text, 10)) && base::isTime(host::gbkRight(text, 8));
 }
 
-bool saveCloseSettings(const std::string& profile, const CloseState& state) {
+host::Status saveCloseSettings(const std::string& profile, const CloseState& state) {
     host::IniFile ini(profile);
     ini.write(kSettingsSection, "sfth", optionText(state.replace));
     ini.write(kSettingsSection, "bkycwj", optionText(state.includeHidden));
@@ -78,7 +78,7 @@ bool saveCloseSettings(const std::string& profile, const CloseState& state) {
     return ini.save();
 }
 
-bool saveTarget(const std::string& profile, const std::string& target) {
+host::Status saveTarget(const std::string& profile, const std::string& target) {
     return host::iniWrite(profile, kSettingsSection, "mpath", target);
 }
 

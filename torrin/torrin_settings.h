@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "host/result.h"
+
 namespace torrin {
 
 inline constexpr std::string_view kSettingsSection = "other";
@@ -65,11 +67,12 @@ struct CloseState {
 };
 
 // Writes the close-time keys: "fdt" only when the threshold is valid, the
-// "ypath" keys only when there is at least one row. False when the file could
-// not be written (a read-only working folder must not stop the program closing).
-bool saveCloseSettings(const std::string& profile, const CloseState& state);
+// "ypath" keys only when there is at least one row. A failure leaves the file
+// as it was (the window lets it go: a read-only working folder must not stop
+// the program closing).
+host::Status saveCloseSettings(const std::string& profile, const CloseState& state);
 
 // Writes "mpath" at once (the target was just chosen).
-bool saveTarget(const std::string& profile, const std::string& target);
+host::Status saveTarget(const std::string& profile, const std::string& target);
 
 }  // namespace torrin

@@ -34,13 +34,12 @@ std::string windowLibraryPath() {
 int openWindow(int argc, char** argv, const torapp& app) {
     using Entry = int (*)(int, char**, const torapp*);
     const std::string library = windowLibraryPath();
-    std::string reason;
-    void* entry = host::librarySymbol(library, "torrin_window_main", &reason);
+    const host::Result<void*> entry = host::librarySymbol(library, "torrin_window_main");
     if (!entry) {
-        std::cerr << "torrin: cannot open the window: " << reason << "\n";
+        std::cerr << "torrin: cannot open the window: " << entry.error().message() << "\n";
         return kExitCheckFailed;
     }
-    return reinterpret_cast<Entry>(entry)(argc, argv, &app);
+    return reinterpret_cast<Entry>(*entry)(argc, argv, &app);
 }
 
 }  // namespace torrin

@@ -60,28 +60,20 @@ CopyPaths Copier::paths(std::string_view name) const {
     return {plan_.sourceFolder + std::string(name), plan_.targetFolder + std::string(name)};
 }
 
-bool Copier::insideTarget(const std::string& target, std::string_view tail, std::string& error) {
+host::Status Copier::insideTarget(const std::string& target, std::string_view tail) {
+    const host::Failure outside{"will not write", target, 0, "it is outside the target folder"};
     const bool joined =
         !tail.empty() &&
         (host::isSeparator(tail.front()) ||
          (!plan_.targetFolder.empty() && host::isSeparator(plan_.targetFolder.back())));
-    if (!joined || hasParentStep(tail)) {
-        error = "outside the target folder: " + target;
-        return false;
-    }
+    if (!joined || hasParentStep(tail)) return outside;
     // Each folder is reached from the target folder's handle and made there,
     // so a link inside the target folder, or one put there during the run,
     // can never have folders made or bytes written at its other end.
     const host::Result<host::TargetFolder::Reach> reached = target_.enter(host::parentPath(tail));
-    if (!reached) {
-        error = reached.error().message();
-        return false;
-    }
-    if (*reached == host::TargetFolder::Reach::Outside) {
-        error = "outside the target folder: " + target;
-        return false;
-    }
-    return true;
+    if (!reached) return reached.error();
+    if (*reached == host::TargetFolder::Reach::Outside) return outside;
+    return {};
 }
 
 CopyOutcome Copier::copy(std::string_view name) {
@@ -109,7 +101,12 @@ CopyOutcome Copier::copy(std::string_view name) {
     // reading of the file is not repeated.
     const bool folderKnown = target_.path() == host::parentPath(where.target);
     if (!folderKnown && missing()) return outcome;
-    if (!insideTarget(where.target, tail, outcome.error)) return outcome;
+    const auto reachTarget = [&] {
+        const host::Status inside = insideTarget(where.target, tail);
+        if (!inside) outcome.error = inside.error().message();
+        return bool(inside);
+    };
+    if (!reachTarget()) return outcome;
     const auto copyHere = [&] {
         const host::Status copied = target_.copyHere(where.source, base, plan_.replace);
         outcome.copied = bool(copied);
@@ -122,8 +119,8 @@ CopyOutcome Copier::copy(std::string_view name) {
         // reach and make it once more. Any other failure (a copy that did
         // not verify among them) stands.
         target_.leave();
-        if (!insideTarget(where.target, tail, outcome.error)) return outcome;
         outcome.error.clear();
+        if (!reachTarget()) return outcome;
         copyHere();
     }
     if (!outcome.copied)

@@ -62,7 +62,7 @@ class Copier {
     CopyOutcome copy(std::string_view name);
 
   private:
-    bool insideTarget(const std::string& target, std::string_view tail, std::string& error);
+    host::Status insideTarget(const std::string& target, std::string_view tail);
 
     CopyPlan plan_;
     // Holds the last folder reached: rows of one folder follow each other, so

@@ -441,7 +441,7 @@ void w_htmd::saveSettings() {
     settings.hjlltj = szf;
     settings.em_1rq = fieldText(em_1_);
     // A read-only working folder must not keep the window from closing.
-    saveMainSettings(profile_, settings);
+    static_cast<void>(saveMainSettings(profile_, settings));
 }
 
 void w_htmd::closeEvent(QCloseEvent* event) {

@@ -192,7 +192,9 @@ class CopyRun {
     void commitRecords() {
         if (dryRun()) return;
         if (run_.journal.empty()) {
-            if (!run_.profile.empty() && !stopped_) storeThreshold(false);
+            if (run_.profile.empty() || stopped_) return;
+            if (const host::Status stored = storeThreshold(false); !stored)
+                failToStore(stored.error().message());
             return;
         }
         if (stopped_) return;
@@ -205,18 +207,18 @@ class CopyRun {
                     : host::writeFileAtomically(run_.retryList, retryListText(newRetries_), true);
             if (!stored) return failToStore(stored.error().message());
         }
-        std::string error;
-        if (!storeThreshold(true, &error)) return failToStore(error);
+        if (const host::Status stored = storeThreshold(true); !stored)
+            return failToStore(stored.error().message());
         host::faults::reach(host::faults::kThresholdStored);
         journal_.close();
         if (const host::Status removed = host::removeFileDurably(run_.journal); !removed)
             failToStore(removed.error().message());
     }
 
-    bool storeThreshold(bool durable, std::string* error = nullptr) {
+    host::Status storeThreshold(bool durable) {
         host::IniFile ini(run_.profile);
         ini.write("other", "fdt", result_.startTime);
-        return ini.save(durable, error);
+        return ini.save(durable);
     }
 
     void failToStore(const std::string& reason) {

@@ -228,7 +228,7 @@ void w_copy::saveSettings() {
     // must not keep the window from closing.
     host::ExclusiveLock lock;
     static_cast<void>(lockSettings(app_, lock, true));
-    saveCloseSettings(app_.profile(), state);
+    static_cast<void>(saveCloseSettings(app_.profile(), state));
 }
 
 void w_copy::closeEvent(QCloseEvent* event) {

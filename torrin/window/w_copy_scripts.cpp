@@ -65,7 +65,8 @@ void w_copy::pb_1_clicked() {
     // after a run that holds the settings ends.
     host::ExclusiveLock lock;
     static_cast<void>(lockSettings(app_, lock, true));
-    saveTarget(app_.profile(), ls_path2);
+    // A target that cannot be stored now is stored again as the window closes.
+    static_cast<void>(saveTarget(app_.profile(), ls_path2));
 }
 
 void w_copy::clickRow(long row, Qt::KeyboardModifiers modifiers) {
