@@ -27,6 +27,7 @@
 #include "kelvane/copy/open_listed_file.h"
 #include "kelvane/window/w_htmd.h"
 #include "kelvane/window/w_put.h"
+#include "support/run_stop.h"
 #include "support/temp_folder.h"
 #include "tests/support/scripted_host.h"
 
@@ -226,6 +227,43 @@ TEST_F(CopyWindow, NamesEscapingTheTargetFailAndTheRunGoesOn) {
     copy();
     EXPECT_EQ(results(), (std::vector<std::string>{"失败", "成功"}));
     EXPECT_EQ(TempFolder::read(folder / "secret.txt"), "s");
+}
+
+// Esc while the copy runs on its worker: the copies under way end and are
+// marked, no other is begun, nothing more is said, and list 1's marks name
+// exactly the files the target holds.
+TEST_F(CopyWindow, EscStopsTheCopyAfterTheFilesUnderWay) {
+    folder.write("selmo1.ini", "[other]\r\njobs=2\r\n");
+    constexpr int kFiles = 60;
+    for (int i = 0; i < kFiles; ++i) {
+        const std::string name = "/f" + std::to_string(100 + i) + ".txt";
+        folder.write("src" + name, name);
+        add(window.dw_1(), name);
+    }
+    host::faults::setWorkDelayForTesting(20000);
+    bool stoppedWhileBusy = false;
+    const testing_support::OnceFolderHolds stopper(dst, 3, [&] {
+        QShortcut* esc = testing_support::stopKey(window);
+        stoppedWhileBusy = esc && window.busy().isBusy();
+        if (esc) emit esc->activated();
+    });
+    copy();
+    host::faults::setWorkDelayForTesting(0);
+    EXPECT_TRUE(stoppedWhileBusy);
+    EXPECT_EQ(host.messages, Messages{});
+    EXPECT_FALSE(window.busy().isBusy());
+    // Esc stopped the run, not the program: closing would have saved sle_1.
+    QApplication::processEvents();
+    EXPECT_EQ(TempFolder::read(folder / "selmo1.ini"), "[other]\r\njobs=2\r\n");
+    long copied = 0;
+    for (long row = 1; row <= window.dw_1().rowcount(); ++row) {
+        const std::string name = window.dw_1().getitemstring(row, "md");
+        const bool there = std::filesystem::exists(testing_support::fsPath(dst + name));
+        EXPECT_EQ(window.dw_1().getitemstring(row, "jg"), there ? "成功" : "不同") << name;
+        copied += there;
+    }
+    EXPECT_GE(copied, 3);
+    EXPECT_LT(copied, kFiles);
 }
 
 TEST_F(CopyWindow, OtherScriptsAreRefusedWhileTheCopyRuns) {

@@ -24,6 +24,8 @@
 #include "host/desktop.h"
 #include "host/encoding.h"
 #include "host/ini.h"
+#include "host/fault_injection.h"
+#include "support/run_stop.h"
 #include "support/temp_folder.h"
 #include "tests/support/scripted_host.h"
 #include "torrin/window/w_copy.h"
@@ -382,6 +384,49 @@ TEST_F(CopyWindowRun, AScheduledRunsThresholdSurvivesTheWindowAndItsStart) {
     scheduled.release();
     window->close();
     EXPECT_EQ(stored("fdt"), "2024-06-07 08:09:10");
+}
+
+// Closing the window while a run copies stops the run after the files under
+// way: no question, the log says so, no threshold is stored and the journal
+// stays; the window closes at the run's end, and the next run goes on.
+TEST_F(CopyWindowRun, AClosedWindowStopsItsRunAndTheNextRunContinuesIt) {
+    writeProfile("[other]\r\njobs=2\r\n");
+    constexpr int kFiles = 60;
+    for (int i = 0; i < kFiles; ++i)
+        folder.write("src/many/f" + std::to_string(100 + i) + ".txt", "x");
+    auto window = readyWindow();
+    window->rb_2()->setChecked(true);
+    host::faults::setWorkDelayForTesting(20000);
+    bool closeHeld = false;
+    const testing_support::OnceFolderHolds closer(folder / "target/many", 3,
+                                                  [&] { closeHeld = !window->close(); });
+    click(*window, "cb_1");
+    host::faults::setWorkDelayForTesting(0);
+    QApplication::processEvents();
+    EXPECT_TRUE(closeHeld);
+    EXPECT_EQ(host.messages, std::vector<Message>{});
+    EXPECT_EQ(stored("mpath"), folder / "target");  // the held close has happened
+    EXPECT_EQ(stored("fdt"), "2001-01-01 00:00:00");
+    EXPECT_TRUE(std::filesystem::exists(testing_support::fsPath(app.journal())));
+    const std::string log = host::gbkToUtf8(TempFolder::read(app.logfile()));
+    EXPECT_NE(log.find(torrin::kStoppedLine), std::string::npos) << log;
+    const auto copied = std::distance(
+        std::filesystem::directory_iterator(testing_support::fsPath(folder / "target/many")), {});
+    EXPECT_LT(copied, kFiles);
+
+    // What the closed window stored is what the next one starts from.
+    auto next = openWindow();
+    EXPECT_EQ(rows(*next), std::vector<std::string>{folder / "src"});
+    next->rb_2()->setChecked(true);
+    click(*next, "cb_1");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(
+                                testing_support::fsPath(folder / "target/many")),
+                            {}),
+              kFiles);
+    EXPECT_NE(host::gbkToUtf8(TempFolder::read(app.logfile())).find("继续上次中断的复制"),
+              std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(testing_support::fsPath(app.journal())));
+    EXPECT_EQ(stored("fdt"), next->lastRun()->startTime);
 }
 
 TEST_F(CopyWindowRun, ListChangesAndASecondStartAreRefusedWhileARunIsActive) {

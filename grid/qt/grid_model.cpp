@@ -46,11 +46,12 @@ int GridModel::rowCount(const QModelIndex& parent) const {
 }
 
 int GridModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : grid_.columnCount();
+    if (parent.isValid()) return 0;
+    return lent_ ? lentColumns_ : grid_.columnCount();
 }
 
 QVariant GridModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= rows_) return {};
+    if (lent_ || !index.isValid() || index.row() >= rows_) return {};
     long row = index.row() + 1;
     // While the grid's redraw is off the grid may hold fewer rows than the
     // model announced; such rows read as empty.
@@ -85,6 +86,10 @@ QVariant GridModel::data(const QModelIndex& index, int role) const {
 QVariant GridModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (role != Qt::DisplayRole) return {};
     if (orientation == Qt::Vertical) return section + 1;
+    if (lent_) {
+        if (section < 0 || section >= static_cast<int>(lentHeadings_.size())) return {};
+        return lentHeadings_[static_cast<std::size_t>(section)];
+    }
     if (section < 0 || section >= grid_.columnCount()) return {};
     return QString::fromUtf8(grid_.headerText(section));
 }
@@ -101,6 +106,25 @@ void GridModel::refreshRow(long row) {
     if (row < 1 || row > rows_ || grid_.columnCount() == 0) return;
     emit dataChanged(index(static_cast<int>(row - 1), 0),
                      index(static_cast<int>(row - 1), grid_.columnCount() - 1));
+}
+
+void GridModel::lend() {
+    if (lent_) return;
+    lentColumns_ = grid_.columnCount();
+    lentHeadings_.clear();
+    for (int column = 0; column < lentColumns_; ++column)
+        lentHeadings_.push_back(QString::fromUtf8(grid_.headerText(column)));
+    grid_.setObserver(nullptr);
+    lent_ = true;
+}
+
+void GridModel::takeBack() {
+    if (!lent_) return;
+    lent_ = false;
+    grid_.setObserver(this);
+    rowsAboutToBeReset();
+    rowsReset();
+    headerChanged();
 }
 
 void GridModel::rowsAboutToBeReset() {

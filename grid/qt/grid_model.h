@@ -5,6 +5,7 @@
 #include <QAbstractTableModel>
 #include <QColor>
 #include <optional>
+#include <vector>
 
 #include "grid/grid.h"
 
@@ -31,6 +32,12 @@ class GridModel : public QAbstractTableModel, public GridObserver {
     void setCurrentRow(long row);
     long currentRow() const noexcept { return currentRow_; }
 
+    // The grid lent to another thread: until takeBack() the model reads
+    // nothing of it and hears nothing from it (cells read as empty, the row
+    // count and headings stay as they were); takeBack() shows it anew.
+    void lend();
+    void takeBack();
+
     // GridObserver
     void rowsReset() override;
     void rowsInserted(long first, long last) override;
@@ -49,6 +56,9 @@ class GridModel : public QAbstractTableModel, public GridObserver {
     void refreshRow(long row);
 
     Grid& grid_;
+    bool lent_ = false;
+    int lentColumns_ = 0;
+    std::vector<QString> lentHeadings_;
     // Views learn the row count from the model, and Qt requires it to change
     // only between the begin/end calls, so it is kept apart from the grid's.
     int rows_ = 0;

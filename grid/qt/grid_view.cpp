@@ -2,8 +2,10 @@
 
 #include <QHeaderView>
 #include <QLabel>
+#include <QPointer>
 #include <QTableView>
 #include <QVBoxLayout>
+#include <vector>
 
 #include "grid/qt/grid_model.h"
 
@@ -66,6 +68,41 @@ GridView::~GridView() = default;
 
 void GridView::updateFooter() {
     if (footer_) footer_->setText(QString::fromUtf8(grid_.footerText()));
+}
+
+namespace {
+
+// The grids of a window's views lent for the guard's life, given back also
+// when the work throws.
+class LentGrids {
+  public:
+    explicit LentGrids(QWidget& window) {
+        for (GridView* view : window.findChildren<GridView*>()) {
+            view->setUpdatesEnabled(false);
+            view->model().lend();
+            views_.emplace_back(view);
+        }
+    }
+    ~LentGrids() {
+        for (const QPointer<GridView>& view : views_) {
+            if (!view) continue;
+            view->model().takeBack();
+            view->setUpdatesEnabled(true);
+        }
+    }
+    LentGrids(const LentGrids&) = delete;
+    LentGrids& operator=(const LentGrids&) = delete;
+
+  private:
+    std::vector<QPointer<GridView>> views_;
+};
+
+}  // namespace
+
+bool runWithGridsLent(QWidget& window, host::BusyIndicator& busy,
+                      const std::function<void(host::ProgressSink&)>& work) {
+    const LentGrids lent(window);
+    return busy.runOnWorker(work);
 }
 
 }  // namespace grid

@@ -7,6 +7,8 @@
 #include <functional>
 
 #include "grid/grid.h"
+#include "host/progress.h"
+#include "host/qt/busy.h"
 
 class QLabel;
 class QTableView;
@@ -46,5 +48,12 @@ class GridView : public QWidget {
     QLabel* footer_ = nullptr;
     std::function<bool()> clicksAccepted_;
 };
+
+// Runs `work` on a worker thread (host::BusyIndicator::runOnWorker) with
+// every grid shown in `window` lent to it (GridModel::lend): meanwhile the
+// views keep what they show, with their repainting off, and they show the
+// grids anew when the work has ended. True when a stop was asked for.
+bool runWithGridsLent(QWidget& window, host::BusyIndicator& busy,
+                      const std::function<void(host::ProgressSink&)>& work);
 
 }  // namespace grid

@@ -1,7 +1,14 @@
 #include "host/qt/busy.h"
 
 #include <QApplication>
+#include <QEventLoop>
+#include <QMetaObject>
+#include <QShortcut>
 #include <QTimer>
+#include <exception>
+#include <mutex>
+#include <string>
+#include <thread>
 
 #include "host/desktop.h"
 #include "host/paths.h"
@@ -30,12 +37,27 @@ BusyIndicator::BusyIndicator(QWidget* window, QLabel* progressLine)
 void BusyIndicator::begin() {
     if (depth_++ > 0) return;
     alternate_ = false;
+    stop_ = false;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     if (progressLine_) {
         progressLine_->clear();
         progressLine_->show();
     }
     if (window_ && minimizesDuringRuns()) window_->showMinimized();
+    // Esc stops the run. Only while one runs: the rest of the time it is the
+    // window's own (its exit button, a cell editor's cancel), and the
+    // window's own Esc shortcuts wait meanwhile.
+    if (window_) {
+        for (QShortcut* key : window_->findChildren<QShortcut*>()) {
+            if (key->isEnabled() && key->key() == QKeySequence(Qt::Key_Escape)) {
+                key->setEnabled(false);
+                heldKeys_.emplace_back(key);
+            }
+        }
+        stopKey_ = new QShortcut(QKeySequence(Qt::Key_Escape), window_.data());
+        QObject::connect(stopKey_.data(), &QShortcut::activated, window_.data(),
+                         [this] { requestStop(); });
+    }
     sinceRepaint_.start();
     QApplication::processEvents();
 }
@@ -43,17 +65,104 @@ void BusyIndicator::begin() {
 void BusyIndicator::step(long count, std::string_view current) {
     // The alternation is kept per item; only its display is throttled.
     alternate_ = !alternate_;
-    if (sinceRepaint_.elapsed() < kRepaintIntervalMs) return;
+    if (show(count, current)) QApplication::processEvents();
+}
+
+bool BusyIndicator::show(long count, std::string_view current) {
+    if (sinceRepaint_.elapsed() < kRepaintIntervalMs) return false;
     sinceRepaint_.restart();
     if (window_) window_->setWindowIcon(alternate_ ? alternateIcon() : idleIcon());
     if (progressLine_) {
         progressLine_->setText(QString("%1  %2").arg(count).arg(toQString(current)));
     }
-    QApplication::processEvents();
+    return true;
+}
+
+void BusyIndicator::requestStop() noexcept {
+    if (depth_ > 0) stop_ = true;
+}
+
+namespace {
+
+// The worker's side of the progress: the latest step is kept, and one queued
+// call at a time carries it to the window's thread.
+class WorkerProgress : public ProgressSink {
+  public:
+    WorkerProgress(QObject* receiver, const std::function<void(long, std::string_view)>& shown,
+                   const ProgressSink& stop)
+        : receiver_(receiver), shown_(shown), stop_(stop) {}
+
+    void step(long count, std::string_view current) override {
+        {
+            std::lock_guard lock(mutex_);
+            count_ = count;
+            current_.assign(current);
+        }
+        if (posted_.exchange(true)) return;
+        QMetaObject::invokeMethod(
+            receiver_,
+            [this] {
+                posted_ = false;
+                long count;
+                std::string current;
+                {
+                    std::lock_guard lock(mutex_);
+                    count = count_;
+                    current.swap(current_);
+                }
+                shown_(count, current);
+            },
+            Qt::QueuedConnection);
+    }
+    bool stopRequested() const noexcept override { return stop_.stopRequested(); }
+
+  private:
+    QObject* receiver_;
+    const std::function<void(long, std::string_view)>& shown_;
+    const ProgressSink& stop_;
+    std::mutex mutex_;
+    long count_ = 0;
+    std::string current_;
+    std::atomic<bool> posted_{false};
+};
+
+}  // namespace
+
+bool BusyIndicator::runOnWorker(const std::function<void(ProgressSink&)>& work) {
+    const BusyRun run(*this);
+    const std::function<void(long, std::string_view)> shown = [this](long count,
+                                                                       std::string_view current) {
+        // The icon alternates with the count: steps between two calls are
+        // not seen here one by one.
+        alternate_ = count % 2 != 0;
+        show(count, current);
+    };
+    // Calls still queued for the receiver when it goes are dropped with it;
+    // no event is processed between the end of the loop and then.
+    QObject receiver;
+    WorkerProgress progress(&receiver, shown, *this);
+    QEventLoop loop;
+    std::exception_ptr failure;
+    std::thread worker([&] {
+        try {
+            work(progress);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        QMetaObject::invokeMethod(&receiver, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+    });
+    loop.exec();
+    worker.join();
+    if (failure) std::rethrow_exception(failure);
+    return stopRequested();
 }
 
 void BusyIndicator::end() {
     if (depth_ == 0 || --depth_ > 0) return;
+    delete stopKey_.data();
+    for (const QPointer<QShortcut>& key : heldKeys_)
+        if (key) key->setEnabled(true);
+    heldKeys_.clear();
     if (window_) window_->setWindowIcon(idleIcon());
     if (window_ && minimizesDuringRuns()) window_->showNormal();
     if (progressLine_) progressLine_->hide();
@@ -70,6 +179,7 @@ void BusyIndicator::end() {
 bool BusyIndicator::allowClose() {
     if (depth_ == 0) return true;
     closePending_ = true;
+    requestStop();
     return false;
 }
 

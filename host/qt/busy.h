@@ -3,20 +3,29 @@
 // (host::minimizesDuringRuns says why). A progress line shows the running count
 // and the current name, the cursor shows busy, and the window icon alternates
 // between "hand.ico" and "flower.ico". What reaches the screen is throttled to
-// about 20 updates a second; pending events are processed then, so the window
-// repaints.
+// about 20 updates a second.
 //
 // While a run is active isBusy() is true: controls that would start another
 // operation or change a list must ignore clicks, and a close request is held
 // until the run has ended.
+//
+// The engines' work of a run (walks, checks, imports, copies) goes to a
+// worker thread through runOnWorker(): the window's events go on meanwhile,
+// the worker's progress reaches the progress line through queued calls, and a
+// stop asked for (Esc while the run is active, or a close) reaches the engine
+// through its progress sink, which it polls between files.
 #pragma once
 
 #include <QElapsedTimer>
 #include <QIcon>
 #include <QLabel>
 #include <QPointer>
+#include <QShortcut>
 #include <QWidget>
+#include <atomic>
+#include <functional>
 #include <string_view>
+#include <vector>
 
 #include "host/progress.h"
 
@@ -35,20 +44,45 @@ class BusyIndicator : public ProgressSink {
     // restored; a close requested meanwhile is carried out now.
     void end();
     // Called from the window's close event: true when closing may go on now;
-    // false when a run is active (the close then happens at its end).
+    // false when a run is active (it is asked to stop, and the close then
+    // happens at its end).
     bool allowClose();
+
+    // Asks the active run to stop after the files in flight; nothing when no
+    // run is active. A stop holds to the end of the outermost run.
+    void requestStop() noexcept;
+    bool stopRequested() const noexcept override { return stop_.load(); }
+
+    // Runs `work` on a worker thread, within a run, and returns when it has
+    // ended; meanwhile the events of the window are processed (a local event
+    // loop), so a script that calls this still ends after its work, as it did
+    // when the work ran here. `work` gets a progress sink that may be used
+    // from any thread: its steps are shown here, throttled, and it asks for a
+    // stop once one is requested. What `work` throws is thrown here. True
+    // when a stop was requested.
+    bool runOnWorker(const std::function<void(ProgressSink&)>& work);
 
     static QIcon idleIcon();
     static QIcon alternateIcon();
 
   private:
+    // Shows a step (throttled): icon, progress line.
+    bool show(long count, std::string_view current);
+
     QPointer<QWidget> window_;
     QPointer<QLabel> progressLine_;
     QElapsedTimer sinceRepaint_;
     int depth_ = 0;
     bool alternate_ = false;
     bool closePending_ = false;
+    std::atomic<bool> stop_{false};
+    QPointer<QShortcut> stopKey_;
+    std::vector<QPointer<QShortcut>> heldKeys_;
 };
+
+// Thrown by a window's script step when its run was stopped: the script ends
+// there, quietly (host::runScript catches it).
+struct RunStopped {};
 
 // A run for the lifetime of the guard, ended also when an exception leaves it.
 class BusyRun {

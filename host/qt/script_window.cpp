@@ -51,6 +51,8 @@ bool runScript(const BusyIndicator& busy, const std::function<void()>& script,
     if (busy.isBusy()) return false;
     try {
         script();
+    } catch (const RunStopped&) {
+        // Stopped by the user: what was done shows, and nothing more is said.
     } catch (...) {
         failed(std::current_exception());
     }

@@ -42,7 +42,8 @@ class FieldTexts {
 };
 
 // Runs a control's script unless an operation is running (false then). An
-// exception leaving the script goes to `failed` and the window stays open.
+// exception leaving the script goes to `failed` and the window stays open;
+// RunStopped ends the script quietly.
 bool runScript(const BusyIndicator& busy, const std::function<void()>& script,
                const std::function<void(std::exception_ptr)>& failed);
 

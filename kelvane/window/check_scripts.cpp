@@ -97,8 +97,10 @@ void mdhd(w_htmd& window) {
     window.addszf = checkOption(host::fromQString(window.ddlb_2()->currentText().left(1)));
     CheckSettings settings{window.ls_path1, window.ls_path2, window.addszf,
                            common::storedWorkers(window.profile())};
-    mdhd({window.dw_1(), window.dw_2(), window.dw_3(), window.dw_4()}, settings, window.zfmdxg,
-         window.busy());
+    window.runOnWorker([&](host::ProgressSink& progress) {
+        mdhd({window.dw_1(), window.dw_2(), window.dw_3(), window.dw_4()}, settings,
+             window.zfmdxg, progress);
+    });
 }
 
 void xsjg(w_htmd& window) {

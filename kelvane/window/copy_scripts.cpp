@@ -70,12 +70,12 @@ void cb_17_clicked(w_htmd& window) {
     }
     plan.sourceFolder = window.fieldText(sle_1);
 
-    {
-        // Busy: every other script is refused until the run ends, so list 1
-        // keeps the rows counted above.
-        host::BusyRun run(window.busy());
-        copyShownRows(dw_1, plan, window.busy(), {}, common::storedWorkers(window.profile()));
-    }
+    // Busy: every other script is refused until the run ends, so list 1
+    // keeps the rows counted above.
+    const int workers = common::storedWorkers(window.profile());
+    window.runOnWorker([&](host::ProgressSink& progress) {
+        copyShownRows(dw_1, plan, progress, {}, workers);
+    });
     host.messageBox(kTitle, "文件复制结束");
 }
 

@@ -51,12 +51,11 @@ void cb_10_clicked(w_htmd& window) {
         return;
     }
     grid::Grid& grid = window.chosenGrid();
-    {
-        host::BusyRun run(window.busy());
+    window.runOnWorker([&](host::ProgressSink& progress) {
         grid.importtext(text);
         // Pasted names stay as they are, blanks included.
-        renumberShownRows(grid, false, window.busy());
-    }
+        renumberShownRows(grid, false, progress);
+    });
     host.messageBox("信息提示", "导入完成!");
 }
 

@@ -17,14 +17,13 @@ int drwj(w_htmd& window, const std::string& str_savename, grid::Grid& dw9) {
     const int eh = window.em_2()->value();
     const int el = window.em_3()->value();
     std::string failure;
-    {
-        host::BusyRun run(window.busy());
+    window.runOnWorker([&](host::ProgressSink& progress) {
         try {
-            importListFile(dw9, str_savename, eh, el, window.busy());
+            importListFile(dw9, str_savename, eh, el, progress);
         } catch (const ListFileError& error) {
             failure = "文件“" + error.path() + "”导入失败：" + error.reason();
         }
-    }
+    });
     // Shown after the run, so the busy indication does not stay up behind it.
     if (!failure.empty()) {
         host.messageBox("信息提示", failure);

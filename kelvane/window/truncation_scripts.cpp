@@ -26,10 +26,7 @@ void cb_11_clicked(w_htmd& window) {
                                                            : "数据窗口2无数据，不能进行截取操作!");
         return;
     }
-    {
-        host::BusyRun run(window.busy());
-        cutNames(grid, start, window.busy());
-    }
+    window.runOnWorker([&](host::ProgressSink& progress) { cutNames(grid, start, progress); });
     window.hostServices().messageBox("信息提示", "截取完成!");
 }
 

@@ -448,6 +448,10 @@ void w_htmd::closeEvent(QCloseEvent* event) {
     host::closeWindow(event, *busy_, settingsSaved_, [this] { saveSettings(); });
 }
 
+void w_htmd::runOnWorker(const std::function<void(host::ProgressSink&)>& work) {
+    if (grid::runWithGridsLent(*this, *busy_, work)) throw host::RunStopped{};
+}
+
 bool w_htmd::runScript(const std::function<void()>& script) {
     return host::runScript(*busy_, script, [this](std::exception_ptr failure) {
         try {

@@ -126,6 +126,10 @@ class w_htmd : public QWidget {
     // False when refused: a control that changed its own state on the way
     // (a drop-down, a radio button) must then be put back to the state in force.
     bool runScript(const std::function<void()>& script);
+    // Runs an engine's `work` on a worker thread, within a busy run, the
+    // lists lent to it; a stop asked for meanwhile (Esc, a close) ends the
+    // calling script there (host::RunStopped), with what was done shown.
+    void runOnWorker(const std::function<void(host::ProgressSink&)>& work);
 
   protected:
     void closeEvent(QCloseEvent* event) override;

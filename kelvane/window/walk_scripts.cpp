@@ -30,10 +30,9 @@ std::string firstCharacter(const QComboBox* list) {
 void walkInto(w_htmd& window, const std::string& topFolder, const std::string& root,
               grid::Grid& grid, WalkOptions& options) {
     options.exclude = common::ExcludePatterns(common::storedPatterns(window.profile()));
-    // The busy run refuses other operations and holds a close request, so the
-    // grid being filled cannot go away under the walk.
-    host::BusyRun run(window.busy());
-    walkFolder(grid, topFolder, root, options, window.busy());
+    window.runOnWorker([&](host::ProgressSink& progress) {
+        walkFolder(grid, topFolder, root, options, progress);
+    });
 }
 
 // Asks for a folder with the dialog titled "浏览"; false when the user cancelled.

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "base/numbers_and_dates.h"
+#include "grid/qt/grid_view.h"
 #include "grid/redraw_pause.h"
 #include "host/desktop.h"
 #include "host/fs.h"
@@ -131,9 +132,12 @@ void w_copy::cb_1_clicked() {
             host_.messageBox(kTitle, std::string(kAnotherRunLine));
             return;
         }
-        host::BusyRun running(busy());
-        result = rcopy(run, busy());
+        grid::runWithGridsLent(*this, busy(),
+                               [&](host::ProgressSink& progress) { result = rcopy(run, progress); });
     }
+    // Stopped (Esc, or a close): the log says so; no threshold was stored and
+    // the journal stays, so the next run goes on with this one.
+    if (result.stopped) return;
     if (!result.refusal.empty()) {
         host_.messageBox(kTitle, result.refusal);
         return;
