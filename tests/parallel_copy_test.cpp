@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <initializer_list>
 #include <map>
 #include <sstream>
 #include <string>
@@ -304,14 +305,14 @@ TEST(OrderedCopies, TorrinChoosesANameAfterTheCopyTakingItLanded) {
     }
 }
 
-// The target inside the source: the row "/a.txt" writes the file the row
-// "/bak/a.txt" reads, which then copies what the earlier row left.
-TEST(OrderedCopies, KelvaneRowReadsWhatAnEarlierRowWrote) {
-    const TempFolder temp;
+// The target inside the source: S/bak/a.txt is both a row's source and
+// "/a.txt"'s target. The rows are copied in `rows`' order, each piece held
+// back so that the later ones would run first.
+void copyIntoTargetInsideSource(const TempFolder& temp, std::initializer_list<const char*> rows) {
     temp.write("S/a.txt", "new");
     temp.write("S/bak/a.txt", "old");
     grid::Grid list(grid::loadGridDefinition("htmd1"));
-    for (const char* name : {"/a.txt", "/bak/a.txt"})
+    for (const char* name : rows)
         list.setitem(list.insertrow(0), "md", testing_support::native(name));
     kelvane::CopyPlan plan;
     plan.sourceFolder = temp / "S";
@@ -319,6 +320,13 @@ TEST(OrderedCopies, KelvaneRowReadsWhatAnEarlierRowWrote) {
     host::NullProgress quiet;
     inOrder(WorkOrder::LaterFirst,
             [&] { kelvane::copyShownRows(list, plan, quiet, {}, kManyWorkers); });
+}
+
+// The row "/a.txt" writes the file the later row "/bak/a.txt" reads, which
+// then copies what the earlier row left.
+TEST(OrderedCopies, KelvaneRowReadsWhatAnEarlierRowWrote) {
+    const TempFolder temp;
+    copyIntoTargetInsideSource(temp, {"/a.txt", "/bak/a.txt"});
     EXPECT_EQ(TempFolder::read(temp / "S/bak/a.txt"), "new");
     EXPECT_EQ(TempFolder::read(temp / "S/bak/bak/a.txt"), "new");
 }
@@ -327,17 +335,7 @@ TEST(OrderedCopies, KelvaneRowReadsWhatAnEarlierRowWrote) {
 // "/bak/a.txt" reads, which still copies what was there before.
 TEST(OrderedCopies, KelvaneRowWritesWhatAnEarlierRowReads) {
     const TempFolder temp;
-    temp.write("S/a.txt", "new");
-    temp.write("S/bak/a.txt", "old");
-    grid::Grid list(grid::loadGridDefinition("htmd1"));
-    for (const char* name : {"/bak/a.txt", "/a.txt"})
-        list.setitem(list.insertrow(0), "md", testing_support::native(name));
-    kelvane::CopyPlan plan;
-    plan.sourceFolder = temp / "S";
-    plan.targetFolder = temp / "S/bak";
-    host::NullProgress quiet;
-    inOrder(WorkOrder::LaterFirst,
-            [&] { kelvane::copyShownRows(list, plan, quiet, {}, kManyWorkers); });
+    copyIntoTargetInsideSource(temp, {"/bak/a.txt", "/a.txt"});
     EXPECT_EQ(TempFolder::read(temp / "S/bak/a.txt"), "new");
     EXPECT_EQ(TempFolder::read(temp / "S/bak/bak/a.txt"), "old");
 }
