@@ -56,7 +56,7 @@ void timeImport(const char* what, const std::string& path, long expected, int fi
     grid::Grid grid(grid::loadGridDefinition("htmd1"));
     host::NullProgress progress;
     const Clock::time_point start = Clock::now();
-    const long added = kelvane::importListFile(grid, path, firstRow, 1, progress);
+    const long added = kelvane::importListFile(grid, path, firstRow, 1, progress).value_or(-1);
     const double seconds = secondsSince(start);
     std::printf("%-34s %9ld rows  %6.3f s%s\n", what, added, seconds,
                 added == expected ? "" : "  (unexpected row count)");
@@ -81,11 +81,10 @@ void printPeak() {
 int importInChild(const std::string& path) {
     grid::Grid grid(grid::loadGridDefinition("htmd1"));
     host::NullProgress progress;
-    try {
-        std::printf("%ld rows\n", kelvane::importListFile(grid, path, 2, 1, progress));
-    } catch (const kelvane::ListFileError& error) {
-        std::printf("refused: %s\n", error.reason().c_str());
-    }
+    if (const host::Result<long> added = kelvane::importListFile(grid, path, 2, 1, progress))
+        std::printf("%ld rows\n", *added);
+    else
+        std::printf("refused: %s\n", added.error().reasonText().c_str());
     printPeak();
     return 0;
 }

@@ -180,12 +180,12 @@ std::optional<Refusal> fill(const std::string& argument, const std::string& whic
             return Refusal{which + " list file does not exist: " + base::quotedName(argument)};
         if (!isTextListName(argument) && !spreadsheetReaderAvailable())
             return Refusal{"this build cannot read spreadsheets: " + base::quotedName(argument)};
-        try {
+        const host::Result<long> added =
             importListFile(grid, argument, kSheetFirstRow, kSheetColumn, quiet);
-        } catch (const ListFileError& error) {
-            return Refusal{"cannot read " + which + " list file " + base::quotedName(error.path()) +
-                           ": " + error.reason()};
-        }
+        if (!added)
+            return Refusal{"cannot read " + which + " list file " +
+                           base::quotedName(added.error().path) + ": " +
+                           added.error().reasonText()};
         return std::nullopt;
     }
     if (!host::folderExists(argument)) return notAFolder(argument, which);

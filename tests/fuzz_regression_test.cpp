@@ -188,7 +188,7 @@ TEST_F(DamagedXls, DamagedBiffStreamIsAnImportError) {
     grid::Grid grid(fuzz::nameListDefinition());
     grid.importtext("kept\n", 1);
     host::NullProgress progress;
-    EXPECT_THROW(kelvane::importListFile(grid, path, 1, 1, progress), kelvane::ListFileError);
+    EXPECT_FALSE(kelvane::importListFile(grid, path, 1, 1, progress));
     ASSERT_EQ(grid.rowcount(), 1);
     EXPECT_EQ(grid.getitemstring(1, "md"), "kept");
     // The reader still works afterwards, in the same process.

@@ -39,22 +39,26 @@ void renumberShownRows(grid::Grid& grid, bool trimNames, host::ProgressSink& pro
     }
 }
 
-long importListFile(grid::Grid& grid, const std::string& path, int firstRow, int column,
-                    host::ProgressSink& progress) {
+host::Result<long> importListFile(grid::Grid& grid, const std::string& path, int firstRow,
+                                  int column, host::ProgressSink& progress) {
     long added = 0;
-    if (isTextListName(path)) {
-        added = grid.importfile(path);
-        if (added < 0) {
-            // The grid says only that it could not; the file says why.
-            if (!host::listFileText(sheet::readWholeFile(path)))
-                throw ListFileError(path, sheet::kNotText);
-            throw ListFileError(path, "无法读取文件");
+    try {
+        if (isTextListName(path)) {
+            added = grid.importfile(path);
+            if (added < 0) {
+                // The grid says only that it could not; the file says why.
+                if (!host::listFileText(sheet::readWholeFile(path)))
+                    throw ListFileError(path, sheet::kNotText);
+                throw ListFileError(path, "无法读取文件");
+            }
+        } else {
+            // Read whole before the grid changes, so a failure leaves it as it was.
+            const std::string lines = spreadsheetColumnLines(path, column, firstRow);
+            const grid::RedrawPause redraw(grid);
+            added = grid.importtext(lines);
         }
-    } else {
-        // Read whole before the grid changes, so a failure leaves it as it was.
-        const std::string lines = spreadsheetColumnLines(path, column, firstRow);
-        const grid::RedrawPause redraw(grid);
-        added = grid.importtext(lines);
+    } catch (const ListFileError& error) {
+        return host::Failure{"cannot import", error.path(), 0, error.reason()};
     }
     renumberShownRows(grid, true, progress);
     return added;

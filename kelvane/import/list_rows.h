@@ -7,6 +7,7 @@
 
 #include "grid/grid.h"
 #include "host/progress.h"
+#include "host/result.h"
 
 namespace kelvane {
 
@@ -24,9 +25,10 @@ void renumberShownRows(grid::Grid& grid, bool trimNames, host::ProgressSink& pro
 
 // Appends the rows of list file `path` to `grid` (a text list whole, or column
 // `column` of a spreadsheet from row `firstRow`), then renumbers every shown
-// row with names trimmed. Returns the number of rows added. Throws
-// ListFileError, with `grid` untouched, when the file cannot be read.
-long importListFile(grid::Grid& grid, const std::string& path, int firstRow, int column,
+// row with names trimmed. Returns the number of rows added, or, with `grid`
+// untouched, why the file cannot be read (the readers' ListFileError, whose
+// path and reason the failure carries: this is where it stops).
+host::Result<long> importListFile(grid::Grid& grid, const std::string& path, int firstRow, int column,
                     host::ProgressSink& progress);
 
 }  // namespace kelvane

@@ -18,11 +18,9 @@ int drwj(w_htmd& window, const std::string& str_savename, grid::Grid& dw9) {
     const int el = window.em_3()->value();
     std::string failure;
     window.runOnWorker([&](host::ProgressSink& progress) {
-        try {
-            importListFile(dw9, str_savename, eh, el, progress);
-        } catch (const ListFileError& error) {
-            failure = "文件“" + error.path() + "”导入失败：" + error.reason();
-        }
+        const host::Result<long> added = importListFile(dw9, str_savename, eh, el, progress);
+        if (!added)
+            failure = "文件“" + added.error().path + "”导入失败：" + added.error().reasonText();
     });
     // Shown after the run, so the busy indication does not stay up behind it.
     if (!failure.empty()) {

@@ -136,14 +136,13 @@ inline void textListBody(std::string_view input) {
     grid::Grid grid(nameListDefinition());
     host::NullProgress progress;
     const std::optional<std::string> decoded = host::listFileText(std::string(input));
-    long added = 0;
-    try {
-        added = kelvane::importListFile(grid, path, 1, 1, progress);
-    } catch (const kelvane::ListFileError&) {
+    const host::Result<long> imported = kelvane::importListFile(grid, path, 1, 1, progress);
+    if (!imported) {
         // Only a text with a NUL character is refused, and the list stays empty.
         FUZZ_CHECK(!decoded && grid.rowcount() == 0);
         return;
     }
+    const long added = *imported;
     FUZZ_CHECK(decoded && added == grid.rowcount());
     for (long row = 1; row <= grid.rowcount(); ++row) {
         FUZZ_CHECK(grid.getitemnumber(row, "xh") == static_cast<double>(row));
