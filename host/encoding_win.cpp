@@ -94,13 +94,6 @@ char32_t supplementaryOf(std::string_view code) noexcept {
     return c <= kLastCodePoint ? c : 0;
 }
 
-void base::appendUtf8(char32_t c, std::string& out) {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-}
-
 std::wstring utf16Of(char32_t c) {
     if (c < 0x10000) return std::wstring(1, static_cast<wchar_t>(c));
     const char32_t v = c - 0x10000;
@@ -198,7 +191,7 @@ std::string gbkToUtf8(std::string_view gbk) {
                 const std::size_t length = sequenceLength(run);
                 const char32_t supplementary = length == 4 ? supplementaryOf(run.substr(0, 4)) : 0;
                 if (supplementary != 0) {
-                    base::appendUtf8(supplementary, out);
+                    base::appendUtf8(out, supplementary);
                     run.remove_prefix(length);
                 } else if (length > 0 && decode(run.substr(0, length), out)) {
                     run.remove_prefix(length);
