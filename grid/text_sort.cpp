@@ -12,8 +12,12 @@
 // ordered by the rest of their names alone: short runs, mostly in order
 // already, since a walk lists each folder sorted.
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstring>
+#include <exception>
+#include <thread>
+#include <vector>
 
 #include "grid/text_cells.h"
 #include "grid/text_column.h"
@@ -151,6 +155,41 @@ void sortInRuns(std::vector<std::uint32_t>& ids, const Less& less) {
         ids.swap(merged);
         runs.swap(next);
     }
+}
+
+// Below this many rows a sort stays on the calling thread: a thread costs
+// more than it saves.
+constexpr std::size_t kRowsForThreads = 65536;
+
+// Calls `work(first, last)` on consecutive slices of [0, count): one slice
+// when `count` is small, else one for each core (up to four), each but the
+// first on a thread of its own. What a slice throws is thrown here.
+template <typename Work>
+void inSlices(std::size_t count, const Work& work) {
+    const std::size_t slices =
+        count < kRowsForThreads
+            ? 1
+            : std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
+    std::vector<std::exception_ptr> failures(slices);
+    {
+        std::vector<std::jthread> helpers;
+        for (std::size_t s = 1; s < slices; ++s) {
+            helpers.emplace_back([&, s] {
+                try {
+                    work(count * s / slices, count * (s + 1) / slices);
+                } catch (...) {
+                    failures[s] = std::current_exception();
+                }
+            });
+        }
+        try {
+            work(0, count / slices);
+        } catch (...) {
+            failures[0] = std::current_exception();
+        }
+    }
+    for (const std::exception_ptr& failure : failures)
+        if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace
@@ -300,8 +339,7 @@ bool TextColumn::sortPacked(RowId* begin, RowId* end) const {
         }
     }
 
-    TextBuffer buffer;
-    const auto gapOf = [&](RowId id) {
+    const auto gapOf = [&](RowId id, TextBuffer& buffer) {
         const std::uint64_t cell = cells_[id];
         std::uint32_t folder = 0;
         std::string_view tail;
@@ -334,8 +372,11 @@ bool TextColumn::sortPacked(RowId* begin, RowId* end) const {
     // rows take part; then a counting pass puts the gaps in order.
     const bool byId = count * 2 >= size_;
     std::vector<std::uint32_t> gapNumbers(byId ? size_ : count);
-    for (std::size_t i = 0; i < gapNumbers.size(); ++i)
-        gapNumbers[i] = gapOf(byId ? static_cast<RowId>(i) : begin[i]);
+    inSlices(gapNumbers.size(), [&](std::size_t first, std::size_t last) {
+        TextBuffer buffer;
+        for (std::size_t i = first; i < last; ++i)
+            gapNumbers[i] = gapOf(byId ? static_cast<RowId>(i) : begin[i], buffer);
+    });
     const auto gapAt = [&](std::size_t i) { return gapNumbers[byId ? begin[i] : i]; };
     std::vector<std::uint32_t> start(static_cast<std::size_t>(gapCount) + 1, 0);
     for (std::size_t i = 0; i < count; ++i) {
@@ -356,35 +397,46 @@ bool TextColumn::sortPacked(RowId* begin, RowId* end) const {
         text.head = {};
         return text;
     };
-    std::vector<Item> items, spare;
-    bool equal = false;
-    for (std::size_t g = 0; g + 1 < start.size(); ++g) {
-        const std::size_t first = start[g], last = start[g + 1];
-        if (last - first < 2) continue;
-        items.resize(last - first);
-        for (std::size_t i = first; i < last; ++i) {
-            // The rows ahead are asked for early: reading their cells and
-            // bytes, scattered over the chunks, is most of the time here.
-            if (i + 16 < count) __builtin_prefetch(&cells_[sorted[i + 16]]);
-            if (i + 8 < count) {
-                const std::uint64_t ahead = cells_[sorted[i + 8]];
-                if (inChunks(ahead)) __builtin_prefetch(at(ahead >> kOffsetShift));
+    // The gaps are sorted apart from each other: a slice of rows sorts the
+    // gaps that start in it, whole.
+    std::atomic<bool> equal{false};
+    inSlices(count, [&](std::size_t sliceFirst, std::size_t sliceLast) {
+        TextBuffer buffer;
+        std::vector<Item> items, spare;
+        const auto gap = std::lower_bound(start.begin(), start.end(), sliceFirst);
+        // This slice's rows end where the first gap another slice sorts begins;
+        // the rows beyond are another thread's.
+        const std::size_t rowsEnd = *std::lower_bound(start.begin(), start.end(), sliceLast);
+        for (std::size_t g = static_cast<std::size_t>(gap - start.begin());
+             g + 1 < start.size() && start[g] < sliceLast; ++g) {
+            const std::size_t first = start[g], last = start[g + 1];
+            if (last - first < 2) continue;
+            items.resize(last - first);
+            for (std::size_t i = first; i < last; ++i) {
+                // The rows ahead are asked for early: reading their cells and
+                // bytes, scattered over the chunks, is most of the time here.
+                if (i + 16 < rowsEnd) __builtin_prefetch(&cells_[sorted[i + 16]]);
+                if (i + 8 < rowsEnd) {
+                    const std::uint64_t ahead = cells_[sorted[i + 8]];
+                    if (inChunks(ahead)) __builtin_prefetch(at(ahead >> kOffsetShift));
+                }
+                Item& item = items[i - first];
+                item.id = sorted[i];
+                const std::uint64_t cell = cells_[item.id];
+                if (inChunks(cell)) {
+                    const char* bytes = at(cell >> kOffsetShift);
+                    std::size_t n = 0;
+                    getNumber(bytes, n);
+                    keyItem(item, TextPieces{{}, {bytes + n, storedLength(cell) - n}}, 0);
+                } else {
+                    keyItem(item, tailOf(item.id, buffer), 0);
+                }
             }
-            Item& item = items[i - first];
-            item.id = sorted[i];
-            const std::uint64_t cell = cells_[item.id];
-            if (inChunks(cell)) {
-                const char* bytes = at(cell >> kOffsetShift);
-                std::size_t n = 0;
-                getNumber(bytes, n);
-                keyItem(item, TextPieces{{}, {bytes + n, storedLength(cell) - n}}, 0);
-            } else {
-                keyItem(item, tailOf(item.id, buffer), 0);
-            }
+            if (sortKeyed(items.data(), items.data() + items.size(), tailOf, 0, spare))
+                equal = true;
+            for (std::size_t i = first; i < last; ++i) sorted[i] = items[i - first].id;
         }
-        equal = sortKeyed(items.data(), items.data() + items.size(), tailOf, 0, spare) || equal;
-        for (std::size_t i = first; i < last; ++i) sorted[i] = items[i - first].id;
-    }
+    });
     std::copy(sorted.begin(), sorted.end(), begin);
     return equal;
 }
