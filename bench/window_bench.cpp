@@ -12,7 +12,7 @@
 //     of list 1.
 //   window_bench check SOURCE TARGET
 //     One "开始核对" on two folders: prints its seconds, the rows of both
-//     lists and the process's peak memory (lists_bench runs it beside
+//     lists and the process's peak memory (memory_bench runs it beside
 //     `kelvane check` on the same trees).
 #include <QApplication>
 #include <QComboBox>
