@@ -5,6 +5,7 @@
 #include <QMetaObject>
 #include <QShortcut>
 #include <QTimer>
+#include <chrono>
 #include <exception>
 #include <mutex>
 #include <string>
@@ -65,17 +66,17 @@ void BusyIndicator::begin() {
 void BusyIndicator::step(long count, std::string_view current) {
     // The alternation is kept per item; only its display is throttled.
     alternate_ = !alternate_;
-    if (show(count, current)) QApplication::processEvents();
+    if (sinceRepaint_.elapsed() < kRepaintIntervalMs) return;
+    sinceRepaint_.restart();
+    show(count, current);
+    QApplication::processEvents();
 }
 
-bool BusyIndicator::show(long count, std::string_view current) {
-    if (sinceRepaint_.elapsed() < kRepaintIntervalMs) return false;
-    sinceRepaint_.restart();
+void BusyIndicator::show(long count, std::string_view current) {
     if (window_) window_->setWindowIcon(alternate_ ? alternateIcon() : idleIcon());
     if (progressLine_) {
         progressLine_->setText(QString("%1  %2").arg(count).arg(toQString(current)));
     }
-    return true;
 }
 
 void BusyIndicator::requestStop() noexcept {
@@ -84,8 +85,9 @@ void BusyIndicator::requestStop() noexcept {
 
 namespace {
 
-// The worker's side of the progress: the latest step is kept, and one queued
-// call at a time carries it to the window's thread.
+// The worker's side of the progress: a step goes to the window's thread by a
+// queued call when none is on its way and the last went a repaint interval
+// ago; the steps between are not shown, as the window would not draw them.
 class WorkerProgress : public ProgressSink {
   public:
     WorkerProgress(QObject* receiver, const std::function<void(long, std::string_view)>& shown,
@@ -93,20 +95,21 @@ class WorkerProgress : public ProgressSink {
         : receiver_(receiver), shown_(shown), stop_(stop) {}
 
     void step(long count, std::string_view current) override {
-        {
-            std::lock_guard lock(mutex_);
-            count_ = count;
-            current_.assign(current);
-        }
-        if (posted_.exchange(true)) return;
+        const auto now = std::chrono::steady_clock::now();
+        std::lock_guard lock(mutex_);
+        if (posted_ || now - lastPost_ < std::chrono::milliseconds(kRepaintIntervalMs)) return;
+        posted_ = true;
+        lastPost_ = now;
+        count_ = count;
+        current_.assign(current);
         QMetaObject::invokeMethod(
             receiver_,
             [this] {
-                posted_ = false;
                 long count;
                 std::string current;
                 {
                     std::lock_guard lock(mutex_);
+                    posted_ = false;
                     count = count_;
                     current.swap(current_);
                 }
@@ -121,9 +124,10 @@ class WorkerProgress : public ProgressSink {
     const std::function<void(long, std::string_view)>& shown_;
     const ProgressSink& stop_;
     std::mutex mutex_;
+    bool posted_ = false;
+    std::chrono::steady_clock::time_point lastPost_;
     long count_ = 0;
     std::string current_;
-    std::atomic<bool> posted_{false};
 };
 
 }  // namespace
@@ -131,9 +135,9 @@ class WorkerProgress : public ProgressSink {
 bool BusyIndicator::runOnWorker(const std::function<void(ProgressSink&)>& work) {
     const BusyRun run(*this);
     const std::function<void(long, std::string_view)> shown = [this](long count,
-                                                                       std::string_view current) {
+                                                                     std::string_view current) {
         // The icon alternates with the count: steps between two calls are
-        // not seen here one by one.
+        // not seen here one by one. The worker's side keeps to the interval.
         alternate_ = count % 2 != 0;
         show(count, current);
     };
@@ -149,7 +153,8 @@ bool BusyIndicator::runOnWorker(const std::function<void(ProgressSink&)>& work) 
         } catch (...) {
             failure = std::current_exception();
         }
-        QMetaObject::invokeMethod(&receiver, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &receiver, [&loop] { loop.quit(); }, Qt::QueuedConnection);
     });
     loop.exec();
     worker.join();

@@ -66,8 +66,8 @@ class BusyIndicator : public ProgressSink {
     static QIcon alternateIcon();
 
   private:
-    // Shows a step (throttled): icon, progress line.
-    bool show(long count, std::string_view current);
+    // Shows a step: icon, progress line.
+    void show(long count, std::string_view current);
 
     QPointer<QWidget> window_;
     QPointer<QLabel> progressLine_;
