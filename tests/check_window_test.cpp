@@ -189,6 +189,19 @@ TEST_F(CheckWindow, StartCheckImportsListFilesByTheirEnding) {
     EXPECT_EQ(lastMessage(), (Message{"提示", "核对结束"}));
 }
 
+// Both lists are filled at once; what each import met is said afterwards,
+// list 1's first, as when list 1 was filled before list 2.
+TEST_F(CheckWindow, StartCheckSaysWhatEachListFileMetListOneFirst) {
+    setField("sle_1", folder.mkdir("folder.txt"));
+    setField("sle_2", folder / "missing.txt");
+    click("cb_16");
+    ASSERT_EQ(host.messages.size(), 3u);
+    EXPECT_NE(host.messages[0].text.find("folder.txt"), std::string::npos) << host.messages[0].text;
+    EXPECT_NE(host.messages[1].text.find("missing.txt"), std::string::npos)
+        << host.messages[1].text;
+    EXPECT_EQ(host.messages[2], (Message{"提示", "核对结束"}));
+}
+
 #if KELVANE_TEST_SPREADSHEETS
 // The list-file dialogs offer .csv; an .xls is read at its active sheet.
 TEST_F(CheckWindow, StartCheckImportsAnXlsActiveSheetAndACsv) {

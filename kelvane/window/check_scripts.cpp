@@ -7,7 +7,11 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
+#include <exception>
 #include <memory>
+#include <optional>
+#include <string_view>
+#include <thread>
 
 #include "common/ordered_work.h"
 #include "grid/redraw_pause.h"
@@ -71,17 +75,67 @@ void radioClicked(QRadioButton* clicked, QRadioButton* other) {
     other->setChecked(!clicked->isChecked());
 }
 
-// Fills one list for the simple check: a list file is imported, anything else
-// is walked as the list's root folder.
-void fillList(w_htmd& window, QLineEdit* field, grid::Grid& grid, std::string& root,
-              void (*walk)(w_htmd&, const std::string&)) {
+// One list's filling for the simple check, made on the window's thread: a
+// list file is imported, anything else walked as the list's root folder.
+struct ListFill {
+    std::optional<ListFileImport> import;
+    std::optional<ListWalk> walk;
+
+    void run(host::ProgressSink& progress) {
+        if (import) import->run(progress);
+        if (walk) walk->run(progress);
+    }
+    void report() {
+        if (import) import->report();
+    }
+};
+
+void prepareFill(ListFill& fill, w_htmd& window, QLineEdit* field, grid::Grid& grid,
+                 std::string& root, ListWalk (*walkOf)(w_htmd&, const std::string&)) {
     const std::string text = window.fieldText(field);
     if (namesListFile(text)) {
-        drwj(window, text, grid);
+        fill.import.emplace(window, text, grid);
     } else {
         root = text;
-        walk(window, root);
+        fill.walk.emplace(walkOf(window, root));
     }
+}
+
+// The steps of the list filled beside the one whose progress is shown: its
+// stop is the run's, its steps are not shown.
+class StopOnly : public host::ProgressSink {
+  public:
+    explicit StopOnly(const host::ProgressSink& run) : run_(run) {}
+    void step(long, std::string_view) override {}
+    bool stopRequested() const noexcept override { return run_.stopRequested(); }
+
+  private:
+    const host::ProgressSink& run_;
+};
+
+// Fills both lists at once, list 2 on a thread of its own (they share
+// nothing), then says what each import met, list 1's first.
+void fillBothLists(w_htmd& window) {
+    ListFill fills[2];
+    prepareFill(fills[0], window, window.sle_1(), window.dw_1(), window.ls_path1, &walkOfList1);
+    prepareFill(fills[1], window, window.sle_2(), window.dw_2(), window.ls_path2, &walkOfList2);
+    window.runOnWorker([&](host::ProgressSink& progress) {
+        std::exception_ptr failure;
+        {
+            StopOnly beside(progress);
+            const std::jthread second([&] {
+                try {
+                    fills[1].run(beside);
+                } catch (...) {
+                    failure = std::current_exception();
+                }
+            });
+            fills[0].run(progress);
+        }
+        if (failure) std::rethrow_exception(failure);
+    });
+    fills[0].report();
+    fills[1].report();
 }
 
 template <typename Script>
@@ -124,8 +178,7 @@ void cb_16_clicked(w_htmd& window) {
         host::BusyRun run(window.busy());
         const grid::RedrawPause pause1(window.dw_1()), pause2(window.dw_2());
         for (int n = 1; n <= 4; ++n) window.dw(n).reset();
-        fillList(window, window.sle_1(), window.dw_1(), window.ls_path1, &drwjj1);
-        fillList(window, window.sle_2(), window.dw_2(), window.ls_path2, &drwjj2);
+        fillBothLists(window);
         mdhd(window);
     }
     xsjg(window);

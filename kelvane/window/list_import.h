@@ -6,6 +6,7 @@
 #include <string>
 
 #include "grid/grid.h"
+#include "host/progress.h"
 
 namespace kelvane {
 
@@ -19,5 +20,27 @@ class w_htmd;
 // this build or the file cannot be read or parsed: a message box has then said
 // so and `dw9` is untouched. Does not throw for file problems.
 int drwj(w_htmd& window, const std::string& str_savename, grid::Grid& dw9);
+
+// drwj in its three steps, for a caller that runs the import beside other
+// work: made on the window's thread (the spin boxes read), run on any thread,
+// then reported on the window's thread (the message boxes).
+class ListFileImport {
+  public:
+    ListFileImport(w_htmd& window, std::string path, grid::Grid& grid);
+    // Nothing when the import was refused as it was made.
+    void run(host::ProgressSink& progress);
+    bool refused() const noexcept { return !refusal_.empty(); }
+    // The refusal or the failure in a message box: -1; else 1.
+    int report();
+
+  private:
+    w_htmd& window_;
+    std::string path_;
+    grid::Grid& grid_;
+    int firstRow_ = 0;
+    int column_ = 0;
+    std::string refusal_;
+    std::string failure_;
+};
 
 }  // namespace kelvane

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <utility>
 
 #include "base/numbers_and_dates.h"
 #include "base/text.h"
@@ -25,14 +26,16 @@ std::string firstCharacter(const QComboBox* list) {
     return host::gbkLeft(host::fromQString(list->currentText()), 1);
 }
 
-// `options` with the patterns of the settings file's "exclude" key, read
-// (never written) for each walk.
-void walkInto(w_htmd& window, const std::string& topFolder, const std::string& root,
-              grid::Grid& grid, WalkOptions& options) {
+// A walk with the patterns of the settings file's "exclude" key, read (never
+// written) for each walk.
+ListWalk walkWith(w_htmd& window, const std::string& topFolder, const std::string& root,
+                  grid::Grid& grid, WalkOptions options) {
     options.exclude = common::ExcludePatterns(common::storedPatterns(window.profile()));
-    window.runOnWorker([&](host::ProgressSink& progress) {
-        walkFolder(grid, topFolder, root, options, progress);
-    });
+    return ListWalk{grid, topFolder, root, std::move(options)};
+}
+
+void walkInto(w_htmd& window, const ListWalk& walk) {
+    window.runOnWorker([&](host::ProgressSink& progress) { walk.run(progress); });
 }
 
 // Asks for a folder with the dialog titled "浏览"; false when the user cancelled.
@@ -62,10 +65,10 @@ void ue_dir(w_htmd& window, const std::string& as_topdir, grid::Grid& dw) {
     options.conditionTime = window.fieldText(window.em_1());
     options.lengthUnit = window.ctdwszf;
     const std::string root = window.list1Chosen() ? window.ls_path1 : window.ls_path2;
-    walkInto(window, as_topdir, root, dw, options);
+    walkInto(window, walkWith(window, as_topdir, root, dw, std::move(options)));
 }
 
-void ue_dir1(w_htmd& window, const std::string& as_topdir) {
+ListWalk walkOfList1(w_htmd& window, const std::string& as_topdir) {
     WalkOptions options;
     options.mask = window.lx;
     // A target folder inside the source is left out of list 1: what the last
@@ -73,13 +76,21 @@ void ue_dir1(w_htmd& window, const std::string& as_topdir) {
     const std::string target = window.fieldText(window.sle_2());
     if (!namesListFile(target) && !base::trim(target).empty())
         options.leaveOut = host::pathInside(as_topdir, target).value_or("");
-    walkInto(window, as_topdir, window.ls_path1, window.dw_1(), options);
+    return walkWith(window, as_topdir, window.ls_path1, window.dw_1(), std::move(options));
+}
+
+ListWalk walkOfList2(w_htmd& window, const std::string& as_topdir) {
+    WalkOptions options;
+    options.mask = window.lx;
+    return walkWith(window, as_topdir, window.ls_path2, window.dw_2(), std::move(options));
+}
+
+void ue_dir1(w_htmd& window, const std::string& as_topdir) {
+    walkInto(window, walkOfList1(window, as_topdir));
 }
 
 void ue_dir2(w_htmd& window, const std::string& as_topdir) {
-    WalkOptions options;
-    options.mask = window.lx;
-    walkInto(window, as_topdir, window.ls_path2, window.dw_2(), options);
+    walkInto(window, walkOfList2(window, as_topdir));
 }
 
 void drwjj1(w_htmd& window, const std::string& as_topdir) {

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "grid/grid.h"
+#include "host/progress.h"
+#include "kelvane/inventory/folder_walk.h"
 
 namespace kelvane {
 
@@ -21,6 +23,20 @@ void ue_dir(w_htmd& window, const std::string& as_topdir, grid::Grid& dw);
 // ue_dir1 leaves out the folder sle_2 names when it lies inside `as_topdir`.
 void ue_dir1(w_htmd& window, const std::string& as_topdir);
 void ue_dir2(w_htmd& window, const std::string& as_topdir);
+
+// ue_dir1's and ue_dir2's walk made on the window's thread (its fields and the
+// settings file read), for a caller that runs it beside other work.
+struct ListWalk {
+    grid::Grid& grid;
+    std::string topFolder;
+    std::string root;
+    WalkOptions options;
+    void run(host::ProgressSink& progress) const {
+        walkFolder(grid, topFolder, root, options, progress);
+    }
+};
+ListWalk walkOfList1(w_htmd& window, const std::string& as_topdir);
+ListWalk walkOfList2(w_htmd& window, const std::string& as_topdir);
 // The simple check's way in: the caller sets `ls_path1`/`ls_path2` and `lx`.
 void drwjj1(w_htmd& window, const std::string& as_topdir);
 void drwjj2(w_htmd& window, const std::string& as_topdir);
