@@ -21,6 +21,7 @@
 
 #include "common/ordered_work.h"
 #include "host/fault_injection.h"
+#include "support/work_order.h"
 #include "torrin/engine/folder_read_ahead.h"
 
 namespace {
@@ -180,13 +181,7 @@ TEST(OrderedWork, DestructionWaitsForQueuedAndRunningWork) {
 
 using host::faults::WorkOrder;
 
-// Runs `body` with the ordered work completing in `order`.
-template <typename Body>
-void inOrder(WorkOrder order, const Body& body) {
-    host::faults::setWorkOrderForTesting(order);
-    body();
-    host::faults::setWorkOrderForTesting(WorkOrder::AsPosted);
-}
+using testing_support::inOrder;
 
 // Each piece reads one of five keys and writes another (or the same, or
 // nothing), chosen at random. While a piece runs, no piece that conflicts with

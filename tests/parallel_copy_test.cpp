@@ -29,6 +29,7 @@
 #include "host/progress.h"
 #include "kelvane/copy/copy_engine.h"
 #include "support/temp_folder.h"
+#include "support/work_order.h"
 #include "torrin/engine/rcopy.h"
 
 namespace {
@@ -42,13 +43,7 @@ constexpr int kSources = 3;
 
 using host::faults::WorkOrder;
 
-// Runs `body` with the ordered work completing in `order`.
-template <typename Body>
-void inOrder(WorkOrder order, const Body& body) {
-    host::faults::setWorkOrderForTesting(order);
-    body();
-    host::faults::setWorkOrderForTesting(WorkOrder::AsPosted);
-}
+using testing_support::inOrder;
 
 // Every step a run reports, in order.
 struct StepRecord : host::ProgressSink {
