@@ -7,11 +7,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
-#include <exception>
 #include <memory>
 #include <optional>
 #include <string_view>
-#include <thread>
 
 #include "common/ordered_work.h"
 #include "grid/redraw_pause.h"
@@ -113,26 +111,18 @@ class StopOnly : public host::ProgressSink {
     const host::ProgressSink& run_;
 };
 
-// Fills both lists at once, list 2 on a thread of its own (they share
-// nothing), then says what each import met, list 1's first.
+// Fills both lists at once, on two threads (they share nothing), list 1's
+// progress shown; then says what each import met, list 1's first.
 void fillBothLists(w_htmd& window) {
     ListFill fills[2];
     prepareFill(fills[0], window, window.sle_1(), window.dw_1(), window.ls_path1, &walkOfList1);
     prepareFill(fills[1], window, window.sle_2(), window.dw_2(), window.ls_path2, &walkOfList2);
     window.runOnWorker([&](host::ProgressSink& progress) {
-        std::exception_ptr failure;
-        {
-            StopOnly beside(progress);
-            const std::jthread second([&] {
-                try {
-                    fills[1].run(beside);
-                } catch (...) {
-                    failure = std::current_exception();
-                }
-            });
-            fills[0].run(progress);
-        }
-        if (failure) std::rethrow_exception(failure);
+        StopOnly beside(progress);
+        common::WorkerPool helper(1);
+        common::runEachIndex(helper, 2, [&](std::size_t list, int) {
+            fills[list].run(list == 0 ? static_cast<host::ProgressSink&>(progress) : beside);
+        });
     });
     fills[0].report();
     fills[1].report();
@@ -152,8 +142,8 @@ void mdhd(w_htmd& window) {
     CheckSettings settings{window.ls_path1, window.ls_path2, window.addszf,
                            common::storedWorkers(window.profile())};
     window.runOnWorker([&](host::ProgressSink& progress) {
-        mdhd({window.dw_1(), window.dw_2(), window.dw_3(), window.dw_4()}, settings,
-             window.zfmdxg, progress);
+        mdhd({window.dw_1(), window.dw_2(), window.dw_3(), window.dw_4()}, settings, window.zfmdxg,
+             progress);
     });
 }
 
