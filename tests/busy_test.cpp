@@ -18,7 +18,7 @@ TEST(BusyIndicator, MinimizesForTheRunWhereThePlatformDoesAndRestoresAtTheEnd) {
 
     busy.begin();
     busy.begin();  // a nested run
-    busy.step(1, "a.txt");
+    busy.runOnWorker([](host::ProgressSink& progress) { progress.step(1, "a.txt"); });
     EXPECT_EQ(window.isMinimized(), host::minimizesDuringRuns());
     busy.end();
     EXPECT_EQ(window.isMinimized(), host::minimizesDuringRuns()) << "the inner end restored early";

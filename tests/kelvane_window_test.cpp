@@ -333,7 +333,9 @@ TEST_F(MainWindow, WhileBusyOtherScriptsAreRefusedAndClosingWaits) {
         window->runScript([&] { refusedRan = true; });
         window->close();
         closedDuringRun = !window->isVisible();
-        for (long i = 1; i <= 1000; ++i) window->busy().step(i, "file");
+        window->busy().runOnWorker([](host::ProgressSink& progress) {
+            for (long i = 1; i <= 1000; ++i) progress.step(i, "file");
+        });
     });
     EXPECT_FALSE(refusedRan);
     EXPECT_FALSE(closedDuringRun);

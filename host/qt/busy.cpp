@@ -59,16 +59,6 @@ void BusyIndicator::begin() {
         QObject::connect(stopKey_.data(), &QShortcut::activated, window_.data(),
                          [this] { requestStop(); });
     }
-    sinceRepaint_.start();
-    QApplication::processEvents();
-}
-
-void BusyIndicator::step(long count, std::string_view current) {
-    // The alternation is kept per item; only its display is throttled.
-    alternate_ = !alternate_;
-    if (sinceRepaint_.elapsed() < kRepaintIntervalMs) return;
-    sinceRepaint_.restart();
-    show(count, current);
     QApplication::processEvents();
 }
 
@@ -91,7 +81,7 @@ namespace {
 class WorkerProgress : public ProgressSink {
   public:
     WorkerProgress(QObject* receiver, const std::function<void(long, std::string_view)>& shown,
-                   const ProgressSink& stop)
+                   const BusyIndicator& stop)
         : receiver_(receiver), shown_(shown), stop_(stop) {}
 
     void step(long count, std::string_view current) override {
@@ -122,7 +112,7 @@ class WorkerProgress : public ProgressSink {
   private:
     QObject* receiver_;
     const std::function<void(long, std::string_view)>& shown_;
-    const ProgressSink& stop_;
+    const BusyIndicator& stop_;
     std::mutex mutex_;
     bool posted_ = false;
     std::chrono::steady_clock::time_point lastPost_;

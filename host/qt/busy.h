@@ -16,7 +16,6 @@
 // through its progress sink, which it polls between files.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QIcon>
 #include <QLabel>
 #include <QPointer>
@@ -31,7 +30,7 @@
 
 namespace host {
 
-class BusyIndicator : public ProgressSink {
+class BusyIndicator {
   public:
     BusyIndicator(QWidget* window, QLabel* progressLine);
 
@@ -39,7 +38,6 @@ class BusyIndicator : public ProgressSink {
     // Starts a run. Runs nest (the simple check walks and imports inside its
     // own run): only the outermost begin and end change what is shown.
     void begin();
-    void step(long count, std::string_view current) override;
     // Ends the run: icon back to "hand.ico", progress line hidden, cursor
     // restored; a close requested meanwhile is carried out now.
     void end();
@@ -51,7 +49,7 @@ class BusyIndicator : public ProgressSink {
     // Asks the active run to stop after the files in flight; nothing when no
     // run is active. A stop holds to the end of the outermost run.
     void requestStop() noexcept;
-    bool stopRequested() const noexcept override { return stop_.load(); }
+    bool stopRequested() const noexcept { return stop_.load(); }
 
     // Runs `work` on a worker thread, within a run, and returns when it has
     // ended; meanwhile the events of the window are processed (a local event
@@ -71,7 +69,6 @@ class BusyIndicator : public ProgressSink {
 
     QPointer<QWidget> window_;
     QPointer<QLabel> progressLine_;
-    QElapsedTimer sinceRepaint_;
     int depth_ = 0;
     bool alternate_ = false;
     bool closePending_ = false;
