@@ -34,6 +34,11 @@ class RecordingProgress : public host::ProgressSink {
         counts.push_back(count);
         names.emplace_back(current);
     }
+    // A stop asked for once `stopAfter` files were met (Esc in the window).
+    bool stopRequested() const noexcept override {
+        return stopAfter >= 0 && static_cast<long>(counts.size()) >= stopAfter;
+    }
+    long stopAfter = -1;
     std::vector<long> counts;
     std::vector<std::string> names;
 };
@@ -152,6 +157,17 @@ TEST_F(FolderWalk, ProgressSeesEveryFileOnceWithARunningCount) {
     EXPECT_EQ(grid.rowcount(), 0);
     EXPECT_EQ(progress.counts, (std::vector<long>{1, 2}));
     EXPECT_EQ(progress.names, (std::vector<std::string>{"/s/b.txt", "/a.txt"}));
+}
+
+// A stop ends the walk before the next entry: the rows are the files met.
+TEST_F(FolderWalk, AStopEndsTheWalkWithTheFilesMetListed) {
+    for (int i = 0; i < 10; ++i)
+        tree.write("s" + std::to_string(i % 2) + "/f" + std::to_string(i), "");
+    progress.stopAfter = 3;
+    const WalkResult result = walk();
+    EXPECT_TRUE(result.stopped);
+    EXPECT_EQ(result.filesMet, 3);
+    EXPECT_EQ(names(), progress.names);
 }
 
 // --- appending to a list ----------------------------------------------------------
