@@ -416,7 +416,12 @@ Status copyInto(const std::string& source, const OpenFolder& folder, const std::
                 bool replace, bool verify) {
     const std::string target = joinPath(folder.path, base);
     // O_NONBLOCK keeps a FIFO from blocking the open; it is refused just below.
-    const Descriptor from = posix::openPath(source, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    // Copying a file is not using it: O_NOATIME leaves its access time (and
+    // its inode) untouched where the system lets us, the file's owner or a
+    // process that may set any file's times.
+    constexpr int kReading = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
+    Descriptor from = posix::openPath(source, kReading | O_NOATIME);
+    if (!from && errno == EPERM) from = posix::openPath(source, kReading);
     if (!from) return fail("cannot open", source, errno);
     struct stat st;
     if (::fstat(from.get(), &st) != 0) return fail("cannot read the status of", source, errno);

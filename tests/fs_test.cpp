@@ -77,6 +77,12 @@ struct timespec modifiedOf(const std::string& path) {
     return st.st_mtim;
 }
 
+std::time_t accessedOf(const std::string& path) {
+    struct stat st;
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_atim.tv_sec;
+}
+
 // ---------------------------------------------------------------- path rules
 
 TEST(PathRules, SeparatorIsSlash) {
@@ -541,6 +547,30 @@ TEST_F(SafeCopy, SpecialSourcesAreRefusedWithoutHanging) {
     EXPECT_FALSE(reportedIn(host::copyFileSafely(link, targets + "/endless", true), error));
     EXPECT_NE(error.find("pseudo file system proc"), std::string::npos) << error;
     EXPECT_TRUE(namesIn(targets).empty());
+}
+
+// A backup reads its sources without marking them read. A file the system
+// will not read that way (another user's) is copied all the same.
+TEST_F(SafeCopy, LeavesTheSourcesAccessTimeAsItWas) {
+    // Accessed before it was changed: any read would set its access time.
+    const timespec times[2] = {{1000000000, 0}, {1328231107, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, source.c_str(), times, 0), 0);
+    ASSERT_EQ(::chmod(source.c_str(), 0644), 0);
+    std::string error;
+    ASSERT_TRUE(reportedIn(host::copyFileSafely(source, targets + "/report.txt", false), error))
+        << error;
+    EXPECT_EQ(accessedOf(source), 1000000000);
+    EXPECT_EQ(accessedOf(targets + "/report.txt"), 1000000000);
+
+    testing_support::giveToNobody(temp.path());
+    ASSERT_EQ(::lchown(source.c_str(), ::geteuid(), ::getegid()), 0);
+    testing_support::asUnprivileged([&] {
+        std::string failure;
+        EXPECT_TRUE(
+            reportedIn(host::copyFileSafely(source, targets + "/other.txt", false), failure))
+            << failure;
+        EXPECT_EQ(TempFolder::read(targets + "/other.txt"), "fresh content\n");
+    });
 }
 
 TEST_F(SafeCopy, UnwritableTargetFolderFailsAndLeavesNothing) {
