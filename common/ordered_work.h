@@ -115,6 +115,8 @@ class OrderedWork {
     bool keptBack(const std::string& key);
     // How many pieces are kept back.
     std::size_t keptBackCount() const noexcept { return kept_; }
+    // How many pieces may be under way before add() waits for the oldest.
+    std::size_t window() const noexcept { return window_; }
 
     // Pieces added from now on are kept back: numbered, holding their keys
     // and finished in their turn, but their work starts only at release(),

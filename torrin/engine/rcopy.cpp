@@ -31,15 +31,20 @@ namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
 
-// Journal entries are flushed to the device in batches: once this many wait,
-// once the first of them has waited kJournalInterval, or when the workers
-// have run out of copies and the last flush is kIdleFlushGap old. Each flush
-// also flushes the target's whole file system, which on a disk shared with
-// other writers can take long: a run flushes ten times a second at most,
-// however sparse or dense its copies, and its first copies start at once.
+// Journal entries are flushed to the device in batches: once this many wait
+// (or as many copies as the workers may have under way are kept back for
+// them), once the first of them has waited kJournalInterval, or when the
+// workers have run out of copies and the last flush is old enough. Each
+// flush also flushes the target's whole file system, which on a disk shared
+// with other writers can take long: the gap before an idle flush is a few
+// times what the last flush took, so flushing takes a fifth of a run's time
+// at most, from kMinIdleFlushGap on a quiet disk to kMaxIdleFlushGap on a
+// busy one, and a run's first copies start at once.
 constexpr long kJournalBatch = 4096;
 constexpr std::chrono::milliseconds kJournalInterval{500};
-constexpr std::chrono::milliseconds kIdleFlushGap{100};
+constexpr std::chrono::microseconds kMinIdleFlushGap{500};
+constexpr std::chrono::milliseconds kMaxIdleFlushGap{100};
+constexpr int kIdleFlushGapPerFlushTime = 4;
 
 std::string withSeparator(std::string folder) {
     if (folder.empty() || !host::isSeparator(folder.back())) folder += host::separator();
@@ -242,6 +247,7 @@ class CopyRun {
     // the copies they describe start.
     void flushJournal() {
         if (!journalPending_.empty()) {
+            const auto flushStart = std::chrono::steady_clock::now();
             host::Status written = host::flushFileSystem(run_.target);
             if (written) written = journal_.append(journalPending_);
             if (written) written = journal_.flush();
@@ -261,7 +267,12 @@ class CopyRun {
                 return;
             }
             host::faults::reach(host::faults::kJournalFlushed);
-            lastFlush_ = std::chrono::steady_clock::now();
+            const auto flushed = std::chrono::steady_clock::now();
+            idleFlushGap_ = std::clamp(
+                std::chrono::duration_cast<std::chrono::microseconds>(flushed - flushStart) *
+                    kIdleFlushGapPerFlushTime,
+                kMinIdleFlushGap, std::chrono::microseconds(kMaxIdleFlushGap));
+            lastFlush_ = flushed;
             journalPending_.clear();
             pendingEntries_ = 0;
         }
@@ -642,15 +653,18 @@ class CopyRun {
     // The copies wait for their journal entries at most about one interval,
     // however long the walk takes to find the next new file.
     void flushJournalWhenDue() {
-        if (pendingEntries_ >= kJournalBatch ||
-            static_cast<long>(copies().keptBackCount()) >= kJournalBatch) {
+        // On workers, more copies released at once than the window holds
+        // would make the walk wait for the oldest of them to end.
+        const std::size_t keptBackLimit =
+            workers_.threads() > 0 ? copies().window() : std::size_t{kJournalBatch};
+        if (pendingEntries_ >= kJournalBatch || copies().keptBackCount() >= keptBackLimit) {
             flushJournal();
             return;
         }
         if (journalPending_.empty()) return;
         const auto now = std::chrono::steady_clock::now();
         if (now - firstPending_ >= kJournalInterval ||
-            (copies().running() == 0 && now - lastFlush_ >= kIdleFlushGap))
+            (copies().running() == 0 && now - lastFlush_ >= idleFlushGap_))
             flushJournal();
     }
 
@@ -746,7 +760,8 @@ class CopyRun {
     long pendingEntries_ = 0;
     std::chrono::steady_clock::time_point firstPending_;
     std::chrono::steady_clock::time_point lastFlush_;  // the epoch before the first
-    std::vector<std::string> recordNotes_;             // log lines of the records, after the start
+    std::chrono::microseconds idleFlushGap_ = kMinIdleFlushGap;
+    std::vector<std::string> recordNotes_;  // log lines of the records, after the start
     // The interrupted run's destinations by source, in its order.
     std::unordered_map<std::string, std::deque<std::string>> resume_;
     bool stopped_ = false;  // the journal could not be written, or a stop was asked for
