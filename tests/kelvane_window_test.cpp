@@ -23,9 +23,13 @@
 #include "kelvane/window/w_htmd.h"
 #include "support/temp_folder.h"
 #include "tests/support/scripted_host.h"
+#include "tests/support/window_controls.h"
 
 using kelvane::w_htmd;
 using testing_support::TempFolder;
+
+using testing_support::expectCaptioned;
+using testing_support::expectNamed;
 
 namespace {
 
@@ -51,13 +55,7 @@ class MainWindow : public ::testing::Test {
 TEST_F(MainWindow, OpensWithTheTitleAndEveryControlCaption) {
     auto window = openWindow();
     EXPECT_EQ(window->windowTitle(), utf8("Zarvik文件核对与增量备份工具"));
-    // Each control the scripts use is reached through its member, which must
-    // be the control of that name.
-    const auto expectNamed = [](const QObject* control, const char* name) {
-        ASSERT_NE(control, nullptr) << name;
-        EXPECT_EQ(control->objectName(), QString::fromLatin1(name));
-    };
-    const std::vector<std::tuple<QPushButton*, const char*, const char*>> buttons = {
+    expectCaptioned<QPushButton>({
         {window->cb_12(), "cb_12", "添加文件夹"}, {window->cb_14(), "cb_14", "添加文件"},
         {window->cb_16(), "cb_16", "开始核对"},   {window->cb_13(), "cb_13", "添加文件夹"},
         {window->cb_15(), "cb_15", "添加文件"},   {window->cb_17(), "cb_17", "开始复制"},
@@ -69,11 +67,7 @@ TEST_F(MainWindow, OpensWithTheTitleAndEveryControlCaption) {
         {window->cb_3(), "cb_3", "浏览文件夹"},   {window->cb_7(), "cb_7", "另存为"},
         {window->cb_6(), "cb_6", "复制"},         {window->cb_8(), "cb_8", "另存为"},
         {window->cb_21(), "cb_21", "复制"},
-    };
-    for (const auto& [button, name, caption] : buttons) {
-        expectNamed(button, name);
-        EXPECT_EQ(button->text(), utf8(caption)) << name;
-    }
+    });
     const std::vector<std::pair<const QObject*, const char*>> others = {
         {window->sle_1(), "sle_1"},       {window->sle_2(), "sle_2"},
         {window->em_1(), "em_1"},         {window->em_2(), "em_2"},

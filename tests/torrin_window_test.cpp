@@ -23,16 +23,20 @@
 #include "grid/qt/grid_view.h"
 #include "host/desktop.h"
 #include "host/encoding.h"
-#include "host/ini.h"
 #include "host/fault_injection.h"
+#include "host/ini.h"
 #include "support/run_stop.h"
 #include "support/temp_folder.h"
 #include "tests/support/scripted_host.h"
+#include "tests/support/window_controls.h"
 #include "torrin/window/w_copy.h"
 
 using testing_support::TempFolder;
 using torrin::w_copy;
 using Message = host::ScriptedHost::Message;
+
+using testing_support::expectCaptioned;
+using testing_support::expectNamed;
 
 namespace {
 
@@ -77,30 +81,18 @@ TEST_F(CopyWindow, ShowsEveryControlWithItsCaption) {
     EXPECT_EQ(window->windowTitle(), utf8("Zarvik文件增量复制小工具"));
     EXPECT_FALSE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_TRUE(window->windowFlags() & Qt::WindowMinimizeButtonHint);
-    // Each control is reached through its member, which must be the control
-    // of that name.
-    const auto expectNamed = [](const QObject* control, const char* name) {
-        ASSERT_NE(control, nullptr) << name;
-        EXPECT_EQ(control->objectName(), QString::fromLatin1(name));
-    };
-    const std::vector<std::tuple<QPushButton*, const char*, const char*>> buttons = {
-        {window->pb_2(), "pb_2", "添加文件夹"}, {window->cb_6(), "cb_6", "移除所选"},
-        {window->cb_9(), "cb_9", "反向选择"},   {window->cb_8(), "cb_8", "全部移除"},
-        {window->cb_11(), "cb_11", "另存为"},   {window->pb_1(), "pb_1", "浏览..."},
+    expectCaptioned<QPushButton>({
+        {window->pb_2(), "pb_2", "添加文件夹"},
+        {window->cb_6(), "cb_6", "移除所选"},
+        {window->cb_9(), "cb_9", "反向选择"},
+        {window->cb_8(), "cb_8", "全部移除"},
+        {window->cb_11(), "cb_11", "另存为"},
+        {window->pb_1(), "pb_1", "浏览..."},
         {window->cb_1(), "cb_1", "开始复制"},
-    };
-    for (const auto& [button, name, caption] : buttons) {
-        expectNamed(button, name);
-        EXPECT_EQ(button->text(), utf8(caption)) << name;
-    }
-    const std::vector<std::tuple<QLabel*, const char*, const char*>> labels = {
-        {window->st_1(), "st_1", "目标文件夹："},
-        {window->st_2(), "st_2", "修改日期大于："},
-        {window->st_3(), "st_3", "或创建日期大于："}};
-    for (const auto& [label, name, caption] : labels) {
-        expectNamed(label, name);
-        EXPECT_EQ(label->text(), utf8(caption)) << name;
-    }
+    });
+    expectCaptioned<QLabel>({{window->st_1(), "st_1", "目标文件夹："},
+                             {window->st_2(), "st_2", "修改日期大于："},
+                             {window->st_3(), "st_3", "或创建日期大于："}});
     expectNamed(window->gb_1(), "gb_1");
     expectNamed(window->gb_2(), "gb_2");
     expectNamed(window->cbx_1(), "cbx_1");
