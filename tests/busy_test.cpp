@@ -6,7 +6,11 @@
 
 #include <gtest/gtest.h>
 #include <QLabel>
+#include <QTimer>
 #include <QWidget>
+#include <stdexcept>
+#include <string>
+#include <thread>
 
 #include "host/desktop.h"
 
@@ -28,4 +32,44 @@ TEST(BusyIndicator, MinimizesForTheRunWhereThePlatformDoesAndRestoresAtTheEnd) {
     EXPECT_FALSE(busy.isBusy());
     EXPECT_FALSE(window.isMinimized());
     EXPECT_FALSE(line.isVisible());
+}
+
+// The work runs off the window's thread, whose events go on meanwhile: its
+// first step reaches the progress line, and a close asked for then (a timer of
+// the window's thread) stops the work, which waits for it; the run says it
+// was stopped.
+TEST(BusyIndicator, TheWorkRunsBesideTheWindowsEventsAndStopsWhenAsked) {
+    QWidget window;
+    QLabel line(&window);
+    host::BusyIndicator busy(&window, &line);
+    const std::thread::id windowThread = std::this_thread::get_id();
+    // Once the step is shown, the window asks to close, which stops the run.
+    std::string shownMeanwhile;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (line.text().isEmpty()) return;
+        poll.stop();
+        shownMeanwhile = line.text().toStdString();
+        EXPECT_FALSE(busy.allowClose());
+    });
+    poll.start(5);
+    const bool stopped = busy.runOnWorker([&](host::ProgressSink& progress) {
+        EXPECT_NE(std::this_thread::get_id(), windowThread);
+        progress.step(1, "a.txt");
+        while (!progress.stopRequested()) std::this_thread::yield();
+    });
+    EXPECT_TRUE(stopped);
+    EXPECT_EQ(shownMeanwhile, "1  a.txt");
+    EXPECT_FALSE(busy.isBusy());
+}
+
+// What the work throws comes out on the window's thread, and the run is over.
+TEST(BusyIndicator, WhatTheWorkThrowsComesOutOfTheRun) {
+    QWidget window;
+    host::BusyIndicator busy(&window, nullptr);
+    EXPECT_THROW(busy.runOnWorker([](host::ProgressSink&) { throw std::runtime_error("disk"); }),
+                 std::runtime_error);
+    EXPECT_FALSE(busy.isBusy());
+    EXPECT_FALSE(busy.runOnWorker(
+        [](host::ProgressSink& progress) { EXPECT_FALSE(progress.stopRequested()); }));
 }
