@@ -191,12 +191,13 @@ template <typename State>
 class WorkersWithState {
   public:
     // `threads` 0 or 1: no thread, one state, the work runs where it is added.
+    // `piecesPerThread`: the ordered work's window per thread (0: its default).
     template <typename MakeState>
-    WorkersWithState(int threads, MakeState makeState) {
+    WorkersWithState(int threads, MakeState makeState, std::size_t piecesPerThread = 0) {
         const int states = threads > 1 ? threads : 1;
         for (int i = 0; i < states; ++i) states_.push_back(makeState());
         pool_.emplace(threads > 1 ? threads : 0);
-        work_.emplace(&*pool_);
+        work_.emplace(&*pool_, piecesPerThread * static_cast<std::size_t>(pool_->threads()));
     }
     ~WorkersWithState() {
         work_.reset();

@@ -71,6 +71,14 @@ std::atomic<long> copiesBeforeDamage{
 const bool noJournal = switchedOn("ZARVIK_TEST_NO_JOURNAL");
 std::atomic<bool> noOpenat2{switchedOn("ZARVIK_TEST_WITHOUT_OPENAT2")};
 std::atomic<bool> namedOnly{switchedOn("ZARVIK_TEST_NAMED_TEMPORARIES")};
+std::atomic<long long> sourceLimit{std::max(-1LL, number("ZARVIK_TEST_SHORT_READ", -1))};
+struct MidCopyAction {
+    std::mutex mutex;
+    long long after = -1;
+    std::function<void()> action;
+    std::atomic<bool> set{false};
+};
+MidCopyAction midCopyAction;
 const long long freeNameWait = std::max(0LL, number("ZARVIK_TEST_FREE_NAME_WAIT", 0));
 
 std::atomic<WorkOrder> order{WorkOrder::AsPosted};
@@ -112,6 +120,41 @@ bool corruptThisCopy() noexcept {
 
 void setCorruptCopyForTesting(long count) noexcept {
     copiesBeforeDamage.store(count > 0 ? count : 0);
+}
+
+long long sourceReadLimit() noexcept {
+    return sourceLimit.load(std::memory_order_relaxed);
+}
+
+void setSourceReadLimitForTesting(long long bytes) noexcept {
+    sourceLimit.store(bytes < 0 ? -1 : bytes);
+}
+
+void setMidCopyActionForTesting(long long bytes, std::function<void()> action) {
+    std::lock_guard lock(midCopyAction.mutex);
+    midCopyAction.after = bytes;
+    midCopyAction.action = std::move(action);
+    midCopyAction.set.store(static_cast<bool>(midCopyAction.action));
+}
+
+bool midCopyActionSet() noexcept {
+    return midCopyAction.set.load(std::memory_order_relaxed);
+}
+
+void copiedSourceBytes(long long bytes) noexcept {
+    if (!midCopyActionSet()) return;
+    std::function<void()> action;
+    {
+        std::lock_guard lock(midCopyAction.mutex);
+        if (!midCopyAction.action || bytes <= midCopyAction.after) return;
+        action = std::move(midCopyAction.action);
+        midCopyAction.action = nullptr;
+        midCopyAction.set.store(false);
+    }
+    try {
+        action();
+    } catch (...) {
+    }
 }
 
 bool journalSwitchedOff() noexcept {

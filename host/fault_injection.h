@@ -32,6 +32,9 @@
 //                                     system offers nameless ones, so the way
 //                                     of FAT, shares and Windows is tested
 //                                     everywhere;
+//   ZARVIK_TEST_SHORT_READ=<n>        a copy's reads of its source give nothing
+//                                     after the source's first n bytes, as a
+//                                     share whose server stopped answering does;
 //   ZARVIK_TEST_FREE_NAME_WAIT=<us>   a copy that cannot take a free name in one
 //                                     step waits this long between finding it
 //                                     free and taking it, so that a test sees
@@ -42,6 +45,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -50,8 +54,10 @@ namespace host::faults {
 // --- Kill points ---------------------------------------------------------
 
 // Points the programs pass.
+inline constexpr std::string_view kCopyBegun = "copy-begun";              // a copy begins writing
 inline constexpr std::string_view kCopyDone = "copy-done";                // a copy took its name
 inline constexpr std::string_view kJournalFlushed = "journal-flushed";    // a batch of entries
+inline constexpr std::string_view kRetriesStored = "retries-stored";      // before the threshold
 inline constexpr std::string_view kThresholdStored = "threshold-stored";  // before the journal goes
 
 void reach(std::string_view point) noexcept;
@@ -81,6 +87,21 @@ void setCorruptCopyForTesting(long count) noexcept;
 // `file` is the descriptor on POSIX, the handle on Windows.
 void damageCopy(int file) noexcept;
 void damageCopy(void* file) noexcept;
+
+// --- A source that fails while it is copied --------------------------------
+
+// The bytes of a source after which a copy's reads of it give nothing (end of
+// file); -1: no limit.
+long long sourceReadLimit() noexcept;
+void setSourceReadLimitForTesting(long long bytes) noexcept;
+// Runs `action` once, in the copying thread, when a copy has read more than
+// `bytes` of a source: what another program writing the file meanwhile does.
+// An empty action clears it.
+void setMidCopyActionForTesting(long long bytes, std::function<void()> action);
+// Whether one is set (the copy then reads through a buffer, so it happens
+// between two reads), and the call the copy makes after each read.
+bool midCopyActionSet() noexcept;
+void copiedSourceBytes(long long bytes) noexcept;
 
 // --- A full disk ---------------------------------------------------------
 

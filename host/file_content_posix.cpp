@@ -36,8 +36,9 @@ namespace {
 // Copies the byte ranges of one file, each at its own offset so that the
 // holes between them stay holes. The kernel copies where it can; where it
 // refuses, and for the test switches (a disk failure counts the bytes that go
-// through writeAll, the kill switch stops in the middle of them), the bytes
-// pass through a buffer.
+// through writeAll, the kill switch stops in the middle of them, a source
+// that stops giving bytes or is written to midway), the bytes pass through a
+// buffer.
 class RangeCopier {
   public:
     // With `checksum`, every byte passes through the buffer and is added to it.
@@ -46,11 +47,13 @@ class RangeCopier {
           to_(to),
           checksum_(checksum),
           killAfter_(faults::killCopyAfter()),
-          inKernel_(!faults::diskFullInjected() && killAfter_ < 0 && !checksum) {}
+          readLimit_(faults::sourceReadLimit()),
+          inKernel_(!faults::diskFullInjected() && killAfter_ < 0 && readLimit_ < 0 &&
+                    !faults::midCopyActionSet() && !checksum) {}
 
-    // Copies [offset, end); `end` becomes where the source ended when it is
-    // shorter now than when it was opened. False with errno set.
-    bool copy(off_t offset, off_t& end) noexcept {
+    // Copies [offset, end). EndedEarly, with `end` set to where the source
+    // ended, when it gives nothing more before `end`.
+    ContentCopy copy(off_t offset, off_t& end) noexcept {
         while (inKernel_ && offset < end) {
             loff_t in = offset, out = offset;
             const ssize_t copied =
@@ -72,26 +75,28 @@ class RangeCopier {
                     inKernel_ = false;  // refused here, for the rest of this file too
                     break;
                 default:
-                    return false;
+                    return ContentCopy::Failed;
             }
         }
-        return offset >= end || byReading(offset, end);
+        return offset >= end ? ContentCopy::Copied : byReading(offset, end);
     }
 
   private:
-    bool byReading(off_t offset, off_t& end) noexcept {
+    ContentCopy byReading(off_t offset, off_t& end) noexcept {
         char buffer[1 << 16];
         while (offset < end) {
-            const auto wanted =
-                static_cast<std::size_t>(std::min<off_t>(end - offset, sizeof buffer));
-            const ssize_t got = ::pread(from_, buffer, wanted, offset);
+            auto wanted = static_cast<std::size_t>(std::min<off_t>(end - offset, sizeof buffer));
+            if (readLimit_ >= 0)
+                wanted = static_cast<std::size_t>(
+                    std::clamp<long long>(readLimit_ - offset, 0, static_cast<long long>(wanted)));
+            const ssize_t got = wanted == 0 ? 0 : ::pread(from_, buffer, wanted, offset);
             if (got == 0) {
                 end = offset;
-                return true;
+                return ContentCopy::EndedEarly;
             }
             if (got < 0) {
                 if (errno == EINTR) continue;
-                return false;
+                return ContentCopy::Failed;
             }
             if (checksum_) checksum_->add(buffer, static_cast<std::size_t>(got));
             off_t at = offset;
@@ -99,17 +104,20 @@ class RangeCopier {
                 writeAll(to_, buffer, static_cast<std::size_t>(killAfter_ - copied_), &at);
                 faults::killProcessNow();
             }
-            if (!writeAll(to_, buffer, static_cast<std::size_t>(got), &at)) return false;
+            if (!writeAll(to_, buffer, static_cast<std::size_t>(got), &at))
+                return ContentCopy::Failed;
             copied_ += got;
             offset += got;
+            faults::copiedSourceBytes(copied_);
         }
-        return true;
+        return ContentCopy::Copied;
     }
 
     int from_;
     int to_;
     base::Checksum* checksum_;
     long long killAfter_;
+    long long readLimit_;
     bool inKernel_;
     long long copied_ = 0;
 };
@@ -127,6 +135,7 @@ bool cloneMayWork(dev_t from, dev_t to) {
 
 bool tryClone(int from, int to, dev_t fromDevice, dev_t toDevice) {
     if (faults::diskFullInjected() || faults::killCopyAfter() >= 0 ||
+        faults::sourceReadLimit() >= 0 || faults::midCopyActionSet() ||
         !cloneMayWork(fromDevice, toDevice))
         return false;
     if (::ioctl(to, FICLONE, from) == 0) return true;
@@ -135,25 +144,24 @@ bool tryClone(int from, int to, dev_t fromDevice, dev_t toDevice) {
     return false;
 }
 
-// Copies the file `from`, whose status `st` was read when it was opened, into
-// the new empty file `to`: the file as it was opened, holes kept as holes.
-// A clone costs one call and no space until either file changes; then only the
-// data ranges are copied and the length set, so a sparse disk image copies in
-// a moment and takes no more room than its source.
 }  // namespace
 
-bool copyContent(int from, int to, const struct stat& st, dev_t toDevice,
-                 base::Checksum* checksum) noexcept {
+// A clone costs one call and no space until either file changes; else only
+// the data ranges are copied and the length set, so a sparse disk image
+// copies in a moment and takes no more room than its source.
+ContentCopy copyContent(int from, int to, const struct stat& st, dev_t toDevice,
+                        base::Checksum* checksum, off_t* got) noexcept {
     off_t size = st.st_size;
     RangeCopier ranges(from, to, checksum);
     if (size == 0) {
         // Empty, or a pseudo file that does not tell its length: read to its end.
         size = std::numeric_limits<off_t>::max();
-        return ranges.copy(0, size);
+        const ContentCopy copied = ranges.copy(0, size);
+        return copied == ContentCopy::EndedEarly ? ContentCopy::Copied : copied;
     }
     // A clone is never read: a checksum needs the bytes.
     try {
-        if (!checksum && tryClone(from, to, st.st_dev, toDevice)) return true;
+        if (!checksum && tryClone(from, to, st.st_dev, toDevice)) return ContentCopy::Copied;
     } catch (...) {
     }
     // The holes read back as zeros: the checksum takes them as zeros.
@@ -166,38 +174,43 @@ bool copyContent(int from, int to, const struct stat& st, dev_t toDevice,
     // two calls per file.
     const bool mayHaveHoles = static_cast<off_t>(st.st_blocks) * 512 < size;
     off_t offset = 0;
-    off_t end = size;
     off_t written = 0;
-    while (offset < end) {
+    while (offset < size) {
         off_t data = offset;
-        off_t hole = end;
+        off_t hole = size;
         if (mayHaveHoles) {
             data = ::lseek(from, offset, SEEK_DATA);
-            if (data < 0 && errno == ENXIO) break;  // only a hole is left
+            // Only a hole is left, or the file is shorter now: its status,
+            // looked at again after the copy, tells which.
+            if (data < 0 && errno == ENXIO) break;
             if (data < 0) {
-                if (errno != EINVAL && errno != EOPNOTSUPP) return false;
+                if (errno != EINVAL && errno != EOPNOTSUPP) return ContentCopy::Failed;
                 data = offset;  // the file system does not tell: all of it is data
             } else {
-                hole = std::min(end, std::max(data, ::lseek(from, data, SEEK_HOLE)));
-                if (hole <= data) hole = end;
+                hole = std::min(size, std::max(data, ::lseek(from, data, SEEK_HOLE)));
+                if (hole <= data) hole = size;
             }
-            if (data >= end) break;
+            if (data >= size) break;
         }
         off_t reached = hole;
         sumHoleUpTo(data);
-        if (!ranges.copy(data, reached)) return false;
+        const ContentCopy copied = ranges.copy(data, reached);
+        if (copied == ContentCopy::EndedEarly) {
+            *got = reached;
+            return copied;
+        }
+        if (copied != ContentCopy::Copied) return copied;
         summed = reached;
-        if (reached < hole) end = reached;  // the source got shorter meanwhile
-        written = std::min(reached, end);
+        written = reached;
         offset = hole;
     }
-    sumHoleUpTo(end);
-    if (written >= end) return true;
+    sumHoleUpTo(size);
+    if (written >= size) return ContentCopy::Copied;
     // A hole at the end: the length is set. A file system that cannot set it
     // (some FUSE ones) gets the last byte, a zero, written instead.
-    if (::ftruncate(to, end) == 0) return true;
-    off_t last = end - 1;
-    return writeAll(to, "", 1, &last);
+    if (::ftruncate(to, size) == 0) return ContentCopy::Copied;
+    off_t last = size - 1;
+    return writeAll(to, "", 1, &last) ? ContentCopy::Copied : ContentCopy::Failed;
 }
 
 ReadBack readBack(int fd, const base::Checksum::Digest& expected) noexcept {

@@ -45,13 +45,22 @@ std::optional<FileStatus> statusAt(int folder, const std::string& name) noexcept
 // position. False with errno set; the injected disk failure counts here.
 bool writeAll(int fd, const char* data, std::size_t size, off_t* offset = nullptr) noexcept;
 
+// How the bytes of a copy came through.
+enum class ContentCopy {
+    Copied,
+    Failed,      // errno says why
+    EndedEarly,  // the source gave fewer bytes than its length said
+};
+
 // Copies the file `from`, whose status `st` was read when it was opened, into
-// the new empty file `to` on the device `toDevice`. False with errno set.
-// With `checksum`, every byte of the copy as it will read back (its holes as
-// zeros) is added to it: the bytes then pass through a buffer, never cloned
-// or copied inside the kernel.
-bool copyContent(int from, int to, const struct stat& st, dev_t toDevice,
-                 base::Checksum* checksum = nullptr) noexcept;
+// the new empty file `to` on the device `toDevice`: every byte of its length,
+// holes kept as holes. `*got` is how many bytes the source gave when it ended
+// early. A source of length 0 (empty, or a pseudo file that does not tell)
+// is read to its end. With `checksum`, every byte of the copy as it will
+// read back (its holes as zeros) is added to it: the bytes then pass through
+// a buffer, never cloned or copied inside the kernel.
+ContentCopy copyContent(int from, int to, const struct stat& st, dev_t toDevice,
+                        base::Checksum* checksum, off_t* got) noexcept;
 
 enum class ReadBack { Same, Different, Failed };
 // Reads the file `fd` (open for reading, its data flushed to the device) back

@@ -43,20 +43,101 @@ struct FileTimes {
 // The times of a file (from its status, no read permission needed), or nullopt.
 std::optional<FileTimes> fileTimes(const std::string& path) noexcept;
 
-// Copies `source` to `target` without ever leaving a partial target. The
-// modification time and permission bits of the source are kept. With `replace`
-// false an existing target is never touched and the copy fails ("will not
-// replace", with the system's "file exists" code).
-// Where the file system allows (Linux: O_TMPFILE) the bytes go to a file
-// without a name, which is linked under the target's name only when complete
-// (over an existing target, with `replace`: linked under a temporary name that
-// is renamed over the target in the same instant); elsewhere (FAT, network
-// shares, Windows) they go to a file with a temporary name (see
-// base/temporary_names.h), locked while it is written. Unlocked temporary
-// files of earlier, killed copies to the same target are removed first;
-// nothing else is ever removed.
-// The data is cloned where the file system shares blocks between files (XFS,
-// btrfs), else only its data ranges are copied, so holes stay holes.
+// The length and times of a source as a copy read it, to the nanosecond. A
+// copy is of one state of its source: the same stamp after the last byte
+// says nobody wrote the source meanwhile, and a later stamp says whether it
+// still is the state that was copied.
+struct SourceStamp {
+    std::int64_t length = 0;
+    std::int64_t modifiedNs = 0;  // since 1970-01-01 UTC
+    // The last change of the file's data or status (POSIX: ctime; Windows:
+    // ChangeTime where the file system keeps one, else the last write).
+    std::int64_t changedNs = 0;
+    bool operator==(const SourceStamp&) const = default;
+};
+// The stamp of the file `path` names now (a link followed), or nullopt.
+std::optional<SourceStamp> sourceStampOf(const std::string& path) noexcept;
+
+// The rules every copy of both programs keeps, whatever it is copied into:
+// - The bytes go to a file without a name (Linux: O_TMPFILE) or, where the
+//   file system has none (FAT, network shares, Windows), with a temporary name
+//   (base/temporary_names.h), locked while it is written. Unlocked
+//   temporary files of earlier, killed copies to the same name are removed
+//   first; nothing else is ever removed.
+// - A copy holds the source's bytes or fails: a source that gives fewer
+//   bytes than its length ("the source gave N of M bytes", as a share that
+//   stops answering does), or whose length, modification time or change time
+//   are not the same after its last byte as when it was opened ("the source
+//   changed while it was copied", a file saved or appended to meanwhile),
+//   leaves no copy.
+// - The modification time and permission bits of the source are kept. The
+//   data is cloned where the file system shares blocks between files (XFS,
+//   btrfs), else only its data ranges are copied, so holes stay holes.
+// - The copy takes its name only once its bytes are on the device (see
+//   StagedCopy): a name never points at data a power cut can take. With
+//   `replace` false an existing target is never touched and the copy fails
+//   ("will not replace", with the system's "file exists" code).
+
+// A copy whose bytes are written, under a temporary handle in its
+// destination folder, and which has not yet taken its name. Gone without
+// publish(), it leaves nothing behind.
+class StagedCopy {
+  public:
+    struct State;  // the platform's
+    explicit StagedCopy(std::unique_ptr<State> state) noexcept;
+    ~StagedCopy();
+    StagedCopy(StagedCopy&&) noexcept;
+    StagedCopy& operator=(StagedCopy&&) noexcept;
+
+    // The source as it was copied.
+    const SourceStamp& source() const noexcept;
+    // The target's full path, for messages.
+    const std::string& path() const noexcept;
+    // Gives the copy its name in its folder (without `replace` never over an
+    // existing one). Its bytes must be on the device first: the copy flushed
+    // itself when it was staged, or a FileSystemFlush that noted it has
+    // flushed since.
+    Status publish() noexcept;
+
+    State& state() noexcept { return *state_; }
+
+  private:
+    std::unique_ptr<State> state_;
+};
+
+// The file systems a run's copies are written to, and flushing them: one that
+// can be flushed whole (Linux: ext4, XFS, btrfs, tmpfs) by one syncfs for all
+// the copies made there since the last flush; on one that cannot (FUSE
+// ones, network shares, every one on Windows) each copy flushed itself when
+// it was staged, and the folders that took names are flushed here.
+class FileSystemFlush {
+  public:
+    FileSystemFlush();
+    ~FileSystemFlush();
+    FileSystemFlush(const FileSystemFlush&) = delete;
+    FileSystemFlush& operator=(const FileSystemFlush&) = delete;
+
+    // Notes the file system of a staged copy (its bytes), or of one just
+    // published (its name), as written to since the last flush.
+    void noteStaged(StagedCopy& copy) noexcept;
+    void notePublished(StagedCopy& copy) noexcept;
+    // Everything noted since the last flush reaches the device: the bytes of
+    // the staged copies, the names of the published ones.
+    Status flush() noexcept;
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// How many files this process may hold open at once, its own limit raised
+// first as far as the system lets it (Linux: RLIMIT_NOFILE up to its hard
+// limit): copies written and not yet named hold a file open each.
+std::size_t openFileAllowance() noexcept;
+
+// Copies `source` to `target` by the rules above, on its own: the copy flushes
+// itself and takes its name, and the name reaches the device, before this
+// returns.
 Status copyFileSafely(const std::string& source, const std::string& target, bool replace) noexcept;
 
 // How the bytes of two files compare.
@@ -98,11 +179,7 @@ class ContentComparer {
 // is checked with pathInside before each folder is entered.
 class TargetFolder {
   public:
-    // `flushEachCopy`: each copy reaches the device before it takes its name
-    // (Windows, where no file system can be flushed as a whole by an ordinary
-    // user; elsewhere the caller flushes the file system once, see
-    // host/durability.h, and this changes nothing).
-    explicit TargetFolder(std::string root, bool flushEachCopy = false);
+    explicit TargetFolder(std::string root);
     ~TargetFolder();
     TargetFolder(const TargetFolder&) = delete;
     TargetFolder& operator=(const TargetFolder&) = delete;
@@ -116,6 +193,8 @@ class TargetFolder {
     Result<Reach> enter(std::string_view relative) noexcept;
     // Forgets the destination, so the next enter reaches it afresh.
     void leave() noexcept;
+    // Whether `relative` is the destination entered (and still open).
+    bool isAt(std::string_view relative) const noexcept;
     // The path text of the destination, for messages.
     const std::string& path() const noexcept { return path_; }
     // Whether the destination was removed since it was entered (a copy into
@@ -133,17 +212,26 @@ class TargetFolder {
     // written. One that does not read back as written is removed, the
     // target's file is left as it was, and the copy fails with that reason.
     void setVerify(bool verify) noexcept { verify_ = verify; }
-    // copyFileSafely into the destination under `name`.
+    // Copies `source` into the destination under `name`, by the rules of the
+    // copies above, up to its name: the returned copy is flushed and given
+    // its name by the caller, with others (FileSystemFlush).
+    Result<StagedCopy> stage(const std::string& source, const std::string& name,
+                             bool replace) noexcept;
+    // stage, flush and publish one copy, as copyFileSafely does.
     Status copyHere(const std::string& source, const std::string& name, bool replace) noexcept;
+    // Removes the unlocked temporary files that killed copies to `name` left
+    // in the destination, as a copy to that name does first.
+    void removeLeftoversOf(const std::string& name) noexcept;
+
+    // An open folder, the platform's (POSIX: its descriptor and path text).
+    struct Folder;
 
   private:
-    std::string root_;
+    std::string rootPath_;
     std::string relative_;
     std::string path_;
-    // POSIX: open folder descriptors; Windows: unused.
-    int rootHandle_ = -1;
-    int handle_ = -1;
-    [[maybe_unused]] bool flushEachCopy_ = false;  // read on Windows only
+    std::shared_ptr<const Folder> root_;
+    std::shared_ptr<const Folder> folder_;  // the destination
     bool verify_ = false;
 };
 using base::isTemporaryName;

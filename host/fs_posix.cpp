@@ -6,8 +6,10 @@
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -206,7 +208,7 @@ void rememberMadeEmpty(int folder, const std::string& key) noexcept {
 // the kept reading stays true.
 class OwnWrite {
   public:
-    explicit OwnWrite(int folder, const std::string& key) : folder_(folder), key_(key) {
+    explicit OwnWrite(int folder, std::string key) : folder_(folder), key_(std::move(key)) {
         std::lock_guard lock(scanMutex);
         ++ownWriters[key_];
     }
@@ -227,7 +229,7 @@ class OwnWrite {
 
   private:
     int folder_;
-    const std::string& key_;
+    std::string key_;
 };
 
 constexpr off_t kCheckTargetFirstFrom = 1 << 20;
@@ -308,7 +310,6 @@ bool setMode(int fd, mode_t mode) noexcept {
 // reached from, and the path text its messages and leftover scans name it by.
 // Made from a path it opens the folder (a link to one too) and owns it.
 struct OpenFolder {
-    OpenFolder(int handle, std::string text) : fd(handle), path(std::move(text)) {}
     explicit OpenFolder(std::string text)
         : owned(posix::openPath(text, O_PATH | O_DIRECTORY | O_CLOEXEC)),
           fd(owned.get()),
@@ -326,10 +327,10 @@ struct OpenFolder {
 // way it is locked until it has its final name, so no remover of leftovers
 // ever takes it from a running writer. Every name is reached from the folder's
 // handle, so the file lands in the folder that was opened whatever is renamed
-// or swapped for a link meanwhile.
+// or swapped for a link meanwhile. The folder stays open while this lives.
 class Temporary {
   public:
-    explicit Temporary(const OpenFolder& folder) : folder_(folder) {}
+    explicit Temporary(int folder) : folder_(folder) {}
     ~Temporary() { discard(); }
     Temporary(const Temporary&) = delete;
     Temporary& operator=(const Temporary&) = delete;
@@ -342,12 +343,12 @@ class Temporary {
         if (namelessPossible()) {
             // Nameless, nobody can reach it to remove it: it is locked only
             // if it ever gets a temporary name (see publish).
-            fd_.reset(::openat(folder_.fd, ".", O_TMPFILE | access | O_CLOEXEC, mode));
+            fd_.reset(::openat(folder_, ".", O_TMPFILE | access | O_CLOEXEC, mode));
             if (fd_) return true;
             // Refused by the file system (FAT, network shares, overlays): a name.
             if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
         }
-        fd_ = createNamed(folder_.fd, stem_, mode, name_, access);
+        fd_ = createNamed(folder_, stem_, mode, name_, access);
         return bool(fd_);
     }
 
@@ -371,14 +372,14 @@ class Temporary {
         if (name_.empty()) {
             // A link refuses an existing name: the atomic "never replace", and
             // for a missing target (the usual case of a backup) the whole job.
-            if (linkNameless(fd_.get(), folder_.fd, target)) return true;
+            if (linkNameless(fd_.get(), folder_, target)) return true;
             if (errno != EEXIST || !replace) return false;
             // Linked under a temporary name, renamed over the target at once:
             // that name exists only for this instant, and is locked all along.
             lockForWriting(fd_.get());
             for (int attempt = 0; attempt < 100; ++attempt) {
                 const std::string name = temporary_names::make(stem_);
-                if (linkNameless(fd_.get(), folder_.fd, name)) {
+                if (linkNameless(fd_.get(), folder_, name)) {
                     name_ = name;
                     break;
                 }
@@ -386,9 +387,9 @@ class Temporary {
             }
             if (name_.empty()) return false;
         }
-        const bool moved =
-            replace ? ::renameat(folder_.fd, name_.c_str(), folder_.fd, target.c_str()) == 0
-                    : renameNoReplace(folder_.fd, name_, target);
+        const bool moved = replace
+                               ? ::renameat(folder_, name_.c_str(), folder_, target.c_str()) == 0
+                               : renameNoReplace(folder_, name_, target);
         if (moved) name_.clear();
         return moved;
     }
@@ -397,24 +398,233 @@ class Temporary {
     void discard() noexcept {
         if (!fd_ && name_.empty()) return;
         const int code = errno;
-        if (!name_.empty()) ::unlinkat(folder_.fd, name_.c_str(), 0);
+        if (!name_.empty()) ::unlinkat(folder_, name_.c_str(), 0);
         name_.clear();
         fd_.reset();
         errno = code;
     }
 
   private:
-    const OpenFolder& folder_;
+    int folder_;
     std::string stem_;
     Descriptor fd_;
     std::string name_;  // empty while nameless and once published
 };
 
-// Copies `source` to `base` in the open `folder`; see copyFileSafely and
-// TargetFolder::setVerify.
-Status copyInto(const std::string& source, const OpenFolder& folder, const std::string& base,
-                bool replace, bool verify) {
-    const std::string target = joinPath(folder.path, base);
+// How the file system of a copy reaches its device.
+enum class Flushing {
+    // syncfs flushes its bytes and names (ext4, XFS, btrfs, tmpfs).
+    Whole,
+    // Network shares: syncfs does not reach the server, a file's own flush
+    // (and its folder's) does.
+    FileByFile,
+    // FUSE drivers: syncfs does not reach the driver, and some (exfat-fuse)
+    // write their device only at a file's flush, others (fusefat, whose image
+    // is a file of another file system) never flush it at all: a file's own
+    // flush and then the whole system's.
+    FileByFileThenSystem,
+};
+
+// Asked once per device.
+Flushing flushingOf(int folder, dev_t device) noexcept {
+    static std::mutex mutex;
+    static std::vector<std::pair<dev_t, Flushing>> known;
+    try {
+        std::lock_guard lock(mutex);
+        for (const auto& [seen, flushing] : known)
+            if (seen == device) return flushing;
+        struct statfs fs;
+        Flushing flushing = Flushing::Whole;
+        if (::fstatfs(folder, &fs) == 0) {
+            switch (static_cast<unsigned long>(fs.f_type)) {
+                case 0x65735546:  // FUSE
+                    flushing = Flushing::FileByFileThenSystem;
+                    break;
+                case 0x6969:      // NFS
+                case 0x517B:      // SMB
+                case 0xFE534D42:  // SMB2
+                case 0xFF534D42:  // CIFS
+                case 0x01021997:  // 9P
+                case 0x00C36400:  // Ceph
+                case 0x5346414F:  // AFS
+                    flushing = Flushing::FileByFile;
+                    break;
+                default:
+                    break;
+            }
+        }
+        if (known.size() < 256) known.emplace_back(device, flushing);
+        return flushing;
+    } catch (...) {
+        return Flushing::FileByFileThenSystem;
+    }
+}
+
+bool flushedWhole(int folder, dev_t device) noexcept {
+    return flushingOf(folder, device) == Flushing::Whole;
+}
+
+// Flushes the entries of the open folder `folder` to the device. A file system
+// that cannot flush a folder (some FUSE ones) says so: its names are then as
+// durable as they get.
+bool flushFolderAt(int folder) noexcept {
+    const Descriptor fd(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd) return false;
+    return ::fsync(fd.get()) == 0 || errno == EINVAL || errno == ENOTSUP || errno == ENOSYS;
+}
+
+std::int64_t nanoseconds(const timespec& time) noexcept {
+    return static_cast<std::int64_t>(time.tv_sec) * 1000000000LL + time.tv_nsec;
+}
+
+SourceStamp stampOf(const struct stat& st) noexcept {
+    return {st.st_size, nanoseconds(st.st_mtim), nanoseconds(st.st_ctim)};
+}
+
+}  // namespace
+
+struct TargetFolder::Folder {
+    Folder(Descriptor handle, std::string text) : fd(std::move(handle)), path(std::move(text)) {}
+    Descriptor fd;
+    std::string path;
+};
+
+struct StagedCopy::State {
+    explicit State(std::shared_ptr<const TargetFolder::Folder> in)
+        : folder(std::move(in)), file(folder->fd.get()) {}
+    std::shared_ptr<const TargetFolder::Folder> folder;
+    Temporary file;
+    std::string base;
+    std::string target;
+    bool replace = false;
+    SourceStamp source;
+    dev_t device = 0;
+    bool flushedItself = false;  // its bytes are on the device
+    bool published = false;
+    std::optional<OwnWrite> ownWrite;  // until it has its name
+};
+
+StagedCopy::StagedCopy(std::unique_ptr<State> state) noexcept : state_(std::move(state)) {}
+StagedCopy::~StagedCopy() = default;
+StagedCopy::StagedCopy(StagedCopy&&) noexcept = default;
+StagedCopy& StagedCopy::operator=(StagedCopy&&) noexcept = default;
+
+const SourceStamp& StagedCopy::source() const noexcept {
+    return state_->source;
+}
+
+const std::string& StagedCopy::path() const noexcept {
+    return state_->target;
+}
+
+Status StagedCopy::publish() noexcept {
+    State& state = *state_;
+    try {
+        if (state.published) return {};
+        if (!state.file.publish(state.base, state.replace)) {
+            const int code = errno;
+            state.file.discard();
+            state.ownWrite.reset();
+            return fail(code == EEXIST ? "will not replace" : "cannot rename to", state.target,
+                        code);
+        }
+        state.published = true;
+        state.file.discard();
+        state.ownWrite.reset();
+        return {};
+    } catch (...) {
+        return fail("out of memory copying to", state.target, ENOMEM);
+    }
+}
+
+struct FileSystemFlush::State {
+    struct Device {
+        dev_t device = 0;
+        Descriptor fd;  // a folder of it, for syncfs
+        std::string path;
+        bool written = false;
+    };
+    std::vector<Device> devices;
+    // Folders on file systems flushed copy by copy that took names since the
+    // last flush, and whether one of them needs the whole system flushed.
+    std::vector<std::shared_ptr<const TargetFolder::Folder>> folders;
+    bool system = false;
+
+    void written(const StagedCopy::State& copy) {
+        for (Device& known : devices) {
+            if (known.device == copy.device) {
+                known.written = true;
+                return;
+            }
+        }
+        Device device;
+        device.device = copy.device;
+        device.fd.reset(::openat(copy.folder->fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        device.path = copy.folder->path;
+        device.written = true;
+        devices.push_back(std::move(device));
+    }
+};
+
+FileSystemFlush::FileSystemFlush() : state_(std::make_unique<State>()) {}
+FileSystemFlush::~FileSystemFlush() = default;
+
+void FileSystemFlush::noteStaged(StagedCopy& copy) noexcept {
+    try {
+        const StagedCopy::State& staged = copy.state();
+        const Flushing flushing = flushingOf(staged.folder->fd.get(), staged.device);
+        if (flushing == Flushing::Whole)
+            state_->written(staged);
+        else if (flushing == Flushing::FileByFileThenSystem)
+            state_->system = true;
+    } catch (...) {
+    }
+}
+
+void FileSystemFlush::notePublished(StagedCopy& copy) noexcept {
+    try {
+        const StagedCopy::State& staged = copy.state();
+        const Flushing flushing = flushingOf(staged.folder->fd.get(), staged.device);
+        if (flushing == Flushing::Whole) {
+            state_->written(staged);
+            return;
+        }
+        if (flushing == Flushing::FileByFileThenSystem) state_->system = true;
+        auto& folders = state_->folders;
+        if (std::find(folders.begin(), folders.end(), staged.folder) == folders.end())
+            folders.push_back(staged.folder);
+    } catch (...) {
+    }
+}
+
+Status FileSystemFlush::flush() noexcept {
+    for (State::Device& device : state_->devices) {
+        if (!device.written) continue;
+        if (!device.fd) return fail("cannot open", device.path, EBADF);
+        if (::syncfs(device.fd.get()) != 0)
+            return fail("cannot flush the file system of", device.path, errno);
+        device.written = false;
+    }
+    for (const auto& folder : state_->folders) {
+        if (!flushFolderAt(folder->fd.get())) return fail("cannot flush", folder->path, errno);
+    }
+    state_->folders.clear();
+    if (state_->system) {
+        ::sync();
+        state_->system = false;
+    }
+    return {};
+}
+
+namespace {
+
+// Copies `source` to `base` in the open `folder`, up to its name; see
+// host::StagedCopy and TargetFolder::setVerify.
+Result<StagedCopy> stageInto(const std::string& source,
+                             const std::shared_ptr<const TargetFolder::Folder>& folder,
+                             const std::string& base, bool replace, bool verify) {
+    const std::string target = joinPath(folder->path, base);
+    const int folderFd = folder->fd.get();
     // O_NONBLOCK keeps a FIFO from blocking the open; it is refused just below.
     // Copying a file is not using it: O_NOATIME leaves its access time (and
     // its inode) untouched where the system lets us, the file's owner or a
@@ -442,14 +652,20 @@ Status copyInto(const std::string& source, const OpenFolder& folder, const std::
     // pays where it spares copying many bytes for nothing.
     struct stat existing;
     if (!replace && st.st_size >= kCheckTargetFirstFrom &&
-        ::fstatat(folder.fd, base.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0)
+        ::fstatat(folderFd, base.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0)
         return fail("will not replace", target, EEXIST);
 
-    const OwnWrite ownWrite(folder.fd, folder.path);
+    auto state = std::make_unique<StagedCopy::State>(folder);
+    state->base = base;
+    state->target = target;
+    state->replace = replace;
+    state->source = stampOf(st);
+    state->ownWrite.emplace(folderFd, folder->path);
     struct stat folderStatus;
-    if (::fstat(folder.fd, &folderStatus) != 0)
-        return fail("cannot create a file in", folder.path, errno);
-    removeLeftovers(folder.fd, folderStatus, folder.path, base);
+    if (::fstat(folderFd, &folderStatus) != 0)
+        return fail("cannot create a file in", folder->path, errno);
+    state->device = folderStatus.st_dev;
+    removeLeftovers(folderFd, folderStatus, folder->path, base);
 
     // Made with the source's permission bits where the process's umask keeps
     // them all, which spares setting them afterwards.
@@ -457,21 +673,41 @@ Status copyInto(const std::string& source, const OpenFolder& folder, const std::
     const bool modeAtCreation = (mode & processUmask()) == 0;
     std::optional<base::Checksum> checksum;
     if (verify) checksum.emplace();
-    Temporary to(folder);
+    Temporary& to = state->file;
     if (!to.create(base, modeAtCreation ? mode : 0600, verify))
-        return fail("cannot create a file in", folder.path, errno);
+        return fail("cannot create a file in", folder->path, errno);
     // Every failure from here on leaves no file behind (the temporary one
-    // goes with `to`).
-    if (!copyContent(from.get(), to.fd(), st, folderStatus.st_dev, checksum ? &*checksum : nullptr))
-        return fail("cannot copy", source, errno);
+    // goes with the state).
+    off_t got = 0;
+    switch (posix::copyContent(from.get(), to.fd(), st, folderStatus.st_dev,
+                               checksum ? &*checksum : nullptr, &got)) {
+        case posix::ContentCopy::Copied:
+            break;
+        case posix::ContentCopy::Failed:
+            return fail("cannot copy", source, errno);
+        case posix::ContentCopy::EndedEarly:
+            return failBecause("cannot copy", source,
+                               "the source gave " + std::to_string(got) + " of " +
+                                   std::to_string(st.st_size) + " bytes",
+                               EIO);
+    }
+    // A copy is of one state of the source: written meanwhile (saved,
+    // appended to, cut short), it may hold some of each.
+    struct stat after;
+    if (::fstat(from.get(), &after) != 0) return fail("cannot read the status of", source, errno);
+    if (!(stampOf(after) == state->source))
+        return failBecause("cannot copy", source, "the source changed while it was copied", EAGAIN);
     if (!modeAtCreation && !setMode(to.fd(), mode))
         return fail("cannot set the mode of", target, errno);
     const timespec times[2] = {st.st_atim, st.st_mtim};
     if (::futimens(to.fd(), times) != 0) return fail("cannot set the time of", target, errno);
     if (!to.flush()) return fail("cannot write", target, errno);
-    if (verify) {
-        // On the device before it is read back from there.
+    const bool flushItself = verify || !flushedWhole(folderFd, folderStatus.st_dev);
+    if (flushItself) {
         if (::fdatasync(to.fd()) != 0) return fail("cannot write", target, errno);
+        state->flushedItself = true;
+    }
+    if (verify) {
         if (faults::corruptThisCopy()) faults::damageCopy(to.fd());
         switch (posix::readBack(to.fd(), checksum->digest())) {
             case posix::ReadBack::Same:
@@ -485,10 +721,18 @@ Status copyInto(const std::string& source, const OpenFolder& folder, const std::
                 return fail("cannot read back", target, errno);
         }
     }
-    if (!to.publish(base, replace)) {
-        const int code = errno;
-        return fail(code == EEXIST ? "will not replace" : "cannot rename to", target, code);
-    }
+    return StagedCopy(std::move(state));
+}
+
+// A copy on its own: its bytes flushed, then its name, then its folder.
+Status publishAlone(StagedCopy& copy) {
+    StagedCopy::State& state = copy.state();
+    if (!state.flushedItself && ::fdatasync(state.file.fd()) != 0)
+        return fail("cannot write", state.target, errno);
+    state.flushedItself = true;
+    if (Status published = copy.publish(); !published) return published;
+    if (!flushFolderAt(state.folder->fd.get()))
+        return fail("cannot flush", state.folder->path, errno);
     return {};
 }
 
@@ -573,80 +817,129 @@ Descriptor openBeneath(int root, std::string_view relative, bool& madeLast) noex
 
 }  // namespace
 
+std::optional<SourceStamp> sourceStampOf(const std::string& path) noexcept {
+    struct stat st;
+    if (posix::statPath(path, st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    return stampOf(st);
+}
+
+std::size_t openFileAllowance() noexcept {
+    static const std::size_t allowance = [] {
+        struct rlimit limit;
+        if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return std::size_t{1024};
+        const rlim_t wanted = std::min<rlim_t>(limit.rlim_max, 1 << 16);
+        if (limit.rlim_cur < wanted) {
+            struct rlimit raised = limit;
+            raised.rlim_cur = wanted;
+            if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+        }
+        return static_cast<std::size_t>(limit.rlim_cur);
+    }();
+    return allowance;
+}
+
 Status copyFileSafely(const std::string& source, const std::string& target, bool replace) noexcept {
     try {
-        const OpenFolder folder(folderOf(target));
-        if (folder.fd < 0) return fail("cannot create a file in", folder.path, errno);
-        return copyInto(source, folder, std::string(baseName(target)), replace, false);
+        const std::string folderPath = folderOf(target);
+        auto folder = std::make_shared<const TargetFolder::Folder>(
+            posix::openPath(folderPath, O_PATH | O_DIRECTORY | O_CLOEXEC), folderPath);
+        if (!folder->fd) return fail("cannot create a file in", folder->path, errno);
+        Result<StagedCopy> staged =
+            stageInto(source, folder, std::string(baseName(target)), replace, false);
+        if (!staged) return std::move(staged).error();
+        return publishAlone(*staged);
     } catch (...) {
         return fail("out of memory copying", source, ENOMEM);
     }
 }
 
-TargetFolder::TargetFolder(std::string root, bool flushEachCopy)
-    : root_(std::move(root)), flushEachCopy_(flushEachCopy) {
-    rootHandle_ =
-        posix::openPath(root_.empty() ? "." : root_, O_PATH | O_DIRECTORY | O_CLOEXEC).release();
-}
+TargetFolder::TargetFolder(std::string root) : rootPath_(std::move(root)) {}
 
-TargetFolder::~TargetFolder() {
-    Descriptor::closeKept(handle_);
-    Descriptor::closeKept(rootHandle_);
-}
+TargetFolder::~TargetFolder() = default;
 
 Result<TargetFolder::Reach> TargetFolder::enter(std::string_view relative) noexcept {
     try {
         relative = trimmedRelative(relative);
-        if (handle_ >= 0 && relative == relative_) return Reach::Reached;
-        Descriptor::closeKept(handle_);
+        if (folder_ && relative == relative_) return Reach::Reached;
+        folder_.reset();
         relative_.assign(relative);
-        path_ = relative.empty() ? root_ : joinPath(root_, relative);
-        // A root made after the run began is opened now.
-        if (rootHandle_ < 0)
-            rootHandle_ =
-                posix::openPath(root_.empty() ? "." : root_, O_PATH | O_DIRECTORY | O_CLOEXEC)
-                    .release();
+        path_ = relative.empty() ? rootPath_ : joinPath(rootPath_, relative);
+        // Opened at the first copy: a root made after the run began is found.
+        if (!root_ || !root_->fd) {
+            root_ =
+                std::make_shared<const Folder>(posix::openPath(rootPath_.empty() ? "." : rootPath_,
+                                                               O_PATH | O_DIRECTORY | O_CLOEXEC),
+                                               rootPath_);
+        }
         bool made = false;
-        if (rootHandle_ >= 0) handle_ = openBeneath(rootHandle_, relative, made).release();
-        if (handle_ >= 0 && made) rememberMadeEmpty(handle_, path_);
-        if (handle_ >= 0) return Reach::Reached;
+        Descriptor handle;
+        if (root_->fd) handle = openBeneath(root_->fd.get(), relative, made);
+        if (handle) {
+            if (made) rememberMadeEmpty(handle.get(), path_);
+            folder_ = std::make_shared<const Folder>(std::move(handle), path_);
+            return Reach::Reached;
+        }
         const int code = errno;
         if (code == EXDEV || code == ELOOP) return Reach::Outside;
         return fail("cannot create a file in", path_, code);
     } catch (...) {
-        return fail("out of memory opening", root_, ENOMEM);
+        return fail("out of memory opening", rootPath_, ENOMEM);
     }
 }
 
 void TargetFolder::leave() noexcept {
-    Descriptor::closeKept(handle_);
+    folder_.reset();
+}
+
+bool TargetFolder::isAt(std::string_view relative) const noexcept {
+    return folder_ && trimmedRelative(relative) == relative_;
 }
 
 bool TargetFolder::destinationGone() const noexcept {
     struct stat st;
-    return handle_ >= 0 && (::fstat(handle_, &st) != 0 || st.st_nlink == 0);
+    return folder_ && (::fstat(folder_->fd.get(), &st) != 0 || st.st_nlink == 0);
 }
 
 bool TargetFolder::nameTaken(const std::string& name) const noexcept {
     struct stat st;
-    return handle_ >= 0 && ::fstatat(handle_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    return folder_ && ::fstatat(folder_->fd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 std::optional<FileStatus> TargetFolder::statusOf(const std::string& name) const noexcept {
     struct stat st;
-    if (handle_ < 0 || ::fstatat(handle_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+    if (!folder_ || ::fstatat(folder_->fd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
         !S_ISREG(st.st_mode))
         return std::nullopt;
     return FileStatus{st.st_size, st.st_mtim.tv_sec, st.st_ctim.tv_sec};
 }
 
+Result<StagedCopy> TargetFolder::stage(const std::string& source, const std::string& name,
+                                       bool replace) noexcept {
+    try {
+        if (!folder_) return fail("cannot create a file in", path_, EBADF);
+        return stageInto(source, folder_, name, replace, verify_);
+    } catch (...) {
+        return fail("out of memory copying", source, ENOMEM);
+    }
+}
+
 Status TargetFolder::copyHere(const std::string& source, const std::string& name,
                               bool replace) noexcept {
     try {
-        if (handle_ < 0) return fail("cannot create a file in", path_, EBADF);
-        return copyInto(source, OpenFolder{handle_, path_}, name, replace, verify_);
+        Result<StagedCopy> staged = stage(source, name, replace);
+        if (!staged) return std::move(staged).error();
+        return publishAlone(*staged);
     } catch (...) {
         return fail("out of memory copying", source, ENOMEM);
+    }
+}
+
+void TargetFolder::removeLeftoversOf(const std::string& name) noexcept {
+    struct stat st;
+    if (!folder_ || ::fstat(folder_->fd.get(), &st) != 0) return;
+    try {
+        removeLeftovers(folder_->fd.get(), st, path_, name);
+    } catch (...) {
     }
 }
 
@@ -664,7 +957,7 @@ Status writeFileAtomically(const std::string& path, std::string_view bytes, bool
         const bool exists = ::stat(real.c_str(), &st) == 0;
         const OpenFolder folder(folderOf(real));
         if (folder.fd < 0) return fail("cannot create a file in", folder.path, errno);
-        Temporary file(folder);
+        Temporary file(folder.fd);
         if (!file.create(baseName(real), 0666))
             return fail("cannot create a file in", folder.path, errno);
         const bool ok = writeAll(file.fd(), bytes.data(), bytes.size()) &&

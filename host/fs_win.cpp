@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 #include "base/checksum.h"
 #include "base/listing_order.h"
@@ -36,8 +37,14 @@ constexpr DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HID
 
 class Handle {
   public:
-    explicit Handle(HANDLE handle) noexcept : handle_(handle) {}
+    explicit Handle(HANDLE handle = INVALID_HANDLE_VALUE) noexcept : handle_(handle) {}
     ~Handle() { close(); }
+    Handle(Handle&& other) noexcept : handle_(std::exchange(other.handle_, INVALID_HANDLE_VALUE)) {}
+    Handle& operator=(Handle&& other) noexcept {
+        close();
+        handle_ = std::exchange(other.handle_, INVALID_HANDLE_VALUE);
+        return *this;
+    }
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
     bool valid() const noexcept { return handle_ != INVALID_HANDLE_VALUE; }
@@ -209,8 +216,9 @@ bool writeAll(HANDLE handle, const char* data, std::size_t size) noexcept {
     return true;
 }
 
-// With `checksum`, every byte copied is added to it.
-bool copyContent(HANDLE from, HANDLE to, base::Checksum* checksum = nullptr) noexcept {
+// Copies the file `from` to `to` to its end; `*copied` is how many bytes
+// the source gave. With `checksum`, every byte copied is added to it.
+bool copyContent(HANDLE from, HANDLE to, base::Checksum* checksum, long long* copied) noexcept {
     static constexpr DWORD kBufferSize = 1 << 20;
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[kBufferSize]);
     if (!buffer) {
@@ -218,19 +226,43 @@ bool copyContent(HANDLE from, HANDLE to, base::Checksum* checksum = nullptr) noe
         return false;
     }
     const long long killAfter = faults::killCopyAfter();
-    long long copied = 0;
+    const long long readLimit = faults::sourceReadLimit();
+    *copied = 0;
     for (;;) {
+        DWORD wanted = kBufferSize;
+        if (readLimit >= 0)
+            wanted = static_cast<DWORD>(std::clamp<long long>(readLimit - *copied, 0, wanted));
         DWORD got = 0;
-        if (!::ReadFile(from, buffer.get(), kBufferSize, &got, nullptr)) return false;
+        if (wanted > 0 && !::ReadFile(from, buffer.get(), wanted, &got, nullptr)) return false;
         if (got == 0) return true;
         if (checksum) checksum->add(buffer.get(), got);
-        if (killAfter >= 0 && copied + got > killAfter) {
-            writeAll(to, buffer.get(), static_cast<std::size_t>(killAfter - copied));
+        if (killAfter >= 0 && *copied + got > killAfter) {
+            writeAll(to, buffer.get(), static_cast<std::size_t>(killAfter - *copied));
             faults::killProcessNow();
         }
         if (!writeAll(to, buffer.get(), got)) return false;
-        copied += got;
+        *copied += got;
+        faults::copiedSourceBytes(*copied);
     }
+}
+
+std::int64_t nanoseconds(std::int64_t ticks) noexcept {
+    return (ticks - windows::kEpochDifferenceTicks) * 100;
+}
+
+// The stamp of an open file; false with the system's error set.
+bool stampOf(HANDLE file, SourceStamp& stamp) noexcept {
+    FILE_BASIC_INFO basic{};
+    LARGE_INTEGER size{};
+    if (!::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) ||
+        !::GetFileSizeEx(file, &size))
+        return false;
+    stamp.length = size.QuadPart;
+    stamp.modifiedNs = nanoseconds(basic.LastWriteTime.QuadPart);
+    // A file system without a change time (FAT) gives 0: the last write stands in.
+    stamp.changedNs =
+        basic.ChangeTime.QuadPart != 0 ? nanoseconds(basic.ChangeTime.QuadPart) : stamp.modifiedNs;
+    return true;
 }
 
 enum class ReadBack { Same, Different, Failed };
@@ -407,12 +439,87 @@ std::optional<FileTimes> fileTimes(const std::string& path) noexcept {
     }
 }
 
+struct TargetFolder::Folder {
+    std::string path;
+};
+
+struct StagedCopy::State {
+    ~State() {
+        if (published || !file.valid()) return;
+        file.close();
+        removeTemporary(temporary);
+    }
+    Handle file;
+    std::wstring temporary;
+    std::wstring target;
+    std::string targetText;
+    DWORD attributes = 0;
+    bool replace = false;
+    bool published = false;
+    SourceStamp source;
+};
+
+StagedCopy::StagedCopy(std::unique_ptr<State> state) noexcept : state_(std::move(state)) {}
+StagedCopy::~StagedCopy() = default;
+StagedCopy::StagedCopy(StagedCopy&&) noexcept = default;
+StagedCopy& StagedCopy::operator=(StagedCopy&&) noexcept = default;
+
+const SourceStamp& StagedCopy::source() const noexcept {
+    return state_->source;
+}
+
+const std::string& StagedCopy::path() const noexcept {
+    return state_->targetText;
+}
+
+Status StagedCopy::publish() noexcept {
+    State& state = *state_;
+    if (state.published) return {};
+    // Flushed when it was staged: no file system here can be flushed whole.
+    const DWORD code = finishTemporary(state.file, state.temporary, state.target, state.attributes,
+                                       state.replace, false);
+    state.published = code == ERROR_SUCCESS;
+    if (state.published) return {};
+    const bool exists = code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS;
+    return fail(exists ? "will not replace" : "cannot rename to", state.targetText, code);
+}
+
+// Every copy flushes itself before it is staged, and a folder's entries reach
+// the device as the file system keeps them: an ordinary user can flush no
+// file system, nor a folder, here.
+struct FileSystemFlush::State {};
+FileSystemFlush::FileSystemFlush() : state_(std::make_unique<State>()) {}
+FileSystemFlush::~FileSystemFlush() = default;
+void FileSystemFlush::noteStaged(StagedCopy&) noexcept {}
+void FileSystemFlush::notePublished(StagedCopy&) noexcept {}
+Status FileSystemFlush::flush() noexcept {
+    return {};
+}
+
+std::size_t openFileAllowance() noexcept {
+    return 1 << 14;
+}
+
+std::optional<SourceStamp> sourceStampOf(const std::string& path) noexcept {
+    try {
+        Handle file(::CreateFileW(systemPath(path).c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+        SourceStamp stamp;
+        if (!file.valid() || !stampOf(file.get(), stamp)) return std::nullopt;
+        return stamp;
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
 namespace {
 
+// Copies `source` to `target` up to its name; see host::StagedCopy.
 // `verify`: the copy, flushed, is read back from the device and compared with
-// the checksum taken while it was written before it takes its name.
-Status copyFile(const std::string& source, const std::string& target, bool replace, bool flush,
-                bool verify) noexcept {
+// the checksum taken while it was written.
+Result<StagedCopy> stageFile(const std::string& source, const std::string& target, bool replace,
+                             bool verify) noexcept {
     try {
         const std::wstring wideSource = systemPath(source);
         const std::wstring wideTarget = systemPath(target);
@@ -425,6 +532,9 @@ Status copyFile(const std::string& source, const std::string& target, bool repla
             return fail("cannot read the status of", source, ::GetLastError());
         if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             return fail("cannot copy", source, ERROR_ACCESS_DENIED);
+        auto state = std::make_unique<StagedCopy::State>();
+        if (!stampOf(from.get(), state->source))
+            return fail("cannot read the status of", source, ::GetLastError());
         if (!replace && ::GetFileAttributesW(wideTarget.c_str()) != INVALID_FILE_ATTRIBUTES)
             return fail("will not replace", target, ERROR_FILE_EXISTS);
 
@@ -434,74 +544,87 @@ Status copyFile(const std::string& source, const std::string& target, bool repla
 
         std::optional<base::Checksum> checksum;
         if (verify) checksum.emplace();
-        std::wstring temporary;
-        Handle to(createTemporary(folder, base, temporary, verify));
-        if (!to.valid()) return fail("cannot create a file in", narrow(folder), ::GetLastError());
-        auto abandon = [&](std::string_view what, const std::string& path, DWORD code) {
-            to.close();
-            removeTemporary(temporary);
-            return fail(what, path, code);
-        };
-        if (!copyContent(from.get(), to.get(), checksum ? &*checksum : nullptr))
-            return abandon("cannot copy", source, ::GetLastError());
+        state->file = Handle(createTemporary(folder, base, state->temporary, verify));
+        if (!state->file.valid())
+            return fail("cannot create a file in", narrow(folder), ::GetLastError());
+        // Every failure from here on leaves no file behind (the temporary one
+        // goes with the state).
+        const HANDLE to = state->file.get();
+        long long copied = 0;
+        if (!copyContent(from.get(), to, checksum ? &*checksum : nullptr, &copied))
+            return fail("cannot copy", source, ::GetLastError());
+        if (copied < state->source.length)
+            return failBecause("cannot copy", source,
+                               "the source gave " + std::to_string(copied) + " of " +
+                                   std::to_string(state->source.length) + " bytes",
+                               ERROR_HANDLE_EOF);
+        // A copy is of one state of the source: written meanwhile (saved,
+        // appended to, cut short), it may hold some of each.
+        SourceStamp after;
+        if (!stampOf(from.get(), after))
+            return fail("cannot read the status of", source, ::GetLastError());
+        if (!(after == state->source) || copied != state->source.length)
+            return failBecause("cannot copy", source, "the source changed while it was copied",
+                               ERROR_SHARING_VIOLATION);
         // The last-write time travels with the copy, as the system's copy keeps it;
         // the creation time is the copy's own.
-        if (!::SetFileTime(to.get(), nullptr, nullptr, &info.ftLastWriteTime))
-            return abandon("cannot set the time of", target, ::GetLastError());
+        if (!::SetFileTime(to, nullptr, nullptr, &info.ftLastWriteTime))
+            return fail("cannot set the time of", target, ::GetLastError());
         from.close();
+        if (!::FlushFileBuffers(to)) return fail("cannot write", target, ::GetLastError());
         if (verify) {
-            if (!::FlushFileBuffers(to.get()))
-                return abandon("cannot write", target, ::GetLastError());
-            if (faults::corruptThisCopy()) faults::damageCopy(to.get());
-            switch (readBack(temporary, checksum->digest())) {
+            if (faults::corruptThisCopy()) faults::damageCopy(to);
+            switch (readBack(state->temporary, checksum->digest())) {
                 case ReadBack::Same:
                     break;
                 case ReadBack::Different:
-                    to.close();
-                    removeTemporary(temporary);
                     return failBecause("cannot verify the copy", target,
                                        "it reads back from the device with other bytes than "
                                        "were written",
                                        ERROR_CRC);
                 case ReadBack::Failed:
-                    return abandon("cannot read back", target, ::GetLastError());
+                    return fail("cannot read back", target, ::GetLastError());
             }
         }
-        const DWORD code = finishTemporary(
-            to, temporary, wideTarget, info.dwFileAttributes & kCopiedAttributes, replace, flush);
-        if (code != ERROR_SUCCESS) {
-            const bool exists = code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS;
-            return fail(exists ? "will not replace" : "cannot rename to", target, code);
-        }
-        return {};
+        state->target = wideTarget;
+        state->targetText = target;
+        state->attributes = info.dwFileAttributes & kCopiedAttributes;
+        state->replace = replace;
+        return StagedCopy(std::move(state));
     } catch (...) {
         return fail("out of memory copying", source, ERROR_NOT_ENOUGH_MEMORY);
     }
 }
 
+Status stageAndPublish(const std::string& source, const std::string& target, bool replace,
+                       bool verify) noexcept {
+    Result<StagedCopy> staged = stageFile(source, target, replace, verify);
+    if (!staged) return std::move(staged).error();
+    return staged->publish();
+}
+
 }  // namespace
 
 Status copyFileSafely(const std::string& source, const std::string& target, bool replace) noexcept {
-    return copyFile(source, target, replace, false, false);
+    return stageAndPublish(source, target, replace, false);
 }
 
 // Windows offers no lookup relative to an open folder that refuses to leave
 // it, so each destination is checked by its resolved path when it is entered,
 // and its folders made one by one after the check.
-TargetFolder::TargetFolder(std::string root, bool flushEachCopy)
-    : root_(std::move(root)), flushEachCopy_(flushEachCopy) {}
+TargetFolder::TargetFolder(std::string root) : rootPath_(std::move(root)) {}
 
 TargetFolder::~TargetFolder() = default;
 
 Result<TargetFolder::Reach> TargetFolder::enter(std::string_view relative) noexcept {
     try {
         relative = trimmedRelative(relative);
-        if (handle_ >= 0 && relative == relative_) return Reach::Reached;
-        handle_ = -1;
+        if (folder_ && relative == relative_) return Reach::Reached;
+        folder_.reset();
         relative_.assign(relative);
-        path_ = relative.empty() ? root_ : joinPath(root_, relative);
-        if (!pathInside(root_, path_)) return Reach::Outside;
-        for (std::size_t p = root_.size() + 1; p <= path_.size(); ++p) {
+        path_ = relative.empty() ? rootPath_ : joinPath(rootPath_, relative);
+        if (!pathInside(rootPath_, path_)) return Reach::Outside;
+        for (std::size_t p = rootPath_.size() + 1; p <= path_.size(); ++p) {
             if (p < path_.size() && !isSeparator(path_[p])) continue;
             const std::string folder = path_.substr(0, p);
             if (folderExists(folder)) continue;
@@ -509,20 +632,24 @@ Result<TargetFolder::Reach> TargetFolder::enter(std::string_view relative) noexc
                 return fail("cannot create a file in", path_,
                             static_cast<DWORD>(made.error().code));
         }
-        handle_ = 0;
+        folder_ = std::make_shared<const Folder>(Folder{path_});
         return Reach::Reached;
     } catch (...) {
-        return fail("out of memory opening", root_, ERROR_NOT_ENOUGH_MEMORY);
+        return fail("out of memory opening", rootPath_, ERROR_NOT_ENOUGH_MEMORY);
     }
 }
 
 void TargetFolder::leave() noexcept {
-    handle_ = -1;
+    folder_.reset();
+}
+
+bool TargetFolder::isAt(std::string_view relative) const noexcept {
+    return folder_ && trimmedRelative(relative) == relative_;
 }
 
 bool TargetFolder::destinationGone() const noexcept {
     try {
-        return handle_ >= 0 && !folderExists(path_);
+        return folder_ && !folderExists(path_);
     } catch (...) {
         return false;
     }
@@ -539,7 +666,7 @@ bool TargetFolder::nameTaken(const std::string& name) const noexcept {
 
 std::optional<FileStatus> TargetFolder::statusOf(const std::string& name) const noexcept {
     try {
-        if (handle_ < 0) return std::nullopt;
+        if (!folder_) return std::nullopt;
         WIN32_FILE_ATTRIBUTE_DATA data;
         if (!::GetFileAttributesExW(systemPath(joinPath(path_, name)).c_str(),
                                     GetFileExInfoStandard, &data) ||
@@ -554,13 +681,27 @@ std::optional<FileStatus> TargetFolder::statusOf(const std::string& name) const 
     }
 }
 
-Status TargetFolder::copyHere(const std::string& source, const std::string& name,
-                              bool replace) noexcept {
+Result<StagedCopy> TargetFolder::stage(const std::string& source, const std::string& name,
+                                       bool replace) noexcept {
     try {
-        if (handle_ < 0) return fail("cannot create a file in", path_, ERROR_INVALID_HANDLE);
-        return copyFile(source, joinPath(path_, name), replace, flushEachCopy_, verify_);
+        if (!folder_) return fail("cannot create a file in", path_, ERROR_INVALID_HANDLE);
+        return stageFile(source, joinPath(path_, name), replace, verify_);
     } catch (...) {
         return fail("out of memory copying", source, ERROR_NOT_ENOUGH_MEMORY);
+    }
+}
+
+Status TargetFolder::copyHere(const std::string& source, const std::string& name,
+                              bool replace) noexcept {
+    Result<StagedCopy> staged = stage(source, name, replace);
+    if (!staged) return std::move(staged).error();
+    return staged->publish();
+}
+
+void TargetFolder::removeLeftoversOf(const std::string& name) noexcept {
+    try {
+        if (folder_) removeLeftovers(systemPath(path_), windows::widen(name));
+    } catch (...) {
     }
 }
 

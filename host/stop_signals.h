@@ -29,6 +29,9 @@ class StopOnSignals : public ProgressSink {
   public:
     explicit StopOnSignals(ProgressSink& shown) : shown_(shown) {}
     void step(long count, std::string_view current) override { shown_.step(count, current); }
+    void failed(std::string_view item, const Failure& failure) override {
+        shown_.failed(item, failure);
+    }
     bool stopRequested() const noexcept override { return stopSignalStatus() != 0; }
 
   private:

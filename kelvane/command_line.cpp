@@ -253,6 +253,25 @@ int stopped(std::ostream& err) {
     return status;
 }
 
+// The progress of --copy: the progress line where it is shown, and each
+// failure with its reason on standard error.
+class CopyProgress : public host::ProgressSink {
+  public:
+    CopyProgress(std::optional<ProgressLine>& shown, std::ostream& err)
+        : shown_(shown), err_(err) {}
+    void step(long count, std::string_view current) override {
+        if (shown_) shown_->step(count, current);
+    }
+    void failed(std::string_view, const host::Failure& failure) override {
+        if (shown_) shown_->finish();
+        err_ << "kelvane: " << failure.message() << '\n';
+    }
+
+  private:
+    std::optional<ProgressLine>& shown_;
+    std::ostream& err_;
+};
+
 // --copy: the rows of list 1 the check left shown, with --update followed by
 // the option's findings (the rows of dw_3 after the repeated names of list 1),
 // copied into the target, one line each on `out` (with -z: the names copied,
@@ -289,8 +308,8 @@ int copyDifferences(const Arguments& arguments, const CheckSettings& settings, g
     std::optional<ProgressLine> shown;
     if (!arguments.quiet && host::standardErrorIsTerminal())
         shown.emplace(err, out, list.rowcount(), host::standardErrorColumns(80));
-    host::NullProgress silent;
-    host::StopOnSignals progress(shown ? static_cast<host::ProgressSink&>(*shown) : silent);
+    CopyProgress shownAndFailures(shown, err);
+    host::StopOnSignals progress(shownAndFailures);
     std::vector<std::string> copied, failed;
     const CopySummary summary = copyShownRows(
         list, plan, progress,
@@ -300,10 +319,6 @@ int copyDifferences(const Arguments& arguments, const CheckSettings& settings, g
             } else {
                 out << base::quotedName(name) << '\t' << (outcome.copied ? kCopied : kCopyFailed)
                     << '\n';
-            }
-            if (!outcome.copied) {
-                if (shown) shown->finish();
-                err << "kelvane: " << outcome.error << '\n';
             }
             if (shown) {
                 std::int64_t length = 0;

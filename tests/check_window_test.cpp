@@ -150,6 +150,22 @@ TEST_F(CheckWindow, StartCheckWalksBothFoldersAfterEmptyingEveryGrid) {
     EXPECT_EQ(window->dw_1().rowcount(), 3);
 }
 
+// A folder the walk cannot read is named, with why, after the described box.
+TEST_F(CheckWindow, StartCheckNamesTheFolderItCouldNotRead) {
+    TempFolder target;
+    target.write("a.txt", "1");
+    const std::string missing = folder / "nowhere";
+    setField("sle_1", missing);
+    setField("sle_2", target.path());
+    click("cb_16");
+    ASSERT_EQ(host.messages.size(), 2u);
+    EXPECT_EQ(host.messages[0], (Message{"提示", "核对结束"}));
+    EXPECT_TRUE(host.messages[1].text.starts_with(
+        "以下1个文件夹无法读取，未列入列表:\ncannot list \"" + missing + "\": "))
+        << host.messages[1].text;
+    EXPECT_EQ(column(window->dw_2(), "md"), nativeNames({"/a.txt"}));
+}
+
 TEST_F(CheckWindow, StartCheckLeavesATargetInsideTheSourceOutOfListOne) {
     TempFolder source;
     source.write("a.txt", "1");

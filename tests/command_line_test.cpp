@@ -695,10 +695,9 @@ TEST(ProgressLineTest, RedrawsAtMostTenTimesASecondWithinTheWidth) {
     EXPECT_EQ(visibleLine(err.str()), "");
 }
 
-// A stop signal in the middle of --copy (sent by the program to itself the
-// third time a copy takes its name): the copies under way end and are
-// listed, no other is begun, the status names the signal, and the next run
-// copies the rest.
+// A stop signal in the middle of --copy (sent by the program to itself as
+// the third copy begins): the copies under way end and are listed, no other
+// is begun, the status names the signal, and the next run copies the rest.
 TEST_F(CommandLine, AStopSignalEndsTheCopyWithTheFilesUnderWayListed) {
     constexpr int kFiles = 40;
     for (int i = 0; i < kFiles; ++i)
@@ -708,7 +707,7 @@ TEST_F(CommandLine, AStopSignalEndsTheCopyWithTheFilesUnderWayListed) {
         SCOPED_TRACE(jobs);
         std::filesystem::remove_all(dst);
         std::filesystem::create_directory(dst);
-        ::setenv("ZARVIK_TEST_KILL_AT", ("copy-done:3:" + std::to_string(signal)).c_str(), 1);
+        ::setenv("ZARVIK_TEST_KILL_AT", ("copy-begun:3:" + std::to_string(signal)).c_str(), 1);
         const Outcome stopped = run({"check", src, dst, "--copy", "--jobs", jobs});
         ::unsetenv("ZARVIK_TEST_KILL_AT");
         EXPECT_EQ(stopped.status, status);

@@ -17,3 +17,6 @@ endif()
 # Holes, clones and the target's handle on mounted file systems (as root).
 zarvik_test(copy_path_test SOURCES copy_path_test.cpp LIBS kelvane_core torrin_engine)
 zarvik_without_openat2_run(copy_path_test)
+# The one copy path of both programs: whole copies of one state of their
+# source, named only after a flush, their ends in order.
+zarvik_test(target_copies_test SOURCES target_copies_test.cpp LIBS common)

@@ -24,7 +24,6 @@
 
 using host::NameReading;
 using host::ScriptedHost;
-using kelvane::Copier;
 using kelvane::CopyPlan;
 using testing_support::TempFolder;
 
@@ -219,14 +218,6 @@ TEST_F(CopyEngine, MissingSourcesFailWithoutMakingFolders) {
     EXPECT_TRUE(std::filesystem::is_empty(dst));
 }
 
-TEST_F(CopyEngine, ASourceThatIsNoFileSaysWhatItIs) {
-    const std::string fifo = folder / "src/pipe";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    Copier copier(CopyPlan{NameReading::Relative, src, dst, 0, true});
-    EXPECT_EQ(copier.copy("/pipe").error, "the source is a FIFO, not a file: " + fifo);
-    EXPECT_EQ(copier.copy("/gone").error, "the source file does not exist: " + src + "/gone");
-}
-
 TEST_F(CopyEngine, FullNamesAreCutAtTheFirstNamesPosition) {
     folder.write("data/proj/a/b.txt", "b");
     folder.write("data/proj/c.txt", "c");
@@ -301,29 +292,6 @@ TEST_F(CopyEngine, AFullNameShorterThanTheCutIsRefused) {
     add(*list, folder / "x");
     copyFull(static_cast<long>((folder / "data/proj/deep").size()) + 1);
     EXPECT_EQ(results(), (std::vector<std::string>{"成功", "失败"}));
-}
-
-TEST_F(CopyEngine, AFolderRemovedDuringTheRunIsMadeAgain) {
-    folder.write("src/a/1.txt", "1");
-    folder.write("src/a/2.txt", "2");
-    add(*list, "/a/1.txt");
-    add(*list, "/a/2.txt");
-    CopyPlan plan;
-    plan.sourceFolder = src;
-    plan.targetFolder = dst;
-    Copier copier(plan);
-    EXPECT_TRUE(copier.copy("/a/1.txt").copied);
-    std::filesystem::remove_all(dst + "/a");
-    EXPECT_TRUE(copier.copy("/a/2.txt").copied);
-    EXPECT_EQ(TempFolder::read(dst + "/a/2.txt"), "2");
-    // A missing source says so, into a folder already reached or not, and
-    // makes no folder for itself.
-    for (const std::string name : {"/a/gone.txt", "/b/gone.txt"}) {
-        const kelvane::CopyOutcome missing = copier.copy(name);
-        EXPECT_FALSE(missing.copied);
-        EXPECT_EQ(missing.error, "the source file does not exist: " + src + name);
-    }
-    EXPECT_FALSE(std::filesystem::exists(dst + "/b"));
 }
 
 // ---- opening a listed file ---------------------------------------------------

@@ -15,8 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/target_copies.h"
 #include "host/fs.h"
-#include "kelvane/copy/copy_engine.h"
 #include "support/mounted.h"
 #include "support/result_text.h"
 #include "support/temp_folder.h"
@@ -137,15 +137,21 @@ TEST(Containment, AFolderSwappedForALinkLeadsNoCopyOutside) {
     const std::string top = temp.path();
     {
         temp.mkdir("t");
-        kelvane::CopyPlan plan;
-        plan.sourceFolder = top + "/s";
-        plan.targetFolder = top + "/t";
-        kelvane::Copier copier(plan);
+        common::TargetCopies copies(top + "/t", {1, false, 16, {}});
+        const auto copy = [&](const std::string& name) {
+            bool copied = false;
+            copies.add({top + "/s/a/" + name, "a", name, true, "a/" + name, {}, 0},
+                       [&](const common::CopyEnd& end) {
+                           copied = end.how == common::CopyEnd::How::Copied;
+                       });
+            static_cast<void>(copies.finishAll());
+            return copied;
+        };
         SwapBeforeSecond swap(top);
-        EXPECT_TRUE(copier.copy("/a/1.txt").copied);
+        EXPECT_TRUE(copy("1.txt"));
         swap.step(2, "");
-        copier.copy("/a/2.txt");
-        EXPECT_TRUE(std::filesystem::is_empty(top + "/t2")) << "kelvane";
+        copy("2.txt");
+        EXPECT_TRUE(std::filesystem::is_empty(top + "/t2")) << "the copies";
     }
     std::filesystem::remove_all(top + "/t");
     temp.mkdir("t");

@@ -132,7 +132,13 @@ TEST_F(CopyWindow, RelativeCopyTakesOnlyTheShownRowsAndEndsWithTheMessage) {
     window.dw_1().setfilter("jg = '不同'");
     window.dw_1().filter();
     copy();
-    EXPECT_EQ(host.messages, (Messages{{"提示", "文件复制结束"}}));
+    // The described box, then the failures with their reasons.
+    ASSERT_EQ(host.messages.size(), 2u);
+    EXPECT_EQ(host.messages[0], (ScriptedHost::Message{"提示", "文件复制结束"}));
+    EXPECT_EQ(host.messages[1].title, "提示");
+    EXPECT_TRUE(host.messages[1].text.starts_with("以下1个文件复制失败:\ncannot open \"" + src +
+                                                  native("/gone.txt") + "\": "))
+        << host.messages[1].text;
     EXPECT_EQ(results(), (std::vector<std::string>{"成功", "失败"}));
     EXPECT_TRUE(window.dw_1().isselected(1));
     EXPECT_FALSE(window.dw_1().isselected(2));
@@ -235,8 +241,10 @@ TEST_F(CopyWindow, NamesEscapingTheTargetFailAndTheRunGoesOn) {
 TEST_F(CopyWindow, EscStopsTheCopyAfterTheFilesUnderWay) {
     folder.write("selmo1.ini", "[other]\r\njobs=2\r\n");
     constexpr int kFiles = 60;
+    // A folder each: a copy makes its folder as it begins, so the target
+    // shows how many have begun while their names wait for a flush.
     for (int i = 0; i < kFiles; ++i) {
-        const std::string name = "/f" + std::to_string(100 + i) + ".txt";
+        const std::string name = "/d" + std::to_string(100 + i) + "/f.txt";
         folder.write("src" + name, name);
         add(window.dw_1(), name);
     }

@@ -121,7 +121,8 @@ TEST_F(DiskFull, TorrinLogsEveryCutCopyAndKeepsTheOldTarget) {
     EXPECT_EQ(result.cgcs, 1);
     EXPECT_EQ(result.cccs, 2);
     const std::string text = log();
-    EXPECT_NE(text.find("以下文件复制出错:\r\n" + source_ + "/b\r\n" + source_ + "/c\r\n"),
+    EXPECT_NE(text.find("以下文件复制出错:\r\n" + source_ + "/b: No space left on device\r\n" +
+                        source_ + "/c: No space left on device\r\n"),
               std::string::npos)
         << text;
     EXPECT_NE(text.find("复制文件部分成功。成功数：1；失败数:2\r\n"), std::string::npos) << text;
@@ -181,7 +182,8 @@ TEST_F(SmallTarget, TorrinLogsTheFileThatDoesNotFitAndCopiesTheNext) {
     const torrin::RunResult result = torrinCopy();
     EXPECT_EQ(result.cgcs, 2);
     EXPECT_EQ(result.cccs, 1);
-    EXPECT_NE(log().find("以下文件复制出错:\r\n" + source_ + "/big\r\n"), std::string::npos)
+    EXPECT_NE(log().find("以下文件复制出错:\r\n" + source_ + "/big: No space left on device\r\n"),
+              std::string::npos)
         << log();
     EXPECT_EQ(TempFolder::read(target_ + "/big"), "old big, complete");
     EXPECT_EQ(rawNames(target_), (std::vector<std::string>{"a", "big", "c"}));

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <string>
 
+#include "base/temporary_names.h"
 #include "hardening_support.h"
 #include "host/clock.h"
 #include "host/durability.h"
@@ -25,6 +26,7 @@
 #include "host/ini.h"
 #include "host/progress.h"
 #include "support/temp_folder.h"
+#include "torrin/engine/run_records.h"
 #include "torrin/torapp.h"
 #include "torrin/torrin_settings.h"
 
@@ -309,14 +311,148 @@ TEST(StoppedRun, TorrinExitEndsWith143OnSigterm) {
     EXPECT_EQ(WEXITSTATUS(status), 143);
     EXPECT_NE(TempFolder::read(backup.folder / "errors.txt").find("torrin: stopped by termination"),
               std::string::npos);
-    EXPECT_EQ(treeOf(backup.folder / "target").size(), 2u + 5u);
-    EXPECT_NE(backup.log().find(std::string(torrin::kStoppedLine) + "成功数：5；失败数:0\r\n"),
+    // The copies written before the stop take their names too: the log
+    // counts exactly the copies in the target.
+    const std::size_t copied = treeOf(backup.folder / "target").size() - 2;
+    EXPECT_GE(copied, 5u);
+    EXPECT_LT(copied, std::size_t{Backup::kCopies});
+    EXPECT_NE(backup.log().find(std::string(torrin::kStoppedLine) + "成功数：" +
+                                std::to_string(copied) + "；失败数:0\r\n"),
               std::string::npos)
         << backup.log();
     EXPECT_EQ(backup.fdt(), "2001-01-01 00:00:00");
     EXPECT_EQ(backup.run(), torrin::kExitAllCopied);
     EXPECT_EQ(differences(treeOf(reference.folder / "target"), treeOf(backup.folder / "target")),
               "");
+}
+
+}  // namespace
+
+namespace {
+
+// A settings folder with one source row, and the records an interrupted run
+// left, written by hand: what a continued run may trust and what it must check.
+class Interrupted {
+  public:
+    explicit Interrupted(bool replace) : app(folder.path()), useClock(clock) {
+        folder.mkdir("target");
+        folder.write("confi9.ini", "[other]\r\nmpath=" + (folder / "target") +
+                                       "\r\nfdt=2001-01-01 00:00:00\r\nypath1=" + (folder / "src") +
+                                       "\r\nsfth=" + (replace ? "y" : "n") +
+                                       "\r\nqmljg=n\r\njobs=1\r\n");
+    }
+    std::string source(const std::string& name, const std::string& bytes) {
+        return folder.write("src/" + name, bytes);
+    }
+    // The journal of a run of these settings that recorded `entries`.
+    void journal(const std::vector<torrin::JournalEntry>& entries) {
+        std::string text = torrin::journalHeaderText(
+            {folder / "target", "2001-01-01 00:00:00", false, {folder / "src"}});
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            text += torrin::journalEntryText(entries[i]);
+            if (entries[i].confirmed)
+                text += torrin::journalConfirmationText(i, *entries[i].confirmed);
+        }
+        folder.write("confi9.journal", text);
+    }
+    int run() {
+        std::ostringstream errors;
+        return torrin::runUnattended(app, errors);
+    }
+
+    TempFolder folder;
+    torrin::torapp app;
+    host::FixedClock clock{2208988800};  // 2040-01-01
+    host::ScopedClock useClock;
+};
+
+// Confirmed, and then rewritten in place within the same second, with the same
+// length: the copy holds the old bytes, and its length and whole seconds say
+// nothing. The source's stamp does, so the new bytes are copied (to a new
+// name, replacing off: the old version is kept).
+TEST(ContinuedRun, AConfirmedCopyWhoseSourceChangedSinceIsCopiedAgain) {
+    Interrupted run(false);
+    const std::string source = run.source("a.txt", "first");
+    TempFolder::setModified(source, 2000000000, 100);
+    ASSERT_TRUE(host::copyFileSafely(source, run.folder / "target/a.txt", false));
+    const auto copied = host::sourceStampOf(source);
+    run.journal({{source, "a.txt", copied}});
+    run.source("a.txt", "again");
+    TempFolder::setModified(source, 2000000000, 900);
+    EXPECT_EQ(run.run(), torrin::kExitAllCopied);
+    EXPECT_EQ(treeOf(run.folder / "target"), (Tree{{"/a.txt", "first"}, {"/0a.txt", "again"}}));
+}
+
+// Unconfirmed: the name the killed run chose may hold anything. A name that
+// another program took meanwhile is never overwritten (the copy takes the
+// next free one); a name that holds the source's bytes is the copy, done, and
+// the temporary file a kill left for it goes; a free name is taken.
+TEST(ContinuedRun, AnUnconfirmedNameIsTrustedOnlyWithTheSourcesBytes) {
+    for (const bool named : {false, true}) {
+        SCOPED_TRACE(named ? "named temporaries" : "nameless where possible");
+        host::faults::setNamedTemporariesForTesting(named);
+        Interrupted run(false);
+        const std::string a = run.source("a.txt", "new a");
+        const std::string b = run.source("b.txt", "bytes of b");
+        const std::string c = run.source("c.txt", "c");
+        run.folder.write("target/a.txt", "old a");
+        run.folder.write("target/0a.txt", "another program's");
+        run.folder.write("target/b.txt", "bytes of b");
+        const std::string leftover = run.folder.write(
+            "target/" + base::temporary_names::make(base::temporary_names::stemOf("b.txt")),
+            "bytes of b");
+        run.journal(
+            {{a, "0a.txt", std::nullopt}, {b, "b.txt", std::nullopt}, {c, "c.txt", std::nullopt}});
+        EXPECT_EQ(run.run(), torrin::kExitAllCopied);
+        EXPECT_EQ(treeOf(run.folder / "target"), (Tree{{"/a.txt", "old a"},
+                                                       {"/0a.txt", "another program's"},
+                                                       {"/1a.txt", "new a"},
+                                                       {"/b.txt", "bytes of b"},
+                                                       {"/c.txt", "c"}}));
+        EXPECT_FALSE(std::filesystem::exists(leftover));
+        host::faults::setNamedTemporariesForTesting(false);
+    }
+}
+
+// Killed after the failures to try again are stored and before the
+// threshold: the next run still tries the failed copy, and copies it.
+TEST(ContinuedRun, AKillBetweenTheRetryListAndTheThresholdForgetsNoFailure) {
+    Interrupted run(true);
+    run.source("a.txt", "a");
+    run.source("sub/b.txt", "b");
+    run.folder.write("target/sub", "in the way");
+    const pid_t child = ::fork();
+    if (child == 0) {
+        host::faults::setKillAtForTesting(host::faults::kRetriesStored, 1);
+        run.run();
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(host::iniRead(run.app.profile(), "other", "fdt", ""), "2001-01-01 00:00:00");
+    std::filesystem::remove(run.folder / "target/sub");
+    run.clock.set(run.clock.now() + 86400);
+    EXPECT_EQ(run.run(), torrin::kExitAllCopied);
+    EXPECT_EQ(treeOf(run.folder / "target"), (Tree{{"/a.txt", "a"}, {"/sub/b.txt", "b"}}));
+}
+
+// A share that stops answering mid-copy gives fewer bytes than the file's
+// length: no copy is left, the failure is kept, and the next run mends it.
+TEST(ContinuedRun, ACopyCutShortByItsSourceIsKeptForTheNextRun) {
+    Interrupted run(true);
+    run.source("big.bin", std::string(200000, 'b'));
+    run.source("small.txt", "s");
+    host::faults::setSourceReadLimitForTesting(70000);
+    EXPECT_EQ(run.run(), torrin::kExitSomeFailed);
+    host::faults::setSourceReadLimitForTesting(-1);
+    EXPECT_EQ(treeOf(run.folder / "target"), (Tree{{"/small.txt", "s"}}));
+    EXPECT_NE(host::gbkToUtf8(TempFolder::read(run.app.logfile()))
+                  .find(run.folder / "src/big.bin" + ": the source gave 70000 of 200000 bytes\r\n"),
+              std::string::npos);
+    run.clock.set(run.clock.now() + 86400);
+    EXPECT_EQ(run.run(), torrin::kExitAllCopied);
+    EXPECT_EQ(treeOf(run.folder / "target").at("/big.bin"), std::string(200000, 'b'));
 }
 
 }  // namespace

@@ -344,6 +344,11 @@ class LogTest : public CopyRunTest {
         run_.replace = true;
         temp_.mkdir("bak/" + relative);
     }
+    // The log line of a copy blockDestination failed.
+    std::string blocked(const std::string& relative) const {
+        return source_ + "/" + relative + ": cannot rename to \"" + target_ + "/" + relative +
+               "\": Is a directory";
+    }
 };
 
 TEST_F(LogTest, SuccessfulRun) {
@@ -370,8 +375,8 @@ TEST_F(LogTest, PartialRunListsEachFailureOnceUnderOneHeading) {
     const auto result = runCopy();
     EXPECT_EQ(result.cgcs, 2);
     EXPECT_EQ(result.cccs, 2);
-    EXPECT_EQ(log(), gbkLines({start_, thresholdLine_, "以下文件复制出错:", source_ + "/a.txt",
-                               source_ + "/c.txt", "复制文件部分成功。成功数：2；失败数:2", end_}));
+    EXPECT_EQ(log(), gbkLines({start_, thresholdLine_, "以下文件复制出错:", blocked("a.txt"),
+                               blocked("c.txt"), "复制文件部分成功。成功数：2；失败数:2", end_}));
 }
 
 TEST_F(LogTest, PunctuationBytesAreTheFullWidthGbkOnes) {
@@ -395,15 +400,17 @@ TEST_F(LogTest, AllFailedRunInWalkOrder) {
     blockDestination("c.txt");
     runCopy();
     // "[a]" sorts before "b.txt": the sub-folder is walked at its place.
-    EXPECT_EQ(log(), gbkLines({start_, thresholdLine_, "以下文件复制出错:", source_ + "/a/x.txt",
-                               source_ + "/b.txt", source_ + "/c.txt", "复制文件全部失败，失败数:3",
-                               end_}));
+    EXPECT_EQ(log(),
+              gbkLines({start_, thresholdLine_, "以下文件复制出错:", blocked("a/x.txt"),
+                        blocked("b.txt"), blocked("c.txt"), "复制文件全部失败，失败数:3", end_}));
 }
 
 TEST_F(LogTest, FailuresAreOnRecordBeforeTheRunEnds) {
-    sourceFile("a.txt", kNewer);
+    sourceFile("sub/a.txt", kNewer);
     sourceFile("b.txt", kNewer);
-    blockDestination("a.txt");
+    // A file where the destination folder would go: the copy fails as it is
+    // written, not only when it would take its name.
+    temp_.write("bak/sub", "");
     // One at a time the failure is on record at the next step; several
     // workers record it a few copies later, in the same order.
     run_.workers = 1;
@@ -412,8 +419,9 @@ TEST_F(LogTest, FailuresAreOnRecordBeforeTheRunEnds) {
         if (count == 2) seenAtSecondStep = log();
     };
     runCopy();
-    EXPECT_EQ(seenAtSecondStep,
-              gbkLines({start_, thresholdLine_, "以下文件复制出错:", source_ + "/a.txt"}));
+    EXPECT_EQ(seenAtSecondStep, gbkLines({start_, thresholdLine_, "以下文件复制出错:",
+                                          source_ + "/sub/a.txt: cannot create a file in \"" +
+                                              target_ + "/sub\": Not a directory"}));
 }
 
 TEST_F(LogTest, RunsAreAppendedAndNothingBeforeIsLost) {
@@ -430,7 +438,7 @@ TEST_F(LogTest, NonUtf8NamesAreLoggedAsTheirOwnBytes) {
     sourceFile(name, kNewer);
     blockDestination(name);
     runCopy();
-    EXPECT_NE(log().find(source_ + "/" + name + "\r\n"), std::string::npos);
+    EXPECT_NE(log().find(blocked(name) + "\r\n"), std::string::npos);
 }
 
 TEST_F(CopyRunTest, ARunWithoutAWritableLogStillCopies) {
@@ -460,8 +468,8 @@ TEST_F(CopyRunTest, AnExceptionOnTheWalkLeavesNoWorkerOnFreedState) {
 TEST(RunRecords, ATruncatedLastLineIsLeftOutAndNamesReadBack) {
     const torrin::JournalHeader header{"/t", "2024-01-02 03:04:05", true, {"/a\tb", "/c\\d"}};
     const std::string text = torrin::journalHeaderText(header) +
-                             torrin::journalEntryText({"/a\tb/x\ny", "x\ny"}) +
-                             torrin::journalEntryText({"/c\\d/z", "z"});
+                             torrin::journalEntryText({"/a\tb/x\ny", "x\ny", std::nullopt}) +
+                             torrin::journalEntryText({"/c\\d/z", "z", std::nullopt});
     const auto whole = torrin::parseJournal(text);
     ASSERT_TRUE(whole);
     EXPECT_EQ(whole->header, header);
@@ -562,7 +570,8 @@ TEST_F(LogTest, AFolderThatCannotBeListedIsAFailureAndTheRunGoesOn) {
     const auto result = runCopy();
     EXPECT_EQ(result.cgcs, 1);
     EXPECT_EQ(result.cccs, 1);
-    EXPECT_EQ(log(), gbkLines({start_, thresholdLine_, "以下文件复制出错:", missing,
+    EXPECT_EQ(log(), gbkLines({start_, thresholdLine_,
+                               "以下文件复制出错:", missing + ": No such file or directory",
                                "复制文件部分成功。成功数：1；失败数:1", end_}));
 }
 
@@ -578,9 +587,11 @@ TEST_F(LogTest, ADestinationInsideTheSourceIsAFailureAndNothingLandsThere) {
         EXPECT_EQ(result.cgcs, 0);
         EXPECT_EQ(result.cccs, 1);
     }
-    EXPECT_TRUE(
-        log().ends_with(gbkLines({start_, thresholdLine_, "以下文件复制出错:", source_ + "/a.txt",
-                                  "复制文件全部失败，失败数:1", end_})));
+    EXPECT_TRUE(log().ends_with(gbkLines({start_, thresholdLine_, "以下文件复制出错:",
+                                          source_ + "/a.txt: will not copy into \"" + source_ +
+                                              "/\": it lies inside the source folder walked",
+                                          "复制文件全部失败，失败数:1", end_})))
+        << host::gbkToUtf8(log());
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(source_), {}), 1);
 }
 
@@ -605,8 +616,10 @@ TEST_F(LogTest, FilesThatVanishDuringTheRunAreFailedCopiesAndTheRunGoesOn) {
     const auto result = runCopy();
     EXPECT_EQ(result.cgcs, 2);
     EXPECT_EQ(result.cccs, 2);
-    EXPECT_EQ(log(), gbkLines({start_, thresholdLine_, "以下文件复制出错:", source_ + "/b.txt",
-                               source_ + "/c.txt", "复制文件部分成功。成功数：2；失败数:2", end_}));
+    EXPECT_EQ(log(), gbkLines({start_, thresholdLine_,
+                               "以下文件复制出错:", source_ + "/b.txt: No such file or directory",
+                               source_ + "/c.txt: No such file or directory",
+                               "复制文件部分成功。成功数：2；失败数:2", end_}));
     EXPECT_FALSE(exists(target_ + "/c.txt"));
 }
 

@@ -191,7 +191,9 @@ TEST_F(UnattendedRun, AFailedCopyReturnsOne) {
     folder.write("target/sub", "not a folder");
     writeProfile(validProfile());
     EXPECT_EQ(run(), torrin::kExitSomeFailed);
-    EXPECT_NE(log().find(gbk("以下文件复制出错:\r\n" + (folder / "src/sub/b.txt") + "\r\n")),
+    EXPECT_NE(log().find(gbk("以下文件复制出错:\r\n" + (folder / "src/sub/b.txt") +
+                             ": cannot create a file in \"" + (folder / "target/sub") +
+                             "\": Not a directory\r\n")),
               std::string::npos);
     EXPECT_EQ(TempFolder::read(folder / "target/c.txt"), "c");
 }
@@ -317,7 +319,9 @@ TEST_F(UnattendedProgram, ExitStatusOneWhenACopyFails) {
     EXPECT_EQ(start("exit"), 1);
     EXPECT_NE(log().find(gbk("复制文件全部失败，失败数:1\r\n")), std::string::npos);
     EXPECT_EQ(errors(), "torrin: 1 of 1 copies failed:\n  " + (folder / "src/sub/b.txt") +
-                            "\ntorrin: the log is " + (folder / "log.txt") + "\n");
+                            ": cannot create a file in \"" + (folder / "target/sub") +
+                            "\": Not a directory\ntorrin: the log is " + (folder / "log.txt") +
+                            "\n");
 }
 
 // The "exclude" key leaves names out of every source's walk; an excluded

@@ -184,10 +184,10 @@ void reportRun(std::ostream& errors, const torapp& app, const RunResult& result)
         if (result.cccs > 0) {
             errors << "torrin: " << result.cccs << " of " << result.cccs + result.cgcs
                    << " copies failed:\n";
-            for (const std::string& source : result.failedSources)
-                errors << "  " << base::quotedName(source) << "\n";
-            if (result.cccs > static_cast<long>(result.failedSources.size()))
-                errors << "  and " << result.cccs - static_cast<long>(result.failedSources.size())
+            for (const ReportedFailure& failure : result.failures)
+                errors << "  " << base::quotedName(failure.path) << ": " << failure.reason << "\n";
+            if (result.cccs > static_cast<long>(result.failures.size()))
+                errors << "  and " << result.cccs - static_cast<long>(result.failures.size())
                        << " more\n";
         }
         if (!result.storeFailure.empty()) errors << "torrin: " << result.storeFailure << "\n";
@@ -223,8 +223,9 @@ int runDryRun(const torapp& app, std::ostream& out, std::ostream& errors) {
     host::NullProgress quiet;
     const RunResult result = rcopy(run, quiet);
     out << result.cgcs << (result.cgcs == 1 ? " file" : " files") << " would be copied\n";
-    for (const std::string& source : result.failedSources)
-        errors << "torrin: would fail: " << base::quotedName(source) << "\n";
+    for (const ReportedFailure& failure : result.failures)
+        errors << "torrin: would fail: " << base::quotedName(failure.path) << ": " << failure.reason
+               << "\n";
     out.flush();
     return out ? kExitAllCopied : kExitCheckFailed;
 }

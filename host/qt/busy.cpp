@@ -108,6 +108,12 @@ class WorkerProgress : public ProgressSink {
             Qt::QueuedConnection);
     }
     bool stopRequested() const noexcept override { return stop_.stopRequested(); }
+    void failed(std::string_view item, const Failure& failure) override {
+        std::lock_guard lock(mutex_);
+        failures_.push_back({std::string(item), failure});
+    }
+    // Once the run's threads have ended.
+    std::vector<BusyIndicator::RunFailure> takeFailures() { return std::move(failures_); }
 
   private:
     QObject* receiver_;
@@ -118,6 +124,7 @@ class WorkerProgress : public ProgressSink {
     std::chrono::steady_clock::time_point lastPost_;
     long count_ = 0;
     std::string current_;
+    std::vector<BusyIndicator::RunFailure> failures_;
 };
 
 }  // namespace
@@ -148,6 +155,7 @@ bool BusyIndicator::runOnWorker(const std::function<void(ProgressSink&)>& work) 
     });
     loop.exec();
     worker.join();
+    for (RunFailure& met : progress.takeFailures()) failures_.push_back(std::move(met));
     if (failure) std::rethrow_exception(failure);
     return stopRequested();
 }

@@ -23,7 +23,9 @@
 #include <QWidget>
 #include <atomic>
 #include <functional>
+#include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "host/progress.h"
@@ -51,6 +53,14 @@ class BusyIndicator {
     void requestStop() noexcept;
     bool stopRequested() const noexcept { return stop_.load(); }
 
+    // What the runs since the last take could not do (their progress sinks'
+    // failed calls), in the order they were reported.
+    struct RunFailure {
+        std::string item;
+        Failure failure;
+    };
+    std::vector<RunFailure> takeFailures() { return std::exchange(failures_, {}); }
+
     // Runs `work` on a worker thread, within a run, and returns when it has
     // ended; meanwhile the events of the window are processed (a local event
     // loop), so a script that calls this still ends after its work, as it did
@@ -73,6 +83,7 @@ class BusyIndicator {
     bool alternate_ = false;
     bool closePending_ = false;
     std::atomic<bool> stop_{false};
+    std::vector<RunFailure> failures_;
     QPointer<QShortcut> stopKey_;
     std::vector<QPointer<QShortcut>> heldKeys_;
 };

@@ -4,9 +4,8 @@
 #include <memory>
 #include <vector>
 
-#include "common/file_attributes.h"
+#include "common/target_copies.h"
 #include "grid/redraw_pause.h"
-#include "host/fault_injection.h"
 #include "host/fs.h"
 #include "host/gbk_positions.h"
 #include "host/paths.h"
@@ -49,85 +48,22 @@ class FileKeys {
 
 }  // namespace
 
-Copier::Copier(CopyPlan plan) : plan_(std::move(plan)), target_(plan_.targetFolder) {
-    target_.setVerify(plan_.verify);
-}
-
-CopyPaths Copier::paths(std::string_view name) const {
-    if (plan_.reading == host::NameReading::Full) {
-        return {std::string(name), plan_.targetFolder + host::gbkMid(name, plan_.cut)};
+CopyPaths copyPaths(const CopyPlan& plan, std::string_view name) {
+    if (plan.reading == host::NameReading::Full) {
+        return {std::string(name), plan.targetFolder + host::gbkMid(name, plan.cut)};
     }
-    return {plan_.sourceFolder + std::string(name), plan_.targetFolder + std::string(name)};
+    return {plan.sourceFolder + std::string(name), plan.targetFolder + std::string(name)};
 }
 
-host::Status Copier::insideTarget(const std::string& target, std::string_view tail) {
-    const host::Failure outside{"will not write", target, 0, "it is outside the target folder"};
+std::optional<host::Failure> refusedTarget(const CopyPlan& plan, std::string_view name) {
+    const CopyPaths where = copyPaths(plan, name);
+    const std::string_view tail = std::string_view(where.target).substr(plan.targetFolder.size());
     const bool joined =
         !tail.empty() &&
         (host::isSeparator(tail.front()) ||
-         (!plan_.targetFolder.empty() && host::isSeparator(plan_.targetFolder.back())));
-    if (!joined || hasParentStep(tail)) return outside;
-    // Each folder is reached from the target folder's handle and made there,
-    // so a link inside the target folder, or one put there during the run,
-    // can never have folders made or bytes written at its other end.
-    const host::Result<host::TargetFolder::Reach> reached = target_.enter(host::parentPath(tail));
-    if (!reached) return reached.error();
-    if (*reached == host::TargetFolder::Reach::Outside) return outside;
-    return {};
-}
-
-CopyOutcome Copier::copy(std::string_view name) {
-    CopyOutcome outcome;
-    const CopyPaths where = paths(name);
-    const std::string_view tail = std::string_view(where.target).substr(plan_.targetFolder.size());
-    const std::string base(host::baseName(where.target));
-    // A source that cannot be copied, said in the system's words: a missing
-    // file, one behind a folder that may not be searched, a FIFO in its place.
-    const auto missing = [&] {
-        if (host::fileExists(where.source)) return false;
-        const host::EntryInfo found = host::lookUpEntry(where.source);
-        using Kind = host::EntryInfo::Kind;
-        if (found.kind == Kind::Missing)
-            outcome.error = "the source file does not exist: " + where.source;
-        else if (found.kind == Kind::Unreadable)
-            outcome.error = "cannot read the source file \"" + where.source + "\": " + found.text;
-        else
-            outcome.error = "the source is " + found.text + ", not a file: " + where.source;
-        return true;
-    };
-    // Folders are made only for a file about to be copied into them: a list of
-    // missing files leaves no empty folder tree in the target. Into a folder
-    // already reached, the copy's own open of the source tells, and the walk's
-    // reading of the file is not repeated.
-    const bool folderKnown = target_.path() == host::parentPath(where.target);
-    if (!folderKnown && missing()) return outcome;
-    const auto reachTarget = [&] {
-        const host::Status inside = insideTarget(where.target, tail);
-        if (!inside) outcome.error = inside.error().message();
-        return bool(inside);
-    };
-    if (!reachTarget()) return outcome;
-    const auto copyHere = [&] {
-        const host::Status copied = target_.copyHere(where.source, base, plan_.replace);
-        outcome.copied = bool(copied);
-        if (!copied) outcome.error = copied.error().message();
-    };
-    copyHere();
-    if (!outcome.copied && folderKnown && missing()) return outcome;
-    if (!outcome.copied && folderKnown && target_.destinationGone()) {
-        // The folder was reached for an earlier row and has gone meanwhile:
-        // reach and make it once more. Any other failure (a copy that did
-        // not verify among them) stands.
-        target_.leave();
-        outcome.error.clear();
-        if (!reachTarget()) return outcome;
-        copyHere();
-    }
-    if (!outcome.copied)
-        target_.leave();
-    else
-        host::faults::reach(host::faults::kCopyDone);
-    return outcome;
+         (!plan.targetFolder.empty() && host::isSeparator(plan.targetFolder.back())));
+    if (joined && !hasParentStep(tail)) return std::nullopt;
+    return host::Failure{"will not write", where.target, 0, "it is outside the target folder"};
 }
 
 CopySummary copyShownRows(grid::Grid& list, const CopyPlan& plan, host::ProgressSink& progress,
@@ -135,19 +71,12 @@ CopySummary copyShownRows(grid::Grid& list, const CopyPlan& plan, host::Progress
     CopySummary summary;
     const long rows = list.rowcount();
     const grid::RedrawPause redraw(list);
-    common::WorkerPool pool(workers > 1 ? workers : 0);
-    // Each worker reaches its target folders from its own handle.
-    std::vector<std::unique_ptr<Copier>> copiers;
-    for (int worker = 0; worker < std::max(pool.threads(), 1); ++worker)
-        copiers.push_back(std::make_unique<Copier>(plan));
-    struct Row {
-        long row;
-        std::string name;
-        CopyPaths paths;
-        CopyOutcome outcome;
-        bool begun = false;  // a stop leaves the rows queued behind it unbegun
-    };
-    common::OrderedWork copies(&pool);
+    common::TargetCopies::Options options;
+    options.workers = workers;
+    options.verify = plan.verify;
+    options.batchFiles = 1;
+    options.stopRequested = [&progress] { return progress.stopRequested(); };
+    common::TargetCopies copies(plan.targetFolder, std::move(options));
     FileKeys targetKeys, sourceKeys;
     for (long row = 1; row <= rows; ++row) {
         // The copies under way end and are marked; no other row is begun.
@@ -156,37 +85,51 @@ CopySummary copyShownRows(grid::Grid& list, const CopyPlan& plan, host::Progress
             break;
         }
         std::string name = list.getitemstring(row, "md");
-        CopyPaths paths = copiers.front()->paths(name);
-        auto job = std::make_shared<Row>(Row{row, std::move(name), std::move(paths), {}});
-        progress.step(row, job->name);
+        CopyPaths paths = copyPaths(plan, name);
+        progress.step(row, name);
+        auto finish = [&, row, name, paths](const common::CopyEnd& end) {
+            if (end.how == common::CopyEnd::How::NotBegun) {
+                summary.stopped = true;
+                return;
+            }
+            CopyOutcome outcome;
+            outcome.copied = end.how == common::CopyEnd::How::Copied;
+            outcome.failure = end.failure;
+            if (outcome.copied) {
+                list.setitem(row, "jg", kCopied);
+                list.selectrow(row, true);
+                ++summary.copied;
+            } else {
+                list.selectrow(row, false);
+                list.setitem(row, "jg", kCopyFailed);
+                ++summary.failed;
+                progress.failed(name, *outcome.failure);
+            }
+            if (report) report(row, name, paths, outcome);
+        };
+        if (auto refused = refusedTarget(plan, name)) {
+            common::CopyEnd end;
+            end.how = common::CopyEnd::How::Failed;
+            end.failure = std::move(*refused);
+            copies.addInTurn([finish, end] { finish(end); });
+            continue;
+        }
         // A row whose target another copy still reads or writes, or whose
         // source it writes, waits for it: the later row lands last, and reads
         // what the earlier one left, as one at a time.
-        common::OrderedWork::Keys keys{{sourceKeys(job->paths.source)},
-                                       {targetKeys(job->paths.target)}};
-        copies.add(
-            [job, &copiers, &progress](int worker) {
-                if (progress.stopRequested()) return;
-                job->begun = true;
-                job->outcome = copiers[static_cast<std::size_t>(worker)]->copy(job->name);
-            },
-            [&, job] {
-                if (!job->begun) {
-                    summary.stopped = true;
-                } else if (job->outcome.copied) {
-                    list.setitem(job->row, "jg", kCopied);
-                    list.selectrow(job->row, true);
-                    ++summary.copied;
-                } else {
-                    list.selectrow(job->row, false);
-                    list.setitem(job->row, "jg", kCopyFailed);
-                    ++summary.failed;
-                }
-                if (report && job->begun) report(job->row, job->name, job->paths, job->outcome);
-            },
-            std::move(keys));
+        const std::string_view tail =
+            std::string_view(paths.target).substr(plan.targetFolder.size());
+        common::TargetCopy copy;
+        copy.source = paths.source;
+        copy.folder = std::string(host::parentPath(tail));
+        copy.name = std::string(host::baseName(tail));
+        copy.replace = plan.replace;
+        copy.key = targetKeys(paths.target);
+        copy.reads = {sourceKeys(paths.source)};
+        copies.add(std::move(copy), std::move(finish));
     }
-    copies.finishAll();
+    // A failure to flush is each copy's it concerns: those are marked failed.
+    static_cast<void>(copies.finishAll());
     return summary;
 }
 

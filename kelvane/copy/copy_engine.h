@@ -6,6 +6,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -41,34 +42,19 @@ struct CopyPaths {
 
 struct CopyOutcome {
     bool copied = false;
-    std::string error;  // why not, with the path; empty after a copy
+    std::optional<host::Failure> failure;  // why not
+    std::string error() const { return failure ? failure->message() : std::string(); }
 };
 
-// One run's copier. Refuses every target that would land outside the target
-// folder: a ".." component in the name's tail, a tail that does not begin
-// with a separator (it would extend the folder's own name), or a folder that
-// resolves elsewhere through a link, also one put there during the run. Such
-// a target gets no folders created and no bytes written.
-class Copier {
-  public:
-    explicit Copier(CopyPlan plan);
-
-    const CopyPlan& plan() const noexcept { return plan_; }
-    // The source and target of `name` as the plan forms them.
-    CopyPaths paths(std::string_view name) const;
-    // Creates the target's missing folders and copies through the host's
-    // safe copy with the plan's replace flag, both reached from the target
-    // folder's handle.
-    CopyOutcome copy(std::string_view name);
-
-  private:
-    host::Status insideTarget(const std::string& target, std::string_view tail);
-
-    CopyPlan plan_;
-    // Holds the last folder reached: rows of one folder follow each other, so
-    // most rows reach theirs at no cost.
-    host::TargetFolder target_;
-};
+// The source and target of `name` as the plan forms them.
+CopyPaths copyPaths(const CopyPlan& plan, std::string_view name);
+// Why the target of `name` is refused before anything is made: a ".."
+// component in the name's tail, or a tail that does not begin with a
+// separator (it would extend the folder's own name). A folder that resolves
+// elsewhere through a link, also one put there during the run, is refused
+// by the copy itself (common::TargetCopies), which then makes no folder and
+// writes no byte.
+std::optional<host::Failure> refusedTarget(const CopyPlan& plan, std::string_view name);
 
 struct CopySummary {
     long copied = 0;
@@ -81,11 +67,13 @@ using CopyReport = std::function<void(long row, const std::string& name, const C
                                       const CopyOutcome& outcome)>;
 
 // Copies every row `list` shows, the row count taken once at the start, on
-// `workers` threads (1: one after the other). Whatever the workers, the rows
-// are marked and reported in order, and two rows with one target are copied
-// one after the other, so the list, the report and the target folder end as
-// one worker leaves them. Each row's jg becomes kCopied (then the row is
-// selected) or kCopyFailed (after the row is deselected); no other row's
+// `workers` threads (1: one after the other), through common::TargetCopies:
+// a row is marked kCopied only once its copy holds its source's bytes under
+// its name on the device. Whatever the workers, the rows are marked and
+// reported in order, and two rows with one target are copied one after the
+// other, so the list, the report and the target folder end as one worker
+// leaves them; each failure also goes to `progress` (failed) with its reason. Each row's jg becomes
+// kCopied (then the row is selected) or kCopyFailed (after the row is deselected); no other row's
 // selection changes. A failed row never stops the run. `progress` hears one
 // step per row, in order, as the row is handed to a worker; once it asks for
 // a stop no further row is begun (rows queued but not yet begun are left

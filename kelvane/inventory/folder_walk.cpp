@@ -76,9 +76,12 @@ class Walker {
         folder_ = withoutTrailingSeparators(topFolder);
         folder_ += host::separator();
         Frame top;
-        if (!host::listDirectory(folder_, options_.mask, top.entries) || top.entries.empty()) {
+        if (host::Status listed = host::listDirectory(folder_, options_.mask, top.entries);
+            !listed) {
+            leftOut(withoutTrailingSeparators(folder_), std::move(listed).error());
             return result_;
         }
+        if (top.entries.empty()) return result_;
         result_.listed = true;
         top.folderLength = folder_.size();
         topLength_ = folder_.size();
@@ -118,6 +121,13 @@ class Walker {
     }
 
   private:
+    // A folder that cannot be read is left out: said, with why, named as
+    // the walk names it.
+    void leftOut(const std::string& folder, host::Failure failure) {
+        failure.path = folder;
+        progress_.failed(folder, failure);
+    }
+
     void descend(const std::string& name) {
         const std::size_t parentLength = folder_.size();
         folder_ += name;
@@ -131,6 +141,7 @@ class Walker {
             !listed) {
             folder_.resize(folder_.size() - 1);
             result_.skippedFolders.push_back({folder_, listed.error().reasonText()});
+            leftOut(folder_, std::move(listed).error());
             folder_.resize(parentLength);
             return;
         }

@@ -100,15 +100,19 @@ void prepareFill(ListFill& fill, w_htmd& window, QLineEdit* field, grid::Grid& g
 }
 
 // The steps of the list filled beside the one whose progress is shown: its
-// stop is the run's, its steps are not shown.
+// stop and its failures are the run's, its steps are not shown.
 class StopOnly : public host::ProgressSink {
   public:
-    explicit StopOnly(const host::ProgressSink& run) : run_(run) {}
+    explicit StopOnly(host::ProgressSink& run) : run_(run) {}
     void step(long, std::string_view) override {}
+    // The run's sink takes failures from any thread.
+    void failed(std::string_view item, const host::Failure& failure) override {
+        run_.failed(item, failure);
+    }
     bool stopRequested() const noexcept override { return run_.stopRequested(); }
 
   private:
-    const host::ProgressSink& run_;
+    host::ProgressSink& run_;
 };
 
 // Fills both lists at once, on two threads (they share nothing), list 1's

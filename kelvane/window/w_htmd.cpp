@@ -453,7 +453,7 @@ void w_htmd::runOnWorker(const std::function<void(host::ProgressSink&)>& work) {
 }
 
 bool w_htmd::runScript(const std::function<void()>& script) {
-    return host::runScript(*busy_, script, [this](std::exception_ptr failure) {
+    const bool ran = host::runScript(*busy_, script, [this](std::exception_ptr failure) {
         try {
             std::rethrow_exception(failure);
         } catch (const std::exception& error) {
@@ -462,6 +462,40 @@ bool w_htmd::runScript(const std::function<void()>& script) {
             host_.messageBox("提示", "操作失败");
         }
     });
+    if (ran) tellFailures();
+    return ran;
+}
+
+namespace {
+
+// How many failures of each kind a box names; the rest are counted.
+constexpr std::size_t kFailuresShown = 10;
+
+void appendFailures(std::string& text, const std::string& heading,
+                    const std::vector<const host::Failure*>& failures, const std::string& rest) {
+    if (failures.empty()) return;
+    if (!text.empty()) text += "\n\n";
+    text += heading;
+    for (std::size_t i = 0; i < failures.size() && i < kFailuresShown; ++i)
+        text += "\n" + failures[i]->message();
+    if (failures.size() > kFailuresShown)
+        text += "\n……另有" + std::to_string(failures.size() - kFailuresShown) + "个" + rest;
+}
+
+}  // namespace
+
+void w_htmd::tellFailures() {
+    const std::vector<host::BusyIndicator::RunFailure> failures = busy_->takeFailures();
+    if (failures.empty()) return;
+    std::vector<const host::Failure*> folders, copies;
+    for (const auto& met : failures)
+        (met.failure.op == "cannot list" ? folders : copies).push_back(&met.failure);
+    std::string text;
+    appendFailures(text, "以下" + std::to_string(folders.size()) + "个文件夹无法读取，未列入列表:",
+                   folders, "");
+    appendFailures(text, "以下" + std::to_string(copies.size()) + "个文件复制失败:", copies,
+                   "，见列表1中结果为“失败”的行");
+    host_.messageBox("提示", text);
 }
 
 }  // namespace kelvane

@@ -130,6 +130,10 @@ class w_htmd : public QWidget {
     // lists lent to it; a stop asked for meanwhile (Esc, a close) ends the
     // calling script there (host::RunStopped), with what was done shown.
     void runOnWorker(const std::function<void(host::ProgressSink&)>& work);
+    // What the runs of the script just ended could not do, with why, in one
+    // "提示" box after the script's own messages: the folders a walk left
+    // out, the copies that failed (the first ones, the rest counted).
+    void tellFailures();
 
   protected:
     void closeEvent(QCloseEvent* event) override;

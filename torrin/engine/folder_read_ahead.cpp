@@ -23,8 +23,12 @@ FolderReading readFolder(const std::string& folder, int mask) {
     // sub-folder is walked (so one folder is open at a time per reader,
     // however deep the tree), and the system does not resolve the whole
     // path again for each of a million files.
-    reading.listed = bool(host::listDirectory(folder, mask, reading.entries, &reading.statuses));
-    if (!reading.listed) return reading;
+    host::Status listed = host::listDirectory(folder, mask, reading.entries, &reading.statuses);
+    reading.listed = bool(listed);
+    if (!reading.listed) {
+        reading.failure = std::move(listed).error();
+        return reading;
+    }
     // A file the listing could not tell about is asked by itself.
     std::optional<host::FolderStatusReader> reader;
     for (std::size_t i = 0; i < reading.entries.size(); ++i) {

@@ -22,7 +22,8 @@
 namespace torrin {
 
 struct FolderReading {
-    bool listed = false;  // false: the folder could not be read
+    bool listed = false;                   // false: the folder could not be read
+    std::optional<host::Failure> failure;  // why not
     std::vector<host::ListingEntry> entries;
     // The length and times of each file entry (nullopt for folders and for
     // files whose times cannot be read; length 0 where only the times could be).

@@ -1,28 +1,24 @@
 #include "torrin/engine/rcopy.h"
 
 #include <algorithm>
-#include <chrono>
 #include <deque>
 #include <memory>
 #include <optional>
 #include <string_view>
-#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
 #include "base/text.h"
-#include "common/file_attributes.h"
+#include "common/target_copies.h"
 #include "host/clock.h"
-#include "host/durability.h"
 #include "host/encoding.h"
-#include "host/fault_injection.h"
 #include "host/folder_status.h"
 #include "host/fs.h"
 #include "host/ini.h"
 #include "host/paths.h"
 #include "torrin/engine/destination_names.h"
 #include "torrin/engine/folder_read_ahead.h"
-#include "torrin/engine/run_records.h"
+#include "torrin/engine/run_journal.h"
 #include "torrin/engine/threshold.h"
 
 namespace torrin {
@@ -30,21 +26,6 @@ namespace torrin {
 namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
-
-// Journal entries are flushed to the device in batches: once this many wait
-// (or as many copies as the workers may have under way are kept back for
-// them), once the first of them has waited kJournalInterval, or when the
-// workers have run out of copies and the last flush is old enough. Each
-// flush also flushes the target's whole file system, which on a disk shared
-// with other writers can take long: the gap before an idle flush is a few
-// times what the last flush took, so flushing takes a fifth of a run's time
-// at most, from kMinIdleFlushGap on a quiet disk to kMaxIdleFlushGap on a
-// busy one, and a run's first copies start at once.
-constexpr long kJournalBatch = 4096;
-constexpr std::chrono::milliseconds kJournalInterval{500};
-constexpr std::chrono::microseconds kMinIdleFlushGap{500};
-constexpr std::chrono::milliseconds kMaxIdleFlushGap{100};
-constexpr int kIdleFlushGapPerFlushTime = 4;
 
 std::string withSeparator(std::string folder) {
     if (folder.empty() || !host::isSeparator(folder.back())) folder += host::separator();
@@ -59,16 +40,40 @@ std::string belowRow(const std::string& row, const std::string& path) {
     return path.substr(start);
 }
 
+// Why `path` could not be copied or read, as the log says it after the path:
+// the system's reason where the failure is about the path itself, else the
+// whole message (a destination folder that cannot be made, say).
+std::string reasonFor(const std::string& path, const host::Failure& failure) {
+    return failure.path == path ? failure.reasonText() : failure.message();
+}
+
+// Why a file the listing named has no status: gone meanwhile, or unreadable.
+host::Failure statusFailure(const std::string& path) {
+    const host::EntryInfo found = host::lookUpEntry(path);
+    if (found.kind == host::EntryInfo::Kind::Missing ||
+        found.kind == host::EntryInfo::Kind::Unreadable)
+        return host::Failure{"cannot read the status of", path, 0, found.text};
+    return host::Failure{"cannot read the status of", path, 0, "it changed while it was read"};
+}
+
 // Where the files of one source folder go, and whether they may go there.
 struct Destination {
     std::string folder;    // ends with a separator
     std::string relative;  // below the target, without separators at its ends
     std::string key;       // host::folderKey of the folder: its copies' keys start with it
-    bool refused = false;
-    bool reached = false;  // its folders are made and it is the target's destination
+    std::optional<host::Failure> refused;  // no copy goes there, and why
+    bool reached = false;                  // its folders are made and it is the walk's destination
     // A dry run's look at the destination, made the first time a name is chosen there.
     std::shared_ptr<host::TargetFolder> existing;
 };
+
+common::TargetCopies::Options copyOptions(const RunDescription& run, host::ProgressSink& progress) {
+    common::TargetCopies::Options options;
+    options.workers = run.workers;
+    options.verify = run.verify;
+    options.stopRequested = [&progress] { return progress.stopRequested(); };
+    return options;
+}
 
 class CopyRun {
   public:
@@ -78,14 +83,11 @@ class CopyRun {
           runThreshold_(run.threshold),
           threshold_(&runThreshold_),
           target_(run.target),
-          workers_(run.workers,
-                   [&] {
-                       auto folder =
-                           std::make_unique<host::TargetFolder>(run.target, !run.journal.empty());
-                       folder->setVerify(run.verify);
-                       return folder;
-                   }),
-          readAhead_(&workers_.pool(), run.mask) {}
+          journal_(run.journal, run.retryList, dryRun()),
+          copies_(run.target, copyOptions(run, progress)),
+          readAhead_(&copies_.pool(), run.mask) {
+        copies_.setBeforeRelease([this] { return writeJournal(); });
+    }
 
     RunResult rcopy() {
         // One second back: a file changed later in the same second as the start,
@@ -94,7 +96,7 @@ class CopyRun {
         if (!openRecords()) return result_;
         writeLog("开始时间:" + result_.startTime);
         writeLog("copy源文件修改日期（或创建日期）大于:" + run_.threshold);
-        for (const std::string& note : recordNotes_) writeLog(note);
+        for (const std::string& note : journal_.notes()) writeLog(note);
 
         retryEarlierFailures();
         for (const std::string& row : run_.sourceFolders) {
@@ -140,46 +142,15 @@ class CopyRun {
     // kept: then nothing is copied, since a run that cannot vouch for its
     // copies would copy them again, or lose them, after a kill.
     bool openRecords() {
-        if (run_.journal.empty()) return true;
+        if (!journal_.kept()) return true;
         header_ = JournalHeader{run_.target, run_.threshold, run_.fullStructure, {}};
         for (const std::string& row : run_.sourceFolders) {
             if (!base::trim(row).empty()) header_.sources.push_back(row);
         }
-        std::string text = journalHeaderText(header_);
-        const host::Result<std::string> earlier = host::readFile(run_.journal);
-        if (earlier) {
-            const auto journal = parseJournal(*earlier);
-            if (journal && journal->header == header_) {
-                result_.resumed = true;
-                recordNotes_.push_back("继续上次中断的复制");
-                for (const JournalEntry& entry : journal->entries) {
-                    resume_[entry.source].push_back(entry.destination);
-                    text += journalEntryText(entry);
-                }
-            } else if (!dryRun()) {
-                // Another target, other sources or another threshold: kept for
-                // whoever wants to look, and this run starts afresh.
-                const std::string aside = run_.journal + ".set-aside";
-                if (const host::Status kept = host::writeFileAtomically(aside, *earlier, true);
-                    !kept)
-                    return refuse(kept.error().message());
-                recordNotes_.push_back("上次中断的复制与当前设置不符，其记录已另存为:" + aside);
-            }
-        } else if (host::fileExists(run_.journal)) {
-            return refuse(earlier.error().reasonText());
-        }
-        if (!run_.retryList.empty()) {
-            if (const host::Result<std::string> list = host::readFile(run_.retryList))
-                retries_ = parseRetryList(*list);
-            else if (host::fileExists(run_.retryList))
-                return refuse(list.error().reasonText());
-        }
-        if (dryRun()) return true;
-        if (const host::Status started = host::writeFileAtomically(run_.journal, text, true);
-            !started)
-            return refuse(started.error().message());
-        if (const host::Status opened = journal_.open(run_.journal); !opened)
+        if (const host::Status opened = journal_.open(header_); !opened)
             return refuse(opened.error().message());
+        result_.resumed = journal_.resumed();
+        retries_ = journal_.takeRetries();
         return true;
     }
 
@@ -190,34 +161,36 @@ class CopyRun {
         return false;
     }
 
-    // The end of a run: its copies reach the device, then the failures to
-    // try again, then the threshold, and only then does the journal go. A
-    // kill at any point leaves a journal the next run continues, never a
-    // threshold that passes over a file not yet safely copied.
+    // The copies' flushes call this once the copies written before them have
+    // their names and before the copies held for their entries begin: the
+    // entries recorded and the copies confirmed since the last one reach the
+    // device.
+    host::Status writeJournal() {
+        if (stopped_ && !journal_.kept()) return {};
+        const host::Status written = journal_.flush();
+        if (!written && !journalFailed_) {
+            // Copies the journal cannot vouch for would be copied again, or
+            // passed over, after a kill: the run stops here, and the next one
+            // continues it from what the journal holds.
+            journalFailed_ = true;
+            stopped_ = true;
+            result_.storeFailure =
+                "无法写入设置文件夹，本次复制中止，下次将继续本次复制:" + written.error().message();
+            writeLog(result_.storeFailure);
+        }
+        return written;
+    }
+
+    // The end of a run whose copies are all on their devices: the failures to
+    // try again, then the threshold, and only then does the journal go (see
+    // RunJournal::commit). A stopped run stores nothing, as a killed one.
     void commitRecords() {
-        if (dryRun()) return;
-        if (run_.journal.empty()) {
-            if (run_.profile.empty() || stopped_) return;
-            if (const host::Status stored = storeThreshold(false); !stored)
-                failToStore(stored.error().message());
-            return;
-        }
-        if (stopped_) return;
-        if (const host::Status flushed = host::flushFileSystem(run_.target); !flushed)
-            return failToStore(flushed.error().message());
-        if (!run_.retryList.empty()) {
-            const host::Status stored =
-                newRetries_.empty()
-                    ? host::removeFileDurably(run_.retryList)
-                    : host::writeFileAtomically(run_.retryList, retryListText(newRetries_), true);
-            if (!stored) return failToStore(stored.error().message());
-        }
-        if (const host::Status stored = storeThreshold(true); !stored)
-            return failToStore(stored.error().message());
-        host::faults::reach(host::faults::kThresholdStored);
-        journal_.close();
-        if (const host::Status removed = host::removeFileDurably(run_.journal); !removed)
-            failToStore(removed.error().message());
+        if (dryRun() || stopped_) return;
+        if (!journal_.kept() && run_.profile.empty()) return;
+        if (const host::Status committed =
+                journal_.commit([this] { return storeThreshold(journal_.kept()); });
+            !committed)
+            failToStore(committed.error().message());
     }
 
     host::Status storeThreshold(bool durable) {
@@ -230,53 +203,6 @@ class CopyRun {
         result_.storeFailure =
             "无法写入设置文件夹，复制条件时间未更新，下次将继续本次复制:" + reason;
         writeLog(result_.storeFailure);
-    }
-
-    // Journal entries wait in memory until a batch is flushed; the copies
-    // they describe, and every piece after them, are kept back with them.
-    void journalCopy(const std::string& source, const std::string& destination) {
-        if (!journal_.isOpen()) return;
-        if (journalPending_.empty()) firstPending_ = std::chrono::steady_clock::now();
-        journalPending_ += journalEntryText({source, destination});
-        ++pendingEntries_;
-        copies().holdBack();
-    }
-
-    // Flushes the waiting entries (after the copies before them, so the
-    // journal never runs ahead of the device by more than one batch) and lets
-    // the copies they describe start.
-    void flushJournal() {
-        if (!journalPending_.empty()) {
-            const auto flushStart = std::chrono::steady_clock::now();
-            host::Status written = host::flushFileSystem(run_.target);
-            if (written) written = journal_.append(journalPending_);
-            if (written) written = journal_.flush();
-            if (!written) {
-                const std::string error = written.error().message();
-                // Copies the journal cannot vouch for would be copied again,
-                // or passed over, after a kill: the run stops here, and the
-                // next one continues it from what the journal holds.
-                journal_.close();
-                journalPending_.clear();
-                pendingEntries_ = 0;
-                copies().discardKeptBack();
-                stopped_ = true;
-                result_.storeFailure =
-                    "无法写入设置文件夹，本次复制中止，下次将继续本次复制:" + error;
-                writeLog(result_.storeFailure);
-                return;
-            }
-            host::faults::reach(host::faults::kJournalFlushed);
-            const auto flushed = std::chrono::steady_clock::now();
-            idleFlushGap_ = std::clamp(
-                std::chrono::duration_cast<std::chrono::microseconds>(flushed - flushStart) *
-                    kIdleFlushGapPerFlushTime,
-                kMinIdleFlushGap, std::chrono::microseconds(kMaxIdleFlushGap));
-            lastFlush_ = flushed;
-            journalPending_.clear();
-            pendingEntries_ = 0;
-        }
-        copies().release();
     }
 
     // --- failures to try again ----------------------------------------------
@@ -342,22 +268,6 @@ class CopyRun {
                             });
     }
 
-    // A failure of this run, kept for the next: under the threshold in force
-    // where it happened (an earlier run's, for what a retry missed again).
-    void keepForRetry(const std::string& path, bool isFolder) {
-        if (run_.retryList.empty()) return;
-        RetryEntry entry{isFolder, ls_path1_, belowRow(ls_path1_, path), threshold_->text()};
-        const auto same =
-            std::find_if(newRetries_.begin(), newRetries_.end(), [&](const auto& kept) {
-                return kept.isFolder == entry.isFolder && kept.row == entry.row &&
-                       kept.relative == entry.relative;
-            });
-        if (same == newRetries_.end())
-            newRetries_.push_back(std::move(entry));
-        else if (earlierThreshold(entry.threshold, same->threshold))
-            same->threshold = entry.threshold;
-    }
-
     // --- the walk --------------------------------------------------------------
 
     // Makes `row` the source folder walked next, under `threshold`; false when
@@ -408,14 +318,17 @@ class CopyRun {
     // by the workers; null when it holds nothing to walk.
     [[gnu::noinline]] std::unique_ptr<Level> enter(const std::string& as_topdir,
                                                    const std::string& zml1) {
-        flushJournalWhenDue();
+        static_cast<void>(copies_.flushWhenDue());  // a failure is its copies', and the hook's
         auto level = std::make_unique<Level>();
         level->reading = readAhead_.take(as_topdir);
         if (!level->reading.listed) {
             // A folder that cannot be read may hold new files; the threshold
             // moves on after this run, so passing it over silently would lose
             // them for good.
-            queueFailure(as_topdir, false);
+            queueFailure(as_topdir,
+                         level->reading.failure.value_or(
+                             host::Failure{"cannot list", as_topdir, 0, "unreadable"}),
+                         false);
             return nullptr;
         }
         leaveOutExcluded(level->reading, zml1);
@@ -461,7 +374,8 @@ class CopyRun {
         if (!status) {
             // Listed but gone or unreadable: it may be new, so it is reported
             // rather than passed over.
-            queueFailure(host::joinPath(ls_dir, ls_filename));
+            const std::string path = host::joinPath(ls_dir, ls_filename);
+            queueFailure(path, statusFailure(path));
             return;
         }
         if (!threshold_->isAfter(status->modified) && !threshold_->isAfter(status->created)) return;
@@ -472,45 +386,42 @@ class CopyRun {
 
         // All files of one folder share their destination; its folders are
         // made once, before the first copy into it.
-        if (!filenp) {
-            filenp.emplace();
-            filenp->folder = run_.fullStructure
-                                 ? host::fullStructureFolder(run_.target, ls_path1_, zml1)
-                                 : withSeparator(run_.target) + zml1;
-            filenp->key = folderKeys_.of(filenp->folder);
-            filenp->refused = landsInSource(filenp->folder);
-            const std::string_view root = run_.target;
-            if (std::string_view(filenp->folder).substr(0, root.size()) == root)
-                filenp->relative = host::trimmedRelative(filenp->folder.substr(root.size()));
-        }
-        // Reached from the target folder's handle, so a folder swapped for a
-        // link during the run cannot lead a copy outside the target. The
-        // destination stays open while this folder's files are copied.
-        const std::string_view folder = filenp->folder;
-        const std::string_view root = run_.target;
-        if (!filenp->refused) {
-            // A dry run makes no folder: its names are looked up by path.
-            // Replacing, the walk chooses no name there: the worker that
-            // copies reaches the folder, and fails the copy if it cannot.
-            filenp->reached =
-                folder.substr(0, root.size()) == root &&
-                (dryRun() || run_.replace ||
-                 target_.enter(folder.substr(root.size())) == host::TargetFolder::Reach::Reached);
-        }
-        if (filenp->refused || !filenp->reached) {
+        if (!filenp) filenp = destinationOf(zml1);
+        if (!filenp->refused && !filenp->reached) reachDestination(*filenp);
+        if (filenp->refused) {
             // Copies into the folder being walked would be met again, and
             // with replacing on a file would be copied onto itself.
-            queueFailure(yfilea);
+            queueFailure(yfilea, *filenp->refused);
             return;
         }
-        const std::optional<std::string> recorded = resumedName(yfilea, filenp->relative);
+        const std::string keyPrefix = filenp->key;
+        std::optional<RunJournal::EarlierCopy> earlier = earlierCopyIn(yfilea, filenp->relative);
+        std::string name;
+        bool replace = run_.replace;
+        std::optional<std::size_t> entry;
+        if (earlier && !dryRun()) {
+            switch (resume(*earlier, yfilea, *filenp)) {
+                case Resume::Done:
+                    return;
+                case Resume::SameName:
+                    name = std::string(host::baseName(earlier->destination));
+                    entry = earlier->index;
+                    break;
+                case Resume::SameNameReplacing:
+                    name = std::string(host::baseName(earlier->destination));
+                    entry = earlier->index;
+                    replace = true;
+                    break;
+                case Resume::NextFreeName:
+                    break;
+            }
+        } else if (earlier) {
+            name = std::string(host::baseName(earlier->destination));
+        }
         // A name a copy still under way may take is settled first: the copy
         // in walk order before this one decides, as it does one at a time.
-        // A copy onto a name waits for the copies before it to that name by
-        // its key.
-        std::string name;
-        if (recorded || run_.replace) {
-            name = recorded ? *recorded : ls_filename;
+        if (!name.empty() || run_.replace) {
+            if (name.empty()) name = ls_filename;
         } else if (dryRun()) {
             // The destination as it is, if it is there: opening it makes nothing.
             if (!filenp->existing) {
@@ -519,156 +430,150 @@ class CopyRun {
                 static_cast<void>(filenp->existing->enter(""));
             }
             name = fzmccf(*filenp->existing, ls_filename, [&](const std::string& candidate) {
-                return planned_.contains(filenp->key + host::sameFileKey(candidate));
+                return planned_.contains(keyPrefix + host::sameFileKey(candidate));
             });
         } else {
             name = fzmccf(target_, ls_filename, [&](const std::string& candidate) {
-                settle(filenp->key + host::sameFileKey(candidate));
+                copies_.settle(keyPrefix + host::sameFileKey(candidate));
                 return false;
             });
         }
         if (dryRun()) {
-            planned_.insert(filenp->key + host::sameFileKey(name));
+            planned_.insert(keyPrefix + host::sameFileKey(name));
             ++result_.cgcs;
             run_.planned(yfilea, filenp->folder + name);
             return;
         }
         // Settling may have found the journal unwritable: nothing more is copied.
         if (stopped_) return;
-        if (!recorded)
-            journalCopy(yfilea,
-                        filenp->relative.empty() ? name : host::joinPath(filenp->relative, name));
+        if (!entry && journal_.kept()) {
+            entry = journal_.record(
+                yfilea, filenp->relative.empty() ? name : host::joinPath(filenp->relative, name));
+        }
+        if (journal_.kept()) copies_.holdUntilFlushed();
         progress_.step(++queued_, yfilea);
-        Copy copy{yfilea, name, filenp->key + host::sameFileKey(name), std::nullopt, false};
-        if (recorded) copy.recorded = *status;
-        queueCopy(std::move(copy), filenp->relative, status->length);
+        common::TargetCopy copy;
+        copy.source = yfilea;
+        copy.folder = filenp->relative;
+        copy.name = name;
+        copy.replace = replace;
+        copy.key = keyPrefix + host::sameFileKey(name);
+        copy.length = status->length;
+        copies_.add(std::move(copy), [this, yfilea, entry](const common::CopyEnd& end) {
+            switch (end.how) {
+                case common::CopyEnd::How::Copied:
+                    ++result_.cgcs;
+                    if (entry) journal_.confirm(*entry, end.source);
+                    break;
+                case common::CopyEnd::How::Failed:
+                    recordFailure(yfilea, *end.failure, false);
+                    break;
+                case common::CopyEnd::How::NotBegun:
+                    stopping();
+                    break;
+            }
+        });
     }
 
-    // The destination the interrupted run recorded for `source`, when it is
-    // in `relative` (as it is with the same settings).
-    std::optional<std::string> resumedName(const std::string& source, const std::string& relative) {
-        if (resume_.empty()) return std::nullopt;
-        const auto found = resume_.find(source);
-        if (found == resume_.end()) return std::nullopt;
-        // The same folder may be walked twice (a row given twice): its
-        // recorded copies are taken in their order.
-        const std::string destination = std::move(found->second.front());
-        found->second.pop_front();
-        if (found->second.empty()) resume_.erase(found);
-        const std::string_view folder = host::parentPath(destination);
-        if (folder != relative) return std::nullopt;
-        return std::string(host::baseName(destination));
+    // The destination of the files of the source folder `zml1`.
+    Destination destinationOf(const std::string& zml1) {
+        Destination destination;
+        destination.folder = run_.fullStructure
+                                 ? host::fullStructureFolder(run_.target, ls_path1_, zml1)
+                                 : withSeparator(run_.target) + zml1;
+        destination.key = folderKeys_.of(destination.folder);
+        if (landsInSource(destination.folder))
+            destination.refused = host::Failure{"will not copy into", destination.folder, 0,
+                                                "it lies inside the source folder walked"};
+        const std::string_view root = run_.target;
+        if (std::string_view(destination.folder).substr(0, root.size()) == root)
+            destination.relative = host::trimmedRelative(destination.folder.substr(root.size()));
+        else
+            destination.refused = host::Failure{"will not copy into", destination.folder, 0,
+                                                "it is outside the target folder"};
+        return destination;
     }
 
-    // Waits for the copies under way to the destination whose key is `key`.
-    void settle(const std::string& key) {
-        if (batch_ && std::any_of(batch_->copies.begin(), batch_->copies.end(),
-                                  [&](const Copy& copy) { return copy.key == key; }))
-            handOver();
-        if (copies().keptBack(key)) flushJournal();
-        copies().waitForKey(key);
-    }
-
-    struct Copy {
-        std::string source;
-        std::string name;
-        std::string key;  // the destination, as settle() finds it
-        // An interrupted run's copy: the source's status, which its
-        // destination has when that copy was completed.
-        std::optional<host::FileStatus> recorded;
-        bool copied = false;
-        bool begun = false;  // a stop leaves the copies queued behind it unbegun
-    };
-    // Copies into one destination folder, handed to one worker together:
-    // fewer hand-overs, and workers that seldom write into the same folder at
-    // once (the system lets one at a time add a name to a folder).
-    struct Batch {
-        std::string relative;  // the destination folder below the target
-        std::vector<Copy> copies;
-        std::int64_t bytes = 0;
-    };
-    static constexpr std::size_t kBatchFiles = 16;
-    // Large files go to a worker each, so that several are copied at once.
-    static constexpr std::int64_t kBatchBytes = 1 << 20;
-
-    void queueCopy(Copy copy, const std::string& relative, std::int64_t length) {
-        if (batch_ && batch_->relative != relative) handOver();
-        if (!batch_) {
-            batch_ = std::make_shared<Batch>();
-            batch_->relative = relative;
-        }
-        batch_->copies.push_back(std::move(copy));
-        batch_->bytes += length;
-        // One at a time each file is copied as soon as it is met.
-        if (workers_.threads() == 0 || batch_->copies.size() >= kBatchFiles ||
-            batch_->bytes >= kBatchBytes)
-            handOver();
-    }
-
-    // Copies one file of a batch on a worker.
-    static bool copyOne(host::TargetFolder& target, const Copy& copy, bool replace) {
-        if (copy.recorded) {
-            const auto there = target.statusOf(copy.name);
-            if (there && there->length == copy.recorded->length &&
-                there->modified == copy.recorded->modified)
-                return true;
-            replace = true;
-        }
-        if (!target.copyHere(copy.source, copy.name, replace)) return false;
-        host::faults::reach(host::faults::kCopyDone);
-        return true;
-    }
-
-    // Gives the batch being gathered to the workers.
-    void handOver() {
-        if (!batch_) return;
-        common::OrderedWork::Keys keys;
-        for (const Copy& copy : batch_->copies) keys.writes.push_back(copy.key);
-        copies().add(
-            [this, batch = batch_](int worker) {
-                host::TargetFolder& target = workers_.state(worker);
-                const bool reached =
-                    target.enter(batch->relative) == host::TargetFolder::Reach::Reached;
-                for (Copy& copy : batch->copies) {
-                    if (progress_.stopRequested()) break;
-                    copy.begun = true;
-                    copy.copied = reached && copyOne(target, copy, run_.replace);
-                }
-            },
-            [this, batch = batch_] {
-                for (const Copy& copy : batch->copies) {
-                    if (!copy.begun)
-                        stopping();
-                    else if (copy.copied)
-                        ++result_.cgcs;
-                    else
-                        recordFailure(copy.source, false);
-                }
-            },
-            std::move(keys));
-        batch_.reset();
-        flushJournalWhenDue();
-    }
-
-    // The copies wait for their journal entries at most about one interval,
-    // however long the walk takes to find the next new file.
-    void flushJournalWhenDue() {
-        // On workers, more copies released at once than the window holds
-        // would make the walk wait for the oldest of them to end.
-        const std::size_t keptBackLimit =
-            workers_.threads() > 0 ? copies().window() : std::size_t{kJournalBatch};
-        if (pendingEntries_ >= kJournalBatch || copies().keptBackCount() >= keptBackLimit) {
-            flushJournal();
+    // Makes the walk's handle reach the destination where it chooses names
+    // or continues copies there. Reached from the target folder's handle, so
+    // a folder swapped for a link during the run cannot lead a copy outside
+    // the target. Replacing, the walk chooses no name: the worker that
+    // copies reaches the folder, and fails the copy if it cannot.
+    void reachDestination(Destination& destination) {
+        if (dryRun() || (run_.replace && !journal_.resumed())) {
+            destination.reached = true;
             return;
         }
-        if (journalPending_.empty()) return;
-        const auto now = std::chrono::steady_clock::now();
-        if (now - firstPending_ >= kJournalInterval ||
-            (copies().running() == 0 && now - lastFlush_ >= idleFlushGap_))
-            flushJournal();
+        const host::Result<host::TargetFolder::Reach> reached = target_.enter(destination.relative);
+        if (!reached)
+            destination.refused = reached.error();
+        else if (*reached == host::TargetFolder::Reach::Outside)
+            destination.refused = host::Failure{"will not copy into", destination.folder, 0,
+                                                "it is outside the target folder"};
+        else
+            destination.reached = true;
     }
 
-    common::OrderedWork& copies() { return workers_.work(); }
+    // The copy the interrupted run recorded for `source`, when it is in
+    // `relative` (as it is with the same settings).
+    std::optional<RunJournal::EarlierCopy> earlierCopyIn(const std::string& source,
+                                                         const std::string& relative) {
+        if (!journal_.resumed()) return std::nullopt;
+        std::optional<RunJournal::EarlierCopy> earlier = journal_.takeEarlier(source);
+        if (!earlier || host::parentPath(earlier->destination) != relative) return std::nullopt;
+        return earlier;
+    }
+
+    enum class Resume { Done, SameName, SameNameReplacing, NextFreeName };
+
+    // What an interrupted run's copy of `source` leaves to do. A confirmed
+    // copy is done when the source is still as it was copied and the copy is
+    // still there; an unconfirmed one when the destination holds the
+    // source's bytes (it may hold anything: the copy may never have begun,
+    // or another program may have taken the free name meanwhile). The walk's
+    // handle is at the destination.
+    Resume resume(const RunJournal::EarlierCopy& earlier, const std::string& source,
+                  Destination& destination) {
+        const std::string name(host::baseName(earlier.destination));
+        const std::string key = destination.key + host::sameFileKey(name);
+        // A source walked twice: the first copy to the name lands first.
+        copies_.settle(key);
+        if (!destination.reached) reachDestination(destination);
+        const std::optional<host::FileStatus> there = target_.statusOf(name);
+        if (!there && !target_.nameTaken(name)) return Resume::SameName;
+        const std::optional<host::SourceStamp> now = host::sourceStampOf(source);
+        bool same = false;
+        if (there && now) {
+            const bool lengthAndTime =
+                there->length == now->length && there->modified == secondsOf(now->modifiedNs);
+            if (earlier.confirmed)
+                same = *now == *earlier.confirmed &&
+                       (lengthAndTime || sameContent(source, destination, name));
+            else
+                same = there->length == now->length && sameContent(source, destination, name);
+        }
+        if (same) {
+            target_.removeLeftoversOf(name);
+            if (!earlier.confirmed) journal_.confirm(earlier.index, *now);
+            queueTurn([this] { ++result_.cgcs; });
+            return Resume::Done;
+        }
+        return run_.replace ? Resume::SameNameReplacing : Resume::NextFreeName;
+    }
+
+    static std::time_t secondsOf(std::int64_t nanoseconds) {
+        std::int64_t seconds = nanoseconds / 1000000000LL;
+        if (nanoseconds % 1000000000LL < 0) --seconds;
+        return static_cast<std::time_t>(seconds);
+    }
+
+    bool sameContent(const std::string& source, const Destination& destination,
+                     const std::string& name) {
+        const host::Result<host::ContentComparison> compared =
+            comparer_.compare(source, destination.folder + name);
+        return compared == host::ContentComparison::Same;
+    }
+
     bool dryRun() const { return static_cast<bool>(run_.planned); }
 
     // Whether the walk is to go on no further: the journal failed, or a stop
@@ -683,17 +588,15 @@ class CopyRun {
         return stopped_;
     }
 
-    // Every copy so far finished, in order.
+    // Every copy so far ended and finished, in order.
     void finishAll() {
-        handOver();
-        flushJournal();
-        copies().finishAll();
+        if (const host::Status flushed = copies_.finishAll(); !flushed && !journalFailed_)
+            static_cast<void>(flushed);  // the copies it concerns have failed, and say why
     }
 
     // A failure the walk finds, recorded in its turn among the copies. A file
     // counts as a step of the progress; an unreadable folder does not.
-    void queueFailure(const std::string& path, bool isFile = true) {
-        handOver();
+    void queueFailure(const std::string& path, host::Failure failure, bool isFile = true) {
         if (isFile) {
             progress_.step(++queued_, path);
         } else {
@@ -704,13 +607,19 @@ class CopyRun {
                 return;
             ++queued_;
         }
-        copies().add({}, [this, path, isFile] { recordFailure(path, !isFile); });
+        queueTurn([this, path, isFile, failure = std::move(failure)] {
+            recordFailure(path, failure, !isFile);
+        });
     }
 
     // A log line in its turn among the copies.
     void queueNote(std::string line) {
-        handOver();
-        copies().add({}, [this, line = std::move(line)] { writeLog(line); });
+        queueTurn([this, line = std::move(line)] { writeLog(line); });
+    }
+
+    void queueTurn(std::function<void()> turn) {
+        if (journal_.kept()) copies_.holdUntilFlushed();
+        copies_.addInTurn(std::move(turn));
     }
 
     // A destination inside the source being walked, other than inside the
@@ -724,13 +633,16 @@ class CopyRun {
         return !(targetBelowSource_ && host::pathInside(run_.target, folder));
     }
 
-    void recordFailure(const std::string& yfilea, bool isFolder) {
+    void recordFailure(const std::string& yfilea, const host::Failure& failure, bool isFolder) {
         ++result_.cccs;
+        const std::string reason = reasonFor(yfilea, failure);
         if (result_.cccs == 1) writeLog("以下文件复制出错:");
-        writeLog(yfilea);
-        if (result_.failedSources.size() < kReportedFailures)
-            result_.failedSources.push_back(yfilea);
-        keepForRetry(yfilea, isFolder);
+        writeLog(yfilea + ": " + reason);
+        if (result_.failures.size() < kReportedFailures)
+            result_.failures.push_back({yfilea, reason});
+        progress_.failed(yfilea, failure);
+        journal_.keepForRetry(
+            RetryEntry{isFolder, ls_path1_, belowRow(ls_path1_, yfilea), threshold_->text()});
     }
 
     const RunDescription& run_;
@@ -740,35 +652,24 @@ class CopyRun {
     const ThresholdTest* threshold_;
     // The walk's own handle: it makes the destinations and chooses the names.
     host::TargetFolder target_;
-    // Each worker reaches its destinations from its own handle on the target.
-    common::WorkersWithState<host::TargetFolder> workers_;
+    RunJournal journal_;
+    common::TargetCopies copies_;
     FolderReadAhead readAhead_;
-    std::shared_ptr<Batch> batch_;  // being gathered
-    long queued_ = 0;               // files and unreadable folders so far, in walk order
+    host::ContentComparer comparer_;
+    long queued_ = 0;  // files and unreadable folders so far, in walk order
     RunResult result_;
     std::string ls_path1_;
     // Where the target lies below the source root being walked, if it does.
     std::optional<std::string> targetBelowSource_;
     bool sourceBelowTarget_ = false;
 
-    // The journal, and its entries waiting to reach the device (the pieces
-    // after them are kept back in the ordered work until they do).
     JournalHeader header_;
     host::FolderKeys folderKeys_;
-    host::JournalFile journal_;
-    std::string journalPending_;
-    long pendingEntries_ = 0;
-    std::chrono::steady_clock::time_point firstPending_;
-    std::chrono::steady_clock::time_point lastFlush_;  // the epoch before the first
-    std::chrono::microseconds idleFlushGap_ = kMinIdleFlushGap;
-    std::vector<std::string> recordNotes_;  // log lines of the records, after the start
-    // The interrupted run's destinations by source, in its order.
-    std::unordered_map<std::string, std::deque<std::string>> resume_;
     bool stopped_ = false;  // the journal could not be written, or a stop was asked for
+    bool journalFailed_ = false;
 
-    // Failures: kept by an earlier run, tried again by this one, kept for the next.
+    // Failures kept by an earlier run and tried again by this one.
     std::vector<RetryEntry> retries_;
-    std::vector<RetryEntry> newRetries_;
     std::unordered_set<std::string> retried_;
     std::unordered_set<std::string> retriedFolders_;
     std::unordered_set<std::string> planned_;  // a dry run's destinations, by key

@@ -42,6 +42,12 @@ struct RunDescription {
     std::function<void(const std::string& source, const std::string& destination)> planned;
 };
 
+// A failure of a run, for the report that names the first ones.
+struct ReportedFailure {
+    std::string path;    // the source file or folder
+    std::string reason;  // why, as the log gives it after the path
+};
+
 struct RunResult {
     long cgcs = 0;          // files copied
     long cccs = 0;          // files whose copy failed
@@ -59,7 +65,7 @@ struct RunResult {
     // what it had begun, stored no threshold and kept its journal, so the
     // next run continues it; the log says so in kStoppedLine.
     bool stopped = false;
-    std::vector<std::string> failedSources;  // the first failures, for a short report
+    std::vector<ReportedFailure> failures;  // the first ones, for a short report
 };
 
 // Runs one copy run on `run.workers` threads; what it writes to the target,
@@ -70,13 +76,19 @@ struct RunResult {
 // stop, no further copy is begun (see RunResult::stopped). Never throws for a file or a
 // folder that fails: those are counted, logged, and the run goes on.
 //
-// With a journal, the run is durable: each copy is recorded before it starts,
-// the threshold is stored only once every copy is in place and flushed to its
-// device, and then the journal goes. A run that finds a journal of the same
-// target, sources, structure and threshold continues it: a recorded copy
-// whose destination has the source's length and modification time counts as
-// copied, any other is copied again to the same name. Failures are kept in
-// the retry list and tried first by the next run.
+// The copies go through common::TargetCopies: a copy counts once it holds its
+// source's bytes under its name on the device. With a journal
+// (run_journal.h) the run is durable: each copy is recorded before it
+// starts and confirmed once it is on the device, the threshold is stored
+// only once every copy is, and then the journal goes. A run that finds a
+// journal of the same target, sources, structure and threshold continues it:
+// a confirmed copy whose source is still as it was copied, and whose
+// destination has its length and modification time, counts as copied; an
+// unconfirmed one whose destination holds the source's bytes does too; any
+// other is copied again, to the same name where replacing is on or the name
+// is free, else (the name taken meanwhile by another program) to the next
+// free name. Failures, each logged with its reason, are kept in the retry
+// list and tried first by the next run.
 RunResult rcopy(const RunDescription& run, host::ProgressSink& progress);
 
 // The log line of a stopped run, before its counts.

@@ -1,5 +1,8 @@
 #include "torrin/engine/run_records.h"
 
+#include <charconv>
+#include <cstdint>
+
 namespace torrin {
 
 namespace {
@@ -114,6 +117,22 @@ std::string journalEntryText(const JournalEntry& entry) {
     return line({"copy", entry.source, entry.destination});
 }
 
+std::string journalConfirmationText(std::size_t index, const host::SourceStamp& source) {
+    return line({"done", std::to_string(index), std::to_string(source.length),
+                 std::to_string(source.modifiedNs), std::to_string(source.changedNs)});
+}
+
+namespace {
+
+std::optional<std::int64_t> number(const std::string& text) {
+    std::int64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
 std::optional<Journal> parseJournal(std::string_view text) {
     if (!text.starts_with(kJournalMagic) || text.substr(kJournalMagic.size(), 1) != "\n")
         return std::nullopt;
@@ -124,7 +143,15 @@ std::optional<Journal> parseJournal(std::string_view text) {
         if (!fields || fields->empty()) return std::nullopt;
         const std::vector<std::string>& f = *fields;
         if (begun && f[0] == "copy" && f.size() == 3) {
-            journal.entries.push_back({f[1], f[2]});
+            journal.entries.push_back({f[1], f[2], std::nullopt});
+        } else if (begun && f[0] == "done" && f.size() == 5) {
+            const auto index = number(f[1]);
+            const auto length = number(f[2]), modified = number(f[3]), changed = number(f[4]);
+            if (!index || !length || !modified || !changed || *index < 0 ||
+                static_cast<std::size_t>(*index) >= journal.entries.size())
+                return std::nullopt;
+            journal.entries[static_cast<std::size_t>(*index)].confirmed =
+                host::SourceStamp{*length, *modified, *changed};
         } else if (!begun && f[0] == "target" && f.size() == 2) {
             journal.header.target = f[1];
         } else if (!begun && f[0] == "threshold" && f.size() == 2) {

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "host/fs.h"
+
 namespace torrin {
 
 // What a journal belongs to: a run continues a journal only when these match.
@@ -26,10 +28,13 @@ struct JournalHeader {
 };
 
 // One copy, recorded before it starts: its source and its destination below
-// the target (folders and name, with the system's separator).
+// the target (folders and name, with the system's separator). Once the copy
+// and its name are on the device a line confirms it, with the source as it
+// was copied: a confirmed copy whose source still has that stamp is done.
 struct JournalEntry {
     std::string source;
     std::string destination;
+    std::optional<host::SourceStamp> confirmed;
 };
 
 struct Journal {
@@ -38,9 +43,13 @@ struct Journal {
 };
 
 std::string journalHeaderText(const JournalHeader& header);
+// The entry's line (without its confirmation).
 std::string journalEntryText(const JournalEntry& entry);
+// The line that confirms the `index`-th entry (from 0) of the journal.
+std::string journalConfirmationText(std::size_t index, const host::SourceStamp& source);
 // nullopt for a file that is not a journal or is damaged before its last
-// line; a last line without its line end (a write the kill cut short) is left out.
+// line (a confirmation of no entry before it among them); a last line without
+// its line end (a write the kill cut short) is left out.
 std::optional<Journal> parseJournal(std::string_view text);
 
 // A failure to try again: a file, or a folder that could not be read (walked

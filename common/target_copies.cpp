@@ -1,0 +1,386 @@
+#include "common/target_copies.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "host/fault_injection.h"
+#include "host/paths.h"
+
+namespace common {
+
+namespace {
+
+// Copies into one folder go to a worker together (Options::batchFiles): fewer
+// hand-overs, and workers that seldom add names to one folder at once (the
+// system lets one at a time do that). Large files go to a worker each, so
+// several are copied at once.
+constexpr std::int64_t kBatchBytes = 1 << 20;
+// Pieces of work under way per worker: each may hold a batch of written
+// copies open until the adding thread takes them.
+constexpr std::size_t kPiecesPerWorker = 8;
+// Held copies beyond this are flushed for at once (one at a time: a copy
+// waits for no more than this many others).
+constexpr std::size_t kMostHeldAlone = 4096;
+// What waits for a flush waits at most about this long however long the
+// caller takes to add the next copy; the gap before a flush made because the
+// workers wait for held copies is a few times what the last flush took, so
+// that flushing takes a fifth of a run at most, from kMinIdleGap on a quiet
+// disk to kMaxIdleGap on a busy one.
+constexpr std::chrono::milliseconds kLongestWait{500};
+constexpr std::chrono::microseconds kMinIdleGap{500};
+constexpr std::chrono::milliseconds kMaxIdleGap{100};
+constexpr int kIdleGapPerFlushTime = 4;
+
+// Why a copy into a folder not yet reached does not begin: its source is
+// not a file that can be read.
+std::optional<host::Failure> sourceUnfit(const std::string& source) {
+    if (host::fileExists(source)) return std::nullopt;
+    const host::EntryInfo found = host::lookUpEntry(source);
+    using Kind = host::EntryInfo::Kind;
+    switch (found.kind) {
+        case Kind::File:
+            return std::nullopt;
+        case Kind::Missing:
+            return host::Failure{"cannot open", source, 0, found.text};
+        case Kind::Unreadable:
+            return host::Failure{"cannot read the source file", source, 0, found.text};
+        default:
+            return host::Failure{"cannot copy", source, 0, "not a file but " + found.text};
+    }
+}
+
+// Writes one copy into the folder `folder` below the worker's target.
+host::Result<host::StagedCopy> write(host::TargetFolder& target, const std::string& folder,
+                                     const TargetCopy& copy) {
+    // Folders are made only for a file about to be copied into them: a list
+    // of missing files leaves no empty folder tree in the target.
+    const bool reached = target.isAt(folder);
+    if (!reached) {
+        if (auto unfit = sourceUnfit(copy.source)) return std::move(*unfit);
+    }
+    const auto reach = [&]() -> std::optional<host::Failure> {
+        const host::Result<host::TargetFolder::Reach> entered = target.enter(folder);
+        if (!entered) return entered.error();
+        if (*entered == host::TargetFolder::Reach::Outside)
+            return host::Failure{"will not write", host::joinPath(target.path(), copy.name), 0,
+                                 "it is outside the target folder"};
+        return std::nullopt;
+    };
+    if (auto outside = reach()) {
+        target.leave();
+        return std::move(*outside);
+    }
+    host::Result<host::StagedCopy> written = target.stage(copy.source, copy.name, copy.replace);
+    if (!written && reached) {
+        // Reached for an earlier copy, the folder may have gone meanwhile:
+        // reached and made once more. A source gone meanwhile says so.
+        if (auto unfit = sourceUnfit(copy.source)) {
+            target.leave();
+            return std::move(*unfit);
+        }
+        if (target.destinationGone()) {
+            target.leave();
+            if (auto outside = reach()) {
+                target.leave();
+                return std::move(*outside);
+            }
+            written = target.stage(copy.source, copy.name, copy.replace);
+        }
+    }
+    if (!written) target.leave();
+    return written;
+}
+
+}  // namespace
+
+struct TargetCopies::Entry {
+    enum class State { Waiting, Written, Named, Ended };
+    State state = State::Waiting;
+    Finish finish;               // a copy's
+    std::function<void()> turn;  // or a turn's
+    CopyEnd end;
+    std::optional<host::StagedCopy> staged;
+    std::string key;
+    // The copy's piece of ordered work (-1 until handed over); a turn's:
+    // the number of the next piece when it was added.
+    long piece = -1;
+};
+
+struct TargetCopies::Batch {
+    std::string folder;
+    struct Slot {
+        TargetCopy copy;
+        long sequence = 0;
+        bool begun = false;
+        std::optional<host::Result<host::StagedCopy>> written;
+    };
+    std::vector<Slot> slots;
+    std::int64_t bytes = 0;
+};
+
+TargetCopies::TargetCopies(std::string target, Options options)
+    : target_(std::move(target)),
+      options_(std::move(options)),
+      work_(
+          options_.workers,
+          [&] {
+              auto folder = std::make_unique<host::TargetFolder>(target_);
+              folder->setVerify(options_.verify);
+              return folder;
+          },
+          kPiecesPerWorker) {
+    // Written copies hold a file open each until they are named.
+    const std::size_t underWay = std::max<std::size_t>(options_.batchFiles, 1) * kPiecesPerWorker *
+                                 static_cast<std::size_t>(std::max(1, threads()));
+    const std::size_t allowance = host::openFileAllowance();
+    maxWritten_ =
+        allowance > underWay + 512 ? std::min<std::size_t>(allowance - underWay - 256, 4096) : 16;
+}
+
+TargetCopies::~TargetCopies() = default;
+
+std::size_t TargetCopies::waiting() const noexcept {
+    return entries_.size();
+}
+
+TargetCopies::Entry& TargetCopies::entry(long sequence) {
+    return entries_[static_cast<std::size_t>(sequence - firstSequence_)];
+}
+
+void TargetCopies::add(TargetCopy copy, Finish finish) {
+    readAfterWrites(copy.reads);
+    if (batch_ && batch_->folder != copy.folder) handOver();
+    if (entries_.empty()) firstWaiting_ = std::chrono::steady_clock::now();
+    const long sequence = nextSequence_++;
+    Entry& added = entries_.emplace_back();
+    added.finish = std::move(finish);
+    added.key = copy.key;
+    unnamed_[copy.key] = sequence;
+    if (!batch_) {
+        batch_ = std::make_shared<Batch>();
+        batch_->folder = copy.folder;
+    }
+    batch_->bytes += copy.length;
+    batch_->slots.push_back({std::move(copy), sequence, false, std::nullopt});
+    if (threads() == 0 || batch_->slots.size() >= options_.batchFiles ||
+        batch_->bytes >= kBatchBytes)
+        handOver();
+    finishEnded();
+}
+
+void TargetCopies::addInTurn(std::function<void()> finish) {
+    handOver();
+    if (entries_.empty()) firstWaiting_ = std::chrono::steady_clock::now();
+    Entry& added = entries_.emplace_back();
+    ++nextSequence_;
+    added.turn = std::move(finish);
+    added.piece = work_.work().added();
+    added.state = Entry::State::Ended;
+    finishEnded();
+}
+
+void TargetCopies::handOver() {
+    if (!batch_) return;
+    const std::shared_ptr<Batch> batch = std::move(batch_);
+    OrderedWork::Keys keys;
+    for (const Batch::Slot& slot : batch->slots) {
+        keys.writes.push_back(slot.copy.key);
+        keys.reads.insert(keys.reads.end(), slot.copy.reads.begin(), slot.copy.reads.end());
+    }
+    const long piece = work_.work().added();
+    for (const Batch::Slot& slot : batch->slots) entry(slot.sequence).piece = piece;
+    work_.work().add([this, batch](int worker) { runBatch(*batch, worker); },
+                     [this, batch] { written(*batch); }, std::move(keys));
+    static_cast<void>(flushWhenDue());  // a failure is the copies' own, and kept
+}
+
+void TargetCopies::runBatch(Batch& batch, int worker) {
+    host::TargetFolder& target = work_.state(worker);
+    for (Batch::Slot& slot : batch.slots) {
+        if (options_.stopRequested && options_.stopRequested()) break;
+        slot.begun = true;
+        host::faults::reach(host::faults::kCopyBegun);
+        slot.written.emplace(write(target, batch.folder, slot.copy));
+    }
+}
+
+// A batch's work has ended: its copies wait for a flush, or have ended.
+void TargetCopies::written(Batch& batch) {
+    for (Batch::Slot& slot : batch.slots) {
+        Entry& copy = entry(slot.sequence);
+        if (slot.begun && *slot.written) {
+            copy.staged.emplace(std::move(**slot.written));
+            devices_.noteStaged(*copy.staged);
+            copy.state = Entry::State::Written;
+            written_.push_back(slot.sequence);
+            continue;
+        }
+        copy.state = Entry::State::Ended;
+        if (slot.begun) {
+            copy.end.how = CopyEnd::How::Failed;
+            copy.end.failure = std::move(*slot.written).error();
+        }
+        if (const auto found = unnamed_.find(copy.key);
+            found != unnamed_.end() && found->second == slot.sequence)
+            unnamed_.erase(found);
+    }
+}
+
+void TargetCopies::finishEnded() {
+    if (finishing_) return;
+    finishing_ = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{finishing_};
+    while (!entries_.empty() && entries_.front().state == Entry::State::Ended) {
+        Entry ended = std::move(entries_.front());
+        entries_.pop_front();
+        ++firstSequence_;
+        if (ended.turn)
+            ended.turn();
+        else if (ended.finish)
+            ended.finish(ended.end);
+    }
+}
+
+host::Status TargetCopies::flush() {
+    const auto started = std::chrono::steady_clock::now();
+    host::Status status = devices_.flush();
+    const auto forget = [&](Entry& copy, long sequence) {
+        if (const auto found = unnamed_.find(copy.key);
+            found != unnamed_.end() && found->second == sequence)
+            unnamed_.erase(found);
+    };
+    const auto fail = [&](long sequence, const host::Failure& failure) {
+        Entry& copy = entry(sequence);
+        copy.staged.reset();
+        copy.state = Entry::State::Ended;
+        copy.end.how = CopyEnd::How::Failed;
+        copy.end.failure = failure;
+        forget(copy, sequence);
+    };
+    if (!status) {
+        // What was written since the last flush may not be on the device.
+        for (const long sequence : named_) fail(sequence, status.error());
+        for (const long sequence : written_) fail(sequence, status.error());
+    } else {
+        for (const long sequence : named_) {
+            Entry& copy = entry(sequence);
+            copy.staged.reset();
+            copy.state = Entry::State::Ended;
+            copy.end.how = CopyEnd::How::Copied;
+        }
+        for (const long sequence : written_) {
+            Entry& copy = entry(sequence);
+            const host::Status named = copy.staged->publish();
+            if (!named) {
+                fail(sequence, named.error());
+                continue;
+            }
+            devices_.notePublished(*copy.staged);
+            host::faults::reach(host::faults::kCopyDone);
+            copy.end.source = copy.staged->source();
+            copy.state = Entry::State::Named;
+            forget(copy, sequence);
+            named_.push_back(sequence);
+        }
+    }
+    written_.clear();
+    std::vector<long> stillNamed;
+    for (const long sequence : named_) {
+        if (entry(sequence).state == Entry::State::Named) stillNamed.push_back(sequence);
+    }
+    named_ = std::move(stillNamed);
+    finishEnded();
+
+    if (beforeRelease_) {
+        if (host::Status kept = beforeRelease_(); !kept) {
+            dropHeld();
+            if (status) status = std::move(kept);
+        }
+    }
+    work_.work().release();
+    const auto now = std::chrono::steady_clock::now();
+    idleGap_ = std::clamp(
+        std::chrono::duration_cast<std::chrono::microseconds>(now - started) * kIdleGapPerFlushTime,
+        kMinIdleGap, std::chrono::microseconds(kMaxIdleGap));
+    lastFlush_ = now;
+    firstWaiting_ = now;
+    finishEnded();
+    return status;
+}
+
+// Drops the copies held for the flush and whatever was added after them.
+void TargetCopies::dropHeld() {
+    OrderedWork& work = work_.work();
+    const long firstHeld = work.added() - static_cast<long>(work.keptBackCount());
+    work.discardKeptBack();
+    batch_.reset();
+    while (!entries_.empty() && (entries_.back().piece < 0 || entries_.back().piece >= firstHeld)) {
+        Entry& dropped = entries_.back();
+        if (const auto found = unnamed_.find(dropped.key);
+            found != unnamed_.end() && found->second == nextSequence_ - 1)
+            unnamed_.erase(found);
+        entries_.pop_back();
+        --nextSequence_;
+    }
+}
+
+host::Status TargetCopies::flushWhenDue() {
+    OrderedWork& work = work_.work();
+    const std::size_t held = work.keptBackCount();
+    if (held == 0 && written_.empty() && named_.empty()) return {};
+    const std::size_t heldLimit = threads() > 0 ? work.window() : kMostHeldAlone;
+    if (held >= heldLimit || written_.size() >= maxWritten_) return flush();
+    const auto now = std::chrono::steady_clock::now();
+    if (now - firstWaiting_ >= kLongestWait ||
+        (held > 0 && work.running() == 0 && now - lastFlush_ >= idleGap_))
+        return flush();
+    return {};
+}
+
+void TargetCopies::readAfterWrites(const std::vector<std::string>& keys) {
+    for (const std::string& key : keys) {
+        for (auto found = unnamed_.find(key); found != unnamed_.end(); found = unnamed_.find(key)) {
+            const long sequence = found->second;
+            if (entry(sequence).piece < 0) {
+                handOver();
+                continue;
+            }
+            if (work_.work().keptBack(key)) {
+                static_cast<void>(flush());
+                continue;
+            }
+            work_.work().waitForKey(key);
+            work_.work().finishThrough(entry(sequence).piece);
+            static_cast<void>(flush());
+        }
+    }
+}
+
+void TargetCopies::settle(const std::string& key) {
+    readAfterWrites({key});
+    finishEnded();
+}
+
+host::Status TargetCopies::finishAll() {
+    handOver();
+    host::Status first;
+    const auto keep = [&](host::Status status) {
+        if (!status && first) first = std::move(status);
+    };
+    while (!entries_.empty()) {
+        if (work_.work().keptBackCount() > 0) {
+            keep(flush());
+            continue;
+        }
+        work_.work().finishAll();
+        finishEnded();
+        if (entries_.empty()) break;
+        keep(flush());
+    }
+    return first;
+}
+
+}  // namespace common

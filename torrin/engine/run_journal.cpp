@@ -1,0 +1,116 @@
+#include "torrin/engine/run_journal.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "host/fault_injection.h"
+#include "torrin/engine/threshold.h"
+
+namespace torrin {
+
+RunJournal::RunJournal(std::string journal, std::string retryList, bool dryRun)
+    : journal_(std::move(journal)), retryList_(std::move(retryList)), dryRun_(dryRun) {}
+
+host::Status RunJournal::open(const JournalHeader& header) {
+    if (!kept()) return {};
+    std::string text = journalHeaderText(header);
+    const host::Result<std::string> earlier = host::readFile(journal_);
+    if (earlier) {
+        const auto journal = parseJournal(*earlier);
+        if (journal && journal->header == header) {
+            resumed_ = true;
+            notes_.push_back("继续上次中断的复制");
+            for (const JournalEntry& entry : journal->entries) {
+                earlier_[entry.source].push_back({entries_, entry.destination, entry.confirmed});
+                text += journalEntryText(entry);
+                if (entry.confirmed) text += journalConfirmationText(entries_, *entry.confirmed);
+                ++entries_;
+            }
+        } else if (!dryRun_) {
+            // Another target, other sources or another threshold: kept for
+            // whoever wants to look, and this run starts afresh.
+            const std::string aside = journal_ + ".set-aside";
+            if (const host::Status kept = host::writeFileAtomically(aside, *earlier, true); !kept)
+                return kept;
+            notes_.push_back("上次中断的复制与当前设置不符，其记录已另存为:" + aside);
+        }
+    } else if (host::fileExists(journal_)) {
+        return earlier.error();
+    }
+    if (!retryList_.empty()) {
+        if (const host::Result<std::string> list = host::readFile(retryList_))
+            retries_ = parseRetryList(*list);
+        else if (host::fileExists(retryList_))
+            return list.error();
+    }
+    if (dryRun_) return {};
+    if (const host::Status started = host::writeFileAtomically(journal_, text, true); !started)
+        return started;
+    return file_.open(journal_);
+}
+
+std::optional<RunJournal::EarlierCopy> RunJournal::takeEarlier(const std::string& source) {
+    if (earlier_.empty()) return std::nullopt;
+    const auto found = earlier_.find(source);
+    if (found == earlier_.end()) return std::nullopt;
+    EarlierCopy copy = std::move(found->second.front());
+    found->second.pop_front();
+    if (found->second.empty()) earlier_.erase(found);
+    return copy;
+}
+
+std::size_t RunJournal::record(const std::string& source, const std::string& destination) {
+    pending_ += journalEntryText({source, destination, std::nullopt});
+    return entries_++;
+}
+
+void RunJournal::confirm(std::size_t index, const host::SourceStamp& source) {
+    if (!kept() || dryRun_) return;
+    pending_ += journalConfirmationText(index, source);
+}
+
+host::Status RunJournal::flush() {
+    if (!kept() || dryRun_ || pending_.empty()) return {};
+    if (failed_) return host::Failure{"cannot write", journal_, 0, "an earlier write failed"};
+    host::Status written = file_.append(pending_);
+    if (written) written = file_.flush();
+    if (written) host::faults::reach(host::faults::kJournalFlushed);
+    if (!written) {
+        failed_ = true;
+        file_.close();
+    }
+    pending_.clear();
+    return written;
+}
+
+void RunJournal::keepForRetry(RetryEntry entry) {
+    if (retryList_.empty()) return;
+    const auto same = std::find_if(newRetries_.begin(), newRetries_.end(), [&](const auto& kept) {
+        return kept.isFolder == entry.isFolder && kept.row == entry.row &&
+               kept.relative == entry.relative;
+    });
+    if (same == newRetries_.end())
+        newRetries_.push_back(std::move(entry));
+    else if (earlierThreshold(entry.threshold, same->threshold))
+        same->threshold = entry.threshold;
+}
+
+host::Status RunJournal::commit(const std::function<host::Status()>& storeThreshold) {
+    if (dryRun_) return {};
+    if (!kept()) return storeThreshold();
+    if (host::Status written = flush(); !written) return written;
+    if (!retryList_.empty()) {
+        const host::Status stored =
+            newRetries_.empty()
+                ? host::removeFileDurably(retryList_)
+                : host::writeFileAtomically(retryList_, retryListText(newRetries_), true);
+        if (!stored) return stored;
+    }
+    host::faults::reach(host::faults::kRetriesStored);
+    if (host::Status stored = storeThreshold(); !stored) return stored;
+    host::faults::reach(host::faults::kThresholdStored);
+    file_.close();
+    return host::removeFileDurably(journal_);
+}
+
+}  // namespace torrin
