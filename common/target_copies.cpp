@@ -261,6 +261,7 @@ host::Status TargetCopies::flush() {
         forget(copy, sequence);
     };
     if (!status) {
+        if (!devicesFailure_) devicesFailure_ = status.error();
         // What was written since the last flush may not be on the device.
         for (const long sequence : named_) fail(sequence, status.error());
         for (const long sequence : written_) fail(sequence, status.error());

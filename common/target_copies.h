@@ -108,6 +108,11 @@ class TargetCopies {
     // flush (or of the hook) is returned; the copies it concerns have failed.
     host::Status finishAll();
 
+    // Why the devices could not be flushed, since the first time they could
+    // not: the copies written or named then have failed with it, although
+    // some may be there whole (a name that reached the device anyway).
+    const std::optional<host::Failure>& devicesFailure() const noexcept { return devicesFailure_; }
+
     WorkerPool& pool() { return work_.pool(); }
     int threads() const { return work_.threads(); }
     // Copies added and not yet ended (or dropped).
@@ -141,6 +146,7 @@ class TargetCopies {
     std::vector<long> named_;
     // Destinations of copies added and not yet named: their last piece of work.
     std::unordered_map<std::string, long> unnamed_;
+    std::optional<host::Failure> devicesFailure_;
     std::size_t maxWritten_ = 0;
     bool finishing_ = false;  // finishes are running: one they call adds no run of its own
     std::chrono::steady_clock::time_point firstWaiting_{};

@@ -18,3 +18,10 @@ if(zarvik_sanitize STREQUAL "thread")
   set_property(TEST hardening_trees_test hardening_trees_test_without_openat2
                APPEND PROPERTY ENVIRONMENT "GTEST_FILTER=-DeepTree.*OnASmallStack")
 endif()
+# Power cuts: file systems shut down without writing their logs at random
+# moments of torrin's and kelvane's runs, mounted again, and the runs made
+# again (as root, on loop images).
+zarvik_test(power_cut_test SOURCES power_cut_test.cpp LIBS host)
+target_compile_definitions(power_cut_test PRIVATE TORRIN_PROGRAM="$<TARGET_FILE:torrin>"
+                                                  KELVANE_PROGRAM="$<TARGET_FILE:kelvane>")
+add_dependencies(power_cut_test torrin kelvane)

@@ -109,7 +109,7 @@ class CopyRun {
         commitRecords();
 
         result_.endTime = host::nowText();
-        if (result_.stopped) {
+        if (stopped_) {
             writeLog(std::string(kStoppedLine) + "成功数：" + std::to_string(result_.cgcs) +
                      "；失败数:" + std::to_string(result_.cccs));
         } else if (result_.cccs == 0) {
@@ -185,7 +185,7 @@ class CopyRun {
     // try again, then the threshold, and only then does the journal go (see
     // RunJournal::commit). A stopped run stores nothing, as a killed one.
     void commitRecords() {
-        if (dryRun() || stopped_) return;
+        if (dryRun() || stopping()) return;
         if (!journal_.kept() && run_.profile.empty()) return;
         if (const host::Status committed =
                 journal_.commit([this] { return storeThreshold(journal_.kept()); });
@@ -584,6 +584,15 @@ class CopyRun {
         if (!stopped_ && progress_.stopRequested()) {
             stopped_ = true;
             result_.stopped = true;
+        }
+        if (!stopped_ && copies_.devicesFailure()) {
+            // Copies whose names may or may not have reached the device: the
+            // journal, which the next run continues, can tell them apart
+            // (by their bytes); a list of failures to try again cannot.
+            stopped_ = true;
+            result_.storeFailure = "目标文件夹无法写入磁盘，本次复制中止，下次将继续本次复制:" +
+                                   copies_.devicesFailure()->message();
+            writeLog(result_.storeFailure);
         }
         return stopped_;
     }
