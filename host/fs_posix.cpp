@@ -460,10 +460,6 @@ Flushing flushingOf(int folder, dev_t device) noexcept {
     }
 }
 
-bool flushedWhole(int folder, dev_t device) noexcept {
-    return flushingOf(folder, device) == Flushing::Whole;
-}
-
 // Flushes the entries of the open folder `folder` to the device. A file system
 // that cannot flush a folder (some FUSE ones) says so: its names are then as
 // durable as they get.
@@ -667,6 +663,7 @@ Result<StagedCopy> stageInto(const std::string& source,
     state->device = folderStatus.st_dev;
     removeLeftovers(folderFd, folderStatus, folder->path, base);
 
+    const Flushing flushing = flushingOf(folderFd, folderStatus.st_dev);
     // Made with the source's permission bits where the process's umask keeps
     // them all, which spares setting them afterwards.
     const mode_t mode = st.st_mode & 0777;
@@ -702,7 +699,7 @@ Result<StagedCopy> stageInto(const std::string& source,
     const timespec times[2] = {st.st_atim, st.st_mtim};
     if (::futimens(to.fd(), times) != 0) return fail("cannot set the time of", target, errno);
     if (!to.flush()) return fail("cannot write", target, errno);
-    const bool flushItself = verify || !flushedWhole(folderFd, folderStatus.st_dev);
+    const bool flushItself = verify || flushing != Flushing::Whole;
     if (flushItself) {
         if (::fdatasync(to.fd()) != 0) return fail("cannot write", target, errno);
         state->flushedItself = true;
@@ -721,7 +718,17 @@ Result<StagedCopy> stageInto(const std::string& source,
                 return fail("cannot read back", target, errno);
         }
     }
-    return StagedCopy(std::move(state));
+    StagedCopy staged(std::move(state));
+    if (flushing == Flushing::FileByFileThenSystem) {
+        // A FUSE driver (fusefat) loses track of names given in a folder
+        // long after their files were made there, while others are made:
+        // such a copy takes its name at once, as soon as the whole system has
+        // flushed its bytes (the driver writes them to another file system,
+        // or to a device, that only the whole system's flush reaches).
+        ::sync();
+        if (Status named = staged.publish(); !named) return std::move(named).error();
+    }
+    return staged;
 }
 
 // A copy on its own: its bytes flushed, then its name, then its folder.
