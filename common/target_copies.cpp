@@ -10,11 +10,14 @@ namespace common {
 
 namespace {
 
-// Copies into one folder go to a worker together (Options::batchFiles): fewer
-// hand-overs, and workers that seldom add names to one folder at once (the
-// system lets one at a time do that). Large files go to a worker each, so
-// several are copied at once.
+// Copies that follow each other go to a worker together (Options::batchFiles):
+// fewer hand-overs, and the files of one folder mostly on one worker, so that
+// workers seldom add names to one folder at once (the system lets one at a
+// time do that). Large files go to a worker each, so several are copied at
+// once.
 constexpr std::int64_t kBatchBytes = 1 << 20;
+// Copies of one folder named by one worker together.
+constexpr std::size_t kNamedTogether = 64;
 // Pieces of work under way per worker: each may hold a batch of written
 // copies open until the adding thread takes them.
 constexpr std::size_t kPiecesPerWorker = 8;
@@ -94,7 +97,7 @@ host::Result<host::StagedCopy> write(host::TargetFolder& target, const std::stri
 }  // namespace
 
 struct TargetCopies::Entry {
-    enum class State { Waiting, Written, Named, Ended };
+    enum class State { Waiting, Written, Naming, Named, Ended };
     State state = State::Waiting;
     Finish finish;               // a copy's
     std::function<void()> turn;  // or a turn's
@@ -107,7 +110,6 @@ struct TargetCopies::Entry {
 };
 
 struct TargetCopies::Batch {
-    std::string folder;
     struct Slot {
         TargetCopy copy;
         long sequence = 0;
@@ -134,7 +136,7 @@ TargetCopies::TargetCopies(std::string target, Options options)
                                  static_cast<std::size_t>(std::max(1, threads()));
     const std::size_t allowance = host::openFileAllowance();
     maxWritten_ =
-        allowance > underWay + 512 ? std::min<std::size_t>(allowance - underWay - 256, 4096) : 16;
+        allowance > underWay + 512 ? std::min<std::size_t>(allowance - underWay - 256, 256) : 16;
 }
 
 TargetCopies::~TargetCopies() = default;
@@ -149,17 +151,13 @@ TargetCopies::Entry& TargetCopies::entry(long sequence) {
 
 void TargetCopies::add(TargetCopy copy, Finish finish) {
     readAfterWrites(copy.reads);
-    if (batch_ && batch_->folder != copy.folder) handOver();
     if (entries_.empty()) firstWaiting_ = std::chrono::steady_clock::now();
     const long sequence = nextSequence_++;
     Entry& added = entries_.emplace_back();
     added.finish = std::move(finish);
     added.key = copy.key;
     unnamed_[copy.key] = sequence;
-    if (!batch_) {
-        batch_ = std::make_shared<Batch>();
-        batch_->folder = copy.folder;
-    }
+    if (!batch_) batch_ = std::make_shared<Batch>();
     batch_->bytes += copy.length;
     batch_->slots.push_back({std::move(copy), sequence, false, std::nullopt});
     if (threads() == 0 || batch_->slots.size() >= options_.batchFiles ||
@@ -200,7 +198,7 @@ void TargetCopies::runBatch(Batch& batch, int worker) {
         if (options_.stopRequested && options_.stopRequested()) break;
         slot.begun = true;
         host::faults::reach(host::faults::kCopyBegun);
-        slot.written.emplace(write(target, batch.folder, slot.copy));
+        slot.written.emplace(write(target, slot.copy.folder, slot.copy));
     }
 }
 
@@ -210,6 +208,11 @@ void TargetCopies::written(Batch& batch) {
         Entry& copy = entry(slot.sequence);
         if (slot.begun && *slot.written) {
             copy.staged.emplace(std::move(**slot.written));
+            if (copy.staged->published()) {
+                // Named where it was written: only its name's flush is left.
+                named({slot.sequence}, {host::Status()});
+                continue;
+            }
             devices_.noteStaged(*copy.staged);
             copy.state = Entry::State::Written;
             written_.push_back(slot.sequence);
@@ -244,6 +247,71 @@ void TargetCopies::finishEnded() {
     }
 }
 
+// The copies `written` take their names on the workers, those of a folder
+// together; copies to one name take theirs in their order (their keys).
+void TargetCopies::name(const std::vector<long>& written) {
+    struct Naming {
+        std::vector<long> sequences;
+        std::vector<host::StagedCopy*> copies;
+        std::vector<host::Status> named;
+    };
+    std::shared_ptr<Naming> naming;
+    OrderedWork::Keys keys;
+    const auto handOverNaming = [&] {
+        if (!naming) return;
+        naming->named.resize(naming->copies.size());
+        const long piece = work_.work().added();
+        for (const long sequence : naming->sequences) entry(sequence).piece = piece;
+        work_.work().add(
+            [naming](int) {
+                for (std::size_t i = 0; i < naming->copies.size(); ++i) {
+                    naming->named[i] = naming->copies[i]->publish();
+                    if (naming->named[i]) host::faults::reach(host::faults::kCopyDone);
+                }
+            },
+            [this, naming] { named(naming->sequences, naming->named); }, std::move(keys));
+        naming.reset();
+        keys = {};
+    };
+    const host::StagedCopy* last = nullptr;
+    for (const long sequence : written) {
+        Entry& copy = entry(sequence);
+        if (naming && (naming->copies.size() >= kNamedTogether || !last->sameFolder(*copy.staged)))
+            handOverNaming();
+        if (!naming) naming = std::make_shared<Naming>();
+        naming->sequences.push_back(sequence);
+        naming->copies.push_back(&*copy.staged);
+        keys.writes.push_back(copy.key);
+        copy.state = Entry::State::Naming;
+        last = &*copy.staged;
+    }
+    handOverNaming();
+}
+
+// A piece of naming has ended: its copies wait for the flush that puts their
+// names on the device, or have failed.
+void TargetCopies::named(const std::vector<long>& sequences,
+                         const std::vector<host::Status>& results) {
+    for (std::size_t i = 0; i < sequences.size(); ++i) {
+        const long sequence = sequences[i];
+        Entry& copy = entry(sequence);
+        if (const auto found = unnamed_.find(copy.key);
+            found != unnamed_.end() && found->second == sequence)
+            unnamed_.erase(found);
+        if (!results[i]) {
+            copy.staged.reset();
+            copy.state = Entry::State::Ended;
+            copy.end.how = CopyEnd::How::Failed;
+            copy.end.failure = results[i].error();
+            continue;
+        }
+        devices_.notePublished(*copy.staged);
+        copy.end.source = copy.staged->source();
+        copy.state = Entry::State::Named;
+        named_.push_back(sequence);
+    }
+}
+
 host::Status TargetCopies::flush() {
     const auto started = std::chrono::steady_clock::now();
     host::Status status = devices_.flush();
@@ -272,27 +340,12 @@ host::Status TargetCopies::flush() {
             copy.state = Entry::State::Ended;
             copy.end.how = CopyEnd::How::Copied;
         }
-        for (const long sequence : written_) {
-            Entry& copy = entry(sequence);
-            const host::Status named = copy.staged->publish();
-            if (!named) {
-                fail(sequence, named.error());
-                continue;
-            }
-            devices_.notePublished(*copy.staged);
-            host::faults::reach(host::faults::kCopyDone);
-            copy.end.source = copy.staged->source();
-            copy.state = Entry::State::Named;
-            forget(copy, sequence);
-            named_.push_back(sequence);
-        }
     }
+    // Named from here on: by the next flush on their device.
+    named_.clear();
+    std::vector<long> naming = std::move(written_);
     written_.clear();
-    std::vector<long> stillNamed;
-    for (const long sequence : named_) {
-        if (entry(sequence).state == Entry::State::Named) stillNamed.push_back(sequence);
-    }
-    named_ = std::move(stillNamed);
+    if (status) name(naming);
     finishEnded();
 
     if (beforeRelease_) {
@@ -355,7 +408,12 @@ void TargetCopies::readAfterWrites(const std::vector<std::string>& keys) {
             }
             work_.work().waitForKey(key);
             work_.work().finishThrough(entry(sequence).piece);
-            static_cast<void>(flush());
+            // Written: a flush hands it to be named; being named: the wait
+            // above was for that.
+            if (const auto still = unnamed_.find(key);
+                still != unnamed_.end() && still->second == sequence &&
+                entry(sequence).state == Entry::State::Written)
+                static_cast<void>(flush());
         }
     }
 }

@@ -124,6 +124,8 @@ class TargetCopies {
     void handOver();
     void runBatch(Batch& batch, int worker);
     void written(Batch& batch);
+    void name(const std::vector<long>& written);
+    void named(const std::vector<long>& sequences, const std::vector<host::Status>& results);
     void finishEnded();
     void dropHeld();
     void readAfterWrites(const std::vector<std::string>& keys);
@@ -140,8 +142,8 @@ class TargetCopies {
     std::deque<Entry> entries_;
     long firstSequence_ = 0;
     long nextSequence_ = 0;
-    // The copies written and not yet named, and those named and not yet on
-    // the device, in their order.
+    // The copies written and not yet named, and those named (their names
+    // given since the last flush) and not yet on the device, in their order.
     std::vector<long> written_;
     std::vector<long> named_;
     // Destinations of copies added and not yet named: their last piece of work.

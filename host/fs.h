@@ -93,6 +93,12 @@ class StagedCopy {
     const SourceStamp& source() const noexcept;
     // The target's full path, for messages.
     const std::string& path() const noexcept;
+    // Whether `other` goes into the same folder.
+    bool sameFolder(const StagedCopy& other) const noexcept;
+    // Whether it has its name already: where a file system offers nothing to
+    // wait for (memory), or a copy must be named at once (FUSE), stage()
+    // named it.
+    bool published() const noexcept;
     // Gives the copy its name in its folder (without `replace` never over an
     // existing one). Its bytes must be on the device first: the copy flushed
     // itself when it was staged, or a FileSystemFlush that noted it has

@@ -413,7 +413,9 @@ class Temporary {
 
 // How the file system of a copy reaches its device.
 enum class Flushing {
-    // syncfs flushes its bytes and names (ext4, XFS, btrfs, tmpfs).
+    // Memory (tmpfs, ramfs): there is no device, and nothing to wait for.
+    None,
+    // syncfs flushes its bytes and names (ext4, XFS, btrfs).
     Whole,
     // Network shares: syncfs does not reach the server, a file's own flush
     // (and its folder's) does.
@@ -425,18 +427,27 @@ enum class Flushing {
     FileByFileThenSystem,
 };
 
-// Asked once per device.
+// Asked once per device; each thread remembers the last device it asked of.
 Flushing flushingOf(int folder, dev_t device) noexcept {
+    thread_local std::optional<std::pair<dev_t, Flushing>> last;
+    if (last && last->first == device) return last->second;
     static std::mutex mutex;
     static std::vector<std::pair<dev_t, Flushing>> known;
     try {
         std::lock_guard lock(mutex);
-        for (const auto& [seen, flushing] : known)
-            if (seen == device) return flushing;
+        for (const auto& [seen, flushing] : known) {
+            if (seen != device) continue;
+            last.emplace(device, flushing);
+            return flushing;
+        }
         struct statfs fs;
         Flushing flushing = Flushing::Whole;
         if (::fstatfs(folder, &fs) == 0) {
             switch (static_cast<unsigned long>(fs.f_type)) {
+                case 0x01021994:  // tmpfs
+                case 0x858458F6:  // ramfs
+                    flushing = Flushing::None;
+                    break;
                 case 0x65735546:  // FUSE
                     flushing = Flushing::FileByFileThenSystem;
                     break;
@@ -454,6 +465,7 @@ Flushing flushingOf(int folder, dev_t device) noexcept {
             }
         }
         if (known.size() < 256) known.emplace_back(device, flushing);
+        last.emplace(device, flushing);
         return flushing;
     } catch (...) {
         return Flushing::FileByFileThenSystem;
@@ -511,6 +523,14 @@ const SourceStamp& StagedCopy::source() const noexcept {
 
 const std::string& StagedCopy::path() const noexcept {
     return state_->target;
+}
+
+bool StagedCopy::published() const noexcept {
+    return state_->published;
+}
+
+bool StagedCopy::sameFolder(const StagedCopy& other) const noexcept {
+    return state_->folder == other.state_->folder;
 }
 
 Status StagedCopy::publish() noexcept {
@@ -581,6 +601,7 @@ void FileSystemFlush::notePublished(StagedCopy& copy) noexcept {
     try {
         const StagedCopy::State& staged = copy.state();
         const Flushing flushing = flushingOf(staged.folder->fd.get(), staged.device);
+        if (flushing == Flushing::None) return;
         if (flushing == Flushing::Whole) {
             state_->written(staged);
             return;
@@ -699,7 +720,8 @@ Result<StagedCopy> stageInto(const std::string& source,
     const timespec times[2] = {st.st_atim, st.st_mtim};
     if (::futimens(to.fd(), times) != 0) return fail("cannot set the time of", target, errno);
     if (!to.flush()) return fail("cannot write", target, errno);
-    const bool flushItself = verify || flushing != Flushing::Whole;
+    const bool flushItself =
+        verify || flushing == Flushing::FileByFile || flushing == Flushing::FileByFileThenSystem;
     if (flushItself) {
         if (::fdatasync(to.fd()) != 0) return fail("cannot write", target, errno);
         state->flushedItself = true;
@@ -719,13 +741,14 @@ Result<StagedCopy> stageInto(const std::string& source,
         }
     }
     StagedCopy staged(std::move(state));
-    if (flushing == Flushing::FileByFileThenSystem) {
-        // A FUSE driver (fusefat) loses track of names given in a folder
-        // long after their files were made there, while others are made:
-        // such a copy takes its name at once, as soon as the whole system has
-        // flushed its bytes (the driver writes them to another file system,
-        // or to a device, that only the whole system's flush reaches).
-        ::sync();
+    // A FUSE driver (fusefat) loses track of names given in a folder long
+    // after their files were made there, while others are made: such a copy
+    // takes its name at once, as soon as the whole system has flushed its
+    // bytes (the driver writes them to another file system, or to a device,
+    // that only the whole system's flush reaches). In memory a copy has
+    // nothing to wait for.
+    if (flushing == Flushing::FileByFileThenSystem) ::sync();
+    if (flushing == Flushing::FileByFileThenSystem || flushing == Flushing::None) {
         if (Status named = staged.publish(); !named) return std::move(named).error();
     }
     return staged;
@@ -734,7 +757,7 @@ Result<StagedCopy> stageInto(const std::string& source,
 // A copy on its own: its bytes flushed, then its name, then its folder.
 Status publishAlone(StagedCopy& copy) {
     StagedCopy::State& state = copy.state();
-    if (!state.flushedItself && ::fdatasync(state.file.fd()) != 0)
+    if (!state.published && !state.flushedItself && ::fdatasync(state.file.fd()) != 0)
         return fail("cannot write", state.target, errno);
     state.flushedItself = true;
     if (Status published = copy.publish(); !published) return published;

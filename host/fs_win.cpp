@@ -472,6 +472,14 @@ const std::string& StagedCopy::path() const noexcept {
     return state_->targetText;
 }
 
+bool StagedCopy::published() const noexcept {
+    return state_->published;
+}
+
+bool StagedCopy::sameFolder(const StagedCopy& other) const noexcept {
+    return wideFolderOf(state_->target) == wideFolderOf(other.state_->target);
+}
+
 Status StagedCopy::publish() noexcept {
     State& state = *state_;
     if (state.published) return {};

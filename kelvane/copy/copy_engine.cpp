@@ -74,7 +74,7 @@ CopySummary copyShownRows(grid::Grid& list, const CopyPlan& plan, host::Progress
     common::TargetCopies::Options options;
     options.workers = workers;
     options.verify = plan.verify;
-    options.batchFiles = 1;
+    options.batchFiles = 8;
     options.stopRequested = [&progress] { return progress.stopRequested(); };
     common::TargetCopies copies(plan.targetFolder, std::move(options));
     FileKeys targetKeys, sourceKeys;
