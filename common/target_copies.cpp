@@ -96,14 +96,32 @@ host::Result<host::StagedCopy> write(host::TargetFolder& target, const std::stri
 
 }  // namespace
 
+// Copies not yet named are found by their keys' hashes: two keys of one hash
+// only make a wait longer than it needs to be.
+std::uint64_t TargetCopies::keyHash(const std::string& key) noexcept {
+    return std::hash<std::string>{}(key);
+}
+
+namespace {
+
+// The key naming pieces hold for a destination: its key's hash, short enough
+// to be held without an allocation; one hash for two keys only orders two
+// namings that need not be.
+std::string namingKey(std::uint64_t hash) {
+    std::string key(1, '#');
+    for (; hash != 0; hash /= 36) key += "0123456789abcdefghijklmnopqrstuvwxyz"[hash % 36];
+    return key;
+}
+
+}  // namespace
+
 struct TargetCopies::Entry {
     enum class State { Waiting, Written, Naming, Named, Ended };
     State state = State::Waiting;
-    Finish finish;               // a copy's
-    std::function<void()> turn;  // or a turn's
+    Finish finish;  // a copy's, or a turn (which takes no notice of the end)
     CopyEnd end;
     std::optional<host::StagedCopy> staged;
-    std::string key;
+    std::uint64_t key = 0;  // keyHash of the destination's key
     // The copy's piece of ordered work (-1 until handed over); a turn's:
     // the number of the next piece when it was added.
     long piece = -1;
@@ -155,9 +173,12 @@ void TargetCopies::add(TargetCopy copy, Finish finish) {
     const long sequence = nextSequence_++;
     Entry& added = entries_.emplace_back();
     added.finish = std::move(finish);
-    added.key = copy.key;
-    unnamed_[copy.key] = sequence;
-    if (!batch_) batch_ = std::make_shared<Batch>();
+    added.key = keyHash(copy.key);
+    unnamed_[keyHash(copy.key)] = sequence;
+    if (!batch_) {
+        batch_ = std::make_shared<Batch>();
+        batch_->slots.reserve(options_.batchFiles);
+    }
     batch_->bytes += copy.length;
     batch_->slots.push_back({std::move(copy), sequence, false, std::nullopt});
     if (threads() == 0 || batch_->slots.size() >= options_.batchFiles ||
@@ -171,7 +192,7 @@ void TargetCopies::addInTurn(std::function<void()> finish) {
     if (entries_.empty()) firstWaiting_ = std::chrono::steady_clock::now();
     Entry& added = entries_.emplace_back();
     ++nextSequence_;
-    added.turn = std::move(finish);
+    added.finish = [turn = std::move(finish)](const CopyEnd&) { turn(); };
     added.piece = work_.work().added();
     added.state = Entry::State::Ended;
     finishEnded();
@@ -221,7 +242,8 @@ void TargetCopies::written(Batch& batch) {
         copy.state = Entry::State::Ended;
         if (slot.begun) {
             copy.end.how = CopyEnd::How::Failed;
-            copy.end.failure = std::move(*slot.written).error();
+            copy.end.failure =
+                std::make_shared<const host::Failure>(std::move(*slot.written).error());
         }
         if (const auto found = unnamed_.find(copy.key);
             found != unnamed_.end() && found->second == slot.sequence)
@@ -240,10 +262,7 @@ void TargetCopies::finishEnded() {
         Entry ended = std::move(entries_.front());
         entries_.pop_front();
         ++firstSequence_;
-        if (ended.turn)
-            ended.turn();
-        else if (ended.finish)
-            ended.finish(ended.end);
+        if (ended.finish) ended.finish(ended.end);
     }
 }
 
@@ -281,7 +300,7 @@ void TargetCopies::name(const std::vector<long>& written) {
         if (!naming) naming = std::make_shared<Naming>();
         naming->sequences.push_back(sequence);
         naming->copies.push_back(&*copy.staged);
-        keys.writes.push_back(copy.key);
+        keys.writes.push_back(namingKey(copy.key));
         copy.state = Entry::State::Naming;
         last = &*copy.staged;
     }
@@ -302,7 +321,7 @@ void TargetCopies::named(const std::vector<long>& sequences,
             copy.staged.reset();
             copy.state = Entry::State::Ended;
             copy.end.how = CopyEnd::How::Failed;
-            copy.end.failure = results[i].error();
+            copy.end.failure = std::make_shared<const host::Failure>(results[i].error());
             continue;
         }
         devices_.notePublished(*copy.staged);
@@ -325,7 +344,7 @@ host::Status TargetCopies::flush() {
         copy.staged.reset();
         copy.state = Entry::State::Ended;
         copy.end.how = CopyEnd::How::Failed;
-        copy.end.failure = failure;
+        copy.end.failure = std::make_shared<const host::Failure>(failure);
         forget(copy, sequence);
     };
     if (!status) {
@@ -396,7 +415,9 @@ host::Status TargetCopies::flushWhenDue() {
 
 void TargetCopies::readAfterWrites(const std::vector<std::string>& keys) {
     for (const std::string& key : keys) {
-        for (auto found = unnamed_.find(key); found != unnamed_.end(); found = unnamed_.find(key)) {
+        const std::uint64_t hashed = keyHash(key);
+        for (auto found = unnamed_.find(hashed); found != unnamed_.end();
+             found = unnamed_.find(hashed)) {
             const long sequence = found->second;
             if (entry(sequence).piece < 0) {
                 handOver();
@@ -410,7 +431,7 @@ void TargetCopies::readAfterWrites(const std::vector<std::string>& keys) {
             work_.work().finishThrough(entry(sequence).piece);
             // Written: a flush hands it to be named; being named: the wait
             // above was for that.
-            if (const auto still = unnamed_.find(key);
+            if (const auto still = unnamed_.find(hashed);
                 still != unnamed_.end() && still->second == sequence &&
                 entry(sequence).state == Entry::State::Written)
                 static_cast<void>(flush());

@@ -47,7 +47,7 @@ struct TargetCopy {
 struct CopyEnd {
     enum class How { Copied, Failed, NotBegun };
     How how = How::NotBegun;
-    std::optional<host::Failure> failure;  // Failed: why
+    std::shared_ptr<const host::Failure> failure;  // Failed: why
     host::SourceStamp source;              // Copied: the source as it was copied
 };
 
@@ -130,6 +130,7 @@ class TargetCopies {
     void dropHeld();
     void readAfterWrites(const std::vector<std::string>& keys);
     Entry& entry(long sequence);
+    static std::uint64_t keyHash(const std::string& key) noexcept;
 
     const std::string target_;
     const Options options_;
@@ -147,7 +148,7 @@ class TargetCopies {
     std::vector<long> written_;
     std::vector<long> named_;
     // Destinations of copies added and not yet named: their last piece of work.
-    std::unordered_map<std::string, long> unnamed_;
+    std::unordered_map<std::uint64_t, long> unnamed_;
     std::optional<host::Failure> devicesFailure_;
     std::size_t maxWritten_ = 0;
     bool finishing_ = false;  // finishes are running: one they call adds no run of its own

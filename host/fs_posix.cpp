@@ -208,7 +208,8 @@ void rememberMadeEmpty(int folder, const std::string& key) noexcept {
 // the kept reading stays true.
 class OwnWrite {
   public:
-    explicit OwnWrite(int folder, std::string key) : folder_(folder), key_(std::move(key)) {
+    // `key` outlives this writer (its folder's path).
+    explicit OwnWrite(int folder, const std::string& key) : folder_(folder), key_(key) {
         std::lock_guard lock(scanMutex);
         ++ownWriters[key_];
     }
@@ -229,7 +230,7 @@ class OwnWrite {
 
   private:
     int folder_;
-    std::string key_;
+    const std::string& key_;
 };
 
 constexpr off_t kCheckTargetFirstFrom = 1 << 20;

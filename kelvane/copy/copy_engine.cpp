@@ -94,7 +94,7 @@ CopySummary copyShownRows(grid::Grid& list, const CopyPlan& plan, host::Progress
             }
             CopyOutcome outcome;
             outcome.copied = end.how == common::CopyEnd::How::Copied;
-            outcome.failure = end.failure;
+            if (end.failure) outcome.failure = *end.failure;
             if (outcome.copied) {
                 list.setitem(row, "jg", kCopied);
                 list.selectrow(row, true);
@@ -110,7 +110,7 @@ CopySummary copyShownRows(grid::Grid& list, const CopyPlan& plan, host::Progress
         if (auto refused = refusedTarget(plan, name)) {
             common::CopyEnd end;
             end.how = common::CopyEnd::How::Failed;
-            end.failure = std::move(*refused);
+            end.failure = std::make_shared<const host::Failure>(std::move(*refused));
             copies.addInTurn([finish, end] { finish(end); });
             continue;
         }

@@ -1,7 +1,9 @@
 #include "torrin/engine/run_records.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 
 namespace torrin {
 
@@ -10,28 +12,39 @@ namespace {
 constexpr std::string_view kJournalMagic = "zarvik-torrin-journal 1";
 constexpr std::string_view kRetryMagic = "zarvik-torrin-retry 1";
 
-std::string escaped(std::string_view field) {
-    std::string text;
-    text.reserve(field.size());
-    for (const char c : field) {
-        switch (c) {
-            case '\\':
-                text += "\\\\";
-                break;
-            case '\t':
-                text += "\\t";
-                break;
-            case '\n':
-                text += "\\n";
-                break;
-            case '\r':
-                text += "\\r";
-                break;
-            default:
-                text += c;
+// Whether any of the eight bytes of `word` is below 14 (tab, LF and CR are)
+// or a backslash: the bytes that may need escaping, told eight at a time.
+bool mayNeedEscaping(std::uint64_t word) noexcept {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+    const std::uint64_t below = (word - kOnes * 14) & ~word & kHighs;
+    const std::uint64_t other = word ^ (kOnes * static_cast<unsigned char>('\\'));
+    return (below | ((other - kOnes) & ~other & kHighs)) != 0;
+}
+
+// Appends `field` with "\\", tab, LF and CR escaped, the plain runs between
+// them in one piece each: a journal takes a line per copy of a run, and its
+// paths are long.
+void appendEscaped(std::string& text, std::string_view field) {
+    std::size_t from = 0;
+    std::size_t at = 0;
+    while (at < field.size()) {
+        if (at + 8 <= field.size()) {
+            std::uint64_t word;
+            std::memcpy(&word, field.data() + at, sizeof word);
+            if (!mayNeedEscaping(word)) {
+                at += 8;
+                continue;
+            }
         }
+        const char c = field[at++];
+        if (c != '\\' && c != '\t' && c != '\n' && c != '\r') continue;
+        text.append(field.data() + from, at - 1 - from);
+        text += '\\';
+        text += c == '\\' ? '\\' : c == '\t' ? 't' : c == '\n' ? 'n' : 'r';
+        from = at;
     }
-    return text;
+    text.append(field.data() + from, field.size() - from);
 }
 
 std::optional<std::string> unescaped(std::string_view field) {
@@ -64,10 +77,13 @@ std::optional<std::string> unescaped(std::string_view field) {
 }
 
 std::string line(std::initializer_list<std::string_view> fields) {
+    std::size_t size = fields.size();
+    for (const std::string_view field : fields) size += field.size();
     std::string text;
+    text.reserve(size + 8);
     for (const std::string_view field : fields) {
         if (!text.empty()) text += '\t';
-        text += escaped(field);
+        appendEscaped(text, field);
     }
     text += '\n';
     return text;
@@ -118,8 +134,16 @@ std::string journalEntryText(const JournalEntry& entry) {
 }
 
 std::string journalConfirmationText(std::size_t index, const host::SourceStamp& source) {
-    return line({"done", std::to_string(index), std::to_string(source.length),
-                 std::to_string(source.modifiedNs), std::to_string(source.changedNs)});
+    // Numbers only: nothing to escape. One per copy of a run, so kept cheap.
+    char text[5 + 4 * 21];
+    char* at = std::copy_n("done", 4, text);
+    for (const std::int64_t number : {static_cast<std::int64_t>(index), source.length,
+                                      source.modifiedNs, source.changedNs}) {
+        *at++ = '\t';
+        at = std::to_chars(at, text + sizeof text, number).ptr;
+    }
+    *at++ = '\n';
+    return std::string(text, at);
 }
 
 namespace {
