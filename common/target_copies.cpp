@@ -18,9 +18,19 @@ namespace {
 constexpr std::int64_t kBatchBytes = 1 << 20;
 // Copies of one folder named by one worker together.
 constexpr std::size_t kNamedTogether = 64;
-// Pieces of work under way per worker: each may hold a batch of written
-// copies open until the adding thread takes them.
-constexpr std::size_t kPiecesPerWorker = 8;
+// Pieces of work under way per worker, at most: each may hold a batch of
+// written copies open until the adding thread takes them, so the files this
+// process may hold open bound them too (piecesPerWorker). Many under way
+// spare flushes: a run holding copies for its journal flushes once the
+// workers' window of them is full.
+constexpr std::size_t kMostPiecesPerWorker = 32;
+
+std::size_t piecesPerWorker(const TargetCopies::Options& options) {
+    const std::size_t perPiece = std::max<std::size_t>(options.batchFiles, 1) *
+                                 static_cast<std::size_t>(std::max(1, options.workers));
+    return std::clamp<std::size_t>(host::openFileAllowance() / 2 / perPiece, 2,
+                                   kMostPiecesPerWorker);
+}
 // Held copies beyond this are flushed for at once (one at a time: a copy
 // waits for no more than this many others).
 constexpr std::size_t kMostHeldAlone = 4096;
@@ -148,13 +158,10 @@ TargetCopies::TargetCopies(std::string target, Options options)
               folder->setVerify(options_.verify);
               return folder;
           },
-          kPiecesPerWorker) {
-    // Written copies hold a file open each until they are named.
-    const std::size_t underWay = std::max<std::size_t>(options_.batchFiles, 1) * kPiecesPerWorker *
-                                 static_cast<std::size_t>(std::max(1, threads()));
-    const std::size_t allowance = host::openFileAllowance();
-    maxWritten_ =
-        allowance > underWay + 512 ? std::min<std::size_t>(allowance - underWay - 256, 256) : 16;
+          piecesPerWorker(options_)) {
+    // Written copies hold a file open each until they are named: a quarter
+    // of what may be open, the pieces under way taking half.
+    maxWritten_ = std::clamp<std::size_t>(host::openFileAllowance() / 4, 16, 1024);
 }
 
 TargetCopies::~TargetCopies() = default;
