@@ -68,30 +68,8 @@ double shell(const std::string& line) {
     return timed({"sh", "-c", line});
 }
 
-std::string quote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
 void settle() {
     ::sync();
-}
-
-// The tree's files, relative, in walk order; their lengths cut to under 4 KB
-// (the generator's lengths are holes), times kept.
-std::vector<std::string>* gathered = nullptr;
-std::size_t rootLength = 0;
-
-int gatherAndShrink(const char* path, const struct stat* info, int type, struct FTW*) {
-    if (type != FTW_F) return 0;
-    gathered->emplace_back(path + rootLength);
-    if (info->st_size >= 4096) {
-        if (::truncate(path, info->st_size % 4096) != 0) return -1;
-        const struct timespec times[2] = {info->st_atim, info->st_mtim};
-        if (::utimensat(AT_FDCWD, path, times, 0) != 0) return -1;
-    }
-    return 0;
 }
 
 void writeProfile(const std::string& folder, const std::string& source, const std::string& target,
@@ -158,11 +136,7 @@ int main(int argc, char** argv) {
         const std::string src = base + "/src";
         fs::create_directories(src);
         const bench::TreeSize size = bench::generateTree(src, shape);
-        std::vector<std::string> files;
-        gathered = &files;
-        rootLength = src.size();
-        if (::nftw(src.c_str(), gatherAndShrink, 64, FTW_PHYS) != 0)
-            throw std::runtime_error("cannot shrink the tree");
+        const std::vector<std::string> files = bench::shrinkTree(src);
         settle();
         std::printf("tree: %ld files in %ld folders under %s; %d rounds, %d jobs\n", size.files,
                     size.folders, base.c_str(), rounds, jobs);
@@ -189,7 +163,8 @@ int main(int argc, char** argv) {
                 fs::remove_all(base + "/cp");
                 settle();
                 times["torrin first run"]["cp -a, sync"].push_back(
-                    shell("cp -a " + quote(src) + " " + quote(base + "/cp") + " && sync"));
+                    shell("cp -a " + bench::shellQuoted(src) + " " +
+                          bench::shellQuoted(base + "/cp") + " && sync"));
                 fs::remove_all(base + "/cp");
                 settle();
             }
@@ -201,7 +176,8 @@ int main(int argc, char** argv) {
                 if (::utimensat(AT_FDCWD, (src + files[i]).c_str(), nullptr, 0) != 0)
                     throw std::runtime_error("cannot touch " + src + files[i]);
             settle();
-            shell("find " + quote(src) + " -type f >/dev/null");  // the same warm start
+            shell("find " + bench::shellQuoted(src) +
+                  " -type f >/dev/null");  // the same warm start
             for (const Build& build : order) {
                 const std::string work = base + "/work-" + build.name.substr(0, 4);
                 times["torrin incremental"][build.name].push_back(
@@ -214,16 +190,16 @@ int main(int argc, char** argv) {
                 std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", std::localtime(&at));
                 fs::create_directories(base + "/cp");
                 times["torrin incremental"]["find + cp, sync"].push_back(
-                    shell("cd " + quote(src) + " && find . -type f -newermt " + quote(when) +
-                          " -print0 | xargs -0 -r cp -p --parents -t " + quote(base + "/cp") +
-                          " && sync"));
+                    shell("cd " + bench::shellQuoted(src) + " && find . -type f -newermt " +
+                          bench::shellQuoted(when) + " -print0 | xargs -0 -r cp -p --parents -t " +
+                          bench::shellQuoted(base + "/cp") + " && sync"));
                 fs::remove_all(base + "/cp");
                 settle();
             }
             for (const Build& build : order) {
                 const std::string target = base + "/dst-" + build.name.substr(0, 4);
                 fs::remove_all(target);
-                shell("cp -a " + quote(src) + " " + quote(target));
+                shell("cp -a " + bench::shellQuoted(src) + " " + bench::shellQuoted(target));
                 for (std::size_t i = 3 % 10; i < files.size(); i += 10)
                     fs::remove(target + files[i]);
                 settle();

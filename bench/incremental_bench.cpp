@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "bench/bench_start.h"
+#include "bench/tree_generator.h"
 #include "host/clock.h"
 #include "host/fs.h"
 #include "host/paths.h"
@@ -43,10 +44,6 @@ struct Options {
     std::vector<std::pair<std::string, std::string>> places = {{"tmpfs", "/dev/shm"},
                                                                {"disk", "/tmp"}};
 };
-
-std::string shellQuoted(const std::string& text) {
-    return "'" + text + "'";
-}
 
 double timed(const std::string& command) {
     const auto start = std::chrono::steady_clock::now();
@@ -93,8 +90,8 @@ void measure(const std::string& label, const std::string& parent, const Options&
     const std::string threshold = host::localTimeText(now + 3600);
     makeTree(source, options, now - 86400, now + 7200);
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    const std::string fd = "fdfind -u -t f --changed-after " + shellQuoted(threshold) + " -j " +
-                           std::to_string(cores) + " . " + shellQuoted(source);
+    const std::string fd = "fdfind -u -t f --changed-after " + bench::shellQuoted(threshold) +
+                           " -j " + std::to_string(cores) + " . " + bench::shellQuoted(source);
     // Each command writes into a target of its own, made empty before it
     // starts and removed only at the end: none pays for the inodes another
     // one's removal left to skip.
@@ -102,20 +99,21 @@ void measure(const std::string& label, const std::string& parent, const Options&
     const std::vector<std::pair<std::string, Command>> commands = {
         {"torrin exit",
          [&](const std::string&) {
-             return "cd " + shellQuoted(run) + " && " + shellQuoted(torrin) + " exit";
+             return "cd " + bench::shellQuoted(run) + " && " + bench::shellQuoted(torrin) + " exit";
          }},
         {"fd walking alone", [&](const std::string&) { return fd + " > /dev/null"; }},
         {"fd + cp, sync",
          [&](const std::string& target) {
-             return "cd " + shellQuoted(source) + " && fdfind -u -t f --changed-after " +
-                    shellQuoted(threshold) + " -j " + std::to_string(cores) +
-                    " -0 | xargs -0 -r cp -p --parents -t " + shellQuoted(target) + " && sync";
+             return "cd " + bench::shellQuoted(source) + " && fdfind -u -t f --changed-after " +
+                    bench::shellQuoted(threshold) + " -j " + std::to_string(cores) +
+                    " -0 | xargs -0 -r cp -p --parents -t " + bench::shellQuoted(target) +
+                    " && sync";
          }},
         {"find + cp, sync",
          [&](const std::string& target) {
-             return "cd " + shellQuoted(source) + " && find . -type f -newermt " +
-                    shellQuoted(threshold) + " -print0 | xargs -0 -r cp -p --parents -t " +
-                    shellQuoted(target) + " && sync";
+             return "cd " + bench::shellQuoted(source) + " && find . -type f -newermt " +
+                    bench::shellQuoted(threshold) + " -print0 | xargs -0 -r cp -p --parents -t " +
+                    bench::shellQuoted(target) + " && sync";
          }},
     };
     std::filesystem::create_directories(run);
@@ -146,7 +144,7 @@ void measure(const std::string& label, const std::string& parent, const Options&
         if (c > 0) std::printf("   torrin / this %5.2f", ours / m);
         std::printf("\n");
     }
-    timed("rm -rf " + shellQuoted(work));
+    timed("rm -rf " + bench::shellQuoted(work));
 }
 
 }  // namespace

@@ -111,28 +111,6 @@ Measure shell(const std::string& line) {
     return run({"sh", "-c", line});
 }
 
-std::string quote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-// Files of the source, relative, in walk order; nftw's callback has no context.
-std::vector<std::string>* gathered = nullptr;
-std::size_t rootLength = 0;
-
-int gatherAndShrink(const char* path, const struct stat* info, int type, struct FTW*) {
-    if (type != FTW_F) return 0;
-    gathered->emplace_back(path + rootLength);
-    if (info->st_size >= 4096) {
-        // Cutting the length moves the time; put the generated one back.
-        if (::truncate(path, info->st_size % 4096) != 0) return -1;
-        const struct timespec times[2] = {info->st_atim, info->st_mtim};
-        if (::utimensat(AT_FDCWD, path, times, 0) != 0) return -1;
-    }
-    return 0;
-}
-
 long countFiles(const std::string& folder) {
     long count = 0;
     for (const auto& entry : fs::recursive_directory_iterator(folder))
@@ -268,20 +246,16 @@ int main(int argc, char** argv) {
 
         auto begun = std::chrono::steady_clock::now();
         const bench::TreeSize size = bench::generateTree(src, shape);
-        std::vector<std::string> files;
-        files.reserve(static_cast<std::size_t>(size.files));
-        gathered = &files;
-        rootLength = src.size();
-        if (::nftw(src.c_str(), gatherAndShrink, 64, FTW_PHYS) != 0)
-            throw std::runtime_error("cannot shrink the tree");
+        const std::vector<std::string> files = bench::shrinkTree(src);
         ::sync();
         std::printf(
             "tree: %ld files (%ld hidden) in %ld folders under %s, made in %.1f s\n", size.files,
             size.hiddenFiles, size.folders, base.c_str(),
             std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count());
 
-        const Measure findSource = shell("find " + quote(src) + " -type f");  // warms the cache
-        const Measure findAgain = shell("find " + quote(src) + " -type f");
+        const Measure findSource =
+            shell("find " + bench::shellQuoted(src) + " -type f");  // warms the cache
+        const Measure findAgain = shell("find " + bench::shellQuoted(src) + " -type f");
         std::printf("find over the source: %.2f s (cold), %.2f s (warm), %.1f MB\n",
                     findSource.seconds, findAgain.seconds, findAgain.peakMegabytes);
 
@@ -310,7 +284,8 @@ int main(int argc, char** argv) {
             removeEvery(dst, files, 10);
             ::sync();
             if (count == jobs.front())
-                findBoth = shell("find " + quote(src) + " " + quote(dst) + " -type f");
+                findBoth = shell("find " + bench::shellQuoted(src) + " " + bench::shellQuoted(dst) +
+                                 " -type f");
             const Measure ours =
                 run({kelvane, "check", src, dst, "--copy", "--jobs", std::to_string(count)});
             ::sync();
@@ -344,12 +319,13 @@ int main(int argc, char** argv) {
                 if (::utimensat(AT_FDCWD, (src + files[i]).c_str(), nullptr, 0) != 0)
                     throw std::runtime_error("cannot touch " + src + files[i]);
             ::sync();
-            shell("find " + quote(src) + " -type f");  // the same warm start for both
+            shell("find " + bench::shellQuoted(src) + " -type f");  // the same warm start for both
             const Measure incrementalRun = run({torrin, "exit"}, work);
             ::sync();
             const Measure findCopy =
-                shell("find " + quote(src) + " -type f -newermt " + quote(threshold) +
-                      " -print0 | xargs -0 -r cp -a --parents -t " + quote(torrinTarget));
+                shell("find " + bench::shellQuoted(src) + " -type f -newermt " +
+                      bench::shellQuoted(threshold) + " -print0 | xargs -0 -r cp -a --parents -t " +
+                      bench::shellQuoted(torrinTarget));
             ::sync();
             incremental.rounds.push_back({incrementalRun, findCopy});
             printRound(count, incremental);

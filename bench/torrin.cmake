@@ -6,6 +6,6 @@ target_link_libraries(journal_bench PRIVATE host)
 add_dependencies(journal_bench torrin)
 # torrin's incremental run (the program) against fd and find with cp (fd-find
 # from scripts/bench).
-add_executable(incremental_bench incremental_bench.cpp)
+add_executable(incremental_bench incremental_bench.cpp tree_generator.cpp)
 target_link_libraries(incremental_bench PRIVATE host)
 add_dependencies(incremental_bench torrin)

@@ -1,6 +1,7 @@
 #include "bench/tree_generator.h"
 
 #include <fcntl.h>
+#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -196,6 +197,41 @@ TreeSize generateTree(const std::string& root, const TreeShape& shape) {
 
 std::vector<std::string> generateNames(const TreeShape& shape) {
     return Generator(shape).names();
+}
+
+namespace {
+
+// nftw's callback has no context of its own.
+std::vector<std::string>* shrunk = nullptr;
+std::size_t shrunkRootLength = 0;
+
+int shrinkOne(const char* path, const struct stat* info, int type, struct FTW*) {
+    if (type != FTW_F) return 0;
+    shrunk->emplace_back(path + shrunkRootLength);
+    if (info->st_size >= 4096) {
+        // Cutting the length moves the time; the generated one goes back.
+        if (::truncate(path, info->st_size % 4096) != 0) return -1;
+        const struct timespec times[2] = {info->st_atim, info->st_mtim};
+        if (::utimensat(AT_FDCWD, path, times, 0) != 0) return -1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::vector<std::string> shrinkTree(const std::string& root) {
+    std::vector<std::string> files;
+    shrunk = &files;
+    shrunkRootLength = root.size();
+    if (::nftw(root.c_str(), shrinkOne, 64, FTW_PHYS) != 0)
+        throw std::runtime_error("cannot shrink the tree under " + root);
+    return files;
+}
+
+std::string shellQuoted(const std::string& text) {
+    std::string quoted = "'";
+    for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
 }
 
 }  // namespace bench

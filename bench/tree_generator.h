@@ -31,4 +31,13 @@ TreeSize generateTree(const std::string& root, const TreeShape& shape);
 // tree lists them (each folder in listing order, depth first).
 std::vector<std::string> generateNames(const TreeShape& shape);
 
+// Cuts the lengths of the files under `root` (holes, as generateTree makes
+// them) to under 4 KB of written bytes, their times kept, so that a tree and
+// its copies stay small; returns the files' paths below `root`, with a
+// leading "/", in the order of the walk. Throws std::runtime_error.
+std::vector<std::string> shrinkTree(const std::string& root);
+
+// `text` in single quotes for sh, its own single quotes kept.
+std::string shellQuoted(const std::string& text);
+
 }  // namespace bench

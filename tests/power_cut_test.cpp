@@ -26,14 +26,16 @@
 #include <vector>
 
 #include "host/encoding.h"
+#include "support/file_trees.h"
 #include "support/mounted.h"
 #include "support/skips.h"
 #include "support/temp_folder.h"
 
 namespace {
 
+using testing_support::differences;
 using testing_support::TempFolder;
-using Tree = std::map<std::string, std::string>;
+using testing_support::Tree;
 namespace fs = std::filesystem;
 
 void writeFile(const std::string& path, const std::string& bytes) {
@@ -179,28 +181,7 @@ class Disk {
 };
 
 Tree treeOf(const std::string& folder) {
-    Tree files;
-    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-        if (entry.path().filename() == "lost+found" || entry.path().filename() == "neighbour.dat")
-            continue;
-        if (entry.is_regular_file())
-            files[entry.path().string().substr(folder.size())] = TempFolder::read(entry.path());
-    }
-    return files;
-}
-
-std::string differences(const Tree& expected, const Tree& actual) {
-    std::string names;
-    for (const auto& [name, bytes] : expected) {
-        const auto found = actual.find(name);
-        if (found == actual.end())
-            names += " missing " + name;
-        else if (found->second != bytes)
-            names += " changed " + name + " (" + std::to_string(found->second.size()) + " bytes)";
-    }
-    for (const auto& [name, bytes] : actual)
-        if (!expected.contains(name)) names += " extra " + name;
-    return names;
+    return testing_support::treeOf(folder, {"lost+found", "neighbour.dat"});
 }
 
 // Another program on the same disk that makes its own writes durable every

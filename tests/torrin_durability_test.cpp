@@ -25,6 +25,7 @@
 #include "host/fault_injection.h"
 #include "host/ini.h"
 #include "host/progress.h"
+#include "support/file_trees.h"
 #include "support/temp_folder.h"
 #include "torrin/engine/run_records.h"
 #include "torrin/torapp.h"
@@ -34,33 +35,9 @@ namespace {
 
 using testing_support::TempFolder;
 
-using Tree = std::map<std::string, std::string>;
-
-// Every file below `folder` by its path there, with its bytes.
-Tree treeOf(const std::string& folder) {
-    Tree files;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
-        if (entry.is_regular_file())
-            files[entry.path().string().substr(folder.size())] = TempFolder::read(entry.path());
-    }
-    return files;
-}
-
-// The names whose presence or bytes differ ("" when the trees are equal).
-std::string differences(const Tree& expected, const Tree& actual) {
-    std::string names;
-    for (const auto& [name, bytes] : expected) {
-        const auto found = actual.find(name);
-        if (found == actual.end())
-            names += " missing " + name;
-        else if (found->second != bytes)
-            names += " changed " + name;
-    }
-    for (const auto& [name, bytes] : actual) {
-        if (!expected.contains(name)) names += " extra " + name;
-    }
-    return names;
-}
+using testing_support::differences;
+using testing_support::Tree;
+using testing_support::treeOf;
 
 // A settings folder with a source tree of which every file qualifies, given
 // twice as a source row (so the second pass makes numbered names), and a
