@@ -379,13 +379,13 @@ class TorrinPowerCut : public PowerCut {
 TEST_F(TorrinPowerCut, SettingsAndTargetOnOneXfsDisk) {
     Disk disk("xfs", images / "one.img", images / "one");
     SKIP_UNLESS_DISK(disk);
-    cutRuns({disk / "settings", disk / "target", {&disk}, {&disk}, ""}, trials(12));
+    cutRuns({disk / "settings", disk / "target", {&disk}, {&disk}, ""}, trials(16));
 }
 
 TEST_F(TorrinPowerCut, SettingsAndTargetOnOneExt4Disk) {
     Disk disk("ext4", images / "one.img", images / "one");
     SKIP_UNLESS_DISK(disk);
-    cutRuns({disk / "settings", disk / "target", {&disk}, {&disk}, ""}, trials(12));
+    cutRuns({disk / "settings", disk / "target", {&disk}, {&disk}, ""}, trials(16));
 }
 
 // The settings on one disk, the target on another: both cut at once (one
@@ -397,11 +397,11 @@ TEST_F(TorrinPowerCut, SettingsAndTargetOnTwoDisks) {
     SKIP_UNLESS_DISK(target);
     const TorrinLayout both{
         settings / "settings", target / "target", {&settings, &target}, {&settings, &target}, ""};
-    cutRuns(both, trials(12));
+    cutRuns(both, trials(16));
     if (HasFailure()) return;
     TorrinLayout targetOnly = both;
     targetOnly.cut = {&target};
-    cutRuns(targetOnly, trials(8));
+    cutRuns(targetOnly, trials(10));
 }
 
 // A FAT stick through FUSE pulled out soon after a run ended (its driver's
@@ -426,7 +426,7 @@ TEST_F(TorrinPowerCut, ADiskMountedInsideTheTarget) {
              {&inner, &outer},
              {&outer, &inner},
              outer / "target/d1"},
-            trials(10));
+            trials(12));
 }
 
 // kelvane's copy into a target that loses its power: the next check and copy
@@ -453,7 +453,7 @@ TEST_P(KelvanePowerCut, TheNextCopyMakesTheTargetWhole) {
         std::chrono::steady_clock::now() - started);
     const Tree expected = treeOf(target);
     ASSERT_GT(expected.size(), 190u);
-    for (int trial = 0; trial < trials(10); ++trial) {
+    for (int trial = 0; trial < trials(12); ++trial) {
         prepare();
         const auto at = moment(length);
         SCOPED_TRACE("trial " + std::to_string(trial) + ", cut " + std::to_string(at.count()) +
