@@ -9,6 +9,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -418,15 +419,41 @@ enum class Flushing {
     None,
     // syncfs flushes its bytes and names (ext4, XFS, btrfs).
     Whole,
-    // Network shares: syncfs does not reach the server, a file's own flush
-    // (and its folder's) does.
+    // Network shares, and FUSE drivers of a device of their own (exfat-fuse
+    // writes its device at a file's flush): syncfs does not reach the server
+    // or the driver, a file's own flush (and its folder's) does.
     FileByFile,
-    // FUSE drivers: syncfs does not reach the driver, and some (exfat-fuse)
-    // write their device only at a file's flush, others (fusefat, whose image
-    // is a file of another file system) never flush it at all: a file's own
-    // flush and then the whole system's.
+    // Other FUSE drivers: some (fusefat, whose image is a file of another
+    // file system) never flush where their bytes go: a file's own flush and
+    // then the whole system's.
     FileByFileThenSystem,
 };
+
+// Whether the FUSE file system on `device` is a driver's of a block device
+// of its own ("fuseblk": exfat-fuse, ntfs-3g), which a file's flush makes it
+// write, rather than one whose bytes go elsewhere (fusefat's image file, a
+// share).
+bool fuseOnItsOwnDevice(dev_t device) noexcept {
+    FILE* mounts = std::fopen("/proc/self/mountinfo", "re");
+    if (!mounts) return false;
+    char line[4096];
+    bool own = false;
+    const std::string wanted =
+        std::to_string(major(device)) + ":" + std::to_string(minor(device)) + " ";
+    while (std::fgets(line, sizeof line, mounts)) {
+        const std::string_view text = line;
+        // "36 35 0:45 / /mnt rw - fuseblk /dev/loop0 ...": the third field, and
+        // the type after " - ".
+        const std::size_t third = text.find(' ', text.find(' ') + 1);
+        const std::size_t dash = text.find(" - ");
+        if (third == std::string_view::npos || dash == std::string_view::npos) continue;
+        if (text.substr(third + 1, wanted.size()) != wanted) continue;
+        own = text.substr(dash + 3).starts_with("fuseblk ");
+        break;
+    }
+    std::fclose(mounts);
+    return own;
+}
 
 // Asked once per device; each thread remembers the last device it asked of.
 Flushing flushingOf(int folder, dev_t device) noexcept {
@@ -450,7 +477,8 @@ Flushing flushingOf(int folder, dev_t device) noexcept {
                     flushing = Flushing::None;
                     break;
                 case 0x65735546:  // FUSE
-                    flushing = Flushing::FileByFileThenSystem;
+                    flushing = fuseOnItsOwnDevice(device) ? Flushing::FileByFile
+                                                          : Flushing::FileByFileThenSystem;
                     break;
                 case 0x6969:      // NFS
                 case 0x517B:      // SMB

@@ -25,3 +25,5 @@ zarvik_test(power_cut_test SOURCES power_cut_test.cpp LIBS host)
 target_compile_definitions(power_cut_test PRIVATE TORRIN_PROGRAM="$<TARGET_FILE:torrin>"
                                                   KELVANE_PROGRAM="$<TARGET_FILE:kelvane>")
 add_dependencies(power_cut_test torrin kelvane)
+# A hundred cuts, each with its runs, beside the other tests.
+set_tests_properties(power_cut_test PROPERTIES TIMEOUT 1500)

@@ -98,6 +98,14 @@ class Disk {
         for (auto disk = disks.rbegin(); disk != disks.rend(); ++disk) (*disk)->unmount();
         for (Disk* disk : disks) ASSERT_TRUE(disk->mount()) << "cannot mount " << disk->kind_;
     }
+    // What was written to it reaches its device (the stick's: its image's).
+    void flush() {
+        if (stick_) return stick_->flush();
+        const int fd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY);
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(::syncfs(fd), 0);
+        ::close(fd);
+    }
     // Everything on it goes, for the next trial, but its lost+found and the
     // folders other disks are mounted on.
     void clear() {
@@ -256,6 +264,13 @@ class PowerCut : public ::testing::Test {
             writeSource("big" + std::to_string(i) + ".bin",
                         std::string((1 << 20) + i, static_cast<char>('x' + i)));
         writeSource("a.txt", "new a");
+        // A few of them, for a slow target.
+        for (int folder = 0; folder < 3; ++folder)
+            for (int file = 0; file < 5; ++file)
+                writeSource(
+                    "small/d" + std::to_string(folder) + "/f" + std::to_string(file) + ".txt",
+                    std::string(100 + 37 * file, 'k' + folder));
+        writeSource("small/a.txt", "new a");
         born_ = std::chrono::steady_clock::now();
     }
 
@@ -263,6 +278,7 @@ class PowerCut : public ::testing::Test {
         TempFolder::setModified(sources.write("src/" + name, bytes), 1600000000);
     }
     std::string source() const { return sources / "src"; }
+    std::string smallSource() const { return sources / "src/small"; }
 
     // Waits until the sources' births lie a stored threshold back.
     void letTheBirthsAge() const {
@@ -299,6 +315,7 @@ struct TorrinLayout {
     // Cut only once the run has ended: a file system without a log of its own
     // (FAT) may be left damaged by a cut in the middle of its writes.
     bool onlyAfterTheRun = false;
+    std::string source = {};  // the source row ("": the whole source)
 };
 
 class TorrinPowerCut : public PowerCut {
@@ -317,9 +334,10 @@ class TorrinPowerCut : public PowerCut {
         writeFile(layout.target + "/d0/f0.txt", "old f0");
         writeFile(layout.settings + "/confi9.ini",
                   "[other]\r\nmpath=" + layout.target + "\r\nfdt=2001-01-01 00:00:00\r\nypath1=" +
-                      source() + "\r\nsfth=n\r\nqmljg=n\r\njobs=4\r\n");
+                      (layout.source.empty() ? source() : layout.source) +
+                      "\r\nsfth=n\r\nqmljg=n\r\njobs=4\r\n");
         // What was there before the run is on the device before it begins.
-        ::sync();
+        for (Disk* disk : layout.disks) disk->flush();
     }
 
     // One uninterrupted run's target, and how long the run took.
@@ -335,7 +353,7 @@ class TorrinPowerCut : public PowerCut {
     void cutRuns(const TorrinLayout& layout, int count) {
         std::chrono::milliseconds length{};
         const Tree expected = reference(layout, length);
-        ASSERT_GT(expected.size(), 190u);
+        ASSERT_GT(expected.size(), 10u);
         letTheBirthsAge();
         for (int trial = 0; trial < count; ++trial) {
             prepare(layout);
@@ -410,7 +428,8 @@ TEST_F(TorrinPowerCut, SettingsAndTargetOnTwoDisks) {
 TEST_F(TorrinPowerCut, ATargetOnAFatStickThroughFusePulledOutAfterTheRun) {
     Disk stick("vfat", images / "stick.img", images / "stick");
     SKIP_UNLESS_DISK(stick);
-    cutRuns({images / "settings", stick / "target", {&stick}, {&stick}, "", true}, trials(6));
+    cutRuns({images / "settings", stick / "target", {&stick}, {&stick}, "", true, smallSource()},
+            trials(6));
 }
 
 // Another disk mounted inside the target: the copies that land there reach
@@ -442,7 +461,7 @@ TEST_P(KelvanePowerCut, TheNextCopyMakesTheTargetWhole) {
         disk.clear();
         fs::create_directories(target + "/d0");
         writeFile(target + "/d0/f0.txt", "old f0");
-        ::sync();
+        disk.flush();
     };
     const std::vector<std::string> copy = {KELVANE_PROGRAM, "check",  source(), target,
                                            "--copy",        "--jobs", "4"};
