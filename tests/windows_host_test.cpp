@@ -341,6 +341,29 @@ TEST_F(WindowsSafeCopy, AMissingSourceOrFolderFailsWithTheReason) {
     EXPECT_FALSE(host::fileExists(target_));
 }
 
+// Through the open file's handle, as on POSIX: a source that gives fewer
+// bytes than its length, or is written to while it is copied, leaves no copy.
+TEST_F(WindowsSafeCopy, ASourceCutShortOrWrittenMidwayLeavesNoCopy) {
+    temp_.write("src\a.txt", std::string(3 << 20, 'x'));
+    std::string error;
+    host::faults::setSourceReadLimitForTesting(1 << 20);
+    EXPECT_FALSE(reportedIn(host::copyFileSafely(source_, target_, true), error));
+    host::faults::setSourceReadLimitForTesting(-1);
+    EXPECT_NE(error.find("the source gave 1048576 of 3145728 bytes"), std::string::npos) << error;
+    host::faults::setMidCopyActionForTesting(1 << 20, [&] {
+        const HANDLE file =
+            ::CreateFileW(testing_support::wide(source_).c_str(), GENERIC_WRITE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        DWORD written = 0;
+        ::WriteFile(file, "changed", 7, &written, nullptr);
+        ::CloseHandle(file);
+    });
+    EXPECT_FALSE(reportedIn(host::copyFileSafely(source_, target_, true), error));
+    host::faults::setMidCopyActionForTesting(-1, {});
+    EXPECT_NE(error.find("the source changed while it was copied"), std::string::npos) << error;
+    EXPECT_TRUE(rawNames(temp_ / "dst").empty());
+}
+
 TEST(WindowsFiles, PathsLongerThanMaxPathWork) {
     WindowsTempFolder temp;
     std::string folder = temp.path();
