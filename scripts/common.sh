@@ -24,6 +24,13 @@ install_missing() {
     say "Installing: ${missing[*]}"
     local sudo=""
     [[ $(id -u) -ne 0 ]] && sudo="sudo"
+    # An install cut off earlier (the machine stopped mid-way) leaves dpkg
+    # refusing every other until its packages are configured.
+    if [[ -n "$(ls -A /var/lib/dpkg/updates 2>/dev/null)" || -n "$(dpkg --audit 2>/dev/null)" ]]; then
+        say "Finishing an interrupted install"
+        DEBIAN_FRONTEND=noninteractive $sudo dpkg --configure -a
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq -f
+    fi
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
