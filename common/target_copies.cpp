@@ -354,7 +354,8 @@ host::Status TargetCopies::flush() {
         copy.end.failure = std::make_shared<const host::Failure>(failure);
         forget(copy, sequence);
     };
-    if (!status) {
+    const bool devicesFlushed = status.has_value();
+    if (!devicesFlushed) {
         if (!devicesFailure_) devicesFailure_ = status.error();
         // What was written since the last flush may not be on the device.
         for (const long sequence : named_) fail(sequence, status.error());
@@ -367,11 +368,9 @@ host::Status TargetCopies::flush() {
             copy.end.how = CopyEnd::How::Copied;
         }
     }
-    // Named from here on: by the next flush on their device.
     named_.clear();
     std::vector<long> naming = std::move(written_);
     written_.clear();
-    if (status) name(naming);
     finishEnded();
 
     if (beforeRelease_) {
@@ -381,6 +380,9 @@ host::Status TargetCopies::flush() {
         }
     }
     work_.work().release();
+    // Named from here on, by the next flush on their device. Their naming is
+    // not held with the copies: a failing hook drops only those.
+    if (devicesFlushed) name(naming);
     const auto now = std::chrono::steady_clock::now();
     idleGap_ = std::clamp(
         std::chrono::duration_cast<std::chrono::microseconds>(now - started) * kIdleGapPerFlushTime,

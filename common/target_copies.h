@@ -48,7 +48,7 @@ struct CopyEnd {
     enum class How { Copied, Failed, NotBegun };
     How how = How::NotBegun;
     std::shared_ptr<const host::Failure> failure;  // Failed: why
-    host::SourceStamp source;              // Copied: the source as it was copied
+    host::SourceStamp source;                      // Copied: the source as it was copied
 };
 
 class TargetCopies {
@@ -88,10 +88,11 @@ class TargetCopies {
     // Copies added from now on begin only after the next flush has called
     // the hook (torrin: once their journal entries are on the device).
     void holdUntilFlushed() noexcept { work_.work().holdBack(); }
-    // Called by each flush after the devices are flushed and the copies
-    // written before it have their names, before the copies held start. A
-    // failure stops: the copies held, and whatever was added after them, are
-    // dropped (their finishes do not run), and the flush returns it.
+    // Called by each flush once the devices are flushed and the copies named
+    // before it have ended, before the copies held start and those written
+    // since the last flush take their names. A failure stops: the copies
+    // held, and whatever was added after them, are dropped (their finishes
+    // do not run), and the flush returns it.
     void setBeforeRelease(std::function<host::Status()> hook) { beforeRelease_ = std::move(hook); }
     bool holding(const std::string& key) { return work_.work().keptBack(key); }
 

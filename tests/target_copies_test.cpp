@@ -8,6 +8,7 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -154,6 +155,30 @@ TEST_P(TargetCopiesTest, AFolderRemovedDuringTheRunIsMadeAgain) {
                   "gone.txt cannot open \"" + src + "/b/gone.txt\": No such file or directory"}));
     EXPECT_EQ(TempFolder::read(dst + "/a/2.txt"), "2");
     EXPECT_FALSE(there("b"));
+}
+
+// The hook before the held copies begin fails (torrin: its journal cannot be
+// written): the held copies are dropped, and a copy written before them, past
+// a copy that failed, still takes its name and ends.
+TEST_P(TargetCopiesTest, AFailingHookDropsOnlyTheCopiesHeldForIt) {
+    folder.write("src/a.txt", "a");
+    folder.write("src/held.txt", "held");
+    auto copies = make();
+    add(copies, "a.txt", "a.txt");
+    add(copies, "gone.txt", "gone.txt");
+    copies.settle("/gone.txt");  // both written (or failed), neither named
+    copies.setBeforeRelease([] {
+        return host::Status(host::Failure{"cannot write", "journal", EIO, {}});
+    });
+    copies.holdUntilFlushed();
+    add(copies, "held.txt", "held.txt");
+    EXPECT_FALSE(copies.flush());
+    static_cast<void>(copies.finishAll());  // returns, every copy ended
+    EXPECT_EQ(ends, (std::vector<std::string>{"a.txt copied",
+                                              "gone.txt cannot open \"" + src +
+                                                  "/gone.txt\": No such file or directory"}));
+    EXPECT_EQ(TempFolder::read(dst + "/a.txt"), "a");
+    EXPECT_FALSE(there("held.txt"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Workers, TargetCopiesTest, ::testing::Values(1, 4));

@@ -161,8 +161,8 @@ class CopyRun {
         return false;
     }
 
-    // The copies' flushes call this once the copies written before them have
-    // their names and before the copies held for their entries begin: the
+    // The copies' flushes call this once the copies named before them have
+    // ended and before the copies held for their entries begin: the
     // entries recorded and the copies confirmed since the last one reach the
     // device.
     host::Status writeJournal() {
