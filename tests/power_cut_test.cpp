@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -230,9 +231,20 @@ pid_t start(const std::string& folder, const std::vector<std::string>& arguments
     return child;
 }
 
+// A run that has not ended after two minutes waits for ever (whatever its
+// disks did): it is killed, and the trial fails.
 int wait(pid_t child) {
     int status = 0;
-    ::waitpid(child, &status, 0);
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (::waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > giveUp) {
+            ADD_FAILURE() << "the run did not end";
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
