@@ -1,6 +1,7 @@
 #include "common/target_copies.h"
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 #include "host/fault_injection.h"
@@ -175,13 +176,13 @@ TargetCopies::Entry& TargetCopies::entry(long sequence) {
 }
 
 void TargetCopies::add(TargetCopy copy, Finish finish) {
-    readAfterWrites(copy.reads);
+    for (const std::string& read : copy.reads) readAfterWrite(read);
     if (entries_.empty()) firstWaiting_ = std::chrono::steady_clock::now();
     const long sequence = nextSequence_++;
     Entry& added = entries_.emplace_back();
     added.finish = std::move(finish);
     added.key = keyHash(copy.key);
-    unnamed_[keyHash(copy.key)] = sequence;
+    unnamed_[added.key] = sequence;
     if (!batch_) {
         batch_ = std::make_shared<Batch>();
         batch_->slots.reserve(options_.batchFiles);
@@ -208,10 +209,12 @@ void TargetCopies::addInTurn(std::function<void()> finish) {
 void TargetCopies::handOver() {
     if (!batch_) return;
     const std::shared_ptr<Batch> batch = std::move(batch_);
+    // The copies' keys are the piece's: the copies need them no more.
     OrderedWork::Keys keys;
-    for (const Batch::Slot& slot : batch->slots) {
-        keys.writes.push_back(slot.copy.key);
-        keys.reads.insert(keys.reads.end(), slot.copy.reads.begin(), slot.copy.reads.end());
+    keys.writes.reserve(batch->slots.size());
+    for (Batch::Slot& slot : batch->slots) {
+        keys.writes.push_back(std::move(slot.copy.key));
+        std::move(slot.copy.reads.begin(), slot.copy.reads.end(), std::back_inserter(keys.reads));
     }
     const long piece = work_.work().added();
     for (const Batch::Slot& slot : batch->slots) entry(slot.sequence).piece = piece;
@@ -238,7 +241,7 @@ void TargetCopies::written(Batch& batch) {
             copy.staged.emplace(std::move(**slot.written));
             if (copy.staged->published()) {
                 // Named where it was written: only its name's flush is left.
-                named({slot.sequence}, {host::Status()});
+                namedOne(slot.sequence, {});
                 continue;
             }
             devices_.noteStaged(*copy.staged);
@@ -318,24 +321,25 @@ void TargetCopies::name(const std::vector<long>& written) {
 // names on the device, or have failed.
 void TargetCopies::named(const std::vector<long>& sequences,
                          const std::vector<host::Status>& results) {
-    for (std::size_t i = 0; i < sequences.size(); ++i) {
-        const long sequence = sequences[i];
-        Entry& copy = entry(sequence);
-        if (const auto found = unnamed_.find(copy.key);
-            found != unnamed_.end() && found->second == sequence)
-            unnamed_.erase(found);
-        if (!results[i]) {
-            copy.staged.reset();
-            copy.state = Entry::State::Ended;
-            copy.end.how = CopyEnd::How::Failed;
-            copy.end.failure = std::make_shared<const host::Failure>(results[i].error());
-            continue;
-        }
-        devices_.notePublished(*copy.staged);
-        copy.end.source = copy.staged->source();
-        copy.state = Entry::State::Named;
-        named_.push_back(sequence);
+    for (std::size_t i = 0; i < sequences.size(); ++i) namedOne(sequences[i], results[i]);
+}
+
+void TargetCopies::namedOne(long sequence, const host::Status& result) {
+    Entry& copy = entry(sequence);
+    if (const auto found = unnamed_.find(copy.key);
+        found != unnamed_.end() && found->second == sequence)
+        unnamed_.erase(found);
+    if (!result) {
+        copy.staged.reset();
+        copy.state = Entry::State::Ended;
+        copy.end.how = CopyEnd::How::Failed;
+        copy.end.failure = std::make_shared<const host::Failure>(result.error());
+        return;
     }
+    devices_.notePublished(*copy.staged);
+    copy.end.source = copy.staged->source();
+    copy.state = Entry::State::Named;
+    named_.push_back(sequence);
 }
 
 host::Status TargetCopies::flush() {
@@ -422,34 +426,32 @@ host::Status TargetCopies::flushWhenDue() {
     return {};
 }
 
-void TargetCopies::readAfterWrites(const std::vector<std::string>& keys) {
-    for (const std::string& key : keys) {
-        const std::uint64_t hashed = keyHash(key);
-        for (auto found = unnamed_.find(hashed); found != unnamed_.end();
-             found = unnamed_.find(hashed)) {
-            const long sequence = found->second;
-            if (entry(sequence).piece < 0) {
-                handOver();
-                continue;
-            }
-            if (work_.work().keptBack(key)) {
-                static_cast<void>(flush());
-                continue;
-            }
-            work_.work().waitForKey(key);
-            work_.work().finishThrough(entry(sequence).piece);
-            // Written: a flush hands it to be named; being named: the wait
-            // above was for that.
-            if (const auto still = unnamed_.find(hashed);
-                still != unnamed_.end() && still->second == sequence &&
-                entry(sequence).state == Entry::State::Written)
-                static_cast<void>(flush());
+void TargetCopies::readAfterWrite(const std::string& key) {
+    const std::uint64_t hashed = keyHash(key);
+    for (auto found = unnamed_.find(hashed); found != unnamed_.end();
+         found = unnamed_.find(hashed)) {
+        const long sequence = found->second;
+        if (entry(sequence).piece < 0) {
+            handOver();
+            continue;
         }
+        if (work_.work().keptBack(key)) {
+            static_cast<void>(flush());
+            continue;
+        }
+        work_.work().waitForKey(key);
+        work_.work().finishThrough(entry(sequence).piece);
+        // Written: a flush hands it to be named; being named: the wait
+        // above was for that.
+        if (const auto still = unnamed_.find(hashed);
+            still != unnamed_.end() && still->second == sequence &&
+            entry(sequence).state == Entry::State::Written)
+            static_cast<void>(flush());
     }
 }
 
 void TargetCopies::settle(const std::string& key) {
-    readAfterWrites({key});
+    readAfterWrite(key);
     finishEnded();
 }
 

@@ -127,9 +127,10 @@ class TargetCopies {
     void written(Batch& batch);
     void name(const std::vector<long>& written);
     void named(const std::vector<long>& sequences, const std::vector<host::Status>& results);
+    void namedOne(long sequence, const host::Status& result);
     void finishEnded();
     void dropHeld();
-    void readAfterWrites(const std::vector<std::string>& keys);
+    void readAfterWrite(const std::string& key);
     Entry& entry(long sequence);
     static std::uint64_t keyHash(const std::string& key) noexcept;
 

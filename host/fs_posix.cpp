@@ -669,7 +669,9 @@ namespace {
 Result<StagedCopy> stageInto(const std::string& source,
                              const std::shared_ptr<const TargetFolder::Folder>& folder,
                              const std::string& base, bool replace, bool verify) {
-    const std::string target = joinPath(folder->path, base);
+    auto state = std::make_unique<StagedCopy::State>(folder);
+    state->target = joinPath(folder->path, base);
+    const std::string& target = state->target;
     const int folderFd = folder->fd.get();
     // O_NONBLOCK keeps a FIFO from blocking the open; it is refused just below.
     // Copying a file is not using it: O_NOATIME leaves its access time (and
@@ -701,9 +703,7 @@ Result<StagedCopy> stageInto(const std::string& source,
         ::fstatat(folderFd, base.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0)
         return fail("will not replace", target, EEXIST);
 
-    auto state = std::make_unique<StagedCopy::State>(folder);
     state->base = base;
-    state->target = target;
     state->replace = replace;
     state->source = stampOf(st);
     state->ownWrite.emplace(folderFd, folder->path);

@@ -22,8 +22,8 @@ host::Status RunJournal::open(const JournalHeader& header) {
             notes_.push_back("继续上次中断的复制");
             for (const JournalEntry& entry : journal->entries) {
                 earlier_[entry.source].push_back({entries_, entry.destination, entry.confirmed});
-                text += journalEntryText(entry);
-                if (entry.confirmed) text += journalConfirmationText(entries_, *entry.confirmed);
+                appendJournalEntry(text, entry.source, entry.destination);
+                if (entry.confirmed) appendJournalConfirmation(text, entries_, *entry.confirmed);
                 ++entries_;
             }
         } else if (!dryRun_) {
@@ -60,13 +60,13 @@ std::optional<RunJournal::EarlierCopy> RunJournal::takeEarlier(const std::string
 }
 
 std::size_t RunJournal::record(const std::string& source, const std::string& destination) {
-    pending_ += journalEntryText({source, destination, std::nullopt});
+    appendJournalEntry(pending_, source, destination);
     return entries_++;
 }
 
 void RunJournal::confirm(std::size_t index, const host::SourceStamp& source) {
     if (!kept() || dryRun_) return;
-    pending_ += journalConfirmationText(index, source);
+    appendJournalConfirmation(pending_, index, source);
 }
 
 host::Status RunJournal::flush() {

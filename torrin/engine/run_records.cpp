@@ -76,16 +76,22 @@ std::optional<std::string> unescaped(std::string_view field) {
     return text;
 }
 
-std::string line(std::initializer_list<std::string_view> fields) {
+void appendLine(std::string& text, std::initializer_list<std::string_view> fields) {
     std::size_t size = fields.size();
     for (const std::string_view field : fields) size += field.size();
-    std::string text;
-    text.reserve(size + 8);
+    text.reserve(text.size() + size + 8);
+    bool first = true;
     for (const std::string_view field : fields) {
-        if (!text.empty()) text += '\t';
+        if (!first) text += '\t';
+        first = false;
         appendEscaped(text, field);
     }
     text += '\n';
+}
+
+std::string line(std::initializer_list<std::string_view> fields) {
+    std::string text;
+    appendLine(text, fields);
     return text;
 }
 
@@ -129,21 +135,34 @@ std::string journalHeaderText(const JournalHeader& header) {
     return text;
 }
 
+void appendJournalEntry(std::string& text, std::string_view source, std::string_view destination) {
+    appendLine(text, {"copy", source, destination});
+}
+
 std::string journalEntryText(const JournalEntry& entry) {
-    return line({"copy", entry.source, entry.destination});
+    std::string text;
+    appendJournalEntry(text, entry.source, entry.destination);
+    return text;
+}
+
+void appendJournalConfirmation(std::string& text, std::size_t index,
+                               const host::SourceStamp& source) {
+    // Numbers only: nothing to escape. One per copy of a run, so kept cheap.
+    char line[5 + 4 * 21];
+    char* at = std::copy_n("done", 4, line);
+    for (const std::int64_t number :
+         {static_cast<std::int64_t>(index), source.length, source.modifiedNs, source.changedNs}) {
+        *at++ = '\t';
+        at = std::to_chars(at, line + sizeof line, number).ptr;
+    }
+    *at++ = '\n';
+    text.append(line, at);
 }
 
 std::string journalConfirmationText(std::size_t index, const host::SourceStamp& source) {
-    // Numbers only: nothing to escape. One per copy of a run, so kept cheap.
-    char text[5 + 4 * 21];
-    char* at = std::copy_n("done", 4, text);
-    for (const std::int64_t number : {static_cast<std::int64_t>(index), source.length,
-                                      source.modifiedNs, source.changedNs}) {
-        *at++ = '\t';
-        at = std::to_chars(at, text + sizeof text, number).ptr;
-    }
-    *at++ = '\n';
-    return std::string(text, at);
+    std::string text;
+    appendJournalConfirmation(text, index, source);
+    return text;
 }
 
 namespace {

@@ -43,9 +43,12 @@ struct Journal {
 };
 
 std::string journalHeaderText(const JournalHeader& header);
-// The entry's line (without its confirmation).
+// The entry's line (without its confirmation), appended to `text` or alone.
+void appendJournalEntry(std::string& text, std::string_view source, std::string_view destination);
 std::string journalEntryText(const JournalEntry& entry);
 // The line that confirms the `index`-th entry (from 0) of the journal.
+void appendJournalConfirmation(std::string& text, std::size_t index,
+                               const host::SourceStamp& source);
 std::string journalConfirmationText(std::size_t index, const host::SourceStamp& source);
 // nullopt for a file that is not a journal or is damaged before its last
 // line (a confirmation of no entry before it among them); a last line without
