@@ -185,7 +185,8 @@ void TargetCopies::add(TargetCopy copy, Finish finish) {
     unnamed_[added.key] = sequence;
     if (!batch_) {
         batch_ = std::make_shared<Batch>();
-        batch_->slots.reserve(options_.batchFiles);
+        // On the adding thread a batch is one copy.
+        batch_->slots.reserve(threads() == 0 ? 1 : options_.batchFiles);
     }
     batch_->bytes += copy.length;
     batch_->slots.push_back({std::move(copy), sequence, false, std::nullopt});
@@ -338,6 +339,8 @@ void TargetCopies::namedOne(long sequence, const host::Status& result) {
     }
     devices_.notePublished(*copy.staged);
     copy.end.source = copy.staged->source();
+    // Named, it needs nothing of its own for the flush: its file closes now.
+    copy.staged.reset();
     copy.state = Entry::State::Named;
     named_.push_back(sequence);
 }
