@@ -35,6 +35,8 @@ std::size_t piecesPerWorker(const TargetCopies::Options& options) {
 // Held copies beyond this are flushed for at once (one at a time: a copy
 // waits for no more than this many others).
 constexpr std::size_t kMostHeldAlone = 4096;
+// Slot lists of ended batches kept for the next ones.
+constexpr std::size_t kSpareSlotLists = 64;
 // What waits for a flush waits at most about this long however long the
 // caller takes to add the next copy; the gap before a flush made because the
 // workers wait for held copies is a few times what the last flush took, so
@@ -138,13 +140,15 @@ struct TargetCopies::Entry {
     long piece = -1;
 };
 
+struct TargetCopies::BatchSlot {
+    TargetCopy copy;
+    long sequence = 0;
+    bool begun = false;
+    std::optional<host::Result<host::StagedCopy>> written;
+};
+
 struct TargetCopies::Batch {
-    struct Slot {
-        TargetCopy copy;
-        long sequence = 0;
-        bool begun = false;
-        std::optional<host::Result<host::StagedCopy>> written;
-    };
+    using Slot = BatchSlot;
     std::vector<Slot> slots;
     std::int64_t bytes = 0;
 };
@@ -182,9 +186,13 @@ void TargetCopies::add(TargetCopy copy, Finish finish) {
     Entry& added = entries_.emplace_back();
     added.finish = std::move(finish);
     added.key = keyHash(copy.key);
-    unnamed_[added.key] = sequence;
+    unnamed_.set(added.key, sequence);
     if (!batch_) {
         batch_ = std::make_shared<Batch>();
+        if (!spareSlots_.empty()) {
+            batch_->slots = std::move(spareSlots_.back());
+            spareSlots_.pop_back();
+        }
         // On the adding thread a batch is one copy.
         batch_->slots.reserve(threads() == 0 ? 1 : options_.batchFiles);
     }
@@ -256,10 +264,12 @@ void TargetCopies::written(Batch& batch) {
             copy.end.failure =
                 std::make_shared<const host::Failure>(std::move(*slot.written).error());
         }
-        if (const auto found = unnamed_.find(copy.key);
-            found != unnamed_.end() && found->second == slot.sequence)
-            unnamed_.erase(found);
+        unnamed_.eraseIf(copy.key, slot.sequence);
     }
+    // Its room serves a later batch: a batch's slots are one large block,
+    // which the allocator would otherwise make afresh for every batch.
+    batch.slots.clear();
+    if (spareSlots_.size() < kSpareSlotLists) spareSlots_.push_back(std::move(batch.slots));
 }
 
 void TargetCopies::finishEnded() {
@@ -327,9 +337,7 @@ void TargetCopies::named(const std::vector<long>& sequences,
 
 void TargetCopies::namedOne(long sequence, const host::Status& result) {
     Entry& copy = entry(sequence);
-    if (const auto found = unnamed_.find(copy.key);
-        found != unnamed_.end() && found->second == sequence)
-        unnamed_.erase(found);
+    unnamed_.eraseIf(copy.key, sequence);
     if (!result) {
         copy.staged.reset();
         copy.state = Entry::State::Ended;
@@ -348,11 +356,7 @@ void TargetCopies::namedOne(long sequence, const host::Status& result) {
 host::Status TargetCopies::flush() {
     const auto started = std::chrono::steady_clock::now();
     host::Status status = devices_.flush();
-    const auto forget = [&](Entry& copy, long sequence) {
-        if (const auto found = unnamed_.find(copy.key);
-            found != unnamed_.end() && found->second == sequence)
-            unnamed_.erase(found);
-    };
+    const auto forget = [&](Entry& copy, long sequence) { unnamed_.eraseIf(copy.key, sequence); };
     const auto fail = [&](long sequence, const host::Failure& failure) {
         Entry& copy = entry(sequence);
         copy.staged.reset();
@@ -408,9 +412,7 @@ void TargetCopies::dropHeld() {
     batch_.reset();
     while (!entries_.empty() && (entries_.back().piece < 0 || entries_.back().piece >= firstHeld)) {
         Entry& dropped = entries_.back();
-        if (const auto found = unnamed_.find(dropped.key);
-            found != unnamed_.end() && found->second == nextSequence_ - 1)
-            unnamed_.erase(found);
+        unnamed_.eraseIf(dropped.key, nextSequence_ - 1);
         entries_.pop_back();
         --nextSequence_;
     }
@@ -431,9 +433,8 @@ host::Status TargetCopies::flushWhenDue() {
 
 void TargetCopies::readAfterWrite(const std::string& key) {
     const std::uint64_t hashed = keyHash(key);
-    for (auto found = unnamed_.find(hashed); found != unnamed_.end();
-         found = unnamed_.find(hashed)) {
-        const long sequence = found->second;
+    for (std::optional<long> found; (found = unnamed_.find(hashed));) {
+        const long sequence = *found;
         if (entry(sequence).piece < 0) {
             handOver();
             continue;
@@ -446,9 +447,8 @@ void TargetCopies::readAfterWrite(const std::string& key) {
         work_.work().finishThrough(entry(sequence).piece);
         // Written: a flush hands it to be named; being named: the wait
         // above was for that.
-        if (const auto still = unnamed_.find(hashed);
-            still != unnamed_.end() && still->second == sequence &&
-            entry(sequence).state == Entry::State::Written)
+        if (const std::optional<long> still = unnamed_.find(hashed);
+            still == sequence && entry(sequence).state == Entry::State::Written)
             static_cast<void>(flush());
     }
 }

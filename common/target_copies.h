@@ -20,10 +20,10 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "common/ordered_work.h"
+#include "common/sequences_by_hash.h"
 #include "host/fs.h"
 #include "host/result.h"
 
@@ -122,6 +122,7 @@ class TargetCopies {
   private:
     struct Entry;
     struct Batch;
+    struct BatchSlot;
     void handOver();
     void runBatch(Batch& batch, int worker);
     void written(Batch& batch);
@@ -141,6 +142,7 @@ class TargetCopies {
     std::function<host::Status()> beforeRelease_;
 
     std::shared_ptr<Batch> batch_;  // being gathered
+    std::vector<std::vector<BatchSlot>> spareSlots_;
     // Every copy (and turn) not yet finished, in the order added.
     std::deque<Entry> entries_;
     long firstSequence_ = 0;
@@ -150,7 +152,7 @@ class TargetCopies {
     std::vector<long> written_;
     std::vector<long> named_;
     // Destinations of copies added and not yet named: their last piece of work.
-    std::unordered_map<std::uint64_t, long> unnamed_;
+    SequencesByHash unnamed_;
     std::optional<host::Failure> devicesFailure_;
     std::size_t maxWritten_ = 0;
     bool finishing_ = false;  // finishes are running: one they call adds no run of its own

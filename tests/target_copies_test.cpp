@@ -11,9 +11,13 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <random>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "common/sequences_by_hash.h"
 #include "common/target_copies.h"
 #include "host/fault_injection.h"
 #include "host/fs.h"
@@ -179,6 +183,48 @@ TEST_P(TargetCopiesTest, AFailingHookDropsOnlyTheCopiesHeldForIt) {
                                                   "/gone.txt\": No such file or directory"}));
     EXPECT_EQ(TempFolder::read(dst + "/a.txt"), "a");
     EXPECT_FALSE(there("held.txt"));
+}
+
+// The flat table of copies not yet named answers as a map does, through
+// collisions, probes that wrap past the table's end, and growth: rounds of
+// random steps on 63 random hashes (a table at its fullest, crowded in other
+// places each round), each round's hashes erased at its end, then on many.
+TEST(SequencesByHash, AnswersAsAMapDoes) {
+    std::mt19937_64 random(7);
+    common::SequencesByHash table;
+    std::unordered_map<std::uint64_t, long> expected;
+    long step = 0;
+    const auto steps = [&](const std::vector<std::uint64_t>& hashes, int times) {
+        for (int i = 0; i < times; ++i, ++step) {
+            const std::uint64_t hash = hashes[random() % hashes.size()];
+            const auto found = expected.find(hash);
+            if (random() % 4 != 0) {
+                table.set(hash, step);
+                expected[hash] = step;
+            } else {
+                // Erased only when the sequence is the one held.
+                const long sequence = found != expected.end() && random() % 2 ? found->second : -2;
+                table.eraseIf(hash, sequence);
+                if (found != expected.end() && found->second == sequence) expected.erase(found);
+            }
+            for (const auto& [held, sequence] : expected)
+                ASSERT_EQ(table.find(held), sequence) << "step " << step;
+            ASSERT_EQ(table.size(), expected.size());
+        }
+    };
+    const auto drawn = [&](std::size_t count) {
+        std::vector<std::uint64_t> hashes(count);
+        for (std::uint64_t& hash : hashes) hash = random();
+        return hashes;
+    };
+    for (int round = 0; round < 3000 && !HasFailure(); ++round) {
+        steps(drawn(63), 200);
+        for (const auto& [held, sequence] : std::unordered_map(expected))
+            table.eraseIf(held, sequence);
+        expected.clear();
+        ASSERT_EQ(table.size(), 0u);
+    }
+    steps(drawn(3000), 3000);
 }
 
 INSTANTIATE_TEST_SUITE_P(Workers, TargetCopiesTest, ::testing::Values(1, 4));
