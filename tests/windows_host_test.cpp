@@ -344,7 +344,7 @@ TEST_F(WindowsSafeCopy, AMissingSourceOrFolderFailsWithTheReason) {
 // Through the open file's handle, as on POSIX: a source that gives fewer
 // bytes than its length, or is written to while it is copied, leaves no copy.
 TEST_F(WindowsSafeCopy, ASourceCutShortOrWrittenMidwayLeavesNoCopy) {
-    temp_.write("src\a.txt", std::string(3 << 20, 'x'));
+    temp_.write("src\\a.txt", std::string(3 << 20, 'x'));
     std::string error;
     host::faults::setSourceReadLimitForTesting(1 << 20);
     EXPECT_FALSE(reportedIn(host::copyFileSafely(source_, target_, true), error));
