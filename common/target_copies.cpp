@@ -65,9 +65,9 @@ std::optional<host::Failure> sourceUnfit(const std::string& source) {
     }
 }
 
-// Writes one copy into the folder `folder` below the worker's target.
-host::Result<host::StagedCopy> write(host::TargetFolder& target, const std::string& folder,
-                                     const TargetCopy& copy) {
+// Writes one copy into its folder below the worker's target.
+host::Result<host::StagedCopy> write(host::TargetFolder& target, const TargetCopy& copy) {
+    const std::string& folder = copy.folder;
     // Folders are made only for a file about to be copied into them: a list
     // of missing files leaves no empty folder tree in the target.
     const bool reached = target.isAt(folder);
@@ -238,7 +238,7 @@ void TargetCopies::runBatch(Batch& batch, int worker) {
         if (options_.stopRequested && options_.stopRequested()) break;
         slot.begun = true;
         host::faults::reach(host::faults::kCopyBegun);
-        slot.written.emplace(write(target, slot.copy.folder, slot.copy));
+        slot.written.emplace(write(target, slot.copy));
     }
 }
 
