@@ -91,6 +91,9 @@ class Disk {
     // The power cut: nothing more reaches the device, the log is not written.
     void cut() {
         if (stick_) return stick_->cut();
+        // Never the disk the folder lies on: a mount that failed would leave
+        // the machine's own disk under the shutdown.
+        ASSERT_TRUE(mounted_) << folder_ << " is not mounted";
         ASSERT_EQ(shell("xfs_io -x -c shutdown '" + folder_ + "'"), 0) << kind_;
     }
     // Unmounted and mounted again, its log replayed: the disks in the order
