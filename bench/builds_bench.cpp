@@ -146,28 +146,30 @@ int main(int argc, char** argv) {
         for (int round = 0; round < rounds; ++round) {
             std::vector<Build> order = builds;
             if (round % 2 == 1) std::reverse(order.begin(), order.end());
+            // Every run writes into a folder of its own, and nothing is
+            // removed before the last round: ext4 makes a new file past the
+            // free inodes of files removed in the last seconds (minutes,
+            // while their blocks are not yet written), so removing a copy
+            // of the tree before a run made that run several times slower,
+            // by how long ago the removal was.
+            const auto fresh = [&](const std::string& name) {
+                return base + "/" + name + "-" + std::to_string(round);
+            };
             for (const Build& build : order) {
-                const std::string work = base + "/work-" + build.name.substr(0, 4);
-                const std::string target = base + "/target-" + build.name.substr(0, 4);
-                fs::remove_all(target);
+                const std::string work = fresh("work-" + build.name.substr(0, 4));
+                const std::string target = fresh("target-" + build.name.substr(0, 4));
                 fs::create_directories(target);
                 fs::create_directories(work);
-                fs::remove(work + "/log.txt");
                 writeProfile(work, src, target, jobs);
                 settle();
                 times["torrin first run"][build.name].push_back(
                     timed({build.folder + "/torrin", "exit"}, work));
                 settle();
             }
-            {
-                fs::remove_all(base + "/cp");
-                settle();
-                times["torrin first run"]["cp -a, sync"].push_back(
-                    shell("cp -a " + bench::shellQuoted(src) + " " +
-                          bench::shellQuoted(base + "/cp") + " && sync"));
-                fs::remove_all(base + "/cp");
-                settle();
-            }
+            times["torrin first run"]["cp -a, sync"].push_back(
+                shell("cp -a " + bench::shellQuoted(src) + " " + bench::shellQuoted(fresh("cp")) +
+                      " && sync"));
+            settle();
             // Touched after every threshold stored so far.
             std::this_thread::sleep_for(std::chrono::milliseconds(1100));
             const auto touchedAt =
@@ -179,7 +181,7 @@ int main(int argc, char** argv) {
             shell("find " + bench::shellQuoted(src) +
                   " -type f >/dev/null");  // the same warm start
             for (const Build& build : order) {
-                const std::string work = base + "/work-" + build.name.substr(0, 4);
+                const std::string work = fresh("work-" + build.name.substr(0, 4));
                 times["torrin incremental"][build.name].push_back(
                     timed({build.folder + "/torrin", "exit"}, work));
                 settle();
@@ -188,17 +190,16 @@ int main(int argc, char** argv) {
                 const std::time_t at = std::chrono::system_clock::to_time_t(touchedAt);
                 char when[32];
                 std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", std::localtime(&at));
-                fs::create_directories(base + "/cp");
+                const std::string copies = fresh("cp-newer");
+                fs::create_directories(copies);
                 times["torrin incremental"]["find + cp, sync"].push_back(
                     shell("cd " + bench::shellQuoted(src) + " && find . -type f -newermt " +
                           bench::shellQuoted(when) + " -print0 | xargs -0 -r cp -p --parents -t " +
-                          bench::shellQuoted(base + "/cp") + " && sync"));
-                fs::remove_all(base + "/cp");
+                          bench::shellQuoted(copies) + " && sync"));
                 settle();
             }
             for (const Build& build : order) {
-                const std::string target = base + "/dst-" + build.name.substr(0, 4);
-                fs::remove_all(target);
+                const std::string target = fresh("dst-" + build.name.substr(0, 4));
                 shell("cp -a " + bench::shellQuoted(src) + " " + bench::shellQuoted(target));
                 for (std::size_t i = 3 % 10; i < files.size(); i += 10)
                     fs::remove(target + files[i]);
@@ -215,8 +216,6 @@ int main(int argc, char** argv) {
                         timed({"rsync", "-a", "--ignore-existing", src + "/", target + "/"}));
                     settle();
                 }
-                fs::remove_all(target);
-                settle();
             }
             std::printf("round %d done\n", round + 1);
         }
