@@ -178,6 +178,78 @@ TEST(RetryList, FailuresAreCopiedByTheNextRunAlthoughTheThresholdMovedOn) {
     EXPECT_FALSE(std::filesystem::exists(app.retryList()));
 }
 
+// A retry list as editors, file-sync tools and cut writes leave it, or kept
+// under a row the user has since written differently: every entry that can
+// still be read is tried, and a list that cannot be read whole is kept aside
+// with a log line rather than overwritten by the run's own.
+TEST(RetryList, EveryReadableFailureIsTriedAndADamagedListIsKeptAside) {
+    struct Case {
+        const char* what;
+        std::string (*damage)(std::string text);
+        std::string (*row)(const std::string& src);
+        bool setAside;
+    };
+    const auto same = [](const std::string& src) { return src; };
+    const auto intact = [](std::string text) { return text; };
+    const Case cases[] = {
+        {"CR LF and a byte-order mark",
+         [](std::string text) {
+             std::string converted = "\xEF\xBB\xBF";
+             for (const char c : text)
+                 converted += c == '\n' ? std::string("\r\n") : std::string(1, c);
+             return converted;
+         },
+         same, false},
+        {"last line end lost", [](std::string text) { return text.substr(0, text.size() - 1); },
+         same, true},
+        {"a garbage line",
+         [](std::string text) { return text.insert(text.find('\n') + 1, "\x01garbage\\q\n"); },
+         same, true},
+        {"first line gone", [](std::string text) { return text.substr(text.find('\n') + 1); }, same,
+         true},
+        {"row with a trailing separator", intact, [](const std::string& src) { return src + "/"; },
+         false},
+        {"row with a . step", intact,
+         [](const std::string& src) {
+             return std::string(host::parentPath(src)) + "/./" + std::string(host::baseName(src));
+         },
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder folder;
+        const torrin::torapp app(folder.path());
+        // Older than the threshold: only the retry list brings them.
+        std::vector<torrin::RetryEntry> kept;
+        for (const char* name : {"a.txt", "sub/b.txt", "c.txt"}) {
+            TempFolder::setModified(folder.write(std::string("src/") + name, name), 946684800);
+            kept.push_back({false, c.row(folder / "src"), name, "2001-01-01 00:00:00"});
+        }
+        const std::string text = c.damage(torrin::retryListText(kept));
+        folder.write(std::string(host::baseName(app.retryList())), text);
+        folder.mkdir("target");
+        folder.write("confi9.ini", "[other]\r\nmpath=" + (folder / "target") +
+                                       "\r\nfdt=2030-01-01 00:00:00\r\nypath1=" + (folder / "src") +
+                                       "\r\nqmljg=n\r\n");
+        host::FixedClock clock(2208988800);
+        host::ScopedClock useClock(clock);
+        std::ostringstream errors;
+        EXPECT_EQ(torrin::runUnattended(app, errors), torrin::kExitAllCopied);
+        EXPECT_EQ(treeOf(folder / "target"),
+                  (Tree{{"/a.txt", "a.txt"}, {"/sub/b.txt", "sub/b.txt"}, {"/c.txt", "c.txt"}}));
+        const std::string aside = app.retryList() + ".set-aside";
+        EXPECT_EQ(std::filesystem::exists(aside), c.setAside);
+        if (c.setAside) {
+            EXPECT_EQ(TempFolder::read(aside), text);
+            EXPECT_NE(
+                host::gbkToUtf8(TempFolder::read(app.logfile()))
+                    .find("待重试的失败记录有损坏，可读的记录仍将重试，原文件已另存为:" + aside),
+                std::string::npos);
+        }
+        EXPECT_FALSE(std::filesystem::exists(app.retryList()));
+    }
+}
+
 // One run at a time per settings folder: a second one changes nothing, logs
 // why and ends with status 2.
 TEST(Overlap, ASecondRunOnTheSameSettingsChangesNothing) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -210,15 +211,17 @@ class CopyRun {
     // Tries the failures an earlier run kept, each with the threshold of the
     // run that failed, before this run's own walk.
     void retryEarlierFailures() {
-        const std::vector<RetryEntry> entries = std::move(retries_);
-        for (const RetryEntry& entry : entries) {
+        std::vector<RetryEntry> entries = std::move(retries_);
+        std::map<std::string, std::optional<std::string>> rowsNow;
+        for (RetryEntry& entry : entries) {
             if (stopping()) break;
+            auto [known, added] = rowsNow.try_emplace(entry.row);
+            if (added) known->second = rowNow(entry.row);
             // Its row is gone from the settings, or it is excluded now:
             // nothing to try any more.
-            if (std::find(header_.sources.begin(), header_.sources.end(), entry.row) ==
-                    header_.sources.end() ||
-                run_.exclude.excludesPath(entry.relative, entry.isFolder))
+            if (!known->second || run_.exclude.excludesPath(entry.relative, entry.isFolder))
                 continue;
+            entry.row = *known->second;
             // Kept to the end of the run: the finishes of its copies read it.
             const ThresholdTest& threshold = retryThresholds_.emplace_back(entry.threshold);
             if (!beginRow(entry.row, threshold)) continue;
@@ -247,6 +250,18 @@ class CopyRun {
         // The row context goes back to the walk's own.
         finishAll();
         threshold_ = &runThreshold_;
+    }
+
+    // The source row of the settings that names the folder a kept failure's
+    // row named, however either is written ("src/", "./src", "SRC" where
+    // names are folded): a row respelt keeps its failures.
+    std::optional<std::string> rowNow(const std::string& kept) const {
+        const auto& rows = header_.sources;
+        if (std::find(rows.begin(), rows.end(), kept) != rows.end()) return kept;
+        const std::string key = host::folderKey(kept);
+        for (const std::string& row : rows)
+            if (host::folderKey(row) == key) return row;
+        return std::nullopt;
     }
 
     // The source of a kept failure is gone when the folder that held it can

@@ -38,10 +38,24 @@ host::Status RunJournal::open(const JournalHeader& header) {
         return earlier.error();
     }
     if (!retryList_.empty()) {
-        if (const host::Result<std::string> list = host::readFile(retryList_))
-            retries_ = parseRetryList(*list);
-        else if (host::fileExists(retryList_))
+        if (const host::Result<std::string> list = host::readFile(retryList_)) {
+            RetryList read = parseRetryList(*list);
+            retries_ = std::move(read.entries);
+            // The run ends by writing the list anew: what could not be read
+            // is kept beside it, never dropped without a word.
+            if (!read.whole) {
+                std::string note = "待重试的失败记录有损坏，可读的记录仍将重试";
+                if (!dryRun_) {
+                    const std::string aside = retryList_ + ".set-aside";
+                    if (host::Status kept = host::writeFileAtomically(aside, *list, true); !kept)
+                        return kept;
+                    note += "，原文件已另存为:" + aside;
+                }
+                notes_.push_back(std::move(note));
+            }
+        } else if (host::fileExists(retryList_)) {
             return list.error();
+        }
     }
     if (dryRun_) return {};
     if (const host::Status started = host::writeFileAtomically(journal_, text, true); !started)

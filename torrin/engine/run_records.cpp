@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "torrin/engine/threshold.h"
+
 namespace torrin {
 
 namespace {
@@ -222,17 +224,50 @@ std::string retryListText(const std::vector<RetryEntry>& entries) {
     return text;
 }
 
-std::vector<RetryEntry> parseRetryList(std::string_view text) {
-    std::vector<RetryEntry> entries;
-    if (!text.starts_with(kRetryMagic) || text.substr(kRetryMagic.size(), 1) != "\n")
-        return entries;
-    for (const auto& fields : records(text.substr(kRetryMagic.size() + 1))) {
-        if (!fields || fields->size() != 4) continue;
-        const std::vector<std::string>& f = *fields;
-        if (f[0] != "file" && f[0] != "folder") continue;
-        entries.push_back({f[0] == "folder", f[1], f[2], f[3]});
+RetryList parseRetryList(std::string_view text) {
+    RetryList list;
+    // What an editor or a file-sync tool may have made of the file: a
+    // byte-order mark and CR LF line ends lose nothing (a CR of a name is
+    // written escaped).
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
+    std::string lines;
+    lines.reserve(text.size() + 1);
+    bool cut = false;
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find('\n', start);
+        cut = end == std::string_view::npos;
+        if (cut) end = text.size();
+        std::string_view record = text.substr(start, end - start);
+        if (record.ends_with('\r')) record.remove_suffix(1);
+        lines.append(record);
+        lines += '\n';
+        start = end + 1;
     }
-    return entries;
+    std::string_view body = lines;
+    if (body.starts_with(kRetryMagic) && body.substr(kRetryMagic.size(), 1) == "\n")
+        body.remove_prefix(kRetryMagic.size() + 1);
+    else
+        list.whole = false;
+    const auto read = records(body);
+    for (std::size_t i = 0; i < read.size(); ++i) {
+        const auto& fields = read[i];
+        bool entry =
+            fields && fields->size() == 4 && ((*fields)[0] == "file" || (*fields)[0] == "folder");
+        // A last line without its line end was cut short, or only its end
+        // was lost: it counts when its threshold is still a whole one.
+        if (cut && i + 1 == read.size()) {
+            list.whole = false;
+            entry = entry && thresholdInstant((*fields)[3]).has_value();
+        }
+        if (!entry) {
+            list.whole = false;
+            continue;
+        }
+        const std::vector<std::string>& f = *fields;
+        list.entries.push_back({f[0] == "folder", f[1], f[2], f[3]});
+    }
+    return list;
 }
 
 }  // namespace torrin

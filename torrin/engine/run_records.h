@@ -65,8 +65,16 @@ struct RetryEntry {
     bool operator==(const RetryEntry&) const = default;
 };
 
+struct RetryList {
+    std::vector<RetryEntry> entries;
+    // False when some of the text reads as no entry (garbage, a damaged or
+    // cut line, no first line): the file is then kept for the user to see.
+    bool whole = true;
+};
+
 std::string retryListText(const std::vector<RetryEntry>& entries);
-// Damaged lines are left out: a retry list only ever adds work.
-std::vector<RetryEntry> parseRetryList(std::string_view text);
+// Every line that reads as an entry, wherever it is: a retry list only ever
+// adds work. A byte-order mark and CR LF line ends are read through.
+RetryList parseRetryList(std::string_view text);
 
 }  // namespace torrin
