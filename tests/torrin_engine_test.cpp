@@ -563,16 +563,21 @@ TEST_F(CopyRunTest, HiddenFilesFollowTheMask) {
     EXPECT_TRUE(exists(target_ + "/.hidden"));
 }
 
-TEST_F(LogTest, AFolderThatCannotBeListedIsAFailureAndTheRunGoesOn) {
+// A folder that cannot be listed is a folder left out with its reason, not a
+// failed copy; the run goes on, never reports all copied, and ends with 1.
+TEST_F(LogTest, AFolderThatCannotBeListedIsLeftOutAndTheRunGoesOn) {
     sourceFile("a.txt", kNewer);
     const std::string missing = temp_ / "no-such-folder";
     run_.sourceFolders = {missing, source_};
     const auto result = runCopy();
     EXPECT_EQ(result.cgcs, 1);
-    EXPECT_EQ(result.cccs, 1);
-    EXPECT_EQ(log(), gbkLines({start_, thresholdLine_,
-                               "以下文件复制出错:", missing + ": No such file or directory",
-                               "复制文件部分成功。成功数：1；失败数:1", end_}));
+    EXPECT_EQ(result.cccs, 0);
+    EXPECT_EQ(result.foldersLeftOut, 1);
+    EXPECT_EQ(
+        log(),
+        gbkLines({start_, thresholdLine_,
+                  "无法读取文件夹，其中的文件未复制:" + missing + ": No such file or directory",
+                  "复制文件部分成功。成功数：1；失败数:0", "无法读取的文件夹数:1", end_}));
 }
 
 TEST_F(LogTest, ADestinationInsideTheSourceIsAFailureAndNothingLandsThere) {

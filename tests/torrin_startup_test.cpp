@@ -198,6 +198,22 @@ TEST_F(UnattendedRun, AFailedCopyReturnsOne) {
     EXPECT_EQ(TempFolder::read(folder / "target/c.txt"), "c");
 }
 
+// What the log cannot hold, standard error says: the run still copies,
+// lists its failures there and ends with 3, never with 0.
+TEST_F(UnattendedRun, ALogThatCannotBeWrittenIsSaidOnStandardErrorWithThree) {
+    folder.write("src/c.txt", "c");
+    folder.write("target/sub", "not a folder");
+    folder.write("src/sub/b.txt", "b");
+    folder.mkdir("log.txt");  // even root cannot append to a folder
+    writeProfile(validProfile());
+    EXPECT_EQ(run(), torrin::kExitLogUnwritable);
+    EXPECT_EQ(TempFolder::read(folder / "target/c.txt"), "c");
+    EXPECT_NE(errorText.find("torrin: the log could not be written, so it lacks this run: "),
+              std::string::npos)
+        << errorText;
+    EXPECT_NE(errorText.find(folder / "src/sub/b.txt"), std::string::npos) << errorText;
+}
+
 TEST_F(UnattendedRun, AnEmptySourceRowIsNotWalked) {
     // ";" stores one empty row: the list is not empty, but an empty folder
     // text must not walk the file system's root.

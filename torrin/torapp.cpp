@@ -94,11 +94,13 @@ Everything it reads and writes lies in the folder it is started in:
 
 Exit status of "torrin exit":
   0  every qualifying file was copied (also when none qualified)
-  1  at least one copy failed; the log lists the files
+  1  at least one copy failed, or a folder could not be read; the log lists
+     them
   2  the run did not run or could not finish its records: a check failed
      (threshold, source folders, target folder), another run holds this
      folder, or the folder takes no writes (lock, journal, threshold)
-  3  an unexpected error
+  3  an unexpected error, or log.txt could not be written (the run ran;
+     standard error says what the log lacks)
   130  stopped by SIGINT (Ctrl+C): the copies under way end, no threshold is
        stored, and the next run continues the copy (130 and 143 win over 1;
        2 wins over them)
@@ -190,12 +192,28 @@ void reportRun(std::ostream& errors, const torapp& app, const RunResult& result)
                 errors << "  and " << result.cccs - static_cast<long>(result.failures.size())
                        << " more\n";
         }
+        if (result.foldersLeftOut > 0) {
+            errors << "torrin: " << result.foldersLeftOut
+                   << (result.foldersLeftOut == 1 ? " folder" : " folders")
+                   << " could not be read; the files in them were not copied:\n";
+            for (const ReportedFailure& folder : result.folders)
+                errors << "  " << base::quotedName(folder.path) << ": " << folder.reason << "\n";
+            if (result.foldersLeftOut > static_cast<long>(result.folders.size()))
+                errors << "  and "
+                       << result.foldersLeftOut - static_cast<long>(result.folders.size())
+                       << " more\n";
+        }
         if (!result.storeFailure.empty()) errors << "torrin: " << result.storeFailure << "\n";
         if (result.stopped)
             errors << "torrin: stopped by " << host::stopSignalName(host::stopSignalStatus())
                    << " after " << result.cgcs << " copies; the next run continues the copy\n";
     }
-    errors << "torrin: the log is " << base::quotedName(app.logfile()) << "\n" << std::flush;
+    if (result.logFailure.empty())
+        errors << "torrin: the log is " << base::quotedName(app.logfile()) << "\n";
+    else
+        errors << "torrin: the log could not be written, so it lacks this run: "
+               << result.logFailure << "\n";
+    errors << std::flush;
 }
 
 // A start that cannot run: the two-line log entry and the report.
@@ -249,9 +267,10 @@ int runUnattended(const torapp& app, std::ostream& errors) {
         const RunResult result = rcopy(runFromSettings(settings, app), quiet);
         const int status = !result.refusal.empty() || !result.storeFailure.empty()
                                ? kExitCheckFailed
-                           : result.stopped  ? host::stopSignalStatus()
-                           : result.cccs > 0 ? kExitSomeFailed
-                                             : kExitAllCopied;
+                           : result.stopped                               ? host::stopSignalStatus()
+                           : !result.logFailure.empty()                   ? kExitLogUnwritable
+                           : result.cccs > 0 || result.foldersLeftOut > 0 ? kExitSomeFailed
+                                                                          : kExitAllCopied;
         if (status != kExitAllCopied) reportRun(errors, app, result);
         return status;
     } catch (...) {

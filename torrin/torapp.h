@@ -61,6 +61,8 @@ inline constexpr int kExitAllCopied = 0;
 inline constexpr int kExitSomeFailed = 1;
 inline constexpr int kExitCheckFailed = 2;
 inline constexpr int kExitUnexpectedError = 3;
+// The run ran, but log.txt could not be written (standard error says why).
+inline constexpr int kExitLogUnwritable = 3;
 // A run stopped by a signal leaves with host::kExitInterrupted (SIGINT) or
 // host::kExitTerminated (SIGTERM).
 

@@ -113,14 +113,16 @@ class CopyRun {
         if (stopped_) {
             writeLog(std::string(kStoppedLine) + "成功数：" + std::to_string(result_.cgcs) +
                      "；失败数:" + std::to_string(result_.cccs));
-        } else if (result_.cccs == 0) {
+        } else if (result_.cccs == 0 && result_.foldersLeftOut == 0) {
             writeLog("成功复制全部应复制的文件数:" + std::to_string(result_.cgcs));
-        } else if (result_.cgcs == 0) {
+        } else if (result_.cgcs == 0 && result_.cccs > 0) {
             writeLog("复制文件全部失败，失败数:" + std::to_string(result_.cccs));
         } else {
             writeLog("复制文件部分成功。成功数：" + std::to_string(result_.cgcs) +
                      "；失败数:" + std::to_string(result_.cccs));
         }
+        if (result_.foldersLeftOut > 0)
+            writeLog("无法读取的文件夹数:" + std::to_string(result_.foldersLeftOut));
         writeLog("结束时间:" + result_.endTime);
         return result_;
     }
@@ -128,12 +130,14 @@ class CopyRun {
   private:
     // Each line goes to the end of the file as it happens, so the failures of a
     // run that is killed are still on record; a log that cannot be written
-    // stops nothing.
+    // stops nothing, and the run's result says so.
     void writeLog(std::string_view line) {
         if (dryRun()) return;
         std::string bytes = host::utf8ToGbk(line);
         bytes += kLineEnd;
-        static_cast<void>(host::appendToFile(run_.logfile, bytes));
+        if (const host::Status written = host::appendToFile(run_.logfile, bytes);
+            !written && result_.logFailure.empty())
+            result_.logFailure = written.error().message();
     }
 
     // --- the records beside the settings -----------------------------------
@@ -658,12 +662,20 @@ class CopyRun {
     }
 
     void recordFailure(const std::string& yfilea, const host::Failure& failure, bool isFolder) {
-        ++result_.cccs;
         const std::string reason = reasonFor(yfilea, failure);
-        if (result_.cccs == 1) writeLog("以下文件复制出错:");
-        writeLog(yfilea + ": " + reason);
-        if (result_.failures.size() < kReportedFailures)
-            result_.failures.push_back({yfilea, reason});
+        if (isFolder) {
+            // Not a copy that failed: every file below it was left out.
+            ++result_.foldersLeftOut;
+            writeLog("无法读取文件夹，其中的文件未复制:" + yfilea + ": " + reason);
+            if (result_.folders.size() < kReportedFailures)
+                result_.folders.push_back({yfilea, reason});
+        } else {
+            ++result_.cccs;
+            if (result_.cccs == 1) writeLog("以下文件复制出错:");
+            writeLog(yfilea + ": " + reason);
+            if (result_.failures.size() < kReportedFailures)
+                result_.failures.push_back({yfilea, reason});
+        }
         progress_.failed(yfilea, failure);
         journal_.keepForRetry(
             RetryEntry{isFolder, ls_path1_, belowRow(ls_path1_, yfilea), threshold_->text()});

@@ -49,8 +49,11 @@ struct ReportedFailure {
 };
 
 struct RunResult {
-    long cgcs = 0;          // files copied
-    long cccs = 0;          // files whose copy failed
+    long cgcs = 0;  // files copied
+    long cccs = 0;  // files whose copy failed
+    // Folders that could not be read: their files were not copied (and the
+    // folders are kept for retrying).
+    long foldersLeftOut = 0;
     std::string startTime;  // the text stored as "fdt" and written as the log's start line
     std::string endTime;    // the text the threshold field shows after the run
     // The run could not keep its records (the settings folder takes no
@@ -66,6 +69,10 @@ struct RunResult {
     // next run continues it; the log says so in kStoppedLine.
     bool stopped = false;
     std::vector<ReportedFailure> failures;  // the first ones, for a short report
+    std::vector<ReportedFailure> folders;   // the first folders left out, likewise
+    // The first write to the log that failed, with why: then the log holds
+    // less than the run did, and only standard error can say so.
+    std::string logFailure;
 };
 
 // Runs one copy run on `run.workers` threads; what it writes to the target,
