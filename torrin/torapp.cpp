@@ -183,25 +183,23 @@ void reportRun(std::ostream& errors, const torapp& app, const RunResult& result)
     if (!result.refusal.empty()) {
         errors << "torrin: nothing was copied: " << result.refusal << "\n";
     } else {
+        // The first ones with their reasons, the rest counted.
+        const auto list = [&](const std::vector<ReportedFailure>& shown, long count) {
+            for (const ReportedFailure& failure : shown)
+                errors << "  " << base::quotedName(failure.path) << ": " << failure.reason << "\n";
+            if (count > static_cast<long>(shown.size()))
+                errors << "  and " << count - static_cast<long>(shown.size()) << " more\n";
+        };
         if (result.cccs > 0) {
             errors << "torrin: " << result.cccs << " of " << result.cccs + result.cgcs
                    << " copies failed:\n";
-            for (const ReportedFailure& failure : result.failures)
-                errors << "  " << base::quotedName(failure.path) << ": " << failure.reason << "\n";
-            if (result.cccs > static_cast<long>(result.failures.size()))
-                errors << "  and " << result.cccs - static_cast<long>(result.failures.size())
-                       << " more\n";
+            list(result.failures, result.cccs);
         }
         if (result.foldersLeftOut > 0) {
             errors << "torrin: " << result.foldersLeftOut
                    << (result.foldersLeftOut == 1 ? " folder" : " folders")
                    << " could not be read; the files in them were not copied:\n";
-            for (const ReportedFailure& folder : result.folders)
-                errors << "  " << base::quotedName(folder.path) << ": " << folder.reason << "\n";
-            if (result.foldersLeftOut > static_cast<long>(result.folders.size()))
-                errors << "  and "
-                       << result.foldersLeftOut - static_cast<long>(result.folders.size())
-                       << " more\n";
+            list(result.folders, result.foldersLeftOut);
         }
         if (!result.storeFailure.empty()) errors << "torrin: " << result.storeFailure << "\n";
         if (result.stopped)
