@@ -16,6 +16,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "base/temporary_names.h"
 #include "hardening_support.h"
@@ -248,6 +249,36 @@ TEST(RetryList, EveryReadableFailureIsTriedAndADamagedListIsKeptAside) {
         }
         EXPECT_FALSE(std::filesystem::exists(app.retryList()));
     }
+}
+
+// With replacing off, a file that qualifies by its time alone night after
+// night (a camera's clock a year ahead) is copied once; a changed one still
+// gets its numbered copy.
+TEST(ReplacingOff, AFileDatedInTheFutureIsCopiedOnceOverThreeRuns) {
+    TempFolder folder;
+    const torrin::torapp app(folder.path());
+    constexpr std::time_t kNow = 2208988800;  // 2040-01-01
+    TempFolder::setModified(folder.write("src/IMG_0001.JPG", "picture"), kNow + 365 * 86400);
+    folder.mkdir("target");
+    folder.write("confi9.ini", "[other]\r\nmpath=" + (folder / "target") +
+                                   "\r\nfdt=2001-01-01 00:00:00\r\nypath1=" + (folder / "src") +
+                                   "\r\nsfth=n\r\nqmljg=n\r\n");
+    host::FixedClock clock(kNow);
+    host::ScopedClock useClock(clock);
+    for (int night = 0; night < 3; ++night) {
+        clock.set(kNow + night * 86400);
+        // The copies of a run are told from an earlier run's by the second
+        // the system made them in.
+        if (night > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+        std::ostringstream errors;
+        EXPECT_EQ(torrin::runUnattended(app, errors), torrin::kExitAllCopied) << errors.str();
+    }
+    EXPECT_EQ(treeOf(folder / "target"), (Tree{{"/IMG_0001.JPG", "picture"}}));
+    TempFolder::setModified(folder.write("src/IMG_0001.JPG", "edited!"), kNow + 365 * 86400 + 1);
+    std::ostringstream errors;
+    EXPECT_EQ(torrin::runUnattended(app, errors), torrin::kExitAllCopied);
+    EXPECT_EQ(treeOf(folder / "target"),
+              (Tree{{"/IMG_0001.JPG", "picture"}, {"/0IMG_0001.JPG", "edited!"}}));
 }
 
 // One run at a time per settings folder: a second one changes nothing, logs

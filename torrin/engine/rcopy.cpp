@@ -1,6 +1,7 @@
 #include "torrin/engine/rcopy.h"
 
 #include <algorithm>
+#include <chrono>
 #include <deque>
 #include <map>
 #include <memory>
@@ -452,10 +453,25 @@ class CopyRun {
                 return planned_.contains(keyPrefix + host::sameFileKey(candidate));
             });
         } else {
+            // A file that qualifies by its time alone (one dated in the
+            // future, one changed in the second a run began) whose copy an
+            // earlier run made, with its length and modification time, gets
+            // no new numbered copy every night.
+            bool copiedBefore = false;
             name = fzmccf(target_, ls_filename, [&](const std::string& candidate) {
                 copies_.settle(keyPrefix + host::sameFileKey(candidate));
+                const std::optional<host::FileStatus> there = target_.statusOf(candidate);
+                // Made before this run began (by the system's own clock,
+                // which stamps the files): this run's copies of a folder
+                // given twice take their numbered names as before. A
+                // continued run began with the run it continues, whose start
+                // it does not know: it makes the copies that run would have.
+                if (there && !journal_.resumed() && there->length == status->length &&
+                    there->modified == status->modified && there->created < systemStart_)
+                    copiedBefore = true;
                 return false;
             });
+            if (copiedBefore) return;
         }
         if (dryRun()) {
             planned_.insert(keyPrefix + host::sameFileKey(name));
@@ -701,6 +717,10 @@ class CopyRun {
 
     JournalHeader header_;
     host::FolderKeys folderKeys_;
+    // The second the run began in, by the system's clock (a copy made in
+    // it counts as this run's).
+    const std::time_t systemStart_ =
+        std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
     bool stopped_ = false;  // the journal could not be written, or a stop was asked for
     bool journalFailed_ = false;
 
