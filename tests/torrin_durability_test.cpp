@@ -274,6 +274,9 @@ TEST(ReplacingOff, AFileDatedInTheFutureIsCopiedOnceOverThreeRuns) {
         EXPECT_EQ(torrin::runUnattended(app, errors), torrin::kExitAllCopied) << errors.str();
     }
     EXPECT_EQ(treeOf(folder / "target"), (Tree{{"/IMG_0001.JPG", "picture"}}));
+    std::ostringstream planned, dryErrors;
+    EXPECT_EQ(torrin::runDryRun(app, planned, dryErrors), torrin::kExitAllCopied);
+    EXPECT_EQ(planned.str(), "0 files would be copied\n");
     TempFolder::setModified(folder.write("src/IMG_0001.JPG", "edited!"), kNow + 365 * 86400 + 1);
     std::ostringstream errors;
     EXPECT_EQ(torrin::runUnattended(app, errors), torrin::kExitAllCopied);

@@ -257,6 +257,22 @@ class CopyRun {
         threshold_ = &runThreshold_;
     }
 
+    // Whether `name` in `folder` is a copy of a source with `source`'s length
+    // and modification time that an earlier run made: with replacing off, a
+    // file that qualifies by its time alone (dated in the future, changed in
+    // the second a run began) then gets no new numbered copy every night.
+    // Made before this run began by the system's own clock, which stamps the
+    // files: this run's copies of a folder given twice take their numbered
+    // names as before. A continued run began with the run it continues, whose
+    // start it does not know: it makes the copies that run would have.
+    bool copiedByEarlierRun(const host::TargetFolder& folder, const std::string& name,
+                            const host::FileStatus& source) const {
+        if (journal_.resumed()) return false;
+        const std::optional<host::FileStatus> there = folder.statusOf(name);
+        return there && there->length == source.length && there->modified == source.modified &&
+               there->created < systemStart_;
+    }
+
     // The source row of the settings that names the folder a kept failure's
     // row named, however either is written ("src/", "./src", "SRC" where
     // names are folded): a row respelt keeps its failures.
@@ -449,26 +465,19 @@ class CopyRun {
                 // One that cannot be opened has no name taken.
                 static_cast<void>(filenp->existing->enter(""));
             }
+            bool copiedBefore = false;
             name = fzmccf(*filenp->existing, ls_filename, [&](const std::string& candidate) {
-                return planned_.contains(keyPrefix + host::sameFileKey(candidate));
+                if (planned_.contains(keyPrefix + host::sameFileKey(candidate))) return true;
+                copiedBefore =
+                    copiedBefore || copiedByEarlierRun(*filenp->existing, candidate, *status);
+                return false;
             });
+            if (copiedBefore) return;
         } else {
-            // A file that qualifies by its time alone (one dated in the
-            // future, one changed in the second a run began) whose copy an
-            // earlier run made, with its length and modification time, gets
-            // no new numbered copy every night.
             bool copiedBefore = false;
             name = fzmccf(target_, ls_filename, [&](const std::string& candidate) {
                 copies_.settle(keyPrefix + host::sameFileKey(candidate));
-                const std::optional<host::FileStatus> there = target_.statusOf(candidate);
-                // Made before this run began (by the system's own clock,
-                // which stamps the files): this run's copies of a folder
-                // given twice take their numbered names as before. A
-                // continued run began with the run it continues, whose start
-                // it does not know: it makes the copies that run would have.
-                if (there && !journal_.resumed() && there->length == status->length &&
-                    there->modified == status->modified && there->created < systemStart_)
-                    copiedBefore = true;
+                copiedBefore = copiedBefore || copiedByEarlierRun(target_, candidate, *status);
                 return false;
             });
             if (copiedBefore) return;
