@@ -382,6 +382,27 @@ TEST(StoppedRun, TheNextRunEndsWhereOneUninterruptedRunEnds) {
 // SIGTERM to "torrin exit" (sent by the program to itself the fifth time a
 // copy takes its name): status 143, a report, a log true to the copies made,
 // no threshold stored; the next run completes the copy.
+// A journal that cannot be written stops the run: the log says it stopped,
+// never that everything was copied, and no threshold is stored.
+TEST(StoppedRun, AJournalThatCannotBeWrittenStopsTheRunAndTheLogSaysSo) {
+    Backup backup(2);
+    backup.folder.mkdir("records");
+    torrin::RunDescription run =
+        torrin::runFromSettings(torrin::loadSettings(backup.app.profile()), backup.app);
+    run.journal = backup.folder / "records/confi9.journal";
+    run.retryList = backup.folder / "records/confi9.retry";
+    host::faults::setWriteFailureAfterBytesForTesting(600, backup.folder / "records");
+    host::NullProgress quiet;
+    const torrin::RunResult result = torrin::rcopy(run, quiet);
+    host::faults::setWriteFailureAfterBytesForTesting(-1);
+    EXPECT_FALSE(result.storeFailure.empty());
+    EXPECT_LT(result.cgcs, Backup::kCopies);
+    const std::string log = backup.log();
+    EXPECT_EQ(log.find("成功复制全部应复制的文件数"), std::string::npos) << log;
+    EXPECT_NE(log.find(torrin::kStoppedLine), std::string::npos) << log;
+    EXPECT_EQ(backup.fdt(), "2001-01-01 00:00:00");
+}
+
 TEST(StoppedRun, TorrinExitEndsWith143OnSigterm) {
     Backup reference(1);
     ASSERT_EQ(reference.run(), torrin::kExitAllCopied);
