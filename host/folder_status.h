@@ -16,6 +16,10 @@ struct FileStatus {
     // The same rule as host::fileTimes: birth time where kept, else the
     // status-change time.
     std::time_t created = 0;
+    // The status-change time where the listing gives it, else 0. A file moved,
+    // linked or restored into a folder keeps its old modification and birth
+    // times; only this one says when it arrived.
+    std::time_t changed = 0;
 };
 
 // None of these throws.

@@ -42,6 +42,7 @@ std::optional<FileStatus> posix::statusAt(int folder, const std::string& name) n
     status.modified = static_cast<std::time_t>(sx.stx_mtime.tv_sec);
     const bool hasBirth = (sx.stx_mask & STATX_BTIME) && sx.stx_btime.tv_sec != 0;
     status.created = static_cast<std::time_t>(hasBirth ? sx.stx_btime.tv_sec : sx.stx_ctime.tv_sec);
+    status.changed = static_cast<std::time_t>(sx.stx_ctime.tv_sec);
     return status;
 }
 

@@ -284,6 +284,35 @@ TEST(ReplacingOff, AFileDatedInTheFutureIsCopiedOnceOverThreeRuns) {
               (Tree{{"/IMG_0001.JPG", "picture"}, {"/0IMG_0001.JPG", "edited!"}}));
 }
 
+// Files moved or hard-linked into a source keep their old modification and
+// birth times: their change time says they arrived, so they are copied, once,
+// and a later change of their permissions makes no numbered copy.
+TEST(OldTimes, FilesMovedOrLinkedInAreCopiedOnce) {
+    TempFolder folder;
+    const torrin::torapp app(folder.path());
+    folder.mkdir("src");
+    folder.mkdir("target");
+    TempFolder::setModified(folder.write("outside/moved.txt", "moved"), 946684800);
+    TempFolder::setModified(folder.write("outside/linked.txt", "linked"), 946684800);
+    // The threshold lies after both files were made and before they arrive.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    const std::string threshold = host::localTimeText(std::time(nullptr));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    std::filesystem::rename(folder / "outside/moved.txt", folder / "src/moved.txt");
+    std::filesystem::create_hard_link(folder / "outside/linked.txt", folder / "src/linked.txt");
+    const std::string profile = "[other]\r\nmpath=" + (folder / "target") + "\r\nfdt=" + threshold +
+                                "\r\nypath1=" + (folder / "src") + "\r\nsfth=n\r\nqmljg=n\r\n";
+    for (int run = 0; run < 2; ++run) {
+        folder.write("confi9.ini", profile);  // the same threshold again
+        if (run == 1) ::chmod((folder / "src/moved.txt").c_str(), 0600);
+        std::ostringstream errors;
+        EXPECT_EQ(torrin::runUnattended(app, errors), torrin::kExitAllCopied) << errors.str();
+        EXPECT_EQ(treeOf(folder / "target"),
+                  (Tree{{"/moved.txt", "moved"}, {"/linked.txt", "linked"}}))
+            << "run " << run;
+    }
+}
+
 // One run at a time per settings folder: a second one changes nothing, logs
 // why and ends with status 2.
 TEST(Overlap, ASecondRunOnTheSameSettingsChangesNothing) {

@@ -272,6 +272,22 @@ class CopyRun {
         return there && there->length == source.length && there->modified == source.modified &&
                there->created < systemStart_;
     }
+    // Whether `name` in `folder` is a file with `source`'s length and
+    // modification time, whoever made it.
+    static bool sameCopyIn(const host::TargetFolder& folder, const std::string& name,
+                           const host::FileStatus& source) {
+        const std::optional<host::FileStatus> there = folder.statusOf(name);
+        return there && there->length == source.length && there->modified == source.modified;
+    }
+    // A dry run's look at a destination as it is, if it is there: opening it
+    // makes nothing, and one that cannot be opened has no name taken.
+    static const host::TargetFolder& existingDestination(Destination& destination) {
+        if (!destination.existing) {
+            destination.existing = std::make_shared<host::TargetFolder>(destination.folder);
+            static_cast<void>(destination.existing->enter(""));
+        }
+        return *destination.existing;
+    }
 
     // The source row of the settings that names the folder a kept failure's
     // row named, however either is written ("src/", "./src", "SRC" where
@@ -414,7 +430,14 @@ class CopyRun {
             queueFailure(path, statusFailure(path));
             return;
         }
-        if (!threshold_->isAfter(status->modified) && !threshold_->isAfter(status->created)) return;
+        const bool byTime =
+            threshold_->isAfter(status->modified) || threshold_->isAfter(status->created);
+        // Moved, linked or restored in with its old times (mv, cp -p, tar,
+        // touch -d): copied when the target lacks its copy, and a change of
+        // its owner or permissions alone makes no copy.
+        const bool byChangeAlone =
+            !byTime && status->changed != 0 && threshold_->isAfter(status->changed);
+        if (!byTime && !byChangeAlone) return;
         const std::string yfilea = host::joinPath(ls_dir, ls_filename);
         // A file an earlier failure's retry has taken care of is copied once.
         if (!retried_.empty() && threshold_ == &runThreshold_ && retried_.contains(yfilea)) return;
@@ -456,31 +479,35 @@ class CopyRun {
         }
         // A name a copy still under way may take is settled first: the copy
         // in walk order before this one decides, as it does one at a time.
+        const auto copiedBefore = [&](const host::TargetFolder& folder,
+                                      const std::string& candidate) {
+            return byChangeAlone ? sameCopyIn(folder, candidate, *status)
+                                 : copiedByEarlierRun(folder, candidate, *status);
+        };
         if (!name.empty() || run_.replace) {
-            if (name.empty()) name = ls_filename;
-        } else if (dryRun()) {
-            // The destination as it is, if it is there: opening it makes nothing.
-            if (!filenp->existing) {
-                filenp->existing = std::make_shared<host::TargetFolder>(filenp->folder);
-                // One that cannot be opened has no name taken.
-                static_cast<void>(filenp->existing->enter(""));
+            if (name.empty()) {
+                name = ls_filename;
+                if (byChangeAlone &&
+                    sameCopyIn(dryRun() ? existingDestination(*filenp) : target_, name, *status))
+                    return;
             }
-            bool copiedBefore = false;
-            name = fzmccf(*filenp->existing, ls_filename, [&](const std::string& candidate) {
+        } else if (dryRun()) {
+            const host::TargetFolder& existing = existingDestination(*filenp);
+            bool copied = false;
+            name = fzmccf(existing, ls_filename, [&](const std::string& candidate) {
                 if (planned_.contains(keyPrefix + host::sameFileKey(candidate))) return true;
-                copiedBefore =
-                    copiedBefore || copiedByEarlierRun(*filenp->existing, candidate, *status);
+                copied = copied || copiedBefore(existing, candidate);
                 return false;
             });
-            if (copiedBefore) return;
+            if (copied) return;
         } else {
-            bool copiedBefore = false;
+            bool copied = false;
             name = fzmccf(target_, ls_filename, [&](const std::string& candidate) {
                 copies_.settle(keyPrefix + host::sameFileKey(candidate));
-                copiedBefore = copiedBefore || copiedByEarlierRun(target_, candidate, *status);
+                copied = copied || copiedBefore(target_, candidate);
                 return false;
             });
-            if (copiedBefore) return;
+            if (copied) return;
         }
         if (dryRun()) {
             planned_.insert(keyPrefix + host::sameFileKey(name));
