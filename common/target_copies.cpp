@@ -185,6 +185,16 @@ void TargetCopies::add(TargetCopy copy, Finish finish) {
     const long sequence = nextSequence_++;
     Entry& added = entries_.emplace_back();
     added.finish = std::move(finish);
+    if (hookFailure_) {
+        // The flush the reads above made may have been the one that failed:
+        // the holding has ended, and this copy would begin unheld.
+        added.piece = work_.work().added();
+        added.state = Entry::State::Ended;
+        added.end.how = CopyEnd::How::Failed;
+        added.end.failure = std::make_shared<const host::Failure>(*hookFailure_);
+        finishEnded();
+        return;
+    }
     added.key = keyHash(copy.key);
     unnamed_.set(added.key, sequence);
     if (!batch_) {
@@ -386,6 +396,7 @@ host::Status TargetCopies::flush() {
 
     if (beforeRelease_) {
         if (host::Status kept = beforeRelease_(); !kept) {
+            if (!hookFailure_) hookFailure_ = kept.error();
             dropHeld();
             if (status) status = std::move(kept);
         }

@@ -92,7 +92,8 @@ class TargetCopies {
     // before it have ended, before the copies held start and those written
     // since the last flush take their names. A failure stops: the copies
     // held, and whatever was added after them, are dropped (their finishes
-    // do not run), and the flush returns it.
+    // do not run), and the flush returns it; a copy added later fails with
+    // it at once.
     void setBeforeRelease(std::function<host::Status()> hook) { beforeRelease_ = std::move(hook); }
     bool holding(const std::string& key) { return work_.work().keptBack(key); }
 
@@ -154,6 +155,9 @@ class TargetCopies {
     // Destinations of copies added and not yet named: their last piece of work.
     SequencesByHash unnamed_;
     std::optional<host::Failure> devicesFailure_;
+    // Why the hook failed, once it has: no copy added since may begin, since
+    // nothing the hook keeps could vouch for it.
+    std::optional<host::Failure> hookFailure_;
     std::size_t maxWritten_ = 0;
     bool finishing_ = false;  // finishes are running: one they call adds no run of its own
     std::chrono::steady_clock::time_point firstWaiting_{};

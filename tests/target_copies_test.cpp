@@ -185,6 +185,29 @@ TEST_P(TargetCopiesTest, AFailingHookDropsOnlyTheCopiesHeldForIt) {
     EXPECT_FALSE(there("held.txt"));
 }
 
+// The failing hook is called by the flush a copy's reads make, as it is
+// added: that copy, and any after it, fail with it rather than begin unheld.
+TEST_P(TargetCopiesTest, ACopyAddedWhenTheHookHasFailedIsNeverWritten) {
+    folder.write("src/held.txt", "held");
+    folder.write("src/late.txt", "late");
+    auto copies = make();
+    copies.setBeforeRelease([] {
+        return host::Status(host::Failure{"cannot write", "journal", EIO, {}});
+    });
+    copies.holdUntilFlushed();
+    add(copies, "held.txt", "held.txt");
+    copies.holdUntilFlushed();
+    copies.add({src + "/late.txt", "", "late.txt", true, "/late.txt", {"/held.txt"}, 0},
+               [this](const CopyEnd& end) {
+                   ends.push_back(end.failure ? "late.txt " + end.failure->message() : "late.txt");
+               });
+    static_cast<void>(copies.finishAll());
+    ASSERT_EQ(ends.size(), 1u);
+    EXPECT_TRUE(ends[0].starts_with("late.txt cannot write")) << ends[0];
+    EXPECT_FALSE(there("late.txt"));
+    EXPECT_FALSE(there("held.txt"));
+}
+
 // The flat table of copies not yet named answers as a map does, through
 // collisions, probes that wrap past the table's end, and growth: rounds of
 // random steps on 63 random hashes (a table at its fullest, crowded in other
