@@ -138,6 +138,14 @@ struct TargetCopies::Entry {
     // The copy's piece of ordered work (-1 until handed over); a turn's:
     // the number of the next piece when it was added.
     long piece = -1;
+
+    // Ends the copy as failed, letting go of its file.
+    void fail(host::Failure failure) {
+        staged.reset();
+        state = State::Ended;
+        end.how = CopyEnd::How::Failed;
+        end.failure = std::make_shared<const host::Failure>(std::move(failure));
+    }
 };
 
 struct TargetCopies::BatchSlot {
@@ -189,9 +197,7 @@ void TargetCopies::add(TargetCopy copy, Finish finish) {
         // The flush the reads above made may have been the one that failed:
         // the holding has ended, and this copy would begin unheld.
         added.piece = work_.work().added();
-        added.state = Entry::State::Ended;
-        added.end.how = CopyEnd::How::Failed;
-        added.end.failure = std::make_shared<const host::Failure>(*hookFailure_);
+        added.fail(*hookFailure_);
         finishEnded();
         return;
     }
@@ -268,12 +274,10 @@ void TargetCopies::written(Batch& batch) {
             written_.push_back(slot.sequence);
             continue;
         }
-        copy.state = Entry::State::Ended;
-        if (slot.begun) {
-            copy.end.how = CopyEnd::How::Failed;
-            copy.end.failure =
-                std::make_shared<const host::Failure>(std::move(*slot.written).error());
-        }
+        if (slot.begun)
+            copy.fail(std::move(*slot.written).error());
+        else
+            copy.state = Entry::State::Ended;
         unnamed_.eraseIf(copy.key, slot.sequence);
     }
     // Its room serves a later batch: a batch's slots are one large block,
@@ -349,10 +353,7 @@ void TargetCopies::namedOne(long sequence, const host::Status& result) {
     Entry& copy = entry(sequence);
     unnamed_.eraseIf(copy.key, sequence);
     if (!result) {
-        copy.staged.reset();
-        copy.state = Entry::State::Ended;
-        copy.end.how = CopyEnd::How::Failed;
-        copy.end.failure = std::make_shared<const host::Failure>(result.error());
+        copy.fail(result.error());
         return;
     }
     devices_.notePublished(*copy.staged);
@@ -369,10 +370,7 @@ host::Status TargetCopies::flush() {
     const auto forget = [&](Entry& copy, long sequence) { unnamed_.eraseIf(copy.key, sequence); };
     const auto fail = [&](long sequence, const host::Failure& failure) {
         Entry& copy = entry(sequence);
-        copy.staged.reset();
-        copy.state = Entry::State::Ended;
-        copy.end.how = CopyEnd::How::Failed;
-        copy.end.failure = std::make_shared<const host::Failure>(failure);
+        copy.fail(failure);
         forget(copy, sequence);
     };
     const bool devicesFlushed = status.has_value();

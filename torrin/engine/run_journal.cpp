@@ -8,6 +8,19 @@
 
 namespace torrin {
 
+namespace {
+
+// Keeps `text`, read from `path`, beside it as "<path>.set-aside" for the user
+// to look at before the run writes the file anew; that path.
+host::Result<std::string> setAside(const std::string& path, const std::string& text) {
+    std::string aside = path + ".set-aside";
+    if (host::Status kept = host::writeFileAtomically(aside, text, true); !kept)
+        return kept.error();
+    return aside;
+}
+
+}  // namespace
+
 RunJournal::RunJournal(std::string journal, std::string retryList, bool dryRun)
     : journal_(std::move(journal)), retryList_(std::move(retryList)), dryRun_(dryRun) {}
 
@@ -29,10 +42,9 @@ host::Status RunJournal::open(const JournalHeader& header) {
         } else if (!dryRun_) {
             // Another target, other sources or another threshold: kept for
             // whoever wants to look, and this run starts afresh.
-            const std::string aside = journal_ + ".set-aside";
-            if (const host::Status kept = host::writeFileAtomically(aside, *earlier, true); !kept)
-                return kept;
-            notes_.push_back("上次中断的复制与当前设置不符，其记录已另存为:" + aside);
+            const host::Result<std::string> aside = setAside(journal_, *earlier);
+            if (!aside) return aside.error();
+            notes_.push_back("上次中断的复制与当前设置不符，其记录已另存为:" + *aside);
         }
     } else if (host::fileExists(journal_)) {
         return earlier.error();
@@ -46,10 +58,9 @@ host::Status RunJournal::open(const JournalHeader& header) {
             if (!read.whole) {
                 std::string note = "待重试的失败记录有损坏，可读的记录仍将重试";
                 if (!dryRun_) {
-                    const std::string aside = retryList_ + ".set-aside";
-                    if (host::Status kept = host::writeFileAtomically(aside, *list, true); !kept)
-                        return kept;
-                    note += "，原文件已另存为:" + aside;
+                    const host::Result<std::string> aside = setAside(retryList_, *list);
+                    if (!aside) return aside.error();
+                    note += "，原文件已另存为:" + *aside;
                 }
                 notes_.push_back(std::move(note));
             }
