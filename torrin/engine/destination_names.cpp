@@ -5,9 +5,13 @@
 namespace torrin {
 
 std::string fzmccf(const host::TargetFolder& folder, const std::string& fname,
-                   const std::function<bool(const std::string& name)>& claimed) {
+                   const std::function<bool(const std::string& name)>& claimed,
+                   const std::function<void(const std::string& name)>& seen) {
     const auto taken = [&](const std::string& name) {
-        return (claimed && claimed(name)) || folder.nameTaken(name);
+        if (claimed && claimed(name)) return true;
+        if (!folder.nameTaken(name)) return false;
+        if (seen) seen(name);
+        return true;
     };
     if (!taken(fname)) return fname;
     for (unsigned long long counter = 0;; ++counter) {

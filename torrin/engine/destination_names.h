@@ -16,8 +16,10 @@ namespace torrin {
 // or a dangling link too) has in `folder`'s destination
 // (host::TargetFolder::nameTaken) and that `claimed`, asked first when given,
 // does not say a copy not yet made has claimed. `claimed` may also wait for
-// the copies under way to that name to land.
+// the copies under way to that name to land. `seen`, when given, is told each
+// name an entry of the folder has taken, as it is passed over.
 std::string fzmccf(const host::TargetFolder& folder, const std::string& fname,
-                   const std::function<bool(const std::string& name)>& claimed = {});
+                   const std::function<bool(const std::string& name)>& claimed = {},
+                   const std::function<void(const std::string& name)>& seen = {});
 
 }  // namespace torrin

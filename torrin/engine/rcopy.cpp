@@ -268,16 +268,18 @@ class CopyRun {
     bool copiedByEarlierRun(const host::TargetFolder& folder, const std::string& name,
                             const host::FileStatus& source) const {
         if (journal_.resumed()) return false;
-        const std::optional<host::FileStatus> there = folder.statusOf(name);
-        return there && there->length == source.length && there->modified == source.modified &&
-               there->created < systemStart_;
+        const std::optional<host::FileStatus> there = sameCopyIn(folder, name, source);
+        return there && there->created < systemStart_;
     }
-    // Whether `name` in `folder` is a file with `source`'s length and
+    // The file `name` in `folder` when it has `source`'s length and
     // modification time, whoever made it.
-    static bool sameCopyIn(const host::TargetFolder& folder, const std::string& name,
-                           const host::FileStatus& source) {
-        const std::optional<host::FileStatus> there = folder.statusOf(name);
-        return there && there->length == source.length && there->modified == source.modified;
+    static std::optional<host::FileStatus> sameCopyIn(const host::TargetFolder& folder,
+                                                      const std::string& name,
+                                                      const host::FileStatus& source) {
+        std::optional<host::FileStatus> there = folder.statusOf(name);
+        if (there && (there->length != source.length || there->modified != source.modified))
+            there.reset();
+        return there;
     }
     // A dry run's look at a destination as it is, if it is there: opening it
     // makes nothing, and one that cannot be opened has no name taken.
@@ -481,7 +483,7 @@ class CopyRun {
         // in walk order before this one decides, as it does one at a time.
         const auto copiedBefore = [&](const host::TargetFolder& folder,
                                       const std::string& candidate) {
-            return byChangeAlone ? sameCopyIn(folder, candidate, *status)
+            return byChangeAlone ? sameCopyIn(folder, candidate, *status).has_value()
                                  : copiedByEarlierRun(folder, candidate, *status);
         };
         if (!name.empty() || run_.replace) {
@@ -494,19 +496,24 @@ class CopyRun {
         } else if (dryRun()) {
             const host::TargetFolder& existing = existingDestination(*filenp);
             bool copied = false;
-            name = fzmccf(existing, ls_filename, [&](const std::string& candidate) {
-                if (planned_.contains(keyPrefix + host::sameFileKey(candidate))) return true;
-                copied = copied || copiedBefore(existing, candidate);
-                return false;
-            });
+            name = fzmccf(
+                existing, ls_filename,
+                [&](const std::string& candidate) {
+                    return planned_.contains(keyPrefix + host::sameFileKey(candidate));
+                },
+                [&](const std::string& taken) {
+                    copied = copied || copiedBefore(existing, taken);
+                });
             if (copied) return;
         } else {
             bool copied = false;
-            name = fzmccf(target_, ls_filename, [&](const std::string& candidate) {
-                copies_.settle(keyPrefix + host::sameFileKey(candidate));
-                copied = copied || copiedBefore(target_, candidate);
-                return false;
-            });
+            name = fzmccf(
+                target_, ls_filename,
+                [&](const std::string& candidate) {
+                    copies_.settle(keyPrefix + host::sameFileKey(candidate));
+                    return false;
+                },
+                [&](const std::string& taken) { copied = copied || copiedBefore(target_, taken); });
             if (copied) return;
         }
         if (dryRun()) {
