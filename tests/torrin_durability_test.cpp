@@ -40,6 +40,15 @@ using testing_support::differences;
 using testing_support::Tree;
 using testing_support::treeOf;
 
+// Settings copying `folder`/src into `folder`/target under `threshold`,
+// sub-folder structure; `extra` holds further keys ("sfth=n\r\n").
+void writeSettings(const TempFolder& folder, const std::string& threshold,
+                   const std::string& extra = {}) {
+    folder.write("confi9.ini", "[other]\r\nmpath=" + (folder / "target") + "\r\nfdt=" + threshold +
+                                   "\r\nypath1=" + (folder / "src") + "\r\n" + extra +
+                                   "qmljg=n\r\n");
+}
+
 // A settings folder with a source tree of which every file qualifies, given
 // twice as a source row (so the second pass makes numbered names), and a
 // target that already holds two of its names: a run chooses "0a.txt",
@@ -141,9 +150,7 @@ TEST(RetryList, FailuresAreCopiedByTheNextRunAlthoughTheThresholdMovedOn) {
     for (const char* name : {"locked.txt", "closed/inside.txt", "gone.txt", "fine.txt"})
         TempFolder::setModified(folder.write(std::string("src/") + name, name), kModified);
     folder.mkdir("target");
-    folder.write("confi9.ini", "[other]\r\nmpath=" + (folder / "target") +
-                                   "\r\nfdt=2039-01-01 00:00:00\r\nypath1=" + (folder / "src") +
-                                   "\r\nqmljg=n\r\n");
+    writeSettings(folder, "2039-01-01 00:00:00");
     hardening::giveToNobody(folder.path());
     host::FixedClock clock(kModified + 86400);
     host::ScopedClock useClock(clock);
@@ -229,9 +236,7 @@ TEST(RetryList, EveryReadableFailureIsTriedAndADamagedListIsKeptAside) {
         const std::string text = c.damage(torrin::retryListText(kept));
         folder.write(std::string(host::baseName(app.retryList())), text);
         folder.mkdir("target");
-        folder.write("confi9.ini", "[other]\r\nmpath=" + (folder / "target") +
-                                       "\r\nfdt=2030-01-01 00:00:00\r\nypath1=" + (folder / "src") +
-                                       "\r\nqmljg=n\r\n");
+        writeSettings(folder, "2030-01-01 00:00:00");
         host::FixedClock clock(2208988800);
         host::ScopedClock useClock(clock);
         std::ostringstream errors;
@@ -260,9 +265,7 @@ TEST(ReplacingOff, AFileDatedInTheFutureIsCopiedOnceOverThreeRuns) {
     constexpr std::time_t kNow = 2208988800;  // 2040-01-01
     TempFolder::setModified(folder.write("src/IMG_0001.JPG", "picture"), kNow + 365 * 86400);
     folder.mkdir("target");
-    folder.write("confi9.ini", "[other]\r\nmpath=" + (folder / "target") +
-                                   "\r\nfdt=2001-01-01 00:00:00\r\nypath1=" + (folder / "src") +
-                                   "\r\nsfth=n\r\nqmljg=n\r\n");
+    writeSettings(folder, "2001-01-01 00:00:00", "sfth=n\r\n");
     host::FixedClock clock(kNow);
     host::ScopedClock useClock(clock);
     for (int night = 0; night < 3; ++night) {
@@ -300,10 +303,8 @@ TEST(OldTimes, FilesMovedOrLinkedInAreCopiedOnce) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     std::filesystem::rename(folder / "outside/moved.txt", folder / "src/moved.txt");
     std::filesystem::create_hard_link(folder / "outside/linked.txt", folder / "src/linked.txt");
-    const std::string profile = "[other]\r\nmpath=" + (folder / "target") + "\r\nfdt=" + threshold +
-                                "\r\nypath1=" + (folder / "src") + "\r\nsfth=n\r\nqmljg=n\r\n";
     for (int run = 0; run < 2; ++run) {
-        folder.write("confi9.ini", profile);  // the same threshold again
+        writeSettings(folder, threshold, "sfth=n\r\n");  // the same threshold again
         if (run == 1) ::chmod((folder / "src/moved.txt").c_str(), 0600);
         std::ostringstream errors;
         EXPECT_EQ(torrin::runUnattended(app, errors), torrin::kExitAllCopied) << errors.str();
