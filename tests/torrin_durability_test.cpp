@@ -62,7 +62,7 @@ class Backup {
             folder.write("src/" + name, "bytes of " + name + std::string(i * 97, 'x'));
         }
         folder.write("src/a.txt", "new a");
-        folder.write("target/a.txt", "old a");
+        folder.write("target/a.txt", "older a");
         folder.write("target/sub/f0.txt", "old f0");
         folder.write("confi9.ini", "[other]\r\nmpath=" + (folder / "target") +
                                        "\r\nfdt=2001-01-01 00:00:00\r\nypath1=" + (folder / "src") +
