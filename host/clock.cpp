@@ -17,6 +17,10 @@ std::atomic<const Clock*> currentClock{&systemClock};
 
 }  // namespace
 
+std::optional<Clock::SinceBoot> Clock::sinceBoot() const {
+    return systemSinceBoot();
+}
+
 const Clock& clock() noexcept {
     return *currentClock.load();
 }

@@ -2,7 +2,9 @@
 // byte for byte.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 
 namespace host {
@@ -12,7 +14,18 @@ class Clock {
     virtual ~Clock() = default;
     // Seconds since the epoch.
     virtual std::time_t now() const = 0;
+    // Which start of the system this is, and the seconds since it: a clock
+    // that setting the time does not move, so that a run can tell the time
+    // was set back since the last one. nullopt where the system does not say.
+    struct SinceBoot {
+        std::string boot;
+        std::int64_t seconds = 0;
+    };
+    virtual std::optional<SinceBoot> sinceBoot() const;
 };
+
+// The system's own, for Clock::sinceBoot.
+std::optional<Clock::SinceBoot> systemSinceBoot();
 
 // The clock in use: the system clock unless a test has installed another.
 const Clock& clock() noexcept;
@@ -34,9 +47,13 @@ class FixedClock : public Clock {
     explicit FixedClock(std::time_t at) noexcept : at_(at) {}
     std::time_t now() const override { return at_; }
     void set(std::time_t at) noexcept { at_ = at; }
+    // Unknown unless set.
+    std::optional<SinceBoot> sinceBoot() const override { return sinceBoot_; }
+    void setSinceBoot(std::optional<SinceBoot> since) { sinceBoot_ = std::move(since); }
 
   private:
     std::time_t at_;
+    std::optional<SinceBoot> sinceBoot_;
 };
 
 // `seconds` since the epoch as local "yyyy-mm-dd hh:mm:ss".

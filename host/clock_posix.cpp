@@ -54,3 +54,20 @@ long utcOffsetSeconds() noexcept {
 }
 
 }  // namespace host
+
+namespace host {
+
+std::optional<Clock::SinceBoot> systemSinceBoot() {
+    std::FILE* file = std::fopen("/proc/sys/kernel/random/boot_id", "r");
+    if (!file) return std::nullopt;
+    char boot[64] = {};
+    const bool read = std::fgets(boot, sizeof boot, file) != nullptr;
+    std::fclose(file);
+    timespec since{};
+    if (!read || ::clock_gettime(CLOCK_BOOTTIME, &since) != 0) return std::nullopt;
+    std::string id(boot);
+    while (!id.empty() && (id.back() == '\n' || id.back() == '\r')) id.pop_back();
+    return Clock::SinceBoot{std::move(id), static_cast<std::int64_t>(since.tv_sec)};
+}
+
+}  // namespace host

@@ -60,3 +60,13 @@ long utcOffsetSeconds() noexcept {
 }
 
 }  // namespace host
+
+namespace host {
+
+// Windows names no boot the way Linux does; a run there relies on the
+// threshold check against the present alone.
+std::optional<Clock::SinceBoot> systemSinceBoot() {
+    return std::nullopt;
+}
+
+}  // namespace host

@@ -27,6 +27,7 @@
 #include "host/ini.h"
 #include "host/progress.h"
 #include "support/file_trees.h"
+#include "support/mounted.h"
 #include "support/temp_folder.h"
 #include "torrin/engine/run_records.h"
 #include "torrin/torapp.h"
@@ -312,6 +313,127 @@ TEST(OldTimes, FilesMovedOrLinkedInAreCopiedOnce) {
                   (Tree{{"/moved.txt", "moved"}, {"/linked.txt", "linked"}}))
             << "run " << run;
     }
+}
+
+// A stored threshold that lies ahead of the clock (stored while the clock was
+// a year fast), that was stored in another zone, or before the clock was set
+// back: the files changed since are still copied.
+TEST(Clock, AThresholdFromAClockAheadAnotherZoneOrSetBackLosesNothing) {
+    TempFolder folder;
+    const torrin::torapp app(folder.path());
+    folder.mkdir("target");
+    constexpr std::time_t kNow = 2208988800, kDay = 86400;  // 2040-01-01
+    host::FixedClock clock(kNow);
+    host::ScopedClock useClock(clock);
+    const auto run = [&](std::time_t at, const std::string& file, std::time_t modified) {
+        clock.set(at);
+        if (!file.empty()) TempFolder::setModified(folder.write("src/" + file, file), modified);
+        std::ostringstream errors;
+        const int status = torrin::runUnattended(app, errors);
+        EXPECT_EQ(host::iniRead(app.profile(), "other", "fdt", ""), host::localTimeText(at - 1));
+        return status;
+    };
+    const auto copied = [&](const std::string& file) {
+        return std::filesystem::exists(folder / ("target/" + file));
+    };
+    writeSettings(folder, "2001-01-01 00:00:00");
+    EXPECT_EQ(run(kNow + 365 * kDay, "a", kNow - 100), torrin::kExitAllCopied);
+    // The clock corrected: the threshold of the run before counts.
+    EXPECT_EQ(run(kNow + kDay, "b", kNow + 3600), torrin::kExitSomeFailed);
+    EXPECT_TRUE(copied("b"));
+    const std::string log = host::gbkToUtf8(TempFolder::read(app.logfile()));
+    EXPECT_NE(log.find("不可信:" + host::localTimeText(kNow + 365 * kDay - 1) +
+                       "；改用上次可信的复制条件时间:2001-01-01 00:00:00"),
+              std::string::npos)
+        << log;
+    // No state to fall back on: every copy missing is made, no other.
+    std::filesystem::remove(app.stateFile());
+    writeSettings(folder, host::localTimeText(kNow + 10 * kDay));
+    EXPECT_EQ(run(kNow + 2 * kDay, "c", kNow), torrin::kExitSomeFailed);
+    EXPECT_TRUE(copied("c"));
+    EXPECT_TRUE(host::gbkToUtf8(TempFolder::read(app.logfile()))
+                    .ends_with("成功复制全部应复制的文件数:1\r\n结束时间:" +
+                               host::localTimeText(kNow + 2 * kDay) + "\r\n"));
+    // Stored at 08:00 in UTC+8 and read in UTC: the instant, not the text.
+    const std::string zone = std::getenv("TZ") ? std::getenv("TZ") : "";
+    ::setenv("TZ", "CST-8", 1);
+    ::tzset();
+    EXPECT_EQ(run(kNow + 3 * kDay, "", 0), torrin::kExitAllCopied);
+    ::setenv("TZ", "GMT0", 1);
+    ::tzset();
+    EXPECT_EQ(run(kNow + 3 * kDay + 7200, "d", kNow + 3 * kDay + 3600), torrin::kExitAllCopied);
+    EXPECT_TRUE(copied("d"));
+    // Set back 20 s within one start of the system (a fast clock NTP
+    // corrected): a file saved since carries a time before the threshold.
+    clock.setSinceBoot(host::Clock::SinceBoot{"boot", 1000});
+    EXPECT_EQ(run(kNow + 4 * kDay, "", 0), torrin::kExitAllCopied);
+    clock.setSinceBoot(host::Clock::SinceBoot{"boot", 1100});
+    EXPECT_EQ(run(kNow + 4 * kDay + 80, "e", kNow + 4 * kDay - 10), torrin::kExitAllCopied);
+    EXPECT_TRUE(copied("e"));
+    EXPECT_NE(
+        host::gbkToUtf8(TempFolder::read(app.logfile())).find("系统时间在上次复制后被调回20秒"),
+        std::string::npos);
+    zone.empty() ? ::unsetenv("TZ") : ::setenv("TZ", zone.c_str(), 1);
+    ::tzset();
+}
+
+// A target or a source row that was a disk's mount point and now is an
+// empty folder (the disk not plugged in), or that is on another disk than
+// last time: not used, status 2, no threshold stored. Once the disk is back,
+// the next run copies what was left; a new disk the user accepts is used.
+TEST(SameDisks, AFolderWhoseDiskIsAbsentOrAnotherIsNotUsed) {
+    TempFolder folder;
+    const torrin::torapp app(folder.path());
+    const std::string target = folder.mkdir("target"), stick = folder.mkdir("stick");
+    testing_support::Mounted targetDisk("ext4", folder / "target.img", target);
+    SKIP_UNLESS_MOUNTED("ext4", targetDisk);
+    auto stickDisk = std::make_unique<testing_support::Mounted>("tmpfs", "", stick);
+    SKIP_UNLESS_MOUNTED("tmpfs", *stickDisk);
+    writeSettings(folder, "2001-01-01 00:00:00", "ypath2=" + stick + "\r\n");
+    folder.write("src/a", "a");
+    folder.write("stick/s", "s");
+    const auto run = [&](int status, const std::string& line) {
+        const std::string before = host::iniRead(app.profile(), "other", "fdt", "");
+        std::ostringstream errors;
+        EXPECT_EQ(torrin::runUnattended(app, errors), status) << errors.str();
+        if (line.empty()) return;
+        EXPECT_NE(errors.str().find(line), std::string::npos) << errors.str();
+        EXPECT_NE(host::gbkToUtf8(TempFolder::read(app.logfile())).find(line), std::string::npos);
+        EXPECT_EQ(host::iniRead(app.profile(), "other", "fdt", ""), before);
+    };
+    const auto copied = [&](const std::string& file) {
+        return std::filesystem::exists(target + "/" + file);
+    };
+    run(torrin::kExitAllCopied, "");
+    ASSERT_TRUE(copied("a") && copied("s"));
+    ASSERT_EQ(::umount2(target.c_str(), 0), 0);
+    targetDisk.mounted = false;
+    folder.write("src/b", "b");
+    run(torrin::kExitCheckFailed,
+        "目标文件夹原是一个磁盘的挂载点，现在该磁盘不在，本次未运行:" + target);
+    EXPECT_TRUE(std::filesystem::is_empty(target));
+    ASSERT_EQ(testing_support::Mounted::run("mount -o loop '" + (folder / "target.img") + "' '" +
+                                            target + "'"),
+              0);
+    targetDisk.mounted = true;
+    ASSERT_EQ(::umount2(stick.c_str(), 0), 0);
+    stickDisk->mounted = false;
+    run(torrin::kExitCheckFailed,
+        "源文件夹原是一个磁盘的挂载点，现在该磁盘不在，未复制，复制条件时间未更新:" + stick);
+    EXPECT_TRUE(copied("b"));
+    stickDisk = std::make_unique<testing_support::Mounted>("tmpfs", "", stick);
+    folder.write("stick/t", "t");
+    run(torrin::kExitCheckFailed,
+        "源文件夹现在所在的磁盘与上次复制时不同，未复制，复制条件时间未更新:" + stick);
+    EXPECT_FALSE(copied("t"));
+    // The user takes the new stick (the window's question): it is used and remembered.
+    torrin::RunDescription accepted =
+        torrin::runFromSettings(torrin::loadSettings(app.profile()), app);
+    accepted.acceptChangedDisks = true;
+    host::NullProgress quiet;
+    EXPECT_TRUE(torrin::rcopy(accepted, quiet).disksChanged.empty());
+    EXPECT_TRUE(copied("t"));
+    run(torrin::kExitAllCopied, "");
 }
 
 // One run at a time per settings folder: a second one changes nothing, logs

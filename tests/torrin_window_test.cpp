@@ -15,12 +15,14 @@
 #include <QTimer>
 
 #include <set>
+#include <sstream>
 #include <stdexcept>
 #include <tuple>
 #include <vector>
 
 #include "grid/qt/grid_model.h"
 #include "grid/qt/grid_view.h"
+#include "host/clock.h"
 #include "host/desktop.h"
 #include "host/encoding.h"
 #include "host/fault_injection.h"
@@ -29,6 +31,7 @@
 #include "support/temp_folder.h"
 #include "tests/support/scripted_host.h"
 #include "tests/support/window_controls.h"
+#include "torrin/engine/run_records.h"
 #include "torrin/window/w_copy.h"
 
 using testing_support::TempFolder;
@@ -376,6 +379,35 @@ TEST_F(CopyWindowRun, AScheduledRunsThresholdSurvivesTheWindowAndItsStart) {
     scheduled.release();
     window->close();
     EXPECT_EQ(stored("fdt"), "2024-06-07 08:09:10");
+}
+
+// 开始复制 with the threshold as the window showed it uses the one stored
+// now (a scheduled run has moved it on since the window opened), and a
+// target the last run found on another disk is used only once the user
+// accepts it, which an unattended run then remembers.
+TEST_F(CopyWindowRun, AStartReadsTheStoredThresholdAndAsksAboutAnotherDisk) {
+    writeProfile("[other]\r\nfdt=2001-01-01 00:00:00\r\nmpath=" + (folder / "target") +
+                 "\r\nypath1=" + (folder / "src") + "\r\nqmljg=n\r\n");
+    auto window = openWindow();
+    // Stored after the files were made: only b.txt, dated ahead, is newer.
+    const std::time_t now = std::time(nullptr);
+    TempFolder::setModified(folder / "src/sub/b.txt", now + 3600);
+    ASSERT_TRUE(host::iniWrite(app.profile(), "other", "fdt", host::localTimeText(now + 1)));
+    torrin::RunState state;
+    state.disks.push_back({true, folder / "target", "uuid=x;serial=x;fsid=x;dev=x", false});
+    folder.write("confi9.state", torrin::runStateText(state));
+    click(*window, "cb_1");
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_NE(host.messages[0].text.find("以下文件夹所在的磁盘与上次复制时不同：\n目标文件夹"),
+              std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(folder / "target/sub/b.txt"));
+
+    host.questionAnswers = {host::kButtonOk};
+    click(*window, "cb_1");
+    EXPECT_TRUE(std::filesystem::exists(folder / "target/sub/b.txt"));
+    EXPECT_FALSE(std::filesystem::exists(folder / "target/a.txt"));
+    std::ostringstream errors;
+    EXPECT_EQ(torrin::runUnattended(app, errors), torrin::kExitAllCopied) << errors.str();
 }
 
 // Closing the window while a run copies stops the run after the files under

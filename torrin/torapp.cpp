@@ -41,6 +41,10 @@ std::string torapp::retryList() const {
     return host::joinPath(ap_path_, kRetryFileName);
 }
 
+std::string torapp::stateFile() const {
+    return host::joinPath(ap_path_, kStateFileName);
+}
+
 bool isUnattended(std::string_view commandLine) {
     return base::trim(commandLine) == "exit";
 }
@@ -91,14 +95,16 @@ Everything it reads and writes lies in the folder it is started in:
   confi9.lock     held while a run works: one run at a time per folder
   confi9.journal  the run in progress; a killed run is continued by the next
   confi9.retry    the failed copies, tried again by the next run
+  confi9.state    the last threshold's instant and the disks the run used
 
 Exit status of "torrin exit":
   0  every qualifying file was copied (also when none qualified)
   1  at least one copy failed, or a folder could not be read; the log lists
-     them
+     them; or the stored threshold lay after now and was not trusted
   2  the run did not run or could not finish its records: a check failed
-     (threshold, source folders, target folder), another run holds this
-     folder, or the folder takes no writes (lock, journal, threshold)
+     (threshold, source folders, target folder, a folder not on the disk of
+     last time), another run holds this folder, or the folder takes no
+     writes (lock, journal, threshold)
   3  an unexpected error, or log.txt could not be written (the run ran;
      standard error says what the log lacks)
   130  stopped by SIGINT (Ctrl+C): the copies under way end, no threshold is
@@ -160,13 +166,15 @@ RunDescription runFrom(const RunChoices& choices, const torapp& app) {
     if (!host::faults::journalSwitchedOff()) {
         run.journal = app.journal();
         run.retryList = app.retryList();
+        run.stateFile = app.stateFile();
     }
+    run.thresholdIsStored = choices.thresholdIsStored;
     return run;
 }
 
 RunDescription runFromSettings(const Settings& settings, const torapp& app) {
     return runFrom({storedSourceFolders(settings), settings.mpath, settings.fdt, settings.sfth,
-                    settings.qmljg, settings.bkycwj},
+                    settings.qmljg, settings.bkycwj, true},
                    app);
 }
 
@@ -202,6 +210,9 @@ void reportRun(std::ostream& errors, const torapp& app, const RunResult& result)
             list(result.folders, result.foldersLeftOut);
         }
         if (!result.storeFailure.empty()) errors << "torrin: " << result.storeFailure << "\n";
+        for (const std::string& line : result.disksChanged) errors << "torrin: " << line << "\n";
+        if (!result.thresholdDistrusted.empty())
+            errors << "torrin: " << result.thresholdDistrusted << "\n";
         if (result.stopped)
             errors << "torrin: stopped by " << host::stopSignalName(host::stopSignalStatus())
                    << " after " << result.cgcs << " copies; the next run continues the copy\n";
@@ -238,12 +249,19 @@ int runDryRun(const torapp& app, std::ostream& out, std::ostream& errors) {
     };
     host::NullProgress quiet;
     const RunResult result = rcopy(run, quiet);
+    if (!result.refusal.empty()) {
+        errors << "torrin: the run would not start: " << result.refusal << "\n";
+        return kExitCheckFailed;
+    }
+    if (!result.thresholdDistrusted.empty())
+        errors << "torrin: " << result.thresholdDistrusted << "\n";
+    for (const std::string& line : result.disksChanged) errors << "torrin: " << line << "\n";
     out << result.cgcs << (result.cgcs == 1 ? " file" : " files") << " would be copied\n";
     for (const ReportedFailure& failure : result.failures)
         errors << "torrin: would fail: " << base::quotedName(failure.path) << ": " << failure.reason
                << "\n";
     out.flush();
-    return out ? kExitAllCopied : kExitCheckFailed;
+    return out && result.disksChanged.empty() ? kExitAllCopied : kExitCheckFailed;
 }
 
 int runUnattended(const torapp& app, std::ostream& errors) {
@@ -263,12 +281,14 @@ int runUnattended(const torapp& app, std::ostream& errors) {
         host::NullProgress none;
         host::StopOnSignals quiet(none);
         const RunResult result = rcopy(runFromSettings(settings, app), quiet);
-        const int status = !result.refusal.empty() || !result.storeFailure.empty()
-                               ? kExitCheckFailed
-                           : result.stopped                               ? host::stopSignalStatus()
-                           : !result.logFailure.empty()                   ? kExitLogUnwritable
-                           : result.cccs > 0 || result.foldersLeftOut > 0 ? kExitSomeFailed
-                                                                          : kExitAllCopied;
+        const int status =
+            !result.refusal.empty() || !result.storeFailure.empty() || !result.disksChanged.empty()
+                ? kExitCheckFailed
+            : result.stopped             ? host::stopSignalStatus()
+            : !result.logFailure.empty() ? kExitLogUnwritable
+            : result.cccs > 0 || result.foldersLeftOut > 0 || !result.thresholdDistrusted.empty()
+                ? kExitSomeFailed
+                : kExitAllCopied;
         if (status != kExitAllCopied) reportRun(errors, app, result);
         return status;
     } catch (...) {

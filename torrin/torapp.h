@@ -32,6 +32,7 @@ class torapp {
     std::string lockfile() const;
     std::string journal() const;
     std::string retryList() const;
+    std::string stateFile() const;
 
   private:
     std::string ap_path_;
@@ -86,6 +87,8 @@ struct RunChoices {
     std::string sfth;    // replace existing files
     std::string qmljg;   // full folder structure
     std::string bkycwj;  // hidden files included
+    // `threshold` is the stored one, not one the user typed (rcopy.h).
+    bool thresholdIsStored = false;
 };
 // The one builder of a run, for the unattended start and the window alike.
 // Empty or blank source rows are left out: an empty folder text would walk

@@ -16,10 +16,13 @@ inline constexpr std::string_view kSettingsSection = "other";
 inline constexpr std::string_view kSettingsFileName = "confi9.ini";
 inline constexpr std::string_view kLogFileName = "log.txt";
 // Beside the settings: the lock that lets one run at a time use them, the
-// journal of the run in progress and the failures to try again.
+// journal of the run in progress, the failures to try again and the state
+// of the last run.
 inline constexpr std::string_view kLockFileName = "confi9.lock";
 inline constexpr std::string_view kJournalFileName = "confi9.journal";
 inline constexpr std::string_view kRetryFileName = "confi9.retry";
+// The state of the last run: its threshold's instant, the disks it used.
+inline constexpr std::string_view kStateFileName = "confi9.state";
 
 struct Settings {
     std::string mpath;  // target folder

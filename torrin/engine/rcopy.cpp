@@ -21,6 +21,7 @@
 #include "torrin/engine/destination_names.h"
 #include "torrin/engine/folder_read_ahead.h"
 #include "torrin/engine/run_journal.h"
+#include "torrin/engine/run_state.h"
 #include "torrin/engine/threshold.h"
 
 namespace torrin {
@@ -82,7 +83,12 @@ class CopyRun {
     CopyRun(const RunDescription& run, host::ProgressSink& progress)
         : run_(run),
           progress_(progress),
-          runThreshold_(run.threshold),
+          state_(run.stateFile.empty() ? RunState{} : readRunState(run.stateFile)),
+          inForce_(run.thresholdIsStored && !run.stateFile.empty()
+                       ? thresholdInForce(state_, run.threshold, host::clock().now(),
+                                          host::clock().sinceBoot())
+                       : givenThreshold(run.threshold)),
+          runThreshold_(inForce_.text, inForce_.instant),
           threshold_(&runThreshold_),
           target_(run.target),
           journal_(run.journal, run.retryList, dryRun()),
@@ -94,16 +100,22 @@ class CopyRun {
     RunResult rcopy() {
         // One second back: a file changed later in the same second as the start,
         // after the walk passed it, is still newer than the stored threshold.
-        result_.startTime = host::localTimeText(host::clock().now() - 1);
-        if (!openRecords()) return result_;
+        startInstant_ = host::clock().now() - 1;
+        startSinceBoot_ = host::clock().sinceBoot();
+        result_.startTime = host::localTimeText(startInstant_);
+        if (!checkDisks() || !openRecords()) return result_;
         writeLog("开始时间:" + result_.startTime);
-        writeLog("copy源文件修改日期（或创建日期）大于:" + run_.threshold);
+        writeLog("copy源文件修改日期（或创建日期）大于:" + runThreshold_.text());
+        for (const std::string* line : {&inForce_.movedBack, &inForce_.distrusted})
+            if (!line->empty()) writeLog(*line);
+        result_.thresholdDistrusted = inForce_.distrusted;
+        for (const std::string& line : result_.disksChanged) writeLog(line);
         for (const std::string& note : journal_.notes()) writeLog(note);
 
         retryEarlierFailures();
         for (const std::string& row : run_.sourceFolders) {
             // An empty or blank row would walk the whole file system from its root.
-            if (stopping() || base::trim(row).empty()) continue;
+            if (stopping() || base::trim(row).empty() || leftOut(row)) continue;
             if (!beginRow(row, runThreshold_)) continue;
             ue_dir(ls_path1_, std::string());
         }
@@ -149,7 +161,7 @@ class CopyRun {
     // copies would copy them again, or lose them, after a kill.
     bool openRecords() {
         if (!journal_.kept()) return true;
-        header_ = JournalHeader{run_.target, run_.threshold, run_.fullStructure, {}};
+        header_ = JournalHeader{run_.target, runThreshold_.text(), run_.fullStructure, {}};
         for (const std::string& row : run_.sourceFolders) {
             if (!base::trim(row).empty()) header_.sources.push_back(row);
         }
@@ -161,10 +173,43 @@ class CopyRun {
     }
 
     bool refuse(const std::string& reason) {
-        result_.refusal = "无法写入设置文件夹，本次未运行:" + reason;
+        return refuseWith("无法写入设置文件夹，本次未运行:" + reason);
+    }
+
+    bool refuseWith(std::string line) {
+        result_.refusal = std::move(line);
         writeLog("开始时间:" + host::nowText());
         writeLog(result_.refusal);
         return false;
+    }
+
+    // The target and the source rows against the disks the last run used. A
+    // target on another disk (an empty mount point: the disk is not plugged
+    // in) takes no copy; a source row there is left out, and the run stores
+    // no threshold, which would pass over the files changed on its disk.
+    // Folders seen for the first time are remembered as they are.
+    bool checkDisks() {
+        if (run_.stateFile.empty()) return true;
+        const DiskCheck check = torrin::checkDisks(state_, run_.target, run_.sourceFolders);
+        for (const DiskCheck::Change& change :
+             run_.acceptChangedDisks ? std::vector<DiskCheck::Change>{} : check.changes) {
+            if (change.isTarget) return refuseWith(diskChangeLine(change));
+            result_.disksChanged.push_back(diskChangeLine(change));
+            leftOutRows_.insert(change.folder);
+        }
+        std::vector<RememberedDisk> disks =
+            run_.acceptChangedDisks ? check.whenAccepted : check.whenRefused;
+        if (disks == state_.disks) return true;
+        state_.disks = std::move(disks);
+        // Kept at once, so that a disk the user accepted stays accepted
+        // whatever becomes of the run; a state that cannot be written is
+        // written again with the threshold.
+        if (!dryRun()) static_cast<void>(writeRunState(run_.stateFile, state_, false));
+        return true;
+    }
+
+    bool leftOut(const std::string& row) const {
+        return !leftOutRows_.empty() && leftOutRows_.contains(row);
     }
 
     // The copies' flushes call this once the copies named before them have
@@ -191,7 +236,7 @@ class CopyRun {
     // try again, then the threshold, and only then does the journal go (see
     // RunJournal::commit). A stopped run stores nothing, as a killed one.
     void commitRecords() {
-        if (dryRun() || stopping()) return;
+        if (dryRun() || stopping() || !result_.disksChanged.empty()) return;
         if (!journal_.kept() && run_.profile.empty()) return;
         if (const host::Status committed =
                 journal_.commit([this] { return storeThreshold(journal_.kept()); });
@@ -200,6 +245,18 @@ class CopyRun {
     }
 
     host::Status storeThreshold(bool durable) {
+        if (!run_.stateFile.empty()) {
+            // Before "fdt": a kill between the two leaves a state whose
+            // threshold "fdt" does not hold, which the next run passes over.
+            StoredThreshold stored{result_.startTime, startInstant_, {}, 0};
+            if (startSinceBoot_) {
+                stored.boot = startSinceBoot_->boot;
+                stored.sinceBoot = startSinceBoot_->seconds - 1;
+            }
+            rememberThreshold(state_, inForce_, std::move(stored), host::clock().now());
+            if (host::Status kept = writeRunState(run_.stateFile, state_, durable); !kept)
+                return kept;
+        }
         host::IniFile ini(run_.profile);
         ini.write("other", "fdt", result_.startTime);
         return ini.save(durable);
@@ -224,7 +281,8 @@ class CopyRun {
             if (added) known->second = rowNow(entry.row);
             // Its row is gone from the settings, or it is excluded now:
             // nothing to try any more.
-            if (!known->second || run_.exclude.excludesPath(entry.relative, entry.isFolder))
+            if (!known->second || run_.exclude.excludesPath(entry.relative, entry.isFolder) ||
+                leftOut(*known->second))
                 continue;
             entry.row = *known->second;
             // Kept to the end of the run: the finishes of its copies read it.
@@ -280,6 +338,16 @@ class CopyRun {
         if (there && (there->length != source.length || there->modified != source.modified))
             there.reset();
         return there;
+    }
+    // Whether the destination holds `name` with `source`'s length and
+    // modification time. Replacing, the walk has not entered it to choose
+    // names: it does so now (entering again costs nothing).
+    bool copyInDestination(Destination& destination, const std::string& name,
+                           const host::FileStatus& source) {
+        if (dryRun()) return sameCopyIn(existingDestination(destination), name, source).has_value();
+        const host::Result<host::TargetFolder::Reach> reached = target_.enter(destination.relative);
+        return reached && *reached == host::TargetFolder::Reach::Reached &&
+               sameCopyIn(target_, name, source);
     }
     // A dry run's look at a destination as it is, if it is there: opening it
     // makes nothing, and one that cannot be opened has no name taken.
@@ -432,13 +500,16 @@ class CopyRun {
             queueFailure(path, statusFailure(path));
             return;
         }
-        const bool byTime =
-            threshold_->isAfter(status->modified) || threshold_->isAfter(status->created);
+        // With no threshold to trust, every file counts as one whose change
+        // time alone is after it.
+        const bool everyMissing = inForce_.everyMissingCopy && threshold_ == &runThreshold_;
+        const bool byTime = !everyMissing && (threshold_->isAfter(status->modified) ||
+                                              threshold_->isAfter(status->created));
         // Moved, linked or restored in with its old times (mv, cp -p, tar,
         // touch -d): copied when the target lacks its copy, and a change of
         // its owner or permissions alone makes no copy.
-        const bool byChangeAlone =
-            !byTime && status->changed != 0 && threshold_->isAfter(status->changed);
+        const bool byChangeAlone = everyMissing || (!byTime && status->changed != 0 &&
+                                                    threshold_->isAfter(status->changed));
         if (!byTime && !byChangeAlone) return;
         const std::string yfilea = host::joinPath(ls_dir, ls_filename);
         // A file an earlier failure's retry has taken care of is copied once.
@@ -489,9 +560,7 @@ class CopyRun {
         if (!name.empty() || run_.replace) {
             if (name.empty()) {
                 name = ls_filename;
-                if (byChangeAlone &&
-                    sameCopyIn(dryRun() ? existingDestination(*filenp) : target_, name, *status))
-                    return;
+                if (byChangeAlone && copyInDestination(*filenp, name, *status)) return;
             }
         } else if (dryRun()) {
             const host::TargetFolder& existing = existingDestination(*filenp);
@@ -742,6 +811,8 @@ class CopyRun {
 
     const RunDescription& run_;
     host::ProgressSink& progress_;
+    RunState state_;
+    const ThresholdInForce inForce_;
     const ThresholdTest runThreshold_;
     // The threshold in force: the run's, or a kept failure's while it is retried.
     const ThresholdTest* threshold_;
@@ -764,6 +835,9 @@ class CopyRun {
     // it counts as this run's).
     const std::time_t systemStart_ =
         std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::time_t startInstant_ = 0;  // the instant the stored threshold names
+    std::optional<host::Clock::SinceBoot> startSinceBoot_;
+    std::unordered_set<std::string> leftOutRows_;  // rows on another disk than last time
     bool stopped_ = false;  // the journal could not be written, or a stop was asked for
     bool journalFailed_ = false;
 

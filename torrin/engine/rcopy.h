@@ -34,6 +34,16 @@ struct RunDescription {
     // threshold without first flushing the target to its device.
     std::string journal;
     std::string retryList;
+    // The state of the last run (run_state.h): the instant of the threshold
+    // it stored and the disks it used. Empty: neither is weighed.
+    std::string stateFile;
+    // `threshold` is the one the last run stored ("fdt"): weighed against the
+    // state and the clock before it is used. A threshold the user typed is
+    // taken as it is.
+    bool thresholdIsStored = false;
+    // A source row or the target on another disk than last time is used,
+    // and its disk remembered (the user said so); else it is left out.
+    bool acceptChangedDisks = false;
     // A dry run when set: nothing is copied, logged or stored and no folder is
     // made; each copy the run would make, in walk order (failures to try again
     // first), goes here with its destination's full path (numbered names
@@ -57,7 +67,8 @@ struct RunResult {
     std::string startTime;  // the text stored as "fdt" and written as the log's start line
     std::string endTime;    // the text the threshold field shows after the run
     // The run could not keep its records (the settings folder takes no
-    // writes) and copied nothing; the log line that says why.
+    // writes), or its target is not on the disk of last time, and copied
+    // nothing; the log line that says why.
     std::string refusal;
     // The run copied, but could not store the next threshold (or stopped when
     // its journal could not be written); the next run continues it. The log
@@ -73,6 +84,12 @@ struct RunResult {
     // The first write to the log that failed, with why: then the log holds
     // less than the run did, and only standard error can say so.
     std::string logFailure;
+    // The source rows left out because their disk is not the one of last
+    // time, each as the log line that says so: no threshold was stored, and
+    // the journal stays for the next run to continue.
+    std::vector<std::string> disksChanged;
+    // The stored threshold lay after now and was not trusted: the log line.
+    std::string thresholdDistrusted;
 };
 
 // Runs one copy run on `run.workers` threads; what it writes to the target,

@@ -13,6 +13,7 @@ namespace {
 
 constexpr std::string_view kJournalMagic = "zarvik-torrin-journal 1";
 constexpr std::string_view kRetryMagic = "zarvik-torrin-retry 1";
+constexpr std::string_view kStateMagic = "zarvik-torrin-state 1";
 
 // Whether any of the eight bytes of `word` is below 14 (tab, LF and CR are)
 // or a backslash: the bytes that may need escaping, told eight at a time.
@@ -268,6 +269,47 @@ RetryList parseRetryList(std::string_view text) {
         list.entries.push_back({f[0] == "folder", f[1], f[2], f[3]});
     }
     return list;
+}
+
+namespace {
+
+void appendThreshold(std::string& text, std::string_view kind, const StoredThreshold& threshold) {
+    appendLine(text, {kind, threshold.text, std::to_string(threshold.instant), threshold.boot,
+                      std::to_string(threshold.sinceBoot)});
+}
+
+}  // namespace
+
+std::string runStateText(const RunState& state) {
+    std::string text(kStateMagic);
+    text += '\n';
+    if (state.threshold) appendThreshold(text, "threshold", *state.threshold);
+    for (const StoredThreshold& earlier : state.earlier) appendThreshold(text, "earlier", earlier);
+    for (const RememberedDisk& disk : state.disks)
+        appendLine(text, {disk.isTarget ? "target" : "source", disk.folder, disk.names,
+                          disk.ownRoot ? "root" : "inside"});
+    return text;
+}
+
+RunState parseRunState(std::string_view text) {
+    RunState state;
+    if (!text.starts_with(kStateMagic) || text.substr(kStateMagic.size(), 1) != "\n") return state;
+    for (const auto& fields : records(text.substr(kStateMagic.size() + 1))) {
+        if (!fields || fields->empty()) continue;
+        const std::vector<std::string>& f = *fields;
+        if ((f[0] == "threshold" || f[0] == "earlier") && f.size() == 5) {
+            const auto instant = number(f[2]), sinceBoot = number(f[4]);
+            if (!instant || !sinceBoot) continue;
+            StoredThreshold threshold{f[1], static_cast<std::time_t>(*instant), f[3], *sinceBoot};
+            if (f[0] == "threshold")
+                state.threshold = std::move(threshold);
+            else
+                state.earlier.push_back(std::move(threshold));
+        } else if ((f[0] == "target" || f[0] == "source") && f.size() == 4) {
+            state.disks.push_back({f[0] == "target", f[1], f[2], f[3] == "root"});
+        }
+    }
+    return state;
 }
 
 }  // namespace torrin

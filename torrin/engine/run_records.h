@@ -1,14 +1,17 @@
 // What torrin keeps beside confi9.ini between runs, besides the settings:
 // the journal of the run in progress, so that a killed run is continued
-// rather than started again (no file lost, none copied twice), and the list
+// rather than started again (no file lost, none copied twice), the list
 // of failures to try again, so that a file whose copy failed is not passed
-// over for good once the threshold has moved on.
+// over for good once the threshold has moved on, and the state of the last
+// run: the instant its threshold names and the disks it used.
 //
 // Both are text files of lines ended by LF, fields separated by a tab. Names
 // are the bytes the file system gave, with "\" written "\\", a tab "\t", a
 // line feed "\n" and a carriage return "\r".
 #pragma once
 
+#include <cstdint>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -76,5 +79,39 @@ std::string retryListText(const std::vector<RetryEntry>& entries);
 // Every line that reads as an entry, wherever it is: a retry list only ever
 // adds work. A byte-order mark and CR LF line ends are read through.
 RetryList parseRetryList(std::string_view text);
+
+// A threshold a run stored: its text as "fdt" holds it, the instant it
+// names (whatever the zone the next run reads it in), and where the system
+// says so, the system start it was stored in and the seconds since that
+// start at the same instant, so that a later run of that start can tell the
+// clock was set back in between.
+struct StoredThreshold {
+    std::string text;
+    std::time_t instant = 0;
+    std::string boot;
+    std::int64_t sinceBoot = 0;
+    bool operator==(const StoredThreshold&) const = default;
+};
+
+// The disk a source row or the target was on (host::DiskIdentity).
+struct RememberedDisk {
+    bool isTarget = false;
+    std::string folder;  // the row or the target as the settings give it
+    std::string names;
+    bool ownRoot = false;
+    bool operator==(const RememberedDisk&) const = default;
+};
+
+struct RunState {
+    std::optional<StoredThreshold> threshold;  // the one "fdt" should hold
+    std::vector<StoredThreshold> earlier;      // the ones before it, newest first
+    std::vector<RememberedDisk> disks;
+    bool operator==(const RunState&) const = default;
+};
+
+std::string runStateText(const RunState& state);
+// Lines that read as nothing are left out: the state only ever makes a run
+// more careful, and a run without it reads "fdt" as it always has.
+RunState parseRunState(std::string_view text);
 
 }  // namespace torrin

@@ -87,6 +87,9 @@ bool earlierThreshold(const std::string& a, const std::string& b) {
 ThresholdTest::ThresholdTest(std::string threshold)
     : text_(std::move(threshold)), instant_(thresholdInstant(text_)) {}
 
+ThresholdTest::ThresholdTest(std::string threshold, std::optional<std::time_t> instant)
+    : text_(std::move(threshold)), instant_(instant ? instant : thresholdInstant(text_)) {}
+
 bool ThresholdTest::isAfter(std::time_t time) const {
     if (instant_) return time > *instant_;
     // A text of another form compares as text, as it always has.

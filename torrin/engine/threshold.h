@@ -23,6 +23,8 @@ bool earlierThreshold(const std::string& a, const std::string& b);
 class ThresholdTest {
   public:
     explicit ThresholdTest(std::string threshold);
+    // The instant given rather than read from the text in the local zone.
+    ThresholdTest(std::string threshold, std::optional<std::time_t> instant);
     // Strictly after: a time equal to the threshold to the second is not.
     bool isAfter(std::time_t time) const;
     const std::string& text() const noexcept { return text_; }

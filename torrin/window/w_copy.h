@@ -113,6 +113,9 @@ class w_copy : public QWidget {
     // except that the end time a run left in the field stands for that run's
     // start time (files changed during the run are then not missed), or for
     // the run's own threshold when the run could not store its start time.
+    // Asks whether to use folders now on other disks than last time; false:
+    // the user said no, and nothing runs.
+    bool acceptChangedDisks(RunDescription& run);
     std::string effectiveThreshold() const;
     std::vector<std::string> sourceRows() const;
 

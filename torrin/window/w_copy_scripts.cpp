@@ -12,6 +12,7 @@
 #include "host/fs.h"
 #include "host/gbk_positions.h"
 #include "host/ini.h"
+#include "torrin/engine/run_state.h"
 #include "torrin/window/w_copy.h"
 
 namespace torrin {
@@ -117,8 +118,7 @@ void w_copy::cb_1_clicked() {
     bkycwj = optionText(cbx_4_->isChecked());
     lx = listMask(bkycwj);
 
-    const RunDescription run =
-        runFrom({sourceRows(), target, effectiveThreshold(), sfth, qmljg, bkycwj}, app_);
+    RunDescription run;
     RunResult result;
     {
         // One run at a time per settings folder, a scheduled one included.
@@ -132,8 +132,21 @@ void w_copy::cb_1_clicked() {
             host_.messageBox(kTitle, std::string(kAnotherRunLine));
             return;
         }
-        grid::runWithGridsLent(*this, busy(),
-                               [&](host::ProgressSink& progress) { result = rcopy(run, progress); });
+        // A threshold the user left as shown is the stored one, which a
+        // scheduled run may have moved on since the window opened.
+        std::string threshold = effectiveThreshold();
+        const bool unedited = threshold == storedThreshold_;
+        if (unedited) {
+            threshold = loadSettings(app_.profile()).fdt;
+            if (threshold != storedThreshold_) {
+                storedThreshold_ = threshold;
+                setFieldText(em_1_, threshold);
+            }
+        }
+        run = runFrom({sourceRows(), target, threshold, sfth, qmljg, bkycwj, unedited}, app_);
+        if (!acceptChangedDisks(run)) return;
+        grid::runWithGridsLent(
+            *this, busy(), [&](host::ProgressSink& progress) { result = rcopy(run, progress); });
     }
     // Stopped (Esc, or a close): the log says so; no threshold was stored and
     // the journal stays, so the next run goes on with this one.
@@ -149,6 +162,8 @@ void w_copy::cb_1_clicked() {
     if (stored) storedThreshold_ = lastRun_.startTime;
     setFieldText(em_1_, lastRun_.endTime);
     if (!stored) host_.messageBox(kTitle, lastRun_.storeFailure);
+    if (!lastRun_.thresholdDistrusted.empty())
+        host_.messageBox(kTitle, lastRun_.thresholdDistrusted);
 
     setWindowIcon(host::BusyIndicator::alternateIcon());
     const int answer =
@@ -159,6 +174,26 @@ void w_copy::cb_1_clicked() {
         host_.startProgram(opener.program, opener.args);
     }
     setWindowIcon(host::BusyIndicator::idleIcon());
+}
+
+bool w_copy::acceptChangedDisks(RunDescription& run) {
+    if (run.stateFile.empty()) return true;
+    const std::vector<DiskCheck::Change> changes =
+        checkDisks(readRunState(run.stateFile), run.target, run.sourceFolders).changes;
+    if (changes.empty()) return true;
+    std::string text = "以下文件夹所在的磁盘与上次复制时不同：";
+    for (const DiskCheck::Change& change : changes) {
+        text += change.isTarget ? "\n目标文件夹" : "\n源文件夹";
+        text +=
+            change.absent ? "（原是一个磁盘的挂载点，现在该磁盘不在）:" : "（现在是另一个磁盘）:";
+        text += change.folder;
+    }
+    text += "\n\n若这是新换的磁盘，选择“确定”以它为准开始复制；选择“取消”则不复制。";
+    if (host_.questionBox(kTitle, text, host::MessageIcon::Question, host::MessageButtons::OkCancel,
+                          host::kButtonCancel) != host::kButtonOk)
+        return false;
+    run.acceptChangedDisks = true;
+    return true;
 }
 
 }  // namespace torrin
