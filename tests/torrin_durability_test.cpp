@@ -139,6 +139,28 @@ TEST(KilledRun, TheRerunEndsWhereOneUninterruptedRunEnds) {
     }
 }
 
+// A source row added after a kill: the next run continues the killed run's
+// copies of the rows still there (their numbered names included) and copies
+// the new row's files; nothing is copied twice.
+TEST(KilledRun, ARowAddedAfterTheKillCopiesNothingTwice) {
+    const auto addRow = [](Backup& backup) {
+        backup.folder.write("more/m.txt", "m");
+        ASSERT_TRUE(
+            host::iniWrite(backup.app.profile(), "other", "ypath3", backup.folder / "more"));
+    };
+    Backup reference(4);
+    addRow(reference);
+    ASSERT_EQ(reference.run(), torrin::kExitAllCopied);
+    Backup backup(4);
+    ASSERT_TRUE(backup.runKilledAt(host::faults::kCopyDone, 7));
+    addRow(backup);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // copies of an earlier second
+    EXPECT_EQ(backup.run(), torrin::kExitAllCopied);
+    EXPECT_EQ(differences(treeOf(reference.folder / "target"), treeOf(backup.folder / "target")),
+              "");
+    EXPECT_NE(backup.log().find("继续上次中断的复制中仍在设置里的源文件夹"), std::string::npos);
+}
+
 // Files unreadable in one run, a folder unreadable in it, and a file that is
 // then deleted: the next run, whose threshold has moved past all of them,
 // tries them first under the failed run's threshold and copies what it can.

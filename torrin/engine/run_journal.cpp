@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "host/fault_injection.h"
+#include "host/paths.h"
 #include "torrin/engine/threshold.h"
 
 namespace torrin {
@@ -19,6 +20,27 @@ host::Result<std::string> setAside(const std::string& path, const std::string& t
     return aside;
 }
 
+// The source rows of both headers when they differ in their rows alone.
+std::vector<std::string> rowsOfBoth(const JournalHeader& earlier, const JournalHeader& now) {
+    std::vector<std::string> rows;
+    if (earlier.target != now.target || earlier.threshold != now.threshold ||
+        earlier.fullStructure != now.fullStructure)
+        return rows;
+    for (const std::string& row : now.sources)
+        if (std::find(earlier.sources.begin(), earlier.sources.end(), row) != earlier.sources.end())
+            rows.push_back(row);
+    return rows;
+}
+
+// Whether `source` was found by walking one of `rows`, as its path is
+// written: the walk joins the names below a row to the row's own text.
+bool belowAny(const std::vector<std::string>& rows, const std::string& source) {
+    return std::any_of(rows.begin(), rows.end(), [&](const std::string& row) {
+        return source.size() > row.size() && source.starts_with(row) &&
+               (host::isSeparator(row.back()) || host::isSeparator(source[row.size()]));
+    });
+}
+
 }  // namespace
 
 RunJournal::RunJournal(std::string journal, std::string retryList, bool dryRun)
@@ -30,21 +52,31 @@ host::Status RunJournal::open(const JournalHeader& header) {
     const host::Result<std::string> earlier = host::readFile(journal_);
     if (earlier) {
         const auto journal = parseJournal(*earlier);
-        if (journal && journal->header == header) {
+        const bool same = journal && journal->header == header;
+        // Rows added or removed since: the copies of the rows still there
+        // are continued (a row added after a kill copies nothing twice).
+        const std::vector<std::string> rowsKept =
+            journal && !same ? rowsOfBoth(journal->header, header) : std::vector<std::string>{};
+        if (same || !rowsKept.empty()) {
             resumed_ = true;
-            notes_.push_back("继续上次中断的复制");
+            if (same) notes_.push_back("继续上次中断的复制");
             for (const JournalEntry& entry : journal->entries) {
+                if (!same && !belowAny(rowsKept, entry.source)) continue;
                 earlier_[entry.source].push_back({entries_, entry.destination, entry.confirmed});
                 appendJournalEntry(text, entry.source, entry.destination);
                 if (entry.confirmed) appendJournalConfirmation(text, entries_, *entry.confirmed);
                 ++entries_;
             }
-        } else if (!dryRun_) {
+        }
+        if (!same && !dryRun_) {
             // Another target, other sources or another threshold: kept for
             // whoever wants to look, and this run starts afresh.
             const host::Result<std::string> aside = setAside(journal_, *earlier);
             if (!aside) return aside.error();
-            notes_.push_back("上次中断的复制与当前设置不符，其记录已另存为:" + *aside);
+            notes_.push_back((rowsKept.empty()
+                                  ? "上次中断的复制与当前设置不符，其记录已另存为:"
+                                  : "继续上次中断的复制中仍在设置里的源文件夹，其记录已另存为:") +
+                             *aside);
         }
     } else if (host::fileExists(journal_)) {
         return earlier.error();
