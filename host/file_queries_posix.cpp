@@ -188,9 +188,8 @@ Status listDirectory(const std::string& folder, int mask, std::vector<ListingEnt
     if (statuses) {
         // From the folder still open: no path is resolved again per file.
         statuses->resize(entries.size());
-        for (std::size_t i = 0; i < entries.size(); ++i) {
-            if (!entries[i].isFolder) (*statuses)[i] = posix::statusAt(dirFd, entries[i].name);
-        }
+        for (std::size_t i = 0; i < entries.size(); ++i)
+            (*statuses)[i] = posix::statusAt(dirFd, entries[i].name);
     }
     return {};
 }

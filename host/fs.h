@@ -282,9 +282,10 @@ using base::listingText;
 // A failure leaves `entries` empty.
 // With `statuses`, the length and times of each file entry are read from the
 // same open folder, so a walk that needs them opens each folder once:
-// statuses[i] belongs to entries[i], nullopt for a folder and for a file
-// whose status could not be read this way (then ask the file itself), and
-// on Windows for every file (a listing's times can lag behind a file's).
+// statuses[i] belongs to entries[i] (a folder's times say when it changed or
+// arrived; its length means nothing), nullopt for an entry whose status
+// could not be read this way (then ask the file itself), and on Windows for
+// every entry (a listing's times can lag behind a file's).
 Status listDirectory(const std::string& folder, int mask, std::vector<ListingEntry>& entries,
                      std::vector<std::optional<FileStatus>>* statuses = nullptr);
 

@@ -191,19 +191,22 @@ TEST(RetryList, FailuresAreCopiedByTheNextRunAlthoughTheThresholdMovedOn) {
 
     ::chmod((folder / "src/locked.txt").c_str(), 0644);
     ::chmod((folder / "src/closed").c_str(), 0755);
-    std::filesystem::remove(folder / "src/gone.txt");
+    // Renamed since: its folder is walked under the failing run's threshold.
+    ::chmod((folder / "src/gone.txt").c_str(), 0644);
+    std::filesystem::rename(folder / "src/gone.txt", folder / "src/renamed.txt");
     clock.set(kModified + 2 * 86400);
     EXPECT_EQ(runAsNobody(), "0");
     EXPECT_EQ(treeOf(folder / "target"), (Tree{{"/closed/inside.txt", "closed/inside.txt"},
                                                {"/fine.txt", "fine.txt"},
-                                               {"/locked.txt", "locked.txt"}}));
+                                               {"/locked.txt", "locked.txt"},
+                                               {"/renamed.txt", "gone.txt"}}));
     const std::string log = host::gbkToUtf8(TempFolder::read(app.logfile()));
     const std::string second = log.substr(log.rfind("开始时间:"));
-    for (const std::string& line :
-         std::vector<std::string>{"重试上次失败的文件:" + (folder / "src/closed"),
-                                  "重试上次失败的文件:" + (folder / "src/locked.txt"),
-                                  "源文件已不存在，不再重试:" + (folder / "src/gone.txt"),
-                                  "成功复制全部应复制的文件数:2"})
+    for (const std::string& line : std::vector<std::string>{
+             "重试上次失败的文件:" + (folder / "src/closed"),
+             "重试上次失败的文件:" + (folder / "src/locked.txt"),
+             "源文件已不存在，不再重试:" + (folder / "src/gone.txt"),
+             "改为重试其所在的文件夹:" + (folder / "src"), "成功复制全部应复制的文件数:3"})
         EXPECT_NE(second.find(line + "\r\n"), std::string::npos) << line << "\n" << second;
     // Everything was tried: nothing is left to try.
     EXPECT_FALSE(std::filesystem::exists(app.retryList()));
@@ -310,9 +313,10 @@ TEST(ReplacingOff, AFileDatedInTheFutureIsCopiedOnceOverThreeRuns) {
               (Tree{{"/IMG_0001.JPG", "picture"}, {"/0IMG_0001.JPG", "edited!"}}));
 }
 
-// Files moved or hard-linked into a source keep their old modification and
-// birth times: their change time says they arrived, so they are copied, once,
-// and a later change of their permissions makes no numbered copy.
+// Files moved or hard-linked into a source, or in a folder moved in, keep
+// their old modification and birth times: their change time, or their
+// folder's, says they arrived, so they are copied, once, and a later change
+// of their permissions makes no numbered copy.
 TEST(OldTimes, FilesMovedOrLinkedInAreCopiedOnce) {
     TempFolder folder;
     const torrin::torapp app(folder.path());
@@ -320,19 +324,22 @@ TEST(OldTimes, FilesMovedOrLinkedInAreCopiedOnce) {
     folder.mkdir("target");
     TempFolder::setModified(folder.write("outside/moved.txt", "moved"), 946684800);
     TempFolder::setModified(folder.write("outside/linked.txt", "linked"), 946684800);
+    TempFolder::setModified(folder.write("outside/tree/deep/old.txt", "old"), 946684800);
     // The threshold lies after both files were made and before they arrive.
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     const std::string threshold = host::localTimeText(std::time(nullptr));
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     std::filesystem::rename(folder / "outside/moved.txt", folder / "src/moved.txt");
     std::filesystem::create_hard_link(folder / "outside/linked.txt", folder / "src/linked.txt");
+    std::filesystem::rename(folder / "outside/tree", folder / "src/tree");
     for (int run = 0; run < 2; ++run) {
         writeSettings(folder, threshold, "sfth=n\r\n");  // the same threshold again
         if (run == 1) ::chmod((folder / "src/moved.txt").c_str(), 0600);
         std::ostringstream errors;
         EXPECT_EQ(torrin::runUnattended(app, errors), torrin::kExitAllCopied) << errors.str();
-        EXPECT_EQ(treeOf(folder / "target"),
-                  (Tree{{"/moved.txt", "moved"}, {"/linked.txt", "linked"}}))
+        EXPECT_EQ(treeOf(folder / "target"), (Tree{{"/moved.txt", "moved"},
+                                                   {"/linked.txt", "linked"},
+                                                   {"/tree/deep/old.txt", "old"}}))
             << "run " << run;
     }
 }

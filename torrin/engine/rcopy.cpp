@@ -292,6 +292,7 @@ class CopyRun {
                 entry.relative.empty() ? entry.row : host::joinPath(entry.row, entry.relative);
             if (isGone(entry, path)) {
                 queueNote("源文件已不存在，不再重试:" + path);
+                walkParentOfGone(entry, path);
                 continue;
             }
             queueNote("重试上次失败的文件:" + path);
@@ -357,6 +358,21 @@ class CopyRun {
             static_cast<void>(destination.existing->enter(""));
         }
         return *destination.existing;
+    }
+
+    // A kept failure renamed or moved since (during the run that failed,
+    // say): the folder that held it is walked under the failing run's
+    // threshold, so what it is called now is copied. Once per folder and
+    // threshold.
+    void walkParentOfGone(const RetryEntry& entry, const std::string& path) {
+        const std::string parent(host::parentPath(path));
+        if (!walkedParents_.insert(parent + '\n' + entry.threshold).second) return;
+        queueNote("改为重试其所在的文件夹:" + parent);
+        const std::string_view below = host::parentPath(entry.relative);
+        // Its other files' copies the failing run made are not made again.
+        parentOfGone_ = true;
+        ue_dir(parent, below.empty() ? std::string() : withSeparator(std::string(below)));
+        parentOfGone_ = false;
     }
 
     // The source row of the settings that names the folder a kept failure's
@@ -430,10 +446,25 @@ class CopyRun {
             } else if (!isTargetFolder(zml1, entries[i].name)) {
                 level->subFolder = host::joinPath(as_topdir, entries[i].name);
                 level->subRelative = zml1 + entries[i].name + host::separator();
+                const bool outer = arrivedWhole_;
+                arrivedWhole_ =
+                    outer || arrivedWhole(level->reading.statuses[i], level->subRelative);
                 ue_dir(level->subFolder, level->subRelative);
+                arrivedWhole_ = outer;
             }
         }
         return 1;
+    }
+
+    // A folder moved or restored in as a whole: it changed after the
+    // threshold and its copy is missing from the target. The files below it
+    // keep their old times, yet each whose copy is missing is copied.
+    bool arrivedWhole(const std::optional<host::FileStatus>& folder, const std::string& zml1) {
+        if (!folder || folder->changed == 0 || !threshold_->isAfter(folder->changed)) return false;
+        const std::string destination =
+            run_.fullStructure ? host::fullStructureFolder(run_.target, ls_path1_, zml1)
+                               : withSeparator(run_.target) + zml1;
+        return !host::folderExists(destination);
     }
 
     // The reading of a folder about to be walked, its sub-folders expected
@@ -500,21 +531,29 @@ class CopyRun {
             queueFailure(path, statusFailure(path));
             return;
         }
-        // With no threshold to trust, every file counts as one whose change
-        // time alone is after it.
-        const bool everyMissing = inForce_.everyMissingCopy && threshold_ == &runThreshold_;
-        const bool byTime = !everyMissing && (threshold_->isAfter(status->modified) ||
-                                              threshold_->isAfter(status->created));
+        bool byTime = threshold_->isAfter(status->modified) || threshold_->isAfter(status->created);
         // Moved, linked or restored in with its old times (mv, cp -p, tar,
         // touch -d): copied when the target lacks its copy, and a change of
         // its owner or permissions alone makes no copy.
-        const bool byChangeAlone = everyMissing || (!byTime && status->changed != 0 &&
-                                                    threshold_->isAfter(status->changed));
+        bool byChangeAlone =
+            !byTime && status->changed != 0 && threshold_->isAfter(status->changed);
+        if ((inForce_.everyMissingCopy && threshold_ == &runThreshold_) || arrivedWhole_) {
+            // No threshold to trust, or below a folder moved in: every file
+            // whose copy is missing.
+            byTime = false;
+            byChangeAlone = true;
+        } else if (parentOfGone_) {
+            byChangeAlone = byTime || byChangeAlone;
+            byTime = false;
+        }
         if (!byTime && !byChangeAlone) return;
         const std::string yfilea = host::joinPath(ls_dir, ls_filename);
         // A file an earlier failure's retry has taken care of is copied once.
-        if (!retried_.empty() && threshold_ == &runThreshold_ && retried_.contains(yfilea)) return;
-        if (threshold_ != &runThreshold_) retried_.insert(yfilea);
+        if (threshold_ == &runThreshold_) {
+            if (!retried_.empty() && retried_.contains(yfilea)) return;
+        } else if (!retried_.insert(yfilea).second) {
+            return;
+        }
 
         // All files of one folder share their destination; its folders are
         // made once, before the first copy into it.
@@ -838,14 +877,17 @@ class CopyRun {
     std::time_t startInstant_ = 0;  // the instant the stored threshold names
     std::optional<host::Clock::SinceBoot> startSinceBoot_;
     std::unordered_set<std::string> leftOutRows_;  // rows on another disk than last time
-    bool stopped_ = false;  // the journal could not be written, or a stop was asked for
+    bool arrivedWhole_ = false;                    // the walk is below a folder moved in as a whole
+    bool parentOfGone_ = false;  // it walks the folder of a kept failure that is gone
+    bool stopped_ = false;       // the journal could not be written, or a stop was asked for
     bool journalFailed_ = false;
 
     // Failures kept by an earlier run and tried again by this one.
     std::vector<RetryEntry> retries_;
     std::unordered_set<std::string> retried_;
     std::unordered_set<std::string> retriedFolders_;
-    std::unordered_set<std::string> planned_;  // a dry run's destinations, by key
+    std::unordered_set<std::string> walkedParents_;  // folders of gone failures, by threshold
+    std::unordered_set<std::string> planned_;        // a dry run's destinations, by key
     std::deque<ThresholdTest> retryThresholds_;
     std::string listedParent_;
     bool parentListed_ = false;
