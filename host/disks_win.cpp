@@ -10,17 +10,14 @@ namespace host {
 
 Result<DiskIdentity> diskOf(const std::string& folder) {
     const std::wstring path = windows::systemPath(folder);
-    HANDLE handle = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return windows::fail("cannot look at", folder, ::GetLastError());
+    const windows::Handle handle(::CreateFileW(
+        path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle.valid()) return windows::fail("cannot look at", folder, ::GetLastError());
     DWORD serial = 0;
-    const BOOL named =
-        ::GetVolumeInformationByHandleW(handle, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0);
-    const DWORD code = ::GetLastError();
-    ::CloseHandle(handle);
-    if (!named) return windows::fail("cannot look at", folder, code);
+    if (!::GetVolumeInformationByHandleW(handle.get(), nullptr, 0, &serial, nullptr, nullptr,
+                                         nullptr, 0))
+        return windows::fail("cannot look at", folder, ::GetLastError());
     DiskIdentity disk;
     char text[32];
     std::snprintf(text, sizeof text, "serial=%08lx", static_cast<unsigned long>(serial));

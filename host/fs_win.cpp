@@ -26,6 +26,7 @@ namespace {
 
 using windows::fail;
 using windows::failBecause;
+using windows::Handle;
 using windows::narrow;
 using windows::systemMessage;
 using windows::systemPath;
@@ -34,32 +35,6 @@ using windows::systemPath;
 constexpr DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                     FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                                     FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-
-class Handle {
-  public:
-    explicit Handle(HANDLE handle = INVALID_HANDLE_VALUE) noexcept : handle_(handle) {}
-    ~Handle() { close(); }
-    Handle(Handle&& other) noexcept : handle_(std::exchange(other.handle_, INVALID_HANDLE_VALUE)) {}
-    Handle& operator=(Handle&& other) noexcept {
-        close();
-        handle_ = std::exchange(other.handle_, INVALID_HANDLE_VALUE);
-        return *this;
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    bool valid() const noexcept { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE get() const noexcept { return handle_; }
-    // False when closing reported a failure (a late write error).
-    bool close() noexcept {
-        if (!valid()) return true;
-        const bool ok = ::CloseHandle(handle_) != 0;
-        handle_ = INVALID_HANDLE_VALUE;
-        return ok;
-    }
-
-  private:
-    HANDLE handle_;
-};
 
 class FindHandle {
   public:

@@ -14,6 +14,7 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "host/result.h"
 
@@ -32,6 +33,33 @@ std::string systemMessage(DWORD code);
 Failure fail(std::string_view what, const std::string& path, DWORD code);
 Failure failBecause(std::string_view what, const std::string& path, std::string_view reason,
                     DWORD code);
+
+// Owns a handle of the file calls (INVALID_HANDLE_VALUE: none).
+class Handle {
+  public:
+    explicit Handle(HANDLE handle = INVALID_HANDLE_VALUE) noexcept : handle_(handle) {}
+    ~Handle() { close(); }
+    Handle(Handle&& other) noexcept : handle_(std::exchange(other.handle_, INVALID_HANDLE_VALUE)) {}
+    Handle& operator=(Handle&& other) noexcept {
+        close();
+        handle_ = std::exchange(other.handle_, INVALID_HANDLE_VALUE);
+        return *this;
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    bool valid() const noexcept { return handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE get() const noexcept { return handle_; }
+    // False when closing reported a failure (a late write error).
+    bool close() noexcept {
+        if (!valid()) return true;
+        const bool ok = ::CloseHandle(handle_) != 0;
+        handle_ = INVALID_HANDLE_VALUE;
+        return ok;
+    }
+
+  private:
+    HANDLE handle_;
+};
 
 // 100-nanosecond ticks between 1601-01-01 and 1970-01-01 (both UTC).
 inline constexpr std::int64_t kEpochDifferenceTicks = 116444736000000000LL;
