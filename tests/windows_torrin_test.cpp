@@ -2,7 +2,11 @@
 // the full structure below a drive, and the log's GBK bytes with "\" paths.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <ctime>
+#include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/clock.h"
@@ -81,6 +85,26 @@ TEST_F(WindowsCopyRun, MaskFiftyFiveCopiesThemWithTheirAttributes) {
     EXPECT_EQ(result.cgcs, 2);
     EXPECT_TRUE(WindowsTempFolder::attributes(target_ + "\\h.txt") & FILE_ATTRIBUTE_HIDDEN);
     EXPECT_TRUE(WindowsTempFolder::attributes(target_ + "\\secret\\x.txt") & FILE_ATTRIBUTE_SYSTEM);
+}
+
+// A file or a folder moved in keeps its old times; the change time the
+// move gave it (NTFS keeps one) makes it count, and its copy is made.
+TEST_F(WindowsCopyRun, FilesAndFoldersMovedInAreCopied) {
+    const FILETIME old = testing_support::utcFileTime(2000, 1, 1, 0, 0, 0);
+    for (const char* name : {"elsewhere\\moved.txt", "elsewhere\\tree\\deep\\old.txt"}) {
+        const std::string file = temp_.write(name, "old bytes");
+        ASSERT_TRUE(WindowsTempFolder::setTimes(file, &old, &old));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    run_.threshold = host::localTimeText(std::time(nullptr));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    std::filesystem::rename(std::filesystem::u8path(temp_ / "elsewhere\\moved.txt"),
+                            std::filesystem::u8path(source_ + "\\moved.txt"));
+    std::filesystem::rename(std::filesystem::u8path(temp_ / "elsewhere\\tree"),
+                            std::filesystem::u8path(source_ + "\\tree"));
+    EXPECT_EQ(runCopy().cgcs, 2);
+    EXPECT_EQ(WindowsTempFolder::read(target_ + "\\moved.txt"), "old bytes");
+    EXPECT_EQ(WindowsTempFolder::read(target_ + "\\tree\\deep\\old.txt"), "old bytes");
 }
 
 TEST_F(WindowsCopyRun, WithoutReplaceTheCopyTakesTheNextNumberedName) {

@@ -29,14 +29,15 @@ FolderReading readFolder(const std::string& folder, int mask) {
         reading.failure = std::move(listed).error();
         return reading;
     }
-    // A file the listing could not tell about is asked by itself.
+    // An entry the listing could not tell about is asked by itself.
     std::optional<host::FolderStatusReader> reader;
     for (std::size_t i = 0; i < reading.entries.size(); ++i) {
         const host::ListingEntry& entry = reading.entries[i];
-        if (entry.isFolder || reading.statuses[i]) continue;
-        if (!reader) reader.emplace().open(folder);
-        reading.statuses[i] = reader->status(entry.name);
         if (reading.statuses[i]) continue;
+        if (!reader) reader.emplace().open(folder);
+        // A folder's change time tells a folder moved in as a whole.
+        reading.statuses[i] = reader->status(entry.name);
+        if (reading.statuses[i] || entry.isFolder) continue;
         if (const auto times = host::fileTimes(host::joinPath(folder, entry.name)))
             reading.statuses[i] = host::FileStatus{0, times->modified, times->created};
     }

@@ -25,8 +25,8 @@ struct FolderReading {
     bool listed = false;                   // false: the folder could not be read
     std::optional<host::Failure> failure;  // why not
     std::vector<host::ListingEntry> entries;
-    // The length and times of each entry (nullopt where they cannot be read,
-    // and for folders on Windows; length 0 where only the times could be).
+    // The length and times of each entry (nullopt where they cannot be
+    // read; length 0 where only a file's times could be).
     std::vector<std::optional<host::FileStatus>> statuses;
 };
 
