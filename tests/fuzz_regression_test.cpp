@@ -39,6 +39,7 @@ const std::vector<Target>& targets() {
 #endif
         {"gbk_conversion", fuzz::gbkConversionBody},
         {"gbk_positions", fuzz::gbkPositionsBody},
+        {"torrin_records", fuzz::torrinRecordsBody},
     };
     return all;
 }

@@ -25,6 +25,7 @@
 #include "kelvane/import/list_rows.h"
 #include "kelvane/import/spreadsheet_internal.h"
 #include "kelvane/import/spreadsheet_reader.h"
+#include "torrin/engine/run_records.h"
 
 namespace fuzz {
 
@@ -93,6 +94,32 @@ inline bool endsWith(std::string_view text, std::string_view tail) {
 }
 
 // The settings reader. Input: file bytes, 0, section, 0, key, 0, value.
+// torrin's records beside its settings, which an editor, a file-sync tool or
+// a cut write may leave holding anything: each reader takes any bytes, and
+// what a run would write of what was read reads back the same.
+inline void torrinRecordsBody(std::string_view input) {
+    const torrin::RetryList retries = torrin::parseRetryList(input);
+    FUZZ_CHECK(torrin::parseRetryList(torrin::retryListText(retries.entries)).entries ==
+               retries.entries);
+    const torrin::RunState state = torrin::parseRunState(input);
+    FUZZ_CHECK(torrin::parseRunState(torrin::runStateText(state)) == state);
+    if (const std::optional<torrin::Journal> journal = torrin::parseJournal(input)) {
+        std::string text = torrin::journalHeaderText(journal->header);
+        for (std::size_t i = 0; i < journal->entries.size(); ++i) {
+            const torrin::JournalEntry& entry = journal->entries[i];
+            torrin::appendJournalEntry(text, entry.source, entry.destination);
+            if (entry.confirmed) torrin::appendJournalConfirmation(text, i, *entry.confirmed);
+        }
+        const std::optional<torrin::Journal> again = torrin::parseJournal(text);
+        FUZZ_CHECK(again && again->header == journal->header &&
+                   again->entries.size() == journal->entries.size());
+        for (std::size_t i = 0; i < again->entries.size(); ++i)
+            FUZZ_CHECK(again->entries[i].source == journal->entries[i].source &&
+                       again->entries[i].destination == journal->entries[i].destination &&
+                       again->entries[i].confirmed == journal->entries[i].confirmed);
+    }
+}
+
 inline void iniBody(std::string_view input) {
     Parts parts(input);
     const std::string_view file = parts.next();
