@@ -27,11 +27,16 @@
 #include "base/checksum.h"
 #include "host/fault_injection.h"
 #include "host/fs.h"
+#include "host/progress.h"
 
 namespace host {
 namespace posix {
 
 namespace {
+
+// The most the kernel copies in one call: each call is a sign of life
+// (host::markProgress), so a large file over a slow link shows that it moves.
+constexpr off_t kMostInKernel = 8 << 20;
 
 // Copies the byte ranges of one file, each at its own offset so that the
 // holes between them stay holes. The kernel copies where it can; where it
@@ -56,9 +61,11 @@ class RangeCopier {
     ContentCopy copy(off_t offset, off_t& end) noexcept {
         while (inKernel_ && offset < end) {
             loff_t in = offset, out = offset;
-            const ssize_t copied =
-                ::copy_file_range(from_, &in, to_, &out, static_cast<std::size_t>(end - offset), 0);
+            const ssize_t copied = ::copy_file_range(
+                from_, &in, to_, &out,
+                static_cast<std::size_t>(std::min(end - offset, kMostInKernel)), 0);
             if (copied > 0) {
+                markProgress();
                 offset += copied;
                 continue;
             }
@@ -108,6 +115,7 @@ class RangeCopier {
                 return ContentCopy::Failed;
             copied_ += got;
             offset += got;
+            markProgress();
             faults::copiedSourceBytes(copied_);
         }
         return ContentCopy::Copied;
@@ -249,6 +257,7 @@ ReadBack readBack(int fd, const base::Checksum::Digest& expected) noexcept {
                 if (got < 0) return restore(ReadBack::Failed);
                 if (got == 0) break;
                 checksum.add(buffer.get(), static_cast<std::size_t>(got));
+                markProgress();
                 offset += got;
                 // Reading directly, only the end gives less: the next read
                 // would start where no block does.

@@ -16,6 +16,7 @@
 #include "host/fault_injection.h"
 #include "host/fs.h"
 #include "host/paths.h"
+#include "host/progress.h"
 #include "host/windows_internal.h"
 
 namespace host {
@@ -242,6 +243,7 @@ bool copyContent(HANDLE from, HANDLE to, base::Checksum* checksum, long long* co
         }
         if (!writeAll(to, buffer.get(), got)) return false;
         *copied += got;
+        markProgress();
         faults::copiedSourceBytes(*copied);
     }
 }
@@ -296,6 +298,7 @@ ReadBack readBack(const std::wstring& path, const base::Checksum::Digest& expect
                 return ReadBack::Failed;
             }
             checksum.add(buffer, got);
+            markProgress();
             // Unbuffered, only the end gives less, and nothing lies after it.
             if (got == 0 || (unbuffered && got < kBlock)) break;
         }
@@ -324,6 +327,7 @@ DWORD finishTemporary(Handle& file, const std::wstring& temporary, const std::ws
     FILE_BASIC_INFO basic{};  // zero times: left as they are
     basic.FileAttributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
     DWORD code = ERROR_SUCCESS;
+    const FlushUnderWay waiting;
     if (flush && !::FlushFileBuffers(file.get())) {
         code = ::GetLastError();
     } else if (!::SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic)) {
@@ -579,7 +583,10 @@ Result<StagedCopy> stageFile(const std::string& source, const std::string& targe
         if (!::SetFileTime(to, nullptr, nullptr, &info.ftLastWriteTime))
             return fail("cannot set the time of", target, ::GetLastError());
         from.close();
-        if (!::FlushFileBuffers(to)) return fail("cannot write", target, ::GetLastError());
+        {
+            const FlushUnderWay waiting;
+            if (!::FlushFileBuffers(to)) return fail("cannot write", target, ::GetLastError());
+        }
         if (verify) {
             if (faults::corruptThisCopy()) faults::damageCopy(to);
             switch (readBack(state->temporary, checksum->digest())) {
@@ -794,6 +801,7 @@ Status listDirectory(const std::string& folder, int mask, std::vector<ListingEnt
     const bool withFolders = (mask & 16) != 0;
     base::detail::ListingCollector found;
     do {
+        markProgress();
         const std::wstring_view wideName = data.cFileName;
         if (wideName == L"." || wideName == L"..") continue;
         const DWORD attributes = data.dwFileAttributes;

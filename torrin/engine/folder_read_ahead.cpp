@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "host/paths.h"
+#include "host/progress.h"
 
 namespace torrin {
 
@@ -36,6 +37,7 @@ FolderReading readFolder(const std::string& folder, int mask) {
         if (entry.isFolder || reading.statuses[i]) continue;
         if (!reader) reader.emplace().open(folder);
         reading.statuses[i] = reader->status(entry.name);
+        host::markProgress();
         if (reading.statuses[i]) continue;
         if (const auto times = host::fileTimes(host::joinPath(folder, entry.name)))
             reading.statuses[i] = host::FileStatus{0, times->modified, times->created};
