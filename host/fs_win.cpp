@@ -228,11 +228,16 @@ bool copyContent(HANDLE from, HANDLE to, base::Checksum* checksum, long long* co
     }
     const long long killAfter = faults::killCopyAfter();
     const long long readLimit = faults::sourceReadLimit();
+    const long long blockedAfter = faults::sourceBlockedAfter();
     *copied = 0;
     for (;;) {
         DWORD wanted = kBufferSize;
         if (readLimit >= 0)
             wanted = static_cast<DWORD>(std::clamp<long long>(readLimit - *copied, 0, wanted));
+        if (blockedAfter >= 0) {
+            if (*copied >= blockedAfter) faults::blockForGood();
+            wanted = static_cast<DWORD>(std::min<long long>(blockedAfter - *copied, wanted));
+        }
         DWORD got = 0;
         if (wanted > 0 && !::ReadFile(from, buffer.get(), wanted, &got, nullptr)) return false;
         if (got == 0) return true;
