@@ -6,6 +6,7 @@
 
 #include "host/fault_injection.h"
 #include "host/paths.h"
+#include "host/progress.h"
 
 namespace common {
 
@@ -255,6 +256,7 @@ void TargetCopies::runBatch(Batch& batch, int worker) {
         slot.begun = true;
         host::faults::reach(host::faults::kCopyBegun);
         slot.written.emplace(write(target, slot.copy));
+        host::markProgress();  // a clone or an empty file copies no piece
     }
 }
 
@@ -297,6 +299,7 @@ void TargetCopies::finishEnded() {
         Entry ended = std::move(entries_.front());
         entries_.pop_front();
         ++firstSequence_;
+        host::markProgress();
         if (ended.finish) ended.finish(ended.end);
     }
 }

@@ -10,6 +10,7 @@
 #include "host/durability.h"
 #include "host/file_content_posix.h"
 #include "host/paths.h"
+#include "host/progress.h"
 
 namespace host {
 
@@ -18,6 +19,7 @@ using posix::fail;
 using posix::folderOf;
 
 Status flushFileSystem(const std::string& path) noexcept {
+    const FlushUnderWay waiting;
     const Descriptor fd(
         ::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd) return fail("cannot open", path, errno);
@@ -26,6 +28,7 @@ Status flushFileSystem(const std::string& path) noexcept {
 }
 
 Status flushFolder(const std::string& folder) noexcept {
+    const FlushUnderWay waiting;
     const Descriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd) return fail("cannot open", folder, errno);
     if (::fsync(fd.get()) != 0 && errno != EINVAL && errno != ENOTSUP && errno != ENOSYS)
@@ -67,6 +70,7 @@ Status JournalFile::append(std::string_view bytes) noexcept {
 
 Status JournalFile::flush() noexcept {
     if (handle_ == kClosed) return fail("cannot write", path_, EBADF);
+    const FlushUnderWay waiting;
     if (::fdatasync(static_cast<int>(handle_)) != 0) return fail("cannot flush", path_, errno);
     return {};
 }

@@ -3,6 +3,7 @@
 
 #include "host/durability.h"
 #include "host/paths.h"
+#include "host/progress.h"
 #include "host/windows_internal.h"
 
 namespace host {
@@ -71,6 +72,7 @@ Status JournalFile::append(std::string_view bytes) noexcept {
 
 Status JournalFile::flush() noexcept {
     if (handle_ == kClosed) return fail("cannot write", path_, ERROR_INVALID_HANDLE);
+    const FlushUnderWay waiting;
     if (!::FlushFileBuffers(handleOf(handle_)))
         return fail("cannot flush", path_, ::GetLastError());
     return {};

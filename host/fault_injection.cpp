@@ -72,6 +72,20 @@ const bool noJournal = switchedOn("ZARVIK_TEST_NO_JOURNAL");
 std::atomic<bool> noOpenat2{switchedOn("ZARVIK_TEST_WITHOUT_OPENAT2")};
 std::atomic<bool> namedOnly{switchedOn("ZARVIK_TEST_NAMED_TEMPORARIES")};
 std::atomic<long long> sourceLimit{std::max(-1LL, number("ZARVIK_TEST_SHORT_READ", -1))};
+const long long blockedAfter = std::max(-1LL, number("ZARVIK_TEST_BLOCKED_READ", -1));
+// "<bound>:<grace>".
+struct WatchBounds {
+    long long bound = -1;
+    long long grace = -1;
+    WatchBounds() {
+        const char* value = environment("ZARVIK_TEST_WATCH_BOUNDS");
+        if (!value) return;
+        char* end = nullptr;
+        bound = std::max(-1LL, std::strtoll(value, &end, 10));
+        if (*end == ':') grace = std::max(-1LL, std::strtoll(end + 1, nullptr, 10));
+    }
+};
+const WatchBounds watchBounds;
 struct MidCopyAction {
     std::mutex mutex;
     long long after = -1;
@@ -128,6 +142,22 @@ long long sourceReadLimit() noexcept {
 
 void setSourceReadLimitForTesting(long long bytes) noexcept {
     sourceLimit.store(bytes < 0 ? -1 : bytes);
+}
+
+long long sourceBlockedAfter() noexcept {
+    return blockedAfter;
+}
+
+void blockForGood() noexcept {
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+}
+
+long long watchBoundMs() noexcept {
+    return watchBounds.bound;
+}
+
+long long watchStopGraceMs() noexcept {
+    return watchBounds.grace;
 }
 
 void setMidCopyActionForTesting(long long bytes, std::function<void()> action) {

@@ -35,6 +35,15 @@
 //   ZARVIK_TEST_SHORT_READ=<n>        a copy's reads of its source give nothing
 //                                     after the source's first n bytes, as a
 //                                     share whose server stopped answering does;
+//   ZARVIK_TEST_BLOCKED_READ=<n>      a copy's read of its source after its
+//                                     first n bytes never returns, as on a share
+//                                     whose server died (a hard mount): the
+//                                     process ends only when it is killed;
+//   ZARVIK_TEST_WATCH_BOUNDS=<a>:<b>  torrin's unattended run takes a run that
+//                                     shows no progress for a milliseconds as
+//                                     stuck on a source that does not answer
+//                                     (instead of 120 s), and a run asked to
+//                                     stop as stuck after b (instead of 10 s);
 //   ZARVIK_TEST_FREE_NAME_WAIT=<us>   a copy that cannot take a free name in one
 //                                     step waits this long between finding it
 //                                     free and taking it, so that a test sees
@@ -102,6 +111,16 @@ void setMidCopyActionForTesting(long long bytes, std::function<void()> action);
 // between two reads), and the call the copy makes after each read.
 bool midCopyActionSet() noexcept;
 void copiedSourceBytes(long long bytes) noexcept;
+
+// The bytes of a source after which a copy's read of it blocks for good; -1:
+// none.
+long long sourceBlockedAfter() noexcept;
+// Blocks the calling thread until the process ends.
+[[noreturn]] void blockForGood() noexcept;
+
+// The bounds of ZARVIK_TEST_WATCH_BOUNDS in milliseconds; -1 where unset.
+long long watchBoundMs() noexcept;
+long long watchStopGraceMs() noexcept;
 
 // --- A full disk ---------------------------------------------------------
 

@@ -12,6 +12,7 @@
 #include "host/file_content_posix.h"
 #include "host/fs.h"
 #include "host/paths.h"
+#include "host/progress.h"
 
 namespace host {
 
@@ -33,6 +34,7 @@ ssize_t readUpTo(int fd, char* buffer, std::size_t size) noexcept {
             return -1;
         }
         got += static_cast<std::size_t>(read);
+        markProgress();
     }
     return static_cast<ssize_t>(got);
 }

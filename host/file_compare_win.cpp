@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "host/fs.h"
+#include "host/progress.h"
 #include "host/windows_internal.h"
 
 namespace host {
@@ -41,6 +42,7 @@ bool readUpTo(HANDLE file, char* buffer, DWORD size, DWORD& got) noexcept {
         if (!::ReadFile(file, buffer + got, size - got, &read, nullptr)) return false;
         if (read == 0) break;
         got += read;
+        markProgress();
     }
     return true;
 }

@@ -27,18 +27,23 @@
 #include "base/checksum.h"
 #include "host/fault_injection.h"
 #include "host/fs.h"
+#include "host/progress.h"
 
 namespace host {
 namespace posix {
 
 namespace {
 
+// The most the kernel copies in one call: each call is a sign of life
+// (host::markProgress), so a large file over a slow link shows that it moves.
+constexpr off_t kMostInKernel = 8 << 20;
+
 // Copies the byte ranges of one file, each at its own offset so that the
 // holes between them stay holes. The kernel copies where it can; where it
 // refuses, and for the test switches (a disk failure counts the bytes that go
 // through writeAll, the kill switch stops in the middle of them, a source
-// that stops giving bytes or is written to midway), the bytes pass through a
-// buffer.
+// that stops giving bytes, blocks or is written to midway), the bytes pass
+// through a buffer.
 class RangeCopier {
   public:
     // With `checksum`, every byte passes through the buffer and is added to it.
@@ -48,17 +53,20 @@ class RangeCopier {
           checksum_(checksum),
           killAfter_(faults::killCopyAfter()),
           readLimit_(faults::sourceReadLimit()),
+          blockedAfter_(faults::sourceBlockedAfter()),
           inKernel_(!faults::diskFullInjected() && killAfter_ < 0 && readLimit_ < 0 &&
-                    !faults::midCopyActionSet() && !checksum) {}
+                    blockedAfter_ < 0 && !faults::midCopyActionSet() && !checksum) {}
 
     // Copies [offset, end). EndedEarly, with `end` set to where the source
     // ended, when it gives nothing more before `end`.
     ContentCopy copy(off_t offset, off_t& end) noexcept {
         while (inKernel_ && offset < end) {
             loff_t in = offset, out = offset;
-            const ssize_t copied =
-                ::copy_file_range(from_, &in, to_, &out, static_cast<std::size_t>(end - offset), 0);
+            const ssize_t copied = ::copy_file_range(
+                from_, &in, to_, &out,
+                static_cast<std::size_t>(std::min(end - offset, kMostInKernel)), 0);
             if (copied > 0) {
+                markProgress();
                 offset += copied;
                 continue;
             }
@@ -89,6 +97,11 @@ class RangeCopier {
             if (readLimit_ >= 0)
                 wanted = static_cast<std::size_t>(
                     std::clamp<long long>(readLimit_ - offset, 0, static_cast<long long>(wanted)));
+            if (blockedAfter_ >= 0) {
+                if (copied_ >= blockedAfter_) faults::blockForGood();
+                wanted = static_cast<std::size_t>(
+                    std::min<long long>(blockedAfter_ - copied_, static_cast<long long>(wanted)));
+            }
             const ssize_t got = wanted == 0 ? 0 : ::pread(from_, buffer, wanted, offset);
             if (got == 0) {
                 end = offset;
@@ -108,6 +121,7 @@ class RangeCopier {
                 return ContentCopy::Failed;
             copied_ += got;
             offset += got;
+            markProgress();
             faults::copiedSourceBytes(copied_);
         }
         return ContentCopy::Copied;
@@ -118,6 +132,7 @@ class RangeCopier {
     base::Checksum* checksum_;
     long long killAfter_;
     long long readLimit_;
+    long long blockedAfter_;
     bool inKernel_;
     long long copied_ = 0;
 };
@@ -135,8 +150,8 @@ bool cloneMayWork(dev_t from, dev_t to) {
 
 bool tryClone(int from, int to, dev_t fromDevice, dev_t toDevice) {
     if (faults::diskFullInjected() || faults::killCopyAfter() >= 0 ||
-        faults::sourceReadLimit() >= 0 || faults::midCopyActionSet() ||
-        !cloneMayWork(fromDevice, toDevice))
+        faults::sourceReadLimit() >= 0 || faults::sourceBlockedAfter() >= 0 ||
+        faults::midCopyActionSet() || !cloneMayWork(fromDevice, toDevice))
         return false;
     if (::ioctl(to, FICLONE, from) == 0) return true;
     std::lock_guard lock(cloneMutex);
@@ -249,6 +264,7 @@ ReadBack readBack(int fd, const base::Checksum::Digest& expected) noexcept {
                 if (got < 0) return restore(ReadBack::Failed);
                 if (got == 0) break;
                 checksum.add(buffer.get(), static_cast<std::size_t>(got));
+                markProgress();
                 offset += got;
                 // Reading directly, only the end gives less: the next read
                 // would start where no block does.

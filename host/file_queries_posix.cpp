@@ -23,6 +23,7 @@
 #include "host/fs.h"
 #include "host/long_path_posix.h"
 #include "host/paths.h"
+#include "host/progress.h"
 
 namespace host {
 
@@ -146,6 +147,7 @@ Status listDirectory(const std::string& folder, int mask, std::vector<ListingEnt
     const int dirFd = ::dirfd(dir);
     base::detail::ListingCollector found;
     for (;;) {
+        markProgress();
         errno = 0;
         const dirent* item = ::readdir(dir);
         if (!item) {
@@ -188,8 +190,10 @@ Status listDirectory(const std::string& folder, int mask, std::vector<ListingEnt
     if (statuses) {
         // From the folder still open: no path is resolved again per file.
         statuses->resize(entries.size());
-        for (std::size_t i = 0; i < entries.size(); ++i)
+        for (std::size_t i = 0; i < entries.size(); ++i) {
             (*statuses)[i] = posix::statusAt(dirFd, entries[i].name);
+            markProgress();
+        }
     }
     return {};
 }

@@ -35,6 +35,7 @@
 #include "host/fs.h"
 #include "host/long_path_posix.h"
 #include "host/paths.h"
+#include "host/progress.h"
 
 #ifndef RENAME_NOREPLACE
 #define RENAME_NOREPLACE (1 << 0)
@@ -505,6 +506,7 @@ Flushing flushingOf(int folder, dev_t device) noexcept {
 // that cannot flush a folder (some FUSE ones) says so: its names are then as
 // durable as they get.
 bool flushFolderAt(int folder) noexcept {
+    const FlushUnderWay waiting;
     const Descriptor fd(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd) return false;
     return ::fsync(fd.get()) == 0 || errno == EINVAL || errno == ENOTSUP || errno == ENOSYS;
@@ -644,6 +646,7 @@ void FileSystemFlush::notePublished(StagedCopy& copy) noexcept {
 }
 
 Status FileSystemFlush::flush() noexcept {
+    const FlushUnderWay waiting;
     for (State::Device& device : state_->devices) {
         if (!device.written) continue;
         if (!device.fd) return fail("cannot open", device.path, EBADF);
@@ -748,12 +751,16 @@ Result<StagedCopy> stageInto(const std::string& source,
         return fail("cannot set the mode of", target, errno);
     const timespec times[2] = {st.st_atim, st.st_mtim};
     if (::futimens(to.fd(), times) != 0) return fail("cannot set the time of", target, errno);
-    if (!to.flush()) return fail("cannot write", target, errno);
     const bool flushItself =
         verify || flushing == Flushing::FileByFile || flushing == Flushing::FileByFileThenSystem;
-    if (flushItself) {
-        if (::fdatasync(to.fd()) != 0) return fail("cannot write", target, errno);
-        state->flushedItself = true;
+    {
+        // A share's close writes the file's cached bytes to the server.
+        const FlushUnderWay waiting;
+        if (!to.flush()) return fail("cannot write", target, errno);
+        if (flushItself) {
+            if (::fdatasync(to.fd()) != 0) return fail("cannot write", target, errno);
+            state->flushedItself = true;
+        }
     }
     if (verify) {
         if (faults::corruptThisCopy()) faults::damageCopy(to.fd());
@@ -776,7 +783,10 @@ Result<StagedCopy> stageInto(const std::string& source,
     // bytes (the driver writes them to another file system, or to a device,
     // that only the whole system's flush reaches). In memory a copy has
     // nothing to wait for.
-    if (flushing == Flushing::FileByFileThenSystem) ::sync();
+    if (flushing == Flushing::FileByFileThenSystem) {
+        const FlushUnderWay waiting;
+        ::sync();
+    }
     if (flushing == Flushing::FileByFileThenSystem || flushing == Flushing::None) {
         if (Status named = staged.publish(); !named) return std::move(named).error();
     }
@@ -785,6 +795,7 @@ Result<StagedCopy> stageInto(const std::string& source,
 
 // A copy on its own: its bytes flushed, then its name, then its folder.
 Status publishAlone(StagedCopy& copy) {
+    const FlushUnderWay waiting;
     StagedCopy::State& state = copy.state();
     if (!state.published && !state.flushedItself && ::fdatasync(state.file.fd()) != 0)
         return fail("cannot write", state.target, errno);
@@ -1019,6 +1030,7 @@ Status writeFileAtomically(const std::string& path, std::string_view bytes, bool
         Temporary file(folder.fd);
         if (!file.create(baseName(real), 0666))
             return fail("cannot create a file in", folder.path, errno);
+        const FlushUnderWay waiting;
         const bool ok = writeAll(file.fd(), bytes.data(), bytes.size()) &&
                         (!exists || setMode(file.fd(), st.st_mode & 07777)) &&
                         (!durable || ::fdatasync(file.fd()) == 0) && file.flush() &&

@@ -16,6 +16,7 @@
 #include "host/fault_injection.h"
 #include "host/fs.h"
 #include "host/paths.h"
+#include "host/progress.h"
 #include "host/windows_internal.h"
 
 namespace host {
@@ -202,11 +203,16 @@ bool copyContent(HANDLE from, HANDLE to, base::Checksum* checksum, long long* co
     }
     const long long killAfter = faults::killCopyAfter();
     const long long readLimit = faults::sourceReadLimit();
+    const long long blockedAfter = faults::sourceBlockedAfter();
     *copied = 0;
     for (;;) {
         DWORD wanted = kBufferSize;
         if (readLimit >= 0)
             wanted = static_cast<DWORD>(std::clamp<long long>(readLimit - *copied, 0, wanted));
+        if (blockedAfter >= 0) {
+            if (*copied >= blockedAfter) faults::blockForGood();
+            wanted = static_cast<DWORD>(std::min<long long>(blockedAfter - *copied, wanted));
+        }
         DWORD got = 0;
         if (wanted > 0 && !::ReadFile(from, buffer.get(), wanted, &got, nullptr)) return false;
         if (got == 0) return true;
@@ -217,6 +223,7 @@ bool copyContent(HANDLE from, HANDLE to, base::Checksum* checksum, long long* co
         }
         if (!writeAll(to, buffer.get(), got)) return false;
         *copied += got;
+        markProgress();
         faults::copiedSourceBytes(*copied);
     }
 }
@@ -271,6 +278,7 @@ ReadBack readBack(const std::wstring& path, const base::Checksum::Digest& expect
                 return ReadBack::Failed;
             }
             checksum.add(buffer, got);
+            markProgress();
             // Unbuffered, only the end gives less, and nothing lies after it.
             if (got == 0 || (unbuffered && got < kBlock)) break;
         }
@@ -299,6 +307,7 @@ DWORD finishTemporary(Handle& file, const std::wstring& temporary, const std::ws
     FILE_BASIC_INFO basic{};  // zero times: left as they are
     basic.FileAttributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
     DWORD code = ERROR_SUCCESS;
+    const FlushUnderWay waiting;
     if (flush && !::FlushFileBuffers(file.get())) {
         code = ::GetLastError();
     } else if (!::SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic)) {
@@ -554,7 +563,10 @@ Result<StagedCopy> stageFile(const std::string& source, const std::string& targe
         if (!::SetFileTime(to, nullptr, nullptr, &info.ftLastWriteTime))
             return fail("cannot set the time of", target, ::GetLastError());
         from.close();
-        if (!::FlushFileBuffers(to)) return fail("cannot write", target, ::GetLastError());
+        {
+            const FlushUnderWay waiting;
+            if (!::FlushFileBuffers(to)) return fail("cannot write", target, ::GetLastError());
+        }
         if (verify) {
             if (faults::corruptThisCopy()) faults::damageCopy(to);
             switch (readBack(state->temporary, checksum->digest())) {
@@ -769,6 +781,7 @@ Status listDirectory(const std::string& folder, int mask, std::vector<ListingEnt
     const bool withFolders = (mask & 16) != 0;
     base::detail::ListingCollector found;
     do {
+        markProgress();
         const std::wstring_view wideName = data.cFileName;
         if (wideName == L"." || wideName == L"..") continue;
         const DWORD attributes = data.dwFileAttributes;

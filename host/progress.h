@@ -5,6 +5,7 @@
 // done.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 #include "host/result.h"
@@ -24,7 +25,32 @@ class ProgressSink {
     }
     // May be called from any thread of the run.
     virtual bool stopRequested() const noexcept { return false; }
+    // The run waits for the listing of `folder` (read now, or ahead by a
+    // worker); on the thread that calls step().
+    virtual void reading(std::string_view folder) { static_cast<void>(folder); }
 };
+
+// Signs of life of the work under way, process-wide, so that a watch can
+// tell work that goes on slowly (a large file over a slow link) from work
+// stuck for good (a read from a share whose server has died): the copy loops
+// mark each piece of a file they copy (a few MiB at most), the listings each
+// entry, the runs each file and each copy's end. A mark is one relaxed atomic
+// add, cheap enough for any loop.
+void markProgress() noexcept;
+std::uint64_t progressMarks() noexcept;
+
+// Held around a wait for a device to take what was written to it (a flush),
+// which marks nothing however long the device takes (minutes on a slow disk
+// with much written to it): a watch does not count that time. Its end is a
+// mark.
+class FlushUnderWay {
+  public:
+    FlushUnderWay() noexcept;
+    ~FlushUnderWay();
+    FlushUnderWay(const FlushUnderWay&) = delete;
+    FlushUnderWay& operator=(const FlushUnderWay&) = delete;
+};
+bool flushUnderWay() noexcept;
 
 // Reports nothing (tests, benchmarks).
 class NullProgress : public ProgressSink {

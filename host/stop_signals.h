@@ -33,6 +33,7 @@ class StopOnSignals : public ProgressSink {
         shown_.failed(item, failure);
     }
     bool stopRequested() const noexcept override { return stopSignalStatus() != 0; }
+    void reading(std::string_view folder) override { shown_.reading(folder); }
 
   private:
     ProgressSink& shown_;

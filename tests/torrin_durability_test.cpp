@@ -26,6 +26,7 @@
 #include "host/fault_injection.h"
 #include "host/ini.h"
 #include "host/progress.h"
+#include "host/stop_signals.h"
 #include "support/file_trees.h"
 #include "support/mounted.h"
 #include "support/temp_folder.h"
@@ -609,6 +610,54 @@ TEST(StoppedRun, TorrinExitEndsWith143OnSigterm) {
     EXPECT_EQ(backup.run(), torrin::kExitAllCopied);
     EXPECT_EQ(differences(treeOf(reference.folder / "target"), treeOf(backup.folder / "target")),
               "");
+}
+
+// A source whose read never returns once 64 KiB of it are read, as on a share
+// whose server died: "torrin exit", with the switches `faults`, and a kill
+// after a minute in case it never ends. Its exit status.
+int runWithAnUnansweringSource(const TempFolder& folder, const std::string& faults) {
+    const std::string command = "cd '" + folder.path() + "' && ZARVIK_TEST_BLOCKED_READ=65536 " +
+                                faults + " timeout -s KILL 60 '" + TORRIN_PROGRAM +
+                                "' exit 2>errors.txt";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The run is ended once it shows no progress for its bound, or for its grace
+// once a stop signal came: it logs where it was, stores no threshold and lets
+// go of the lock, and the next run continues the copy.
+TEST(UnansweringSource, TheRunIsEndedAndTheNextRunContinuesIt) {
+    for (const bool stopped : {false, true}) {
+        SCOPED_TRACE(stopped ? "stopped by SIGTERM" : "not stopped");
+        TempFolder folder;
+        const std::string bytes(300000, 'b');
+        const std::string source = folder.write("src/big.bin", bytes);
+        folder.mkdir("target");
+        writeSettings(folder, "2001-01-01 00:00:00");
+        // Stopped just before the copy begins, the stop waits for it; a
+        // bound that long is never reached.
+        const int status = runWithAnUnansweringSource(
+            folder, stopped
+                        ? "ZARVIK_TEST_WATCH_BOUNDS=600000:1000 ZARVIK_TEST_KILL_AT=copy-begun:1:" +
+                              std::to_string(SIGTERM)
+                        : "ZARVIK_TEST_WATCH_BOUNDS=2000:600000");
+        EXPECT_EQ(status, stopped ? host::kExitTerminated : torrin::kExitCheckFailed);
+        const std::string line = std::string(torrin::kUnansweredLine) + source;
+        const std::string log = host::gbkToUtf8(TempFolder::read(folder / "log.txt"));
+        EXPECT_TRUE(log.ends_with((stopped ? std::string(torrin::kStoppedLine) + "\r\n" : "") +
+                                  line + "\r\n"))
+            << log;
+        EXPECT_NE(TempFolder::read(folder / "errors.txt").find("torrin: " + line + "\n"),
+                  std::string::npos);
+        EXPECT_EQ(host::iniRead(folder / "confi9.ini", "other", "fdt", ""), "2001-01-01 00:00:00");
+
+        torrin::torapp app(folder.path());
+        std::ostringstream errors;
+        EXPECT_EQ(torrin::runUnattended(app, errors), torrin::kExitAllCopied) << errors.str();
+        EXPECT_NE(host::gbkToUtf8(TempFolder::read(app.logfile())).find("继续上次中断的复制\r\n"),
+                  std::string::npos);
+        EXPECT_EQ(TempFolder::read(folder / "target/big.bin"), bytes);
+    }
 }
 
 }  // namespace

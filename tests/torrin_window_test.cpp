@@ -14,9 +14,12 @@
 #include <QTest>
 #include <QTimer>
 
+#include <chrono>
+#include <future>
 #include <set>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -242,6 +245,81 @@ TEST_F(CopyWindow, BrowseStoresTheTargetAtOnceAndKeepsItOnCancel) {
     EXPECT_EQ(host.messages, (std::vector<Message>{{"提示", "目标文件夹选择被取消"}}));
     EXPECT_EQ(host.dialogTitles,
               std::vector<std::string>(2, "选择欲放置更名后的文件所在的目标文件夹"));
+}
+
+// The settings' lock held by another thread, as a scheduled run holds it,
+// until released; after 20 seconds in any case, so that a window that waits
+// on the lock fails its test rather than hangs.
+class HeldByAScheduledRun {
+  public:
+    explicit HeldByAScheduledRun(const torrin::torapp& app) {
+        std::promise<bool> taken;
+        std::future<bool> isTaken = taken.get_future();
+        holder_ = std::jthread(
+            [&app, taken = std::move(taken), released = released_.get_future()]() mutable {
+                host::ExclusiveLock lock;
+                const auto taking = torrin::lockSettings(app, lock, false);
+                taken.set_value(taking && *taking == host::ExclusiveLock::Taking::Taken);
+                released.wait_for(std::chrono::seconds(20));
+            });
+        EXPECT_TRUE(isTaken.get());
+    }
+    ~HeldByAScheduledRun() { release(); }
+    void release() {
+        if (!holder_.joinable()) return;
+        released_.set_value();
+        holder_.join();
+    }
+
+  private:
+    std::promise<void> released_;
+    std::jthread holder_;
+};
+
+constexpr const char* kWaitQuestion =
+    "计划的复制正在进行，设置要等它结束后才能保存。\n"
+    "等待它结束后保存并关闭吗？（取消：不保存，直接关闭）";
+
+// A scheduled run holds the settings for all of its run: the window never
+// waits on it. Its close asks; without waiting nothing is written, and
+// waiting, the window stays responsive and saves and closes once the run ends.
+TEST_F(CopyWindow, ACloseWhileAScheduledRunHoldsTheSettingsAsksInsteadOfWaiting) {
+    writeProfile("[other]\r\nmpath=/old\r\n");
+    const std::string before = TempFolder::read(app.profile());
+    HeldByAScheduledRun scheduled(app);
+    {
+        auto window = openWindow();
+        window->setFieldText(window->sle_2(), "/new");
+        host.questionAnswers = {host::kButtonCancel};
+        EXPECT_TRUE(window->close());
+        EXPECT_EQ(host.messages, (std::vector<Message>{{"提示", kWaitQuestion}}));
+        EXPECT_EQ(TempFolder::read(app.profile()), before);
+    }
+    host.messages.clear();
+    auto window = openWindow();
+    window->setFieldText(window->sle_2(), "/new");
+    window->show();
+    host.questionAnswers = {host::kButtonOk};
+    EXPECT_FALSE(window->close());
+    EXPECT_EQ(host.messages, (std::vector<Message>{{"提示", kWaitQuestion}}));
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(stored("mpath"), "/old");
+    scheduled.release();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->isVisible(); }, 10000));
+    EXPECT_EQ(stored("mpath"), "/new");
+    EXPECT_EQ(host.messages.size(), 1u);
+}
+
+TEST_F(CopyWindow, ATargetChosenWhileAScheduledRunHoldsTheSettingsIsStoredWhenItEnds) {
+    HeldByAScheduledRun scheduled(app);
+    auto window = openWindow();
+    host.chooseFolder("/bak/目标");
+    click(*window, "pb_1");
+    EXPECT_EQ(window->fieldText(window->sle_2()), "/bak/目标");
+    EXPECT_EQ(stored("mpath"), "<missing>");
+    scheduled.release();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return stored("mpath") == "/bak/目标"; }, 10000));
+    EXPECT_EQ(host.messages, std::vector<Message>{});
 }
 
 TEST_F(CopyWindow, StartValidatesDateTimeAndTargetInThatOrder) {

@@ -3,6 +3,7 @@
 #include "common/ordered_work.h"
 #include "common/stored_keys.h"
 
+#include <cstdlib>
 #include <ostream>
 
 #include "base/text.h"
@@ -12,6 +13,7 @@
 #include "host/fs.h"
 #include "host/paths.h"
 #include "host/stop_signals.h"
+#include "torrin/run_watch.h"
 
 namespace torrin {
 
@@ -104,12 +106,17 @@ Exit status of "torrin exit":
   2  the run did not run or could not finish its records: a check failed
      (threshold, source folders, target folder, a folder not on the disk of
      last time), another run holds this folder, or the folder takes no
-     writes (lock, journal, threshold)
+     writes (lock, journal, threshold).
+     Also a run that showed no progress for 120 seconds (a source that no
+     longer answers, such as a share whose server died): it is ended at
+     once, the log names the file or folder it had come to, no threshold is
+     stored, and the next run continues the copy
   3  an unexpected error, or log.txt could not be written (the run ran;
      standard error says what the log lacks)
   130  stopped by SIGINT (Ctrl+C): the copies under way end, no threshold is
        stored, and the next run continues the copy (130 and 143 win over 1;
-       2 wins over them)
+       2 wins over them); copies under way that show no progress for 10
+       seconds are not waited for, and a second signal ends torrin at once
   143  stopped by SIGTERM, as by SIGINT
 On 1, 2, 3, 130 and 143 a short report goes to standard error; a clean run
 prints nothing.
@@ -225,6 +232,25 @@ void reportRun(std::ostream& errors, const torapp& app, const RunResult& result)
     errors << std::flush;
 }
 
+// The end of a run the watch found stuck, at once: waiting for its copies
+// would never end.
+[[noreturn]] void endStuckRun(const torapp& app, std::ostream& errors, const std::string& at,
+                              bool stopAsked) {
+    const std::string line = std::string(kUnansweredLine) + at;
+    std::vector<std::string> lines;
+    if (stopAsked) lines.emplace_back(kStoppedLine);
+    lines.push_back(line);
+    appendLogLines(app.logfile(), lines);
+    const int status = stopAsked ? host::stopSignalStatus() : kExitCheckFailed;
+    if (stopAsked)
+        errors << "torrin: stopped by " << host::stopSignalName(status)
+               << "; the copies under way did not end\n";
+    errors << "torrin: " << kUnansweredLine << base::quotedName(at) << "\n"
+           << "torrin: the log is " << base::quotedName(app.logfile()) << "\n"
+           << std::flush;
+    std::_Exit(status);
+}
+
 // A start that cannot run: the two-line log entry and the report.
 int refuseStart(const torapp& app, std::ostream& errors, const std::string& reason) {
     writeCheckFailure(app.logfile(), reason);
@@ -280,7 +306,10 @@ int runUnattended(const torapp& app, std::ostream& errors) {
             return refuseStart(app, errors, *failure);
         host::NullProgress none;
         host::StopOnSignals quiet(none);
-        const RunResult result = rcopy(runFromSettings(settings, app), quiet);
+        RunWatch watch(quiet, RunWatch::bounds(), [&](const std::string& at, bool stopAsked) {
+            endStuckRun(app, errors, at, stopAsked);
+        });
+        const RunResult result = rcopy(runFromSettings(settings, app), watch);
         const int status =
             !result.refusal.empty() || !result.storeFailure.empty() || !result.disksChanged.empty()
                 ? kExitCheckFailed

@@ -107,6 +107,10 @@ std::vector<std::string> foldersToWalk(const std::vector<std::string>& rows,
 
 // The log line of a run refused because another one uses the settings.
 inline constexpr std::string_view kAnotherRunLine = "另一次复制正在进行，本次未运行";
+// The log line, before the path it had come to, of an unattended run that
+// showed no progress for its bound (RunWatch) and was ended.
+inline constexpr std::string_view kUnansweredLine =
+    "源文件夹无响应，本次复制中止，下次将继续本次复制:";
 
 // The lock of the settings folder: a run holds it from before it reads the
 // settings to after it has stored its threshold, and the window holds it
@@ -121,6 +125,11 @@ host::Result<host::ExclusiveLock::Taking> lockSettings(const torapp& app, host::
 // the exit status. Shows nothing and processes no events. The settings are
 // not saved afterwards: the run has stored its start time as "fdt", the safe
 // threshold for the next run, and every other key stays as the user left it.
+// A run that shows no progress for kUnansweredAfter (a source that does not
+// answer), or for kStopGrace once a stop signal has asked it to stop, ends
+// the process at once with kExitCheckFailed (or the signal's status) after
+// its log line: as safe as a kill, which the journal makes the next run
+// continue, and the end of the process lets go of the lock.
 // When the run has failures or does not run, a short report (UTF-8) goes to
 // `errors`: the count, the first failed names and the log's path; nothing on a
 // clean run. Unexpected errors are written to `errors` and to the log.

@@ -34,14 +34,18 @@ std::string FieldTexts::get(const QLineEdit* field) const {
 }
 
 void closeWindow(QCloseEvent* event, BusyIndicator& busy, bool& saved,
-                 const std::function<void()>& save) {
+                 const std::function<bool()>& save) {
     if (!busy.allowClose()) {
         event->ignore();
         return;
     }
     if (!saved) {
         saved = true;
-        save();
+        if (!save()) {
+            saved = false;
+            event->ignore();
+            return;
+        }
     }
     event->accept();
 }

@@ -50,8 +50,10 @@ bool runScript(const BusyIndicator& busy, const std::function<void()>& script,
 // A window's close event: refused while an operation runs (the busy indicator
 // says so); otherwise `save` runs the first time only, so that the settings
 // are written once however often the close is asked for, and the window closes.
+// `save` returns false when the settings cannot be written yet and the window
+// stays open meanwhile: the close is refused, and the next one runs `save` again.
 void closeWindow(QCloseEvent* event, BusyIndicator& busy, bool& saved,
-                 const std::function<void()>& save);
+                 const std::function<bool()>& save);
 
 // Gives a new control the name the scripts know it by.
 template <typename T>

@@ -445,7 +445,10 @@ void w_htmd::saveSettings() {
 }
 
 void w_htmd::closeEvent(QCloseEvent* event) {
-    host::closeWindow(event, *busy_, settingsSaved_, [this] { saveSettings(); });
+    host::closeWindow(event, *busy_, settingsSaved_, [this] {
+        saveSettings();
+        return true;
+    });
 }
 
 void w_htmd::runOnWorker(const std::function<void(host::ProgressSink&)>& work) {

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "host/paths.h"
+#include "host/progress.h"
 
 namespace torrin {
 
@@ -37,6 +38,7 @@ FolderReading readFolder(const std::string& folder, int mask) {
         if (!reader) reader.emplace().open(folder);
         // A folder's change time tells a folder moved in as a whole.
         reading.statuses[i] = reader->status(entry.name);
+        host::markProgress();
         if (reading.statuses[i] || entry.isFolder) continue;
         if (const auto times = host::fileTimes(host::joinPath(folder, entry.name)))
             reading.statuses[i] = host::FileStatus{0, times->modified, times->created};

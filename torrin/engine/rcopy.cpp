@@ -473,6 +473,7 @@ class CopyRun {
                                                    const std::string& zml1) {
         static_cast<void>(copies_.flushWhenDue());  // a failure is its copies', and the hook's
         auto level = std::make_unique<Level>();
+        progress_.reading(as_topdir);
         level->reading = readAhead_.take(as_topdir);
         if (!level->reading.listed) {
             // A folder that cannot be read may hold new files; the threshold

@@ -17,7 +17,9 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <chrono>
 #include <exception>
 
 #include "grid/qt/grid_model.h"
@@ -31,6 +33,9 @@ namespace torrin {
 namespace {
 
 using host::named;
+
+// How often the settings' lock is tried again while a scheduled run holds it.
+constexpr std::chrono::milliseconds kLockRetry{200};
 
 QPushButton* makeButton(const char* name, const char* caption, QWidget* parent) {
     return named(new QPushButton(QString::fromUtf8(caption), parent), name);
@@ -169,6 +174,9 @@ void w_copy::connectScripts() {
     connect(view, &grid::GridView::doubleClicked, this,
             [this](long row) { runScript("dw_1.doubleclicked", [this, row] { editCell(row); }); });
     connect(cellEditor_, &QLineEdit::returnPressed, this, [this] { commitEdit(); });
+    lockRetry_ = new QTimer(this);
+    lockRetry_->setInterval(kLockRetry);
+    connect(lockRetry_, &QTimer::timeout, this, [this] { retryWaiting(); });
     // An editor left behind by scrolling would sit over another row.
     QTableView* table = view->tableView();
     for (QAbstractSlider* bar : {static_cast<QAbstractSlider*>(table->verticalScrollBar()),
@@ -214,31 +222,26 @@ std::string w_copy::effectiveThreshold() const {
 }
 
 void w_copy::saveSettings() {
-    commitEdit();
-    CloseState state;
-    state.replace = cbx_1_->isChecked();
-    state.includeHidden = cbx_4_->isChecked();
-    state.fullStructure = rb_1_->isChecked();
-    const std::string threshold = effectiveThreshold();
-    // Left out (an invalid text keeps the stored one) unless the user changed it.
-    state.threshold = threshold != storedThreshold_ ? threshold : std::string();
-    state.target = fieldText(sle_2_);
-    state.rows = sourceRows();
-    // After a run that holds the settings ends; a read-only working folder
-    // must not keep the window from closing.
-    host::ExclusiveLock lock;
-    static_cast<void>(lockSettings(app_, lock, true));
-    static_cast<void>(saveCloseSettings(app_.profile(), state));
+    // An unexpected error is reported, and the window closes all the same.
+    try {
+        commitEdit();
+        CloseState state;
+        state.replace = cbx_1_->isChecked();
+        state.includeHidden = cbx_4_->isChecked();
+        state.fullStructure = rb_1_->isChecked();
+        const std::string threshold = effectiveThreshold();
+        // Left out (an invalid text keeps the stored one) unless the user changed it.
+        state.threshold = threshold != storedThreshold_ ? threshold : std::string();
+        state.target = fieldText(sle_2_);
+        state.rows = sourceRows();
+        static_cast<void>(saveCloseSettings(app_.profile(), state));
+    } catch (...) {
+        host_.messageBox("", unexpectedErrorText("w_copy", "close", std::current_exception()));
+    }
 }
 
 void w_copy::closeEvent(QCloseEvent* event) {
-    host::closeWindow(event, *busy_, settingsSaved_, [this] {
-        try {
-            saveSettings();
-        } catch (...) {
-            host_.messageBox("", unexpectedErrorText("w_copy", "close", std::current_exception()));
-        }
-    });
+    host::closeWindow(event, *busy_, settingsSaved_, [this] { return saveOnClose(); });
 }
 
 std::string w_copy::fieldText(const QLineEdit* field) const {

@@ -25,6 +25,7 @@ class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QRadioButton;
+class QTimer;
 
 namespace grid {
 class GridView;
@@ -127,7 +128,18 @@ class w_copy : public QWidget {
     void buildControls();
     void connectScripts();
     void open();
+    // Writes the settings as the window shows them; the caller holds the
+    // settings' lock, or the folder takes none.
     void saveSettings();
+    // The close's save; false while it waits for a scheduled run.
+    bool saveOnClose();
+    // The window never waits on the settings' lock, which a scheduled run
+    // holds for the whole run: what is to be written (the target chosen, the
+    // close's settings) is written once the lock is free, tried again by a
+    // timer meanwhile (retryWaiting), so the window stays responsive.
+    // False, with nothing written, while a run holds the lock.
+    bool writeWaiting();
+    void retryWaiting();
 
     host::Host& host_;
     torapp app_;
@@ -170,6 +182,9 @@ class w_copy : public QWidget {
     std::string storedThreshold_;
     bool settingsSaved_ = false;
     bool destroying_ = false;
+    QTimer* lockRetry_ = nullptr;
+    bool targetWaiting_ = false;  // ls_path2 is to be stored
+    bool closeWaiting_ = false;   // the close is to save and close
 };
 
 }  // namespace torrin

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QTimer>
 #include <algorithm>
 
 #include "base/numbers_and_dates.h"
@@ -64,11 +65,57 @@ void w_copy::pb_1_clicked() {
     ls_path2 = chosen.path;
     setFieldText(sle_2_, ls_path2);
     // Stored at once, so the choice survives a program that ends abnormally;
-    // after a run that holds the settings ends.
+    // once a scheduled run that holds the settings has ended.
+    targetWaiting_ = true;
+    if (!writeWaiting()) lockRetry_->start();
+}
+
+bool w_copy::writeWaiting() {
     host::ExclusiveLock lock;
-    static_cast<void>(lockSettings(app_, lock, true));
-    // A target that cannot be stored now is stored again as the window closes.
-    static_cast<void>(saveTarget(app_.profile(), ls_path2));
+    const host::Result<host::ExclusiveLock::Taking> taking = lockSettings(app_, lock, false);
+    if (taking && *taking == host::ExclusiveLock::Taking::Busy) return false;
+    // A folder that takes no lock file (read-only) is written as far as it
+    // lets us: waiting would never end.
+    if (closeWaiting_) {
+        saveSettings();
+    } else if (targetWaiting_) {
+        // A target that cannot be stored now is stored again as the window closes.
+        static_cast<void>(saveTarget(app_.profile(), ls_path2));
+    }
+    targetWaiting_ = false;
+    return true;
+}
+
+void w_copy::retryWaiting() {
+    if (!writeWaiting()) return;
+    lockRetry_->stop();
+    if (closeWaiting_) {
+        closeWaiting_ = false;
+        settingsSaved_ = true;
+        close();
+    }
+}
+
+bool w_copy::saveOnClose() {
+    // Not tried meanwhile: the answer below decides what happens to the settings.
+    lockRetry_->stop();
+    closeWaiting_ = true;
+    if (writeWaiting()) {
+        closeWaiting_ = false;
+        return true;
+    }
+    const int answer = host_.questionBox(kTitle,
+                                         "计划的复制正在进行，设置要等它结束后才能保存。\n"
+                                         "等待它结束后保存并关闭吗？（取消：不保存，直接关闭）",
+                                         host::MessageIcon::Question,
+                                         host::MessageButtons::OkCancel, host::kButtonOk);
+    if (answer != host::kButtonOk) {
+        targetWaiting_ = false;
+        closeWaiting_ = false;
+        return true;
+    }
+    lockRetry_->start();
+    return false;
 }
 
 void w_copy::clickRow(long row, Qt::KeyboardModifiers modifiers) {
