@@ -41,8 +41,17 @@ host::SaveFormat formatOfName(std::string_view path, host::SaveFormat filterForm
     return filterFormat;
 }
 
-std::string csvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+// Whether a spreadsheet opening the file would take `text` for a formula
+// (=, +, -, @, or a tab or CR before one) or a number or date ("000123",
+// "1e5", "2024-01-02"), and so show something else.
+bool readAsOtherThanText(std::string_view text) {
+    if (text.empty()) return false;
+    if (std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos) return true;
+    return text.front() >= '0' && text.front() <= '9' &&
+           text.find_first_not_of("0123456789.,-/: eE+") == std::string_view::npos;
+}
+
+std::string csvQuoted(const std::string& text) {
     std::string quoted = "\"";
     for (char c : text) {
         if (c == '"') quoted += '"';
@@ -50,6 +59,23 @@ std::string csvField(const std::string& text) {
     }
     quoted += '"';
     return quoted;
+}
+
+// `asText`: a text column's cell, to be shown as the text it is.
+std::string csvField(const std::string& text, bool asText = true) {
+    if (asText && readAsOtherThanText(text)) {
+        // A formula that gives the text itself: shown as the name, run as
+        // nothing, and read back by the list import as the name.
+        std::string formula = "=\"";
+        for (char c : text) {
+            if (c == '"') formula += '"';
+            formula += c;
+        }
+        formula += '"';
+        return csvQuoted(formula);
+    }
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    return csvQuoted(text);
 }
 
 std::string csvText(const Grid& grid) {
@@ -63,7 +89,9 @@ std::string csvText(const Grid& grid) {
     for (long row = 1; row <= grid.rowcount(); ++row) {
         for (int c = 0; c < columns; ++c) {
             if (c > 0) text += ',';
-            text += csvField(grid.cellText(row, c));
+            text += csvField(grid.cellText(row, c),
+                             grid.definition().columns[static_cast<std::size_t>(c)].type ==
+                                 ColumnType::Text);
         }
         text += "\r\n";
     }

@@ -31,6 +31,50 @@ TEST(SpreadsheetNumbers, WholeNumbersHaveNoPointOthersFifteenDigits) {
     EXPECT_EQ(numberText(0.1 + 0.2), "0.3");
     EXPECT_EQ(numberText(1.0 / 3), "0.333333333333333");
     EXPECT_EQ(numberText(1e20), "1e+20");
+    // Card and ID numbers keep every digit; small ones are written out.
+    EXPECT_EQ(numberText(6222020200112233.0), "6222020200112233");
+    EXPECT_EQ(numberText(9007199254740992.0), "9007199254740992");
+    EXPECT_EQ(numberText(1e-05), "0.00001");
+    EXPECT_EQ(numberText(-0.000123456), "-0.000123456");
+}
+
+// A name a spreadsheet would take for a formula or a number is saved in a
+// .csv as a formula that gives its text, and the list import reads every
+// name back as it was; a quote that never closes stops the import.
+TEST(CsvLists, EveryNameSurvivesTheSpreadsheetAndComesBack) {
+    TempFolder folder;
+    const Cells names = {"=HYPERLINK(\"http://x\")",
+                         "+1",
+                         "-a.txt",
+                         "@b",
+                         "\tt",
+                         "000123",
+                         "2024-01-02",
+                         "a,b",
+                         "q\"q",
+                         "1.txt",
+                         "=\"quoted\""};
+    grid::Grid grid(grid::loadGridDefinition("htmd1"));
+    for (const std::string& name : names) grid.setitem(grid.insertrow(0), "md", name);
+    const std::string path = folder / "names.csv";
+    ASSERT_TRUE(grid.saveas(path, host::SaveFormat::Csv));
+    const std::string text = TempFolder::read(path);
+    EXPECT_NE(text.find("\r\n\"=\"\"000123\"\"\","), std::string::npos) << text;
+    for (const char first : {'=', '+', '-', '@', '\t', '0', '2'})
+        EXPECT_EQ(text.find(std::string("\r\n") + first), std::string::npos) << first;
+    Cells read = readSpreadsheetColumn(path, 1);
+    ASSERT_FALSE(read.empty());
+    read.erase(read.begin());
+    EXPECT_EQ(read, names);
+
+    const std::string cut = folder.write("cut.csv", "md\r\na\r\n\"b,\r\nc\r\n");
+    try {
+        readSpreadsheetColumn(cut, 1);
+        ADD_FAILURE() << "read";
+    } catch (const kelvane::ListFileError& error) {
+        EXPECT_EQ(error.reason(), "第3行的引号没有结束，文件不完整或已损坏");
+        EXPECT_EQ(error.path(), cut);
+    }
 }
 
 TEST(SpreadsheetDates, SerialNumbersBecomeCalendarDates) {

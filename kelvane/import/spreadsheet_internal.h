@@ -41,7 +41,10 @@ DateKind formatCodeKind(std::string_view code) noexcept;
 std::string serialDateText(double serial, bool date1904, DateKind kind);
 
 // Column `column` (1-based) of delimited text (RFC 4180 quoting), one entry per
-// record up to the last record with a value in that column.
+// record up to the last record with a value in that column. With ",", a
+// field ="..." is the text inside (as the .csv export writes a name a
+// spreadsheet would read as a formula or a number). Throws ListFileError
+// (without a path) for a quote that never closes.
 std::vector<std::string> readDelimitedColumn(std::string_view text, char delimiter, int column);
 
 // Why a file holding a NUL character is refused as a list.

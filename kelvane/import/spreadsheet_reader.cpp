@@ -53,10 +53,24 @@ constexpr long long kDay0Of1904System = -24107;  // 1904-01-01
 std::string numberText(double value) {
     if (!std::isfinite(value)) return "#NUM!";
     char buffer[64];
-    if (value == std::floor(value) && std::fabs(value) < 1e15) {
+    // Whole numbers a double holds exactly keep every digit (card and ID
+    // numbers). Others get the 15 significant digits a spreadsheet shows,
+    // written out rather than with an exponent while that stays short.
+    if (value == std::floor(value) && std::fabs(value) <= 9007199254740992.0) {
         std::snprintf(buffer, sizeof buffer, "%.0f", value == 0 ? 0.0 : value);
-    } else {
-        std::snprintf(buffer, sizeof buffer, "%.15g", value);
+        return buffer;
+    }
+    std::snprintf(buffer, sizeof buffer, "%.15g", value);
+    const double magnitude = std::fabs(value);
+    if (std::strchr(buffer, 'e') && magnitude >= 1e-9 && magnitude < 1e15) {
+        const int before = static_cast<int>(std::floor(std::log10(magnitude))) + 1;
+        std::snprintf(buffer, sizeof buffer, "%.*f", std::max(0, 15 - before), value);
+        std::string text = buffer;
+        if (text.find('.') != std::string::npos) {
+            text.erase(text.find_last_not_of('0') + 1);
+            if (text.back() == '.') text.pop_back();
+        }
+        return text;
     }
     return buffer;
 }
@@ -155,11 +169,33 @@ std::string serialDateText(double serial, bool date1904, DateKind kind) {
     return buffer;
 }
 
+namespace {
+
+// A field a spreadsheet would read as a formula or a number, written as a
+// formula that gives its text (="000123"): such a field is read back as the
+// text inside.
+std::optional<std::string> textOfTextFormula(std::string_view field) {
+    if (field.size() < 3 || !field.starts_with("=\"") || !field.ends_with('"')) return std::nullopt;
+    std::string text;
+    const std::string_view inside = field.substr(2, field.size() - 3);
+    for (std::size_t i = 0; i < inside.size(); ++i) {
+        if (inside[i] == '"') {
+            if (i + 1 == inside.size() || inside[i + 1] != '"') return std::nullopt;
+            ++i;
+        }
+        text += inside[i];
+    }
+    return text;
+}
+
+}  // namespace
+
 std::vector<std::string> readDelimitedColumn(std::string_view text, char delimiter, int column) {
     std::vector<std::string> cells;
     std::size_t lastWithValue = 0;
     const std::size_t n = text.size();
     std::size_t i = 0;
+    std::size_t line = 1;  // of the record being read
     while (i < n) {
         std::string wanted;
         int current = 1;
@@ -167,7 +203,9 @@ std::vector<std::string> readDelimitedColumn(std::string_view text, char delimit
             std::string field;
             const bool keep = current == column;
             if (i < n && text[i] == '"') {
+                const std::size_t opened = line;
                 ++i;
+                bool closed = false;
                 while (i < n) {
                     if (text[i] == '"') {
                         if (i + 1 < n && text[i + 1] == '"') {
@@ -176,11 +214,17 @@ std::vector<std::string> readDelimitedColumn(std::string_view text, char delimit
                             continue;
                         }
                         ++i;
+                        closed = true;
                         break;
                     }
+                    if (text[i] == '\n') ++line;
                     if (keep) field += text[i];
                     ++i;
                 }
+                // The rest of the file would become one name.
+                if (!closed)
+                    throw ListFileError(
+                        {}, "第" + std::to_string(opened) + "行的引号没有结束，文件不完整或已损坏");
             }
             // Unquoted text, or whatever follows a closing quote, up to the
             // delimiter or the line end.
@@ -189,6 +233,10 @@ std::vector<std::string> readDelimitedColumn(std::string_view text, char delimit
                 ++end;
             if (keep) {
                 field.append(text.substr(i, end - i));
+                if (delimiter == ',') {
+                    if (std::optional<std::string> inner = textOfTextFormula(field))
+                        field = std::move(*inner);
+                }
                 wanted = std::move(field);
             }
             i = end;
@@ -199,6 +247,7 @@ std::vector<std::string> readDelimitedColumn(std::string_view text, char delimit
             }
             if (i < n && text[i] == '\r') ++i;
             if (i < n && text[i] == '\n') ++i;
+            ++line;
             break;
         }
         cells.push_back(std::move(wanted));
@@ -293,7 +342,11 @@ sheet::PackedColumn readColumn(const std::string& path, int column) {
     }
     const std::optional<std::string> text = host::listFileText(std::move(bytes));
     if (!text) throw ListFileError(path, sheet::kNotText);
-    return packed(sheet::readDelimitedColumn(*text, extension == "csv" ? ',' : '\t', column));
+    try {
+        return packed(sheet::readDelimitedColumn(*text, extension == "csv" ? ',' : '\t', column));
+    } catch (const ListFileError& error) {
+        throw ListFileError(path, error.reason());
+    }
 }
 
 }  // namespace
