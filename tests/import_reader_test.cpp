@@ -86,7 +86,9 @@ TEST(SpreadsheetDates, SerialNumbersBecomeCalendarDates) {
     // Rounded to the second, carrying into the next day.
     EXPECT_EQ(serialDateText(45356.9999999, false, DateKind::DateTime), "2024-03-06 00:00:00");
     EXPECT_EQ(serialDateText(0.5, false, DateKind::Time), "12:00:00");
-    EXPECT_EQ(serialDateText(1.25, false, DateKind::Time), "30:00:00");
+    // A date-time in a time format shows its time of day; a duration its hours.
+    EXPECT_EQ(serialDateText(45356.58969, false, DateKind::Time), "14:09:09");
+    EXPECT_EQ(serialDateText(1.25, false, DateKind::Elapsed), "30:00:00");
     // The 1900 system's phantom leap day shifts the first two months.
     EXPECT_EQ(serialDateText(1, false, DateKind::Date), "1900-01-01");
     EXPECT_EQ(serialDateText(59, false, DateKind::Date), "1900-02-28");
@@ -104,7 +106,7 @@ TEST(SpreadsheetDates, FormatCodesAreClassified) {
     EXPECT_EQ(formatCodeKind("[$-804]mmmm"), DateKind::Date);
     EXPECT_EQ(formatCodeKind("yyyy/m/d h:mm AM/PM"), DateKind::DateTime);
     EXPECT_EQ(formatCodeKind("h:mm"), DateKind::Time);
-    EXPECT_EQ(formatCodeKind("[h]:mm:ss"), DateKind::Time);
+    EXPECT_EQ(formatCodeKind("[h]:mm:ss"), DateKind::Elapsed);
     EXPECT_EQ(formatCodeKind("mm:ss"), DateKind::Time);
     EXPECT_EQ(formatCodeKind("General"), DateKind::None);
     EXPECT_EQ(formatCodeKind("0.00\"days\""), DateKind::None);
@@ -427,6 +429,37 @@ TEST_F(SpreadsheetReading, AnActiveChartSheetFallsBackToTheFirstWorksheet) {
     const std::string path = folder / "chart.xlsx";
     import_fixtures::writePackage(path, parts);
     EXPECT_EQ(readSpreadsheetColumn(path, 1), Cells{"data"});
+}
+
+// Writers that put the views after the sheets, and a shared-string cell
+// with no index (shown empty): the active sheet is read, the cell is empty.
+TEST_F(SpreadsheetReading, ViewsAfterTheSheetsAndAnEmptySharedStringCell) {
+    const std::string rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+    auto parts = import_fixtures::minimalWorkbookParts(
+        "<row r=\"1\"><c t=\"inlineStr\"><is><t>first</t></is></c></row>");
+    parts["xl/workbook.xml"] =
+        "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+        "xmlns:r=\"" +
+        rel +
+        "\"><sheets><sheet name=\"A\" sheetId=\"1\" r:id=\"rId1\"/>"
+        "<sheet name=\"B\" sheetId=\"2\" r:id=\"rId2\"/></sheets>"
+        "<bookViews><workbookView activeTab=\"1\"/></bookViews></workbook>";
+    parts["xl/_rels/workbook.xml.rels"] =
+        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+        "<Relationship Id=\"rId1\" Type=\"" +
+        rel +
+        "/worksheet\" Target=\"worksheets/sheet1.xml\"/>"
+        "<Relationship Id=\"rId2\" Type=\"" +
+        rel +
+        "/worksheet\" Target=\"worksheets/sheet2.xml\"/>"
+        "</Relationships>";
+    parts["xl/worksheets/sheet2.xml"] =
+        "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>"
+        "<row r=\"1\"><c t=\"s\"><v></v></c></row>"
+        "<row r=\"2\"><c t=\"inlineStr\"><is><t>second</t></is></c></row></sheetData></worksheet>";
+    const std::string path = folder / "views.xlsx";
+    import_fixtures::writePackage(path, parts);
+    EXPECT_EQ(readSpreadsheetColumn(path, 1), (Cells{"", "second"}));
 }
 
 TEST_F(SpreadsheetReading, XlsCellsOfEveryKind) {

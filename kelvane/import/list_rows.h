@@ -28,7 +28,7 @@ void renumberShownRows(grid::Grid& grid, bool trimNames, host::ProgressSink& pro
 // row with names trimmed. Returns the number of rows added, or, with `grid`
 // untouched, why the file cannot be read (the readers' ListFileError, whose
 // path and reason the failure carries: this is where it stops).
-host::Result<long> importListFile(grid::Grid& grid, const std::string& path, int firstRow, int column,
-                    host::ProgressSink& progress);
+host::Result<long> importListFile(grid::Grid& grid, const std::string& path, int firstRow,
+                                  int column, host::ProgressSink& progress);
 
 }  // namespace kelvane

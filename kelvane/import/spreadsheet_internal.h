@@ -26,7 +26,8 @@ class PackedColumn {
 // below 1e15 without a point, others with up to 15 significant digits.
 std::string numberText(double value);
 
-enum class DateKind { None, Date, DateTime, Time };
+// Time: a time of day; Elapsed: a duration ([h]:mm:ss), whose hours go past 24.
+enum class DateKind { None, Date, DateTime, Time, Elapsed };
 // What a built-in number format id shows (14-22, 27-36, 45-47, 50-58 ...).
 DateKind builtInFormatKind(int id) noexcept;
 // What a custom format code shows: y/m/d a date, h/s a time of day, both a
@@ -34,7 +35,8 @@ DateKind builtInFormatKind(int id) noexcept;
 // brackets do not count.
 DateKind formatCodeKind(std::string_view code) noexcept;
 // A serial day number as the format shows it: "yyyy-mm-dd" (Date),
-// "yyyy-mm-dd hh:mm:ss" (DateTime) or "hh:mm:ss" (Time, hours beyond 24 kept),
+// "yyyy-mm-dd hh:mm:ss" (DateTime), "hh:mm:ss" (Time: the time of day, as a
+// spreadsheet shows a date-time in a time format; Elapsed: hours beyond 24 kept),
 // rounded to the second.
 // The 1900 system keeps the old leap-year quirk (serial 60 is 1900-02-29 there,
 // shown here as 1900-02-28). Falls back to numberText for negative serials.

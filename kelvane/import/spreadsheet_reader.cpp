@@ -78,8 +78,9 @@ std::string numberText(double value) {
 DateKind builtInFormatKind(int id) noexcept {
     // 27-36 and 50-58 are the East Asian built-in dates and times.
     static constexpr int kDates[] = {14, 15, 16, 17, 27, 28, 29, 30, 31, 36, 50, 51, 54, 57, 58};
-    static constexpr int kTimes[] = {18, 19, 20, 21, 32, 33, 34, 35, 45, 46, 47, 52, 53, 55, 56};
+    static constexpr int kTimes[] = {18, 19, 20, 21, 32, 33, 34, 35, 45, 47, 52, 53, 55, 56};
     if (id == 22) return DateKind::DateTime;
+    if (id == 46) return DateKind::Elapsed;  // [h]:mm:ss
     if (std::find(std::begin(kDates), std::end(kDates), id) != std::end(kDates))
         return DateKind::Date;
     if (std::find(std::begin(kTimes), std::end(kTimes), id) != std::end(kTimes))
@@ -88,7 +89,7 @@ DateKind builtInFormatKind(int id) noexcept {
 }
 
 DateKind formatCodeKind(std::string_view code) noexcept {
-    bool year = false, month = false, day = false, hour = false, second = false;
+    bool year = false, month = false, day = false, hour = false, second = false, elapsed = false;
     auto startsWith = [&](std::size_t at, std::string_view word) {
         if (code.size() - at < word.size()) return false;
         for (std::size_t k = 0; k < word.size(); ++k) {
@@ -114,7 +115,7 @@ DateKind formatCodeKind(std::string_view code) noexcept {
             // condition or locale.
             std::string_view inner = code.substr(i + 1, close - i - 1);
             if (!inner.empty() && inner.find_first_not_of("hHmMsS") == std::string_view::npos)
-                hour = true;
+                hour = elapsed = true;
             i = close;
         } else if (startsWith(i, "general")) {
             i += 6;
@@ -134,7 +135,7 @@ DateKind formatCodeKind(std::string_view code) noexcept {
     // "m" next to hours or seconds means minutes.
     const bool time = hour || second;
     if (year || day || (month && !time)) return time ? DateKind::DateTime : DateKind::Date;
-    if (time) return DateKind::Time;
+    if (time) return elapsed ? DateKind::Elapsed : DateKind::Time;
     return DateKind::None;
 }
 
@@ -144,8 +145,9 @@ std::string serialDateText(double serial, bool date1904, DateKind kind) {
     long long days = total / 86400;
     const long long seconds = total % 86400;
     char buffer[64];
-    if (kind == DateKind::Time) {
-        std::snprintf(buffer, sizeof buffer, "%02lld:%02lld:%02lld", total / 3600, total / 60 % 60,
+    if (kind == DateKind::Time || kind == DateKind::Elapsed) {
+        const long long hours = kind == DateKind::Time ? seconds / 3600 : total / 3600;
+        std::snprintf(buffer, sizeof buffer, "%02lld:%02lld:%02lld", hours, total / 60 % 60,
                       total % 60);
         return buffer;
     }

@@ -447,13 +447,17 @@ class WorkbookReader : public XmlHandler {
     void end(std::string_view name) override {
         const std::string_view local = localName(name.data());
         if (depth_ == 2 && local == "bookViews") inBookViews_ = false;
-        if (depth_ == 2 && local == "sheets") finish();  // the rest names no sheet
+        // Once both are read the rest names nothing the import needs; some
+        // writers put the views after the sheets.
+        if (depth_ == 2 && local == "sheets") inSheets_ = false, sheetsRead_ = true;
+        if (depth_ == 2 && sheetsRead_ && viewSeen_ && (local == "sheets" || local == "bookViews"))
+            finish();
         --depth_;
     }
 
   private:
     int depth_ = 0;
-    bool inBookViews_ = false, viewSeen_ = false, inSheets_ = false;
+    bool inBookViews_ = false, viewSeen_ = false, inSheets_ = false, sheetsRead_ = false;
 };
 
 // Which cell styles show dates: the number format of each entry of cellXfs.
@@ -617,6 +621,7 @@ class SheetReader : public XmlHandler {
         if (entries.size() >= static_cast<std::size_t>(kLastSheetRow))
             return fail("同一列中的单元格过多");
         if (type_ == "s") {
+            if (value_.empty()) return;  // an empty cell, as spreadsheets show it
             const long index = parseLong(value_, -1);
             if (index < 0) return fail("共享字符串编号错误");
             entries.push_back(
