@@ -44,9 +44,11 @@ namespace {
 enum class Reading { Invalid, Unusual, Plausible };
 
 // GBK as GB18030 decodes it. Plausible keeps to GB2312 (the symbols and the
-// 6,763 hanzi of rows A1-A9 and B0-F7); the rest of GBK is valid but rare, and
-// it is where UTF-8 lands, whose continuation bytes lie below 0xA1 more often
-// than not (UTF-8 "Привет" reads as GBK characters like 袩 and 螘).
+// 6,763 hanzi of rows A1-A9 and B0-F7) and GBK's other hanzi (GBK/3 and
+// GBK/4, where the traditional characters are: 螞蟻, 藥品); its user-defined
+// areas, other symbols and the four-byte characters are valid but rare. UTF-8
+// lands in GBK's hanzi too (UTF-8 "Привет" reads as 袩 and 螘), so the
+// UTF-8 reading needs evidence of its own to win (utf8Reading's `strong`).
 Reading gbkReading(std::string_view line) noexcept {
     Reading reading = Reading::Plausible;
     const std::size_t n = line.size();
@@ -70,7 +72,9 @@ Reading gbkReading(std::string_view line) noexcept {
         if (trail < 0x40 || trail == 0x7F || trail == 0xFF) return Reading::Invalid;
         const bool gb2312 = ((lead >= 0xA1 && lead <= 0xA9) || (lead >= 0xB0 && lead <= 0xF7)) &&
                             trail >= 0xA1 && !(lead == 0xD7 && trail >= 0xFA);
-        if (!gb2312) reading = Reading::Unusual;
+        const bool otherHanzi =
+            (lead >= 0x81 && lead <= 0xA0) || (lead >= 0xAA && lead <= 0xFE && trail <= 0xA0);
+        if (!gb2312 && !otherHanzi) reading = Reading::Unusual;
         i += 2;
     }
     return reading;
@@ -111,11 +115,17 @@ int scriptOf(char32_t c) noexcept {
 
 // UTF-8: Plausible when every word keeps to one alphabet. `strong` is set for
 // what a GBK text hardly ever reads as: a word mixing ASCII letters with
-// accented ones ("café"), or a letter of three or more bytes.
+// accented ones ("café"), accented letters beside a word of plain ones
+// ("À la carte"), a letter of three or more bytes, or a word of four or more
+// letters of another two-byte alphabet ("Привет"; two GBK hanzi often read as
+// a two-letter Greek or Cyrillic word). A combining mark with no letter
+// before it, or Syriac punctuation, is no word at all.
 Reading utf8Reading(std::string_view line, bool& strong) noexcept {
     Reading reading = Reading::Plausible;
     int wordScript = kNeutral;
     bool wordAscii = false, wordAccented = false;
+    int wordLetters = 0;
+    bool accented = false, spacedAsciiWord = false, afterSpace = false;
     strong = false;
     std::size_t offset = 0;
     while (offset < line.size()) {
@@ -123,10 +133,17 @@ Reading utf8Reading(std::string_view line, bool& strong) noexcept {
         const std::size_t length = detail::decodeUtf8(line.substr(offset), c);
         if (length == 0) return Reading::Invalid;
         offset += length;
+        const bool spaceBefore = afterSpace;
+        afterSpace = c == ' ';
         const int script = scriptOf(c);
+        const bool combining = c >= 0x300 && c < 0x370;
+        if (combining && wordScript != kNeutral) continue;  // it marks the letter before
+        if ((combining || (c >= 0x700 && c < 0x710)) && wordScript == kNeutral)
+            reading = Reading::Unusual;
         if (script == kNeutral) {
             wordScript = kNeutral;
             wordAscii = wordAccented = false;
+            wordLetters = 0;
             continue;
         }
         if (script == kUnusualCharacter || (wordScript != kNeutral && wordScript != script))
@@ -134,8 +151,14 @@ Reading utf8Reading(std::string_view line, bool& strong) noexcept {
         wordScript = script;
         wordAscii = wordAscii || c < 0x80;
         wordAccented = wordAccented || (c >= 0x80 && script == kLatin);
-        if ((wordAscii && wordAccented) || length >= 3) strong = true;
+        if (wordLetters == 0 && spaceBefore && c < 0x80) spacedAsciiWord = true;
+        accented = accented || (c >= 0x80 && script == kLatin);
+        ++wordLetters;
+        if ((wordAscii && wordAccented) || length >= 3 ||
+            (length == 2 && script != kLatin && wordLetters >= 4))
+            strong = true;
     }
+    if (accented && spacedAsciiWord) strong = true;
     return reading;
 }
 

@@ -291,6 +291,22 @@ TEST(UnknownEncoding, TheWholeListDecidesWhatEachAmbiguousNameIs) {
     EXPECT_EQ(host::unknownTextToUtf8(gbk), "张三.docx\n李四.xlsx\n璐娟芳.docx\n");
 }
 
+// Traditional characters lie outside GB2312, and some of their GBK bytes
+// read as UTF-8 Greek, a modifier letter, a lone combining mark or Syriac
+// punctuation: a one-line GBK list of them is still GBK.
+TEST(UnknownEncoding, TraditionalCharactersInGbkAreGbk) {
+    const std::string characters =
+        "螞蟻藥品國語學習書籍電腦軟體網絡資料檔案圖片視頻影音樂錄製舊歷史傳統藝術經濟發展報導記"
+        "憶體驗證明確認識關係醫院護理員會議廳廣場車輛運輸鐵路飛機場虂軃";
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i + 6 <= characters.size(); i += 3)
+        names.push_back(characters.substr(i, 6) + ".jpg");
+    names.push_back("虂.jpg");  // U+0301 alone as UTF-8
+    names.push_back("軃.jpg");  // U+0700
+    for (const std::string& name : names)
+        EXPECT_EQ(host::unknownTextToUtf8(host::utf8ToGbk(name) + "\r\n"), name + "\r\n");
+}
+
 // A line invalid in the list's encoding is read in the other; the rest of the
 // list keeps its own.
 TEST(UnknownEncoding, OneStrayLineChangesOnlyItself) {
