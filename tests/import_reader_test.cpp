@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <xlsxwriter.h>
+#include <fstream>
 
 #include "grid/grid.h"
 #include "host/encoding.h"
@@ -595,6 +596,21 @@ TEST_F(SpreadsheetReading, DamagedWorkbooksAreReportedWithTheirReason) {
     EXPECT_NE(failureReason(folder.write("text.xlsx", "just some text\n")).find("不是Excel工作簿"),
               std::string::npos);
     EXPECT_FALSE(failureReason(folder.write("empty.xls", "")).empty());
+    // What web systems export under the name .xls is named for what it is.
+    EXPECT_NE(failureReason(folder.write("report.xls", "<HTML><body><TABLE><tr><td>a</td>"))
+                  .find("文件是网页（HTML表格）"),
+              std::string::npos);
+    EXPECT_NE(failureReason(folder.write("report2.xls",
+                                         "<?xml version=\"1.0\"?><Workbook xmlns=\"urn:schemas-"
+                                         "microsoft-com:office:spreadsheet\">"))
+                  .find("XML Spreadsheet 2003"),
+              std::string::npos);
+    const std::string old = folder / "old.xls";
+    {
+        std::ofstream out(old, std::ios::binary);
+        out << import_fixtures::compoundFile("Book", std::string(600, '\x09'));
+    }
+    EXPECT_NE(failureReason(old).find("Excel 95或更早版本的工作簿（BIFF5）"), std::string::npos);
     EXPECT_NE(failureReason(folder.write("binary.dat", std::string("ab\0cd", 5))).find("不是"),
               std::string::npos);
 }

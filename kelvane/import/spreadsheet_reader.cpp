@@ -324,6 +324,23 @@ sheet::PackedColumn packed(const std::vector<std::string>& cells) {
     return column;
 }
 
+// Why bytes named as a workbook are none. Web systems often export an HTML
+// table or an XML spreadsheet under the name .xls: say which.
+std::string notAWorkbook(std::string_view bytes) {
+    if (bytes.empty()) return "文件是空的，不是Excel工作簿";
+    std::string head(bytes.substr(0, 4096));
+    for (char& c : head)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    const char* kind = nullptr;
+    if (head.find("urn:schemas-microsoft-com:office:spreadsheet") != std::string::npos)
+        kind = "XML表格（XML Spreadsheet 2003）";
+    else if (head.find("<html") != std::string::npos || head.find("<table") != std::string::npos)
+        kind = "网页（HTML表格）";
+    if (!kind) return "文件已损坏或不是Excel工作簿";
+    return std::string("文件是") + kind +
+           "，不是Excel工作簿，请在电子表格程序中打开并另存为.xlsx后再导入";
+}
+
 sheet::PackedColumn readColumn(const std::string& path, int column) {
     if (!spreadsheetReaderAvailable()) throw ListFileError(path, "本程序未包含电子表格读取功能");
     if (column < 1 || column > 16384) throw ListFileError(path, "列号超出范围");
@@ -338,10 +355,7 @@ sheet::PackedColumn readColumn(const std::string& path, int column) {
         return sheet::readXlsxColumn(path, bytes, column);
 #endif
     const std::string extension = lowerExtension(path);
-    if (isWorkbookExtension(extension)) {
-        throw ListFileError(
-            path, bytes.empty() ? "文件是空的，不是Excel工作簿" : "文件已损坏或不是Excel工作簿");
-    }
+    if (isWorkbookExtension(extension)) throw ListFileError(path, notAWorkbook(bytes));
     const std::optional<std::string> text = host::listFileText(std::move(bytes));
     if (!text) throw ListFileError(path, sheet::kNotText);
     try {

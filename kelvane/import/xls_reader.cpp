@@ -20,7 +20,9 @@ namespace kelvane::sheet {
 namespace {
 
 constexpr const char* kEncrypted = "工作簿受密码保护或已加密";
-constexpr const char* kOldVersion = "不支持Excel 95及更早版本的工作簿，请另存为.xls或.xlsx";
+constexpr const char* kOldVersion =
+    "文件是Excel 95或更早版本的工作簿（BIFF5），本程序不能读取，请在电子表格程序中另存为"
+    "Excel 97-2003工作簿或.xlsx后再导入";
 
 using cfb::CompoundFile;
 using cfb::DirectoryEntry;
