@@ -463,6 +463,25 @@ TEST_F(SpreadsheetReading, ViewsAfterTheSheetsAndAnEmptySharedStringCell) {
     EXPECT_EQ(readSpreadsheetColumn(path, 1), (Cells{"", "second"}));
 }
 
+// A formula saved with its result reads as the result; one saved without
+// (openpyxl writes no result) stops the import and names the cell, where a
+// silent gap would hide a missing file.
+TEST_F(SpreadsheetReading, AFormulaWithoutItsResultNamesTheCell) {
+    const std::string saved = folder / "saved.xlsx";
+    import_fixtures::writePackage(
+        saved,
+        import_fixtures::minimalWorkbookParts(
+            "<row r=\"1\"><c r=\"A1\" t=\"str\"><f>B1&amp;\".txt\"</f><v>a.txt</v></c></row>"));
+    EXPECT_EQ(readSpreadsheetColumn(saved, 1), Cells{"a.txt"});
+    const std::string unsaved = folder / "unsaved.xlsx";
+    import_fixtures::writePackage(
+        unsaved, import_fixtures::minimalWorkbookParts(
+                     "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>md</t></is></c></row>"
+                     "<row r=\"2\"><c r=\"A2\"><f>B2</f><v></v></c></row>"));
+    EXPECT_EQ(failureReason(unsaved),
+              "单元格A2的公式没有保存结果，请在电子表格程序中打开并保存后再导入");
+}
+
 TEST_F(SpreadsheetReading, XlsCellsOfEveryKind) {
     using import_fixtures::XlsCell;
     const std::vector<XlsCell> cells = {

@@ -560,6 +560,8 @@ class SheetReader : public XmlHandler {
                 item_.start(local, depth_ - itemDepth_);
             } else if (depth_ == cellDepth_ + 1 && local == "v") {
                 collectingValue_ = true;
+            } else if (depth_ == cellDepth_ + 1 && local == "f") {
+                formula_ = true;
             } else if (depth_ == cellDepth_ + 1 && local == "is") {
                 itemDepth_ = depth_;
                 item_.begin(true);
@@ -584,6 +586,7 @@ class SheetReader : public XmlHandler {
             type_ = attributeText(attributes, "t");
             style_ = parseLong(attributeText(attributes, "s"), 0);
             value_.clear();
+            formula_ = false;
         }
     }
 
@@ -620,6 +623,16 @@ class SheetReader : public XmlHandler {
         // that would only cost memory.
         if (entries.size() >= static_cast<std::size_t>(kLastSheetRow))
             return fail("同一列中的单元格过多");
+        // Written by a program that computes nothing (openpyxl, xlwt): the
+        // name the cell stands for is nowhere in the file. A silent gap, or
+        // a 0, would make a name missing from the list unnoticed.
+        if (formula_ && value_.empty() && type_ != "str" && type_ != "inlineStr") {
+            std::string where;
+            for (int c = column_; c > 0; c = (c - 1) / 26)
+                where.insert(where.begin(), static_cast<char>('A' + (c - 1) % 26));
+            return refuse("单元格" + where + std::to_string(row_) +
+                          "的公式没有保存结果，请在电子表格程序中打开并保存后再导入");
+        }
         if (type_ == "s") {
             if (value_.empty()) return;  // an empty cell, as spreadsheets show it
             const long index = parseLong(value_, -1);
@@ -670,7 +683,8 @@ class SheetReader : public XmlHandler {
     long style_ = 0;
     std::string value_;
     bool collectingValue_ = false;
-    int itemDepth_ = 0;  // > 0 inside the cell's <is>
+    bool formula_ = false;  // the cell holds a formula
+    int itemDepth_ = 0;     // > 0 inside the cell's <is>
     StringItem item_;
 };
 
