@@ -154,4 +154,5 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # plugins (without them the window cannot open) and xdg-open, which opens
 # files and folders.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wqy-microhei, qt6-qpa-plugins, xdg-utils")
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_SOURCE_DIR}/packaging/deb-generator.cmake)
 include(CPack)
