@@ -150,22 +150,6 @@ TEST_F(CheckWindow, StartCheckWalksBothFoldersAfterEmptyingEveryGrid) {
     EXPECT_EQ(window->dw_1().rowcount(), 3);
 }
 
-// A folder the walk cannot read is named, with why, after the described box.
-TEST_F(CheckWindow, StartCheckNamesTheFolderItCouldNotRead) {
-    TempFolder target;
-    target.write("a.txt", "1");
-    const std::string missing = folder / "nowhere";
-    setField("sle_1", missing);
-    setField("sle_2", target.path());
-    click("cb_16");
-    ASSERT_EQ(host.messages.size(), 2u);
-    EXPECT_EQ(host.messages[0], (Message{"提示", "核对结束"}));
-    EXPECT_TRUE(host.messages[1].text.starts_with(
-        "以下1个文件夹无法读取，未列入列表:\ncannot list \"" + missing + "\": "))
-        << host.messages[1].text;
-    EXPECT_EQ(column(window->dw_2(), "md"), nativeNames({"/a.txt"}));
-}
-
 TEST_F(CheckWindow, StartCheckLeavesATargetInsideTheSourceOutOfListOne) {
     TempFolder source;
     source.write("a.txt", "1");
@@ -235,11 +219,40 @@ TEST_F(CheckWindow, StartCheckImportsAnXlsActiveSheetAndACsv) {
 }
 #endif
 
+// A folder typed wrong is named in a box, and nothing is checked: walked,
+// Something the walk cannot list (a file given as the folder) is named, with
+// why, after the described box.
+TEST_F(CheckWindow, StartCheckNamesTheFolderItCouldNotRead) {
+    TempFolder target;
+    target.write("a.txt", "1");
+    const std::string unlistable = folder.write("plain", "not a folder");
+    setField("sle_1", unlistable);
+    setField("sle_2", target.path());
+    click("cb_16");
+    ASSERT_EQ(host.messages.size(), 2u);
+    EXPECT_EQ(host.messages[0], (Message{"提示", "核对结束"}));
+    EXPECT_TRUE(host.messages[1].text.starts_with(
+        "以下1个文件夹无法读取，未列入列表:\ncannot list \"" + unlistable + "\": "))
+        << host.messages[1].text;
+    EXPECT_EQ(column(window->dw_2(), "md"), nativeNames({"/a.txt"}));
+}
+
+// it would be an empty list against which every name looks missing.
+TEST_F(CheckWindow, StartCheckNamesAFolderThatDoesNotExist) {
+    append(window->dw_1(), {"kept"});
+    setField("sle_1", folder / "mistyped");
+    setField("sle_2", folder.path());
+    click("cb_16");
+    EXPECT_EQ(host.messages,
+              (std::vector<Message>{{"提示", "源文件夹不存在:" + (folder / "mistyped")}}));
+    EXPECT_EQ(column(window->dw_1(), "md"), (std::vector<std::string>{"kept"}));
+}
+
 TEST_F(CheckWindow, StartCheckTakesTheHiddenFilesOptionIntoLx) {
     TempFolder source;
     source.write(".hidden", "x");
     setField("sle_1", source.path());
-    setField("sle_2", folder / "missing");
+    setField("sle_2", folder.mkdir("empty"));
     window->cbx_1()->setChecked(false);
     click("cb_16");
     EXPECT_EQ(window->lx, 16);

@@ -112,13 +112,19 @@ class UnattendedRun : public ::testing::Test {
     std::string errorText;
 };
 
-TEST_F(UnattendedRun, WithoutSettingsLogsTheInvalidThresholdAndCopiesNothing) {
+// Started in a folder without settings (a cron line that starts elsewhere):
+// one line naming the folder, and no file left there, a dry run likewise.
+TEST_F(UnattendedRun, WithoutSettingsSaysSoAndLeavesNoFile) {
     folder.write("src/a.txt", "a");
+    const auto before = std::distance(std::filesystem::directory_iterator(folder.path()), {});
     EXPECT_EQ(run(), torrin::kExitCheckFailed);
-    EXPECT_EQ(log(), gbk("开始时间:2024-05-06 07:08:09\r\n"
-                         "文件复制条件，修改（创建）日期或时间错误，错误为：\r\n"));
-    EXPECT_TRUE(std::filesystem::is_empty(folder / "target"));
-    EXPECT_FALSE(std::filesystem::exists(app.profile()));
+    const std::string line = "torrin: the run did not start: there is no confi9.ini in " +
+                             folder.path() + " (start torrin in the folder of its settings)\n";
+    EXPECT_EQ(errorText, line);
+    std::ostringstream planned, errors;
+    EXPECT_EQ(torrin::runDryRun(app, planned, errors), torrin::kExitCheckFailed);
+    EXPECT_EQ(errors.str(), line);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), before);
 }
 
 TEST_F(UnattendedRun, ChecksComeInOrderThresholdSourcesTarget) {
@@ -138,7 +144,8 @@ TEST_F(UnattendedRun, ChecksComeInOrderThresholdSourcesTarget) {
         "[other]\r\nmpath=/no/such/folder\r\nfdt=2024-01-01 12:00:00\r\n"
         "ypath2=/a;/b;\r\n");
     EXPECT_EQ(run(), torrin::kExitCheckFailed);
-    EXPECT_TRUE(log().ends_with(gbk("\r\n开始时间:2024-05-06 07:08:09\r\n目标文件夹不存在\r\n")));
+    EXPECT_TRUE(log().ends_with(
+        gbk("\r\n开始时间:2024-05-06 07:08:09\r\n目标文件夹不存在:/no/such/folder\r\n")));
     // Appended, never truncated: three entries of two lines.
     const std::string text = log();
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 6);
@@ -317,6 +324,7 @@ TEST_F(UnattendedProgram, RunsWithoutADisplayAndUsesTheWorkingDirectory) {
 // Cron mails only what a job prints: a run that does not run, or has
 // failures, says so on standard error, with the log's path.
 TEST_F(UnattendedProgram, ExitStatusTwoWhenACheckFailsAndItSaysWhy) {
+    folder.write("confi9.ini", "[other]\r\n");
     EXPECT_EQ(start("exit"), 2);
     EXPECT_EQ(errors(),
               "torrin: the run did not start: 文件复制条件，修改（创建）日期或时间错误，错误为：\n"
@@ -372,8 +380,13 @@ TEST_F(UnattendedProgram, ExcludedNamesAreNotCopiedAndTheirFoldersNeverOpened) {
 }
 
 TEST_F(UnattendedProgram, OptionsPrintTheirTextAndAnUnknownOneIsRefused) {
-    EXPECT_EQ(start("--help"), 0);
-    EXPECT_NE(TempFolder::read(output.path() + "/out").find("torrin exit"), std::string::npos);
+    for (const char* help : {"--help", "-h"}) {
+        EXPECT_EQ(start(help), 0);
+        const std::string text = TempFolder::read(output.path() + "/out");
+        // Every key a run reads is named.
+        for (const char* key : {"torrin exit", "mpath", "jobs", "verify", "exclude"})
+            EXPECT_NE(text.find(key), std::string::npos) << help << " " << key;
+    }
     EXPECT_EQ(start("--version"), 0);
     EXPECT_TRUE(TempFolder::read(output.path() + "/out").starts_with("torrin "));
     EXPECT_EQ(start("--frobnicate"), 2);

@@ -337,7 +337,7 @@ TEST_F(CopyWindow, StartValidatesDateTimeAndTargetInThatOrder) {
     EXPECT_EQ(host.messages, (std::vector<Message>{{"提示", "修改（或 创建）日期错误"},
                                                    {"提示", "修改（或 创建）日期错误"},
                                                    {"提示", "修改（或 创建）日期时间错误"},
-                                                   {"提示", "目标文件夹不存在"}}));
+                                                   {"提示", "目标文件夹不存在:" + (folder / "missing")}}));
     EXPECT_FALSE(std::filesystem::exists(app.logfile()));
 }
 

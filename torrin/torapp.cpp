@@ -53,6 +53,11 @@ bool isUnattended(std::string_view commandLine) {
 
 CommandLine readCommandLine(int argc, const char* const* argv) {
     CommandLine line;
+    // "-h" is what people type first to learn the options.
+    if (argc == 2 && std::string_view(argv[1]) == "-h") {
+        line.command = Command::Help;
+        return line;
+    }
     if (argc < 2 || !std::string_view(argv[1]).starts_with("--")) {
         line.command =
             isUnattended(commandLineText(argc, argv)) ? Command::Unattended : Command::Window;
@@ -84,15 +89,21 @@ std::string commandLineHelp() {
   torrin --dry-run        print what "torrin exit" would copy now, and where, without
                           copying, logging, locking or storing anything
   torrin --help           show this text
+  torrin -h               the same
   torrin --version        show the version
 
 torrin copies every file modified or created after the threshold from the
 source folders, with all their sub-folders, into the target folder, appends
 a report to log.txt and stores the run's start time as the next threshold.
 Everything it reads and writes lies in the folder it is started in:
-  confi9.ini      the settings (GBK); "exit" reads mpath, fdt, ypath1..3,
-                  sfth, qmljg, bkycwj and jobs (files copied at once, 1 to 64,
-                  default 4)
+  confi9.ini      the settings (GBK, or UTF-8 where the file is UTF-8);
+                  "exit" reads mpath (the target), fdt (the threshold),
+                  ypath1..3 (the source folders), sfth (y: replace files of
+                  the same name), qmljg (y: the full folder structure), bkycwj
+                  (y: hidden files too), jobs (files copied at once, 1 to 64,
+                  default 4), verify (y: each copy read back from the disk and
+                  compared) and exclude (names left out, patterns separated by
+                  ";", as in "*.tmp; node_modules/")
   log.txt         the run log (GBK, names outside GBK in GB18030)
   confi9.lock     held while a run works: one run at a time per folder
   confi9.journal  the run in progress; a killed run is continued by the next
@@ -129,7 +140,7 @@ std::optional<std::string> preRunCheck(const std::string& threshold, std::size_t
         return "文件复制条件，修改（创建）日期或时间错误，错误为：" + threshold;
     }
     if (sourceRows == 0) return std::string("源文件夹列表为空");
-    if (!host::folderExists(target)) return std::string("目标文件夹不存在");
+    if (!host::folderExists(target)) return "目标文件夹不存在:" + base::quotedName(target);
     return std::nullopt;
 }
 
@@ -262,7 +273,19 @@ int refuseStart(const torapp& app, std::ostream& errors, const std::string& reas
 
 }  // namespace
 
+// A start in a folder without settings (a cron line that starts elsewhere):
+// said in one line, and no file is made there.
+bool settingsMissing(const torapp& app, std::ostream& errors) {
+    if (host::fileExists(app.profile())) return false;
+    errors << "torrin: the run did not start: there is no " << kSettingsFileName << " in "
+           << base::quotedName(app.ap_path())
+           << " (start torrin in the folder of its settings)\n"
+           << std::flush;
+    return true;
+}
+
 int runDryRun(const torapp& app, std::ostream& out, std::ostream& errors) {
+    if (settingsMissing(app, errors)) return kExitCheckFailed;
     const Settings settings = loadSettings(app.profile());
     if (auto failure =
             preRunCheck(settings.fdt, storedSourceFolders(settings).size(), settings.mpath)) {
@@ -292,6 +315,7 @@ int runDryRun(const torapp& app, std::ostream& out, std::ostream& errors) {
 
 int runUnattended(const torapp& app, std::ostream& errors) {
     try {
+        if (settingsMissing(app, errors)) return kExitCheckFailed;
         host::ExclusiveLock lock;
         const host::Result<host::ExclusiveLock::Taking> taking = lockSettings(app, lock, false);
         if (!taking)

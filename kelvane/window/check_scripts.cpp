@@ -11,8 +11,10 @@
 #include <optional>
 #include <string_view>
 
+#include "base/text.h"
 #include "common/ordered_work.h"
 #include "grid/redraw_pause.h"
+#include "host/fs.h"
 #include "host/qt/qt_text.h"
 #include "kelvane/check/check_engine.h"
 #include "kelvane/window/check_scripts.h"
@@ -166,8 +168,25 @@ void cb_4_clicked(w_htmd& window) {
     xsjg(window);
 }
 
+// A folder typed wrong would be walked as an empty list: every name of the
+// other list would then look missing. Said at once instead, with its path;
+// something there that cannot be listed is reported by the walk, with why.
+bool foldersExist(w_htmd& window) {
+    for (const auto& [field, missing] : {std::pair{window.sle_1(), "源文件夹不存在:"},
+                                         std::pair{window.sle_2(), "目标文件夹不存在:"}}) {
+        const std::string text = window.fieldText(field);
+        if (base::trim(text).empty() || namesListFile(text) ||
+            host::lookUpEntry(text).kind != host::EntryInfo::Kind::Missing)
+            continue;
+        window.hostServices().messageBox("提示", missing + base::quotedName(text));
+        return false;
+    }
+    return true;
+}
+
 void cb_16_clicked(w_htmd& window) {
     window.lx = window.cbx_1()->isChecked() ? 55 : 16;
+    if (!foldersExist(window)) return;
     {
         host::BusyRun run(window.busy());
         const grid::RedrawPause pause1(window.dw_1()), pause2(window.dw_2());

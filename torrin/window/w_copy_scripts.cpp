@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "base/numbers_and_dates.h"
+#include "base/text.h"
 #include "grid/qt/grid_view.h"
 #include "grid/redraw_pause.h"
 #include "host/desktop.h"
@@ -155,7 +156,7 @@ void w_copy::cb_1_clicked() {
     }
     const std::string target = fieldText(sle_2_);
     if (!host::folderExists(target)) {
-        host_.messageBox(kTitle, "目标文件夹不存在");
+        host_.messageBox(kTitle, "目标文件夹不存在:" + base::quotedName(target));
         return;
     }
     qmljg = optionText(rb_1_->isChecked());
