@@ -497,14 +497,19 @@ Options:
                 leave out of both walks the files and folders GLOB matches
                 (an excluded folder is never entered); may be given several
                 times. GLOB is matched against the path below SOURCE or
-                TARGET: * and ? within one name, ** across folders, a
-                trailing / matches folders only, a leading / anchors at
-                SOURCE or TARGET; without a / inside, a name at any depth.
-                Case counts (on Windows it does not). Examples: '*.tmp',
-                'node_modules/', '/build/', 'photos/**/*.raw'
+                TARGET: * and ? within one name, ** across folders, **/
+                zero or more whole folders, [a-z] [!a-z] classes, \x the
+                character x itself (not on Windows); a trailing / matches
+                folders only, a leading / anchors at SOURCE or TARGET;
+                without a / inside, a name at any depth, with one, from the
+                start of a folder's name ('cache/*.bin' leaves out
+                a/cache/x.bin, not mycache/x.bin). Case counts (on Windows
+                it does not). Examples: '*.tmp', 'node_modules/', '/build/',
+                'photos/**/*.raw'
   --exclude-from FILE
-                the patterns of FILE, one per line (UTF-8; empty lines and
-                lines beginning with # are skipped), as --exclude
+                the patterns of FILE, one per line (UTF-8, a byte-order mark
+                dropped; lines end at LF, CR LF or CR; empty lines and lines
+                beginning with # are skipped), as --exclude
   --copy        copy the names of [dw_1] from SOURCE into TARGET, creating
                 sub-folders, as "开始复制" does; prints a [copy] block with one
                 line per file: the name and 成功 or 失败 (the reason of a
