@@ -39,6 +39,7 @@ struct Arguments {
     bool copy = false;
     bool replace = true;
     bool update = false;               // --copy also replaces the files the option found different
+    bool force = false;                // --update replaces target files newer than their source too
     bool verify = false;               // --copy reads each copy back from the device
     std::vector<std::string> exclude;  // --exclude and --exclude-from patterns, in order
     bool quiet = false;                // no progress line even on a terminal
@@ -100,6 +101,8 @@ std::optional<Refusal> parse(const std::vector<std::string>& args, Arguments& pa
             parsed.replace = false;
         } else if (arg == "--update") {
             parsed.update = true;
+        } else if (arg == "--force") {
+            parsed.force = true;
         } else if (arg == "--verify") {
             parsed.verify = true;
         } else if (const auto file = valueOf("--exclude-from", i)) {
@@ -134,6 +137,7 @@ std::optional<Refusal> parse(const std::vector<std::string>& args, Arguments& pa
         return Refusal{"check takes one SOURCE and one TARGET; also given:" + extra};
     }
     if (parsed.update && !parsed.copy) return Refusal{"--update works with --copy only"};
+    if (parsed.force && !parsed.update) return Refusal{"--force works with --update only"};
     if (parsed.verify && !parsed.copy) return Refusal{"--verify works with --copy only"};
     if (parsed.update && !optionInForce(parsed.option))
         return Refusal{"--update needs --option 1 to 5: it copies what the option finds different"};
@@ -272,13 +276,34 @@ class CopyProgress : public host::ProgressSink {
     std::ostream& err_;
 };
 
+// The heading of the findings --update leaves alone: "the names whose file in
+// the target is newer".
+constexpr std::string_view kNewerInTargetHeading = "目标文件较新的名单";
+
+// Whether the file in the target was modified after its source: --update
+// leaves it alone, as rsync -u and cp -u do, since its bytes would be kept
+// nowhere else. A time that cannot be read says nothing either way.
+bool targetIsNewer(const CopyPaths& paths) {
+    const std::optional<host::SourceStamp> source = host::sourceStampOf(paths.source);
+    const std::optional<host::SourceStamp> target = host::sourceStampOf(paths.target);
+    return source && target && target->modifiedNs > source->modifiedNs;
+}
+
 // --copy: the rows of list 1 the check left shown, with --update followed by
-// the option's findings (the rows of dw_3 after the repeated names of list 1),
+// the option's findings (the rows of dw_3 after the repeated names of list 1)
+// whose target is not newer than their source, or all of them with --force,
 // copied into the target, one line each on `out` (with -z: the names copied,
-// then the names that failed, as two blocks of names).
+// then the names that failed, as two blocks of names). With --update the
+// findings left alone are printed first, in a block [newer].
 int copyDifferences(const Arguments& arguments, const CheckSettings& settings, grid::Grid& dw_1,
                     const grid::Grid& dw_3, long repeatedNames, std::ostream& out,
                     std::ostream& err) {
+    CopyPlan plan;
+    plan.reading = host::NameReading::Relative;
+    plan.sourceFolder = settings.ls_path1;
+    plan.targetFolder = settings.ls_path2;
+    plan.replace = arguments.replace;
+    plan.verify = arguments.verify;
     std::optional<grid::Grid> withFindings;
     if (arguments.update) {
         withFindings.emplace(grid::loadGridDefinition("htmd1"));
@@ -288,17 +313,24 @@ int copyDifferences(const Arguments& arguments, const CheckSettings& settings, g
         };
         const int md = dw_1.columnIndex("md");
         for (long row = 1; row <= dw_1.rowcount(); ++row) append(dw_1.textView(row, md));
+        std::vector<std::string> newer;
         const int dmd = dw_3.columnIndex("dmd");
-        for (long row = repeatedNames + 1; row <= dw_3.rowcount(); ++row)
-            append(dw_3.textView(row, dmd));
+        for (long row = repeatedNames + 1; row <= dw_3.rowcount(); ++row) {
+            const std::string name(dw_3.textView(row, dmd));
+            if (!arguments.force && targetIsNewer(copyPaths(plan, name)))
+                newer.push_back(name);
+            else
+                append(name);
+        }
+        if (arguments.null) {
+            printNames(out, false, newer);
+        } else {
+            out << "[newer]\t" << kNewerInTargetHeading << '\n';
+            for (const std::string& name : newer) out << base::quotedName(name) << '\n';
+            out << '\n';
+        }
     }
     grid::Grid& list = withFindings ? *withFindings : dw_1;
-    CopyPlan plan;
-    plan.reading = host::NameReading::Relative;
-    plan.sourceFolder = settings.ls_path1;
-    plan.targetFolder = settings.ls_path2;
-    plan.replace = arguments.replace;
-    plan.verify = arguments.verify;
     if (!arguments.null) {
         out << "[copy]\t" << list.headerText(list.columnIndex("md")) << '\t'
             << list.headerText(list.columnIndex("jg")) << '\n';
@@ -465,8 +497,8 @@ std::string commandLineHelp() {
     return R"(Usage:
   kelvane                 open the window
   kelvane check SOURCE TARGET [--option 1|2|3|4|5] [--no-hidden] [--copy] [--no-replace]
-                [--update] [--verify] [--exclude GLOB]... [--exclude-from FILE]
-                [--quiet] [--jobs N] [-z]
+                [--update [--force]] [--verify] [--exclude GLOB]...
+                [--exclude-from FILE] [--quiet] [--jobs N] [-z]
   kelvane --help          show this text
   kelvane --version       show the version
 
@@ -519,9 +551,13 @@ Options:
                 copy fails)
   --update      with --copy and --option, also copy the names the option
                 lists in [dw_3] (not the repeated names), replacing their
-                files in TARGET; the [copy] block lists them after the names
-                of [dw_1]. Refused (status 2) without --option or with
-                --no-replace
+                files in TARGET, except those whose file in TARGET was
+                modified later than in SOURCE (as rsync -u and cp -u skip
+                files newer on the receiving side): those are listed in a
+                block [newer] before [copy] and left alone. The [copy] block
+                lists the others after the names of [dw_1]. Refused (status
+                2) without --option or with --no-replace
+  --force       with --update, replace the newer files in TARGET too
   --verify      with --copy, read each copy back from the disk once it is
                 written and flushed, before it takes its name, and compare
                 it with a checksum taken while copying; a copy that reads

@@ -460,10 +460,22 @@ TEST_F(CommandLine, UpdateAlsoReplacesWhatTheOptionFoundDifferent) {
                                         {"/new.txt", "成功"}, {"/edited.txt", "成功"}}));
     EXPECT_EQ(TempFolder::read(dst + "/edited.txt"), "abc");
 
+    // A target edited after its source is kept, and listed, unless forced.
+    TempFolder::setModified(folder.write("dst/edited.txt", "mine"), kTime + 1);
+    const Outcome kept = run({"check", src, dst, "--option", "5", "--copy", "--update"});
+    EXPECT_EQ(kept.status, 0) << kept.err;
+    found = blocks(kept.out);
+    EXPECT_EQ(firstFields(found["[newer]"]), std::vector<std::string>{"/edited.txt"});
+    EXPECT_TRUE(found["[copy]"].rows.empty());
+    EXPECT_EQ(TempFolder::read(dst + "/edited.txt"), "mine");
+    run({"check", src, dst, "--option", "5", "--copy", "--update", "--force"});
+    EXPECT_EQ(TempFolder::read(dst + "/edited.txt"), "abc");
+
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"check", src, dst, "--copy", "--update"},
           {"check", src, dst, "--option", "4", "--copy", "--update", "--no-replace"},
-          {"check", src, dst, "--option", "4", "--update"}}) {
+          {"check", src, dst, "--option", "4", "--update"},
+          {"check", src, dst, "--option", "4", "--copy", "--force"}}) {
         const Outcome refused = run(args);
         EXPECT_EQ(refused.status, 2) << args.back();
         EXPECT_NE(refused.err.find("--update"), std::string::npos) << refused.err;
