@@ -8,11 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "common/file_attributes.h"
 #include "common/ordered_work.h"
 #include "grid/grid.h"
 #include "host/fault_injection.h"
 #include "host/progress.h"
 #include "kelvane/check/check_engine.h"
+#include "support/scoped_time_zone.h"
 #include "support/temp_folder.h"
 
 using grid::Grid;
@@ -331,6 +333,17 @@ TEST_F(CheckOptions, DateOptionListsDifferingModificationTimes) {
     check("2");
     EXPECT_EQ(duplicates(dw_3), (std::vector<Duplicate>{{"/newer", 1}}));
     EXPECT_EQ(heading(), "文件的修改日期不同的名单");
+}
+
+// 05:30 and 06:30 UTC on 2023-11-05 both read 01:30:00 in New York, where
+// the clock turned back at 06:00 UTC.
+TEST_F(CheckOptions, DatesCompareAsInstantsInTheHourTheClockRepeats) {
+    const testing_support::ScopedTimeZone zone("America/New_York");
+    constexpr std::time_t kFirst = 1699162200;
+    pair("repeated", 3, kFirst, 3, kFirst + 3600);
+    ASSERT_EQ(common::getft(source / "repeated", 3), common::getft(target / "repeated", 3));
+    check("2");
+    EXPECT_EQ(duplicates(dw_3), (std::vector<Duplicate>{{"/repeated", 1}}));
 }
 
 TEST_F(CheckOptions, BothOptionNeedsLengthAndDateToDiffer) {

@@ -1,7 +1,9 @@
 #include "kelvane/check/check_engine.h"
 
 #include <cctype>
+#include <ctime>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "base/numbers_and_dates.h"
@@ -139,7 +141,14 @@ bool filesDiffer(const std::string& zml1, const CheckSettings& settings) {
     const bool lengths = option != CheckOption::Modified;
     const bool times = option != CheckOption::Length;
     const bool lengthsDiffer = lengths && common::filel(fileall1) != common::filel(fileall2);
-    const bool timesDiffer = times && common::getft(fileall1, 3) != common::getft(fileall2, 3);
+    // Instants, not the local texts the lists show: in the hour a clock
+    // turns back two times read alike.
+    const auto modified = [](const std::string& path) -> std::optional<std::time_t> {
+        const std::optional<host::FileTimes> read = host::fileTimes(path);
+        if (!read) return std::nullopt;
+        return read->modified;
+    };
+    const bool timesDiffer = times && modified(fileall1) != modified(fileall2);
     if (option == CheckOption::Length) return lengthsDiffer;
     if (option == CheckOption::Modified) return timesDiffer;
     if (option == CheckOption::LengthAndModified) return lengthsDiffer && timesDiffer;

@@ -58,8 +58,8 @@ std::string optionHeading(CheckOption addszf);
 long removeDuplicates(grid::Grid& list, grid::Grid& duplicates);
 
 // Whether the two files named `zml1` under the roots differ as `addszf` says:
-// lengths from common::filel, times from common::getft type 3 (a missing file
-// compares by what those give for it), or their bytes (a file that cannot be
+// lengths from common::filel, modification times as instants (two missing
+// files alike, as their getft texts are), or their bytes (a file that cannot be
 // read counts as different). Touches no grid, so workers may call it.
 bool filesDiffer(const std::string& zml1, const CheckSettings& settings);
 
