@@ -2,7 +2,9 @@
 
 #include "common/ordered_work.h"
 
+#include <algorithm>
 #include <exception>
+#include <iterator>
 #include <optional>
 #include <ostream>
 #include <sstream>
@@ -44,11 +46,16 @@ struct Arguments {
     std::vector<std::string> exclude;  // --exclude and --exclude-from patterns, in order
     bool quiet = false;                // no progress line even on a terminal
     bool null = false;                 // -z: names only, each ended by NUL
+    std::string names;                 // --names: the one block -z prints
     int jobs = common::kDefaultWorkers;
     std::string unusableJobs;  // a --jobs value that is not 1..64, to warn of
     bool help = false;
     bool version = false;
 };
+
+// The blocks -z can print, one per run (--names).
+constexpr std::string_view kNameBlocks[] = {"dw_1",  "dw_2",   "dw_3",  "dw_4",
+                                            "newer", "copied", "failed"};
 
 // Refusal of the command line or its input: the message and the status.
 struct Refusal {
@@ -120,6 +127,14 @@ std::optional<Refusal> parse(const std::vector<std::string>& args, Arguments& pa
             parsed.quiet = true;
         } else if (arg == "-z" || arg == "--null") {
             parsed.null = true;
+        } else if (const auto block = valueOf("--names", i)) {
+            if (std::find(std::begin(kNameBlocks), std::end(kNameBlocks), *block) ==
+                std::end(kNameBlocks))
+                return Refusal{
+                    "--names takes dw_1, dw_2, dw_3, dw_4, newer, copied or failed, "
+                    "not " +
+                    base::quotedName(*block)};
+            parsed.names = *block;
         } else if (const auto value = valueOf("--jobs", i)) {
             if (value->empty()) return Refusal{"--jobs needs a number of workers"};
             const std::optional<int> jobs = common::parseWorkers(*value);
@@ -136,6 +151,11 @@ std::optional<Refusal> parse(const std::vector<std::string>& args, Arguments& pa
             extra += ' ' + base::quotedName(positional[i]);
         return Refusal{"check takes one SOURCE and one TARGET; also given:" + extra};
     }
+    if (!parsed.names.empty() && !parsed.null) return Refusal{"--names works with -z only"};
+    if (parsed.names.empty()) parsed.names = "dw_1";
+    if ((parsed.names == "copied" || parsed.names == "failed") && !parsed.copy)
+        return Refusal{"--names " + parsed.names + " needs --copy"};
+    if (parsed.names == "newer" && !parsed.update) return Refusal{"--names newer needs --update"};
     if (parsed.update && !parsed.copy) return Refusal{"--update works with --copy only"};
     if (parsed.force && !parsed.update) return Refusal{"--force works with --update only"};
     if (parsed.verify && !parsed.copy) return Refusal{"--verify works with --copy only"};
@@ -235,11 +255,15 @@ void printBlock(std::ostream& out, std::string_view name, const grid::Grid& grid
     out << '\n';
 }
 
-// -z: the names of one block as they are, each ended by NUL; an empty record
-// goes before every block but the first.
-void printNames(std::ostream& out, bool first, const std::vector<std::string>& names) {
-    if (!first) out << '\0';
-    for (const std::string& name : names) out << name << '\0';
+// -z: the names of one block as they are, each ended by NUL. A walk's names
+// lose their leading separator, so that they name files below the folder
+// given, from there, and never from the root: what `cd TARGET && xargs -0 rm`
+// needs. A list file's names are printed as the list holds them.
+void printNames(std::ostream& out, const std::vector<std::string>& names, bool walked) {
+    for (const std::string& name : names) {
+        const bool below = walked && !name.empty() && host::isSeparator(name.front());
+        out << std::string_view(name).substr(below ? 1 : 0) << '\0';
+    }
 }
 
 std::vector<std::string> namesOf(const grid::Grid& grid, const char* column) {
@@ -323,7 +347,7 @@ int copyDifferences(const Arguments& arguments, const CheckSettings& settings, g
                 append(name);
         }
         if (arguments.null) {
-            printNames(out, false, newer);
+            if (arguments.names == "newer") printNames(out, newer, true);
         } else {
             out << "[newer]\t" << kNewerInTargetHeading << '\n';
             for (const std::string& name : newer) out << base::quotedName(name) << '\n';
@@ -362,10 +386,9 @@ int copyDifferences(const Arguments& arguments, const CheckSettings& settings, g
         },
         arguments.jobs);
     if (shown) shown->finish();
-    if (arguments.null) {
-        printNames(out, false, copied);
-        printNames(out, false, failed);
-    } else {
+    if (arguments.names == "copied") printNames(out, copied, true);
+    if (arguments.names == "failed") printNames(out, failed, true);
+    if (!arguments.null) {
         out << '\n';
     }
     out.flush();
@@ -467,10 +490,12 @@ int run(const Arguments& arguments, std::ostream& out, std::ostream& err) {
     showRows(dw_1, dw_2, kDifferent);
 
     if (arguments.null) {
-        printNames(out, true, namesOf(dw_1, "md"));
-        printNames(out, false, namesOf(dw_2, "md"));
-        printNames(out, false, namesOf(dw_3, "dmd"));
-        printNames(out, false, namesOf(dw_4, "dmd"));
+        const bool sourceWalked = !namesListFile(arguments.source);
+        const bool targetWalked = !namesListFile(arguments.target);
+        if (arguments.names == "dw_1") printNames(out, namesOf(dw_1, "md"), sourceWalked);
+        if (arguments.names == "dw_2") printNames(out, namesOf(dw_2, "md"), targetWalked);
+        if (arguments.names == "dw_3") printNames(out, namesOf(dw_3, "dmd"), sourceWalked);
+        if (arguments.names == "dw_4") printNames(out, namesOf(dw_4, "dmd"), targetWalked);
     } else {
         printBlock(out, "dw_1", dw_1, "md");
         printBlock(out, "dw_2", dw_2, "md");
@@ -498,7 +523,7 @@ std::string commandLineHelp() {
   kelvane                 open the window
   kelvane check SOURCE TARGET [--option 1|2|3|4|5] [--no-hidden] [--copy] [--no-replace]
                 [--update [--force]] [--verify] [--exclude GLOB]...
-                [--exclude-from FILE] [--quiet] [--jobs N] [-z]
+                [--exclude-from FILE] [--quiet] [--jobs N] [-z [--names BLOCK]]
   kelvane --help          show this text
   kelvane --version       show the version
 
@@ -573,9 +598,12 @@ Options:
                 the target folder end the same whatever N. Give 1 for a
                 spinning disk or a USB stick, where work done at once only
                 makes the disk seek
-  -z, --null    print only the names of each block as they are, each ended by
-                a NUL byte, an empty record between two blocks; with --copy
-                two more blocks: the names copied, then those that failed
+  -z, --null    instead of the blocks, print only the names of one block,
+                each ended by a NUL byte, as they are, those of a walk
+                relative to SOURCE or TARGET (no leading /), for xargs -0
+  --names BLOCK with -z, the block whose names are printed: dw_1 (the
+                default), dw_2, dw_3, dw_4, newer (with --update), copied
+                or failed (with --copy)
 
 Exit status:
   0  the check (and every copy) succeeded

@@ -555,18 +555,15 @@ TEST_F(CommandLine, EachPrintedNameReadsBackAsExactlyOneName) {
     std::filesystem::remove_all(dst);
     folder.write("dst/only", "o");
     folder.write("dst/cr\r/inside", "a folder where a file would go");
-    const Outcome raw = run({"check", src, dst, "--copy", "-z"});
-    EXPECT_EQ(raw.status, 1) << raw.err;
-    // Blocks dw_1 to dw_4, then the names copied and those that failed, an
-    // empty record between each two.
+    // -z: one block's names, below the folder given, each ended by NUL.
     std::string expected;
-    for (const std::string& name : names) expected += "/" + name + '\0';
-    expected += "\0/cr\r/inside\0/only\0\0\0\0"s;
-    for (const std::string& name : names) {
-        if (name != "cr\r") expected += "/" + name + '\0';
-    }
-    expected += "\0/cr\r\0"s;
-    EXPECT_EQ(raw.out, expected);
+    for (const std::string& name : names) expected += name + '\0';
+    EXPECT_EQ(run({"check", src, dst, "-z"}).out, expected);
+    EXPECT_EQ(run({"check", src, dst, "-z", "--names", "dw_2"}).out, "cr\r/inside\0only\0"s);
+    const Outcome failed = run({"check", src, dst, "--copy", "-z", "--names=failed"});
+    EXPECT_EQ(failed.status, 1) << failed.err;
+    EXPECT_EQ(failed.out, "cr\r\0"s);
+    EXPECT_EQ(run({"check", src, dst, "--names", "dw_2"}).status, 2);
 }
 
 TEST_F(CommandLine, AFailedCopyExitsOneAndSaysWhy) {
