@@ -300,6 +300,24 @@ class CopyProgress : public host::ProgressSink {
     std::ostream& err_;
 };
 
+// The check's failures, pairs whose files could not be looked at, each
+// named on `err`; they are listed in [dw_3] and make the status 1.
+class CheckFailures : public host::ProgressSink {
+  public:
+    explicit CheckFailures(std::ostream& err) : err_(err) {}
+    void step(long, std::string_view) override {}
+    void failed(std::string_view item, const host::Failure& failure) override {
+        err_ << "kelvane: cannot compare " << base::quotedName(item)
+             << ", listed as different: " << failure.message() << '\n';
+        ++count_;
+    }
+    long count() const noexcept { return count_; }
+
+  private:
+    std::ostream& err_;
+    long count_ = 0;
+};
+
 // The heading of the findings --update leaves alone: "the names whose file in
 // the target is newer".
 constexpr std::string_view kNewerInTargetHeading = "目标文件较新的名单";
@@ -480,8 +498,8 @@ int run(const Arguments& arguments, std::ostream& out, std::ostream& err) {
     settings.addszf = arguments.option;
     settings.workers = arguments.jobs;
     bool zfmdxg = false;
-    host::NullProgress none;
-    host::StopOnSignals quiet(none);
+    CheckFailures checkFailures(err);
+    host::StopOnSignals quiet(checkFailures);
     // Lists of a walk or a check cut short would be taken for the truth:
     // none is printed.
     if (host::stopSignalStatus() != 0) return stopped(err);
@@ -511,8 +529,10 @@ int run(const Arguments& arguments, std::ostream& out, std::ostream& err) {
             copyDifferences(arguments, settings, dw_1, dw_3, checked.duplicates1, out, err);
         if (status == kExitSuccess) status = copied;
     }
-    // A folder left out may hold what should have been checked and copied.
-    if (foldersLeftOut > 0 && status == kExitSuccess) status = kExitIncomplete;
+    // A folder left out may hold what should have been checked and copied;
+    // a pair not looked at was not checked.
+    if ((foldersLeftOut > 0 || checkFailures.count() > 0) && status == kExitSuccess)
+        status = kExitIncomplete;
     return status;
 }
 
@@ -607,8 +627,9 @@ Options:
 
 Exit status:
   0  the check (and every copy) succeeded
-  1  at least one copy failed, or a sub-folder could not be read and was left
-     out (standard error names each)
+  1  at least one copy failed, a sub-folder could not be read and was left
+     out, or the length or time of a pair's files could not be read (listed
+     in [dw_3] as different); standard error names each
   2  bad arguments, a missing folder, a list file that cannot be read, or
      output that could not be written (2 wins over all others)
   130  stopped by SIGINT (Ctrl+C): the copies under way end and are listed,

@@ -1,5 +1,6 @@
 // The check engine on plain grids and real temporary folders.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <ctime>
@@ -16,6 +17,7 @@
 #include "kelvane/check/check_engine.h"
 #include "support/scoped_time_zone.h"
 #include "support/temp_folder.h"
+#include "support/unprivileged.h"
 
 using grid::Grid;
 using testing_support::TempFolder;
@@ -344,6 +346,39 @@ TEST_F(CheckOptions, DatesCompareAsInstantsInTheHourTheClockRepeats) {
     ASSERT_EQ(common::getft(source / "repeated", 3), common::getft(target / "repeated", 3));
     check("2");
     EXPECT_EQ(duplicates(dw_3), (std::vector<Duplicate>{{"/repeated", 1}}));
+}
+
+// As an ordinary user, in folders that can be listed but not searched, no
+// length or time can be read: the pair is listed, and the reason said.
+TEST_F(CheckOptions, PairsWhoseStatusCannotBeReadAreListedWithTheReason) {
+    pair("locked/a", 3, kTime, 4, kLater);
+    for (TempFolder* side : {&source, &target}) {
+        testing_support::giveToNobody(side->path());
+        ASSERT_EQ(::chmod((*side / "locked").c_str(), 0644), 0);
+    }
+    struct Failures : host::ProgressSink {
+        void step(long, std::string_view) override {}
+        void failed(std::string_view item, const host::Failure& failure) override {
+            said += std::string(item) + ": " + failure.message() + "\n";
+        }
+        std::string said;
+    };
+    for (const char* option : {"1", "2", "4"}) {
+        testing_support::runUnprivileged([&] {
+            Grid list1{grid::loadGridDefinition("htmd1")}, list2{grid::loadGridDefinition("htmd2")};
+            Grid found{grid::loadGridDefinition("cfmd1")},
+                repeated{grid::loadGridDefinition("cfmd2")};
+            append(list1, {"/locked/a"});
+            append(list2, {"/locked/a"});
+            settings.addszf = kelvane::checkOption(option);
+            Failures failures;
+            kelvane::mdhd({list1, list2, found, repeated}, settings, zfmdxg, failures);
+            EXPECT_EQ(duplicates(found), (std::vector<Duplicate>{{"/locked/a", 1}})) << option;
+            EXPECT_NE(failures.said.find("Permission denied"), std::string::npos) << failures.said;
+            return std::string();
+        });
+    }
+    for (TempFolder* side : {&source, &target}) ::chmod((*side / "locked").c_str(), 0755);
 }
 
 TEST_F(CheckOptions, BothOptionNeedsLengthAndDateToDiffer) {
