@@ -80,7 +80,7 @@ host::Result<host::StagedCopy> write(host::TargetFolder& target, const TargetCop
         if (!entered) return entered.error();
         if (*entered == host::TargetFolder::Reach::Outside)
             return host::Failure{"will not write", host::joinPath(target.path(), copy.name), 0,
-                                 "it is outside the target folder"};
+                                 "a folder on its way is a link or outside the target folder"};
         return std::nullopt;
     };
     if (auto outside = reach()) {

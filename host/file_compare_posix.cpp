@@ -11,6 +11,7 @@
 #include "host/descriptor_posix.h"
 #include "host/file_content_posix.h"
 #include "host/fs.h"
+#include "host/long_path_posix.h"
 #include "host/paths.h"
 #include "host/progress.h"
 
@@ -62,7 +63,10 @@ Result<ContentComparison> ContentComparer::compare(const std::string& first,
             if (!parent.empty() && parent != folder.path) {
                 posix::Descriptor::closeKept(folder.handle);
                 folder.path.assign(parent);
-                folder.handle = ::open(folder.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+                // Through its ancestors when it lies deeper than PATH_MAX, as
+                // the walk reached it.
+                folder.handle =
+                    posix::openPath(folder.path, O_PATH | O_DIRECTORY | O_CLOEXEC).release();
             }
             if (!parent.empty() && folder.handle >= 0) {
                 posix::Descriptor file(
@@ -73,7 +77,7 @@ Result<ContentComparison> ContentComparer::compare(const std::string& first,
         } catch (...) {
             folder.path.clear();
         }
-        posix::Descriptor file(::open(path.c_str(), kFlags));
+        posix::Descriptor file = posix::openPath(path, kFlags);
         openError[side] = errno;
         return file;
     };

@@ -178,11 +178,13 @@ class ContentComparer {
 // A run's target folder, opened once. Destinations below it are reached from
 // that handle, never by their path again, so a folder swapped for a link to
 // elsewhere during a run (a target shared with other users) cannot lead a
-// write outside the target: the check and the write are one act. Linux:
-// openat2 with RESOLVE_BENEATH (a link is followed only while it stays below
-// the target; an absolute link is refused), or where that is missing
-// each part opened from the one before, following no link. Windows: the path
-// is checked with pathInside before each folder is entered.
+// write outside the target: the check and the write are one act. No link
+// below the root is followed, not even one to a folder inside the target
+// (the walk leaves such links out, so what they lead to is not what the
+// check saw). Linux: openat2 with RESOLVE_BENEATH and RESOLVE_NO_SYMLINKS,
+// or where that is missing each part opened from the one before with
+// O_NOFOLLOW. Windows: the path is checked with pathInside before each
+// folder is entered.
 class TargetFolder {
   public:
     explicit TargetFolder(std::string root);
@@ -194,7 +196,7 @@ class TargetFolder {
     // Makes the sub-folder `relative` below the root (empty: the root itself)
     // the destination of the copies that follow, making its missing folders.
     // The folder stays open, so entering it again costs nothing. Outside when
-    // a part leads out of the root (no folder is made there); a Failure when
+    // a part is a link or leads out of the root (no folder is made there); a Failure when
     // it cannot be made.
     Result<Reach> enter(std::string_view relative) noexcept;
     // Forgets the destination, so the next enter reaches it afresh.

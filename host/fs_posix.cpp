@@ -807,11 +807,12 @@ Status publishAlone(StagedCopy& copy) {
 }
 
 // Opens `relative` (parts separated by "/", no "." or ".." part) below the
-// open folder `root`, never leaving it: with openat2 and RESOLVE_BENEATH a
-// link is followed only while it stays below the root; without openat2 each
-// part is opened from the one before and no link is followed. Missing parts
-// are made; `madeLast` tells whether the folder itself was. None with errno
-// set (EXDEV or ELOOP: a part leads outside).
+// open folder `root`, never leaving it and following no link, with openat2
+// or part by part: a link to a folder in the target is left out of the
+// target's walk, so what it leads to may hold files listed as only in the
+// target, which a copy through the link would overwrite. Missing parts are
+// made; `madeLast` tells whether the folder itself was. None with errno set
+// (EXDEV or ELOOP: a part is a link or leads outside).
 Descriptor openBeneath(int root, std::string_view relative, bool& madeLast) noexcept {
     madeLast = false;
     static std::atomic<bool> withOpenat2{true};
@@ -825,7 +826,7 @@ Descriptor openBeneath(int root, std::string_view relative, bool& madeLast) noex
             const bool fromRoot = path.size() < PATH_MAX;
             open_how how{};
             how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-            how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+            how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
             const long fd =
                 ::syscall(SYS_openat2, fromRoot ? root : from,
                           fromRoot ? path.c_str() : baseName(path).data(), &how, sizeof how);

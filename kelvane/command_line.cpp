@@ -2,7 +2,9 @@
 
 #include "common/ordered_work.h"
 
+#include <algorithm>
 #include <exception>
+#include <iterator>
 #include <optional>
 #include <ostream>
 #include <sstream>
@@ -39,15 +41,21 @@ struct Arguments {
     bool copy = false;
     bool replace = true;
     bool update = false;               // --copy also replaces the files the option found different
+    bool force = false;                // --update replaces target files newer than their source too
     bool verify = false;               // --copy reads each copy back from the device
     std::vector<std::string> exclude;  // --exclude and --exclude-from patterns, in order
     bool quiet = false;                // no progress line even on a terminal
     bool null = false;                 // -z: names only, each ended by NUL
+    std::string names;                 // --names: the one block -z prints
     int jobs = common::kDefaultWorkers;
     std::string unusableJobs;  // a --jobs value that is not 1..64, to warn of
     bool help = false;
     bool version = false;
 };
+
+// The blocks -z can print, one per run (--names).
+constexpr std::string_view kNameBlocks[] = {"dw_1",  "dw_2",   "dw_3",  "dw_4",
+                                            "newer", "copied", "failed"};
 
 // Refusal of the command line or its input: the message and the status.
 struct Refusal {
@@ -100,6 +108,8 @@ std::optional<Refusal> parse(const std::vector<std::string>& args, Arguments& pa
             parsed.replace = false;
         } else if (arg == "--update") {
             parsed.update = true;
+        } else if (arg == "--force") {
+            parsed.force = true;
         } else if (arg == "--verify") {
             parsed.verify = true;
         } else if (const auto file = valueOf("--exclude-from", i)) {
@@ -117,6 +127,14 @@ std::optional<Refusal> parse(const std::vector<std::string>& args, Arguments& pa
             parsed.quiet = true;
         } else if (arg == "-z" || arg == "--null") {
             parsed.null = true;
+        } else if (const auto block = valueOf("--names", i)) {
+            if (std::find(std::begin(kNameBlocks), std::end(kNameBlocks), *block) ==
+                std::end(kNameBlocks))
+                return Refusal{
+                    "--names takes dw_1, dw_2, dw_3, dw_4, newer, copied or failed, "
+                    "not " +
+                    base::quotedName(*block)};
+            parsed.names = *block;
         } else if (const auto value = valueOf("--jobs", i)) {
             if (value->empty()) return Refusal{"--jobs needs a number of workers"};
             const std::optional<int> jobs = common::parseWorkers(*value);
@@ -133,7 +151,13 @@ std::optional<Refusal> parse(const std::vector<std::string>& args, Arguments& pa
             extra += ' ' + base::quotedName(positional[i]);
         return Refusal{"check takes one SOURCE and one TARGET; also given:" + extra};
     }
+    if (!parsed.names.empty() && !parsed.null) return Refusal{"--names works with -z only"};
+    if (parsed.names.empty()) parsed.names = "dw_1";
+    if ((parsed.names == "copied" || parsed.names == "failed") && !parsed.copy)
+        return Refusal{"--names " + parsed.names + " needs --copy"};
+    if (parsed.names == "newer" && !parsed.update) return Refusal{"--names newer needs --update"};
     if (parsed.update && !parsed.copy) return Refusal{"--update works with --copy only"};
+    if (parsed.force && !parsed.update) return Refusal{"--force works with --update only"};
     if (parsed.verify && !parsed.copy) return Refusal{"--verify works with --copy only"};
     if (parsed.update && !optionInForce(parsed.option))
         return Refusal{"--update needs --option 1 to 5: it copies what the option finds different"};
@@ -231,11 +255,15 @@ void printBlock(std::ostream& out, std::string_view name, const grid::Grid& grid
     out << '\n';
 }
 
-// -z: the names of one block as they are, each ended by NUL; an empty record
-// goes before every block but the first.
-void printNames(std::ostream& out, bool first, const std::vector<std::string>& names) {
-    if (!first) out << '\0';
-    for (const std::string& name : names) out << name << '\0';
+// -z: the names of one block as they are, each ended by NUL. A walk's names
+// lose their leading separator, so that they name files below the folder
+// given, from there, and never from the root: what `cd TARGET && xargs -0 rm`
+// needs. A list file's names are printed as the list holds them.
+void printNames(std::ostream& out, const std::vector<std::string>& names, bool walked) {
+    for (const std::string& name : names) {
+        const bool below = walked && !name.empty() && host::isSeparator(name.front());
+        out << std::string_view(name).substr(below ? 1 : 0) << '\0';
+    }
 }
 
 std::vector<std::string> namesOf(const grid::Grid& grid, const char* column) {
@@ -272,13 +300,52 @@ class CopyProgress : public host::ProgressSink {
     std::ostream& err_;
 };
 
+// The check's failures, pairs whose files could not be looked at, each
+// named on `err`; they are listed in [dw_3] and make the status 1.
+class CheckFailures : public host::ProgressSink {
+  public:
+    explicit CheckFailures(std::ostream& err) : err_(err) {}
+    void step(long, std::string_view) override {}
+    void failed(std::string_view item, const host::Failure& failure) override {
+        err_ << "kelvane: cannot compare " << base::quotedName(item)
+             << ", listed as different: " << failure.message() << '\n';
+        ++count_;
+    }
+    long count() const noexcept { return count_; }
+
+  private:
+    std::ostream& err_;
+    long count_ = 0;
+};
+
+// The heading of the findings --update leaves alone: "the names whose file in
+// the target is newer".
+constexpr std::string_view kNewerInTargetHeading = "目标文件较新的名单";
+
+// Whether the file in the target was modified after its source: --update
+// leaves it alone, as rsync -u and cp -u do, since its bytes would be kept
+// nowhere else. A time that cannot be read says nothing either way.
+bool targetIsNewer(const CopyPaths& paths) {
+    const std::optional<host::SourceStamp> source = host::sourceStampOf(paths.source);
+    const std::optional<host::SourceStamp> target = host::sourceStampOf(paths.target);
+    return source && target && target->modifiedNs > source->modifiedNs;
+}
+
 // --copy: the rows of list 1 the check left shown, with --update followed by
-// the option's findings (the rows of dw_3 after the repeated names of list 1),
+// the option's findings (the rows of dw_3 after the repeated names of list 1)
+// whose target is not newer than their source, or all of them with --force,
 // copied into the target, one line each on `out` (with -z: the names copied,
-// then the names that failed, as two blocks of names).
+// then the names that failed, as two blocks of names). With --update the
+// findings left alone are printed first, in a block [newer].
 int copyDifferences(const Arguments& arguments, const CheckSettings& settings, grid::Grid& dw_1,
                     const grid::Grid& dw_3, long repeatedNames, std::ostream& out,
                     std::ostream& err) {
+    CopyPlan plan;
+    plan.reading = host::NameReading::Relative;
+    plan.sourceFolder = settings.ls_path1;
+    plan.targetFolder = settings.ls_path2;
+    plan.replace = arguments.replace;
+    plan.verify = arguments.verify;
     std::optional<grid::Grid> withFindings;
     if (arguments.update) {
         withFindings.emplace(grid::loadGridDefinition("htmd1"));
@@ -288,17 +355,24 @@ int copyDifferences(const Arguments& arguments, const CheckSettings& settings, g
         };
         const int md = dw_1.columnIndex("md");
         for (long row = 1; row <= dw_1.rowcount(); ++row) append(dw_1.textView(row, md));
+        std::vector<std::string> newer;
         const int dmd = dw_3.columnIndex("dmd");
-        for (long row = repeatedNames + 1; row <= dw_3.rowcount(); ++row)
-            append(dw_3.textView(row, dmd));
+        for (long row = repeatedNames + 1; row <= dw_3.rowcount(); ++row) {
+            const std::string name(dw_3.textView(row, dmd));
+            if (!arguments.force && targetIsNewer(copyPaths(plan, name)))
+                newer.push_back(name);
+            else
+                append(name);
+        }
+        if (arguments.null) {
+            if (arguments.names == "newer") printNames(out, newer, true);
+        } else {
+            out << "[newer]\t" << kNewerInTargetHeading << '\n';
+            for (const std::string& name : newer) out << base::quotedName(name) << '\n';
+            out << '\n';
+        }
     }
     grid::Grid& list = withFindings ? *withFindings : dw_1;
-    CopyPlan plan;
-    plan.reading = host::NameReading::Relative;
-    plan.sourceFolder = settings.ls_path1;
-    plan.targetFolder = settings.ls_path2;
-    plan.replace = arguments.replace;
-    plan.verify = arguments.verify;
     if (!arguments.null) {
         out << "[copy]\t" << list.headerText(list.columnIndex("md")) << '\t'
             << list.headerText(list.columnIndex("jg")) << '\n';
@@ -330,10 +404,9 @@ int copyDifferences(const Arguments& arguments, const CheckSettings& settings, g
         },
         arguments.jobs);
     if (shown) shown->finish();
-    if (arguments.null) {
-        printNames(out, false, copied);
-        printNames(out, false, failed);
-    } else {
+    if (arguments.names == "copied") printNames(out, copied, true);
+    if (arguments.names == "failed") printNames(out, failed, true);
+    if (!arguments.null) {
         out << '\n';
     }
     out.flush();
@@ -425,8 +498,8 @@ int run(const Arguments& arguments, std::ostream& out, std::ostream& err) {
     settings.addszf = arguments.option;
     settings.workers = arguments.jobs;
     bool zfmdxg = false;
-    host::NullProgress none;
-    host::StopOnSignals quiet(none);
+    CheckFailures checkFailures(err);
+    host::StopOnSignals quiet(checkFailures);
     // Lists of a walk or a check cut short would be taken for the truth:
     // none is printed.
     if (host::stopSignalStatus() != 0) return stopped(err);
@@ -435,10 +508,12 @@ int run(const Arguments& arguments, std::ostream& out, std::ostream& err) {
     showRows(dw_1, dw_2, kDifferent);
 
     if (arguments.null) {
-        printNames(out, true, namesOf(dw_1, "md"));
-        printNames(out, false, namesOf(dw_2, "md"));
-        printNames(out, false, namesOf(dw_3, "dmd"));
-        printNames(out, false, namesOf(dw_4, "dmd"));
+        const bool sourceWalked = !namesListFile(arguments.source);
+        const bool targetWalked = !namesListFile(arguments.target);
+        if (arguments.names == "dw_1") printNames(out, namesOf(dw_1, "md"), sourceWalked);
+        if (arguments.names == "dw_2") printNames(out, namesOf(dw_2, "md"), targetWalked);
+        if (arguments.names == "dw_3") printNames(out, namesOf(dw_3, "dmd"), sourceWalked);
+        if (arguments.names == "dw_4") printNames(out, namesOf(dw_4, "dmd"), targetWalked);
     } else {
         printBlock(out, "dw_1", dw_1, "md");
         printBlock(out, "dw_2", dw_2, "md");
@@ -454,8 +529,10 @@ int run(const Arguments& arguments, std::ostream& out, std::ostream& err) {
             copyDifferences(arguments, settings, dw_1, dw_3, checked.duplicates1, out, err);
         if (status == kExitSuccess) status = copied;
     }
-    // A folder left out may hold what should have been checked and copied.
-    if (foldersLeftOut > 0 && status == kExitSuccess) status = kExitIncomplete;
+    // A folder left out may hold what should have been checked and copied;
+    // a pair not looked at was not checked.
+    if ((foldersLeftOut > 0 || checkFailures.count() > 0) && status == kExitSuccess)
+        status = kExitIncomplete;
     return status;
 }
 
@@ -465,8 +542,8 @@ std::string commandLineHelp() {
     return R"(Usage:
   kelvane                 open the window
   kelvane check SOURCE TARGET [--option 1|2|3|4|5] [--no-hidden] [--copy] [--no-replace]
-                [--update] [--verify] [--exclude GLOB]... [--exclude-from FILE]
-                [--quiet] [--jobs N] [-z]
+                [--update [--force]] [--verify] [--exclude GLOB]...
+                [--exclude-from FILE] [--quiet] [--jobs N] [-z [--names BLOCK]]
   kelvane --help          show this text
   kelvane --version       show the version
 
@@ -497,14 +574,19 @@ Options:
                 leave out of both walks the files and folders GLOB matches
                 (an excluded folder is never entered); may be given several
                 times. GLOB is matched against the path below SOURCE or
-                TARGET: * and ? within one name, ** across folders, a
-                trailing / matches folders only, a leading / anchors at
-                SOURCE or TARGET; without a / inside, a name at any depth.
-                Case counts (on Windows it does not). Examples: '*.tmp',
-                'node_modules/', '/build/', 'photos/**/*.raw'
+                TARGET: * and ? within one name, ** across folders, **/
+                zero or more whole folders, [a-z] [!a-z] classes, \x the
+                character x itself (not on Windows); a trailing / matches
+                folders only, a leading / anchors at SOURCE or TARGET;
+                without a / inside, a name at any depth, with one, from the
+                start of a folder's name ('cache/*.bin' leaves out
+                a/cache/x.bin, not mycache/x.bin). Case counts (on Windows
+                it does not). Examples: '*.tmp', 'node_modules/', '/build/',
+                'photos/**/*.raw'
   --exclude-from FILE
-                the patterns of FILE, one per line (UTF-8; empty lines and
-                lines beginning with # are skipped), as --exclude
+                the patterns of FILE, one per line (UTF-8, a byte-order mark
+                dropped; lines end at LF, CR LF or CR; empty lines and lines
+                beginning with # are skipped), as --exclude
   --copy        copy the names of [dw_1] from SOURCE into TARGET, creating
                 sub-folders, as "开始复制" does; prints a [copy] block with one
                 line per file: the name and 成功 or 失败 (the reason of a
@@ -514,9 +596,13 @@ Options:
                 copy fails)
   --update      with --copy and --option, also copy the names the option
                 lists in [dw_3] (not the repeated names), replacing their
-                files in TARGET; the [copy] block lists them after the names
-                of [dw_1]. Refused (status 2) without --option or with
-                --no-replace
+                files in TARGET, except those whose file in TARGET was
+                modified later than in SOURCE (as rsync -u and cp -u skip
+                files newer on the receiving side): those are listed in a
+                block [newer] before [copy] and left alone. The [copy] block
+                lists the others after the names of [dw_1]. Refused (status
+                2) without --option or with --no-replace
+  --force       with --update, replace the newer files in TARGET too
   --verify      with --copy, read each copy back from the disk once it is
                 written and flushed, before it takes its name, and compare
                 it with a checksum taken while copying; a copy that reads
@@ -532,14 +618,18 @@ Options:
                 the target folder end the same whatever N. Give 1 for a
                 spinning disk or a USB stick, where work done at once only
                 makes the disk seek
-  -z, --null    print only the names of each block as they are, each ended by
-                a NUL byte, an empty record between two blocks; with --copy
-                two more blocks: the names copied, then those that failed
+  -z, --null    instead of the blocks, print only the names of one block,
+                each ended by a NUL byte, as they are, those of a walk
+                relative to SOURCE or TARGET (no leading /), for xargs -0
+  --names BLOCK with -z, the block whose names are printed: dw_1 (the
+                default), dw_2, dw_3, dw_4, newer (with --update), copied
+                or failed (with --copy)
 
 Exit status:
   0  the check (and every copy) succeeded
-  1  at least one copy failed, or a sub-folder could not be read and was left
-     out (standard error names each)
+  1  at least one copy failed, a sub-folder could not be read and was left
+     out, or the length or time of a pair's files could not be read (listed
+     in [dw_3] as different); standard error names each
   2  bad arguments, a missing folder, a list file that cannot be read, or
      output that could not be written (2 wins over all others)
   130  stopped by SIGINT (Ctrl+C): the copies under way end and are listed,

@@ -1,5 +1,6 @@
 // The check engine on plain grids and real temporary folders.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <ctime>
@@ -8,12 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "common/file_attributes.h"
 #include "common/ordered_work.h"
 #include "grid/grid.h"
 #include "host/fault_injection.h"
 #include "host/progress.h"
 #include "kelvane/check/check_engine.h"
+#include "support/scoped_time_zone.h"
 #include "support/temp_folder.h"
+#include "support/unprivileged.h"
 
 using grid::Grid;
 using testing_support::TempFolder;
@@ -331,6 +335,50 @@ TEST_F(CheckOptions, DateOptionListsDifferingModificationTimes) {
     check("2");
     EXPECT_EQ(duplicates(dw_3), (std::vector<Duplicate>{{"/newer", 1}}));
     EXPECT_EQ(heading(), "文件的修改日期不同的名单");
+}
+
+// 05:30 and 06:30 UTC on 2023-11-05 both read 01:30:00 in New York, where
+// the clock turned back at 06:00 UTC.
+TEST_F(CheckOptions, DatesCompareAsInstantsInTheHourTheClockRepeats) {
+    const testing_support::ScopedTimeZone zone("America/New_York");
+    constexpr std::time_t kFirst = 1699162200;
+    pair("repeated", 3, kFirst, 3, kFirst + 3600);
+    ASSERT_EQ(common::getft(source / "repeated", 3), common::getft(target / "repeated", 3));
+    check("2");
+    EXPECT_EQ(duplicates(dw_3), (std::vector<Duplicate>{{"/repeated", 1}}));
+}
+
+// As an ordinary user, in folders that can be listed but not searched, no
+// length or time can be read: the pair is listed, and the reason said.
+TEST_F(CheckOptions, PairsWhoseStatusCannotBeReadAreListedWithTheReason) {
+    pair("locked/a", 3, kTime, 4, kLater);
+    for (TempFolder* side : {&source, &target}) {
+        testing_support::giveToNobody(side->path());
+        ASSERT_EQ(::chmod((*side / "locked").c_str(), 0644), 0);
+    }
+    struct Failures : host::ProgressSink {
+        void step(long, std::string_view) override {}
+        void failed(std::string_view item, const host::Failure& failure) override {
+            said += std::string(item) + ": " + failure.message() + "\n";
+        }
+        std::string said;
+    };
+    for (const char* option : {"1", "2", "4"}) {
+        testing_support::runUnprivileged([&] {
+            Grid list1{grid::loadGridDefinition("htmd1")}, list2{grid::loadGridDefinition("htmd2")};
+            Grid found{grid::loadGridDefinition("cfmd1")},
+                repeated{grid::loadGridDefinition("cfmd2")};
+            append(list1, {"/locked/a"});
+            append(list2, {"/locked/a"});
+            settings.addszf = kelvane::checkOption(option);
+            Failures failures;
+            kelvane::mdhd({list1, list2, found, repeated}, settings, zfmdxg, failures);
+            EXPECT_EQ(duplicates(found), (std::vector<Duplicate>{{"/locked/a", 1}})) << option;
+            EXPECT_NE(failures.said.find("Permission denied"), std::string::npos) << failures.said;
+            return std::string();
+        });
+    }
+    for (TempFolder* side : {&source, &target}) ::chmod((*side / "locked").c_str(), 0755);
 }
 
 TEST_F(CheckOptions, BothOptionNeedsLengthAndDateToDiffer) {

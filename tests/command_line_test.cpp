@@ -369,9 +369,10 @@ TEST_F(CommandLine, ContentOptionListsFilesOneByteApart) {
 // Patterns leave names out of both walks; an excluded folder is never even
 // opened, as the program's system calls show.
 TEST_F(CommandLine, ExcludedNamesLeaveBothListsAndTheirFoldersAreNeverOpened) {
-    for (const char* name : {"src/keep.txt", "src/a.tmp", "src/build/o.txt", "src/sub/build/b.txt",
-                             "src/web/node_modules/m.js", "dst/only.txt", "dst/deep/b.tmp",
-                             "dst/build/x.txt", "dst/node_modules/n.js"})
+    for (const char* name :
+         {"src/keep.txt", "src/a.tmp", "src/build/o.txt", "src/sub/build/b.txt",
+          "src/web/node_modules/m.js", "src/photos/1/a.raw", "src/myphotos/b.raw", "dst/only.txt",
+          "dst/deep/b.tmp", "dst/build/x.txt", "dst/node_modules/n.js"})
         folder.write(name, name);
     const std::string patterns = folder.write("patterns", "# made by hand\r\n*.tmp\r\n\r\n");
     const std::string trace = folder / "trace";
@@ -380,11 +381,12 @@ TEST_F(CommandLine, ExcludedNamesLeaveBothListsAndTheirFoldersAreNeverOpened) {
                                 "-e trace=open,openat,openat2 -o '" +
                                 trace + "' '" + KELVANE_PROGRAM +
                                 "' check src dst --exclude-from patterns "
-                                "--exclude=/build/ --exclude node_modules/ >out.txt";
+                                "--exclude=/build/ --exclude node_modules/ --exclude "
+                                "'photos/**/*.raw' >out.txt";
     ASSERT_EQ(std::system(command.c_str()), 0) << "strace is needed";
     auto found = blocks(TempFolder::read(folder / "out.txt"));
     EXPECT_EQ(firstFields(found["[dw_1]"]),
-              (std::vector<std::string>{"/keep.txt", "/sub/build/b.txt"}));
+              (std::vector<std::string>{"/keep.txt", "/myphotos/b.raw", "/sub/build/b.txt"}));
     EXPECT_EQ(firstFields(found["[dw_2]"]), std::vector<std::string>{"/only.txt"});
     const std::string calls = TempFolder::read(trace);
     EXPECT_NE(calls.find("sub/build"), std::string::npos) << calls;
@@ -458,10 +460,22 @@ TEST_F(CommandLine, UpdateAlsoReplacesWhatTheOptionFoundDifferent) {
                                         {"/new.txt", "成功"}, {"/edited.txt", "成功"}}));
     EXPECT_EQ(TempFolder::read(dst + "/edited.txt"), "abc");
 
+    // A target edited after its source is kept, and listed, unless forced.
+    TempFolder::setModified(folder.write("dst/edited.txt", "mine"), kTime + 1);
+    const Outcome kept = run({"check", src, dst, "--option", "5", "--copy", "--update"});
+    EXPECT_EQ(kept.status, 0) << kept.err;
+    found = blocks(kept.out);
+    EXPECT_EQ(firstFields(found["[newer]"]), std::vector<std::string>{"/edited.txt"});
+    EXPECT_TRUE(found["[copy]"].rows.empty());
+    EXPECT_EQ(TempFolder::read(dst + "/edited.txt"), "mine");
+    run({"check", src, dst, "--option", "5", "--copy", "--update", "--force"});
+    EXPECT_EQ(TempFolder::read(dst + "/edited.txt"), "abc");
+
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"check", src, dst, "--copy", "--update"},
           {"check", src, dst, "--option", "4", "--copy", "--update", "--no-replace"},
-          {"check", src, dst, "--option", "4", "--update"}}) {
+          {"check", src, dst, "--option", "4", "--update"},
+          {"check", src, dst, "--option", "4", "--copy", "--force"}}) {
         const Outcome refused = run(args);
         EXPECT_EQ(refused.status, 2) << args.back();
         EXPECT_NE(refused.err.find("--update"), std::string::npos) << refused.err;
@@ -541,18 +555,15 @@ TEST_F(CommandLine, EachPrintedNameReadsBackAsExactlyOneName) {
     std::filesystem::remove_all(dst);
     folder.write("dst/only", "o");
     folder.write("dst/cr\r/inside", "a folder where a file would go");
-    const Outcome raw = run({"check", src, dst, "--copy", "-z"});
-    EXPECT_EQ(raw.status, 1) << raw.err;
-    // Blocks dw_1 to dw_4, then the names copied and those that failed, an
-    // empty record between each two.
+    // -z: one block's names, below the folder given, each ended by NUL.
     std::string expected;
-    for (const std::string& name : names) expected += "/" + name + '\0';
-    expected += "\0/cr\r/inside\0/only\0\0\0\0"s;
-    for (const std::string& name : names) {
-        if (name != "cr\r") expected += "/" + name + '\0';
-    }
-    expected += "\0/cr\r\0"s;
-    EXPECT_EQ(raw.out, expected);
+    for (const std::string& name : names) expected += name + '\0';
+    EXPECT_EQ(run({"check", src, dst, "-z"}).out, expected);
+    EXPECT_EQ(run({"check", src, dst, "-z", "--names", "dw_2"}).out, "cr\r/inside\0only\0"s);
+    const Outcome failed = run({"check", src, dst, "--copy", "-z", "--names=failed"});
+    EXPECT_EQ(failed.status, 1) << failed.err;
+    EXPECT_EQ(failed.out, "cr\r\0"s);
+    EXPECT_EQ(run({"check", src, dst, "--names", "dw_2"}).status, 2);
 }
 
 TEST_F(CommandLine, AFailedCopyExitsOneAndSaysWhy) {

@@ -12,33 +12,13 @@
 #include <set>
 #include <string>
 
+#include "tests/support/scoped_time_zone.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
 
+using testing_support::ScopedTimeZone;
 using testing_support::TempFolder;
-
-// Runs a test in a fixed time zone and puts the old one back afterwards.
-class ScopedTimeZone {
-  public:
-    explicit ScopedTimeZone(const char* zone) {
-        if (const char* old = std::getenv("TZ")) previous_ = old;
-        ::setenv("TZ", zone, 1);
-        ::tzset();
-    }
-    ~ScopedTimeZone() {
-        if (previous_)
-            ::setenv("TZ", previous_->c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
-    }
-    ScopedTimeZone(const ScopedTimeZone&) = delete;
-    ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
-
-  private:
-    std::optional<std::string> previous_;
-};
 
 // Every path below `root`, relative to it, folders and files alike.
 std::set<std::string> treeOf(const std::string& root) {

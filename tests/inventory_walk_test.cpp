@@ -368,6 +368,25 @@ TEST(ExcludePatterns, GlobsMatchNamesAndPathsBelowTheWalkedFolder) {
         {"photos/**/*.raw", "x/photos/2024/06/a.raw", false, true},
         {"photos/**/*.raw", "photosx/a.raw", false, false},
         {"/a**z", "a/b/z", false, true},
+        // A path pattern starts, and "**/" stands, at folder boundaries only.
+        {"photos/**/*.raw", "myphotos/2024/a.raw", false, false},
+        {"photos/**/*.raw", "x/old_photos/a.raw", false, false},
+        {"cache/*.bin", "mycache/x.bin", false, false},
+        {"**/cache", "a/precache", true, false},
+        {"**/cache", "a/cache", true, true},
+        {"build/tmp/", "rebuild/tmp", true, false},
+        {"a/**/b", "a/xb", false, false},
+        {"a/**/b", "a/yyb", true, false},
+        {"a/**/b", "a/x/y/b", false, true},
+        {"a/**/b", "a/b", false, true},
+        // Classes and escapes as the shell reads them.
+        {"*.[oa]", "x.a", false, true},
+        {"*.[oa]", "x.c", false, false},
+        {"[!a-c]?.txt", "d1.txt", false, true},
+        {"[^a-c]?.txt", "b1.txt", false, false},
+        {"[]x].txt", "].txt", false, true},
+        {"a[/]b", "a/b", false, false},  // a class never takes a separator
+        {"[ab", "[ab", false, true},     // never closed: the characters themselves
         {"*a*a*a*a*a*a*b", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaac", false, false},
     };
     for (const Case& c : cases) {
@@ -393,6 +412,16 @@ TEST(ExcludePatterns, GlobsMatchNamesAndPathsBelowTheWalkedFolder) {
               (std::vector<std::string>{"*.tmp", "/build/"}));
     EXPECT_EQ(common::patternsOfFile("# comment\r\n*.o\r\n\r\n build/\n"),
               (std::vector<std::string>{"*.o", " build/"}));
+    EXPECT_EQ(common::patternsOfFile("\xEF\xBB\xBF*.o\r*.a\r\r#x\r"),
+              (std::vector<std::string>{"*.o", "*.a"}));
+    // A backslash escapes where it does not separate folders.
+    if (!host::isSeparator('\\')) {
+        const common::ExcludePatterns escaped({"\\*.txt", "a\\[b].c"});
+        EXPECT_TRUE(escaped.excludes("", "*.txt", false));
+        EXPECT_FALSE(escaped.excludes("", "x.txt", false));
+        EXPECT_TRUE(escaped.excludes("", "a[b].c", false));
+        EXPECT_FALSE(escaped.excludes("", "ab.c", false));
+    }
 }
 
 TEST_F(FolderWalk, ExcludedNamesAreLeftOutRelativeToTheTopFolder) {

@@ -91,8 +91,11 @@ class MeetingCopies : public ::testing::Test {
         Seen seen;
         std::istringstream log(host::gbkToUtf8(TempFolder::read(run.logfile)));
         for (std::string line; std::getline(log, line);) {
-            if (!line.starts_with("开始时间:") && !line.starts_with("结束时间:"))
-                seen.lines.push_back(line);
+            if (line.starts_with("开始时间:") || line.starts_with("结束时间:")) continue;
+            // Each run has a target of its own; a failure names it.
+            for (std::size_t at; (at = line.find(target)) != std::string::npos;)
+                line.replace(at, target.size(), "TARGET");
+            seen.lines.push_back(line);
         }
         fs::remove(run.logfile);
         seen.files = filesBelow(target);
@@ -185,8 +188,9 @@ INSTANTIATE_TEST_SUITE_P(FileSystems, OnSticks, ::testing::Values("", "vfat", "e
                              return info.param.empty() ? std::string("tmp") : info.param;
                          });
 
-TEST_F(MeetingCopies, ALinkToAnotherFolderOfTheTargetEndsAsWithOneWorker) {
-    // Both source folders' files land in the target's "d": its "l" leads there.
+TEST_F(MeetingCopies, ALinkToAnotherFolderOfTheTargetIsNeverWrittenThroughByAnyWorker) {
+    // The target's "l" leads to its "d": the copies of the source's "l" fail,
+    // and "d" holds only the source's "d".
     for (const char* folder : {"d", "l"}) {
         for (int i = 0; i < 4; ++i)
             temp_.write(std::string("s/") + folder + "/x" + std::to_string(i),
@@ -198,8 +202,8 @@ TEST_F(MeetingCopies, ALinkToAnotherFolderOfTheTargetEndsAsWithOneWorker) {
             fs::create_directory(target + "/d");
             fs::create_directory_symlink("d", target + "/l");
         });
-    EXPECT_EQ(ones.at("torrin").files.at("d/0x3"), "l3");
-    EXPECT_EQ(ones.at("kelvane replacing").files.at("d/x3"), "l3");
+    EXPECT_EQ(ones.at("torrin").files.count("d/0x3"), 0u);
+    EXPECT_EQ(ones.at("kelvane replacing").files.at("d/x3"), "d3");
 }
 
 }  // namespace

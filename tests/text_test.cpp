@@ -203,10 +203,24 @@ TEST(Conversion, Utf8ValidityAndDisplay) {
     EXPECT_EQ(base::displayText("中文"), "中文");
 }
 
+// A quoted name escapes its backslashes: a name holding the two characters
+// "\t" and one holding a tab never print alike.
+TEST(Conversion, QuotedNamesEscapeBackslashes) {
+    EXPECT_EQ(base::quotedName("\x01"
+                               "a\\tb"),
+              "\"\\001a\\\\tb\"");
+    EXPECT_NE(base::quotedName("\x01"
+                               "a\\tb"),
+              base::quotedName("\x01"
+                               "a\tb"));
+    EXPECT_EQ(base::quotedName("a\\tb"), "a\\tb");  // printable: as it is
+}
+
 // Spellings a file system may take for one name give one key; others differ.
 TEST(Conversion, CaselessKeysJoinOnlyOneNamesSpellings) {
     const std::vector<std::vector<std::string>> sameName = {
         {"Read.ME", "read.me"},
+        {"AZ.txt", "az.txt"},  // both ends of the ASCII letters
         {"\xC3\x89.txt", "\xC3\xA9.txt", "e\xCC\x81.txt", "E\xCC\x81.txt"},  // É é, e and E + acute
         {"\xCE\xA3", "\xCF\x83", "\xCF\x82"},                                // Σ σ ς
         {"\xE2\x84\xAA", "k"},                                               // Kelvin sign

@@ -1,11 +1,13 @@
 #include "kelvane/check/check_engine.h"
 
 #include <cctype>
+#include <cstdint>
+#include <ctime>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "base/numbers_and_dates.h"
-#include "common/file_attributes.h"
 #include "common/ordered_work.h"
 #include "grid/redraw_pause.h"
 #include "host/fs.h"
@@ -130,26 +132,60 @@ long removeDuplicates(grid::Grid& list, grid::Grid& duplicates) {
     return static_cast<long>(repeated.size());
 }
 
-bool filesDiffer(const std::string& zml1, const CheckSettings& settings) {
+namespace {
+
+// What the length and date options compare of one file. A file that is not
+// there has neither value, and two such compare alike; one whose status
+// cannot be read (a folder on its path that may be listed but not
+// searched) gives the failure instead, since nothing is known of it.
+struct ComparedFacts {
+    std::optional<std::int64_t> length;
+    std::optional<std::time_t> modified;
+};
+
+host::Result<ComparedFacts> comparedFacts(const std::string& path) {
+    ComparedFacts facts;
+    host::Result<std::int64_t> length = host::fileLength(path);
+    if (!length) {
+        if (host::lookUpEntry(path).kind == host::EntryInfo::Kind::Unreadable)
+            return std::move(length).error();
+        return facts;
+    }
+    facts.length = *length;
+    // Instants, not the local texts the lists show: in the hour a clock
+    // turns back two times read alike.
+    if (const std::optional<host::FileTimes> times = host::fileTimes(path))
+        facts.modified = times->modified;
+    return facts;
+}
+
+}  // namespace
+
+host::Result<bool> filesDiffer(const std::string& zml1, const CheckSettings& settings) {
     const std::string fileall1 = settings.ls_path1 + zml1;
     const std::string fileall2 = settings.ls_path2 + zml1;
     const CheckOption option = settings.addszf;
     if (comparesContent(option))
         return host::ContentComparer().compare(fileall1, fileall2) != host::ContentComparison::Same;
-    const bool lengths = option != CheckOption::Modified;
-    const bool times = option != CheckOption::Length;
-    const bool lengthsDiffer = lengths && common::filel(fileall1) != common::filel(fileall2);
-    const bool timesDiffer = times && common::getft(fileall1, 3) != common::getft(fileall2, 3);
+    const host::Result<ComparedFacts> facts1 = comparedFacts(fileall1);
+    if (!facts1) return facts1.error();
+    const host::Result<ComparedFacts> facts2 = comparedFacts(fileall2);
+    if (!facts2) return facts2.error();
+    const bool lengthsDiffer = facts1->length != facts2->length;
+    const bool timesDiffer = facts1->modified != facts2->modified;
     if (option == CheckOption::Length) return lengthsDiffer;
     if (option == CheckOption::Modified) return timesDiffer;
     if (option == CheckOption::LengthAndModified) return lengthsDiffer && timesDiffer;
     return lengthsDiffer || timesDiffer;
 }
 
-bool addhd(const std::string& zml1, const CheckSettings& settings, grid::Grid& dw_3) {
-    const bool differ = filesDiffer(zml1, settings);
-    if (differ) appendFinding(dw_3, zml1);
-    return differ;
+bool addhd(const std::string& zml1, const CheckSettings& settings, grid::Grid& dw_3,
+           host::ProgressSink& progress) {
+    const host::Result<bool> differ = filesDiffer(zml1, settings);
+    if (!differ) progress.failed(zml1, differ.error());
+    const bool listed = !differ || *differ;
+    if (listed) appendFinding(dw_3, zml1);
+    return listed;
 }
 
 CheckSummary mdhd(CheckGrids grids, const CheckSettings& settings, bool& zfmdxg,
@@ -201,7 +237,7 @@ CheckSummary mdhd(CheckGrids grids, const CheckSettings& settings, bool& zfmdxg,
         ++summary.matched;
         if (content) {
             compared.push_back(row);
-        } else if (option && addhd(name, settings, grids.dw_3)) {
+        } else if (option && addhd(name, settings, grids.dw_3, progress)) {
             ++summary.differing;
         }
     }

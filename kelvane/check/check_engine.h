@@ -58,18 +58,23 @@ std::string optionHeading(CheckOption addszf);
 long removeDuplicates(grid::Grid& list, grid::Grid& duplicates);
 
 // Whether the two files named `zml1` under the roots differ as `addszf` says:
-// lengths from common::filel, times from common::getft type 3 (a missing file
-// compares by what those give for it), or their bytes (a file that cannot be
-// read counts as different). Touches no grid, so workers may call it.
-bool filesDiffer(const std::string& zml1, const CheckSettings& settings);
+// lengths and modification times (instants) as their status gives them (two
+// missing files alike), or their bytes (a file that cannot be read counts as
+// different). A Failure when the status of either cannot be read: the
+// comparison cannot be made. Touches no grid, so workers may call it.
+host::Result<bool> filesDiffer(const std::string& zml1, const CheckSettings& settings);
 
-// Appends `zml1` to `dw_3` with dxh = its row number there when filesDiffer.
-// Returns whether it did.
-bool addhd(const std::string& zml1, const CheckSettings& settings, grid::Grid& dw_3);
+// Appends `zml1` to `dw_3` with dxh = its row number there when filesDiffer
+// says so, or when it fails, which then goes to `progress` (failed): a pair
+// nothing could be learnt of is never taken for the same. Returns whether it
+// appended.
+bool addhd(const std::string& zml1, const CheckSettings& settings, grid::Grid& dw_3,
+           host::ProgressSink& progress);
 
 // The whole check: duplicates out of both lists, every name of list 1 found
 // in list 2 marked kSame in both (the first shown row of list 2 with that
-// name), the option's comparison for each match, and the dw_3 heading.
+// name), the option's comparison for each match (its failures to
+// `progress`), and the dw_3 heading.
 // `zfmdxg` becomes true once a check runs with an option and is never
 // cleared here. `progress` hears one step per row of list 1. Every grid's
 // redraw is on again at the end.
