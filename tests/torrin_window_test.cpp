@@ -334,10 +334,11 @@ TEST_F(CopyWindow, StartValidatesDateTimeAndTargetInThatOrder) {
     window->setFieldText(threshold(*window), "2024-01-02 12:00:00");
     window->setFieldText(window->sle_2(), folder / "missing");
     click(*window, "cb_1");
-    EXPECT_EQ(host.messages, (std::vector<Message>{{"提示", "修改（或 创建）日期错误"},
-                                                   {"提示", "修改（或 创建）日期错误"},
-                                                   {"提示", "修改（或 创建）日期时间错误"},
-                                                   {"提示", "目标文件夹不存在:" + (folder / "missing")}}));
+    EXPECT_EQ(host.messages,
+              (std::vector<Message>{{"提示", "修改（或 创建）日期错误"},
+                                    {"提示", "修改（或 创建）日期错误"},
+                                    {"提示", "修改（或 创建）日期时间错误"},
+                                    {"提示", "目标文件夹不存在:" + (folder / "missing")}}));
     EXPECT_FALSE(std::filesystem::exists(app.logfile()));
 }
 
@@ -462,6 +463,26 @@ TEST_F(CopyWindowRun, AScheduledRunsThresholdSurvivesTheWindowAndItsStart) {
 // 开始复制 with the threshold as the window showed it uses the one stored
 // now (a scheduled run has moved it on since the window opened), and a
 // target the last run found on another disk is used only once the user
+// Copies that failed are said in a box, with their reasons; a run that
+// copied nothing never offers to open the target as after a good one.
+TEST_F(CopyWindowRun, FailedCopiesAreSaidAndAllFailedOffersNoTarget) {
+    folder.write("target/sub", "a file where the folder sub would go");
+    std::filesystem::remove(folder / "src/a.txt");
+    auto window = readyWindow();
+    window->rb_2()->setChecked(true);
+    click(*window, "cb_1");
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_TRUE(host.messages[0].text.starts_with("以下1个文件复制失败:\n" +
+                                                  (folder / "src/sub/b.txt") + ": "))
+        << host.messages[0].text;
+    EXPECT_TRUE(host.messages[0].text.ends_with("下次复制将重试这些文件。"));
+    folder.write("src/a.txt", "a");
+    window->setFieldText(threshold(*window), "2001-01-01 00:00:00");
+    click(*window, "cb_1");
+    ASSERT_EQ(host.messages.size(), 3u);
+    EXPECT_EQ(host.messages[2].text, "复制结束。确定要打开目标文件夹吗？");
+}
+
 // accepts it, which an unattended run then remembers.
 TEST_F(CopyWindowRun, AStartReadsTheStoredThresholdAndAsksAboutAnotherDisk) {
     writeProfile("[other]\r\nfdt=2001-01-01 00:00:00\r\nmpath=" + (folder / "target") +

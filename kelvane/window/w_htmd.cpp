@@ -17,6 +17,7 @@
 #include <exception>
 #include <stdexcept>
 
+#include "common/failure_list.h"
 #include "grid/qt/grid_view.h"
 #include "host/gbk_positions.h"
 #include "host/qt/qt_text.h"
@@ -471,18 +472,12 @@ bool w_htmd::runScript(const std::function<void()>& script) {
 
 namespace {
 
-// How many failures of each kind a box names; the rest are counted.
-constexpr std::size_t kFailuresShown = 10;
-
 void appendFailures(std::string& text, const std::string& heading,
                     const std::vector<const host::Failure*>& failures, const std::string& rest) {
-    if (failures.empty()) return;
-    if (!text.empty()) text += "\n\n";
-    text += heading;
-    for (std::size_t i = 0; i < failures.size() && i < kFailuresShown; ++i)
-        text += "\n" + failures[i]->message();
-    if (failures.size() > kFailuresShown)
-        text += "\n……另有" + std::to_string(failures.size() - kFailuresShown) + "个" + rest;
+    std::vector<std::string> lines;
+    for (std::size_t i = 0; i < failures.size() && i < common::kFailuresShown; ++i)
+        lines.push_back(failures[i]->message());
+    common::appendFailureList(text, heading, lines, static_cast<long>(failures.size()), rest);
 }
 
 }  // namespace

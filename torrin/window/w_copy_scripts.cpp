@@ -8,6 +8,7 @@
 
 #include "base/numbers_and_dates.h"
 #include "base/text.h"
+#include "common/failure_list.h"
 #include "grid/qt/grid_view.h"
 #include "grid/redraw_pause.h"
 #include "host/desktop.h"
@@ -212,6 +213,24 @@ void w_copy::cb_1_clicked() {
     if (!stored) host_.messageBox(kTitle, lastRun_.storeFailure);
     if (!lastRun_.thresholdDistrusted.empty())
         host_.messageBox(kTitle, lastRun_.thresholdDistrusted);
+    if (lastRun_.cccs > 0 || lastRun_.foldersLeftOut > 0) {
+        const auto lines = [](const std::vector<ReportedFailure>& failures) {
+            std::vector<std::string> shown;
+            for (const ReportedFailure& failure : failures)
+                shown.push_back(base::quotedName(failure.path) + ": " + failure.reason);
+            return shown;
+        };
+        std::string text;
+        common::appendFailureList(text, "以下" + std::to_string(lastRun_.cccs) + "个文件复制失败:",
+                                  lines(lastRun_.failures), lastRun_.cccs, "，见log.txt");
+        common::appendFailureList(text,
+                                  "以下" + std::to_string(lastRun_.foldersLeftOut) +
+                                      "个文件夹无法读取，其中的文件未复制:",
+                                  lines(lastRun_.folders), lastRun_.foldersLeftOut, "，见log.txt");
+        host_.messageBox(kTitle, text + "\n\n下次复制将重试这些文件。");
+        // Nothing copied: no offer to look at a target that did not change.
+        if (lastRun_.cgcs == 0) return;
+    }
 
     setWindowIcon(host::BusyIndicator::alternateIcon());
     const int answer =
