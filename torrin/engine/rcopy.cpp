@@ -538,11 +538,14 @@ class CopyRun {
         // its owner or permissions alone makes no copy.
         bool byChangeAlone =
             !byTime && status->changed != 0 && threshold_->isAfter(status->changed);
-        if ((inForce_.everyMissingCopy && threshold_ == &runThreshold_) || arrivedWhole_) {
-            // No threshold to trust, or below a folder moved in: every file
-            // whose copy is missing.
+        if (inForce_.everyMissingCopy && threshold_ == &runThreshold_) {
+            // No threshold to trust: every file whose copy is missing.
             byTime = false;
             byChangeAlone = true;
+        } else if (arrivedWhole_) {
+            // Below a folder moved in, a file with its old times too; a new
+            // one (all of them on a first run) is copied as any other.
+            byChangeAlone = !byTime;
         } else if (parentOfGone_) {
             byChangeAlone = byTime || byChangeAlone;
             byTime = false;
