@@ -5,7 +5,10 @@
 #include "host/qt/busy.h"
 
 #include <gtest/gtest.h>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QLabel>
+#include <QShortcut>
 #include <QTimer>
 #include <QWidget>
 #include <stdexcept>
@@ -72,4 +75,36 @@ TEST(BusyIndicator, WhatTheWorkThrowsComesOutOfTheRun) {
     EXPECT_FALSE(busy.isBusy());
     EXPECT_FALSE(busy.runOnWorker(
         [](host::ProgressSink& progress) { EXPECT_FALSE(progress.stopRequested()); }));
+}
+
+// Esc stops a run; pressed again while the run stops, it must not reach the
+// window's own Esc (which closes it): that comes back a moment after a
+// stopped run, at once after one that was not stopped, and a run begun in
+// between keeps it away.
+TEST(BusyIndicator, TheWindowsEscComesBackOnlyAMomentAfterAStop) {
+    QWidget window;
+    QLabel line(&window);
+    auto* close = new QShortcut(QKeySequence(Qt::Key_Escape), &window);
+    host::BusyIndicator busy(&window, &line);
+    busy.begin();
+    EXPECT_FALSE(close->isEnabled());
+    busy.end();
+    EXPECT_TRUE(close->isEnabled());
+
+    busy.begin();
+    busy.requestStop();
+    busy.end();
+    EXPECT_FALSE(close->isEnabled());
+    busy.begin();  // within the moment: held by this run
+    busy.end();
+    EXPECT_TRUE(close->isEnabled());
+
+    busy.begin();
+    busy.requestStop();
+    busy.end();
+    QElapsedTimer waited;
+    waited.start();
+    while (!close->isEnabled() && waited.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    EXPECT_TRUE(close->isEnabled());
 }

@@ -161,6 +161,24 @@ TEST_F(CopyEngine, RelativeNamesCopyIntoNewSubFoldersAndAreMarkedAndSelected) {
     EXPECT_TRUE(list->isselected(2));
 }
 
+// A copy started again after a stop leaves the rows it already copied as
+// they are (their sources may even be gone since) and copies the rest.
+TEST_F(CopyEngine, AfterAStopTheRowsMarkedCopiedAreSkipped) {
+    folder.write("src/rest.txt", "rest");
+    add(*list, "/done.txt");
+    add(*list, "/rest.txt");
+    list->setitem(1, "jg", "成功");
+    CopyPlan plan;
+    plan.sourceFolder = src;
+    plan.targetFolder = dst;
+    plan.skipCopied = true;
+    const auto summary = kelvane::copyShownRows(*list, plan, progress);
+    EXPECT_EQ(summary.copied, 1);
+    EXPECT_EQ(summary.failed, 0);
+    EXPECT_EQ(results(), (std::vector<std::string>{"成功", "成功"}));
+    EXPECT_EQ(TempFolder::read(folder / "dst/rest.txt"), "rest");
+}
+
 TEST_F(CopyEngine, ReplaceOffKeepsTheOldTargetAndFailsTheRow) {
     folder.write("src/x.txt", "new");
     folder.write("dst/x.txt", "old");

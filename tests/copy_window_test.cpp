@@ -236,8 +236,9 @@ TEST_F(CopyWindow, NamesEscapingTheTargetFailAndTheRunGoesOn) {
 }
 
 // Esc while the copy runs on its worker: the copies under way end and are
-// marked, no other is begun, nothing more is said, and list 1's marks name
-// exactly the files the target holds.
+// marked, no other is begun, a box says how far it came, and list 1's marks
+// name exactly the files the target holds; started again, the copy goes on
+// with the rest and leaves the rows it copied alone.
 TEST_F(CopyWindow, EscStopsTheCopyAfterTheFilesUnderWay) {
     folder.write("selmo1.ini", "[other]\r\njobs=2\r\n");
     constexpr int kFiles = 60;
@@ -258,7 +259,6 @@ TEST_F(CopyWindow, EscStopsTheCopyAfterTheFilesUnderWay) {
     copy();
     host::faults::setWorkDelayForTesting(0);
     EXPECT_TRUE(stoppedWhileBusy);
-    EXPECT_EQ(host.messages, Messages{});
     EXPECT_FALSE(window.busy().isBusy());
     // Esc stopped the run, not the program: closing would have saved sle_1.
     QApplication::processEvents();
@@ -272,6 +272,18 @@ TEST_F(CopyWindow, EscStopsTheCopyAfterTheFilesUnderWay) {
     }
     EXPECT_GE(copied, 3);
     EXPECT_LT(copied, kFiles);
+    EXPECT_EQ(
+        host.messages,
+        (Messages{{"提示", "已停止: " + std::to_string(copied) + "/" + std::to_string(kFiles) +
+                               "（再按开始复制将跳过已成功的文件）"}}));
+
+    const std::vector<std::string> marks = results();
+    const long done = std::find(marks.begin(), marks.end(), "成功") - marks.begin() + 1;
+    const std::string name = window.dw_1().getitemstring(done, "md");
+    folder.write("src" + name, "changed since");  // copied before the stop
+    copy();
+    EXPECT_EQ(results(), std::vector<std::string>(kFiles, "成功"));
+    EXPECT_EQ(TempFolder::read(dst + name), name);
 }
 
 TEST_F(CopyWindow, OtherScriptsAreRefusedWhileTheCopyRuns) {

@@ -19,6 +19,8 @@ namespace host {
 
 namespace {
 constexpr qint64 kRepaintIntervalMs = 50;
+// How long after a run stopped by Esc the window's own Esc stays away.
+constexpr std::chrono::milliseconds kEscapeGrace{1500};
 
 QIcon iconFromResources(const char* name) {
     return QIcon(QString::fromStdString(resourceDirectory() + "/" + name));
@@ -49,6 +51,9 @@ void BusyIndicator::begin() {
     // window's own (its exit button, a cell editor's cancel), and the
     // window's own Esc shortcuts wait meanwhile.
     if (window_) {
+        // Keys still away after a stop stay away, held by this run.
+        ++keysGeneration_;
+        heldKeys_ = std::exchange(returningKeys_, {});
         for (QShortcut* key : window_->findChildren<QShortcut*>()) {
             if (key->isEnabled() && key->key() == QKeySequence(Qt::Key_Escape)) {
                 key->setEnabled(false);
@@ -163,9 +168,19 @@ bool BusyIndicator::runOnWorker(const std::function<void(ProgressSink&)>& work) 
 void BusyIndicator::end() {
     if (depth_ == 0 || --depth_ > 0) return;
     delete stopKey_.data();
-    for (const QPointer<QShortcut>& key : heldKeys_)
-        if (key) key->setEnabled(true);
+    // After Esc stopped the run, an Esc pressed again while it stopped (the
+    // natural reaction to a wait) must not reach the window's own Esc, which
+    // closes it: its keys come back a moment later.
+    for (QPointer<QShortcut>& key : heldKeys_) returningKeys_.push_back(std::move(key));
     heldKeys_.clear();
+    if (stop_ && window_) {
+        const unsigned generation = ++keysGeneration_;
+        QTimer::singleShot(kEscapeGrace, window_.data(), [this, generation] {
+            if (generation == keysGeneration_) giveKeysBack();
+        });
+    } else {
+        giveKeysBack();
+    }
     if (window_) window_->setWindowIcon(idleIcon());
     if (window_ && minimizesDuringRuns()) window_->showNormal();
     if (progressLine_) progressLine_->hide();
@@ -177,6 +192,12 @@ void BusyIndicator::end() {
             if (w) w->close();
         });
     }
+}
+
+void BusyIndicator::giveKeysBack() {
+    for (const QPointer<QShortcut>& key : returningKeys_)
+        if (key) key->setEnabled(true);
+    returningKeys_.clear();
 }
 
 bool BusyIndicator::allowClose() {

@@ -47,6 +47,8 @@ class BusyIndicator {
     // false when a run is active (it is asked to stop, and the close then
     // happens at its end).
     bool allowClose();
+    // A close asked for during the run waits for its end.
+    bool closing() const noexcept { return closePending_; }
 
     // Asks the active run to stop after the files in flight; nothing when no
     // run is active. A stop holds to the end of the outermost run.
@@ -76,6 +78,7 @@ class BusyIndicator {
   private:
     // Shows a step: icon, progress line.
     void show(long count, std::string_view current);
+    void giveKeysBack();
 
     QPointer<QWidget> window_;
     QPointer<QLabel> progressLine_;
@@ -86,6 +89,10 @@ class BusyIndicator {
     std::vector<RunFailure> failures_;
     QPointer<QShortcut> stopKey_;
     std::vector<QPointer<QShortcut>> heldKeys_;
+    // Held keys on their way back after a stopped run, and the count that
+    // tells a give-back still due from one a later run has cancelled.
+    std::vector<QPointer<QShortcut>> returningKeys_;
+    unsigned keysGeneration_ = 0;
 };
 
 // Thrown by a window's script step when its run was stopped: the script ends

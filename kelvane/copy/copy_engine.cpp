@@ -84,6 +84,7 @@ CopySummary copyShownRows(grid::Grid& list, const CopyPlan& plan, host::Progress
             summary.stopped = true;
             break;
         }
+        if (plan.skipCopied && list.getitemstring(row, "jg") == kCopied) continue;
         std::string name = list.getitemstring(row, "md");
         CopyPaths paths = copyPaths(plan, name);
         progress.step(row, name);

@@ -33,6 +33,9 @@ struct CopyPlan {
     // Each copy read back from the device and compared before it takes its
     // name (host::TargetFolder::setVerify).
     bool verify = false;
+    // Rows already marked kCopied are left as they are (a copy started again
+    // after a stop goes on with the rest).
+    bool skipCopied = false;
 };
 
 struct CopyPaths {

@@ -73,9 +73,21 @@ void cb_17_clicked(w_htmd& window) {
     // Busy: every other script is refused until the run ends, so list 1
     // keeps the rows counted above.
     const int workers = common::storedWorkers(window.profile());
-    window.runOnWorker([&](host::ProgressSink& progress) {
-        copyShownRows(dw_1, plan, progress, {}, workers);
-    });
+    plan.skipCopied = std::exchange(window.copyStopped, false);
+    CopySummary summary;
+    try {
+        window.runOnWorker([&](host::ProgressSink& progress) {
+            summary = copyShownRows(dw_1, plan, progress, {}, workers);
+        });
+    } catch (const host::RunStopped&) {
+        window.copyStopped = true;
+        // Unless the window is closing, which says nothing.
+        if (!window.busy().closing())
+            host.messageBox(kTitle, "已停止: " + std::to_string(summary.copied + summary.failed) +
+                                        "/" + std::to_string(n) +
+                                        "（再按开始复制将跳过已成功的文件）");
+        throw;
+    }
     host.messageBox(kTitle, "文件复制结束");
 }
 

@@ -46,6 +46,8 @@ class w_htmd : public QWidget {
 
     // State shared by the list operations.
     std::string ls_path1;
+    // The last 开始复制 was stopped: the next one skips the rows it copied.
+    bool copyStopped = false;
     std::string ls_path2;
     std::string bkycwj;
     BrowseCondition szf = BrowseCondition::None;
