@@ -201,7 +201,11 @@ std::optional<Refusal> fill(const std::string& argument, const std::string& whic
     host::StopOnSignals quiet(none);
     if (namesListFile(argument)) {
         if (!host::fileExists(argument))
-            return Refusal{which + " list file does not exist: " + base::quotedName(argument)};
+            return Refusal{which +
+                           (host::folderExists(argument)
+                                ? " is a folder, but its name ends as a list file's does: "
+                                : " list file does not exist: ") +
+                           base::quotedName(argument)};
         if (!isTextListName(argument) && !spreadsheetReaderAvailable())
             return Refusal{"this build cannot read spreadsheets: " + base::quotedName(argument)};
         const host::Result<long> added =

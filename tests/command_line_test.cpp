@@ -225,6 +225,15 @@ TEST_F(CommandLine, MissingFolderIsNamedAndExitsTwo) {
               std::string::npos)
         << missing.err;
     EXPECT_TRUE(missing.out.empty());
+    // A folder whose name ends like a list file's is called a folder.
+    const std::string named = folder.mkdir("dir.txt");
+    const Outcome folderList = run({"check", named, dst});
+    EXPECT_EQ(folderList.status, 2);
+    EXPECT_NE(folderList.err.find("source is a folder, but its name ends as a list "
+                                  "file's does: " +
+                                  named),
+              std::string::npos)
+        << folderList.err;
 }
 
 TEST_F(CommandLine, UnreadableListFileIsNamedAndExitsTwo) {
