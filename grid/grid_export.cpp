@@ -89,9 +89,9 @@ std::string csvText(const Grid& grid) {
     for (long row = 1; row <= grid.rowcount(); ++row) {
         for (int c = 0; c < columns; ++c) {
             if (c > 0) text += ',';
-            text += csvField(grid.cellText(row, c),
-                             grid.definition().columns[static_cast<std::size_t>(c)].type ==
-                                 ColumnType::Text);
+            text += csvField(
+                grid.cellText(row, c),
+                grid.definition().columns[static_cast<std::size_t>(c)].type == ColumnType::Text);
         }
         text += "\r\n";
     }

@@ -278,8 +278,7 @@ int refuseStart(const torapp& app, std::ostream& errors, const std::string& reas
 bool settingsMissing(const torapp& app, std::ostream& errors) {
     if (host::fileExists(app.profile())) return false;
     errors << "torrin: the run did not start: there is no " << kSettingsFileName << " in "
-           << base::quotedName(app.ap_path())
-           << " (start torrin in the folder of its settings)\n"
+           << base::quotedName(app.ap_path()) << " (start torrin in the folder of its settings)\n"
            << std::flush;
     return true;
 }
