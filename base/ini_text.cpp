@@ -4,8 +4,6 @@
 #include <string_view>
 #include <utility>
 
-#include "base/text_encoding.h"
-
 namespace base {
 
 namespace {
@@ -94,13 +92,8 @@ IniText::IniText(std::string_view bytes, Converter gbkToUtf8, Converter utf8ToGb
 
 void IniText::parse(std::string_view bytes) {
     if (bytes.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
-        utf8_ = mark_ = true;
+        utf8_ = true;
         bytes.remove_prefix(kByteOrderMark.size());
-    } else {
-        // Saved as UTF-8 by an editor that writes no mark: the evidence of
-        // the whole text decides, as for list files, and the file is written
-        // back in the encoding it came in.
-        utf8_ = looksLikeUtf8(bytes);
     }
     bool lineEndSeen = false;
     std::size_t pos = 0;
@@ -228,7 +221,7 @@ void IniText::write(std::string_view section, std::string_view key, std::string_
 
 std::string IniText::content() const {
     std::string bytes;
-    if (mark_) bytes += kByteOrderMark;
+    if (utf8_) bytes += kByteOrderMark;
     for (const Line& line : lines_) {
         bytes += line.raw;
         bytes += line.end;

@@ -45,8 +45,7 @@ class IniText {
     std::string lineEnd_ = "\r\n";
     bool finalLineEnd_ = true;
     bool dirty_ = false;
-    bool utf8_ = false;  // the file is UTF-8: it has a byte-order mark, or reads as UTF-8
-    bool mark_ = false;  // it starts with a UTF-8 byte-order mark
+    bool utf8_ = false;  // the file starts with a UTF-8 byte-order mark
     Converter gbkToUtf8_;
     Converter utf8ToGbk_;
 };

@@ -96,7 +96,7 @@ torrin copies every file modified or created after the threshold from the
 source folders, with all their sub-folders, into the target folder, appends
 a report to log.txt and stores the run's start time as the next threshold.
 Everything it reads and writes lies in the folder it is started in:
-  confi9.ini      the settings (GBK, or UTF-8 where the file is UTF-8);
+  confi9.ini      the settings (GBK; UTF-8 with a byte-order mark);
                   "exit" reads mpath (the target), fdt (the threshold),
                   ypath1..3 (the source folders), sfth (y: replace files of
                   the same name), qmljg (y: the full folder structure), bkycwj
