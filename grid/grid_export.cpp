@@ -64,15 +64,9 @@ std::string csvQuoted(const std::string& text) {
 // `asText`: a text column's cell, to be shown as the text it is.
 std::string csvField(const std::string& text, bool asText = true) {
     if (asText && readAsOtherThanText(text)) {
-        // A formula that gives the text itself: shown as the name, run as
-        // nothing, and read back by the list import as the name.
-        std::string formula = "=\"";
-        for (char c : text) {
-            if (c == '"') formula += '"';
-            formula += c;
-        }
-        formula += '"';
-        return csvQuoted(formula);
+        // A formula that gives the text itself (="…", its quotes doubled):
+        // shown as the name, run as nothing, read back by the import as the name.
+        return csvQuoted("=" + csvQuoted(text));
     }
     if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
     return csvQuoted(text);

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "host/disks.h"
@@ -50,7 +51,7 @@ Result<DiskIdentity> diskOf(const std::string& folder) {
     if (::statfs(folder.c_str(), &system) == 0) {
         unsigned words[2];
         static_assert(sizeof words == sizeof system.f_fsid);
-        __builtin_memcpy(words, &system.f_fsid, sizeof words);
+        std::memcpy(words, &system.f_fsid, sizeof words);
         if (words[0] != 0 || words[1] != 0) {
             char text[40];
             std::snprintf(text, sizeof text, "fsid=%08x%08x;", words[0], words[1]);

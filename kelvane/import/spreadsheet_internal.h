@@ -41,6 +41,9 @@ DateKind formatCodeKind(std::string_view code) noexcept;
 // The 1900 system keeps the old leap-year quirk (serial 60 is 1900-02-29 there,
 // shown here as 1900-02-28). Falls back to numberText for negative serials.
 std::string serialDateText(double serial, bool date1904, DateKind kind);
+// A cell's name as the user finds it: column letters, then the row ("A7");
+// `column` and `row` from 1.
+std::string cellName(int column, long row);
 
 // Column `column` (1-based) of delimited text (RFC 4180 quoting), one entry per
 // record up to the last record with a value in that column. With ",", a

@@ -139,6 +139,13 @@ DateKind formatCodeKind(std::string_view code) noexcept {
     return DateKind::None;
 }
 
+std::string cellName(int column, long row) {
+    std::string name;
+    for (int c = column; c > 0; c = (c - 1) / 26)
+        name.insert(name.begin(), static_cast<char>('A' + (c - 1) % 26));
+    return name + std::to_string(row);
+}
+
 std::string serialDateText(double serial, bool date1904, DateKind kind) {
     if (kind == DateKind::None || !(serial >= 0) || serial > 2958466.0) return numberText(serial);
     const long long total = std::llround(serial * 86400.0);

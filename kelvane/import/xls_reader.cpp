@@ -322,12 +322,8 @@ class SheetReader {
     }
 
     [[noreturn]] void unreadable(std::uint16_t row, const std::string& why) const {
-        std::string where;
-        // Column letters then the row number, as the user finds the cell.
-        for (int c = column_ + 1; c > 0; c = (c - 1) / 26)
-            where.insert(where.begin(), static_cast<char>('A' + (c - 1) % 26));
         throw ListFileError(
-            path_, "单元格 " + where + std::to_string(row + 1) + " 无法读取（" + why + "）");
+            path_, "单元格 " + cellName(column_ + 1, row + 1) + " 无法读取（" + why + "）");
     }
 
     void put(std::uint16_t row, std::string text) {

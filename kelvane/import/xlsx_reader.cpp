@@ -627,10 +627,7 @@ class SheetReader : public XmlHandler {
         // name the cell stands for is nowhere in the file. A silent gap, or
         // a 0, would make a name missing from the list unnoticed.
         if (formula_ && value_.empty() && type_ != "str" && type_ != "inlineStr") {
-            std::string where;
-            for (int c = column_; c > 0; c = (c - 1) / 26)
-                where.insert(where.begin(), static_cast<char>('A' + (c - 1) % 26));
-            return refuse("单元格" + where + std::to_string(row_) +
+            return refuse("单元格" + cellName(column_, row_) +
                           "的公式没有保存结果，请在电子表格程序中打开并保存后再导入");
         }
         if (type_ == "s") {
