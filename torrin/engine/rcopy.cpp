@@ -461,10 +461,7 @@ class CopyRun {
     // keep their old times, yet each whose copy is missing is copied.
     bool arrivedWhole(const std::optional<host::FileStatus>& folder, const std::string& zml1) {
         if (!folder || folder->changed == 0 || !threshold_->isAfter(folder->changed)) return false;
-        const std::string destination =
-            run_.fullStructure ? host::fullStructureFolder(run_.target, ls_path1_, zml1)
-                               : withSeparator(run_.target) + zml1;
-        return !host::folderExists(destination);
+        return !host::folderExists(destinationFolder(zml1));
     }
 
     // The reading of a folder about to be walked, its sub-folders expected
@@ -665,12 +662,16 @@ class CopyRun {
         });
     }
 
+    // Where the files of the source folder `zml1` go, ending with a separator.
+    std::string destinationFolder(const std::string& zml1) const {
+        return run_.fullStructure ? host::fullStructureFolder(run_.target, ls_path1_, zml1)
+                                  : withSeparator(run_.target) + zml1;
+    }
+
     // The destination of the files of the source folder `zml1`.
     Destination destinationOf(const std::string& zml1) {
         Destination destination;
-        destination.folder = run_.fullStructure
-                                 ? host::fullStructureFolder(run_.target, ls_path1_, zml1)
-                                 : withSeparator(run_.target) + zml1;
+        destination.folder = destinationFolder(zml1);
         destination.key = folderKeys_.of(destination.folder);
         if (landsInSource(destination.folder))
             destination.refused = host::Failure{"will not copy into", destination.folder, 0,
